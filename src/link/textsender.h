@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class SerialLink;
+
+// Types text on the handset through one window's link, one packet per
+// character: single-byte characters through the character table, double-byte
+// characters as their own code page 932 code. Untypable characters are
+// skipped; nothing here waits or yields, so a text is never cut in two.
+class TextSender {
+public:
+    // `showText` is told the text about to be typed (the main window shows it
+    // while the keypad does not); it may be empty.
+    explicit TextSender(SerialLink &link, std::function<void(const QString &)> showText = {});
+
+    // Types `text`, double-byte characters included, after showing it.
+    void SendString(const QString &text);
+    // Types `text` through the character table only, after showing it:
+    // double-byte characters find no entry and are skipped.
+    void SendCharacters(const QString &text);
+    // Types one character of the table; anything else sends nothing.
+    void SendCharacter(const QString &ch);
+
+    // 0 to 15 for "0" to "9" and "A" to "F"; 16 for anything else
+    // (lower-case digits, the empty string, longer strings).
+    static int HexDigitValue(const QString &digit);
+
+private:
+    void show(const QString &text);
+
+    SerialLink &link_;
+    std::function<void(const QString &)> showText_;
+};

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+// Port numbers as the user types them (port box, /P, PORTNO) and the device
+// each number names on this machine.
+
+// A whole number, optionally signed and surrounded by spaces ("3", " 12 ",
+// "+4"); nothing else. Returns no value when the text is no whole number or
+// does not fit 32 bits.
+std::optional<qint32> parseWholeNumber(const QString &text);
+
+// The device that port number `n` names: the value of the environment variable
+// QUILLONEMU_COM<n> when it is set, else COM<n> on Windows and /dev/ttyS<n-1>
+// elsewhere. Empty for numbers below 1, which name no device.
+QString devicePathForPort(qint32 n);

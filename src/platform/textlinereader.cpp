@@ -1,0 +1,128 @@
+#include "platform/textlinereader.h"
+
+#include "platform/cp932.h"
+
+namespace {
+constexpr qint64 kChunk = 64 * 1024;
+}
+
+bool TextLineReader::open(const QString &path)
+{
+    close();
+    file_.setFileName(path);
+    if (!file_.open(QIODevice::ReadOnly)) {
+        error_ = file_.errorString();
+        failed_ = true;
+        return false;
+    }
+    return true;
+}
+
+void TextLineReader::close()
+{
+    file_.close();
+    buffer_.clear();
+    pos_ = 0;
+    scanned_ = 0;
+    atEof_ = false;
+    failed_ = false;
+    linesRead_ = 0;
+    error_.clear();
+}
+
+void TextLineReader::fill()
+{
+    if (!file_.isOpen())
+        atEof_ = true;
+    if (atEof_ || failed_)
+        return;
+    if (pos_ > 0) {
+        buffer_.remove(0, pos_);
+        scanned_ -= pos_;
+        pos_ = 0;
+    }
+    const qsizetype old = buffer_.size();
+    buffer_.resize(old + kChunk);
+    const qint64 n = file_.read(buffer_.data() + old, kChunk);
+    if (n < 0) {
+        buffer_.resize(old);
+        failed_ = true;
+        error_ = file_.errorString();
+        return;
+    }
+    buffer_.resize(old + n);
+    if (n == 0)
+        atEof_ = true;
+}
+
+bool TextLineReader::takeLine(QByteArrayView *line)
+{
+    const char *data = buffer_.constData();
+    const qsizetype size = buffer_.size();
+    for (qsizetype i = scanned_; i < size; ++i) {
+        const char c = data[i];
+        if (c != '\n' && c != '\r')
+            continue;
+        qsizetype next = i + 1;
+        if (c == '\r') {
+            if (next == size && !atEof_) {
+                // A CR at the end of what was read: whether an LF follows is
+                // decided by the next read.
+                scanned_ = i;
+                return false;
+            }
+            if (next < size && data[next] == '\n')
+                ++next;
+        }
+        *line = QByteArrayView(data + pos_, i - pos_);
+        pos_ = next;
+        scanned_ = next;
+        return true;
+    }
+    scanned_ = size;
+    if (atEof_ && pos_ < size) {
+        *line = QByteArrayView(data + pos_, size - pos_);
+        pos_ = size;
+        scanned_ = size;
+        return true;
+    }
+    return false;
+}
+
+bool TextLineReader::nextLine(QByteArrayView *line)
+{
+    for (;;) {
+        if (takeLine(line)) {
+            ++linesRead_;
+            return true;
+        }
+        if (atEof_ || failed_)
+            return false;
+        fill(); // more bytes, or the end of the file, or a read error
+    }
+}
+
+std::optional<QByteArray> TextLineReader::readRawLine()
+{
+    QByteArrayView line;
+    if (!nextLine(&line))
+        return std::nullopt;
+    return line.toByteArray();
+}
+
+std::optional<QString> TextLineReader::readLine()
+{
+    QByteArrayView line;
+    if (!nextLine(&line))
+        return std::nullopt;
+    return decodeCp932(line);
+}
+
+qint64 TextLineReader::skipLines(qint64 count)
+{
+    qint64 skipped = 0;
+    QByteArrayView line;
+    while (skipped < count && nextLine(&line))
+        ++skipped;
+    return skipped;
+}

@@ -1,0 +1,64 @@
+#include "platform/waiter.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+namespace {
+// Below this many milliseconds the rest of a wait is slept without events:
+// the event loop's timers are only precise to about a millisecond.
+constexpr double kFinalStretchMs = 2.0;
+// The longest single timer; longer waits take several.
+constexpr double kLongestTimerMs = 60.0 * 60.0 * 1000.0;
+} // namespace
+
+EventLoopWaiter::EventLoopWaiter()
+{
+    clock_.start();
+}
+
+double EventLoopWaiter::elapsedMs() const
+{
+    return static_cast<double>(clock_.nsecsElapsed()) / 1e6;
+}
+
+void EventLoopWaiter::sleepUntil(double deadlineMs)
+{
+    woken_ = false;
+    for (;;) {
+        const double remaining = deadlineMs - elapsedMs();
+        if (remaining > kFinalStretchMs) {
+            QEventLoop loop;
+            QTimer timer;
+            timer.setTimerType(Qt::PreciseTimer);
+            timer.setSingleShot(true);
+            QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+            const double ms = std::min(std::floor(remaining - kFinalStretchMs / 2), kLongestTimerMs);
+            timer.start(static_cast<int>(ms));
+            loop_ = &loop;
+            loop.exec();
+            loop_ = nullptr;
+            if (woken_)
+                return;
+            continue;
+        }
+        QCoreApplication::processEvents();
+        if (!woken_ && remaining > 0) {
+            const double left = deadlineMs - elapsedMs();
+            if (left > 0)
+                std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(left + 0.01));
+        }
+        return;
+    }
+}
+
+void EventLoopWaiter::wake()
+{
+    woken_ = true;
+    if (loop_)
+        loop_->quit();
+}

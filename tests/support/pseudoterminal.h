@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <termios.h>
+
+// A pseudo-terminal standing in for a handset's serial line: the program under
+// test opens the slave side through a port number, the test reads the master.
+class PseudoTerminal {
+public:
+    PseudoTerminal();
+    ~PseudoTerminal();
+    PseudoTerminal(const PseudoTerminal &) = delete;
+    PseudoTerminal &operator=(const PseudoTerminal &) = delete;
+
+    bool isValid() const { return master_ >= 0; }
+    QString slavePath() const { return slavePath_; }
+
+    // Points port number `port` at this terminal (QUILLONEMU_COM<port>).
+    void bindPort(int port) const;
+
+    // Reads until `count` bytes arrived or `timeoutMs` passed, letting the
+    // event loop run meanwhile so queued writes can proceed.
+    QByteArray read(qsizetype count, int timeoutMs = 5000);
+    // Everything that arrives within `quietMs` of silence.
+    QByteArray readAvailable(int quietMs = 100);
+
+    // The line settings as the slave side has them now.
+    termios settings() const;
+
+    // Closes the master: to the sender the device vanishes.
+    void closeMaster();
+
+private:
+    int master_ = -1;
+    int slave_ = -1;
+    QString slavePath_;
+};

@@ -1,0 +1,331 @@
+// Key packets on the wire: the key and character tables, text sending, and
+// the serial link against real pseudo-terminals.
+
+#include "link/chartable.h"
+#include "link/keytable.h"
+#include "link/seriallink.h"
+#include "link/textsender.h"
+#include "support/pseudoterminal.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+#include <memory>
+#include <stdexcept>
+
+namespace {
+
+QByteArray hex(const char *spaced)
+{
+    return QByteArray::fromHex(QByteArray(spaced).replace(' ', ""));
+}
+
+QByteArray packets(const QStringList &spacedHex)
+{
+    QByteArray all;
+    for (const QString &p : spacedHex)
+        all += hex(p.toLatin1().constData());
+    return all;
+}
+
+// A link whose port number is whatever `port` holds when it opens.
+struct LinkOnPty {
+    QString port;
+    SerialLink link{[this] { return port; }};
+};
+
+} // namespace
+
+class TestLink : public QObject {
+    Q_OBJECT
+private slots:
+    void keyTableShape();
+    void keyTableExamples_data();
+    void keyTableExamples();
+    void characterTable();
+    void hexDigitValue();
+
+    void lineSettings();
+    void openOnOpenPortKeepsItsNumber();
+    void twoLinksNeverCross();
+    void closeDeliversEveryByte();
+    void vanishedDeviceIsReported();
+    void outOfRangeFailsBeforeWriting();
+    void closedPortDropsSilently();
+    void openFailureLeavesPortClosed();
+
+    void textSending_data();
+    void textSending();
+    void sendCharactersSkipsDoubleByte();
+};
+
+void TestLink::keyTableShape()
+{
+    const QStringList names = KeyTable::names();
+    QCOMPARE(names.size(), 66);
+    QCOMPARE(QSet<QString>(names.begin(), names.end()).size(), 66);
+    int ampersands = 0;
+    for (const QString &name : names) {
+        const KeyPacket p = KeyTable::find(name).value();
+        QCOMPARE(p.toHex().left(8), QStringLiteral("C4 01 02"));
+        QCOMPARE(p.bytes[8], 0);
+        QCOMPARE(p.bytes[9], 0);
+        QCOMPARE(KeyTable::nameOf(p), name);
+        if (!name.startsWith(u'&'))
+            continue;
+        ++ampersands;
+        // An ampersand form is its plain key with byte 5 = 0x02; "&OFFHOOK"
+        // belongs to the plain "OFFOOK".
+        const QString plainName = name == "&OFFHOOK" ? QStringLiteral("OFFOOK") : name.mid(1);
+        KeyPacket plain = KeyTable::find(plainName).value();
+        QCOMPARE(plain.kind(), KeyPacket::Key);
+        QCOMPARE(plain.bytes[5], 0);
+        plain.bytes[5] = 0x02;
+        QCOMPARE(p, plain);
+    }
+    QCOMPARE(ampersands, 27);
+}
+
+void TestLink::keyTableExamples_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("packet"); // empty: no entry
+
+    QTest::newRow("F7") << "F7" << "C4 01 02 03 00 00 00 07 00 00";
+    QTest::newRow("F9") << "F9" << "C4 01 02 03 00 00 00 09 00 00";
+    QTest::newRow("F10 is 0x10") << "F10" << "C4 01 02 03 00 00 00 10 00 00";
+    QTest::newRow("&F10") << "&F10" << "C4 01 02 03 00 02 00 10 00 00";
+    QTest::newRow("0") << "0" << "C4 01 02 01 08 02 04 0F 00 00";
+    QTest::newRow("1") << "1" << "C4 01 02 01 08 02 05 00 00 00";
+    QTest::newRow("#") << "#" << "C4 01 02 01 08 01 09 04 00 00";
+    QTest::newRow("*") << "*" << "C4 01 02 01 08 01 09 06 00 00";
+    QTest::newRow("OFFOOK") << "OFFOOK" << "C4 01 02 03 00 00 02 09 00 00";
+    QTest::newRow("&OFFHOOK") << "&OFFHOOK" << "C4 01 02 03 00 02 02 09 00 00";
+    QTest::newRow("ENTER") << "ENTER" << "C4 01 02 03 00 00 04 06 00 00";
+    QTest::newRow("ADDRESS") << "ADDRESS" << "C4 01 02 03 00 00 04 0C 00 00";
+    QTest::newRow("EZ") << "EZ" << "C4 01 02 03 00 00 03 02 00 00";
+    QTest::newRow("lower case") << "up" << "";
+    QTest::newRow("OFFHOOK") << "OFFHOOK" << "";
+    QTest::newRow("&OFFOOK") << "&OFFOOK" << "";
+    QTest::newRow("ampersand digit") << "&1" << "";
+    QTest::newRow("two digits") << "10" << "";
+    QTest::newRow("empty") << "" << "";
+}
+
+void TestLink::keyTableExamples()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, packet);
+    const std::optional<KeyPacket> found = KeyTable::find(name);
+    QCOMPARE(found ? found->toHex() : QString(), packet);
+}
+
+void TestLink::characterTable()
+{
+    const QStringList chars = CharacterTable::characters();
+    QCOMPARE(chars.size(), 86);
+    for (const QString &c : chars)
+        QCOMPARE(CharacterTable::find(c).value() >> 12, 0x8);
+    QCOMPARE(CharacterTable::find("_").value(), 0x8151);
+    QCOMPARE(CharacterTable::find("\\").value(), 0x818F);
+    QCOMPARE(CharacterTable::find("\"").value(), 0x8168);
+    for (const char *absent : {" ", "'", "<", ">", "[", "]", "`", "{", "}", "~", "\t", "ab", ""})
+        QVERIFY2(!CharacterTable::find(QString::fromLatin1(absent)), absent);
+    QVERIFY(!CharacterTable::find(QStringLiteral("ｱ")));
+}
+
+void TestLink::hexDigitValue()
+{
+    QCOMPARE(TextSender::HexDigitValue("F"), 15);
+    QCOMPARE(TextSender::HexDigitValue("0"), 0);
+    QCOMPARE(TextSender::HexDigitValue("A"), 10);
+    QCOMPARE(TextSender::HexDigitValue("f"), 16);
+    QCOMPARE(TextSender::HexDigitValue(""), 16);
+    QCOMPARE(TextSender::HexDigitValue("AB"), 16);
+}
+
+void TestLink::lineSettings()
+{
+    PseudoTerminal pty;
+    pty.bindPort(4);
+    LinkOnPty l{"4"};
+    QVERIFY2(l.link.OpenPort(), qPrintable(l.link.errorText()));
+    const termios t = pty.settings();
+    QCOMPARE(cfgetospeed(&t), speed_t(B600));
+    QCOMPARE(t.c_cflag & CSIZE, tcflag_t(CS8));
+    QCOMPARE(t.c_cflag & (PARODD | CSTOPB | CRTSCTS), tcflag_t(0));
+    QCOMPARE(t.c_iflag & (IXON | IXOFF), tcflag_t(0));
+    QCOMPARE(t.c_oflag & OPOST, tcflag_t(0)); // 0x0A leaves as it is
+    // A pseudo-terminal drops PARENB; the port itself holds even parity.
+    QCOMPARE(l.link.port().parity(), QSerialPort::EvenParity);
+    QCOMPARE(l.link.port().baudRate(), 600);
+
+    // Bytes arrive as written, in order; 0x0A stays one byte.
+    l.link.SendPacket(KeyTable::find("F7").value());
+    l.link.SendPacket(0xC4, 1, 2, 1, 8, 2, 0x0A, 0, 0, 0);
+    QCOMPARE(pty.read(20), packets({"C4 01 02 03 00 00 00 07 00 00", "C4 01 02 01 08 02 0A 00 00 00"}));
+}
+
+void TestLink::openOnOpenPortKeepsItsNumber()
+{
+    PseudoTerminal a, b;
+    a.bindPort(5);
+    b.bindPort(6);
+    LinkOnPty l{"5"};
+    QVERIFY(l.link.OpenPort());
+    l.port = "6";
+    QVERIFY(l.link.OpenPort()); // already open: the new number waits
+    l.link.SendPacket(KeyTable::find("UP").value());
+    QCOMPARE(a.read(10), hex("C4 01 02 03 00 00 01 01 00 00"));
+    l.link.ClosePort();
+    l.link.ClosePort(); // closing a closed port does nothing
+    QVERIFY(l.link.OpenPort());
+    l.link.SendPacket(KeyTable::find("DOWN").value());
+    QCOMPARE(b.read(10), hex("C4 01 02 03 00 00 01 02 00 00"));
+    QVERIFY(a.readAvailable(50).isEmpty());
+}
+
+void TestLink::twoLinksNeverCross()
+{
+    PseudoTerminal mainPty, keypadPty;
+    mainPty.bindPort(7);
+    keypadPty.bindPort(8);
+    LinkOnPty mainLink{"7"}, keypadLink{"8"};
+    QVERIFY(mainLink.link.OpenPort());
+    QVERIFY(keypadLink.link.OpenPort());
+    for (int i = 0; i < 5; ++i) {
+        mainLink.link.SendPacket(KeyTable::find("F1").value());
+        keypadLink.link.SendPacket(KeyTable::find("F2").value());
+    }
+    mainLink.link.ClosePort();
+    QVERIFY(keypadLink.link.isOpen());
+    keypadLink.link.SendPacket(KeyTable::find("F3").value());
+    QCOMPARE(mainPty.read(50), hex("C4 01 02 03 00 00 00 01 00 00").repeated(5));
+    QCOMPARE(keypadPty.read(60),
+             hex("C4 01 02 03 00 00 00 02 00 00").repeated(5) + hex("C4 01 02 03 00 00 00 03 00 00"));
+    QVERIFY(mainPty.readAvailable(50).isEmpty());
+}
+
+void TestLink::closeDeliversEveryByte()
+{
+    PseudoTerminal pty;
+    pty.bindPort(9);
+    LinkOnPty l{"9"};
+    QVERIFY(l.link.OpenPort());
+    QByteArray expected;
+    for (int i = 0; i < 200; ++i) {
+        const KeyPacket p = KeyPacket::forCode(KeyPacket::DoubleByte, static_cast<quint16>(0x8800 + i));
+        l.link.SendPacket(p);
+        expected += p.toByteArray();
+    }
+    l.link.ClosePort(); // no event-loop turn between the writes and the close
+    QVERIFY(!l.link.isOpen());
+    QCOMPARE(pty.read(expected.size()), expected);
+}
+
+void TestLink::vanishedDeviceIsReported()
+{
+    auto pty = std::make_unique<PseudoTerminal>();
+    pty->bindPort(10);
+    LinkOnPty l{"10"};
+    QSignalSpy failed(&l.link, &SerialLink::failed);
+    QVERIFY(l.link.OpenPort());
+    pty.reset(); // the device is gone
+    for (int i = 0; i < 20 && failed.isEmpty(); ++i) {
+        l.link.SendPacket(KeyTable::find("UP").value());
+        QTest::qWait(5);
+    }
+    QCOMPARE(failed.size(), 1);
+    const QString message = failed.first().first().toString();
+    QVERIFY2(message.contains("10"), qPrintable(message));
+    QVERIFY(!l.link.isOpen());
+}
+
+void TestLink::outOfRangeFailsBeforeWriting()
+{
+    PseudoTerminal pty;
+    pty.bindPort(11);
+    LinkOnPty l{"11"};
+    QVERIFY_THROWS_EXCEPTION(std::overflow_error, l.link.SendPacket(0xC4, 1, 2, 3, 0, 0, 0, 256, 0, 0));
+    QVERIFY(l.link.OpenPort());
+    QVERIFY_THROWS_EXCEPTION(std::overflow_error, l.link.SendPacket(0xC4, 1, 2, 3, 0, 0, 0, 1, 0, 256));
+    QVERIFY_THROWS_EXCEPTION(std::overflow_error, l.link.SendPacket(-1, 1, 2, 3, 0, 0, 0, 1, 0, 0));
+    QVERIFY(pty.readAvailable(50).isEmpty());
+}
+
+void TestLink::closedPortDropsSilently()
+{
+    PseudoTerminal pty;
+    pty.bindPort(12);
+    LinkOnPty l{"12"};
+    QSignalSpy failed(&l.link, &SerialLink::failed);
+    QSignalSpy sent(&l.link, &SerialLink::packetSent);
+    l.link.SendPacket(KeyTable::find("UP").value());
+    QVERIFY(failed.isEmpty());
+    QVERIFY(sent.isEmpty());
+    QVERIFY(pty.readAvailable(50).isEmpty());
+}
+
+void TestLink::openFailureLeavesPortClosed()
+{
+    LinkOnPty l{"abc"};
+    QVERIFY(!l.link.OpenPort());
+    QVERIFY(!l.link.isOpen());
+    QVERIFY(l.link.errorText().contains("abc"));
+    l.link.SendPacket(KeyTable::find("UP").value()); // dropped, no crash
+}
+
+void TestLink::textSending_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("sent");
+
+    QTest::newRow("Ab1") << "Ab1"
+                         << QStringList{"C4 01 02 01 08 02 06 00 00 00", "C4 01 02 01 08 02 08 02 00 00",
+                                        "C4 01 02 01 08 02 05 00 00 00"};
+    QTest::newRow("space dropped") << "a b"
+                                   << QStringList{"C4 01 02 01 08 02 08 01 00 00", "C4 01 02 01 08 02 08 02 00 00"};
+    QTest::newRow("double-byte") << "あ" << QStringList{"C4 01 02 02 08 02 0A 00 00 00"};
+    QTest::newRow("A then あ") << "Aあ"
+                               << QStringList{"C4 01 02 01 08 02 06 00 00 00", "C4 01 02 02 08 02 0A 00 00 00"};
+    QTest::newRow("underscore") << "_" << QStringList{"C4 01 02 01 08 01 05 01 00 00"};
+    QTest::newRow("half-width dot") << "･" << QStringList{"C4 01 02 01 08 01 04 05 00 00"};
+    QTest::newRow("half-width katakana") << "ｱ" << QStringList{};
+    QTest::newRow("empty") << "" << QStringList{};
+    QTest::newRow("no code page 932 code") << "€😀x" << QStringList{"C4 01 02 01 08 02 09 08 00 00"};
+    QTest::newRow("wave dash") << "〜" << QStringList{"C4 01 02 02 08 01 06 00 00 00"};
+}
+
+void TestLink::textSending()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, sent);
+    PseudoTerminal pty;
+    pty.bindPort(13);
+    LinkOnPty l{"13"};
+    QStringList shown;
+    TextSender sender(l.link, [&](const QString &t) { shown.append(t); });
+    QVERIFY(l.link.OpenPort());
+    sender.SendString(text);
+    QCOMPARE(shown, QStringList{text});
+    const QByteArray expected = packets(sent);
+    QCOMPARE(pty.read(expected.size(), 2000), expected);
+    QVERIFY(pty.readAvailable(30).isEmpty());
+}
+
+void TestLink::sendCharactersSkipsDoubleByte()
+{
+    PseudoTerminal pty;
+    pty.bindPort(14);
+    LinkOnPty l{"14"};
+    QStringList shown;
+    TextSender sender(l.link, [&](const QString &t) { shown.append(t); });
+    QVERIFY(l.link.OpenPort());
+    sender.SendCharacters(QStringLiteral("あ"));
+    sender.SendCharacters(QString());
+    sender.SendCharacters(QStringLiteral("Aあ b"));
+    QCOMPARE(shown, (QStringList{"あ", "", "Aあ b"}));
+    QCOMPARE(pty.read(20), packets({"C4 01 02 01 08 02 06 00 00 00", "C4 01 02 01 08 02 08 02 00 00"}));
+}
+
+QTEST_GUILESS_MAIN(TestLink)
+#include "test_link.moc"

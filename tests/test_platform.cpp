@@ -1,0 +1,231 @@
+// Code page 932, text-file lines, port numbers, the serial port's failures and
+// the waiter: the operating-system layer everything else stands on.
+
+#include "platform/cp932.h"
+#include "platform/portnumber.h"
+#include "platform/serialport.h"
+#include "platform/textlinereader.h"
+#include "platform/waiter.h"
+#include "support/pseudoterminal.h"
+#include "support/tempfiles.h"
+
+#include <QTimer>
+#include <QtTest>
+
+class TestPlatform : public QObject {
+    Q_OBJECT
+private slots:
+    void cp932Codes_data();
+    void cp932Codes();
+    void decodeNeverFails();
+    void lineEnds_data();
+    void lineEnds();
+    void crLfAcrossReads();
+    void longLineAndSkipping();
+    void missingFile();
+    void wholeNumbers_data();
+    void wholeNumbers();
+    void deviceMapping();
+    void openFailuresNameThePort();
+    void waiterWakesAndProcessesEvents();
+};
+
+void TestPlatform::cp932Codes_data()
+{
+    QTest::addColumn<QString>("character");
+    QTest::addColumn<int>("code"); // -1: no code
+
+    QTest::newRow("reverse solidus") << QStringLiteral("\\") << 0x5C;
+    QTest::newRow("full-width tilde") << QStringLiteral("\uFF5E") << 0x8160;
+    QTest::newRow("wave dash") << QStringLiteral("\u301C") << 0x8160;
+    QTest::newRow("half-width middle dot") << QStringLiteral("\uFF65") << 0xA5;
+    QTest::newRow("hiragana a") << QStringLiteral("あ") << 0x82A0;
+    QTest::newRow("kanji") << QStringLiteral("漢") << 0x8ABF;
+    QTest::newRow("letter") << QStringLiteral("A") << 0x41;
+    QTest::newRow("euro sign") << QStringLiteral("€") << -1;
+    QTest::newRow("emoji high half") << QString(QChar(0xD83D)) << -1;
+    QTest::newRow("emoji low half") << QString(QChar(0xDE00)) << -1;
+}
+
+void TestPlatform::cp932Codes()
+{
+    QFETCH(QString, character);
+    QFETCH(int, code);
+    const std::optional<quint16> got = cp932Code(character[0]);
+    if (code < 0)
+        QVERIFY2(!got, qPrintable(QString::number(got.value_or(0), 16)));
+    else
+        QCOMPARE(got.value_or(0xFFFF), code);
+}
+
+void TestPlatform::decodeNeverFails()
+{
+    QCOMPARE(decodeCp932(toShiftJis(QStringLiteral("あいう ABC ｱ"))), QStringLiteral("あいう ABC ｱ"));
+    // A lone lead byte at the end, a byte that starts nothing, a bad trail.
+    QCOMPARE(decodeCp932(QByteArray("A\x82")), QStringLiteral("A\uFFFD"));
+    QCOMPARE(decodeCp932(QByteArray("\xFF" "B")), QStringLiteral("\uFFFD" "B"));
+    QVERIFY(decodeCp932(QByteArray("\x81\x20x", 3)).endsWith(QStringLiteral(" x")));
+    QCOMPARE(decodeCp932(QByteArray("a\0b", 3)).size(), 3);
+}
+
+void TestPlatform::lineEnds_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("lines");
+
+    QTest::newRow("CR LF") << QByteArray("UP\r\nDOWN\r\n") << QStringList{"UP", "DOWN"};
+    QTest::newRow("lone CR") << QByteArray("UP\rDOWN\r") << QStringList{"UP", "DOWN"};
+    QTest::newRow("lone LF") << QByteArray("UP\nDOWN\n") << QStringList{"UP", "DOWN"};
+    QTest::newRow("no final line end") << QByteArray("UP\r\nDOWN") << QStringList{"UP", "DOWN"};
+    QTest::newRow("empty lines kept") << QByteArray("a\r\n\r\nb") << QStringList{"a", "", "b"};
+    QTest::newRow("LF then CR") << QByteArray("a\n\rb") << QStringList{"a", "", "b"};
+    QTest::newRow("only CR") << QByteArray("\r\r\r") << QStringList{"", "", ""};
+    QTest::newRow("empty file") << QByteArray() << QStringList{};
+    QTest::newRow("spaces only") << QByteArray("  \r\n") << QStringList{"  "};
+    QTest::newRow("shift-jis") << toShiftJis(QStringLiteral("STRING あいう\r\n")) << QStringList{"STRING あいう"};
+}
+
+void TestPlatform::lineEnds()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, lines);
+    TempFiles files;
+    TextLineReader reader;
+    QVERIFY(reader.open(files.writeBytes("f.txt", bytes)));
+    QStringList got;
+    while (const std::optional<QString> line = reader.readLine())
+        got.append(*line);
+    QCOMPARE(got, lines);
+    QVERIFY(!reader.failed());
+}
+
+void TestPlatform::crLfAcrossReads()
+{
+    // The reader reads 64 KiB at a time: a CR as the last byte of one read and
+    // its LF as the first of the next must still make one line end.
+    for (const qsizetype crAt : {qsizetype(65535), qsizetype(65536), qsizetype(131071)}) {
+        QByteArray bytes(crAt, 'x');
+        bytes += "\r\nnext\r\n";
+        TempFiles files;
+        TextLineReader reader;
+        QVERIFY(reader.open(files.writeBytes("f.txt", bytes)));
+        QCOMPARE(reader.readRawLine().value_or("").size(), crAt);
+        QCOMPARE(reader.readLine(), std::optional<QString>(QStringLiteral("next")));
+        QVERIFY(!reader.readLine());
+    }
+}
+
+void TestPlatform::longLineAndSkipping()
+{
+    QByteArray bytes(10 * 1024 * 1024, 'a');
+    bytes += "\nsecond\nthird";
+    TempFiles files;
+    TextLineReader reader;
+    QVERIFY(reader.open(files.writeBytes("f.txt", bytes)));
+    QCOMPARE(reader.skipLines(1), 1);
+    QCOMPARE(reader.readLine(), std::optional<QString>(QStringLiteral("second")));
+    QCOMPARE(reader.skipLines(5), 1); // only "third" was left
+    QCOMPARE(reader.linesRead(), 3);
+    QVERIFY(!reader.readLine());
+}
+
+void TestPlatform::missingFile()
+{
+    TempFiles files;
+    TextLineReader reader;
+    QVERIFY(!reader.open(files.path("absent.txt")));
+    QVERIFY(!reader.errorString().isEmpty());
+    QVERIFY(!reader.readLine());
+}
+
+void TestPlatform::wholeNumbers_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<int>("value");
+
+    QTest::newRow("plain") << "3" << true << 3;
+    QTest::newRow("spaces") << " 12 " << true << 12;
+    QTest::newRow("signs") << "-4" << true << -4;
+    QTest::newRow("plus") << "+5" << true << 5;
+    QTest::newRow("32-bit") << "2147483647" << true << 2147483647;
+    QTest::newRow("too large") << "2147483648" << false << 0;
+    QTest::newRow("fraction") << "3.0" << false << 0;
+    QTest::newRow("letters") << "abc" << false << 0;
+    QTest::newRow("empty") << "" << false << 0;
+    QTest::newRow("sign only") << "-" << false << 0;
+    QTest::newRow("full-width digit") << "３" << false << 0;
+}
+
+void TestPlatform::wholeNumbers()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, valid);
+    QFETCH(int, value);
+    const std::optional<qint32> got = parseWholeNumber(text);
+    QCOMPARE(got.has_value(), valid);
+    if (valid)
+        QCOMPARE(*got, value);
+}
+
+void TestPlatform::deviceMapping()
+{
+    qunsetenv("QUILLONEMU_COM3");
+    QCOMPARE(devicePathForPort(3), QStringLiteral("/dev/ttyS2"));
+    QCOMPARE(devicePathForPort(1), QStringLiteral("/dev/ttyS0"));
+    QVERIFY(devicePathForPort(0).isEmpty());
+    QVERIFY(devicePathForPort(-2).isEmpty());
+    qputenv("QUILLONEMU_COM3", "/dev/ttyUSB0");
+    QCOMPARE(devicePathForPort(3), QStringLiteral("/dev/ttyUSB0"));
+    qunsetenv("QUILLONEMU_COM3");
+}
+
+void TestPlatform::openFailuresNameThePort()
+{
+    SerialPort port;
+    QVERIFY(!port.open("abc"));
+    QVERIFY2(port.errorText().contains("abc"), qPrintable(port.errorText()));
+    QVERIFY(!port.open("0"));
+    QVERIFY2(port.errorText().contains(u'0'), qPrintable(port.errorText()));
+
+    qputenv("QUILLONEMU_COM9", "/nonexistent/ttyQ9");
+    QVERIFY(!port.open("9"));
+    QVERIFY2(port.errorText().contains("9") && port.errorText().contains("/nonexistent/ttyQ9"),
+             qPrintable(port.errorText()));
+    QVERIFY(!port.isOpen());
+
+    // A port another program holds: the second open fails and says so.
+    PseudoTerminal pty;
+    QVERIFY(pty.isValid());
+    pty.bindPort(8);
+    SerialPort first;
+    QVERIFY2(first.open("8"), qPrintable(first.errorText()));
+    SerialPort second;
+    QVERIFY(!second.open("8"));
+    QVERIFY2(second.errorText().contains(pty.slavePath()), qPrintable(second.errorText()));
+    QVERIFY(first.isOpen());
+}
+
+void TestPlatform::waiterWakesAndProcessesEvents()
+{
+    EventLoopWaiter waiter;
+    // A deadline already passed still lets pending events run once.
+    bool ran = false;
+    QTimer::singleShot(0, this, [&] { ran = true; });
+    waiter.sleepUntil(waiter.elapsedMs() - 1);
+    QVERIFY(ran);
+
+    // A wake from an event handler ends a long sleep.
+    QTimer::singleShot(20, this, [&] { waiter.wake(); });
+    const double start = waiter.elapsedMs();
+    waiter.sleepUntil(start + 60'000);
+    QVERIFY(waiter.elapsedMs() - start < 30'000);
+
+    // Without a wake the sleep lasts past its deadline.
+    const double before = waiter.elapsedMs();
+    waiter.sleepUntil(before + 30);
+    QVERIFY(waiter.elapsedMs() > before + 30);
+}
+
+QTEST_GUILESS_MAIN(TestPlatform)
+#include "test_platform.moc"
