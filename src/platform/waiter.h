@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <limits>
 
 class QEventLoop;
 
@@ -22,6 +23,9 @@ public:
     // Ends a sleep in progress; called from an event handler that runs
     // inside it.
     virtual void wake() = 0;
+
+    // Lets pending events run once, without sleeping.
+    void letEventsRun() { sleepUntil(-std::numeric_limits<double>::infinity()); }
 };
 
 // The real one: a nested event loop with a precise timer for the bulk of the

@@ -1,0 +1,95 @@
+#include "macro/runmessages.h"
+
+namespace RunMessages {
+
+QString noMacroFile()
+{
+    return QStringLiteral("マクロファイルが指定されていません。");
+}
+
+QString macroFileOpen(const QString &path, const QString &reason)
+{
+    return QStringLiteral("マクロファイル「%1」を開けません。\n%2").arg(path, reason);
+}
+
+QString macroFileReopen(const QString &path, const QString &reason)
+{
+    return QStringLiteral("REPEAT でマクロファイル「%1」を開き直せません。\n%2").arg(path, reason);
+}
+
+QString macroFileRead(const QString &path, const QString &reason)
+{
+    return QStringLiteral("マクロファイル「%1」を読めません。\n%2").arg(path, reason);
+}
+
+QString addrFileOpen(const QString &path, const QString &reason)
+{
+    return QStringLiteral("アドレスファイル「%1」を開けません。\n%2").arg(path, reason);
+}
+
+QString addrFileRead(const QString &path, const QString &reason)
+{
+    return QStringLiteral("アドレスファイル「%1」を読めません。\n%2").arg(path, reason);
+}
+
+QString addrFileShorterThanCounter(const QString &path, qint64 lines, qint64 counter)
+{
+    return QStringLiteral("アドレスファイル「%1」は %2 行しかないため、カウンタ %3 の分の行を読み飛ばせません。\n"
+                          "カウンタかアドレスファイルを直してから実行してください。")
+        .arg(path)
+        .arg(lines)
+        .arg(counter);
+}
+
+QString badCounter(const QString &text)
+{
+    return QStringLiteral("カウンタ「%1」は整数ではありません。\n"
+                          "-2147483648 から 2147483647 までの整数を入れてください。")
+        .arg(text);
+}
+
+QString counterFull()
+{
+    return QStringLiteral("カウンタが上限の 2147483647 に達しました。");
+}
+
+QString atLine(const QString &path, qint64 line, const QString &keyword, const QString &text)
+{
+    return QStringLiteral("マクロファイル「%1」の %2 行目 (%3):\n%4").arg(path).arg(line).arg(keyword, text);
+}
+
+QString secondsMissing(const QString &keyword)
+{
+    return QStringLiteral("%1 の秒数がありません。").arg(keyword);
+}
+
+QString secondsBad(const QString &keyword, const QString &argument)
+{
+    return QStringLiteral("%1 の秒数「%2」は数値ではありません（例: 0.5）。").arg(keyword, argument);
+}
+
+QString portMissing()
+{
+    return QStringLiteral("PORTNO のポート番号がありません。");
+}
+
+QString portBad(const QString &argument)
+{
+    return QStringLiteral("PORTNO のポート番号「%1」は整数ではありません。").arg(argument);
+}
+
+QString addrFileEnded(const QString &path, qint64 addrLine)
+{
+    return QStringLiteral("GETSTR: アドレスファイル「%1」に %2 行目がありません（ファイルの終わりです）。")
+        .arg(path)
+        .arg(addrLine);
+}
+
+QString getStrWithoutAddrFile(const QString &path)
+{
+    return QStringLiteral("GETSTR: この実行の開始時にはアドレスファイルがなかったため、読めません。\n"
+                          "アドレスファイル「%1」は次の実行から使われます。")
+        .arg(path);
+}
+
+} // namespace RunMessages

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "link/seriallink.h"
+#include "macro/macrorunner.h"
+#include "macro/runhost.h"
+#include "platform/waiter.h"
+#include "pseudoterminal.h"
+#include "tempfiles.h"
+
+#include <QStringList>
+#include <functional>
+
+// A clock that moves only when the run sleeps, so a SLEEP 60 costs nothing.
+// Each sleep jumps just past its deadline unless a hook moved the clock or
+// woke the run itself.
+class FakeWaiter : public Waiter {
+public:
+    double now = 1000.0;
+    int sleeps = 0;
+    // Called at every sleep with the deadline; returns true when it set `now`
+    // itself.
+    std::function<bool(double deadline)> onSleep;
+    // The length of every sleep that had a deadline ahead of the clock.
+    QList<double> waits;
+
+    double elapsedMs() const override { return now; }
+    void sleepUntil(double deadlineMs) override;
+    void wake() override { woken_ = true; }
+
+private:
+    bool woken_ = false;
+};
+
+// A window that records what the run shows.
+class FakeHost : public RunHost {
+public:
+    QString counter = QStringLiteral("0");
+    QString port = QStringLiteral("1");
+    QStringList statuses;
+    QStringList counters;
+    QStringList addrTexts;
+    QList<bool> runningStates;
+    QStringList messages;
+    bool exited = false;
+    std::function<void()> onExit;
+
+    QString counterText() const override { return counter; }
+    void setCounterText(const QString &text) override;
+    QString portText() const override { return port; }
+    void setPortText(const QString &text) override { port = text; }
+    void setStatusText(const QString &text) override { statuses.append(text); }
+    void setAddrText(const QString &text) override { addrTexts.append(text); }
+    void setRunning(bool running) override { runningStates.append(running); }
+    void showMessage(const QString &text) override { messages.append(text); }
+    void exitProgram() override;
+};
+
+// A run on a fake window and clock against a pseudo-terminal on port 1.
+struct FakeRun {
+    TempFiles files;
+    PseudoTerminal pty;
+    MacroSettings settings;
+    FakeHost host;
+    FakeWaiter waiter;
+    SerialLink link{[this] { return settings.CommPort; }};
+    MacroRunner runner{settings, host, link, waiter};
+
+    FakeRun();
+    // Writes the macro (lines joined by CR LF, in Shift-JIS) and names it.
+    void setMacro(const QStringList &lines);
+    void setAddresses(const QStringList &lines);
+    MacroRunner::Outcome run() { return runner.RunMacro(); }
+    // The packets that reached the handset, as spaced hex, one per packet.
+    QStringList received(int quietMs = 50);
+    // The run-end steps have been carried out.
+    bool endedInOrder() const;
+};

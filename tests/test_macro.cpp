@@ -1,0 +1,471 @@
+// The macro language and the run: statements, waits, passes, the counter, the
+// address file, stop, EXIT, and every way a run can fail. The run goes on a
+// fake window and clock but a real serial link on a pseudo-terminal.
+
+#include "macro/seconds.h"
+#include "macro/statement.h"
+#include "platform/waiter.h"
+#include "support/fakerun.h"
+
+#include <QFile>
+#include <QTimer>
+#include <QtTest>
+
+using Outcome = MacroRunner::Outcome;
+using Kind = Statement::Kind;
+
+namespace {
+
+const QString kUp = QStringLiteral("C4 01 02 03 00 00 01 01 00 00");
+const QString kDown = QStringLiteral("C4 01 02 03 00 00 01 02 00 00");
+const QString kF1 = QStringLiteral("C4 01 02 03 00 00 00 01 00 00");
+
+QString message(const FakeRun &r)
+{
+    return r.host.messages.value(0);
+}
+
+} // namespace
+
+class TestMacro : public QObject {
+    Q_OBJECT
+private slots:
+    void statements_data();
+    void statements();
+    void seconds_data();
+    void seconds();
+
+    void keysThenRunEnd();
+    void emptyFilesRunNothing_data();
+    void emptyFilesRunNothing();
+    void passesTakeAddressLines();
+    void counterSkipsAddressLines();
+    void linesBelowRepeatNeverRun();
+    void baseWaitAndSleep();
+    void waitSecondsEdges();
+    void stopDuringLongSleep();
+    void repeatOnlyPassStaysStoppable();
+    void portNoSwitchesPort();
+    void textStatements();
+    void noMacroFileOnlyTells();
+    void exitDeliversEverySentByte();
+
+    void faultsEndTheRunInOrder();
+    void linkFailureMidRun();
+    void macroFileVanishesBeforeRepeat();
+    void addressFileChosenDuringRun();
+
+    void endToEndWithRealClock();
+};
+
+void TestMacro::statements_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("keyword");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("argument"); // "<none>": no word 1
+
+    QTest::newRow("lower-case key") << "up" << "UP" << int(Kind::Key) << "<none>";
+    QTest::newRow("ampersand form") << "&up" << "&UP" << int(Kind::Key) << "<none>";
+    QTest::newRow("remark after key") << "UP please" << "UP" << int(Kind::Key) << "please";
+    QTest::newRow("leading space") << " UP" << "" << int(Kind::None) << "UP";
+    QTest::newRow("sleep with remark") << "SLEEP 2 seconds" << "SLEEP" << int(Kind::Sleep) << "2";
+    QTest::newRow("two spaces") << "SLEEP  2" << "SLEEP" << int(Kind::Sleep) << "";
+    QTest::newRow("string two spaces") << "STRING  abc" << "STRING" << int(Kind::String) << "";
+    QTest::newRow("string one word") << "STRING hello world" << "STRING" << int(Kind::String) << "hello";
+    QTest::newRow("argument keeps case") << "string Abc" << "STRING" << int(Kind::String) << "Abc";
+    QTest::newRow("string alone") << "STRING" << "STRING" << int(Kind::String) << "<none>";
+    QTest::newRow("OFFHOOK is no key") << "OFFHOOK" << "OFFHOOK" << int(Kind::None) << "<none>";
+    QTest::newRow("OFFOOK") << "offook" << "OFFOOK" << int(Kind::Key) << "<none>";
+    QTest::newRow("&OFFHOOK") << "&offhook" << "&OFFHOOK" << int(Kind::Key) << "<none>";
+    QTest::newRow("two digits") << "10" << "10" << int(Kind::None) << "<none>";
+    QTest::newRow("tab is part of word") << "SLEEP\t2" << "SLEEP\t2" << int(Kind::None) << "<none>";
+    QTest::newRow("full-width keyword") << "ＵＰ" << "ＵＰ" << int(Kind::None) << "<none>";
+    QTest::newRow("remark line") << "' note" << "'" << int(Kind::None) << "note";
+    QTest::newRow("repeat") << "Repeat now" << "REPEAT" << int(Kind::Repeat) << "now";
+    QTest::newRow("portno") << "PORTNO 3" << "PORTNO" << int(Kind::PortNo) << "3";
+    QTest::newRow("exit") << "exit" << "EXIT" << int(Kind::Exit) << "<none>";
+}
+
+void TestMacro::statements()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, keyword);
+    QFETCH(int, kind);
+    QFETCH(QString, argument);
+    const Statement st = parseStatement(line);
+    QCOMPARE(st.keyword, keyword);
+    QCOMPARE(int(st.kind), kind);
+    QCOMPARE(st.argument.value_or(QStringLiteral("<none>")), argument);
+}
+
+void TestMacro::seconds_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<double>("value");
+
+    QTest::newRow("whole") << "2" << true << 2.0;
+    QTest::newRow("fraction") << "0.5" << true << 0.5;
+    QTest::newRow("leading point") << ".25" << true << 0.25;
+    QTest::newRow("trailing point") << "3." << true << 3.0;
+    QTest::newRow("negative") << "-1" << true << -1.0;
+    QTest::newRow("plus") << "+1.5" << true << 1.5;
+    QTest::newRow("decimal comma") << "1,5" << false << 0.0;
+    QTest::newRow("exponent") << "1e3" << false << 0.0;
+    QTest::newRow("infinity") << "inf" << false << 0.0;
+    QTest::newRow("empty") << "" << false << 0.0;
+    QTest::newRow("point only") << "." << false << 0.0;
+    QTest::newRow("two points") << "1.2.3" << false << 0.0;
+    QTest::newRow("words") << "abc" << false << 0.0;
+}
+
+void TestMacro::seconds()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, valid);
+    QFETCH(double, value);
+    const std::optional<float> got = parseSeconds(text);
+    QCOMPARE(got.has_value(), valid);
+    if (valid)
+        QCOMPARE(double(*got), value);
+}
+
+void TestMacro::keysThenRunEnd()
+{
+    FakeRun r;
+    r.setMacro({"up", "DOWN", "", ""});
+    QCOMPARE(r.run(), Outcome::Finished);
+    QCOMPARE(r.received(), (QStringList{kUp, kDown}));
+    QCOMPARE(r.host.statuses, (QStringList{"1 UP", "2 DOWN"}));
+    QVERIFY(r.endedInOrder());
+    QCOMPARE(r.host.addrTexts.first(), QString()); // emptied at run start
+    QCOMPARE(r.waiter.sleeps, 2);                   // one base wait of 0 each
+    QVERIFY(r.host.messages.isEmpty());
+}
+
+void TestMacro::emptyFilesRunNothing_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("no bytes") << QByteArray();
+    QTest::newRow("only CR") << QByteArray("\r\r\r");
+    QTest::newRow("only CR LF") << QByteArray("\r\n\r\n");
+}
+
+void TestMacro::emptyFilesRunNothing()
+{
+    QFETCH(QByteArray, bytes);
+    FakeRun r;
+    r.settings.MacroFile = r.files.writeBytes("empty.txt", bytes);
+    QCOMPARE(r.run(), Outcome::Finished);
+    QVERIFY(r.host.statuses.isEmpty());
+    QVERIFY(r.received().isEmpty());
+    QVERIFY(r.endedInOrder());
+}
+
+void TestMacro::passesTakeAddressLines()
+{
+    FakeRun r;
+    r.setMacro({"GETSTR", "SENDSTR", "REPEAT"});
+    r.setAddresses({"ab", "c d", "あe"});
+    QCOMPARE(r.run(), Outcome::Failed);
+    QCOMPARE(r.host.counters, (QStringList{"1", "2", "3"}));
+    QCOMPARE(r.host.addrTexts.mid(1, 3), (QStringList{"ab", "c d", "あe"}));
+    // Spaces and double-byte characters are not typed by SENDSTR.
+    QCOMPARE(r.received().size(), 5);
+    // The fourth pass finds no fourth line: the run ends, naming it.
+    QCOMPARE(r.host.statuses.last(), QStringLiteral("10 GETSTR"));
+    QVERIFY2(message(r).contains(r.settings.AddrFile) && message(r).contains("4 行目"), qPrintable(message(r)));
+    QCOMPARE(r.host.counter, QStringLiteral("3"));
+    QVERIFY(r.endedInOrder());
+}
+
+void TestMacro::counterSkipsAddressLines()
+{
+    FakeRun r;
+    r.setMacro({"GETSTR", "SENDSTR"});
+    r.setAddresses({"l1", "l2", "l3", "l4", "l5"});
+    r.host.counter = "3";
+    QCOMPARE(r.run(), Outcome::Finished);
+    QVERIFY(r.host.addrTexts.contains("l4"));
+    QVERIFY(!r.host.addrTexts.contains("l1"));
+}
+
+void TestMacro::linesBelowRepeatNeverRun()
+{
+    FakeRun r;
+    r.setMacro({"UP", "REPEAT", "DOWN"});
+    r.waiter.onSleep = [&](double) {
+        if (r.host.counter == "3")
+            r.runner.RequestStop();
+        return false;
+    };
+    QCOMPARE(r.run(), Outcome::Stopped);
+    QCOMPARE(r.received(), QStringList(3, kUp));
+    QCOMPARE(r.host.statuses.last(), QStringLiteral("6 REPEAT")); // line numbers run on over passes
+    QVERIFY(r.endedInOrder());
+}
+
+void TestMacro::baseWaitAndSleep()
+{
+    FakeRun r;
+    r.setMacro({"BASEWAIT 1", "UP", "SLEEP 2", "DOWN", "BASEWAIT 0.5"});
+    QMap<qint64, double> startedAt;
+    QObject::connect(&r.runner, &MacroRunner::statementStarted,
+                     [&](qint64 line) { startedAt[line] = r.waiter.now; });
+    QCOMPARE(r.run(), Outcome::Finished);
+    // BASEWAIT is followed by its own new wait; SLEEP by the base wait too.
+    QList<double> waits;
+    for (double w : r.waiter.waits)
+        waits.append(qRound(w * 10) / 10.0);
+    QCOMPARE(waits, (QList<double>{1000, 1000, 2000, 1000, 1000, 500}));
+    // From the SLEEP 2 (line 3) to the next statement: 2 s and the base wait.
+    QVERIFY(qAbs(startedAt[4] - startedAt[3] - 3000) < 0.1);
+}
+
+void TestMacro::waitSecondsEdges()
+{
+    FakeRun r;
+    r.settings.MacroExe = true;
+    r.runner.WaitSeconds(-1); // negative: at once, no events
+    QCOMPARE(r.waiter.sleeps, 0);
+    r.runner.WaitSeconds(0); // zero: events run once
+    QCOMPARE(r.waiter.sleeps, 1);
+    // Reaching the target exactly does not end the wait.
+    r.waiter.sleeps = 0;
+    r.waiter.onSleep = [&](double deadline) {
+        if (r.waiter.sleeps > 1)
+            return false;
+        r.waiter.now = deadline;
+        return true;
+    };
+    r.runner.WaitSeconds(0.05f);
+    QCOMPARE(r.waiter.sleeps, 2);
+}
+
+void TestMacro::stopDuringLongSleep()
+{
+    FakeRun r;
+    r.setMacro({"UP", "SLEEP 60", "DOWN"});
+    const double start = r.waiter.now;
+    r.waiter.onSleep = [&](double deadline) {
+        if (deadline - r.waiter.now >= 60'000) {
+            r.waiter.now += 5;
+            r.runner.RequestStop();
+            r.runner.RequestStop(); // a second press does nothing more
+            return true;
+        }
+        return false;
+    };
+    QCOMPARE(r.run(), Outcome::Stopped);
+    QCOMPARE(r.received(), QStringList{kUp});
+    QVERIFY(r.waiter.now - start < 100);
+    QCOMPARE(r.host.statuses.last(), QStringLiteral("2 SLEEP"));
+    QVERIFY(r.endedInOrder());
+}
+
+void TestMacro::repeatOnlyPassStaysStoppable()
+{
+    FakeRun r;
+    r.setMacro({"", "REPEAT"});
+    r.waiter.onSleep = [&](double) {
+        if (r.waiter.sleeps == 100)
+            r.runner.RequestStop();
+        return false;
+    };
+    QCOMPARE(r.run(), Outcome::Stopped);
+    QCOMPARE(r.host.counter, QStringLiteral("100"));
+    QVERIFY(r.endedInOrder());
+}
+
+void TestMacro::portNoSwitchesPort()
+{
+    FakeRun r;
+    PseudoTerminal other;
+    other.bindPort(3);
+    r.setMacro({"UP", "PORTNO 3", "DOWN"});
+    QCOMPARE(r.run(), Outcome::Finished);
+    QCOMPARE(r.received(), QStringList{kUp});
+    QCOMPARE(other.read(10), QByteArray::fromHex(kDown.toLatin1().replace(' ', "")));
+    QCOMPARE(r.host.port, QStringLiteral("3"));
+    QCOMPARE(r.settings.CommPort, QStringLiteral("3"));
+    QVERIFY(r.endedInOrder());
+}
+
+void TestMacro::textStatements()
+{
+    FakeRun r;
+    r.setMacro({"STRING Abc", "STRING", "STRING  abc", "STRING hi there", "SENDSTR", "STRING あ"});
+    QCOMPARE(r.run(), Outcome::Finished);
+    QCOMPARE(r.host.addrTexts, (QStringList{"", "Abc", "", "", "hi", "", "あ", "糸冬了"}));
+    QCOMPARE(r.received(), (QStringList{"C4 01 02 01 08 02 06 00 00 00", "C4 01 02 01 08 02 08 02 00 00",
+                                        "C4 01 02 01 08 02 08 03 00 00", "C4 01 02 01 08 02 08 08 00 00",
+                                        "C4 01 02 01 08 02 08 09 00 00", "C4 01 02 02 08 02 0A 00 00 00"}));
+}
+
+void TestMacro::noMacroFileOnlyTells()
+{
+    FakeRun r;
+    QCOMPARE(r.run(), Outcome::NotStarted);
+    QCOMPARE(r.host.messages, QStringList{QStringLiteral("マクロファイルが指定されていません。")});
+    QVERIFY(r.host.runningStates.isEmpty());
+    QVERIFY(r.host.addrTexts.isEmpty());
+    QVERIFY(!r.settings.MacroExe);
+    QVERIFY(!r.link.isOpen());
+}
+
+void TestMacro::exitDeliversEverySentByte()
+{
+    FakeRun r;
+    QStringList lines(50, QStringLiteral("F1"));
+    lines << "EXIT" << "DOWN";
+    r.setMacro(lines);
+    bool portClosedAtExit = false;
+    r.host.onExit = [&] { portClosedAtExit = !r.link.isOpen(); };
+    QCOMPARE(r.run(), Outcome::Exited);
+    QVERIFY(r.host.exited);
+    QVERIFY(portClosedAtExit);
+    QCOMPARE(r.received(), QStringList(50, kF1));
+    QVERIFY(!r.host.addrTexts.contains("糸冬了")); // no run-end steps
+    QCOMPARE(r.host.runningStates, QList<bool>{true});
+}
+
+void TestMacro::faultsEndTheRunInOrder()
+{
+    struct Case {
+        const char *name;
+        QStringList macro;
+        QString counter;
+        QString port;
+        QStringList addresses;  // empty: no address file
+        QStringList mentions;   // what the message must name
+        int packets;            // packets sent before the failure
+    };
+    const QList<Case> cases = {
+        {"counter not a number", {"UP"}, "x1", "1", {}, {"x1"}, 0},
+        {"counter beyond 32 bits", {"UP"}, "2147483648", "1", {}, {"2147483648"}, 0},
+        {"port not a number", {"UP"}, "0", "abc", {}, {"abc"}, 0},
+        {"port names no device", {"UP"}, "0", "77", {}, {"77", "/nonexistent/tty77"}, 0},
+        {"base wait missing", {"UP", "BASEWAIT"}, "0", "1", {}, {"2 行目", "BASEWAIT"}, 1},
+        {"base wait no number", {"UP", "basewait 1,5"}, "0", "1", {}, {"2 行目", "1,5"}, 1},
+        {"sleep empty", {"SLEEP  2"}, "0", "1", {}, {"1 行目", "SLEEP"}, 0},
+        {"portno no number", {"UP", "PORTNO x"}, "0", "1", {}, {"2 行目", "PORTNO", "x"}, 1},
+        {"portno missing", {"PORTNO"}, "0", "1", {}, {"1 行目", "PORTNO"}, 0},
+        {"address file shorter than counter", {"GETSTR"}, "5", "1", {"a", "b", "c"}, {"addr.txt", "3", "5"}, 0},
+    };
+    qputenv("QUILLONEMU_COM77", "/nonexistent/tty77");
+    for (const Case &c : cases) {
+        FakeRun r;
+        r.setMacro(c.macro);
+        if (!c.addresses.isEmpty())
+            r.setAddresses(c.addresses);
+        r.host.counter = c.counter;
+        r.host.port = c.port;
+        QCOMPARE(r.run(), Outcome::Failed);
+        QCOMPARE(r.host.messages.size(), 1);
+        for (const QString &m : c.mentions)
+            QVERIFY2(message(r).contains(m), qPrintable(QStringLiteral("%1: %2").arg(c.name, message(r))));
+        QCOMPARE(r.received().size(), c.packets);
+        QVERIFY2(r.endedInOrder(), c.name);
+        QCOMPARE(r.host.counter, c.counter); // nothing completed is lost
+    }
+
+    // Files that cannot be opened.
+    FakeRun r;
+    r.settings.MacroFile = r.files.path("missing-macro.txt");
+    QCOMPARE(r.run(), Outcome::Failed);
+    QVERIFY(message(r).contains("missing-macro.txt"));
+    QVERIFY(r.endedInOrder());
+
+    FakeRun a;
+    a.setMacro({"GETSTR"});
+    a.settings.AddrFile = a.files.path("missing-addr.txt");
+    QCOMPARE(a.run(), Outcome::Failed);
+    QVERIFY(message(a).contains("missing-addr.txt"));
+    QVERIFY(a.endedInOrder());
+
+    // A whole number beyond 16 bits is a fine counter.
+    FakeRun big;
+    big.setMacro({"REPEAT"});
+    big.host.counter = "40000";
+    big.waiter.onSleep = [&](double) {
+        big.runner.RequestStop();
+        return false;
+    };
+    QCOMPARE(big.run(), Outcome::Stopped);
+    QCOMPARE(big.host.counter, QStringLiteral("40001"));
+}
+
+void TestMacro::linkFailureMidRun()
+{
+    FakeRun r;
+    r.setMacro({"UP", "SLEEP 1", "UP", "UP", "UP"});
+    r.waiter.onSleep = [&](double deadline) {
+        if (deadline - r.waiter.now >= 1000)
+            r.pty.closeMaster(); // the adapter is pulled
+        return false;
+    };
+    QCOMPARE(r.run(), Outcome::Failed);
+    QVERIFY2(message(r).contains(r.pty.slavePath()) && message(r).contains("3 行目"), qPrintable(message(r)));
+    QCOMPARE(r.host.statuses.last(), QStringLiteral("3 UP"));
+    QVERIFY(r.endedInOrder());
+}
+
+void TestMacro::macroFileVanishesBeforeRepeat()
+{
+    FakeRun r;
+    r.setMacro({"UP", "REPEAT"});
+    r.waiter.onSleep = [&](double) {
+        QFile::remove(r.settings.MacroFile);
+        return false;
+    };
+    QCOMPARE(r.run(), Outcome::Failed);
+    QVERIFY2(message(r).contains(r.settings.MacroFile) && message(r).contains("REPEAT"), qPrintable(message(r)));
+    QCOMPARE(r.host.counter, QStringLiteral("1"));
+    QVERIFY(r.endedInOrder());
+}
+
+void TestMacro::addressFileChosenDuringRun()
+{
+    FakeRun r;
+    r.setMacro({"UP", "GETSTR"});
+    const QString path = r.files.writeShiftJis("later.txt", "x");
+    r.waiter.onSleep = [&](double) {
+        r.settings.AddrFile = path;
+        return false;
+    };
+    QCOMPARE(r.run(), Outcome::Failed);
+    QVERIFY2(message(r).contains(path) && message(r).contains("2 行目"), qPrintable(message(r)));
+    QVERIFY(r.endedInOrder());
+}
+
+void TestMacro::endToEndWithRealClock()
+{
+    TempFiles files;
+    PseudoTerminal pty;
+    pty.bindPort(2);
+    MacroSettings settings;
+    settings.MacroFile = files.writeShiftJis("m.txt", "BASEWAIT 0.01\r\n&up\r\nSTRING あA\r\nSLEEP 60\r\nDOWN\r\n");
+    FakeHost host;
+    host.port = "2";
+    EventLoopWaiter waiter;
+    SerialLink link([&] { return settings.CommPort; });
+    MacroRunner runner(settings, host, link, waiter);
+    // The stop button, pressed during the long sleep.
+    QTimer stop;
+    QObject::connect(&stop, &QTimer::timeout, [&] {
+        if (host.statuses.value(host.statuses.size() - 1) == "4 SLEEP")
+            runner.RequestStop();
+    });
+    stop.start(5);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QCOMPARE(runner.RunMacro(), Outcome::Stopped);
+    QVERIFY(elapsed.elapsed() < 30'000);
+    QCOMPARE(pty.read(30).toHex(' ').toUpper(),
+             QByteArray("C4 01 02 03 00 02 01 01 00 00 C4 01 02 02 08 02 0A 00 00 00 "
+                        "C4 01 02 01 08 02 06 00 00 00"));
+}
+
+QTEST_GUILESS_MAIN(TestMacro)
+#include "test_macro.moc"
