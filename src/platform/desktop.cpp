@@ -1,0 +1,80 @@
+#include "platform/desktop.h"
+
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QUrl>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// A handset, dark body and a lit screen, with a signal arc: drawn at any size.
+QPixmap drawIcon(int size)
+{
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 32.0, size / 32.0);
+
+    p.setPen(QPen(QColor(20, 30, 60), 1.2));
+    p.setBrush(QColor(40, 70, 140));
+    p.drawRoundedRect(QRectF(8.5, 3.5, 15, 26), 3, 3);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(170, 230, 255));
+    p.drawRect(QRectF(11, 6.5, 10, 8));
+    p.setBrush(QColor(240, 240, 240));
+    for (int row = 0; row < 3; ++row) {
+        for (int col = 0; col < 3; ++col)
+            p.drawRect(QRectF(11 + col * 3.6, 17 + row * 3.6, 2.4, 2.4));
+    }
+    p.setPen(QPen(QColor(230, 120, 20), 1.6, Qt::SolidLine, Qt::RoundCap));
+    p.setBrush(Qt::NoBrush);
+    p.drawArc(QRectF(22, 1, 8, 8), 0 * 16, 90 * 16);
+    p.drawArc(QRectF(20, -1, 12, 12), 0 * 16, 90 * 16);
+    return pixmap;
+}
+
+} // namespace
+
+QIcon programIcon()
+{
+    static const QIcon icon = [] {
+        QIcon i;
+        for (int size : {16, 32, 48, 64, 128, 256})
+            i.addPixmap(drawIcon(size));
+        return i;
+    }();
+    return icon;
+}
+
+QFont userInterfaceFont()
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("IPAGothic"), QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP"),
+                      QStringLiteral("MS UI Gothic"), QStringLiteral("Yu Gothic UI"), QStringLiteral("Hiragino Sans")});
+    font.setPointSize(9);
+    return font;
+}
+
+void showMessageBox(QWidget *parent, const QString &text)
+{
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("QuillonEmu"), text, QMessageBox::Ok, parent);
+    box.setWindowIcon(programIcon());
+    box.exec();
+}
+
+void openDocument(const QString &path)
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void terminateProcess(int code)
+{
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(code);
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QFont>
+#include <QIcon>
+#include <QString>
+
+class QWidget;
+
+// What every window of the program shares with the desktop: the program
+// icon, the user-interface font, message boxes and opening a document.
+
+// The 32 x 32 program icon (with larger sizes for the desktop), drawn by the
+// program itself.
+QIcon programIcon();
+
+// A 9-point Japanese user-interface font, falling back to the system's.
+QFont userInterfaceFont();
+
+// A modal message box with an OK button, captioned "QuillonEmu".
+void showMessageBox(QWidget *parent, const QString &text);
+
+// Asks the desktop to open `path` with its document viewer; the outcome is
+// not examined.
+void openDocument(const QString &path);
+
+// The process ends at once with `code`: no window closes, no handler runs.
+// Output already written is flushed first.
+[[noreturn]] void terminateProcess(int code);
