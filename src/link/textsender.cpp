@@ -15,9 +15,33 @@ void TextSender::show(const QString &text)
         showText_(text);
 }
 
+void TextSender::send(const QList<KeyPacket> &packets)
+{
+    for (const KeyPacket &packet : packets)
+        link_.SendPacket(packet);
+}
+
 void TextSender::SendString(const QString &text)
 {
     show(text);
+    send(packetsForString(text));
+}
+
+void TextSender::SendCharacters(const QString &text)
+{
+    show(text);
+    send(packetsForCharacters(text));
+}
+
+void TextSender::SendCharacter(const QString &ch)
+{
+    if (const std::optional<KeyPacket> packet = packetForCharacter(ch))
+        link_.SendPacket(*packet);
+}
+
+QList<KeyPacket> TextSender::packetsForString(const QString &text)
+{
+    QList<KeyPacket> packets;
     // Walked in UTF-16 units: half of a surrogate pair has no code and is
     // skipped like any other character code page 932 lacks.
     for (const QChar ch : text) {
@@ -25,29 +49,30 @@ void TextSender::SendString(const QString &text)
         if (!code)
             continue;
         if (*code > 0xFF) {
-            const QString digits = QString::number(*code, 16).toUpper().rightJustified(4, u'0');
-            link_.SendPacket(0xC4, 1, 2, KeyPacket::DoubleByte, HexDigitValue(digits.mid(0, 1)),
-                             HexDigitValue(digits.mid(1, 1)), HexDigitValue(digits.mid(2, 1)),
-                             HexDigitValue(digits.mid(3, 1)), 0, 0);
-        } else {
-            SendCharacter(QString(ch));
+            packets.append(KeyPacket::forCode(KeyPacket::DoubleByte, *code));
+        } else if (const std::optional<KeyPacket> packet = packetForCharacter(QString(ch))) {
+            packets.append(*packet);
         }
     }
+    return packets;
 }
 
-void TextSender::SendCharacters(const QString &text)
+QList<KeyPacket> TextSender::packetsForCharacters(const QString &text)
 {
-    show(text);
-    for (const QChar ch : text)
-        SendCharacter(QString(ch));
+    QList<KeyPacket> packets;
+    for (const QChar ch : text) {
+        if (const std::optional<KeyPacket> packet = packetForCharacter(QString(ch)))
+            packets.append(*packet);
+    }
+    return packets;
 }
 
-void TextSender::SendCharacter(const QString &ch)
+std::optional<KeyPacket> TextSender::packetForCharacter(const QString &ch)
 {
     const std::optional<quint16> code = CharacterTable::find(ch);
     if (!code)
-        return;
-    link_.SendPacket(KeyPacket::forCode(KeyPacket::Character, *code));
+        return std::nullopt;
+    return KeyPacket::forCode(KeyPacket::Character, *code);
 }
 
 int TextSender::HexDigitValue(const QString &digit)

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "link/keypacket.h"
+
+#include <QList>
 #include <QString>
 #include <functional>
+#include <optional>
 
 class SerialLink;
 
@@ -27,8 +31,14 @@ public:
     // (lower-case digits, the empty string, longer strings).
     static int HexDigitValue(const QString &digit);
 
+    // The packets the operations above send, in order, without sending them.
+    static QList<KeyPacket> packetsForString(const QString &text);
+    static QList<KeyPacket> packetsForCharacters(const QString &text);
+    static std::optional<KeyPacket> packetForCharacter(const QString &ch);
+
 private:
     void show(const QString &text);
+    void send(const QList<KeyPacket> &packets);
 
     SerialLink &link_;
     std::function<void(const QString &)> showText_;

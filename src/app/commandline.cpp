@@ -1,0 +1,26 @@
+#include "app/commandline.h"
+
+QList<CommandLineSwitch> parseCommandLineSwitches(const QString &text)
+{
+    QList<CommandLineSwitch> switches;
+    if (text.isEmpty())
+        return switches;
+    for (QString piece : text.split(QStringLiteral("\" "))) {
+        piece.remove(u'"');
+        const QString name = piece.left(2);
+        if (name == QLatin1String("/M") || name == QLatin1String("/A") || name == QLatin1String("/P"))
+            switches.append({name[1], piece.mid(2)});
+    }
+    return switches;
+}
+
+QString trimSpaces(const QString &text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text[begin] == u' ')
+        ++begin;
+    while (end > begin && text[end - 1] == u' ')
+        --end;
+    return text.mid(begin, end - begin);
+}

@@ -1,0 +1,298 @@
+#include "app/frmmain.h"
+
+#include "app/commandline.h"
+#include "app/frmabout.h"
+#include "keypad/keypadwindows.h"
+#include "platform/desktop.h"
+#include "platform/twips.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+
+namespace {
+
+const QString kFileFilter = QStringLiteral("すべて(*.*)");
+
+QString defaultFileDialog(QWidget *parent, const QString &fileName)
+{
+    return QFileDialog::getOpenFileName(parent, QString(), fileName, kFileFilter);
+}
+
+template <typename Widget>
+Widget *place(Widget *widget, const char *name, QRect geometry)
+{
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setGeometry(geometry);
+    return widget;
+}
+
+} // namespace
+
+frmMain::frmMain(QWidget *parent)
+    : QMainWindow(parent), MSComm1([this] { return CommPort; }), runner_(*this, *this, MSComm1, waiter_),
+      keypad_(new KeypadWindows(this))
+{
+    CommonDialog1 = defaultFileDialog;
+    messageBox = showMessageBox;
+    openHelp = openDocument;
+    endProgram = [] { terminateProcess(0); };
+    keypad_->showMessage = [this](QWidget *parent, const QString &text) { messageBox(parent, text); };
+
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowIcon(programIcon());
+    setFont(userInterfaceFont());
+    createControls();
+    createMenus();
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::createControls()
+{
+    auto *client = new QWidget(this);
+    client->setFixedSize(twipsSize(5295, 2910));
+    setCentralWidget(client);
+
+    lblAddr = place(new QLabel(client), "lblAddr", twipsRect(120, 120, 3255, 255));
+    lblCounter = place(new QLabel(QStringLiteral("カウンタ"), client), "lblCounter", twipsRect(3600, 0, 615, 255));
+    txtCounter = place(new QLineEdit(QStringLiteral("0"), client), "txtCounter", twipsRect(3600, 240, 735, 270));
+    lblPort = place(new QLabel(QStringLiteral("ポート"), client), "lblPort", twipsRect(4440, 0, 735, 255));
+    cmbCommPort = place(new QComboBox(client), "cmbCommPort", twipsRect(4440, 240, 735, 300));
+    cmbCommPort->setEditable(true);
+    cmbCommPort->setInsertPolicy(QComboBox::NoInsert);
+
+    frmMacroFile = place(new QGroupBox(QStringLiteral("マクロファイル"), client), "frmMacroFile",
+                         twipsRect(120, 720, 5055, 735));
+    lblMacroFile = place(new QLabel(frmMacroFile), "lblMacroFile", twipsRect(120, 240, 4815, 375));
+    frmAddrFile = place(new QGroupBox(QStringLiteral("アドレスファイル"), client), "frmAddrFile",
+                        twipsRect(120, 1560, 5055, 735));
+    lblAddrFile = place(new QLabel(frmAddrFile), "lblAddrFile", twipsRect(120, 240, 4815, 375));
+
+    lblStatus = place(new QLabel(client), "lblStatus", twipsRect(120, 2520, 3255, 255));
+    cmdSend = place(new QPushButton(QStringLiteral("実行"), client), "cmdSend", twipsRect(3600, 2400, 735, 375));
+    cmdStop = place(new QPushButton(QStringLiteral("停止"), client), "cmdStop", twipsRect(4440, 2400, 735, 375));
+    for (QPushButton *button : {cmdSend, cmdStop}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+    for (QLabel *label : {lblAddr, lblMacroFile, lblAddrFile, lblStatus})
+        label->setTextFormat(Qt::PlainText);
+    // A wide font must not clip the captions: they may reach into the gap up
+    // to the next control.
+    lblCounter->resize(std::max(lblCounter->width(), std::min(lblCounter->sizeHint().width(), lblPort->x() - lblCounter->x())),
+                       lblCounter->height());
+
+    setTabOrder(cmbCommPort, cmdSend);
+    setTabOrder(cmdSend, txtCounter);
+    setTabOrder(txtCounter, cmdStop);
+    cmbCommPort->setFocus();
+
+    connect(cmdSend, &QPushButton::clicked, this, &frmMain::cmdSend_Click);
+    connect(cmdStop, &QPushButton::clicked, this, &frmMain::cmdStop_Click);
+}
+
+void frmMain::createMenus()
+{
+    auto item = [this](QMenu *menu, const QString &caption, const char *name, void (frmMain::*handler)()) {
+        QAction *action = menu->addAction(caption);
+        action->setObjectName(QString::fromLatin1(name));
+        connect(action, &QAction::triggered, this, handler);
+        return action;
+    };
+    auto separator = [](QMenu *menu, const char *name) {
+        QAction *action = menu->addSeparator();
+        action->setObjectName(QString::fromLatin1(name));
+        return action;
+    };
+
+    mnuFile = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
+    mnuFile->setObjectName(QStringLiteral("mnuFile"));
+    mnuFileMacro = item(mnuFile, QStringLiteral("マクロファイルを開く(&M)..."), "mnuFileMacro", &frmMain::mnuFileMacro_Click);
+    mnuFileAddr = item(mnuFile, QStringLiteral("アドレスファイルを開く(&A)..."), "mnuFileAddr", &frmMain::mnuFileAddr_Click);
+    mnuFileLine = separator(mnuFile, "mnuFileLine");
+    mnuFileExit = item(mnuFile, QStringLiteral("終了(&X)"), "mnuFileExit", &frmMain::mnuFileExit_Click);
+
+    mnuView = menuBar()->addMenu(QStringLiteral("表示(&V)"));
+    mnuView->setObjectName(QStringLiteral("mnuView"));
+    mnuKeyboard = item(mnuView, QStringLiteral("キーボード(&K)"), "mnuKeyboard", &frmMain::mnuKeyboard_Click);
+
+    mnuHelp = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
+    mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
+    mnuHelpContents = item(mnuHelp, QStringLiteral("目次(&C)"), "mnuHelpContents", &frmMain::mnuHelpContents_Click);
+    mnuHelpLine = separator(mnuHelp, "mnuHelpLine");
+    mnuHelpAbout = item(mnuHelp, QStringLiteral("バージョン情報(&A)"), "mnuHelpAbout", &frmMain::mnuHelpAbout_Click);
+}
+
+std::optional<MacroRunner::Outcome> frmMain::Form_Load(const QString &commandLine)
+{
+    InitSettings(commandLine);
+    std::optional<MacroRunner::Outcome> outcome;
+    if (!MacroFile.isEmpty())
+        outcome = runner_.RunMacro();
+    QCoreApplication::processEvents();
+    return outcome;
+}
+
+void frmMain::InitSettings(const QString &commandLine)
+{
+    Title = QStringLiteral("QuillonEmu");
+    Version = QStringLiteral("release 25F");
+    Copyright = QStringLiteral("Copyright (C) 2025-2026 QuillonEmu 開発チーム");
+    setWindowTitle(Title + u' ' + Version);
+    MacroExe = false;
+    cmdStop->setEnabled(false);
+    cmbCommPort->setEditText(QStringLiteral("1"));
+    for (int i = 1; i <= 16; ++i)
+        cmbCommPort->addItem(QString::number(i));
+    cmbCommPort->setEditText(QStringLiteral("1"));
+    ParseCommandLine(trimSpaces(commandLine));
+}
+
+void frmMain::ParseCommandLine(const QString &text)
+{
+    for (const CommandLineSwitch &s : parseCommandLineSwitches(text)) {
+        if (s.letter == u'M') {
+            MacroFile = s.value;
+            lblMacroFile->setText(s.value);
+        } else if (s.letter == u'A') {
+            AddrFile = s.value;
+            lblAddrFile->setText(s.value);
+        } else if (s.letter == u'P') {
+            CommPort = s.value;
+            cmbCommPort->setEditText(s.value);
+        }
+    }
+}
+
+void frmMain::Form_Unload()
+{
+    MSComm1.ClosePort();
+    endProgram();
+}
+
+void frmMain::closeEvent(QCloseEvent *event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+void frmMain::cmdSend_Click()
+{
+    if (runner_.isRunning())
+        return;
+    runner_.RunMacro();
+}
+
+void frmMain::cmdStop_Click()
+{
+    runner_.RequestStop();
+}
+
+bool frmMain::chooseFile(QString *path)
+{
+    const QString chosen = CommonDialog1(this, dialogFileName_);
+    if (chosen.isEmpty())
+        return false;
+    dialogFileName_ = chosen;
+    *path = chosen;
+    return true;
+}
+
+void frmMain::mnuFileMacro_Click()
+{
+    QString path;
+    if (!chooseFile(&path))
+        return;
+    MacroFile = path;
+    lblMacroFile->setText(path);
+}
+
+void frmMain::mnuFileAddr_Click()
+{
+    QString path;
+    if (!chooseFile(&path))
+        return;
+    AddrFile = path;
+    lblAddrFile->setText(path);
+}
+
+void frmMain::mnuFileExit_Click()
+{
+    Form_Unload();
+}
+
+void frmMain::mnuKeyboard_Click()
+{
+    keypad_->showKeyboard(Title, Version, cmbCommPort->currentText());
+}
+
+void frmMain::mnuHelpContents_Click()
+{
+    openHelp(QDir::currentPath() + QStringLiteral("/help.mht"));
+}
+
+void frmMain::mnuHelpAbout_Click()
+{
+    if (!about_) {
+        about_ = new frmAbout();
+        about_->Form_Load(frameGeometry().topLeft(), Title, Version, Copyright);
+    }
+    about_->show();
+    about_->raise();
+}
+
+QString frmMain::counterText() const
+{
+    return txtCounter->text();
+}
+
+void frmMain::setCounterText(const QString &text)
+{
+    txtCounter->setText(text);
+}
+
+QString frmMain::portText() const
+{
+    return cmbCommPort->currentText();
+}
+
+void frmMain::setPortText(const QString &text)
+{
+    cmbCommPort->setEditText(text);
+}
+
+void frmMain::setStatusText(const QString &text)
+{
+    lblStatus->setText(text);
+}
+
+void frmMain::setAddrText(const QString &text)
+{
+    lblAddr->setText(text);
+}
+
+void frmMain::setRunning(bool running)
+{
+    cmdSend->setEnabled(!running);
+    cmdStop->setEnabled(running);
+}
+
+void frmMain::showMessage(const QString &text)
+{
+    messageBox(this, text);
+}
+
+void frmMain::exitProgram()
+{
+    endProgram();
+}

@@ -1,0 +1,129 @@
+#pragma once
+
+#include "app/frmabout.h"
+#include "link/seriallink.h"
+#include "macro/macrorunner.h"
+#include "macro/macrosettings.h"
+#include "macro/runhost.h"
+#include "platform/waiter.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <functional>
+#include <optional>
+
+class KeypadWindows;
+class QAction;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+
+
+// The main window: what the next run uses (macro file, address file, port,
+// counter), how a run goes on (statement line, typed text), the run and stop
+// buttons, and the menus. It holds the program's shared settings and its own
+// serial link, used by the runs.
+class frmMain : public QMainWindow, public MacroSettings, private RunHost {
+    Q_OBJECT
+public:
+    explicit frmMain(QWidget *parent = nullptr);
+    ~frmMain() override;
+
+    // Fixed at start-up.
+    QString Title;
+    QString Version;
+    QString Copyright;
+
+    // The load handler: InitSettings with `commandLine`, then, when it named a
+    // macro file, the run (before the window shows; an EXIT ends the program
+    // inside), then one pass of pending events. The caller shows the window.
+    // Returns how the start-up run ended, or no value when there was none.
+    std::optional<MacroRunner::Outcome> Form_Load(const QString &commandLine);
+    void InitSettings(const QString &commandLine);
+    void ParseCommandLine(const QString &text);
+
+    // Closing the window and "終了(&X)": the port is closed with every sent
+    // byte delivered and the program ends at once, also in the middle of a run.
+    void Form_Unload();
+
+    // Controls.
+    QLabel *lblAddr;
+    QLabel *lblCounter;
+    QLineEdit *txtCounter;
+    QLabel *lblPort;
+    QComboBox *cmbCommPort;
+    QGroupBox *frmMacroFile;
+    QLabel *lblMacroFile;
+    QGroupBox *frmAddrFile;
+    QLabel *lblAddrFile;
+    QLabel *lblStatus;
+    QPushButton *cmdSend;
+    QPushButton *cmdStop;
+    QMenu *mnuFile;
+    QAction *mnuFileMacro;
+    QAction *mnuFileAddr;
+    QAction *mnuFileLine;
+    QAction *mnuFileExit;
+    QMenu *mnuView;
+    QAction *mnuKeyboard;
+    QMenu *mnuHelp;
+    QAction *mnuHelpContents;
+    QAction *mnuHelpLine;
+    QAction *mnuHelpAbout;
+
+    // The window's serial port, used by the runs.
+    SerialLink MSComm1;
+
+    MacroRunner &runner() { return runner_; }
+    KeypadWindows &keypad() { return *keypad_; }
+    frmAbout *about() const { return about_; }
+
+    // The desktop operations, replaceable so that tests open no real dialog
+    // and end no process.
+    // The open-file dialog: starts at `fileName`, returns the chosen full
+    // path or an empty text when cancelled.
+    std::function<QString(QWidget *parent, const QString &fileName)> CommonDialog1;
+    std::function<void(QWidget *parent, const QString &text)> messageBox;
+    std::function<void(const QString &path)> openHelp;
+    std::function<void()> endProgram;
+
+    // Handlers.
+    void cmdSend_Click();
+    void cmdStop_Click();
+    void mnuFileMacro_Click();
+    void mnuFileAddr_Click();
+    void mnuFileExit_Click();
+    void mnuKeyboard_Click();
+    void mnuHelpContents_Click();
+    void mnuHelpAbout_Click();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void createControls();
+    void createMenus();
+    // Lets the user pick a file; true and the path in `path` when chosen.
+    bool chooseFile(QString *path);
+
+    // RunHost: the run works on these controls.
+    QString counterText() const override;
+    void setCounterText(const QString &text) override;
+    QString portText() const override;
+    void setPortText(const QString &text) override;
+    void setStatusText(const QString &text) override;
+    void setAddrText(const QString &text) override;
+    void setRunning(bool running) override;
+    void showMessage(const QString &text) override;
+    void exitProgram() override;
+
+    // The dialog's file name, kept from one use to the next.
+    QString dialogFileName_;
+    EventLoopWaiter waiter_;
+    MacroRunner runner_;
+    KeypadWindows *keypad_;
+    QPointer<frmAbout> about_;
+};

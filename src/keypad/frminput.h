@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+class QLineEdit;
+class frmKeyboard;
+
+// The text entry window: a one-line box whose text Enter types on the
+// handset through the keypad, and whose cursor and numeric-pad keys press the
+// keypad's buttons as they go down. It owns no port; without a keypad it
+// sends nothing.
+class frmInput : public QWidget {
+    Q_OBJECT
+public:
+    explicit frmInput(QWidget *parent = nullptr);
+
+    // The keypad this window sends through, or nullptr.
+    void setKeyboard(frmKeyboard *keyboard);
+    frmKeyboard *keyboard() const;
+
+    // The load steps: caption, then the place just below the keypad (its
+    // outer top-left plus 5000 twips down), taken once.
+    void load(const QString &title, const QString &version);
+
+    // Enter: types the box's text and empties the box, or presses the
+    // keypad's "■" when the box is empty.
+    void SubmitText();
+
+    QLineEdit *Text1 = nullptr;
+
+Q_SIGNALS:
+    // The user closed the window.
+    void closed();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void keyDown(int virtualKey);
+
+    QPointer<frmKeyboard> keyboard_;
+};

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "link/seriallink.h"
+#include "link/textsender.h"
+#include "platform/desktop.h"
+
+#include <QList>
+#include <QWidget>
+#include <functional>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+
+// The on-screen keypad: one button per handset key, each sending its key at
+// once over the keypad's own serial link, and a connect button that opens
+// and closes that link. The connection state is the connect button's
+// caption: "切断" while closed, "接続中" while open.
+class frmKeyboard : public QWidget {
+    Q_OBJECT
+public:
+    explicit frmKeyboard(QWidget *parent = nullptr);
+
+    // The load steps: caption, the main window's port text, the port list
+    // "1" to "16", the connect button showing "切断". KeypadWindows then shows
+    // the keypad and the text entry window.
+    void load(const QString &title, const QString &version, const QString &mainPortText);
+
+    // Presses button `Index`: 0 to 38 send their key (nothing while
+    // disconnected), 39 connects or disconnects, anything else does nothing.
+    void Command1_Click(int Index);
+
+    // Types `Str` on the handset through the keypad's link.
+    void SendStr(const QString &Str);
+
+    // Indexes 0 to 38 are the key buttons, 39 the connect button.
+    QList<QPushButton *> Command1;
+    QComboBox *cmbCommPort = nullptr;
+    QLabel *lblPort = nullptr;
+    // Its port number is the text of cmbCommPort at each OpenPort().
+    SerialLink MSComm1;
+
+    // Shows a modal message; tests replace it.
+    std::function<void(QWidget *, const QString &)> showMessage = showMessageBox;
+
+Q_SIGNALS:
+    // The user closed the window; the port is closed already.
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void connectOrDisconnect();
+    void linkFailed(const QString &message);
+
+    TextSender text_{MSComm1};
+};

@@ -1,0 +1,68 @@
+#include "keypad/keypadwindows.h"
+
+KeypadWindows::KeypadWindows(QObject *parent) : QObject(parent)
+{
+}
+
+KeypadWindows::~KeypadWindows()
+{
+    delete input_;
+    delete keyboard_;
+}
+
+void KeypadWindows::showKeyboard(const QString &title, const QString &version, const QString &mainPortText)
+{
+    if (keyboard_) {
+        keyboard_->show();
+        keyboard_->activateWindow();
+        return;
+    }
+    loadKeyboard(title, version, mainPortText);
+}
+
+void KeypadWindows::loadKeyboard(const QString &title, const QString &version, const QString &mainPortText)
+{
+    keyboard_ = new frmKeyboard;
+    keyboard_->showMessage = [this](QWidget *parent, const QString &text) { showMessage(parent, text); };
+    connect(keyboard_, &frmKeyboard::closed, this, &KeypadWindows::keyboardClosed);
+    keyboard_->load(title, version, mainPortText);
+    // Shown before the text entry window, which places itself below it.
+    keyboard_->show();
+    showInput(title, version);
+}
+
+void KeypadWindows::showInput(const QString &title, const QString &version)
+{
+    if (input_) {
+        input_->setKeyboard(keyboard_);
+        input_->show();
+        return;
+    }
+    input_ = new frmInput;
+    connect(input_, &frmInput::closed, this, &KeypadWindows::inputClosed);
+    input_->setKeyboard(keyboard_);
+    input_->load(title, version);
+    input_->show();
+}
+
+void KeypadWindows::keyboardClosed()
+{
+    // Unloaded: the next showKeyboard() loads a fresh keypad. The text entry
+    // window only hides.
+    keyboard_->disconnect(this);
+    keyboard_->deleteLater();
+    keyboard_ = nullptr;
+    if (input_) {
+        input_->hide();
+        input_->setKeyboard(nullptr);
+    }
+}
+
+void KeypadWindows::inputClosed()
+{
+    if (keyboard_)
+        keyboard_->hide();
+    input_->disconnect(this);
+    input_->deleteLater();
+    input_ = nullptr;
+}

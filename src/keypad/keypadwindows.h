@@ -1,0 +1,45 @@
+#pragma once
+
+#include "keypad/frminput.h"
+#include "keypad/frmkeyboard.h"
+
+#include <QObject>
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+// The keypad window and the text entry window of one program, loaded and
+// unloaded as the user opens and closes them. Both are top-level windows
+// without an owner. The text entry window outlives a closed keypad (hidden,
+// with its place and text) and comes back at the keypad's next load.
+class KeypadWindows : public QObject {
+    Q_OBJECT
+public:
+    explicit KeypadWindows(QObject *parent = nullptr);
+    // Closes the keypad's port (every byte sent delivered) and deletes both
+    // windows.
+    ~KeypadWindows() override;
+
+    // The main window's "キーボード(&K)": loads the keypad when it is not
+    // loaded (reading title, version and the main window's port text once)
+    // and shows it together with the text entry window; otherwise shows the
+    // loaded keypad again as the user left it.
+    void showKeyboard(const QString &title, const QString &version, const QString &mainPortText);
+
+    // Each is nullptr while not loaded.
+    frmKeyboard *keyboard() const { return keyboard_; }
+    frmInput *input() const { return input_; }
+
+    // Shows a modal message for either window; tests replace it.
+    std::function<void(QWidget *, const QString &)> showMessage = showMessageBox;
+
+private:
+    void loadKeyboard(const QString &title, const QString &version, const QString &mainPortText);
+    void showInput(const QString &title, const QString &version);
+    void keyboardClosed();
+    void inputClosed();
+
+    frmKeyboard *keyboard_ = nullptr;
+    frmInput *input_ = nullptr;
+};

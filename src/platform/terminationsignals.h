@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QObject>
+
+class QSocketNotifier;
+
+// Turns SIGINT and SIGTERM into a Qt signal delivered by the event loop, so
+// that the program can end in order (ports drained) from wherever it waits.
+// One instance per process.
+class TerminationSignals : public QObject {
+    Q_OBJECT
+public:
+    explicit TerminationSignals(QObject *parent = nullptr);
+    ~TerminationSignals() override;
+
+Q_SIGNALS:
+    // `signalNumber` is SIGINT or SIGTERM.
+    void received(int signalNumber);
+
+private:
+    void readPipe();
+
+    QSocketNotifier *notifier_ = nullptr;
+};

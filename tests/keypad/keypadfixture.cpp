@@ -1,0 +1,54 @@
+#include "keypadfixture.h"
+
+#include "link/keytable.h"
+
+#include <QPushButton>
+
+namespace {
+
+// No key of the handset sends this.
+constexpr KeyPacket kMarker = KeyPacket::make(KeyPacket::Key, 0x7E, 0x7E, 0x7E, 0x7E);
+
+} // namespace
+
+KeypadFixture::KeypadFixture(const QString &portText)
+{
+    pty.bindPort(kPort);
+    windows.showMessage = [this](QWidget *, const QString &text) { messages.append(text); };
+    windows.showKeyboard(QStringLiteral("QuillonEmu"), QStringLiteral("release 25F"), portText);
+}
+
+QString KeypadFixture::connectCaption() const
+{
+    return keyboard()->Command1[39]->text();
+}
+
+bool KeypadFixture::connectPort()
+{
+    keyboard()->Command1_Click(39);
+    return connectCaption() == QStringLiteral("接続中");
+}
+
+QStringList KeypadFixture::received()
+{
+    keyboard()->MSComm1.SendPacket(kMarker);
+    const QByteArray marker = kMarker.toByteArray();
+    QByteArray bytes;
+    while (!bytes.endsWith(marker)) {
+        const QByteArray more = pty.read(1);
+        if (more.isEmpty())
+            return {QStringLiteral("no marker after: ") + QString::fromLatin1(bytes.toHex(' ').toUpper())};
+        bytes += more;
+    }
+    bytes.chop(marker.size());
+    QStringList packets;
+    for (qsizetype i = 0; i < bytes.size(); i += KeyPacket::kSize)
+        packets.append(QString::fromLatin1(bytes.mid(i, KeyPacket::kSize).toHex(' ').toUpper()));
+    return packets;
+}
+
+QString packetOf(const QString &keyName)
+{
+    const std::optional<KeyPacket> packet = KeyTable::find(keyName);
+    return packet ? packet->toHex() : QStringLiteral("no key ") + keyName;
+}

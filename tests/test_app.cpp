@@ -1,0 +1,420 @@
+// The main program: start-up and the command line, the main window's controls
+// through a run, file choice, the About box, help, the exit paths, and the
+// real program started with a command line against a pseudo-terminal.
+
+#include "app/commandline.h"
+#include "app/frmabout.h"
+#include "app/frmmain.h"
+#include "keypad/keypadwindows.h"
+#include "platform/processcommandline.h"
+#include "support/pseudoterminal.h"
+#include "support/tempfiles.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+#include <csignal>
+
+namespace {
+
+const QByteArray kUp = QByteArray::fromHex("C4010203000001010000");
+
+// A main window whose desktop operations are recorded instead of performed.
+struct MainWindow {
+    frmMain w;
+    QStringList messages;
+    QStringList dialogStarts;
+    QStringList dialogAnswers; // taken in order; empty text: cancel
+    QStringList helpOpened;
+    int ended = 0;
+    bool portOpenAtEnd = true;
+
+    MainWindow()
+    {
+        w.messageBox = [this](QWidget *, const QString &text) { messages.append(text); };
+        w.keypad().showMessage = w.messageBox;
+        w.CommonDialog1 = [this](QWidget *, const QString &start) {
+            dialogStarts.append(start);
+            return dialogAnswers.isEmpty() ? QString() : dialogAnswers.takeFirst();
+        };
+        w.openHelp = [this](const QString &path) { helpOpened.append(path); };
+        w.endProgram = [this] {
+            ++ended;
+            portOpenAtEnd = w.MSComm1.isOpen();
+            w.runner().RequestStop(); // the process would be gone; end the run
+        };
+    }
+};
+
+// True once `p` has ended, waiting up to `ms` for it.
+bool finishes(QProcess &p, int ms)
+{
+    return p.state() == QProcess::NotRunning || p.waitForFinished(ms);
+}
+
+QString programPath()
+{
+    return QStringLiteral(QUILLONEMU_BIN_DIR "/quillonemu");
+}
+
+} // namespace
+
+class TestApp : public QObject {
+    Q_OBJECT
+private slots:
+    void commandLine_data();
+    void commandLine();
+    void argumentsRebuiltOnPosix();
+    void startUpState();
+    void buttonsFollowTheRun();
+    void fileChoice();
+    void fileDialogHoldsTheRun();
+    void aboutBox();
+    void helpAndKeyboardMenus();
+    void exitPathsClosePortFirst();
+    void startUpRunBeforeWindowShows();
+    void programEndToEnd();
+    void programWithoutDisplay();
+    void programEndsOnSigterm();
+};
+
+void TestApp::commandLine_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("macro");
+    QTest::addColumn<QString>("addr");
+    QTest::addColumn<QString>("port"); // the port box's text
+
+    QTest::newRow("none") << "" << "" << "" << "1";
+    QTest::newRow("three quoted") << R"("/Mjob.txt" "/Aaddr.txt" "/P3")" << "job.txt" << "addr.txt" << "3";
+    QTest::newRow("no quotes") << "/Mjob.txt /P3" << "job.txt /P3" << "" << "1";
+    QTest::newRow("space after switch") << "/M job.txt" << " job.txt" << "" << "1";
+    QTest::newRow("lower-case switch") << "/mjob.txt" << "" << "" << "1";
+    QTest::newRow("port not a number") << R"("/Pabc")" << "" << "" << "abc";
+    QTest::newRow("port beyond the list") << R"("/P20")" << "" << "" << "20";
+    QTest::newRow("address file alone") << R"("/Aaddr.txt")" << "" << "addr.txt" << "1";
+    QTest::newRow("switch without value") << R"("/M")" << "" << "" << "1";
+    QTest::newRow("later wins") << R"("/Mone.txt" "/Mtwo.txt")" << "two.txt" << "" << "1";
+    QTest::newRow("two spaces between") << R"("/Mone.txt"  "/P3")" << "one.txt" << "" << "1";
+    QTest::newRow("quote after switch") << R"(/M"C:\my jobs\job.txt" /P3)" << R"(C:\my jobs\job.txt)" << "" << "3";
+    QTest::newRow("outer spaces") << R"(   "/P4" "/Ma b.txt"   )" << "a b.txt" << "" << "4";
+}
+
+void TestApp::commandLine()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, macro);
+    QFETCH(QString, addr);
+    QFETCH(QString, port);
+    MainWindow m;
+    m.w.InitSettings(text);
+    QCOMPARE(m.w.MacroFile, macro);
+    QCOMPARE(m.w.lblMacroFile->text(), macro);
+    QCOMPARE(m.w.AddrFile, addr);
+    QCOMPARE(m.w.lblAddrFile->text(), addr);
+    QCOMPARE(m.w.cmbCommPort->currentText(), port);
+    QCOMPARE(m.w.cmbCommPort->count(), 16);
+}
+
+void TestApp::argumentsRebuiltOnPosix()
+{
+    const QList<CommandLineSwitch> spaced =
+        parseCommandLineSwitches(quoteArguments({"/M/path/with space/job.txt", "/P3"}));
+    QCOMPARE(spaced, (QList<CommandLineSwitch>{{u'M', "/path/with space/job.txt"}, {u'P', "3"}}));
+    const QList<CommandLineSwitch> plain = parseCommandLineSwitches(quoteArguments({"/Mjob.txt", "/P3"}));
+    QCOMPARE(plain, (QList<CommandLineSwitch>{{u'M', "job.txt"}, {u'P', "3"}}));
+    QVERIFY(parseCommandLineSwitches(quoteArguments({})).isEmpty());
+}
+
+void TestApp::startUpState()
+{
+    MainWindow m;
+    QVERIFY(!m.w.Form_Load(QString()));
+    QCOMPARE(m.w.windowTitle(), QStringLiteral("QuillonEmu release 25F"));
+    QCOMPARE(m.w.Title + u' ' + m.w.Version, m.w.windowTitle());
+    QVERIFY(!m.w.Copyright.isEmpty());
+    QVERIFY(!m.w.MacroExe);
+    QVERIFY(m.w.CommPort.isEmpty());
+    QVERIFY(m.w.lblMacroFile->text().isEmpty() && m.w.lblAddrFile->text().isEmpty());
+    QCOMPARE(m.w.txtCounter->text(), QStringLiteral("0"));
+    QCOMPARE(m.w.cmbCommPort->currentText(), QStringLiteral("1"));
+    QStringList items;
+    for (int i = 0; i < m.w.cmbCommPort->count(); ++i)
+        items.append(m.w.cmbCommPort->itemText(i));
+    QCOMPARE(items, QStringLiteral("1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16").split(u' '));
+    QVERIFY(m.w.cmdSend->isEnabled());
+    QVERIFY(!m.w.cmdStop->isEnabled());
+    QVERIFY(m.messages.isEmpty());
+
+    m.w.show();
+    QCOMPARE(m.w.centralWidget()->size(), QSize(353, 194));
+    QCOMPARE(m.w.cmdSend->geometry(), QRect(240, 160, 49, 25));
+    QCOMPARE(m.w.lblMacroFile->geometry(), QRect(8, 16, 321, 25));
+    QCOMPARE(m.w.minimumSize(), m.w.maximumSize()); // fixed size
+    QTRY_COMPARE(QApplication::focusWidget(), m.w.cmbCommPort);
+
+    // The run button without a macro file only tells.
+    m.w.cmdSend->click();
+    QCOMPARE(m.messages, QStringList{QStringLiteral("マクロファイルが指定されていません。")});
+    QVERIFY(m.w.cmdSend->isEnabled());
+}
+
+void TestApp::buttonsFollowTheRun()
+{
+    TempFiles files;
+    PseudoTerminal pty;
+    pty.bindPort(3);
+    MainWindow m;
+    m.w.InitSettings(QStringLiteral(R"("/M%1" "/P3")").arg(files.writeShiftJis("m.txt", "UP\r\nSLEEP 60\r\nDOWN")));
+    m.w.show();
+    QList<bool> sendEnabled, stopEnabled;
+    int presses = 0;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (m.w.lblStatus->text() != "2 SLEEP" || presses > 0)
+            return;
+        sendEnabled.append(m.w.cmdSend->isEnabled());
+        stopEnabled.append(m.w.cmdStop->isEnabled());
+        QCOMPARE(m.w.lblAddr->text(), QString());
+        ++presses;
+        m.w.cmdStop->click();
+        QVERIFY(!m.w.MacroExe);
+        m.w.cmdStop_Click(); // a second press finds the flag False
+        QVERIFY(!m.w.MacroExe);
+    });
+    poll.start(5);
+    m.w.cmdSend->click();
+    QCOMPARE(presses, 1);
+    QCOMPARE(sendEnabled, QList<bool>{false});
+    QCOMPARE(stopEnabled, QList<bool>{true});
+    QVERIFY(m.w.cmdSend->isEnabled());
+    QVERIFY(!m.w.cmdStop->isEnabled());
+    QCOMPARE(m.w.lblAddr->text(), QStringLiteral("糸冬了"));
+    QCOMPARE(m.w.lblStatus->text(), QStringLiteral("2 SLEEP"));
+    QVERIFY(m.w.MacroExe);
+    QVERIFY(!m.w.MSComm1.isOpen());
+    QCOMPARE(pty.read(10), kUp);
+    QVERIFY(pty.readAvailable(30).isEmpty());
+}
+
+void TestApp::fileChoice()
+{
+    MainWindow m;
+    m.w.InitSettings(QString());
+    m.dialogAnswers = {"", "/jobs/m.txt", "", "/jobs/a.txt"};
+    m.w.mnuFileMacro->trigger(); // cancelled before anything was chosen
+    QVERIFY(m.w.MacroFile.isEmpty());
+    m.w.mnuFileMacro->trigger();
+    QCOMPARE(m.w.MacroFile, QStringLiteral("/jobs/m.txt"));
+    QCOMPARE(m.w.lblMacroFile->text(), QStringLiteral("/jobs/m.txt"));
+    m.w.mnuFileAddr->trigger(); // cancelled: the macro's path does not become the address file
+    QVERIFY(m.w.AddrFile.isEmpty());
+    QVERIFY(m.w.lblAddrFile->text().isEmpty());
+    m.w.mnuFileAddr->trigger();
+    QCOMPARE(m.w.AddrFile, QStringLiteral("/jobs/a.txt"));
+    QCOMPARE(m.w.lblAddrFile->text(), QStringLiteral("/jobs/a.txt"));
+    // One dialog for both items: it opens with the path chosen last.
+    QCOMPARE(m.dialogStarts, (QStringList{"", "", "/jobs/m.txt", "/jobs/m.txt"}));
+    QVERIFY(!m.w.MacroExe); // choosing starts no run
+}
+
+void TestApp::fileDialogHoldsTheRun()
+{
+    TempFiles files;
+    PseudoTerminal pty;
+    pty.bindPort(4);
+    MainWindow m;
+    QStringList lines(40, QStringLiteral("UP"));
+    lines.prepend(QStringLiteral("BASEWAIT 0.005"));
+    m.w.InitSettings(QStringLiteral(R"("/M%1" "/P4")").arg(files.writeShiftJis("m.txt", lines.join("\r\n"))));
+    int sentWhileOpen = -1;
+    m.w.CommonDialog1 = [&](QWidget *, const QString &) {
+        int sent = 0;
+        auto counter = QObject::connect(&m.w.MSComm1, &SerialLink::packetSent, [&] { ++sent; });
+        QEventLoop dialog; // a modal dialog's own loop
+        QTimer::singleShot(100, &dialog, &QEventLoop::quit);
+        dialog.exec();
+        QObject::disconnect(counter);
+        sentWhileOpen = sent;
+        return QString();
+    };
+    QTimer::singleShot(20, &m.w, [&] { m.w.mnuFileAddr->trigger(); });
+    m.w.cmdSend_Click();
+    QCOMPARE(sentWhileOpen, 0);
+    QCOMPARE(pty.read(400), kUp.repeated(40)); // and the run went on afterwards
+}
+
+void TestApp::aboutBox()
+{
+    MainWindow m;
+    m.w.InitSettings(QString());
+    m.w.show();
+    m.w.move(100, 80);
+    m.w.mnuHelpAbout->trigger();
+    frmAbout *about = m.w.about();
+    QVERIFY(about && about->isVisible());
+    QCOMPARE(about->Label1->text(), QStringLiteral("QuillonEmu release 25F"));
+    QCOMPARE(about->lblCopyright->text(), m.w.Copyright);
+    QCOMPARE(about->pos(), m.w.frameGeometry().topLeft() + QPoint(17, 17));
+    QCOMPARE(about->size(), QSize(395, 220));
+    QCOMPARE(about->cmdOK->geometry(), QRect(296, 184, 89, 25));
+
+    // Shown again while open: the same box, not moved.
+    const QPoint placed = about->pos();
+    m.w.move(300, 200);
+    m.w.mnuHelpAbout->trigger();
+    QCOMPARE(m.w.about(), about);
+    QCOMPARE(about->pos(), placed);
+
+    // OK unloads it; the next one is placed by the main window's new corner.
+    about->cmdOK->click();
+    QTRY_VERIFY(!m.w.about());
+    m.w.mnuHelpAbout->trigger();
+    QCOMPARE(m.w.about()->pos(), m.w.frameGeometry().topLeft() + QPoint(17, 17));
+    m.w.about()->close();
+}
+
+void TestApp::helpAndKeyboardMenus()
+{
+    MainWindow m;
+    m.w.InitSettings(QString());
+    m.w.mnuHelpContents->trigger();
+    QCOMPARE(m.helpOpened, QStringList{QDir::currentPath() + "/help.mht"});
+
+    m.w.cmbCommPort->setEditText(QStringLiteral("7"));
+    m.w.mnuKeyboard->trigger();
+    QWidget *keyboard = m.w.keypad().keyboard();
+    QVERIFY(keyboard);
+    m.w.mnuKeyboard->trigger();
+    QCOMPARE(m.w.keypad().keyboard(), keyboard); // one keypad window
+    QVERIFY(keyboard->isVisible());
+    QVERIFY(keyboard->windowTitle() == m.w.windowTitle());
+    keyboard->close();
+}
+
+void TestApp::exitPathsClosePortFirst()
+{
+    TempFiles files;
+    PseudoTerminal pty;
+    pty.bindPort(5);
+    MainWindow m;
+    QStringList lines(30, QStringLiteral("F1"));
+    lines << "SLEEP 60";
+    m.w.InitSettings(QStringLiteral(R"("/M%1" "/P5")").arg(files.writeShiftJis("m.txt", lines.join("\r\n"))));
+    QTimer poll; // during the long sleep, with 30 packets sent
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (m.w.lblStatus->text() == "31 SLEEP" && m.ended == 0)
+            m.w.mnuFileExit->trigger();
+    });
+    poll.start(5);
+    m.w.cmdSend_Click();
+    QCOMPARE(m.ended, 1);
+    QVERIFY(!m.portOpenAtEnd);
+    QCOMPARE(pty.read(300).size(), 300);
+
+    // Closing the window does the same.
+    m.w.show();
+    m.w.close();
+    QCOMPARE(m.ended, 2);
+}
+
+void TestApp::startUpRunBeforeWindowShows()
+{
+    TempFiles files;
+    PseudoTerminal pty;
+    pty.bindPort(6);
+    MainWindow m;
+    bool visibleDuringRun = true;
+    QObject::connect(&m.w.MSComm1, &SerialLink::packetSent, [&] { visibleDuringRun = m.w.isVisible(); });
+    const QString macro = files.writeShiftJis("m.txt", "up\r\nEXIT\r\nDOWN\r\n");
+    const std::optional<MacroRunner::Outcome> outcome = m.w.Form_Load(QStringLiteral(R"("/M%1" "/P6")").arg(macro));
+    QCOMPARE(outcome, std::optional(MacroRunner::Outcome::Exited));
+    QCOMPARE(m.ended, 1);
+    QVERIFY(!m.portOpenAtEnd);
+    QVERIFY(!visibleDuringRun);
+    QVERIFY(m.w.lblAddr->text() != QStringLiteral("糸冬了"));
+    QCOMPARE(pty.read(20), kUp);
+}
+
+void TestApp::programEndToEnd()
+{
+    TempFiles files;
+    PseudoTerminal pty;
+    pty.bindPort(31);
+    const QString macro = files.writeShiftJis("job.txt", "BASEWAIT 0.01\r\nUP\r\nSTRING あA\r\nEXIT\r\n");
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    p.setProcessEnvironment(env);
+    p.start(programPath(), {"/M" + macro, "/P31"});
+    QByteArray received;
+    QDeadlineTimer deadline(20'000);
+    while (p.state() != QProcess::NotRunning && !deadline.hasExpired())
+        received += pty.read(1 << 16, 20);
+    QVERIFY(finishes(p, 5'000));
+    received += pty.readAvailable(50);
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 0);
+    QCOMPARE(received.toHex(' ').toUpper(), QByteArray("C4 01 02 03 00 00 01 01 00 00 C4 01 02 02 08 02 0A 00 00 00 "
+                                                       "C4 01 02 01 08 02 06 00 00 00"));
+
+    // A failing job says why on its error output and ends with status 1.
+    QProcess failing;
+    failing.setProcessEnvironment(env);
+    failing.start(programPath(), {"/M" + files.path("absent.txt"), "/P31"});
+    QVERIFY(finishes(failing, 10'000));
+    QCOMPARE(failing.exitCode(), 1);
+    QVERIFY(QString::fromUtf8(failing.readAllStandardError()).contains("absent.txt"));
+}
+
+void TestApp::programWithoutDisplay()
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(name));
+    p.setProcessEnvironment(env);
+    p.start(programPath(), {});
+    QVERIFY(finishes(p, 10'000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QVERIFY(p.exitCode() != 0);
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QVERIFY2(err.contains("QT_QPA_PLATFORM=offscreen") && err.count(u'\n') == 1, qPrintable(err));
+}
+
+void TestApp::programEndsOnSigterm()
+{
+    TempFiles files;
+    PseudoTerminal pty;
+    pty.bindPort(32);
+    QStringList lines(100, QStringLiteral("F1"));
+    lines << "SLEEP 60";
+    const QString macro = files.writeShiftJis("job.txt", lines.join("\r\n"));
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    p.setProcessEnvironment(env);
+    p.start(programPath(), {"/M" + macro, "/P32"});
+    QByteArray received = pty.read(10, 20'000); // the run has begun
+    QVERIFY(!received.isEmpty());
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    QDeadlineTimer deadline(20'000);
+    while (p.state() != QProcess::NotRunning && !deadline.hasExpired())
+        received += pty.read(1 << 16, 20);
+    QVERIFY(finishes(p, 5'000));
+    received += pty.readAvailable(50);
+    // An orderly end: whole packets only, nothing torn at the close.
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(received.size() >= 10 && received.size() <= 1000);
+    QCOMPARE(received.size() % 10, 0);
+}
+
+QTEST_MAIN(TestApp)
+#include "test_app.moc"
