@@ -1,0 +1,58 @@
+#include "cli/arguments.h"
+
+#include "cli/console.h"
+#include "cli/exitstatus.h"
+
+#include <algorithm>
+
+std::optional<Arguments> parseArguments(const QStringList &arguments, const QList<KnownOption> &options,
+                                        QString *error)
+{
+    Arguments parsed;
+    bool optionsEnded = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        if (optionsEnded || argument == u'-' || !argument.startsWith(u'-')) {
+            parsed.positional.append(argument);
+            continue;
+        }
+        if (argument == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        if (argument == QLatin1String("-h") || argument == QLatin1String("--help")) {
+            parsed.flags.insert(QStringLiteral("help"));
+            continue;
+        }
+        const qsizetype equals = argument.indexOf(u'=');
+        const QString name = argument.mid(2, equals < 0 ? -1 : equals - 2);
+        const auto known = std::find_if(options.begin(), options.end(),
+                                       [&](const KnownOption &o) { return o.name == name; });
+        if (!argument.startsWith(QLatin1String("--")) || known == options.end()) {
+            *error = QStringLiteral("不明なオプション「%1」です。").arg(argument);
+            return std::nullopt;
+        }
+        if (!known->takesValue) {
+            if (equals >= 0) {
+                *error = QStringLiteral("オプション --%1 は値を取りません。").arg(name);
+                return std::nullopt;
+            }
+            parsed.flags.insert(name);
+        } else if (equals >= 0) {
+            parsed.values.insert(name, argument.mid(equals + 1));
+        } else if (i + 1 < arguments.size()) {
+            parsed.values.insert(name, arguments[++i]);
+        } else {
+            *error = QStringLiteral("オプション --%1 には値が要ります。").arg(name);
+            return std::nullopt;
+        }
+    }
+    return parsed;
+}
+
+int usageError(const QString &command, const QString &message)
+{
+    Console::err(QStringLiteral("quillonemu-cli %1: %2").arg(command, message));
+    Console::err(QStringLiteral("使い方は quillonemu-cli %1 --help で表示されます。").arg(command));
+    return ExitStatus::Usage;
+}

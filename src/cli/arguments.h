@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// The arguments of one command: its options, written "--name" or
+// "--name VALUE" / "--name=VALUE", and the words between them. "-h" and
+// "--help" are the option "help" everywhere; "--" ends the options.
+struct KnownOption {
+    QString name; // without the dashes
+    bool takesValue = false;
+};
+
+struct Arguments {
+    QStringList positional;
+    QHash<QString, QString> values; // options with a value; the last one given counts
+    QSet<QString> flags;            // options without a value
+
+    bool has(const QString &name) const { return flags.contains(name) || values.contains(name); }
+    QString value(const QString &name, const QString &fallback = {}) const { return values.value(name, fallback); }
+};
+
+// Splits `arguments` by `options`. On a mistake returns no value and sets
+// `error` to a message that names the argument.
+std::optional<Arguments> parseArguments(const QStringList &arguments, const QList<KnownOption> &options,
+                                        QString *error);
+
+// Tells the user what was wrong with the command line of `command` and where
+// to read more; returns ExitStatus::Usage.
+int usageError(const QString &command, const QString &message);

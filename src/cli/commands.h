@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The commands of quillonemu-cli. Each lives in its own file and takes the
+// arguments after its name; it returns the exit status (see exitstatus.h).
+// A new command is one more file and one more line in the table of main.cpp.
+
+// The virtual handset (handsetcommand.cpp).
+int handsetCommand(const QStringList &arguments);
+// A macro run without a window (runcommand.cpp).
+int runCommand(const QStringList &arguments);

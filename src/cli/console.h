@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+// Standard output and standard error as the program's terminal: text goes out
+// in UTF-8, whatever the locale, and is flushed at once so that a reader on a
+// pipe sees every line as it happens.
+namespace Console {
+
+// `line` and a line end.
+void out(const QString &line);
+void err(const QString &line);
+// `text` as it is, without a line end.
+void writeOut(const QString &text);
+
+bool stdoutIsTerminal();
+// Columns of the terminal on standard output; 80 when unknown.
+int terminalColumns();
+
+// Columns `text` takes on a terminal: two for wide (East Asian) characters,
+// one for the rest.
+int displayWidth(const QString &text);
+// `text` cut to at most `columns` columns.
+QString fitWidth(const QString &text, int columns);
+
+} // namespace Console

@@ -1,0 +1,9 @@
+#pragma once
+
+// The exit statuses of quillonemu-cli, the same for every command.
+namespace ExitStatus {
+constexpr int Ok = 0;
+constexpr int Failed = 1;        // the job ended on an error
+constexpr int Usage = 2;         // the command line was wrong
+constexpr int Interrupted = 130; // stopped by SIGINT or SIGTERM
+} // namespace ExitStatus

@@ -1,0 +1,114 @@
+// quillonemu-cli handset: the virtual handset on a pseudo-terminal or a real
+// serial port.
+
+#include "cli/arguments.h"
+#include "cli/commands.h"
+#include "cli/console.h"
+#include "cli/exitstatus.h"
+#include "cli/handsetline.h"
+#include "cli/virtualhandset.h"
+#include "macro/seconds.h"
+#include "platform/portnumber.h"
+#include "platform/terminationsignals.h"
+
+#include <QEventLoop>
+
+namespace {
+
+const QString kCommand = QStringLiteral("handset");
+// The longest timeout a single timer can hold, rounded down.
+constexpr int kLongestTimeoutSeconds = 1000000;
+
+const QString kHelp = QStringLiteral(
+    "使い方: quillonemu-cli handset (--pty [--link パス] | --device デバイス) [オプション...]\n"
+    "\n"
+    "仮想の携帯電話機です。届いたキーパケットを読み解き、1 パケットごとに到着時刻、\n"
+    "600 ボー・偶数パリティの回線で届き終わる時刻、10 バイトとその意味（キー名、文字、\n"
+    "不正なパケットならその理由）を表示します。パケットにならないバイトも報告し、\n"
+    "次の C4 01 02 から読み直します。\n"
+    "\n"
+    "オプション:\n"
+    "  --pty              仮想端末を作り、そのデバイスパスを表示します。送り手が設定した\n"
+    "                     回線設定（600 ボー、8 ビット、ストップビット 1、フロー制御なし、\n"
+    "                     出力の加工なし）を確かめ、違えば一度だけ警告します。\n"
+    "  --link パス        （--pty と共に）パスを仮想端末へのシンボリックリンクにします。\n"
+    "                     QUILLONEMU_COM<番号>=パス でポート番号をここへ向けられます。\n"
+    "                     終わるときにリンクを消します。\n"
+    "  --device デバイス  実際のシリアルポートで受けます（600 ボー、偶数パリティ、8 ビット、\n"
+    "                     ストップビット 1。折り返しケーブル用）。パリティエラーを報告します。\n"
+    "  --json             1 件ごとに JSON オブジェクトを 1 行ずつ出力します。\n"
+    "  --count N          パケットを N 個受けたら終わります。\n"
+    "  --timeout 秒       この秒数がたったら終わります。\n"
+    "  -h, --help         この説明を表示します。\n"
+    "\n"
+    "Ctrl-C（SIGINT）か SIGTERM でも終わります。そのときまでに届いたバイトを表示してから\n"
+    "終わります。受信の集計は標準エラー出力に出ます。\n"
+    "\n"
+    "終了ステータス:\n"
+    "  0  正常に終わった（--count、--timeout、シグナル）\n"
+    "  1  回線を開けなかったか、回線が失われた\n"
+    "  2  使い方の誤り");
+
+} // namespace
+
+int handsetCommand(const QStringList &arguments)
+{
+    QString error;
+    const std::optional<Arguments> args = parseArguments(
+        arguments,
+        {{QStringLiteral("pty")}, {QStringLiteral("link"), true}, {QStringLiteral("device"), true},
+         {QStringLiteral("json")}, {QStringLiteral("count"), true}, {QStringLiteral("timeout"), true}},
+        &error);
+    if (!args)
+        return usageError(kCommand, error);
+    if (args->has(QStringLiteral("help"))) {
+        Console::out(kHelp);
+        return ExitStatus::Ok;
+    }
+    if (!args->positional.isEmpty())
+        return usageError(kCommand, QStringLiteral("余分な引数「%1」があります。").arg(args->positional.first()));
+    const bool pty = args->has(QStringLiteral("pty"));
+    const bool device = args->has(QStringLiteral("device"));
+    if (pty == device)
+        return usageError(kCommand, QStringLiteral("--pty と --device のどちらか一方を指定してください。"));
+    if (device && args->has(QStringLiteral("link")))
+        return usageError(kCommand, QStringLiteral("--link は --pty と共にだけ使えます。"));
+
+    VirtualHandset::Options options;
+    options.json = args->has(QStringLiteral("json"));
+    if (args->has(QStringLiteral("count"))) {
+        const QString text = args->value(QStringLiteral("count"));
+        const std::optional<qint32> count = parseWholeNumber(text);
+        if (!count || *count < 1)
+            return usageError(kCommand, QStringLiteral("--count の値「%1」は 1 以上の整数ではありません。").arg(text));
+        options.count = *count;
+    }
+    if (args->has(QStringLiteral("timeout"))) {
+        const QString text = args->value(QStringLiteral("timeout"));
+        const std::optional<float> seconds = parseSeconds(text);
+        if (!seconds || *seconds <= 0 || *seconds > kLongestTimeoutSeconds) {
+            return usageError(kCommand, QStringLiteral("--timeout の値「%1」は 0 より大きく %2 以下の秒数ではありません（例: 2.5）。")
+                                            .arg(text)
+                                            .arg(kLongestTimeoutSeconds));
+        }
+        options.timeoutSeconds = *seconds;
+    }
+
+    // Signals are caught before the link exists, so that they never leave
+    // it behind.
+    TerminationSignals terminations;
+    HandsetLine line;
+    const bool opened = pty ? line.openPseudoTerminal(args->value(QStringLiteral("link")))
+                            : line.openDevice(args->value(QStringLiteral("device")));
+    if (!opened) {
+        Console::err(QStringLiteral("quillonemu-cli handset: %1").arg(line.errorText()));
+        return ExitStatus::Failed;
+    }
+
+    VirtualHandset handset(line, options);
+    QObject::connect(&terminations, &TerminationSignals::received, &handset, &VirtualHandset::stop);
+    QEventLoop loop;
+    QObject::connect(&handset, &VirtualHandset::finished, &loop, &QEventLoop::exit, Qt::QueuedConnection);
+    handset.start();
+    return loop.exec();
+}

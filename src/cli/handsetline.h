@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <termios.h>
+
+// The line the virtual handset listens on: either a pseudo-terminal it makes
+// itself, whose other side the sender opens as its serial port, or a real
+// serial port set to 600 baud, even parity, 8 data bits, 1 stop bit.
+class HandsetLine {
+public:
+    HandsetLine() = default;
+    ~HandsetLine();
+    HandsetLine(const HandsetLine &) = delete;
+    HandsetLine &operator=(const HandsetLine &) = delete;
+
+    // Makes a pseudo-terminal; with a `linkPath`, that path becomes a
+    // symbolic link to it (an old link there is replaced, any other file
+    // is left alone and makes this fail). On failure errorText() says why.
+    bool openPseudoTerminal(const QString &linkPath);
+    // Opens the serial port at `path` for reading, with parity checked on
+    // every byte. On failure errorText() says why.
+    bool openDevice(const QString &path);
+    // Closes the line and removes the link.
+    void close();
+
+    // Reads everything available now without waiting. `ended` is set when
+    // the line is gone (errorText() then says why).
+    QByteArray readAvailable(bool *ended);
+    // Waits up to `timeoutMs` for bytes to read; false when none came.
+    bool waitForBytes(int timeoutMs) const;
+
+    // The descriptor to watch for bytes.
+    int fd() const { return fd_; }
+    bool isPseudoTerminal() const { return slave_ >= 0; }
+    // The device the sender opens (pseudo-terminal) or the port read.
+    QString devicePath() const { return devicePath_; }
+    QString linkPath() const { return linkPath_; }
+    // A real port whose driver took even parity with error marks.
+    bool checksParity() const { return checksParity_; }
+    // The port marks bytes (see ParityMarks): parity errors, and every data
+    // byte FF, even where the driver does no parity.
+    bool marksBytes() const { return marksBytes_; }
+
+    // The line settings now: on a pseudo-terminal, as the sender set them.
+    termios settings() const;
+    // The settings the pseudo-terminal had when it was made.
+    const termios &initialSettings() const { return initial_; }
+
+    QString errorText() const { return error_; }
+
+private:
+    bool fail(const QString &message);
+
+    int fd_ = -1;
+    int slave_ = -1; // kept open so the line stays up between senders
+    QString devicePath_;
+    QString linkPath_;
+    termios initial_{};
+    bool checksParity_ = false;
+    bool marksBytes_ = false;
+    QString error_;
+};

@@ -1,0 +1,56 @@
+// quillonemu-cli: QuillonEmu's companion for the terminal. The first argument
+// names the command; the rest belongs to it.
+
+#include "cli/commands.h"
+#include "cli/console.h"
+#include "cli/exitstatus.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+struct Command {
+    const char *name;
+    const char *summary;
+    int (*run)(const QStringList &arguments);
+};
+
+const Command kCommands[] = {
+    {"handset", "仮想の携帯電話機: 受け取ったキーパケットを読み解いて表示します", handsetCommand},
+    {"run", "マクロファイルをウィンドウなしで実行します", runCommand},
+};
+
+void printOverview()
+{
+    Console::out(QStringLiteral("使い方: quillonemu-cli <コマンド> [引数...]\n\nコマンド:"));
+    for (const Command &c : kCommands)
+        Console::out(QStringLiteral("  %1  %2").arg(QString::fromLatin1(c.name).leftJustified(8),
+                                                    QString::fromUtf8(c.summary)));
+    Console::out(QStringLiteral("\n各コマンドの説明: quillonemu-cli <コマンド> --help\n"
+                                "終了ステータス: 0 正常終了、1 エラー、2 使い方の誤り、130 シグナルで停止"));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("quillonemu-cli"));
+    const QStringList arguments = QCoreApplication::arguments().mid(1);
+
+    const QString name = arguments.value(0);
+    if (name == QLatin1String("-h") || name == QLatin1String("--help") || name == QLatin1String("help")) {
+        printOverview();
+        return ExitStatus::Ok;
+    }
+    for (const Command &c : kCommands) {
+        if (name == QLatin1String(c.name))
+            return c.run(arguments.mid(1));
+    }
+    if (name.isEmpty())
+        Console::err(QStringLiteral("quillonemu-cli: コマンドがありません。"));
+    else
+        Console::err(QStringLiteral("quillonemu-cli: 不明なコマンド「%1」です。").arg(name));
+    Console::err(QStringLiteral("使い方は quillonemu-cli --help で表示されます。"));
+    return ExitStatus::Usage;
+}

@@ -1,0 +1,136 @@
+// quillonemu-cli run: a macro run without a window, by the same MacroRunner
+// as the main window's.
+
+#include "cli/arguments.h"
+#include "cli/commands.h"
+#include "cli/console.h"
+#include "cli/exitstatus.h"
+#include "cli/runlog.h"
+#include "cli/terminalhost.h"
+#include "link/seriallink.h"
+#include "macro/macrorunner.h"
+#include "platform/portnumber.h"
+#include "platform/terminationsignals.h"
+#include "platform/waiter.h"
+
+namespace {
+
+const QString kCommand = QStringLiteral("run");
+
+const QString kHelp = QStringLiteral(
+    "使い方: quillonemu-cli run マクロファイル [オプション...]\n"
+    "\n"
+    "マクロファイルをウィンドウなしで実行します。メインウィンドウの実行と同じ動作です。\n"
+    "進み具合（カウンタ、行番号とキーワード、入力中の文字列）を標準出力に表示します\n"
+    "（端末なら 1 行を書き換え、そうでなければ 1 文ごとに 1 行）。エラーはメッセージボックスと\n"
+    "同じ文で標準エラー出力に出ます。\n"
+    "\n"
+    "オプション:\n"
+    "  --addr ファイル    アドレスファイル（Shift-JIS）。GETSTR が 1 行ずつ読みます。\n"
+    "  --port 番号        ポート番号（既定 1）。デバイスは QUILLONEMU_COM<番号> で指定できます。\n"
+    "  --counter 数       カウンタの初期値（既定 0）。アドレスファイルのこの行数分を読み飛ばします。\n"
+    "  --log ファイル     送ったパケットを 1 個ごとに JSON で 1 行ずつ追記します\n"
+    "                     （時刻、カウンタ、行番号、キーワード、バイト列）。\n"
+    "  -h, --help         この説明を表示します。\n"
+    "\n"
+    "Ctrl-C（SIGINT）か SIGTERM で停止します。実行中の文を終え、送ったバイトをすべて\n"
+    "届けてから、終わったときのカウンタを表示します。--counter にその値を付けて\n"
+    "実行し直すと続きから再開できます。\n"
+    "\n"
+    "終了ステータス:\n"
+    "  0    マクロの終わりまで実行したか、EXIT で終わった\n"
+    "  1    エラーで終わった\n"
+    "  2    使い方の誤り\n"
+    "  130  シグナルで停止した");
+
+// The last words of a run, with the counter to resume from.
+QString summary(MacroRunner::Outcome outcome, qint32 counter)
+{
+    switch (outcome) {
+    case MacroRunner::Outcome::Finished:
+        return QStringLiteral("マクロの終わりまで実行しました（カウンタ %1）。").arg(counter);
+    case MacroRunner::Outcome::Exited:
+        return QStringLiteral("EXIT で終わりました（カウンタ %1）。").arg(counter);
+    case MacroRunner::Outcome::Stopped:
+        return QStringLiteral("停止しました（カウンタ %1）。続きは --counter %1 で再開できます。").arg(counter);
+    case MacroRunner::Outcome::Failed:
+    case MacroRunner::Outcome::NotStarted:
+        break;
+    }
+    return QStringLiteral("エラーで終わりました（カウンタ %1）。直したあと --counter %1 で続きから再開できます。").arg(counter);
+}
+
+int exitStatus(MacroRunner::Outcome outcome)
+{
+    switch (outcome) {
+    case MacroRunner::Outcome::Finished:
+    case MacroRunner::Outcome::Exited:
+        return ExitStatus::Ok;
+    case MacroRunner::Outcome::Stopped:
+        return ExitStatus::Interrupted;
+    case MacroRunner::Outcome::Failed:
+    case MacroRunner::Outcome::NotStarted:
+        break;
+    }
+    return ExitStatus::Failed;
+}
+
+} // namespace
+
+int runCommand(const QStringList &arguments)
+{
+    QString error;
+    const std::optional<Arguments> args = parseArguments(arguments,
+                                                         {{QStringLiteral("addr"), true},
+                                                          {QStringLiteral("port"), true},
+                                                          {QStringLiteral("counter"), true},
+                                                          {QStringLiteral("log"), true}},
+                                                         &error);
+    if (!args)
+        return usageError(kCommand, error);
+    if (args->has(QStringLiteral("help"))) {
+        Console::out(kHelp);
+        return ExitStatus::Ok;
+    }
+    if (args->positional.isEmpty())
+        return usageError(kCommand, QStringLiteral("マクロファイルが指定されていません。"));
+    if (args->positional.size() > 1)
+        return usageError(kCommand, QStringLiteral("余分な引数「%1」があります。").arg(args->positional[1]));
+    for (const QString &name : {QStringLiteral("port"), QStringLiteral("counter")}) {
+        const QString value = args->value(name);
+        if (args->has(name) && !parseWholeNumber(value))
+            return usageError(kCommand, QStringLiteral("--%1 の値「%2」は整数ではありません。").arg(name, value));
+    }
+    if (args->has(QStringLiteral("addr")) && args->value(QStringLiteral("addr")).isEmpty())
+        return usageError(kCommand, QStringLiteral("--addr のファイル名が空です。"));
+
+    MacroSettings settings;
+    settings.MacroFile = args->positional.first();
+    settings.AddrFile = args->value(QStringLiteral("addr"));
+    TerminalHost host(args->value(QStringLiteral("counter"), QStringLiteral("0")),
+                      args->value(QStringLiteral("port"), QStringLiteral("1")));
+    EventLoopWaiter waiter;
+    SerialLink link([&settings] { return settings.CommPort; });
+    MacroRunner runner(settings, host, link, waiter);
+
+    RunLog log;
+    if (args->has(QStringLiteral("log"))) {
+        if (!log.open(args->value(QStringLiteral("log")))) {
+            Console::err(log.errorText());
+            return ExitStatus::Failed;
+        }
+        log.follow(runner, link);
+    }
+
+    // A signal is the stop button: it reaches the run through the event loop
+    // that every wait of the run keeps turning.
+    TerminationSignals terminations;
+    QObject::connect(&terminations, &TerminationSignals::received, &runner, &MacroRunner::RequestStop);
+
+    const MacroRunner::Outcome outcome = runner.RunMacro();
+    host.endStatusLine();
+    if (!log.close())
+        Console::err(log.errorText());
+    Console::out(summary(outcome, runner.counter()));
+    return exitStatus(outcome);
+}

@@ -1,0 +1,53 @@
+#include "cli/runlog.h"
+
+#include "cli/jsonline.h"
+#include "link/seriallink.h"
+#include "macro/macrorunner.h"
+
+#include <QDateTime>
+#include <QJsonObject>
+
+bool RunLog::open(const QString &path)
+{
+    file_.setFileName(path);
+    if (file_.open(QIODevice::WriteOnly | QIODevice::Append))
+        return true;
+    error_ = QStringLiteral("ログファイル「%1」を開けません: %2").arg(path, file_.errorString());
+    return false;
+}
+
+void RunLog::follow(const MacroRunner &runner, const SerialLink &link)
+{
+    runner_ = &runner;
+    connect(&runner, &MacroRunner::statementStarted, this, [this](qint64 line, const QString &keyword) {
+        line_ = line;
+        keyword_ = keyword;
+    });
+    connect(&link, &SerialLink::packetSent, this, &RunLog::write);
+}
+
+void RunLog::write(const KeyPacket &packet)
+{
+    if (!file_.isOpen())
+        return;
+    const QJsonObject entry{
+        {QStringLiteral("time"), isoTime(static_cast<double>(QDateTime::currentMSecsSinceEpoch()))},
+        {QStringLiteral("counter"), runner_ ? runner_->counter() : 0},
+        {QStringLiteral("line"), line_},
+        {QStringLiteral("keyword"), keyword_},
+        {QStringLiteral("packet"), packet.toHex()},
+    };
+    file_.write((jsonLine(entry) + u'\n').toUtf8());
+    file_.flush();
+}
+
+bool RunLog::close()
+{
+    if (!file_.isOpen())
+        return true;
+    const bool ok = file_.error() == QFileDevice::NoError && file_.flush();
+    if (!ok)
+        error_ = QStringLiteral("ログファイル「%1」に書けませんでした: %2").arg(file_.fileName(), file_.errorString());
+    file_.close();
+    return ok;
+}

@@ -1,0 +1,73 @@
+#include "cli/terminalhost.h"
+
+#include "cli/console.h"
+
+namespace {
+// Back to the start of the line and clear it.
+const QString kRewriteLine = QStringLiteral("\r\x1b[K");
+} // namespace
+
+TerminalHost::TerminalHost(const QString &counter, const QString &port)
+    : counter_(counter), port_(port), live_(Console::stdoutIsTerminal())
+{
+}
+
+void TerminalHost::setCounterText(const QString &text)
+{
+    counter_ = text;
+    if (live_)
+        showStatusLine();
+}
+
+void TerminalHost::setPortText(const QString &text)
+{
+    port_ = text;
+    if (live_)
+        showStatusLine();
+    else
+        Console::out(QStringLiteral("ポート %1").arg(text));
+}
+
+void TerminalHost::setStatusText(const QString &text)
+{
+    status_ = text;
+    if (live_)
+        showStatusLine();
+    else
+        Console::out(QStringLiteral("カウンタ %1  %2").arg(counter_, text));
+}
+
+void TerminalHost::setAddrText(const QString &text)
+{
+    // Outside a run the text is the window's "run ended" mark; the command
+    // says that in its own words.
+    if (!running_)
+        return;
+    typed_ = text;
+    if (live_)
+        showStatusLine();
+    else if (!text.isEmpty())
+        Console::out(QStringLiteral("  入力「%1」").arg(text));
+}
+
+void TerminalHost::showMessage(const QString &text)
+{
+    endStatusLine();
+    Console::err(text);
+}
+
+void TerminalHost::showStatusLine()
+{
+    QString line = QStringLiteral("カウンタ %1 | ポート %2 | %3").arg(counter_, port_, status_);
+    if (!typed_.isEmpty())
+        line += QStringLiteral(" | 入力「%1」").arg(typed_);
+    Console::writeOut(kRewriteLine + Console::fitWidth(line, Console::terminalColumns() - 1));
+    statusShown_ = true;
+}
+
+void TerminalHost::endStatusLine()
+{
+    if (statusShown_)
+        Console::writeOut(QStringLiteral("\n"));
+    statusShown_ = false;
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "macro/runhost.h"
+
+#include <QString>
+
+// The run's window on the terminal. Progress (pass counter, statement line,
+// typed text) goes to standard output: on a terminal as one status line that
+// is rewritten in place, elsewhere as plain lines. Messages go to standard
+// error with the same text the window's message boxes show; nothing waits
+// for the user.
+class TerminalHost : public RunHost {
+public:
+    TerminalHost(const QString &counter, const QString &port);
+
+    QString counterText() const override { return counter_; }
+    void setCounterText(const QString &text) override;
+    QString portText() const override { return port_; }
+    void setPortText(const QString &text) override;
+    void setStatusText(const QString &text) override;
+    void setAddrText(const QString &text) override;
+    void setRunning(bool running) override { running_ = running; }
+    void showMessage(const QString &text) override;
+    // The port is closed already; the command ends once the run returns.
+    void exitProgram() override {}
+
+    // Leaves the status line, so that what follows starts on a line of its own.
+    void endStatusLine();
+
+private:
+    void showStatusLine();
+
+    QString counter_;
+    QString port_;
+    QString status_;
+    QString typed_;
+    bool running_ = false;
+    bool live_;              // standard output is a terminal
+    bool statusShown_ = false;
+};

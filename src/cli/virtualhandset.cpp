@@ -1,0 +1,167 @@
+#include "cli/virtualhandset.h"
+
+#include "cli/console.h"
+#include "cli/exitstatus.h"
+#include "cli/handsetline.h"
+#include "cli/linesettings.h"
+
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QSocketNotifier>
+#include <cmath>
+
+namespace {
+// At 600 baud the bytes of one packet follow each other within about 20 ms:
+// bytes held back this long (an incomplete frame, stray bytes) get no more
+// company and are reported.
+constexpr int kQuietMs = 500;
+// On a stop: how long the line must be quiet, and the longest wait for that.
+constexpr int kStopQuietMs = 100;
+constexpr int kStopDrainMs = 1000;
+} // namespace
+
+VirtualHandset::VirtualHandset(HandsetLine &line, const Options &options, QObject *parent)
+    : QObject(parent), line_(line), options_(options), output_(options.json)
+{
+    timeout_.setSingleShot(true);
+    connect(&timeout_, &QTimer::timeout, this, &VirtualHandset::stop);
+    quiet_.setSingleShot(true);
+    quiet_.setInterval(kQuietMs);
+    connect(&quiet_, &QTimer::timeout, this, [this] { report(decoder_.finish(), lastArrivalMs_); });
+}
+
+double VirtualHandset::nowMs() const
+{
+    return startMs_ + static_cast<double>(clock_.nsecsElapsed()) / 1e6;
+}
+
+void VirtualHandset::start()
+{
+    startMs_ = static_cast<double>(QDateTime::currentMSecsSinceEpoch());
+    clock_.start();
+    Console::out(output_.ready(line_.devicePath(), line_.linkPath(), line_.isPseudoTerminal()));
+    if (!line_.isPseudoTerminal() && !line_.checksParity()) {
+        Console::err(QStringLiteral("注意: %1 は偶数パリティの検査を受け付けませんでした。パリティエラーは報告されません。")
+                         .arg(line_.devicePath()));
+    }
+    notifier_ = new QSocketNotifier(line_.fd(), QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &VirtualHandset::onReadable);
+    if (options_.timeoutSeconds > 0)
+        timeout_.start(static_cast<int>(std::ceil(options_.timeoutSeconds * 1000)));
+}
+
+void VirtualHandset::onReadable()
+{
+    bool lineEnded = false;
+    const QByteArray raw = line_.readAvailable(&lineEnded);
+    take(raw, nowMs());
+    if (lineEnded && !ended_) {
+        Console::err(line_.errorText());
+        end(ExitStatus::Failed, false);
+    }
+}
+
+void VirtualHandset::take(const QByteArray &raw, double arrivalMs)
+{
+    if (raw.isEmpty() || ended_)
+        return;
+    lastArrivalMs_ = arrivalMs;
+    if (line_.isPseudoTerminal())
+        checkLineSettings();
+
+    QByteArray bytes = raw;
+    if (line_.marksBytes()) {
+        const ParityMarks::Bytes unmarked = parityMarks_.feed(raw);
+        bytes = unmarked.data;
+        for (const qsizetype i : unmarked.errors) {
+            ++parityErrors_;
+            Console::out(output_.parityError(streamBytes_ + i, static_cast<quint8>(bytes[i]), arrivalMs));
+        }
+    }
+    streamBytes_ += bytes.size();
+    report(decoder_.feed(bytes), arrivalMs);
+    if (ended_)
+        return;
+    if (decoder_.pendingBytes() > 0)
+        quiet_.start();
+    else
+        quiet_.stop();
+}
+
+void VirtualHandset::report(const QList<DecoderEvent> &events, double arrivalMs)
+{
+    for (const DecoderEvent &e : events) {
+        if (ended_)
+            return;
+        const double lineDoneMs = lineClock_.add(arrivalMs, e.bytes.size());
+        Console::out(output_.event(e, arrivalMs, lineDoneMs));
+        if (e.type != DecoderEvent::Type::Packet) {
+            strayBytes_ += e.bytes.size();
+            continue;
+        }
+        ++packets_;
+        if (!e.packet.isValid())
+            ++badPackets_;
+        if (options_.count > 0 && packets_ >= options_.count)
+            end(ExitStatus::Ok, false);
+    }
+}
+
+void VirtualHandset::checkLineSettings()
+{
+    // A sender that closed its port already has put the settings back as
+    // they were; those say nothing about it.
+    const termios now = line_.settings();
+    if (sameLineSettings(now, line_.initialSettings()))
+        return;
+    settingsSeen_ = true;
+    if (settingsWarned_)
+        return;
+    const QStringList differences = lineSettingDifferences(now);
+    if (differences.isEmpty())
+        return;
+    settingsWarned_ = true;
+    Console::out(output_.lineSettings(line_.devicePath(), differences));
+}
+
+void VirtualHandset::stop()
+{
+    end(ExitStatus::Ok, true);
+}
+
+void VirtualHandset::end(int exitStatus, bool readRest)
+{
+    if (ended_)
+        return;
+    if (readRest) {
+        // Bytes written just before the stop may still be on their way
+        // through the terminal: read until the line has been quiet a moment.
+        const QDeadlineTimer deadline(kStopDrainMs);
+        while (!ended_ && !deadline.hasExpired() && line_.waitForBytes(kStopQuietMs)) {
+            bool lineEnded = false;
+            take(line_.readAvailable(&lineEnded), nowMs());
+            if (lineEnded)
+                break;
+        }
+        if (!ended_)
+            report(decoder_.finish(), lastArrivalMs_);
+        if (ended_) // the last packet counted ended it already
+            return;
+    }
+    ended_ = true;
+    if (notifier_)
+        notifier_->setEnabled(false);
+    timeout_.stop();
+    quiet_.stop();
+    if (line_.isPseudoTerminal() && streamBytes_ > 0 && !settingsSeen_)
+        Console::out(output_.lineSettingsUnseen(line_.devicePath()));
+    QString received = QStringLiteral("受信: パケット %1 個（うち不正 %2 個）、パケットにならないバイト %3 個")
+                           .arg(packets_)
+                           .arg(badPackets_)
+                           .arg(strayBytes_);
+    if (!line_.isPseudoTerminal())
+        received += QStringLiteral("、パリティエラー %1 個").arg(parityErrors_);
+    Console::err(received + QStringLiteral("。"));
+    line_.close();
+    Q_EMIT finished(exitStatus);
+}

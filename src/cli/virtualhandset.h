@@ -1,0 +1,70 @@
+#pragma once
+
+#include "cli/handsetoutput.h"
+#include "cli/lineclock.h"
+#include "cli/paritymarks.h"
+#include "link/packetdecoder.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+class HandsetLine;
+class QSocketNotifier;
+
+// The virtual handset: takes the bytes that arrive on its line, decodes them
+// into packets and reports each one as it comes, with the time its bytes
+// arrived and the time they would finish arriving over the real 600-baud line.
+// On a pseudo-terminal it also checks the line settings the sender chose; on
+// a real port it reports parity errors.
+class VirtualHandset : public QObject {
+    Q_OBJECT
+public:
+    struct Options {
+        bool json = false;
+        qint64 count = 0;           // end after this many packets; 0: no limit
+        double timeoutSeconds = 0;  // end after this long; 0: no limit
+    };
+
+    VirtualHandset(HandsetLine &line, const Options &options, QObject *parent = nullptr);
+
+    // Reports that the handset listens and starts listening.
+    void start();
+    // Ends: reads what has arrived so far, reports what was held back and a
+    // summary on standard error, then signals finished(). Nothing more after
+    // the first call.
+    void stop();
+
+Q_SIGNALS:
+    void finished(int exitStatus);
+
+private:
+    void onReadable();
+    void take(const QByteArray &raw, double arrivalMs);
+    void report(const QList<DecoderEvent> &events, double arrivalMs);
+    void checkLineSettings();
+    void end(int exitStatus, bool readRest);
+    double nowMs() const;
+
+    HandsetLine &line_;
+    Options options_;
+    HandsetOutput output_;
+    PacketDecoder decoder_;
+    LineClock lineClock_;
+    ParityMarks parityMarks_;
+    QSocketNotifier *notifier_ = nullptr;
+    QTimer timeout_;
+    QTimer quiet_; // reports what the decoder held back once the line is quiet
+    QElapsedTimer clock_;
+    double startMs_ = 0;
+    double lastArrivalMs_ = 0;
+
+    qint64 streamBytes_ = 0;
+    qint64 packets_ = 0;
+    qint64 badPackets_ = 0;
+    qint64 strayBytes_ = 0;
+    qint64 parityErrors_ = 0;
+    bool settingsSeen_ = false;
+    bool settingsWarned_ = false;
+    bool ended_ = false;
+};

@@ -1,0 +1,331 @@
+// The virtual handset: the pieces that model the line, then the real
+// quillonemu-cli handset on a pseudo-terminal fed by the system's own
+// SerialLink, on a pseudo-terminal set up badly, and reading a device.
+
+#include "cli/lineclock.h"
+#include "cli/paritymarks.h"
+#include "cliprocess.h"
+#include "link/keytable.h"
+#include "link/seriallink.h"
+#include "link/textsender.h"
+#include "support/tempfiles.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QtTest>
+#include <csignal>
+#include <fcntl.h>
+#include <pty.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray bytes(const char *spacedHex)
+{
+    return QByteArray::fromHex(QByteArray(spacedHex).replace(' ', ""));
+}
+
+const QByteArray kUp = bytes("C4 01 02 03 00 00 01 01 00 00");
+const QByteArray kA = bytes("C4 01 02 02 08 02 0A 00 00 00"); // あ
+
+// One JSON event in a few words: "packet UP", "packet Ａ", "packet bad-trailer",
+// "unframed 41 42".
+QString summary(const QJsonObject &o)
+{
+    const QString event = o.value("event").toString();
+    if (event != "packet")
+        return event + u' ' + o.value("bytes").toString();
+    if (!o.value("valid").toBool())
+        return event + u' ' + o.value("problem").toString();
+    const QString key = o.value("key").toString();
+    return event + u' ' + (o.value("kind").toInt() == 3 ? key : o.value("character").toString());
+}
+
+QStringList summaries(const QList<QJsonObject> &events)
+{
+    QStringList list;
+    for (const QJsonObject &o : events) {
+        if (o.value("event").toString() != "ready")
+            list.append(summary(o));
+    }
+    return list;
+}
+
+bool isLink(const QString &path)
+{
+    return QFileInfo(path).isSymLink();
+}
+
+// A sender that sets the line itself, by hand, on the handset's terminal.
+struct RawSender {
+    int fd = -1;
+    explicit RawSender(const QString &path) { fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NOCTTY); }
+    ~RawSender()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    bool write(const QByteArray &b) const { return ::write(fd, b.constData(), size_t(b.size())) == b.size(); }
+};
+
+} // namespace
+
+class TestCliHandset : public QObject {
+    Q_OBJECT
+private slots:
+    void parityMarks_data();
+    void parityMarks();
+    void lineClockQueues();
+
+    void decodesWhatSerialLinkSends();
+    void checksTheSendersLineSettings_data();
+    void checksTheSendersLineSettings();
+    void endsCleanly_data();
+    void endsCleanly();
+    void readsADevice();
+    void badCommandLines_data();
+    void badCommandLines();
+
+private:
+    TempFiles files_;
+};
+
+void TestCliHandset::parityMarks_data()
+{
+    QTest::addColumn<QByteArray>("marked");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QList<qsizetype>>("errors");
+
+    QTest::newRow("plain") << bytes("41 42") << bytes("41 42") << QList<qsizetype>{};
+    QTest::newRow("data byte FF") << bytes("41 FF FF 42") << bytes("41 FF 42") << QList<qsizetype>{};
+    QTest::newRow("parity error") << bytes("41 FF 00 43 42") << bytes("41 43 42") << QList<qsizetype>{1};
+    QTest::newRow("error on FF") << bytes("FF 00 FF FF FF") << bytes("FF FF") << QList<qsizetype>{0};
+    QTest::newRow("error on 00") << bytes("C4 FF 00 00") << bytes("C4 00") << QList<qsizetype>{1};
+    QTest::newRow("FF before other") << bytes("FF 41") << bytes("FF 41") << QList<qsizetype>{};
+}
+
+void TestCliHandset::parityMarks()
+{
+    QFETCH(QByteArray, marked);
+    QFETCH(QByteArray, data);
+    QFETCH(QList<qsizetype>, errors);
+    // Split into two reads at every point: a mark may straddle them.
+    for (qsizetype cut = 0; cut <= marked.size(); ++cut) {
+        ParityMarks marks;
+        const ParityMarks::Bytes first = marks.feed(marked.first(cut));
+        const ParityMarks::Bytes second = marks.feed(marked.sliced(cut));
+        QList<qsizetype> allErrors = first.errors;
+        for (const qsizetype e : second.errors)
+            allErrors.append(first.data.size() + e);
+        QCOMPARE(first.data + second.data, data);
+        QCOMPARE(allErrors, errors);
+    }
+}
+
+void TestCliHandset::lineClockQueues()
+{
+    LineClock clock;
+    const double packetMs = 110 * 1000.0 / 600;
+    QCOMPARE(clock.add(1000, 10), 1000 + packetMs);
+    // Handed over together: each waits for the one before.
+    QCOMPARE(clock.add(1000, 10), 1000 + 2 * packetMs);
+    QCOMPARE(clock.add(1001, 1), 1000 + 2 * packetMs + packetMs / 10);
+    // After a pause the line is free again.
+    QCOMPARE(clock.add(5000, 10), 5000 + packetMs);
+}
+
+void TestCliHandset::decodesWhatSerialLinkSends()
+{
+    const QString link = files_.path("handset");
+    CliProcess handset({"handset", "--pty", "--link", link, "--json", "--count", "7"});
+    QTRY_VERIFY_WITH_TIMEOUT(isLink(link), 10000);
+
+    qputenv("QUILLONEMU_COM9", QFile::encodeName(link));
+    SerialLink serial([] { return QStringLiteral("9"); });
+    QVERIFY2(serial.OpenPort(), qPrintable(serial.errorText()));
+    TextSender text(serial);
+    serial.SendPacket(*KeyTable::find("UP"));
+    serial.SendPacket(*KeyTable::find("&OFFHOOK"));
+    text.SendString(QStringLiteral("Aあ"));
+    serial.SendPacket(0xC4, 0x01, 0x02, 0x03, 0x00, 0x00, 0x01, 0x01, 0x12, 0x34);
+    serial.SendPacket(0x41, 0x42, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48, 0x49, 0x4A);
+    serial.SendPacket(*KeyTable::find("F10"));
+    serial.SendPacket(*KeyTable::find("0"));
+    // The port stays open until the handset has seen everything: its line
+    // settings are those the link chose.
+    QVERIFY2(handset.waitForEnd(), qPrintable(handset.err()));
+    serial.ClosePort();
+
+    QCOMPARE(handset.exitCode(), 0);
+    const QList<QJsonObject> events = handset.jsonLines();
+    QCOMPARE(events.value(0).value("event").toString(), QStringLiteral("ready"));
+    QCOMPARE(events.value(0).value("link").toString(), link);
+    QCOMPARE(summaries(events), (QStringList{"packet UP", "packet &OFFHOOK", "packet Ａ", "packet あ",
+                                             "packet bad-trailer", "unframed 41 42 43 44 45 46 47 48 49 4A",
+                                             "packet F10", "packet ０"}));
+    QCOMPARE(events[3].value("tableCharacter").toString(), QStringLiteral("A"));
+    QCOMPARE(events[8].value("key").toString(), QStringLiteral("0"));
+
+    // Sent back to back, each packet finishes one wire time (110 bits at
+    // 600 baud) after the one before, or later.
+    double previous = 0;
+    for (const QJsonObject &e : events.mid(1)) {
+        const QDateTime lineDone = QDateTime::fromString(e.value("lineDone").toString(), Qt::ISODateWithMs);
+        const double done = double(lineDone.toMSecsSinceEpoch());
+        QVERIFY2(previous == 0 || done - previous >= 183, qPrintable(e.value("lineDone").toString()));
+        previous = done;
+    }
+    QVERIFY(!isLink(link));
+    QVERIFY(handset.err().contains(QStringLiteral("パケット 7 個（うち不正 1 個）、パケットにならないバイト 10 個")));
+}
+
+void TestCliHandset::checksTheSendersLineSettings_data()
+{
+    QTest::addColumn<bool>("setLine");
+    QTest::addColumn<int>("speed");
+    QTest::addColumn<bool>("rawOutput");
+    QTest::addColumn<QString>("event");     // what the handset says about the settings
+    QTest::addColumn<QStringList>("mentions");
+
+    QTest::newRow("speed and stop bits") << true << int(B9600) << true << "line-settings"
+                                         << QStringList{"9600", "ストップビット"};
+    QTest::newRow("output processed") << true << int(B600) << false << "line-settings" << QStringList{"OPOST"};
+    QTest::newRow("never set") << false << 0 << true << "line-settings-unseen" << QStringList{};
+}
+
+void TestCliHandset::checksTheSendersLineSettings()
+{
+    QFETCH(bool, setLine);
+    QFETCH(int, speed);
+    QFETCH(bool, rawOutput);
+    QFETCH(QString, event);
+    QFETCH(QStringList, mentions);
+
+    const QString link = files_.path("settings");
+    CliProcess handset({"handset", "--pty", "--link", link, "--json", "--count", "2"});
+    QTRY_VERIFY_WITH_TIMEOUT(isLink(link), 10000);
+    const QString device = QFileInfo(link).symLinkTarget();
+    RawSender sender(link);
+    QVERIFY(sender.fd >= 0);
+    if (setLine) {
+        termios t{};
+        ::tcgetattr(sender.fd, &t);
+        ::cfmakeraw(&t);
+        ::cfsetospeed(&t, speed_t(speed));
+        t.c_cflag |= speed == B9600 ? CSTOPB : 0;
+        t.c_oflag |= rawOutput ? 0 : OPOST;
+        QCOMPARE(::tcsetattr(sender.fd, TCSANOW, &t), 0);
+    }
+    QVERIFY(sender.write(kUp));
+    QVERIFY(handset.waitForOutput("\"packet\""));
+    QVERIFY(sender.write(kUp));
+    QVERIFY(handset.waitForEnd());
+
+    QList<QJsonObject> said;
+    for (const QJsonObject &o : handset.jsonLines()) {
+        if (o.value("event").toString().startsWith("line-settings"))
+            said.append(o);
+    }
+    QCOMPARE(said.size(), 1); // once, however many packets
+    QCOMPARE(said[0].value("event").toString(), event);
+    QCOMPARE(said[0].value("device").toString(), device);
+    const QString differences = said[0].value("differences").toVariant().toStringList().join(u'\n');
+    for (const QString &m : mentions)
+        QVERIFY2(differences.contains(m), qPrintable(differences));
+}
+
+void TestCliHandset::endsCleanly_data()
+{
+    QTest::addColumn<int>("signalNumber"); // 0: --timeout ends it
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("timeout") << 0;
+}
+
+void TestCliHandset::endsCleanly()
+{
+    QFETCH(int, signalNumber);
+    const QString link = files_.path("ending");
+    QStringList arguments{"handset", "--pty", "--link", link};
+    if (signalNumber == 0)
+        arguments << "--timeout" << "1.5";
+    CliProcess handset(arguments);
+    QTRY_VERIFY_WITH_TIMEOUT(isLink(link), 10000);
+    RawSender sender(link);
+    QVERIFY(sender.write(kUp + bytes("C4 01 02 03")));
+    QVERIFY(handset.waitForOutput(QStringLiteral("キー UP")));
+    if (signalNumber != 0)
+        handset.sendSignal(signalNumber);
+    QVERIFY(handset.waitForEnd());
+    QCOMPARE(handset.exitCode(), 0);
+    // What was held back is reported, the link is gone.
+    QVERIFY2(handset.out().contains(QStringLiteral("C4 01 02 03")) &&
+                 handset.out().contains(QStringLiteral("途中で切れたパケット（4 バイト）")),
+             qPrintable(handset.out()));
+    QVERIFY(!isLink(link));
+    QVERIFY(handset.err().contains(QStringLiteral("受信: パケット 1 個")));
+}
+
+void TestCliHandset::readsADevice()
+{
+    // The far side of a pseudo-terminal stands in for the serial port.
+    int master = -1;
+    int slave = -1;
+    char name[256] = {};
+    QCOMPARE(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+    CliProcess handset({"handset", "--device", QString::fromLocal8Bit(name), "--json", "--count", "2"});
+    QVERIFY(handset.waitForOutput("\"ready\""));
+    // A data byte FF comes doubled from a port that marks errors; the
+    // handset sees it once.
+    const QByteArray stream = bytes("FF") + kUp + bytes("41") + kA;
+    QCOMPARE(::write(master, stream.constData(), size_t(stream.size())), stream.size());
+    QVERIFY2(handset.waitForEnd(), qPrintable(handset.err()));
+    ::close(master);
+    ::close(slave);
+
+    QCOMPARE(handset.exitCode(), 0);
+    QCOMPARE(summaries(handset.jsonLines()), (QStringList{"unframed FF", "packet UP", "unframed 41", "packet あ"}));
+    // A pseudo-terminal keeps no parity: the handset says it cannot check it.
+    QVERIFY2(handset.err().contains(QString::fromLocal8Bit(name)), qPrintable(handset.err()));
+}
+
+void TestCliHandset::badCommandLines_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+
+    const QString file = files_.writeBytes("plain-file", "x");
+    QTest::newRow("no line") << QStringList{"handset"} << 2 << "--pty と --device";
+    QTest::newRow("two lines") << QStringList{"handset", "--pty", "--device", "/dev/null"} << 2 << "--pty と --device";
+    QTest::newRow("link without pty") << QStringList{"handset", "--device", "/dev/null", "--link", "x"} << 2
+                                      << "--link";
+    QTest::newRow("count zero") << QStringList{"handset", "--pty", "--count", "0"} << 2 << "--count の値「0」";
+    QTest::newRow("count missing") << QStringList{"handset", "--pty", "--count"} << 2 << "--count には値が要ります";
+    QTest::newRow("timeout words") << QStringList{"handset", "--pty", "--timeout=soon"} << 2 << "--timeout の値「soon」";
+    QTest::newRow("flag with value") << QStringList{"handset", "--pty=yes"} << 2 << "--pty は値を取りません";
+    QTest::newRow("unknown option") << QStringList{"handset", "--pty", "--colour"} << 2 << "「--colour」";
+    QTest::newRow("stray word") << QStringList{"handset", "--pty", "extra"} << 2 << "「extra」";
+    QTest::newRow("unknown command") << QStringList{"handsett"} << 2 << "「handsett」";
+    QTest::newRow("no such device") << QStringList{"handset", "--device", "/nonexistent/ttyQ"} << 1
+                                    << "/nonexistent/ttyQ";
+    QTest::newRow("not a serial port") << QStringList{"handset", "--device", file} << 1 << file;
+    QTest::newRow("link over a file") << QStringList{"handset", "--pty", "--link", file} << 1 << file;
+}
+
+void TestCliHandset::badCommandLines()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    CliProcess cli(arguments);
+    QVERIFY(cli.waitForEnd());
+    QCOMPARE(cli.exitCode(), exitCode);
+    QVERIFY2(cli.err().contains(message), qPrintable(cli.err()));
+    QVERIFY(cli.out().isEmpty());
+    QVERIFY(QFileInfo(files_.path("plain-file")).isFile());
+}
+
+QTEST_GUILESS_MAIN(TestCliHandset)
+#include "test_cli_handset.moc"

@@ -1,0 +1,74 @@
+// The main-job command: scripts/demo on this build tree runs the sample macro
+// in the main program against the virtual handset and shows the keys and
+// characters the handset decoded, in order.
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QtTest>
+
+namespace {
+
+// The meanings the handset shows for `text` typed by STRING.
+QStringList typed(const QString &text)
+{
+    QStringList list;
+    for (const QChar c : text) {
+        if (c.unicode() < 0x80)
+            list << QStringLiteral("文字 %1（%2）").arg(QChar(c.unicode() + 0xFEE0), c);
+        else
+            list << QStringLiteral("2 バイト文字 %1").arg(c);
+    }
+    return list;
+}
+
+QStringList keys(const QString &names)
+{
+    QStringList list;
+    for (const QString &name : names.split(u' '))
+        list << QStringLiteral("キー ") + name;
+    return list;
+}
+
+} // namespace
+
+class TestDemo : public QObject {
+    Q_OBJECT
+private slots:
+    void sampleMacroReachesTheHandset();
+};
+
+void TestDemo::sampleMacroReachesTheHandset()
+{
+    const QString build = QStringLiteral(QUILLONEMU_BUILD_DIR);
+    if (!QFileInfo(build + "/bin/quillonemu").isExecutable())
+        QSKIP("bin/quillonemu is not built in this build tree");
+
+    QProcess demo;
+    demo.setProcessChannelMode(QProcess::MergedChannels);
+    demo.start(QStringLiteral(QUILLONEMU_SOURCE_DIR "/scripts/demo"), {"--build-dir", build});
+    if (!demo.waitForFinished(120'000)) {
+        demo.kill();
+        demo.waitForFinished();
+        QFAIL("scripts/demo did not end within two minutes");
+    }
+    const QString output = QString::fromUtf8(demo.readAll());
+    QVERIFY2(demo.exitStatus() == QProcess::NormalExit && demo.exitCode() == 0, qPrintable(output));
+
+    // "12:00:00.000  12:00:00.183 (+0.183)  C4 01 02 03 00 00 02 06 00 00  キー MAIL"
+    static const QRegularExpression packetLine(
+        QStringLiteral(R"(^\d\d:\d\d:\d\d\.\d{3}  \S+ \(\+[\d.]+\)  (?:[0-9A-F]{2} ){9}[0-9A-F]{2}  (.*)$)"),
+        QRegularExpression::MultilineOption);
+    QStringList meanings;
+    for (const QRegularExpressionMatch &m : packetLine.globalMatch(output))
+        meanings << m.captured(1);
+
+    const QStringList expected = keys("MAIL DOWN ENTER") + typed("taro@example.jp") + keys("ENTER") +
+                                 typed(QStringLiteral("こんにちは。QuillonEmuです。")) + keys("&ENTER CLEAR ONHOOK");
+    QCOMPARE(meanings, expected);
+    QVERIFY2(output.contains(QStringLiteral("受信: パケット 41 個（うち不正 0 個）、パケットにならないバイト 0 個")),
+             qPrintable(output));
+}
+
+QTEST_GUILESS_MAIN(TestDemo)
+#include "test_demo.moc"
