@@ -48,6 +48,7 @@ private slots:
     void openOnOpenPortKeepsItsNumber();
     void twoLinksNeverCross();
     void closeDeliversEveryByte();
+    void fullLineQueuesInOrder();
     void vanishedDeviceIsReported();
     void outOfRangeFailsBeforeWriting();
     void closedPortDropsSilently();
@@ -220,6 +221,27 @@ void TestLink::closeDeliversEveryByte()
     l.link.ClosePort(); // no event-loop turn between the writes and the close
     QVERIFY(!l.link.isOpen());
     QCOMPARE(pty.read(expected.size()), expected);
+}
+
+void TestLink::fullLineQueuesInOrder()
+{
+    // Far more than the line's buffers hold: the rest waits in the program,
+    // the sender does not block and nothing counts as a failure.
+    PseudoTerminal pty;
+    pty.bindPort(15);
+    LinkOnPty l{"15"};
+    QSignalSpy failed(&l.link, &SerialLink::failed);
+    QVERIFY(l.link.OpenPort());
+    QByteArray expected;
+    for (int i = 0; i < 6000; ++i) {
+        const KeyPacket p = KeyPacket::forCode(KeyPacket::DoubleByte, static_cast<quint16>(0x8800 + i % 0x700));
+        l.link.SendPacket(p);
+        expected += p.toByteArray();
+    }
+    QVERIFY(l.link.port().queuedBytes() > 0);
+    QCOMPARE(pty.read(expected.size(), 20'000), expected); // the event loop sends the rest
+    QVERIFY(failed.isEmpty());
+    QCOMPARE(l.link.port().queuedBytes(), 0);
 }
 
 void TestLink::vanishedDeviceIsReported()

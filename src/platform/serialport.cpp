@@ -8,6 +8,7 @@
 #include <QThread>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -117,13 +118,42 @@ bool SerialPort::write(const QByteArray &bytes)
 {
     if (!port_.isOpen())
         return false;
+    qsizetype handedOn = 0;
+#ifdef Q_OS_UNIX
+    // While nothing waits in the queue, the bytes go to the operating system
+    // at once rather than at the next turn of the event loop. What it cannot
+    // take now (the line's buffer is full) waits in the queue, in order, and
+    // follows as the line drains.
+    if (port_.bytesToWrite() == 0) {
+        while (handedOn < bytes.size()) {
+            const ssize_t n = ::write(port_.handle(), bytes.constData() + handedOn,
+                                      static_cast<size_t>(bytes.size() - handedOn));
+            if (n > 0) {
+                handedOn += n;
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                break;
+            } else {
+                fail(QSerialPort::ResourceError, qt_error_string(errno));
+                return false;
+            }
+        }
+    }
+    if (handedOn < bytes.size()) {
+        const qint64 rest = bytes.size() - handedOn;
+        if (port_.write(bytes.constData() + handedOn, rest) != rest) {
+            fail(QSerialPort::WriteError, port_.errorString());
+            return false;
+        }
+    }
+#else
     if (port_.write(bytes) != bytes.size()) {
-        fail(QSerialPort::WriteError);
+        fail(QSerialPort::WriteError, port_.errorString());
         return false;
     }
-    // Hand the bytes to the operating system now rather than at the next turn
-    // of the event loop; what it cannot take yet stays queued in order.
     port_.flush();
+#endif
     return port_.isOpen();
 }
 
@@ -160,19 +190,19 @@ void SerialPort::onError(QSerialPort::SerialPortError error)
         return;
     default:
         if (port_.isOpen())
-            fail(error);
+            fail(error, port_.errorString());
         return;
     }
 }
 
-void SerialPort::fail(QSerialPort::SerialPortError error)
+void SerialPort::fail(QSerialPort::SerialPortError error, const QString &detail)
 {
     const QString what = error == QSerialPort::ResourceError
                              ? QStringLiteral("デバイスが外れたか、応答しなくなりました")
                              : QStringLiteral("書き込みエラーです");
     const QString message = QStringLiteral("ポート %1 (%2) に書き込めません: %3（%4）。")
                                 .arg(portNumber_)
-                                .arg(devicePath_, what, port_.errorString());
+                                .arg(devicePath_, what, detail);
     port_.clearError();
     if (port_.isOpen())
         port_.close();

@@ -8,8 +8,8 @@
 // parity, 8 data bits, 1 stop bit, without flow control.
 //
 // Bytes handed to write() leave the program at once as far as the operating
-// system takes them; the rest queues in order and follows as the line drains,
-// without blocking the caller. close() first lets every byte already written
+// system takes them; the rest queues in order and follows as the line drains
+// (the event loop writes it), without blocking the caller. close() first lets every byte already written
 // leave, bounded by the time the queue needs at 600 baud.
 class SerialPort : public QObject {
     Q_OBJECT
@@ -50,7 +50,7 @@ Q_SIGNALS:
 
 private:
     void onError(QSerialPort::SerialPortError error);
-    void fail(QSerialPort::SerialPortError error);
+    void fail(QSerialPort::SerialPortError error, const QString &detail);
     void drain();
 
     QSerialPort port_;
