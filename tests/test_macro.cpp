@@ -351,6 +351,7 @@ void TestMacro::faultsEndTheRunInOrder()
         {"sleep empty", {"SLEEP  2"}, "0", "1", {}, {"1 行目", "SLEEP"}, 0},
         {"portno no number", {"UP", "PORTNO x"}, "0", "1", {}, {"2 行目", "PORTNO", "x"}, 1},
         {"portno missing", {"PORTNO"}, "0", "1", {}, {"1 行目", "PORTNO"}, 0},
+        {"line as the file counts it", {"UP", "", "", "SLEEP x"}, "0", "1", {}, {"4 行目", "SLEEP", "x"}, 1},
         {"address file shorter than counter", {"GETSTR"}, "5", "1", {"a", "b", "c"}, {"addr.txt", "3", "5"}, 0},
     };
     qputenv("QUILLONEMU_COM77", "/nonexistent/tty77");
@@ -374,7 +375,7 @@ void TestMacro::faultsEndTheRunInOrder()
     FakeRun r;
     r.settings.MacroFile = r.files.path("missing-macro.txt");
     QCOMPARE(r.run(), Outcome::Failed);
-    QVERIFY(message(r).contains("missing-macro.txt"));
+    QVERIFY(message(r).contains("missing-macro.txt") && message(r).contains(QStringLiteral("ファイルがありません")));
     QVERIFY(r.endedInOrder());
 
     FakeRun a;

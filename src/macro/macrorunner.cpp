@@ -234,7 +234,8 @@ MacroRunner::Outcome MacroRunner::fail(const QString &message)
 
 MacroRunner::Outcome MacroRunner::failAtLine(const Statement &st, const QString &message)
 {
-    return fail(RunMessages::atLine(macroPath_, lineNo_, st.keyword, message));
+    // The line as an editor counts it, empty lines included: where to mend it.
+    return fail(RunMessages::atLine(macroPath_, macro_.linesRead(), st.keyword, message));
 }
 
 void MacroRunner::endRun()

@@ -2,6 +2,8 @@
 
 #include "platform/cp932.h"
 
+#include <QFileInfo>
+
 namespace {
 constexpr qint64 kChunk = 64 * 1024;
 }
@@ -11,7 +13,15 @@ bool TextLineReader::open(const QString &path)
     close();
     file_.setFileName(path);
     if (!file_.open(QIODevice::ReadOnly)) {
-        error_ = file_.errorString();
+        const QFileInfo info(path);
+        if (!info.exists())
+            error_ = QStringLiteral("ファイルがありません。");
+        else if (info.isDir())
+            error_ = QStringLiteral("ファイルではなくフォルダーです。");
+        else if (!info.isReadable())
+            error_ = QStringLiteral("読み取りの権限がありません。");
+        else
+            error_ = file_.errorString();
         failed_ = true;
         return false;
     }

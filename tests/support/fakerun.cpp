@@ -19,7 +19,14 @@ void FakeWaiter::sleepUntil(double deadlineMs)
 void FakeHost::setCounterText(const QString &text)
 {
     counter = text;
-    counters.append(text);
+    record(counters, text);
+}
+
+void FakeHost::record(QStringList &list, const QString &text)
+{
+    if (!keepHistory)
+        list.clear();
+    list.append(text);
 }
 
 void FakeHost::exitProgram()

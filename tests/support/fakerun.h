@@ -43,16 +43,22 @@ public:
     QStringList messages;
     bool exited = false;
     std::function<void()> onExit;
+    // False: the lists of statuses, counters and typed texts keep only their
+    // last entry (a long run would fill memory with them).
+    bool keepHistory = true;
 
     QString counterText() const override { return counter; }
     void setCounterText(const QString &text) override;
     QString portText() const override { return port; }
     void setPortText(const QString &text) override { port = text; }
-    void setStatusText(const QString &text) override { statuses.append(text); }
-    void setAddrText(const QString &text) override { addrTexts.append(text); }
+    void setStatusText(const QString &text) override { record(statuses, text); }
+    void setAddrText(const QString &text) override { record(addrTexts, text); }
     void setRunning(bool running) override { runningStates.append(running); }
     void showMessage(const QString &text) override { messages.append(text); }
     void exitProgram() override;
+
+private:
+    void record(QStringList &list, const QString &text);
 };
 
 // A run on a fake window and clock against a pseudo-terminal on port 1.

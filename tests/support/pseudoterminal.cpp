@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 PseudoTerminal::PseudoTerminal()
@@ -37,20 +38,50 @@ void PseudoTerminal::bindPort(int port) const
     qputenv(QByteArray("QUILLONEMU_COM") + QByteArray::number(port), slavePath_.toLocal8Bit());
 }
 
+namespace {
+
+// Up to `count - data.size()` bytes that arrive within 5 ms.
+void readSome(int fd, qsizetype count, QByteArray &data)
+{
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 5) > 0 && (p.revents & POLLIN)) {
+        char buffer[4096];
+        const auto wanted = static_cast<size_t>(std::min<qsizetype>(sizeof buffer, count - data.size()));
+        const ssize_t n = ::read(fd, buffer, wanted);
+        if (n > 0)
+            data.append(buffer, n);
+    }
+}
+
+} // namespace
+
 QByteArray PseudoTerminal::read(qsizetype count, int timeoutMs)
 {
     QByteArray data;
     const QDeadlineTimer deadline(timeoutMs);
     while (data.size() < count && !deadline.hasExpired() && master_ >= 0) {
         QCoreApplication::processEvents();
-        pollfd p{master_, POLLIN, 0};
-        if (::poll(&p, 1, 5) > 0 && (p.revents & POLLIN)) {
-            char buffer[4096];
-            const ssize_t n = ::read(master_, buffer, sizeof buffer);
-            if (n > 0)
-                data.append(buffer, n);
-        }
+        readSome(master_, count, data);
     }
+    return data;
+}
+
+QByteArray PseudoTerminal::readReady()
+{
+    QByteArray data;
+    char buffer[65536];
+    ssize_t n = 0;
+    while (master_ >= 0 && (n = ::read(master_, buffer, sizeof buffer)) > 0)
+        data.append(buffer, n);
+    return data;
+}
+
+QByteArray PseudoTerminal::readBlocking(qsizetype count, int timeoutMs) const
+{
+    QByteArray data;
+    const QDeadlineTimer deadline(timeoutMs);
+    while (data.size() < count && !deadline.hasExpired() && master_ >= 0)
+        readSome(master_, count, data);
     return data;
 }
 
@@ -67,6 +98,14 @@ QByteArray PseudoTerminal::readAvailable(int quietMs)
         }
     }
     return data;
+}
+
+int PseudoTerminal::pendingBytes() const
+{
+    int pending = 0;
+    if (master_ >= 0)
+        ::ioctl(master_, FIONREAD, &pending);
+    return pending;
 }
 
 termios PseudoTerminal::settings() const

@@ -22,8 +22,16 @@ public:
     // Reads until `count` bytes arrived or `timeoutMs` passed, letting the
     // event loop run meanwhile so queued writes can proceed.
     QByteArray read(qsizetype count, int timeoutMs = 5000);
+    // What has arrived by now, without waiting.
+    QByteArray readReady();
+    // read() without touching the event loop, for a thread of its own.
+    QByteArray readBlocking(qsizetype count, int timeoutMs) const;
     // Everything that arrives within `quietMs` of silence.
     QByteArray readAvailable(int quietMs = 100);
+
+    // Bytes written by the sender that the test has not read yet (as far as
+    // the terminal's input buffer shows them).
+    int pendingBytes() const;
 
     // The line settings as the slave side has them now.
     termios settings() const;

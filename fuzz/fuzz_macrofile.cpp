@@ -1,0 +1,51 @@
+// A whole macro file through the line reader and the statement parser, as a
+// run reads it.
+
+#include "fuzzcheck.h"
+#include "macro/statement.h"
+#include "platform/cp932.h"
+#include "platform/textlinereader.h"
+
+#include <QFile>
+#include <cstddef>
+#include <cstdint>
+#include <unistd.h>
+
+namespace {
+
+QString scratchPath()
+{
+    static const QString path = QStringLiteral("/dev/shm/quillonemu-fuzz-macro-%1.txt").arg(::getpid());
+    return path;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const QByteArray bytes(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
+    {
+        QFile file(scratchPath());
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return 0;
+        file.write(bytes);
+    }
+    TextLineReader reader;
+    FUZZ_CHECK(reader.open(scratchPath()));
+    qsizetype lineBytes = 0;
+    qint64 lines = 0;
+    while (const std::optional<QByteArray> raw = reader.readRawLine()) {
+        FUZZ_CHECK(!raw->contains('\r') && !raw->contains('\n'));
+        lineBytes += raw->size();
+        ++lines;
+        parseStatement(decodeCp932(*raw));
+    }
+    FUZZ_CHECK(!reader.failed());
+    FUZZ_CHECK(reader.linesRead() == lines);
+    // Every byte is either in a line or a line end; every line end ends a
+    // line, and only the last line may lack one.
+    FUZZ_CHECK(lineBytes + bytes.count('\r') + bytes.count('\n') == bytes.size());
+    const qsizetype ends = bytes.count('\r') + bytes.count('\n') - bytes.count("\r\n");
+    FUZZ_CHECK(lines == ends || lines == ends + 1);
+    return 0;
+}

@@ -1,0 +1,33 @@
+// A macro line, as Shift-JIS bytes, to a statement.
+
+#include "fuzzcheck.h"
+#include "link/keytable.h"
+#include "macro/seconds.h"
+#include "macro/statement.h"
+#include "platform/cp932.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const QString line = decodeCp932(QByteArrayView(data, static_cast<qsizetype>(size)));
+    const Statement st = parseStatement(line);
+    const QStringList words = splitWords(line);
+
+    FUZZ_CHECK(!words.isEmpty());
+    FUZZ_CHECK(st.keyword == upperCaseKeyword(words[0]));
+    FUZZ_CHECK(st.argument.has_value() == (words.size() > 1));
+    if (st.argument)
+        FUZZ_CHECK(*st.argument == words[1]);
+    FUZZ_CHECK(words.join(u' ') == line);
+    if (st.kind == Statement::Kind::Key)
+        FUZZ_CHECK(KeyTable::find(st.keyword) == st.packet);
+    else if (st.kind == Statement::Kind::None)
+        FUZZ_CHECK(!KeyTable::find(st.keyword) && !controlKeywords().contains(st.keyword));
+    if (st.argument) {
+        if (const std::optional<float> seconds = parseSeconds(*st.argument))
+            FUZZ_CHECK(*seconds == *seconds); // never NaN
+    }
+    return 0;
+}

@@ -1,0 +1,275 @@
+// Faults a long unattended job meets: a port another program holds or the
+// user may not open, files that change under a run, hostile macro files, a
+// huge address file, and the end of a program (EXIT, SIGTERM) while packets
+// are still queued for the line. Each ends with a message naming what failed,
+// and nothing already sent is lost.
+
+#include "app/frmmain.h"
+#include "platform/serialport.h"
+#include "support/fakerun.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QtTest>
+#include <atomic>
+#include <csignal>
+#include <thread>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using Outcome = MacroRunner::Outcome;
+
+namespace {
+
+QString program(const char *name)
+{
+    return QStringLiteral(QUILLONEMU_BIN_DIR "/") + QString::fromLatin1(name);
+}
+
+// A program of the project started against a pseudo-terminal, offscreen.
+struct Child {
+    QProcess process;
+
+    Child(const QString &path, const QStringList &arguments)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        process.setProcessEnvironment(env);
+        process.start(path, arguments);
+    }
+    ~Child()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+    bool ended(int ms) { return process.state() == QProcess::NotRunning || process.waitForFinished(ms); }
+    void signal(int number) { ::kill(static_cast<pid_t>(process.processId()), number); }
+};
+
+// The line's buffer at the handset's end is full: the sender can hand the
+// operating system no more, and what it writes now waits in the program.
+bool lineBacksUp(const PseudoTerminal &pty, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        if (pty.pendingBytes() >= 4095)
+            return true;
+        QTest::qWait(5);
+    }
+    return false;
+}
+
+QStringList keys(int count)
+{
+    return QStringList(count, QStringLiteral("F1"));
+}
+
+// Packets beyond what a pseudo-terminal's buffers take (about 20 KB).
+constexpr int kQueuedPackets = 2300 + 200;
+const QByteArray kF1 = QByteArray::fromHex("C4010203000000010000");
+
+} // namespace
+
+class TestFaults : public QObject {
+    Q_OBJECT
+private slots:
+    void portHeldByAnotherProgram();
+    void portNotPermitted();
+    void macroFileBecomesUnreadable();
+    void hugeAddressFile();
+    void hostileMacroFiles_data();
+    void hostileMacroFiles();
+    void queuedPacketsArriveAtTheEnd_data();
+    void queuedPacketsArriveAtTheEnd();
+    void windowCloseDeliversQueuedPackets();
+};
+
+void TestFaults::portHeldByAnotherProgram()
+{
+    TempFiles files;
+    PseudoTerminal pty;
+    pty.bindPort(41);
+    Child holder(program("quillonemu-cli"), {"run", files.writeShiftJis("hold.txt", "UP\r\nSLEEP 60"), "--port", "41"});
+    QCOMPARE(pty.read(10, 20'000), kF1.left(6) + QByteArray::fromHex("01010000")); // UP: it holds the port now
+
+    SerialPort port;
+    QVERIFY(!port.open("41"));
+    QVERIFY2(port.errorText().contains("41") && port.errorText().contains(pty.slavePath()) &&
+                 port.errorText().contains(QStringLiteral("使用中")),
+             qPrintable(port.errorText()));
+
+    FakeRun r; // a run on that port ends at its start, saying why
+    r.setMacro({"UP"});
+    r.host.port = "41";
+    QCOMPARE(r.run(), Outcome::Failed);
+    QVERIFY(r.host.messages.value(0).contains(pty.slavePath()));
+    QVERIFY(r.endedInOrder());
+}
+
+void TestFaults::portNotPermitted()
+{
+    if (::geteuid() == 0)
+        QSKIP("the superuser may open any device");
+    PseudoTerminal pty;
+    pty.bindPort(42);
+    QVERIFY(::chmod(QFile::encodeName(pty.slavePath()).constData(), 0) == 0);
+    SerialPort port;
+    QVERIFY(!port.open("42"));
+    QVERIFY2(port.errorText().contains(QStringLiteral("アクセス権")) && port.errorText().contains(pty.slavePath()),
+             qPrintable(port.errorText()));
+}
+
+void TestFaults::macroFileBecomesUnreadable()
+{
+    FakeRun r;
+    r.setMacro({"UP", "REPEAT"});
+    r.waiter.onSleep = [&](double) {
+        // Between two passes the file turns into something no run can read.
+        QFile::remove(r.settings.MacroFile);
+        QDir().mkdir(r.settings.MacroFile);
+        return false;
+    };
+    QCOMPARE(r.run(), Outcome::Failed);
+    QVERIFY2(r.host.messages.value(0).contains(r.settings.MacroFile), qPrintable(r.host.messages.value(0)));
+    QCOMPARE(r.host.counter, QStringLiteral("1"));
+    QCOMPARE(r.received().size(), 1);
+    QVERIFY(r.endedInOrder());
+}
+
+void TestFaults::hugeAddressFile()
+{
+    FakeRun r;
+    QByteArray lines;
+    lines.reserve(8'000'000);
+    for (int i = 1; i <= 1'000'000; ++i)
+        lines += "a" + QByteArray::number(i) + "\r\n";
+    r.settings.AddrFile = r.files.writeBytes("addr.txt", lines);
+    r.setMacro({"GETSTR", "SENDSTR", "REPEAT"});
+    r.host.counter = "999999";
+    QCOMPARE(r.run(), Outcome::Failed); // the second pass finds no line 1,000,001
+    QCOMPARE(r.host.addrTexts.value(1), QStringLiteral("a1000000"));
+    QCOMPARE(r.host.counter, QStringLiteral("1000000"));
+    QVERIFY2(r.host.messages.value(0).contains("1000001"), qPrintable(r.host.messages.value(0)));
+    QCOMPARE(r.received().size(), 8);
+}
+
+void TestFaults::hostileMacroFiles_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+
+    QByteArray random(64 * 1024, '\0');
+    QRandomGenerator generator(20261206);
+    for (char &c : random)
+        c = static_cast<char>(generator.bounded(256));
+    QTest::newRow("random bytes") << random;
+    QTest::newRow("a 10 MB line") << QByteArray("UP ") + QByteArray(10 * 1024 * 1024, 'x') + "\r\nDOWN";
+    QTest::newRow("only CR") << QByteArray(100'000, '\r');
+    QTest::newRow("NUL bytes") << QByteArray("UP\0DOWN\r\n\0\r\nSTRING a\0b\r\n", 26);
+    QTest::newRow("invalid Shift-JIS") << QByteArray("STRING \x82\x20\xFF\xFE\x81\r\n\x82\r\nUP\x80\r\nSTRING \x82\xA0");
+}
+
+void TestFaults::hostileMacroFiles()
+{
+    QFETCH(QByteArray, bytes);
+    FakeRun r;
+    r.settings.MacroFile = r.files.writeBytes("hostile.txt", bytes);
+    r.waiter.onSleep = [&](double) {
+        if (r.waiter.sleeps > 100'000) // a stray REPEAT would loop; the user stops it
+            r.runner.RequestStop();
+        return false;
+    };
+    const Outcome outcome = r.run();
+    QVERIFY(outcome == Outcome::Finished || outcome == Outcome::Failed || outcome == Outcome::Stopped);
+    QCOMPARE(r.host.messages.size(), outcome == Outcome::Failed ? 1 : 0);
+    QVERIFY(r.endedInOrder());
+    // Whatever was sent arrived as whole packets.
+    for (const QString &p : r.received())
+        QVERIFY2(p.startsWith("C4 01 02") && p.size() == 29, qPrintable(p));
+}
+
+void TestFaults::queuedPacketsArriveAtTheEnd_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("EXIT in quillonemu") << "exit";
+    QTest::newRow("SIGTERM to quillonemu-cli run") << "sigterm";
+}
+
+void TestFaults::queuedPacketsArriveAtTheEnd()
+{
+    QFETCH(QString, how);
+    TempFiles files;
+    PseudoTerminal pty;
+    pty.bindPort(43);
+    QStringList lines = keys(kQueuedPackets);
+    lines << (how == "exit" ? QStringLiteral("EXIT") : QStringLiteral("SLEEP 600"));
+    const QString macro = files.writeShiftJis("job.txt", lines.join("\r\n"));
+    const bool cli = how == "sigterm";
+    Child child(program(cli ? "quillonemu-cli" : "quillonemu"),
+                cli ? QStringList{"run", macro, "--port", "43"} : QStringList{"/M" + macro, "/P43"});
+
+    QVERIFY(lineBacksUp(pty, 20'000));
+    if (cli) {
+        // Every key has been written, most of it still queued in the program.
+        const QByteArray sleeping = QStringLiteral("%1 SLEEP").arg(kQueuedPackets + 1).toUtf8();
+        QByteArray out;
+        QDeadlineTimer deadline(20'000);
+        while (!out.contains(sleeping) && !deadline.hasExpired() && child.process.waitForReadyRead(100))
+            out += child.process.readAllStandardOutput();
+        QVERIFY2(out.contains(sleeping), out.right(200).constData());
+        child.signal(SIGTERM);
+    }
+    // Only now does the handset read: the rest must still come, in order.
+    const QByteArray received = pty.read(kQueuedPackets * 10, 60'000);
+    QVERIFY(child.ended(20'000));
+    QCOMPARE(child.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.process.exitCode(), cli ? 130 : 0);
+    QCOMPARE(received.size(), kQueuedPackets * 10);
+    QCOMPARE(received, kF1.repeated(kQueuedPackets));
+}
+
+void TestFaults::windowCloseDeliversQueuedPackets()
+{
+    TempFiles files;
+    PseudoTerminal pty;
+    pty.bindPort(44);
+    QStringList lines = keys(kQueuedPackets);
+    lines << "SLEEP 600";
+    frmMain w;
+    w.InitSettings(QStringLiteral(R"("/M%1" "/P44")").arg(files.writeShiftJis("job.txt", lines.join("\r\n"))));
+    bool portOpenAtEnd = true;
+    w.endProgram = [&] {
+        portOpenAtEnd = w.MSComm1.isOpen();
+        w.runner().RequestStop(); // the process would be gone now
+    };
+    // The handset starts reading once the program closes its window.
+    std::atomic<bool> closing = false;
+    QByteArray received;
+    std::thread handset([&] {
+        while (!closing)
+            std::this_thread::yield();
+        received = pty.readBlocking(kQueuedPackets * 10, 60'000);
+    });
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (w.lblStatus->text() != QStringLiteral("%1 SLEEP").arg(kQueuedPackets + 1) || closing)
+            return;
+        closing = true;
+        w.close();
+    });
+    poll.start(5);
+    w.cmdSend_Click();
+    handset.join();
+    QVERIFY(closing);
+    QVERIFY(!portOpenAtEnd);
+    QCOMPARE(received.size(), kQueuedPackets * 10);
+    QCOMPARE(received, kF1.repeated(kQueuedPackets));
+}
+
+QTEST_MAIN(TestFaults)
+#include "test_faults.moc"
