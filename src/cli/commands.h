@@ -11,3 +11,7 @@
 int handsetCommand(const QStringList &arguments);
 // A macro run without a window (runcommand.cpp).
 int runCommand(const QStringList &arguments);
+// A macro file looked over without running it (checkcommand.cpp).
+int checkCommand(const QStringList &arguments);
+// Keys and text sent from the command line (sendcommand.cpp).
+int sendCommand(const QStringList &arguments);

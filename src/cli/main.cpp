@@ -18,6 +18,8 @@ struct Command {
 const Command kCommands[] = {
     {"handset", "仮想の携帯電話機: 受け取ったキーパケットを読み解いて表示します", handsetCommand},
     {"run", "マクロファイルをウィンドウなしで実行します", runCommand},
+    {"check", "マクロファイルを実行せずに調べ、誤りと 1 巡の時間を表示します", checkCommand},
+    {"send", "キー名で指定したキーを押し、文字列を入力します", sendCommand},
 };
 
 void printOverview()

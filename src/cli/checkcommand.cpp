@@ -1,0 +1,109 @@
+// quillonemu-cli check: a macro file looked over before it runs, read the way
+// the run reads it.
+
+#include "cli/arguments.h"
+#include "cli/commands.h"
+#include "cli/console.h"
+#include "cli/exitstatus.h"
+#include "macro/macrocheck.h"
+
+namespace {
+
+const QString kCommand = QStringLiteral("check");
+
+// Warnings only; errors share the status of a usage error.
+constexpr int kWarnings = 1;
+constexpr int kErrors = 2;
+
+const QString kHelp = QStringLiteral(
+    "使い方: quillonemu-cli check マクロファイル [--addr ファイル]\n"
+    "\n"
+    "マクロファイルを実行と同じ読み方（Shift-JIS、同じ改行、同じ語の区切りとキーワード）で\n"
+    "読み、実行を止める誤り（error）と、書いたとおりに動かないおそれ（warning）を\n"
+    "「ファイル:行: error|warning: 説明」の形で表示します。行番号はエディタと同じく空行も\n"
+    "数えたファイルの行です（実行中の状態表示の行番号は空行を数えません）。\n"
+    "続いて 1 巡（1 行目から REPEAT、EXIT またはファイルの終わりまで）の文の数、パケット数、\n"
+    "待ち時間、600 ボーの回線での送信時間を表示します。\n"
+    "ファイルは読むだけで書き換えず、ポートには何も送りません。\n"
+    "\n"
+    "オプション:\n"
+    "  --addr ファイル    アドレスファイル（Shift-JIS）。GETSTR に足りる行があるかと、\n"
+    "                     SENDSTR が入力できない文字を調べます。1 巡目は 1 行目から読みます。\n"
+    "  -h, --help         この説明を表示します。\n"
+    "\n"
+    "終了ステータス:\n"
+    "  0  問題なし\n"
+    "  1  警告だけ\n"
+    "  2  エラーがある、または使い方の誤り");
+
+QString diagnosticLine(const MacroDiagnostic &d)
+{
+    const QString where = d.line > 0 ? QStringLiteral("%1:%2").arg(d.file, QString::number(d.line)) : d.file;
+    const QString level = d.level == MacroDiagnostic::Level::Error ? QStringLiteral("error") : QStringLiteral("warning");
+    return QStringLiteral("%1: %2: %3").arg(where, level, d.message);
+}
+
+QString passRange(const PassSummary &pass)
+{
+    if (pass.endKeyword.isEmpty())
+        return QStringLiteral("%1 行目からファイルの終わりの %2 行目まで").arg(pass.firstLine).arg(pass.lastLine);
+    return QStringLiteral("%1 行目から %2 行目の %3 まで").arg(pass.firstLine).arg(pass.lastLine).arg(pass.endKeyword);
+}
+
+void printSummary(const PassSummary &pass)
+{
+    if (pass.statements == 0) {
+        Console::out(QStringLiteral("1 巡: 文がありません。"));
+        return;
+    }
+    Console::out(QStringLiteral("1 巡（%1）: 文 %2、パケット %3")
+                     .arg(passRange(pass))
+                     .arg(pass.statements)
+                     .arg(pass.packets));
+    Console::out(QStringLiteral("  待ち時間: %1 秒（基本待ち時間 %2 秒、SLEEP %3 秒）")
+                     .arg(formatSeconds(pass.baseWaitSeconds + pass.sleepSeconds), formatSeconds(pass.baseWaitSeconds),
+                          formatSeconds(pass.sleepSeconds)));
+    Console::out(QStringLiteral("  送信時間: %1 秒（600 ボーの回線で 1 パケット約 %2 秒）")
+                     .arg(formatSeconds(pass.wireSeconds), formatSeconds(kPacketWireSeconds)));
+    if (pass.laterBaseWaitSeconds) {
+        Console::out(QStringLiteral("  2 巡目からの待ち時間: %1 秒（基本待ち時間 %2 秒、SLEEP %3 秒）")
+                         .arg(formatSeconds(*pass.laterBaseWaitSeconds + pass.sleepSeconds),
+                              formatSeconds(*pass.laterBaseWaitSeconds), formatSeconds(pass.sleepSeconds)));
+    }
+}
+
+} // namespace
+
+int checkCommand(const QStringList &arguments)
+{
+    QString error;
+    const std::optional<Arguments> args = parseArguments(arguments, {{QStringLiteral("addr"), true}}, &error);
+    if (!args)
+        return usageError(kCommand, error);
+    if (args->has(QStringLiteral("help"))) {
+        Console::out(kHelp);
+        return ExitStatus::Ok;
+    }
+    if (args->positional.isEmpty())
+        return usageError(kCommand, QStringLiteral("マクロファイルが指定されていません。"));
+    if (args->positional.size() > 1)
+        return usageError(kCommand, QStringLiteral("余分な引数「%1」があります。").arg(args->positional[1]));
+    if (args->has(QStringLiteral("addr")) && args->value(QStringLiteral("addr")).isEmpty())
+        return usageError(kCommand, QStringLiteral("--addr のファイル名が空です。"));
+
+    const MacroCheck check = checkMacro(args->positional.first(), args->value(QStringLiteral("addr")));
+    int errors = 0;
+    for (const MacroDiagnostic &d : check.diagnostics) {
+        Console::out(diagnosticLine(d));
+        if (d.level == MacroDiagnostic::Level::Error)
+            ++errors;
+    }
+    if (check.pass)
+        printSummary(*check.pass);
+    const qsizetype warnings = check.diagnostics.size() - errors;
+    if (check.diagnostics.isEmpty())
+        Console::out(QStringLiteral("問題は見つかりませんでした。"));
+    else
+        Console::out(QStringLiteral("エラー %1 件、警告 %2 件。").arg(errors).arg(warnings));
+    return errors > 0 ? kErrors : warnings > 0 ? kWarnings : ExitStatus::Ok;
+}

@@ -1,0 +1,168 @@
+// quillonemu-cli send: keys pressed and text typed from the command line,
+// through the same link and text sending as a run.
+
+#include "cli/arguments.h"
+#include "cli/commands.h"
+#include "cli/console.h"
+#include "cli/exitstatus.h"
+#include "link/keytable.h"
+#include "link/seriallink.h"
+#include "link/textsender.h"
+#include "macro/macrocheck.h"
+#include "macro/statement.h"
+#include "platform/portnumber.h"
+
+namespace {
+
+const QString kCommand = QStringLiteral("send");
+
+const QString kHelp = QStringLiteral(
+    "使い方: quillonemu-cli send --port 番号 [キー名...] [--text 文字列]...\n"
+    "\n"
+    "携帯電話機のキーを押し、文字列を入力します。キー名はマクロと同じです（UP、&ENTER、\n"
+    "OFFOOK、&OFFHOOK、0〜9、#、* など。a〜z は A〜Z と同じで、up も使えます）。\n"
+    "--text の文字列は STRING と同じく 2 バイト文字も入力します。キー名と --text は\n"
+    "いくつでも、コマンドラインの順に送ります。送ったバイトがすべてポートから出てから\n"
+    "ポートを閉じます。不明なキー名や入力できない文字があるときは何も送りません。\n"
+    "\n"
+    "オプション:\n"
+    "  --port 番号        ポート番号（必須）。デバイスは QUILLONEMU_COM<番号> で指定できます。\n"
+    "  --text 文字列      この文字列を入力します。何回でも指定できます。\n"
+    "  --                 これより後はすべてキー名です。\n"
+    "  -h, --help         この説明を表示します。\n"
+    "\n"
+    "例: quillonemu-cli send --port 1 mail down enter --text こんにちは '&enter'\n"
+    "\n"
+    "終了ステータス:\n"
+    "  0  すべて送った\n"
+    "  1  ポートを開けなかったか、書き込めなかった\n"
+    "  2  使い方の誤り（不明なキー名、入力できない文字を含む）");
+
+// One thing to send: a key by its macro name, or a text to type.
+struct Item {
+    bool isText = false;
+    QString word;
+};
+
+// The command line in its own order: keys and texts interleave.
+struct SendLine {
+    bool help = false;
+    std::optional<QString> port;
+    QList<Item> items;
+};
+
+std::optional<SendLine> parseSendLine(const QStringList &arguments, QString *error)
+{
+    SendLine line;
+    bool optionsEnded = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        if (optionsEnded || !argument.startsWith(u'-') || argument == u'-') {
+            line.items.append({false, argument});
+            continue;
+        }
+        if (argument == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        if (argument == QLatin1String("-h") || argument == QLatin1String("--help")) {
+            line.help = true;
+            continue;
+        }
+        const qsizetype equals = argument.indexOf(u'=');
+        const QString name = argument.left(equals);
+        if (name != QLatin1String("--port") && name != QLatin1String("--text")) {
+            *error = QStringLiteral("不明なオプション「%1」です。").arg(argument);
+            return std::nullopt;
+        }
+        QString value;
+        if (equals >= 0) {
+            value = argument.mid(equals + 1);
+        } else if (i + 1 < arguments.size()) {
+            value = arguments[++i];
+        } else {
+            *error = QStringLiteral("オプション %1 には値が要ります。").arg(name);
+            return std::nullopt;
+        }
+        if (name == QLatin1String("--port"))
+            line.port = value;
+        else
+            line.items.append({true, value});
+    }
+    return line;
+}
+
+// Finds what the command line cannot send; empty when everything can go.
+QString unsendable(const QList<Item> &items)
+{
+    QStringList unknownKeys;
+    QStringList untypable;
+    for (const Item &item : items) {
+        if (!item.isText && !KeyTable::find(upperCaseKeyword(item.word)) && !unknownKeys.contains(item.word))
+            unknownKeys.append(item.word);
+        if (item.isText) {
+            for (const QString &c : untypableCharacters(item.word)) {
+                if (!untypable.contains(c))
+                    untypable.append(c);
+            }
+        }
+    }
+    QStringList problems;
+    if (!unknownKeys.isEmpty())
+        problems.append(QStringLiteral("不明なキー名「%1」があります（キー名はマクロと同じ: UP、&ENTER、0〜9、#、* など）。")
+                            .arg(unknownKeys.join(QStringLiteral("」「"))));
+    if (!untypable.isEmpty())
+        problems.append(QStringLiteral("--text の%1は入力できません。").arg(describeCharacters(untypable)));
+    if (problems.isEmpty())
+        return {};
+    return problems.join(QString()) + QStringLiteral("何も送っていません。");
+}
+
+} // namespace
+
+int sendCommand(const QStringList &arguments)
+{
+    QString error;
+    const std::optional<SendLine> line = parseSendLine(arguments, &error);
+    if (!line)
+        return usageError(kCommand, error);
+    if (line->help) {
+        Console::out(kHelp);
+        return ExitStatus::Ok;
+    }
+    if (!line->port)
+        return usageError(kCommand, QStringLiteral("--port でポート番号を指定してください。"));
+    if (!parseWholeNumber(*line->port))
+        return usageError(kCommand, QStringLiteral("--port の値「%1」は整数ではありません。").arg(*line->port));
+    if (line->items.isEmpty())
+        return usageError(kCommand, QStringLiteral("送るキー名も --text もありません。"));
+    if (const QString problem = unsendable(line->items); !problem.isEmpty())
+        return usageError(kCommand, problem);
+
+    SerialLink link([&line] { return *line->port; });
+    QString failure;
+    int packets = 0;
+    QObject::connect(&link, &SerialLink::failed, [&failure](const QString &message) { failure = message; });
+    QObject::connect(&link, &SerialLink::packetSent, [&packets] { ++packets; });
+    if (!link.OpenPort()) {
+        Console::err(QStringLiteral("quillonemu-cli send: %1").arg(link.errorText()));
+        return ExitStatus::Failed;
+    }
+    TextSender text(link);
+    for (const Item &item : line->items) {
+        if (item.isText)
+            text.SendString(item.word);
+        else
+            link.SendPacket(*KeyTable::find(upperCaseKeyword(item.word)));
+        if (!failure.isEmpty())
+            break;
+    }
+    link.ClosePort();
+    if (!failure.isEmpty()) {
+        Console::err(QStringLiteral("quillonemu-cli send: %1（送ったパケット %2 個）").arg(failure, QString::number(packets)));
+        return ExitStatus::Failed;
+    }
+    Console::out(QStringLiteral("ポート %1 (%2) に %3 パケットを送りました。")
+                     .arg(*line->port, link.port().devicePath(), QString::number(packets)));
+    return ExitStatus::Ok;
+}

@@ -1,0 +1,270 @@
+// The macro check on real Shift-JIS files: which lines give which findings
+// when read the way the run reads them, what one pass sends and waits, and
+// the characters STRING and SENDSTR cannot type.
+
+#include "macro/macrocheck.h"
+#include "support/tempfiles.h"
+
+#include <QtTest>
+
+namespace {
+
+// The findings as "macro:7 warning <message>" and "addr:2 error <message>".
+QStringList listed(const MacroCheck &check, const QString &macroPath)
+{
+    QStringList list;
+    for (const MacroDiagnostic &d : check.diagnostics) {
+        list.append(QStringLiteral("%1:%2 %3 %4")
+                        .arg(d.file == macroPath ? QStringLiteral("macro") : QStringLiteral("addr"))
+                        .arg(d.line)
+                        .arg(d.level == MacroDiagnostic::Level::Error ? QStringLiteral("error") : QStringLiteral("warning"),
+                             d.message));
+    }
+    return list;
+}
+
+// Each expected entry is "macro:7 warning" followed by a part of the message.
+void compareFindings(const QStringList &actual, const QStringList &expected)
+{
+    const QString all = actual.join(u'\n');
+    QVERIFY2(actual.size() == expected.size(), qPrintable(all));
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        const QString where = expected[i].section(u' ', 0, 1) + u' ';
+        const QString part = expected[i].section(u' ', 2);
+        QVERIFY2(actual[i].startsWith(where) && actual[i].contains(part), qPrintable(all));
+    }
+}
+
+} // namespace
+
+class TestMacroCheck : public QObject {
+    Q_OBJECT
+private slots:
+    void findings_data();
+    void findings();
+    void physicalLineNumbers();
+    void unreadableFiles();
+    void passSummary_data();
+    void passSummary();
+    void sampleFiles();
+    void characters_data();
+    void characters();
+
+private:
+    TempFiles files_;
+};
+
+void TestMacroCheck::findings_data()
+{
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QString>("addr"); // empty: no address file
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("keys as the run reads them")
+        << QStringList{"BASEWAIT 0.2", "up", "&up", "UP please", "Offook", "&offhook", "1", "#", "*", "F10", "l"} << ""
+        << QStringList{};
+    QTest::newRow("deliberate remarks")
+        << QStringList{"BASEWAIT 0.2", "' remark", "; remark", "//remark", " ' indented remark", "UP"} << ""
+        << QStringList{};
+    QTest::newRow("arguments the run takes")
+        << QStringList{"BASEWAIT .5", "SLEEP 2 seconds", "SLEEP -1", "PORTNO +2", "SLEEP 0", "STRING Abc1･"} << ""
+        << QStringList{};
+    QTest::newRow("address typed in full")
+        << QStringList{"BASEWAIT 5", "GETSTR", "SENDSTR", "REPEAT"} << "a_b@example.jp\r\nc-d@example.jp" << QStringList{};
+
+    QTest::newRow("seconds missing or no number")
+        << QStringList{"BASEWAIT", "SLEEP  1", "SLEEP ", "sleep soon", "SLEEP 1,5"} << ""
+        << QStringList{"macro:1 error BASEWAIT の秒数がありません。",
+                       "macro:2 error SLEEP の秒数が空です（キーワードの後ろに空白が 2 つ続いています）。",
+                       "macro:3 error SLEEP の秒数が空です（キーワードの後ろに空白しかありません）。",
+                       "macro:4 error SLEEP の秒数「soon」は数値ではありません",
+                       "macro:5 error SLEEP の秒数「1,5」は数値ではありません"};
+    QTest::newRow("port numbers")
+        << QStringList{"PORTNO", "PORTNO  1", "PORTNO one", "PORTNO 0", "PORTNO 2"} << ""
+        << QStringList{"macro:1 error PORTNO のポート番号がありません。", "macro:2 error PORTNO のポート番号が空です",
+                       "macro:3 error PORTNO のポート番号「one」は整数ではありません。",
+                       "macro:4 error PORTNO のポート番号「0」に当たるデバイスはありません"};
+    QTest::newRow("GETSTR without an address file")
+        << QStringList{"BASEWAIT 0.2", "GETSTR", "SENDSTR"} << ""
+        << QStringList{"macro:2 error アドレスファイルが指定されていません（--addr）"};
+    QTest::newRow("address file too short for one pass")
+        << QStringList{"BASEWAIT 5", "GETSTR", "GETSTR", "GETSTR", "GETSTR", "REPEAT"} << "one\r\ntwo"
+        << QStringList{"macro:4 error に 3 行目がありません（ファイルの終わりです）。1 巡目の GETSTR の 3 個目です。"};
+
+    QTest::newRow("near misses")
+        << QStringList{"BASEWAIT 0.2", "OFFHOOK", "&OFFOOK", "entre", "F11", "HELLO"} << ""
+        << QStringList{"macro:2 warning 「OFFHOOK」はキー名でも制御キーワードでもないため、この行は何もしません。「OFFOOK」の誤りではありませんか？",
+                       "macro:3 warning 「&OFFHOOK」の誤りではありませんか？", "macro:4 warning 「ENTER」の誤り",
+                       "macro:5 warning 「F1」か「F10」の誤り", "macro:6 warning 「HELLO」はキー名でも"};
+    QTest::newRow("keys written the wrong way")
+        << QStringList{"BASEWAIT 0.2", " UP", "UP\tnote", "ＵＰ", "ｄｏｗｎ", "UP\u3000memo", "10", "SLEEP1", "   "} << ""
+        << QStringList{"macro:2 warning 行頭に空白があるため「UP」は実行されず",
+                       "macro:3 warning 「UP<タブ>note」はキー名でも制御キーワードでもないため、この行は何もしません。タブは語の区切りになりません。",
+                       "macro:4 warning 全角で書かれています。半角で「UP」と書いてください。",
+                       "macro:5 warning 半角で「DOWN」と書いてください。", "macro:6 warning 全角スペースは語の区切りになりません。",
+                       "macro:7 warning （続けて打つなら STRING 10）", "macro:8 warning （SLEEP 1）",
+                       "macro:9 warning 空白だけの行です。"};
+    QTest::newRow("STRING that types less than written")
+        << QStringList{"BASEWAIT 9", "STRING", "STRING  abc", "STRING a<b>~'[]{}`ｱ･x", "STRING お元気で"} << ""
+        << QStringList{"macro:2 warning STRING の文字列がありません。",
+                       "macro:3 warning STRING の文字列が空です（キーワードの後ろに空白が 2 つ続いています）。",
+                       "macro:4 warning STRING の「<」、「>」、「~」、「'」、「[」、「]」、「{」、「}」、「`」、「ｱ」は入力できない"};
+    QTest::newRow("lines after REPEAT")
+        << QStringList{"BASEWAIT 0.2", "UP", "REPEAT", "' remark after the loop", "", "DOWN", "ENTER"} << ""
+        << QStringList{"macro:6 warning この行から後は実行されません（3 行目の REPEAT で最初の行に戻ります）。"};
+    QTest::newRow("lines after EXIT") << QStringList{"BASEWAIT 0.2", "EXIT", "   ", "UP"} << ""
+                                      << QStringList{"macro:4 warning （2 行目の EXIT でプログラムが終わります）"};
+    QTest::newRow("loop without any wait")
+        << QStringList{"BASEWAIT 0", "UP", "SLEEP 0", "REPEAT"} << ""
+        << QStringList{"macro:2 warning 次にパケットを送る 2 行目（次の巡）までは 0 秒です。",
+                       "macro:4 warning REPEAT で繰り返す 1 巡に待ち時間がありません（SLEEP も基本待ち時間もありません）。"
+                       "止めるまで休みなく繰り返します。送るパケットは回線に際限なく溜まります。"};
+    QTest::newRow("loop of nothing but REPEAT") << QStringList{"REPEAT"} << ""
+                                                << QStringList{"macro:1 warning 止めるまで休みなく繰り返します。"};
+    QTest::newRow("packets queue behind a short wait")
+        << QStringList{"BASEWAIT 0.1", "UP", "SLEEP 0.1", "DOWN", "STRING abc", "LEFT"} << ""
+        << QStringList{"macro:4 warning パケット 1 個の送信に約 0.183 秒かかりますが、次にパケットを送る 5 行目までは 0.1 秒です。",
+                       "macro:5 warning パケット 3 個の送信に約 0.55 秒かかりますが、次にパケットを送る 6 行目までは 0.1 秒です。"};
+    QTest::newRow("SENDSTR without GETSTR") << QStringList{"BASEWAIT 0.2", "SENDSTR"} << ""
+                                           << QStringList{"macro:2 warning GETSTR がないため、この SENDSTR は何も入力しません。"};
+    QTest::newRow("address characters SENDSTR skips")
+        << QStringList{"BASEWAIT 9", "GETSTR", "SENDSTR", "REPEAT"} << "ok@example.jp\r\n山田 <yamada@example.jp>\r\n\r\nlast"
+        << QStringList{"addr:2 warning SENDSTR はこの行の「山」、「田」、半角スペース、「<」、「>」を入力できないため飛ばします。",
+                       "addr:3 warning 空行です。"};
+    QTest::newRow("empty file") << QStringList{} << ""
+                                << QStringList{"macro:0 warning 実行する文がありません"};
+}
+
+void TestMacroCheck::findings()
+{
+    QFETCH(QStringList, lines);
+    QFETCH(QString, addr);
+    QFETCH(QStringList, expected);
+    const QString macroPath = files_.writeShiftJis("macro.txt", lines.join("\r\n"));
+    const QString addrPath = addr.isEmpty() ? QString() : files_.writeShiftJis("addr.txt", addr);
+    compareFindings(listed(checkMacro(macroPath, addrPath), macroPath), expected);
+}
+
+void TestMacroCheck::physicalLineNumbers()
+{
+    // Empty lines are skipped like the run skips them, but counted the way an
+    // editor counts lines, whatever ends them; a byte that is no Shift-JIS
+    // character is named.
+    const QString path = files_.writeBytes("lines.txt", "BASEWAIT 0.2\r\n\r\nOFFHOOK\n\nENTRE\rSTRING a\x80z\r\n");
+    const MacroCheck check = checkMacro(path, {});
+    compareFindings(listed(check, path), {"macro:3 warning 「OFFOOK」", "macro:5 warning 「ENTER」",
+                                              "macro:6 warning STRING のShift-JIS の文字でないバイトは入力できない"});
+    QCOMPARE(check.pass->statements, 4);
+    QCOMPARE(check.pass->lastLine, 6);
+}
+
+void TestMacroCheck::unreadableFiles()
+{
+    const QString missing = files_.path("missing.txt");
+    const MacroCheck noMacro = checkMacro(missing, {});
+    compareFindings(listed(noMacro, missing),
+                    {QStringLiteral("macro:0 error マクロファイル「%1」を開けません。").arg(missing)});
+    QVERIFY(!noMacro.pass);
+
+    const QString macro = files_.writeShiftJis("getstr.txt", "BASEWAIT 1\r\nGETSTR\r\nSENDSTR");
+    const MacroCheck noAddr = checkMacro(macro, missing);
+    compareFindings(listed(noAddr, macro),
+                    {QStringLiteral("addr:0 error アドレスファイル「%1」を開けません。").arg(missing)});
+    QCOMPARE(noAddr.pass->statements, 3); // the macro is still looked at
+}
+
+void TestMacroCheck::passSummary_data()
+{
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QList<qint64>>("range"); // first line, last line
+    QTest::addColumn<QString>("endKeyword");
+    QTest::addColumn<int>("statements");
+    QTest::addColumn<int>("packets");
+    QTest::addColumn<double>("baseWait");
+    QTest::addColumn<double>("sleep");
+    QTest::addColumn<double>("laterBaseWait"); // -1: the same as the first pass
+
+    QTest::newRow("known waits and packets")
+        << QStringList{"BASEWAIT 0.5", "UP", "STRING ab", "SLEEP 2", "", "REPEAT", "DOWN"} << QList<qint64>{1, 6} << "REPEAT" << 5 << 3 << 2.0 << 2.0 << -1.0;
+    QTest::newRow("base wait carried into later passes")
+        << QStringList{"UP", "BASEWAIT 0.25", "DOWN", "REPEAT"} << QList<qint64>{1, 4} << "REPEAT" << 4 << 2
+        << 0.5 << 0.0 << 0.75;
+    QTest::newRow("EXIT ends the pass") << QStringList{"", "", "UP", "sleep 1.5", "exit", "DOWN"}
+                                        << QList<qint64>{3, 5} << "EXIT" << 3 << 1 << 0.0 << 1.5 << -1.0;
+    QTest::newRow("negative waits count nothing") << QStringList{"BASEWAIT -1", "SLEEP -2", "UP"}
+                                                  << QList<qint64>{1, 3} << "" << 3 << 1 << 0.0 << 0.0 << -1.0;
+}
+
+void TestMacroCheck::passSummary()
+{
+    QFETCH(QStringList, lines);
+    QFETCH(QList<qint64>, range);
+    QFETCH(QString, endKeyword);
+    QFETCH(int, statements);
+    QFETCH(int, packets);
+    QFETCH(double, baseWait);
+    QFETCH(double, sleep);
+    QFETCH(double, laterBaseWait);
+
+    const MacroCheck check = checkMacro(files_.writeShiftJis("pass.txt", lines.join("\r\n")), {});
+    QVERIFY(check.pass);
+    const PassSummary &pass = *check.pass;
+    QCOMPARE((QList<qint64>{pass.firstLine, pass.lastLine}), range);
+    QCOMPARE(pass.endKeyword, endKeyword);
+    QCOMPARE(pass.statements, statements);
+    QCOMPARE(pass.packets, packets);
+    QCOMPARE(formatSeconds(pass.baseWaitSeconds), formatSeconds(baseWait));
+    QCOMPARE(formatSeconds(pass.sleepSeconds), formatSeconds(sleep));
+    // 110 bit times at 600 baud per packet.
+    QCOMPARE(formatSeconds(pass.wireSeconds), formatSeconds(packets * 110.0 / 600.0));
+    QCOMPARE(pass.laterBaseWaitSeconds.has_value(), laterBaseWait >= 0);
+    if (pass.laterBaseWaitSeconds)
+        QCOMPARE(formatSeconds(*pass.laterBaseWaitSeconds), formatSeconds(laterBaseWait));
+}
+
+void TestMacroCheck::sampleFiles()
+{
+    // The sample keeps its base wait under the wire time of what it types on
+    // purpose (it shows the handset falling behind); nothing else is amiss.
+    const QString mail = QStringLiteral(QUILLONEMU_SOURCE_DIR "/examples/mail.txt");
+    const QString address = QStringLiteral(QUILLONEMU_SOURCE_DIR "/examples/address.txt");
+    const MacroCheck check = checkMacro(mail, address);
+    compareFindings(listed(check, mail),
+                    {"macro:6 warning パケット 15 個の送信に約 2.75 秒かかりますが、次にパケットを送る 7 行目までは 0.2 秒です。",
+                     "macro:8 warning パケット 19 個の送信に約 3.483 秒かかりますが、次にパケットを送る 10 行目までは 0.3 秒です。",
+                     "macro:12 warning パケット 1 個の送信に約 0.183 秒かかりますが、次にパケットを送る 13 行目までは 0.1 秒です。"});
+    QCOMPARE(check.pass->statements, 14);
+    QCOMPARE(check.pass->packets, 41);
+    QCOMPARE(formatSeconds(check.pass->baseWaitSeconds), QStringLiteral("2.1"));
+    QCOMPARE(formatSeconds(check.pass->sleepSeconds), QStringLiteral("0.3"));
+    QCOMPARE(check.pass->endKeyword, QStringLiteral("EXIT"));
+
+    const QStringList withoutAddresses = listed(checkMacro(mail, {}), mail);
+    QVERIFY2(withoutAddresses.value(0).startsWith("macro:5 error"), qPrintable(withoutAddresses.join(u'\n')));
+}
+
+void TestMacroCheck::characters_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("string");  // what STRING cannot type
+    QTest::addColumn<QString>("address"); // what SENDSTR skips
+
+    QTest::newRow("spaces and tabs") << "a b\tc\u3000d" << "半角スペース、タブ" << "半角スペース、タブ、全角スペース";
+    QTest::newRow("double-byte text") << "あ漢ア" << "" << "「あ」、「漢」、「ア」";
+    QTest::newRow("outside code page 932") << "€😀\uFFFD" << "「€」、「😀」、Shift-JIS の文字でないバイト"
+                                           << "「€」、「😀」、Shift-JIS の文字でないバイト";
+    QTest::newRow("each character once") << "<<a<\a" << "「<」、U+0007" << "「<」、U+0007";
+    QTest::newRow("everything typable") << "Az09_@.-･" << "" << "";
+}
+
+void TestMacroCheck::characters()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, string);
+    QFETCH(QString, address);
+    QCOMPARE(describeCharacters(untypableCharacters(text)), string);
+    QCOMPARE(describeCharacters(unsentAddressCharacters(text)), address);
+}
+
+QTEST_GUILESS_MAIN(TestMacroCheck)
+#include "test_macrocheck.moc"
