@@ -1,7 +1,8 @@
 // A whole macro file through the line reader and the statement parser, as a
-// run reads it.
+// run reads it, and through the checker.
 
 #include "fuzzcheck.h"
+#include "macro/macrocheck.h"
 #include "macro/statement.h"
 #include "platform/cp932.h"
 #include "platform/textlinereader.h"
@@ -47,5 +48,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FUZZ_CHECK(lineBytes + bytes.count('\r') + bytes.count('\n') == bytes.size());
     const qsizetype ends = bytes.count('\r') + bytes.count('\n') - bytes.count("\r\n");
     FUZZ_CHECK(lines == ends || lines == ends + 1);
+
+    const MacroCheck check = checkMacro(scratchPath(), QString());
+    FUZZ_CHECK(check.pass.has_value());
+    for (const MacroDiagnostic &d : check.diagnostics) {
+        FUZZ_CHECK(d.line >= 0 && d.line <= lines);
+        FUZZ_CHECK(!d.message.isEmpty() && !d.message.contains(u'\n'));
+    }
+    FUZZ_CHECK(check.pass->packets >= 0 && check.pass->statements <= lines);
     return 0;
 }
