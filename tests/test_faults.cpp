@@ -170,7 +170,8 @@ void TestFaults::hostileMacroFiles_data()
     QTest::newRow("random bytes") << random;
     QTest::newRow("a 10 MB line") << QByteArray("UP ") + QByteArray(10 * 1024 * 1024, 'x') + "\r\nDOWN";
     QTest::newRow("only CR") << QByteArray(100'000, '\r');
-    QTest::newRow("NUL bytes") << QByteArray("UP\0DOWN\r\n\0\r\nSTRING a\0b\r\n", 26);
+    static const char withNul[] = "UP\0DOWN\r\n\0\r\nSTRING a\0b\r\n";
+    QTest::newRow("NUL bytes") << QByteArray(withNul, sizeof withNul - 1);
     QTest::newRow("invalid Shift-JIS") << QByteArray("STRING \x82\x20\xFF\xFE\x81\r\n\x82\r\nUP\x80\r\nSTRING \x82\xA0");
 }
 
