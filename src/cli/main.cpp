@@ -29,7 +29,8 @@ void printOverview()
         Console::out(QStringLiteral("  %1  %2").arg(QString::fromLatin1(c.name).leftJustified(8),
                                                     QString::fromUtf8(c.summary)));
     Console::out(QStringLiteral("\n各コマンドの説明: quillonemu-cli <コマンド> --help\n"
-                                "終了ステータス: 0 正常終了、1 エラー、2 使い方の誤り、130 シグナルで停止"));
+                                "終了ステータスはコマンドごとに違います（各コマンドの --help を見てください）。\n"
+                                "2 はどのコマンドでも使い方の誤りです。"));
 }
 
 } // namespace
