@@ -63,6 +63,25 @@ QString programPath()
     return QStringLiteral(QUILLONEMU_BIN_DIR "/quillonemu");
 }
 
+// Starts the real program offscreen with `arguments`.
+void startOffscreen(QProcess &p, const QStringList &arguments)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    p.setProcessEnvironment(env);
+    p.start(programPath(), arguments);
+}
+
+// Reads the handset until `p` has ended (or 20 s passed).
+QByteArray readUntilEnd(QProcess &p, PseudoTerminal &pty)
+{
+    QByteArray received;
+    QDeadlineTimer deadline(20'000);
+    while (p.state() != QProcess::NotRunning && !deadline.hasExpired())
+        received += pty.read(1 << 16, 20);
+    return received;
+}
+
 } // namespace
 
 class TestApp : public QObject {
@@ -284,8 +303,18 @@ void TestApp::helpAndKeyboardMenus()
 {
     MainWindow m;
     m.w.InitSettings(QString());
-    m.w.mnuHelpContents->trigger();
-    QCOMPARE(m.helpOpened, QStringList{QDir::currentPath() + "/help.mht"});
+    TempFiles files;
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(files.path(QString())));
+    m.w.installedHelp = files.writeBytes("installed.mht", "MIME");
+    m.w.mnuHelpContents->trigger(); // none here: the installed guide
+    const QString here = files.writeBytes("help.mht", "MIME");
+    m.w.mnuHelpContents->trigger(); // the one here first
+    QVERIFY(QFile::remove(m.w.installedHelp));
+    QFile::remove(here);
+    m.w.mnuHelpContents->trigger(); // neither: the program still asks, the desktop finds nothing
+    QDir::setCurrent(previous);
+    QCOMPARE(m.helpOpened, (QStringList{m.w.installedHelp, here, here}));
 
     m.w.cmbCommPort->setEditText(QStringLiteral("7"));
     m.w.mnuKeyboard->trigger();
@@ -349,14 +378,8 @@ void TestApp::programEndToEnd()
     pty.bindPort(31);
     const QString macro = files.writeShiftJis("job.txt", "BASEWAIT 0.01\r\nUP\r\nSTRING あA\r\nEXIT\r\n");
     QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    p.setProcessEnvironment(env);
-    p.start(programPath(), {"/M" + macro, "/P31"});
-    QByteArray received;
-    QDeadlineTimer deadline(20'000);
-    while (p.state() != QProcess::NotRunning && !deadline.hasExpired())
-        received += pty.read(1 << 16, 20);
+    startOffscreen(p, {"/M" + macro, "/P31"});
+    QByteArray received = readUntilEnd(p, pty);
     QVERIFY(finishes(p, 5'000));
     received += pty.readAvailable(50);
     QCOMPARE(p.exitStatus(), QProcess::NormalExit);
@@ -366,8 +389,7 @@ void TestApp::programEndToEnd()
 
     // A failing job says why on its error output and ends with status 1.
     QProcess failing;
-    failing.setProcessEnvironment(env);
-    failing.start(programPath(), {"/M" + files.path("absent.txt"), "/P31"});
+    startOffscreen(failing, {"/M" + files.path("absent.txt"), "/P31"});
     QVERIFY(finishes(failing, 10'000));
     QCOMPARE(failing.exitCode(), 1);
     QVERIFY(QString::fromUtf8(failing.readAllStandardError()).contains("absent.txt"));
@@ -397,16 +419,11 @@ void TestApp::programEndsOnSigterm()
     lines << "SLEEP 60";
     const QString macro = files.writeShiftJis("job.txt", lines.join("\r\n"));
     QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    p.setProcessEnvironment(env);
-    p.start(programPath(), {"/M" + macro, "/P32"});
+    startOffscreen(p, {"/M" + macro, "/P32"});
     QByteArray received = pty.read(10, 20'000); // the run has begun
     QVERIFY(!received.isEmpty());
     ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
-    QDeadlineTimer deadline(20'000);
-    while (p.state() != QProcess::NotRunning && !deadline.hasExpired())
-        received += pty.read(1 << 16, 20);
+    received += readUntilEnd(p, pty);
     QVERIFY(finishes(p, 5'000));
     received += pty.readAvailable(50);
     // An orderly end: whole packets only, nothing torn at the close.

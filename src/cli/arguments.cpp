@@ -56,3 +56,24 @@ int usageError(const QString &command, const QString &message)
     Console::err(QStringLiteral("使い方は quillonemu-cli %1 --help で表示されます。").arg(command));
     return ExitStatus::Usage;
 }
+
+std::optional<Arguments> openCommand(const QString &command, const QString &help, const QStringList &arguments,
+                                     const QList<KnownOption> &options, qsizetype maxWords,
+                                     const QString &missingWord, int *status)
+{
+    QString error;
+    std::optional<Arguments> args = parseArguments(arguments, options, &error);
+    if (!args) {
+        *status = usageError(command, error);
+    } else if (args->has(QStringLiteral("help"))) {
+        Console::out(help);
+        *status = ExitStatus::Ok;
+    } else if (args->positional.isEmpty() && !missingWord.isEmpty()) {
+        *status = usageError(command, missingWord);
+    } else if (args->positional.size() > maxWords) {
+        *status = usageError(command, QStringLiteral("余分な引数「%1」があります。").arg(args->positional[maxWords]));
+    } else {
+        return args;
+    }
+    return std::nullopt;
+}

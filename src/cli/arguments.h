@@ -32,3 +32,12 @@ std::optional<Arguments> parseArguments(const QStringList &arguments, const QLis
 // Tells the user what was wrong with the command line of `command` and where
 // to read more; returns ExitStatus::Usage.
 int usageError(const QString &command, const QString &message);
+
+// What every command does first: splits `arguments` by `options`, answers
+// --help with `help`, and allows at most `maxWords` words between the
+// options (when `missingWord` is not empty, one is required and this is the
+// message without it). Returns the arguments, or no value with `*status` set
+// to the exit status the command ends with.
+std::optional<Arguments> openCommand(const QString &command, const QString &help, const QStringList &arguments,
+                                     const QList<KnownOption> &options, qsizetype maxWords,
+                                     const QString &missingWord, int *status);

@@ -76,18 +76,11 @@ void printSummary(const PassSummary &pass)
 
 int checkCommand(const QStringList &arguments)
 {
-    QString error;
-    const std::optional<Arguments> args = parseArguments(arguments, {{QStringLiteral("addr"), true}}, &error);
+    int status = ExitStatus::Ok;
+    const std::optional<Arguments> args = openCommand(kCommand, kHelp, arguments, {{QStringLiteral("addr"), true}}, 1,
+                                                      QStringLiteral("マクロファイルが指定されていません。"), &status);
     if (!args)
-        return usageError(kCommand, error);
-    if (args->has(QStringLiteral("help"))) {
-        Console::out(kHelp);
-        return ExitStatus::Ok;
-    }
-    if (args->positional.isEmpty())
-        return usageError(kCommand, QStringLiteral("マクロファイルが指定されていません。"));
-    if (args->positional.size() > 1)
-        return usageError(kCommand, QStringLiteral("余分な引数「%1」があります。").arg(args->positional[1]));
+        return status;
     if (args->has(QStringLiteral("addr")) && args->value(QStringLiteral("addr")).isEmpty())
         return usageError(kCommand, QStringLiteral("--addr のファイル名が空です。"));
 

@@ -53,20 +53,14 @@ const QString kHelp = QStringLiteral(
 
 int handsetCommand(const QStringList &arguments)
 {
-    QString error;
-    const std::optional<Arguments> args = parseArguments(
-        arguments,
+    int status = ExitStatus::Ok;
+    const std::optional<Arguments> args = openCommand(
+        kCommand, kHelp, arguments,
         {{QStringLiteral("pty")}, {QStringLiteral("link"), true}, {QStringLiteral("device"), true},
          {QStringLiteral("json")}, {QStringLiteral("count"), true}, {QStringLiteral("timeout"), true}},
-        &error);
+        0, QString(), &status);
     if (!args)
-        return usageError(kCommand, error);
-    if (args->has(QStringLiteral("help"))) {
-        Console::out(kHelp);
-        return ExitStatus::Ok;
-    }
-    if (!args->positional.isEmpty())
-        return usageError(kCommand, QStringLiteral("余分な引数「%1」があります。").arg(args->positional.first()));
+        return status;
     const bool pty = args->has(QStringLiteral("pty"));
     const bool device = args->has(QStringLiteral("device"));
     if (pty == device)

@@ -79,23 +79,16 @@ int exitStatus(MacroRunner::Outcome outcome)
 
 int runCommand(const QStringList &arguments)
 {
-    QString error;
-    const std::optional<Arguments> args = parseArguments(arguments,
-                                                         {{QStringLiteral("addr"), true},
-                                                          {QStringLiteral("port"), true},
-                                                          {QStringLiteral("counter"), true},
-                                                          {QStringLiteral("log"), true}},
-                                                         &error);
+    int status = ExitStatus::Ok;
+    const std::optional<Arguments> args =
+        openCommand(kCommand, kHelp, arguments,
+                    {{QStringLiteral("addr"), true},
+                     {QStringLiteral("port"), true},
+                     {QStringLiteral("counter"), true},
+                     {QStringLiteral("log"), true}},
+                    1, QStringLiteral("マクロファイルが指定されていません。"), &status);
     if (!args)
-        return usageError(kCommand, error);
-    if (args->has(QStringLiteral("help"))) {
-        Console::out(kHelp);
-        return ExitStatus::Ok;
-    }
-    if (args->positional.isEmpty())
-        return usageError(kCommand, QStringLiteral("マクロファイルが指定されていません。"));
-    if (args->positional.size() > 1)
-        return usageError(kCommand, QStringLiteral("余分な引数「%1」があります。").arg(args->positional[1]));
+        return status;
     for (const QString &name : {QStringLiteral("port"), QStringLiteral("counter")}) {
         const QString value = args->value(name);
         if (args->has(name) && !parseWholeNumber(value))
