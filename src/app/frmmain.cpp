@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -44,6 +45,7 @@ frmMain::frmMain(QWidget *parent)
     CommonDialog1 = defaultFileDialog;
     messageBox = showMessageBox;
     openHelp = openDocument;
+    installedHelp = QCoreApplication::applicationDirPath() + QStringLiteral("/" QUILLONEMU_HELP_FROM_BINDIR);
     endProgram = [] { terminateProcess(0); };
     keypad_->showMessage = [this](QWidget *parent, const QString &text) { messageBox(parent, text); };
 
@@ -238,7 +240,10 @@ void frmMain::mnuKeyboard_Click()
 
 void frmMain::mnuHelpContents_Click()
 {
-    openHelp(QDir::currentPath() + QStringLiteral("/help.mht"));
+    // The guide in the current directory; without one there, the installed
+    // copy (a program started from the desktop's menu has no guide at hand).
+    const QString here = QDir::currentPath() + QStringLiteral("/help.mht");
+    openHelp(!QFileInfo::exists(here) && QFileInfo::exists(installedHelp) ? installedHelp : here);
 }
 
 void frmMain::mnuHelpAbout_Click()

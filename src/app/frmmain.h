@@ -88,6 +88,8 @@ public:
     std::function<QString(QWidget *parent, const QString &fileName)> CommonDialog1;
     std::function<void(QWidget *parent, const QString &text)> messageBox;
     std::function<void(const QString &path)> openHelp;
+    // The user guide as installed with the program.
+    QString installedHelp;
     std::function<void()> endProgram;
 
     // Handlers.
