@@ -408,6 +408,17 @@ void TestApp::programWithoutDisplay()
     QVERIFY(p.exitCode() != 0);
     const QString err = QString::fromUtf8(p.readAllStandardError());
     QVERIFY2(err.contains("QT_QPA_PLATFORM=offscreen") && err.count(u'\n') == 1, qPrintable(err));
+
+    // The version and the usage need no display and open no window.
+    for (const char *option : {"--version", "--help"}) {
+        QProcess q;
+        q.setProcessEnvironment(env);
+        q.start(programPath(), {QString::fromLatin1(option)});
+        QVERIFY(finishes(q, 10'000));
+        QCOMPARE(q.exitCode(), 0);
+        const QString out = QString::fromUtf8(q.readAllStandardOutput());
+        QVERIFY2(out.contains(qstrcmp(option, "--version") == 0 ? "QuillonEmu release 25F" : "/M"), qPrintable(out));
+    }
 }
 
 void TestApp::programEndsOnSigterm()

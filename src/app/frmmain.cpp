@@ -2,6 +2,7 @@
 
 #include "app/commandline.h"
 #include "app/frmabout.h"
+#include "app/programinfo.h"
 #include "keypad/keypadwindows.h"
 #include "platform/desktop.h"
 #include "platform/twips.h"
@@ -147,9 +148,9 @@ std::optional<MacroRunner::Outcome> frmMain::Form_Load(const QString &commandLin
 
 void frmMain::InitSettings(const QString &commandLine)
 {
-    Title = QStringLiteral("QuillonEmu");
-    Version = QStringLiteral("release 25F");
-    Copyright = QStringLiteral("Copyright (C) 2025-2026 QuillonEmu 開発チーム");
+    Title = ProgramInfo::title();
+    Version = ProgramInfo::version();
+    Copyright = ProgramInfo::copyright();
     setWindowTitle(Title + u' ' + Version);
     MacroExe = false;
     cmdStop->setEnabled(false);

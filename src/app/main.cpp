@@ -4,6 +4,8 @@
 // closed after every sent byte has left.
 
 #include "app/frmmain.h"
+#include "app/programinfo.h"
+#include "app/unattendedjob.h"
 #include "platform/desktop.h"
 #include "platform/processcommandline.h"
 #include "platform/terminationsignals.h"
@@ -12,6 +14,22 @@
 #include <cstdio>
 
 namespace {
+
+const char kUsage[] =
+    "使い方: quillonemu [\"/Mマクロファイル\"] [\"/Aアドレスファイル\"] [\"/Pポート番号\"]\n"
+    "        quillonemu --version | --help\n"
+    "\n"
+    "携帯電話機のキーを、シリアル回線（600 ボー、偶数パリティ、8 ビット、ストップビット 1）に\n"
+    "キーパケットを書いて押します。\n"
+    "\n"
+    "  /M  マクロファイル。ウィンドウを表示する前に実行します（EXIT で終わるマクロなら\n"
+    "      ウィンドウは表示されません）。\n"
+    "  /A  アドレスファイル（GETSTR が 1 行ずつ読みます）。\n"
+    "  /P  ポート番号（既定は 1）。ポート N のデバイスは環境変数 QUILLONEMU_COM<N> で\n"
+    "      指定できます（既定は /dev/ttyS<N-1>）。\n"
+    "スイッチと値は続けて書き、ひとつずつ二重引用符で囲みます。スイッチは大文字です。\n"
+    "画面のない環境では QT_QPA_PLATFORM=offscreen を付けて起動してください。\n"
+    "詳しくはヘルプの「目次」（help.mht）と man quillonemu を見てください。\n";
 
 // Without a display the toolkit would abort; say what to do instead.
 bool displayMissing(int argc, char **argv)
@@ -37,21 +55,28 @@ bool nobodyWatches()
     return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
 }
 
-void printMessage(const QString &text)
-{
-    std::fprintf(stderr, "quillonemu: %s\n", qUtf8Printable(QString(text).replace(u'\n', u' ')));
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
+    // Only as the first argument: everything else follows the /M /A /P rules.
+    if (argc > 1 && qstrcmp(argv[1], "--version") == 0) {
+        std::printf("%s %s\n", qUtf8Printable(ProgramInfo::title()), qUtf8Printable(ProgramInfo::version()));
+        return 0;
+    }
+    if (argc > 1 && qstrcmp(argv[1], "--help") == 0) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     if (displayMissing(argc, argv)) {
         std::fprintf(stderr, "quillonemu: 画面がありません (DISPLAY も WAYLAND_DISPLAY も未設定)。"
                              "EXIT で終わるマクロを画面なしで実行するには QT_QPA_PLATFORM=offscreen "
                              "を付けて起動してください。\n");
         return 1;
     }
+    if (isUnattendedJob(argc, argv))
+        return runUnattendedJob(argc, argv);
+
     QApplication app(argc, argv);
     QApplication::setWindowIcon(programIcon());
     QApplication::setFont(userInterfaceFont());

@@ -49,8 +49,12 @@ void EventLoopWaiter::sleepUntil(double deadlineMs)
         QCoreApplication::processEvents();
         if (!woken_ && remaining > 0) {
             const double left = deadlineMs - elapsedMs();
-            if (left > 0)
+            if (left > 0) {
                 std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(left + 0.01));
+                // A stop pressed during that last stretch is seen before the
+                // run goes on to its next statement.
+                QCoreApplication::processEvents();
+            }
         }
         return;
     }
