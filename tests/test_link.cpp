@@ -92,18 +92,13 @@ void TestLink::keyTableExamples_data()
     QTest::addColumn<QString>("packet"); // empty: no entry
 
     QTest::newRow("F7") << "F7" << "C4 01 02 03 00 00 00 07 00 00";
-    QTest::newRow("F9") << "F9" << "C4 01 02 03 00 00 00 09 00 00";
     QTest::newRow("F10 is 0x10") << "F10" << "C4 01 02 03 00 00 00 10 00 00";
     QTest::newRow("&F10") << "&F10" << "C4 01 02 03 00 02 00 10 00 00";
     QTest::newRow("0") << "0" << "C4 01 02 01 08 02 04 0F 00 00";
     QTest::newRow("1") << "1" << "C4 01 02 01 08 02 05 00 00 00";
     QTest::newRow("#") << "#" << "C4 01 02 01 08 01 09 04 00 00";
-    QTest::newRow("*") << "*" << "C4 01 02 01 08 01 09 06 00 00";
     QTest::newRow("OFFOOK") << "OFFOOK" << "C4 01 02 03 00 00 02 09 00 00";
     QTest::newRow("&OFFHOOK") << "&OFFHOOK" << "C4 01 02 03 00 02 02 09 00 00";
-    QTest::newRow("ENTER") << "ENTER" << "C4 01 02 03 00 00 04 06 00 00";
-    QTest::newRow("ADDRESS") << "ADDRESS" << "C4 01 02 03 00 00 04 0C 00 00";
-    QTest::newRow("EZ") << "EZ" << "C4 01 02 03 00 00 03 02 00 00";
     QTest::newRow("lower case") << "up" << "";
     QTest::newRow("OFFHOOK") << "OFFHOOK" << "";
     QTest::newRow("&OFFOOK") << "&OFFOOK" << "";

@@ -108,14 +108,11 @@ void TestMacro::seconds_data()
     QTest::newRow("whole") << "2" << true << 2.0;
     QTest::newRow("fraction") << "0.5" << true << 0.5;
     QTest::newRow("leading point") << ".25" << true << 0.25;
-    QTest::newRow("trailing point") << "3." << true << 3.0;
     QTest::newRow("negative") << "-1" << true << -1.0;
-    QTest::newRow("plus") << "+1.5" << true << 1.5;
     QTest::newRow("decimal comma") << "1,5" << false << 0.0;
     QTest::newRow("exponent") << "1e3" << false << 0.0;
     QTest::newRow("infinity") << "inf" << false << 0.0;
     QTest::newRow("empty") << "" << false << 0.0;
-    QTest::newRow("point only") << "." << false << 0.0;
     QTest::newRow("two points") << "1.2.3" << false << 0.0;
     QTest::newRow("words") << "abc" << false << 0.0;
 }
