@@ -4,11 +4,9 @@
 
 #include "macro/seconds.h"
 #include "macro/statement.h"
-#include "platform/waiter.h"
 #include "support/fakerun.h"
 
 #include <QFile>
-#include <QTimer>
 #include <QtTest>
 
 using Outcome = MacroRunner::Outcome;
@@ -36,15 +34,12 @@ private slots:
     void seconds();
 
     void keysThenRunEnd();
-    void emptyFilesRunNothing_data();
     void emptyFilesRunNothing();
     void passesTakeAddressLines();
-    void counterSkipsAddressLines();
-    void linesBelowRepeatNeverRun();
+    void repeatLoopsUntilStopped();
     void baseWaitAndSleep();
     void waitSecondsEdges();
     void stopDuringLongSleep();
-    void repeatOnlyPassStaysStoppable();
     void portNoSwitchesPort();
     void textStatements();
     void noMacroFileOnlyTells();
@@ -52,10 +47,7 @@ private slots:
 
     void faultsEndTheRunInOrder();
     void linkFailureMidRun();
-    void macroFileVanishesBeforeRepeat();
-    void addressFileChosenDuringRun();
-
-    void endToEndWithRealClock();
+    void filesChangedDuringRun();
 };
 
 void TestMacro::statements_data()
@@ -66,25 +58,15 @@ void TestMacro::statements_data()
     QTest::addColumn<QString>("argument"); // "<none>": no word 1
 
     QTest::newRow("lower-case key") << "up" << "UP" << int(Kind::Key) << "<none>";
-    QTest::newRow("ampersand form") << "&up" << "&UP" << int(Kind::Key) << "<none>";
     QTest::newRow("remark after key") << "UP please" << "UP" << int(Kind::Key) << "please";
     QTest::newRow("leading space") << " UP" << "" << int(Kind::None) << "UP";
     QTest::newRow("sleep with remark") << "SLEEP 2 seconds" << "SLEEP" << int(Kind::Sleep) << "2";
     QTest::newRow("two spaces") << "SLEEP  2" << "SLEEP" << int(Kind::Sleep) << "";
-    QTest::newRow("string two spaces") << "STRING  abc" << "STRING" << int(Kind::String) << "";
-    QTest::newRow("string one word") << "STRING hello world" << "STRING" << int(Kind::String) << "hello";
     QTest::newRow("argument keeps case") << "string Abc" << "STRING" << int(Kind::String) << "Abc";
-    QTest::newRow("string alone") << "STRING" << "STRING" << int(Kind::String) << "<none>";
     QTest::newRow("OFFHOOK is no key") << "OFFHOOK" << "OFFHOOK" << int(Kind::None) << "<none>";
-    QTest::newRow("OFFOOK") << "offook" << "OFFOOK" << int(Kind::Key) << "<none>";
     QTest::newRow("&OFFHOOK") << "&offhook" << "&OFFHOOK" << int(Kind::Key) << "<none>";
     QTest::newRow("two digits") << "10" << "10" << int(Kind::None) << "<none>";
     QTest::newRow("tab is part of word") << "SLEEP\t2" << "SLEEP\t2" << int(Kind::None) << "<none>";
-    QTest::newRow("full-width keyword") << "ＵＰ" << "ＵＰ" << int(Kind::None) << "<none>";
-    QTest::newRow("remark line") << "' note" << "'" << int(Kind::None) << "note";
-    QTest::newRow("repeat") << "Repeat now" << "REPEAT" << int(Kind::Repeat) << "now";
-    QTest::newRow("portno") << "PORTNO 3" << "PORTNO" << int(Kind::PortNo) << "3";
-    QTest::newRow("exit") << "exit" << "EXIT" << int(Kind::Exit) << "<none>";
 }
 
 void TestMacro::statements()
@@ -105,16 +87,11 @@ void TestMacro::seconds_data()
     QTest::addColumn<bool>("valid");
     QTest::addColumn<double>("value");
 
-    QTest::newRow("whole") << "2" << true << 2.0;
-    QTest::newRow("fraction") << "0.5" << true << 0.5;
     QTest::newRow("leading point") << ".25" << true << 0.25;
     QTest::newRow("negative") << "-1" << true << -1.0;
-    QTest::newRow("decimal comma") << "1,5" << false << 0.0;
     QTest::newRow("exponent") << "1e3" << false << 0.0;
     QTest::newRow("infinity") << "inf" << false << 0.0;
-    QTest::newRow("empty") << "" << false << 0.0;
     QTest::newRow("two points") << "1.2.3" << false << 0.0;
-    QTest::newRow("words") << "abc" << false << 0.0;
 }
 
 void TestMacro::seconds()
@@ -136,28 +113,21 @@ void TestMacro::keysThenRunEnd()
     QCOMPARE(r.received(), (QStringList{kUp, kDown}));
     QCOMPARE(r.host.statuses, (QStringList{"1 UP", "2 DOWN"}));
     QVERIFY(r.endedInOrder());
-    QCOMPARE(r.host.addrTexts.first(), QString()); // emptied at run start
-    QCOMPARE(r.waiter.sleeps, 2);                   // one base wait of 0 each
+    QCOMPARE(r.waiter.sleeps, 2); // one base wait of 0 each
     QVERIFY(r.host.messages.isEmpty());
-}
-
-void TestMacro::emptyFilesRunNothing_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("no bytes") << QByteArray();
-    QTest::newRow("only CR") << QByteArray("\r\r\r");
-    QTest::newRow("only CR LF") << QByteArray("\r\n\r\n");
 }
 
 void TestMacro::emptyFilesRunNothing()
 {
-    QFETCH(QByteArray, bytes);
-    FakeRun r;
-    r.settings.MacroFile = r.files.writeBytes("empty.txt", bytes);
-    QCOMPARE(r.run(), Outcome::Finished);
-    QVERIFY(r.host.statuses.isEmpty());
-    QVERIFY(r.received().isEmpty());
-    QVERIFY(r.endedInOrder());
+    // (A file of nothing but CRs is among the hostile files of the fault tests.)
+    for (const QByteArray &bytes : {QByteArray(), QByteArray("\r\n\r\n")}) {
+        FakeRun r;
+        r.settings.MacroFile = r.files.writeBytes("empty.txt", bytes);
+        QCOMPARE(r.run(), Outcome::Finished);
+        QVERIFY(r.host.statuses.isEmpty());
+        QVERIFY(r.received().isEmpty());
+        QVERIFY(r.endedInOrder());
+    }
 }
 
 void TestMacro::passesTakeAddressLines()
@@ -173,22 +143,10 @@ void TestMacro::passesTakeAddressLines()
     // The fourth pass finds no fourth line: the run ends, naming it.
     QCOMPARE(r.host.statuses.last(), QStringLiteral("10 GETSTR"));
     QVERIFY2(message(r).contains(r.settings.AddrFile) && message(r).contains("4 行目"), qPrintable(message(r)));
-    QCOMPARE(r.host.counter, QStringLiteral("3"));
     QVERIFY(r.endedInOrder());
 }
 
-void TestMacro::counterSkipsAddressLines()
-{
-    FakeRun r;
-    r.setMacro({"GETSTR", "SENDSTR"});
-    r.setAddresses({"l1", "l2", "l3", "l4", "l5"});
-    r.host.counter = "3";
-    QCOMPARE(r.run(), Outcome::Finished);
-    QVERIFY(r.host.addrTexts.contains("l4"));
-    QVERIFY(!r.host.addrTexts.contains("l1"));
-}
-
-void TestMacro::linesBelowRepeatNeverRun()
+void TestMacro::repeatLoopsUntilStopped()
 {
     FakeRun r;
     r.setMacro({"UP", "REPEAT", "DOWN"});
@@ -201,23 +159,29 @@ void TestMacro::linesBelowRepeatNeverRun()
     QCOMPARE(r.received(), QStringList(3, kUp));
     QCOMPARE(r.host.statuses.last(), QStringLiteral("6 REPEAT")); // line numbers run on over passes
     QVERIFY(r.endedInOrder());
+
+    FakeRun p; // a pass of nothing but REPEAT stays stoppable
+    p.setMacro({"", "REPEAT"});
+    p.waiter.onSleep = [&](double) {
+        if (p.waiter.sleeps == 100)
+            p.runner.RequestStop();
+        return false;
+    };
+    QCOMPARE(p.run(), Outcome::Stopped);
+    QCOMPARE(p.host.counter, QStringLiteral("100"));
+    QVERIFY(p.endedInOrder());
 }
 
 void TestMacro::baseWaitAndSleep()
 {
     FakeRun r;
     r.setMacro({"BASEWAIT 1", "UP", "SLEEP 2", "DOWN", "BASEWAIT 0.5"});
-    QMap<qint64, double> startedAt;
-    QObject::connect(&r.runner, &MacroRunner::statementStarted,
-                     [&](qint64 line) { startedAt[line] = r.waiter.now; });
     QCOMPARE(r.run(), Outcome::Finished);
     // BASEWAIT is followed by its own new wait; SLEEP by the base wait too.
     QList<double> waits;
     for (double w : r.waiter.waits)
         waits.append(qRound(w * 10) / 10.0);
     QCOMPARE(waits, (QList<double>{1000, 1000, 2000, 1000, 1000, 500}));
-    // From the SLEEP 2 (line 3) to the next statement: 2 s and the base wait.
-    QVERIFY(qAbs(startedAt[4] - startedAt[3] - 3000) < 0.1);
 }
 
 void TestMacro::waitSecondsEdges()
@@ -258,20 +222,6 @@ void TestMacro::stopDuringLongSleep()
     QCOMPARE(r.received(), QStringList{kUp});
     QVERIFY(r.waiter.now - start < 100);
     QCOMPARE(r.host.statuses.last(), QStringLiteral("2 SLEEP"));
-    QVERIFY(r.endedInOrder());
-}
-
-void TestMacro::repeatOnlyPassStaysStoppable()
-{
-    FakeRun r;
-    r.setMacro({"", "REPEAT"});
-    r.waiter.onSleep = [&](double) {
-        if (r.waiter.sleeps == 100)
-            r.runner.RequestStop();
-        return false;
-    };
-    QCOMPARE(r.run(), Outcome::Stopped);
-    QCOMPARE(r.host.counter, QStringLiteral("100"));
     QVERIFY(r.endedInOrder());
 }
 
@@ -340,8 +290,6 @@ void TestMacro::faultsEndTheRunInOrder()
     };
     const QList<Case> cases = {
         {"counter not a number", {"UP"}, "x1", "1", {}, {"x1"}, 0},
-        {"counter beyond 32 bits", {"UP"}, "2147483648", "1", {}, {"2147483648"}, 0},
-        {"port not a number", {"UP"}, "0", "abc", {}, {"abc"}, 0},
         {"port names no device", {"UP"}, "0", "77", {}, {"77", "/nonexistent/tty77"}, 0},
         {"base wait missing", {"UP", "BASEWAIT"}, "0", "1", {}, {"2 行目", "BASEWAIT"}, 1},
         {"base wait no number", {"UP", "basewait 1,5"}, "0", "1", {}, {"2 行目", "1,5"}, 1},
@@ -381,17 +329,6 @@ void TestMacro::faultsEndTheRunInOrder()
     QCOMPARE(a.run(), Outcome::Failed);
     QVERIFY(message(a).contains("missing-addr.txt"));
     QVERIFY(a.endedInOrder());
-
-    // A whole number beyond 16 bits is a fine counter.
-    FakeRun big;
-    big.setMacro({"REPEAT"});
-    big.host.counter = "40000";
-    big.waiter.onSleep = [&](double) {
-        big.runner.RequestStop();
-        return false;
-    };
-    QCOMPARE(big.run(), Outcome::Stopped);
-    QCOMPARE(big.host.counter, QStringLiteral("40001"));
 }
 
 void TestMacro::linkFailureMidRun()
@@ -409,8 +346,9 @@ void TestMacro::linkFailureMidRun()
     QVERIFY(r.endedInOrder());
 }
 
-void TestMacro::macroFileVanishesBeforeRepeat()
+void TestMacro::filesChangedDuringRun()
 {
+    // The macro file is gone when REPEAT opens it again.
     FakeRun r;
     r.setMacro({"UP", "REPEAT"});
     r.waiter.onSleep = [&](double) {
@@ -421,48 +359,18 @@ void TestMacro::macroFileVanishesBeforeRepeat()
     QVERIFY2(message(r).contains(r.settings.MacroFile) && message(r).contains("REPEAT"), qPrintable(message(r)));
     QCOMPARE(r.host.counter, QStringLiteral("1"));
     QVERIFY(r.endedInOrder());
-}
 
-void TestMacro::addressFileChosenDuringRun()
-{
-    FakeRun r;
-    r.setMacro({"UP", "GETSTR"});
-    const QString path = r.files.writeShiftJis("later.txt", "x");
-    r.waiter.onSleep = [&](double) {
-        r.settings.AddrFile = path;
+    // An address file chosen after the run began: GETSTR fails, naming it.
+    FakeRun a;
+    a.setMacro({"UP", "GETSTR"});
+    const QString path = a.files.writeShiftJis("later.txt", "x");
+    a.waiter.onSleep = [&](double) {
+        a.settings.AddrFile = path;
         return false;
     };
-    QCOMPARE(r.run(), Outcome::Failed);
-    QVERIFY2(message(r).contains(path) && message(r).contains("2 行目"), qPrintable(message(r)));
-    QVERIFY(r.endedInOrder());
-}
-
-void TestMacro::endToEndWithRealClock()
-{
-    TempFiles files;
-    PseudoTerminal pty;
-    pty.bindPort(2);
-    MacroSettings settings;
-    settings.MacroFile = files.writeShiftJis("m.txt", "BASEWAIT 0.01\r\n&up\r\nSTRING あA\r\nSLEEP 60\r\nDOWN\r\n");
-    FakeHost host;
-    host.port = "2";
-    EventLoopWaiter waiter;
-    SerialLink link([&] { return settings.CommPort; });
-    MacroRunner runner(settings, host, link, waiter);
-    // The stop button, pressed during the long sleep.
-    QTimer stop;
-    QObject::connect(&stop, &QTimer::timeout, [&] {
-        if (host.statuses.value(host.statuses.size() - 1) == "4 SLEEP")
-            runner.RequestStop();
-    });
-    stop.start(5);
-    QElapsedTimer elapsed;
-    elapsed.start();
-    QCOMPARE(runner.RunMacro(), Outcome::Stopped);
-    QVERIFY(elapsed.elapsed() < 30'000);
-    QCOMPARE(pty.read(30).toHex(' ').toUpper(),
-             QByteArray("C4 01 02 03 00 02 01 01 00 00 C4 01 02 02 08 02 0A 00 00 00 "
-                        "C4 01 02 01 08 02 06 00 00 00"));
+    QCOMPARE(a.run(), Outcome::Failed);
+    QVERIFY2(message(a).contains(path) && message(a).contains("2 行目"), qPrintable(message(a)));
+    QVERIFY(a.endedInOrder());
 }
 
 QTEST_GUILESS_MAIN(TestMacro)

@@ -6,7 +6,6 @@
 #include "platform/serialport.h"
 #include "platform/textlinereader.h"
 #include "platform/waiter.h"
-#include "support/pseudoterminal.h"
 #include "support/tempfiles.h"
 
 #include <QTimer>
@@ -22,11 +21,9 @@ private slots:
     void lineEnds();
     void crLfAcrossReads();
     void longLineAndSkipping();
-    void missingFile();
     void wholeNumbers_data();
     void wholeNumbers();
-    void deviceMapping();
-    void openFailuresNameThePort();
+    void portNumbersAndDevices();
     void waiterWakesAndProcessesEvents();
 };
 
@@ -37,14 +34,8 @@ void TestPlatform::cp932Codes_data()
 
     QTest::newRow("reverse solidus") << QStringLiteral("\\") << 0x5C;
     QTest::newRow("full-width tilde") << QStringLiteral("\uFF5E") << 0x8160;
-    QTest::newRow("wave dash") << QStringLiteral("\u301C") << 0x8160;
     QTest::newRow("half-width middle dot") << QStringLiteral("\uFF65") << 0xA5;
-    QTest::newRow("hiragana a") << QStringLiteral("あ") << 0x82A0;
-    QTest::newRow("kanji") << QStringLiteral("漢") << 0x8ABF;
-    QTest::newRow("letter") << QStringLiteral("A") << 0x41;
-    QTest::newRow("euro sign") << QStringLiteral("€") << -1;
     QTest::newRow("emoji high half") << QString(QChar(0xD83D)) << -1;
-    QTest::newRow("emoji low half") << QString(QChar(0xDE00)) << -1;
 }
 
 void TestPlatform::cp932Codes()
@@ -79,9 +70,6 @@ void TestPlatform::lineEnds_data()
     QTest::newRow("no final line end") << QByteArray("UP\r\nDOWN") << QStringList{"UP", "DOWN"};
     QTest::newRow("empty lines kept") << QByteArray("a\r\n\r\nb") << QStringList{"a", "", "b"};
     QTest::newRow("LF then CR") << QByteArray("a\n\rb") << QStringList{"a", "", "b"};
-    QTest::newRow("only CR") << QByteArray("\r\r\r") << QStringList{"", "", ""};
-    QTest::newRow("empty file") << QByteArray() << QStringList{};
-    QTest::newRow("spaces only") << QByteArray("  \r\n") << QStringList{"  "};
     QTest::newRow("shift-jis") << toShiftJis(QStringLiteral("STRING あいう\r\n")) << QStringList{"STRING あいう"};
 }
 
@@ -129,28 +117,17 @@ void TestPlatform::longLineAndSkipping()
     QVERIFY(!reader.readLine());
 }
 
-void TestPlatform::missingFile()
-{
-    TempFiles files;
-    TextLineReader reader;
-    QVERIFY(!reader.open(files.path("absent.txt")));
-    QVERIFY(!reader.errorString().isEmpty());
-    QVERIFY(!reader.readLine());
-}
-
 void TestPlatform::wholeNumbers_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("valid");
     QTest::addColumn<int>("value");
 
-    QTest::newRow("plain") << "3" << true << 3;
     QTest::newRow("spaces") << " 12 " << true << 12;
     QTest::newRow("signs") << "-4" << true << -4;
     QTest::newRow("32-bit") << "2147483647" << true << 2147483647;
     QTest::newRow("too large") << "2147483648" << false << 0;
     QTest::newRow("fraction") << "3.0" << false << 0;
-    QTest::newRow("letters") << "abc" << false << 0;
     QTest::newRow("empty") << "" << false << 0;
     QTest::newRow("full-width digit") << "３" << false << 0;
 }
@@ -166,42 +143,18 @@ void TestPlatform::wholeNumbers()
         QCOMPARE(*got, value);
 }
 
-void TestPlatform::deviceMapping()
+void TestPlatform::portNumbersAndDevices()
 {
+    // Without a QUILLONEMU_COM<n> override, port n is the n-th serial device.
+    // (Every other serial test runs on such an override.)
     qunsetenv("QUILLONEMU_COM3");
     QCOMPARE(devicePathForPort(3), QStringLiteral("/dev/ttyS2"));
-    QCOMPARE(devicePathForPort(1), QStringLiteral("/dev/ttyS0"));
     QVERIFY(devicePathForPort(0).isEmpty());
-    QVERIFY(devicePathForPort(-2).isEmpty());
-    qputenv("QUILLONEMU_COM3", "/dev/ttyUSB0");
-    QCOMPARE(devicePathForPort(3), QStringLiteral("/dev/ttyUSB0"));
-    qunsetenv("QUILLONEMU_COM3");
-}
-
-void TestPlatform::openFailuresNameThePort()
-{
+    // A port number with no device still names itself when the open fails.
     SerialPort port;
-    QVERIFY(!port.open("abc"));
-    QVERIFY2(port.errorText().contains("abc"), qPrintable(port.errorText()));
     QVERIFY(!port.open("0"));
     QVERIFY2(port.errorText().contains(u'0'), qPrintable(port.errorText()));
-
-    qputenv("QUILLONEMU_COM9", "/nonexistent/ttyQ9");
-    QVERIFY(!port.open("9"));
-    QVERIFY2(port.errorText().contains("9") && port.errorText().contains("/nonexistent/ttyQ9"),
-             qPrintable(port.errorText()));
     QVERIFY(!port.isOpen());
-
-    // A port another program holds: the second open fails and says so.
-    PseudoTerminal pty;
-    QVERIFY(pty.isValid());
-    pty.bindPort(8);
-    SerialPort first;
-    QVERIFY2(first.open("8"), qPrintable(first.errorText()));
-    SerialPort second;
-    QVERIFY(!second.open("8"));
-    QVERIFY2(second.errorText().contains(pty.slavePath()), qPrintable(second.errorText()));
-    QVERIFY(first.isOpen());
 }
 
 void TestPlatform::waiterWakesAndProcessesEvents()

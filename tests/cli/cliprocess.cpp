@@ -4,16 +4,11 @@
 #include <QJsonDocument>
 #include <csignal>
 
-QString cliProgram()
-{
-    return QStringLiteral(QUILLONEMU_CLI);
-}
-
 CliProcess::CliProcess(const QStringList &arguments, const std::function<void(QProcess &)> &prepare)
 {
     if (prepare)
         prepare(process_);
-    process_.start(cliProgram(), arguments);
+    process_.start(QStringLiteral(QUILLONEMU_CLI), arguments);
 }
 
 CliProcess::~CliProcess()

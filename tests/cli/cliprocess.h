@@ -35,6 +35,3 @@ private:
     QByteArray out_;
     QByteArray err_;
 };
-
-// The path of the quillonemu-cli program in the build tree.
-QString cliProgram();

@@ -25,15 +25,11 @@ void TestCliCheck::exitStatus_data()
 
     const QStringList clean{"BASEWAIT 0.2", "UP"};
     QTest::newRow("clean") << clean << QStringList{"@macro"} << 0 << "問題は見つかりませんでした。" << "";
-    QTest::newRow("warnings only") << QStringList{"BASEWAIT 0.2", "OFFHOOK"} << QStringList{"@macro"} << 1
-                                   << "エラー 0 件、警告 1 件。" << "";
     QTest::newRow("errors and warnings") << QStringList{"SLEEP", "OFFHOOK"} << QStringList{"@macro"} << 2
                                          << "エラー 1 件、警告 1 件。" << "";
 
-    QTest::newRow("no macro file") << clean << QStringList{} << 2 << "" << "マクロファイルが指定されていません";
     QTest::newRow("empty address file name") << clean << QStringList{"@macro", "--addr="} << 2 << ""
                                              << "--addr のファイル名が空です";
-    QTest::newRow("unknown option") << clean << QStringList{"@macro", "--port", "1"} << 2 << "" << "「--port」";
 }
 
 void TestCliCheck::exitStatus()

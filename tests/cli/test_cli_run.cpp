@@ -1,6 +1,7 @@
 // quillonemu-cli run: the real program running macros against a
 // pseudo-terminal on port 1: how it ends and with which status, stopping by
-// signal, resuming by counter, the packet log and the terminal status line.
+// signal (SIGTERM is in test_faults), the packet log and the terminal status
+// line.
 
 #include "cliprocess.h"
 #include "link/chartable.h"
@@ -33,10 +34,7 @@ private slots:
     void init();
     void exitStatus_data();
     void exitStatus();
-    void signalStopsAfterStatement_data();
     void signalStopsAfterStatement();
-    void counterResumes_data();
-    void counterResumes();
     void logsEveryPacket();
     void statusLineOnTerminal();
 
@@ -51,13 +49,12 @@ void TestCliRun::init()
 {
     pty_ = std::make_unique<PseudoTerminal>();
     pty_->bindPort(1);
-    qputenv("QUILLONEMU_COM7", "/nonexistent/tty7");
 }
 
 void TestCliRun::exitStatus_data()
 {
     QTest::addColumn<QStringList>("lines");
-    QTest::addColumn<QStringList>("arguments"); // @macro, @addr, @missing stand for files
+    QTest::addColumn<QStringList>("arguments"); // @macro, @addr stand for files
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("error");  // in standard error
     QTest::addColumn<QString>("output"); // in standard output
@@ -70,12 +67,9 @@ void TestCliRun::exitStatus_data()
                           << "EXIT で終わりました（カウンタ 5）" << 1;
     QTest::newRow("bad statement") << QStringList{"UP", "SLEEP soon"} << QStringList{"@macro"} << 1
                                    << "の 2 行目 (SLEEP):\nSLEEP の秒数「soon」" << "--counter 0 で続きから" << 1;
-    QTest::newRow("address file short") << QStringList{"GETSTR"}
-                                        << QStringList{"@macro", "--addr", "@addr", "--counter=4"}
-                                        << 1 << "は 2 行しかない" << "エラーで終わりました（カウンタ 4）" << 0;
-    QTest::newRow("port without device") << up << QStringList{"@macro", "--port", "7"} << 1 << "/nonexistent/tty7" << ""
-                                         << 0;
-    QTest::newRow("macro file missing") << up << QStringList{"@missing"} << 1 << "missing.txt」を開けません" << "" << 0;
+    QTest::newRow("address line typed") << QStringList{"GETSTR", "SENDSTR", "EXIT"}
+                                        << QStringList{"@macro", "--addr", "@addr", "--counter", "1"} << 0 << ""
+                                        << "入力「two」" << 3;
     QTest::newRow("log cannot open") << up << QStringList{"@macro", "--log", "/nonexistent/dir/run.log"} << 1
                                      << "/nonexistent/dir/run.log" << "" << 0;
 
@@ -83,9 +77,6 @@ void TestCliRun::exitStatus_data()
     QTest::newRow("two macro files") << up << QStringList{"@macro", "other.txt"} << 2 << "「other.txt」" << "" << 0;
     QTest::newRow("counter no number") << up << QStringList{"@macro", "--counter", "x1"} << 2
                                        << "--counter の値「x1」" << "" << 0;
-    QTest::newRow("port no number") << up << QStringList{"@macro", "--port", "one"} << 2 << "--port の値「one」" << ""
-                                    << 0;
-    QTest::newRow("unknown option") << up << QStringList{"@macro", "--fast"} << 2 << "「--fast」" << "" << 0;
 }
 
 void TestCliRun::exitStatus()
@@ -101,7 +92,6 @@ void TestCliRun::exitStatus()
     const QString addrPath = files_.writeShiftJis("addr.txt", "one\r\ntwo\r\n");
     arguments.replaceInStrings("@macro", macroPath);
     arguments.replaceInStrings("@addr", addrPath);
-    arguments.replaceInStrings("@missing", files_.path("missing.txt"));
     CliProcess run(QStringList{"run"} + arguments);
     QVERIFY(run.waitForEnd());
     QCOMPARE(run.exitCode(), exitCode);
@@ -110,22 +100,14 @@ void TestCliRun::exitStatus()
     QCOMPARE(pty_->readAvailable(50).size(), packets * 10);
 }
 
-void TestCliRun::signalStopsAfterStatement_data()
-{
-    QTest::addColumn<int>("signalNumber");
-    QTest::newRow("SIGINT") << int(SIGINT);
-    QTest::newRow("SIGTERM") << int(SIGTERM);
-}
-
 void TestCliRun::signalStopsAfterStatement()
 {
-    QFETCH(int, signalNumber);
     const QString alphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ");
     CliProcess run({"run", macro({"STRING " + alphabet, "SLEEP 60", "DOWN"}), "--counter", "7"});
     QVERIFY(run.waitForOutput(QStringLiteral("2 SLEEP")));
     QElapsedTimer elapsed;
     elapsed.start();
-    run.sendSignal(signalNumber);
+    run.sendSignal(SIGINT);
     QVERIFY(run.waitForEnd());
     qInfo("ended %lld ms after the signal", elapsed.elapsed());
     QVERIFY(elapsed.elapsed() < 10'000);
@@ -135,33 +117,6 @@ void TestCliRun::signalStopsAfterStatement()
              qPrintable(run.out()));
     // Every packet typed before the stop has arrived; nothing after it was sent.
     QCOMPARE(pty_->readAvailable(100), typed(alphabet));
-}
-
-void TestCliRun::counterResumes_data()
-{
-    QTest::addColumn<QString>("counter");
-    QTest::addColumn<QString>("typedLine"); // empty: the run fails
-    QTest::newRow("first pass") << "0" << "ab";
-    QTest::newRow("resumed at 1") << "1" << "cd";
-    QTest::newRow("resumed at 2") << "2" << "ef";
-    QTest::newRow("past the last line") << "3" << "";
-}
-
-void TestCliRun::counterResumes()
-{
-    QFETCH(QString, counter);
-    QFETCH(QString, typedLine);
-    const QString addr = files_.writeShiftJis("addresses.txt", "ab\r\ncd\r\nef\r\n");
-    CliProcess run({"run", macro({"GETSTR", "SENDSTR", "EXIT"}), "--addr", addr, "--counter", counter});
-    QVERIFY(run.waitForEnd());
-    QCOMPARE(pty_->readAvailable(50), typed(typedLine));
-    if (typedLine.isEmpty()) {
-        QCOMPARE(run.exitCode(), 1);
-        QVERIFY2(run.err().contains(QStringLiteral("「%1」に 4 行目がありません").arg(addr)), qPrintable(run.err()));
-    } else {
-        QCOMPARE(run.exitCode(), 0);
-        QVERIFY(run.out().contains(QStringLiteral("入力「%1」").arg(typedLine)));
-    }
 }
 
 void TestCliRun::logsEveryPacket()

@@ -66,8 +66,6 @@ void TestDemo::sampleMacroReachesTheHandset()
     const QStringList expected = keys("MAIL DOWN ENTER") + typed("taro@example.jp") + keys("ENTER") +
                                  typed(QStringLiteral("こんにちは。QuillonEmuです。")) + keys("&ENTER CLEAR ONHOOK");
     QCOMPARE(meanings, expected);
-    QVERIFY2(output.contains(QStringLiteral("受信: パケット 41 個（うち不正 0 個）、パケットにならないバイト 0 個")),
-             qPrintable(output));
 }
 
 QTEST_GUILESS_MAIN(TestDemo)

@@ -60,25 +60,20 @@ void TestMacroCheck::findings_data()
     QTest::addColumn<QString>("addr"); // empty: no address file
     QTest::addColumn<QStringList>("expected");
 
-    QTest::newRow("keys as the run reads them")
-        << QStringList{"BASEWAIT 0.2", "up", "&up", "UP please", "Offook", "&offhook", "1", "#", "*", "F10", "l"} << ""
-        << QStringList{};
-    QTest::newRow("deliberate remarks")
-        << QStringList{"BASEWAIT 0.2", "' remark", "; remark", "//remark", " ' indented remark", "UP"} << ""
-        << QStringList{};
+    QTest::newRow("keys as the run reads them, deliberate remarks")
+        << QStringList{"BASEWAIT 0.2", "up", "&up", "UP please", "Offook", "&offhook", "1", "#", "*", "F10", "l",
+                       "' remark", "; remark", "//remark", " ' indented remark", "UP"}
+        << "" << QStringList{};
     QTest::newRow("arguments the run takes")
         << QStringList{"BASEWAIT .5", "SLEEP 2 seconds", "SLEEP -1", "PORTNO +2", "SLEEP 0", "STRING Abc1･"} << ""
         << QStringList{};
-    QTest::newRow("address typed in full")
-        << QStringList{"BASEWAIT 5", "GETSTR", "SENDSTR", "REPEAT"} << "a_b@example.jp\r\nc-d@example.jp" << QStringList{};
 
     QTest::newRow("seconds missing or no number")
-        << QStringList{"BASEWAIT", "SLEEP  1", "SLEEP ", "sleep soon", "SLEEP 1,5"} << ""
+        << QStringList{"BASEWAIT", "SLEEP  1", "SLEEP ", "sleep soon"} << ""
         << QStringList{"macro:1 error BASEWAIT の秒数がありません。",
                        "macro:2 error SLEEP の秒数が空です（キーワードの後ろに空白が 2 つ続いています）。",
                        "macro:3 error SLEEP の秒数が空です（キーワードの後ろに空白しかありません）。",
-                       "macro:4 error SLEEP の秒数「soon」は数値ではありません",
-                       "macro:5 error SLEEP の秒数「1,5」は数値ではありません"};
+                       "macro:4 error SLEEP の秒数「soon」は数値ではありません"};
     QTest::newRow("port numbers")
         << QStringList{"PORTNO", "PORTNO  1", "PORTNO one", "PORTNO 0", "PORTNO 2"} << ""
         << QStringList{"macro:1 error PORTNO のポート番号がありません。", "macro:2 error PORTNO のポート番号が空です",
@@ -184,8 +179,6 @@ void TestMacroCheck::passSummary_data()
     QTest::addColumn<double>("sleep");
     QTest::addColumn<double>("laterBaseWait"); // -1: the same as the first pass
 
-    QTest::newRow("known waits and packets")
-        << QStringList{"BASEWAIT 0.5", "UP", "STRING ab", "SLEEP 2", "", "REPEAT", "DOWN"} << QList<qint64>{1, 6} << "REPEAT" << 5 << 3 << 2.0 << 2.0 << -1.0;
     QTest::newRow("base wait carried into later passes")
         << QStringList{"UP", "BASEWAIT 0.25", "DOWN", "REPEAT"} << QList<qint64>{1, 4} << "REPEAT" << 4 << 2
         << 0.5 << 0.0 << 0.75;
@@ -238,9 +231,6 @@ void TestMacroCheck::sampleFiles()
     QCOMPARE(formatSeconds(check.pass->baseWaitSeconds), QStringLiteral("2.1"));
     QCOMPARE(formatSeconds(check.pass->sleepSeconds), QStringLiteral("0.3"));
     QCOMPARE(check.pass->endKeyword, QStringLiteral("EXIT"));
-
-    const QStringList withoutAddresses = listed(checkMacro(mail, {}), mail);
-    QVERIFY2(withoutAddresses.value(0).startsWith("macro:5 error"), qPrintable(withoutAddresses.join(u'\n')));
 }
 
 void TestMacroCheck::characters_data()
@@ -250,7 +240,6 @@ void TestMacroCheck::characters_data()
     QTest::addColumn<QString>("address"); // what SENDSTR skips
 
     QTest::newRow("spaces and tabs") << "a b\tc\u3000d" << "半角スペース、タブ" << "半角スペース、タブ、全角スペース";
-    QTest::newRow("double-byte text") << "あ漢ア" << "" << "「あ」、「漢」、「ア」";
     QTest::newRow("outside code page 932") << "€😀\uFFFD" << "「€」、「😀」、Shift-JIS の文字でないバイト"
                                            << "「€」、「😀」、Shift-JIS の文字でないバイト";
     QTest::newRow("each character once") << "<<a<\a" << "「<」、U+0007" << "「<」、U+0007";
