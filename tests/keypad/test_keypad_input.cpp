@@ -1,6 +1,7 @@
 // The text entry window: Enter types the box's text through the keypad, and
 // cursor and numeric-pad keys press keypad buttons while the box still edits.
 
+#include "keypad/virtualkeys.h"
 #include "keypadfixture.h"
 
 #include <QLineEdit>
@@ -17,11 +18,41 @@ const Qt::KeyboardModifiers kPad = Qt::KeypadModifier;
 class TestKeypadInput : public QObject {
     Q_OBJECT
 private slots:
+    void virtualKeys_data();
+    void virtualKeys();
     void keyDownPressesButton_data();
     void keyDownPressesButton();
     void enter_data();
     void enter();
 };
+
+// Qt's keys to the Windows virtual-key codes the key table is written in; the
+// numeric pad is told apart by its modifier, other modifiers change nothing.
+void TestKeypadInput::virtualKeys_data()
+{
+    QTest::addColumn<Qt::Key>("key");
+    QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+    QTest::addColumn<int>("code");
+
+    const Qt::KeyboardModifiers none;
+    QTest::newRow("Ctrl+Alt+Down") << Qt::Key_Down << (Qt::ControlModifier | Qt::AltModifier) << 40;
+    QTest::newRow("main 0") << Qt::Key_0 << none << 48;
+    QTest::newRow("pad 0") << Qt::Key_0 << kPad << 96;
+    QTest::newRow("pad 9") << Qt::Key_9 << kPad << 105;
+    QTest::newRow("pad *") << Qt::Key_Asterisk << kPad << 106;
+    QTest::newRow("pad -") << Qt::Key_Minus << kPad << 109;
+    QTest::newRow("main -") << Qt::Key_Minus << none << 0;
+    QTest::newRow("pad Enter") << Qt::Key_Enter << kPad << 13;
+    QTest::newRow("no code") << Qt::Key_F1 << none << 0;
+}
+
+void TestKeypadInput::virtualKeys()
+{
+    QFETCH(Qt::Key, key);
+    QFETCH(Qt::KeyboardModifiers, modifiers);
+    QFETCH(int, code);
+    QCOMPARE(windowsVirtualKey(key, modifiers), code);
+}
 
 void TestKeypadInput::keyDownPressesButton_data()
 {
@@ -33,6 +64,8 @@ void TestKeypadInput::keyDownPressesButton_data()
     QTest::newRow("Up") << Qt::Key_Up << none << "UP";
     QTest::newRow("Shift+Up") << Qt::Key_Up << Qt::KeyboardModifiers(Qt::ShiftModifier) << "UP";
     QTest::newRow("pad Up, NumLock off") << Qt::Key_Up << kPad << "UP";
+    QTest::newRow("Down") << Qt::Key_Down << none << "DOWN";
+    QTest::newRow("Left") << Qt::Key_Left << none << "LEFT";
     QTest::newRow("Ctrl+Right") << Qt::Key_Right << Qt::KeyboardModifiers(Qt::ControlModifier) << "RIGHT";
     for (int digit = 0; digit <= 9; ++digit)
         QTest::addRow("pad %d", digit) << Qt::Key(Qt::Key_0 + digit) << kPad << QString::number(digit);
@@ -41,7 +74,10 @@ void TestKeypadInput::keyDownPressesButton_data()
     QTest::newRow("End") << Qt::Key_End << none << "OFFOOK";
     QTest::newRow("Page Down") << Qt::Key_PageDown << none << "ONHOOK";
     QTest::newRow("Alt+Home") << Qt::Key_Home << Qt::KeyboardModifiers(Qt::AltModifier) << "FUNCTION";
+    QTest::newRow("Page Up") << Qt::Key_PageUp << none << "EZ";
+    QTest::newRow("Insert") << Qt::Key_Insert << none << "MAIL";
     QTest::newRow("Backspace") << Qt::Key_Backspace << none << "CLEAR";
+    QTest::newRow("Delete") << Qt::Key_Delete << none << "CLEAR";
     QTest::newRow("pad Delete, NumLock off") << Qt::Key_Delete << kPad << "CLEAR";
     QTest::newRow("main 1") << Qt::Key_1 << none << "";
     QTest::newRow("letter") << Qt::Key_L << none << "";
