@@ -10,6 +10,10 @@
 namespace {
 int pipeFds[2] = {-1, -1};
 
+// SIGPIPE too: a reader of the output that goes away (`… | head`) ends the
+// program in order instead of killing it with packets still queued.
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGPIPE};
+
 void onSignal(int signalNumber)
 {
     const unsigned char byte = static_cast<unsigned char>(signalNumber);
@@ -31,14 +35,14 @@ TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent)
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    for (int signalNumber : kSignals)
+        ::sigaction(signalNumber, &action, nullptr);
 }
 
 TerminationSignals::~TerminationSignals()
 {
-    ::signal(SIGINT, SIG_DFL);
-    ::signal(SIGTERM, SIG_DFL);
+    for (int signalNumber : kSignals)
+        ::signal(signalNumber, SIG_DFL);
     delete notifier_;
     for (int &fd : pipeFds) {
         if (fd >= 0)

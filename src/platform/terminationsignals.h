@@ -4,9 +4,9 @@
 
 class QSocketNotifier;
 
-// Turns SIGINT and SIGTERM into a Qt signal delivered by the event loop, so
-// that the program can end in order (ports drained) from wherever it waits.
-// One instance per process.
+// Turns SIGINT, SIGTERM and SIGPIPE into a Qt signal delivered by the event
+// loop, so that the program can end in order (ports drained) from wherever it
+// waits. One instance per process.
 class TerminationSignals : public QObject {
     Q_OBJECT
 public:
@@ -14,7 +14,7 @@ public:
     ~TerminationSignals() override;
 
 Q_SIGNALS:
-    // `signalNumber` is SIGINT or SIGTERM.
+    // `signalNumber` is SIGINT, SIGTERM or SIGPIPE.
     void received(int signalNumber);
 
 private:

@@ -83,6 +83,7 @@ private slots:
     void checksTheSendersLineSettings();
     void endsCleanly_data();
     void endsCleanly();
+    void endsWhenItsReaderGoesAway();
     void readsADevice();
     void badCommandLines_data();
     void badCommandLines();
@@ -256,6 +257,23 @@ void TestCliHandset::endsCleanly()
              qPrintable(handset.out()));
     QVERIFY(!isLink(link));
     QVERIFY(handset.err().contains(QStringLiteral("受信: パケット 1 個")));
+}
+
+void TestCliHandset::endsWhenItsReaderGoesAway()
+{
+    // `handset | head`: once the reader has gone, the handset ends as it does
+    // on a signal, and its link goes with it.
+    const QString link = files_.path("piped");
+    QProcess pipeline;
+    pipeline.start(QStringLiteral("sh"), {"-c", R"("$0" handset --pty --link "$1" | head -c 1 > /dev/null)",
+                                          QStringLiteral(QUILLONEMU_CLI), link});
+    QTRY_VERIFY_WITH_TIMEOUT(isLink(link), 10000);
+    RawSender sender(link);
+    QDeadlineTimer deadline(10'000);
+    while (!pipeline.waitForFinished(100) && !deadline.hasExpired())
+        sender.write(kUp); // every packet is a line of output
+    QCOMPARE(pipeline.state(), QProcess::NotRunning);
+    QVERIFY(!isLink(link));
 }
 
 void TestCliHandset::readsADevice()
