@@ -55,14 +55,6 @@ int terminalColumns()
     return 80;
 }
 
-int displayWidth(const QString &text)
-{
-    int width = 0;
-    for (const char32_t c : text.toUcs4())
-        width += isWide(c) ? 2 : 1;
-    return width;
-}
-
 QString fitWidth(const QString &text, int columns)
 {
     QString fitted;

@@ -17,9 +17,6 @@ bool stdoutIsTerminal();
 // Columns of the terminal on standard output; 80 when unknown.
 int terminalColumns();
 
-// Columns `text` takes on a terminal: two for wide (East Asian) characters,
-// one for the rest.
-int displayWidth(const QString &text);
 // `text` cut to at most `columns` columns.
 QString fitWidth(const QString &text, int columns);
 

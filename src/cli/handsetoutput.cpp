@@ -12,11 +12,6 @@ QString hex(const QByteArray &bytes)
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
-QString hex4(quint16 code)
-{
-    return QString::number(code, 16).toUpper().rightJustified(4, u'0');
-}
-
 QString eventName(DecoderEvent::Type type)
 {
     switch (type) {
@@ -37,7 +32,7 @@ void addPacketFields(QJsonObject &o, const DecodedPacket &p)
     if (!p.keyName.isEmpty())
         o.insert(QStringLiteral("key"), p.keyName);
     if (p.code)
-        o.insert(QStringLiteral("code"), hex4(*p.code));
+        o.insert(QStringLiteral("code"), upperHex(*p.code, 4));
     if (!p.character.isEmpty())
         o.insert(QStringLiteral("character"), p.character);
     if (!p.tableCharacter.isEmpty())
@@ -129,7 +124,7 @@ QString HandsetOutput::event(const DecoderEvent &event, double arrivalMs, double
 
 QString HandsetOutput::parityError(qint64 offset, quint8 byte, double arrivalMs) const
 {
-    const QString byteHex = QString::number(byte, 16).toUpper().rightJustified(2, u'0');
+    const QString byteHex = upperHex(byte, 2);
     if (json_) {
         return jsonLine({{QStringLiteral("event"), QStringLiteral("parity-error")},
                          {QStringLiteral("offset"), offset},

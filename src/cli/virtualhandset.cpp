@@ -66,7 +66,7 @@ void VirtualHandset::take(const QByteArray &raw, double arrivalMs)
     if (raw.isEmpty() || ended_)
         return;
     lastArrivalMs_ = arrivalMs;
-    if (line_.isPseudoTerminal())
+    if (line_.isPseudoTerminal() && !settingsWarned_)
         checkLineSettings();
 
     QByteArray bytes = raw;

@@ -14,7 +14,6 @@ struct KeypadButton {
     int top;
 };
 
-constexpr int kKeyButtonCount = 39;
 // Index of the connect button in frmKeyboard::Command1.
 constexpr int kConnectButton = 39;
 constexpr int kButtonCount = 40;

@@ -27,15 +27,20 @@ const QHash<quint16, QString> &tableCharacters()
 
 QString hex2(unsigned value)
 {
-    return QString::number(value, 16).toUpper().rightJustified(2, u'0');
+    return upperHex(value, 2);
 }
 
 QString hex4(unsigned value)
 {
-    return QString::number(value, 16).toUpper().rightJustified(4, u'0');
+    return upperHex(value, 4);
 }
 
 } // namespace
+
+QString upperHex(unsigned value, int digits)
+{
+    return QString::number(value, 16).toUpper().rightJustified(digits, u'0');
+}
 
 DecodedPacket decodePacket(const KeyPacket &packet)
 {

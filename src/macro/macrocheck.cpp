@@ -1,6 +1,5 @@
 #include "macro/macrocheck.h"
 
-#include "link/keytable.h"
 #include "link/textsender.h"
 #include "macro/keywordhint.h"
 #include "macro/runmessages.h"
@@ -10,7 +9,6 @@
 #include "platform/textlinereader.h"
 
 #include <algorithm>
-#include <cstdlib>
 
 namespace {
 
@@ -466,18 +464,6 @@ void Checker::checkLineQueue(const QList<Step> &steps, const PassWaits &first, c
 }
 
 } // namespace
-
-bool MacroCheck::hasErrors() const
-{
-    return std::any_of(diagnostics.begin(), diagnostics.end(),
-                       [](const MacroDiagnostic &d) { return d.level == Level::Error; });
-}
-
-bool MacroCheck::hasWarnings() const
-{
-    return std::any_of(diagnostics.begin(), diagnostics.end(),
-                       [](const MacroDiagnostic &d) { return d.level == Level::Warning; });
-}
 
 MacroCheck checkMacro(const QString &macroPath, const QString &addrPath)
 {

@@ -59,9 +59,6 @@ struct MacroCheck {
     QList<MacroDiagnostic> diagnostics;
     // No value when the macro file could not be read.
     std::optional<PassSummary> pass;
-
-    bool hasErrors() const;
-    bool hasWarnings() const;
 };
 
 // Checks the macro file at `macroPath` against the address file at

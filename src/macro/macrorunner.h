@@ -44,7 +44,6 @@ public:
 
     bool isRunning() const { return running_; }
     qint32 counter() const { return counter_; }
-    qint64 lineNo() const { return lineNo_; }
     QString failureMessage() const { return failure_; }
 
 Q_SIGNALS:

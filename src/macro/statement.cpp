@@ -60,16 +60,3 @@ QStringList controlKeywords()
         list.append(QString::fromLatin1(c.keyword));
     return list;
 }
-
-bool takesArgument(Statement::Kind kind)
-{
-    switch (kind) {
-    case Statement::Kind::BaseWait:
-    case Statement::Kind::PortNo:
-    case Statement::Kind::Sleep:
-    case Statement::Kind::String:
-        return true;
-    default:
-        return false;
-    }
-}

@@ -32,6 +32,3 @@ Statement parseStatement(const QString &line);
 
 // The eight control keywords, "BASEWAIT" ... "EXIT".
 QStringList controlKeywords();
-
-// Whether statements of `kind` use word 1.
-bool takesArgument(Statement::Kind kind);

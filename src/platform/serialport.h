@@ -36,12 +36,10 @@ public:
     qint64 queuedBytes() const;
 
     QString errorText() const { return errorText_; }
-    qint32 portNumber() const { return portNumber_; }
     QString devicePath() const { return devicePath_; }
 
     // The line settings on the open port, as the port reports them.
     QSerialPort::Parity parity() const { return port_.parity(); }
-    qint32 baudRate() const { return port_.baudRate(); }
 
 Q_SIGNALS:
     // The open port failed: a write error, or the device is gone. The port
