@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -96,6 +97,7 @@ private slots:
     void fileDialogHoldsTheRun();
     void helpAndKeyboardMenus();
     void exitPathsClosePortFirst();
+    void aLongTextKeepsTheWindowResponsive();
     void programWithoutDisplay();
     void unattendedJobEnds();
 };
@@ -308,14 +310,21 @@ void TestApp::helpAndKeyboardMenus()
 
 void TestApp::exitPathsClosePortFirst()
 {
-    // "終了(&X)" during a run.
+    // "終了(&X)" during a run, with the keypad connected on a port of its own.
     TempFiles files;
-    PseudoTerminal pty;
+    PseudoTerminal pty, keypadPty;
     pty.bindPort(5);
+    keypadPty.bindPort(6);
     MainWindow m;
     QStringList lines(30, QStringLiteral("F1"));
     lines << "SLEEP 60";
     m.w.InitSettings(QStringLiteral(R"("/M%1" "/P5")").arg(files.writeShiftJis("m.txt", lines.join("\r\n"))));
+    m.w.cmbCommPort->setEditText(QStringLiteral("6"));
+    m.w.mnuKeyboard->trigger();
+    frmKeyboard *keypad = m.w.keypad().keyboard();
+    keypad->Command1_Click(39);
+    keypad->Command1_Click(17);
+    m.w.cmbCommPort->setEditText(QStringLiteral("5"));
     QTimer poll; // during the long sleep, with 30 packets sent
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (m.w.lblStatus->text() == "31 SLEEP" && m.ended == 0)
@@ -326,6 +335,12 @@ void TestApp::exitPathsClosePortFirst()
     QCOMPARE(m.ended, 1);
     QVERIFY(!m.portOpenAtEnd);
     QCOMPARE(pty.read(300).size(), 300);
+    // The keypad's port is closed too, its key delivered, and the port opens
+    // again for whoever comes next.
+    QVERIFY(!keypad->MSComm1.isOpen());
+    QCOMPARE(keypadPty.read(10), kUp);
+    SerialPort next;
+    QVERIFY2(next.open("6"), qPrintable(next.errorText()));
 
     // EXIT in the run the command line starts, before the window shows.
     MainWindow started;
@@ -340,6 +355,37 @@ void TestApp::exitPathsClosePortFirst()
     QVERIFY(!visibleDuringRun);
     QVERIFY(started.w.lblAddr->text() != QStringLiteral("糸冬了"));
     QCOMPARE(pty.read(20), kUp);
+}
+
+void TestApp::aLongTextKeepsTheWindowResponsive()
+{
+    // A text longer than the line's queue: the run waits for the line in the
+    // middle of it, and again while the port drains at the run's end, and
+    // the window's events keep running all the while.
+    TempFiles files;
+    PseudoTerminal pty;
+    pty.bindPort(8);
+    MainWindow m;
+    const QString text(60, u'A');
+    m.w.InitSettings(QStringLiteral(R"("/M%1" "/P8")").arg(files.writeShiftJis("m.txt", "STRING " + text)));
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0;
+    qint64 longestGap = 0;
+    int ticks = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        ++ticks;
+        longestGap = std::max(longestGap, clock.elapsed() - last);
+        last = clock.elapsed();
+    });
+    tick.start(20);
+    m.w.cmdSend_Click();
+    qInfo("%d ticks in %lld ms, the longest gap %lld ms", ticks, clock.elapsed(), longestGap);
+    QVERIFY(clock.elapsed() > 5000); // the line's time for 60 packets
+    QVERIFY2(longestGap < 1000, qPrintable(QString::number(longestGap)));
+    QCOMPARE(pty.readAvailable(50).size(), 600);
+    QVERIFY(m.messages.isEmpty());
 }
 
 void TestApp::programWithoutDisplay()

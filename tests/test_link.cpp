@@ -5,6 +5,9 @@
 #include "link/keytable.h"
 #include "link/seriallink.h"
 #include "link/textsender.h"
+#include "platform/linetiming.h"
+#include "support/fakerun.h"
+#include "support/linespeedreader.h"
 #include "support/pseudoterminal.h"
 
 #include <QSignalSpy>
@@ -46,7 +49,8 @@ private slots:
 
     void lineSettings();
     void linksKeepToTheirOwnPorts();
-    void fullLineQueuesInOrder();
+    void queueStaysBoundedAtLineSpeed();
+    void aLineThatDoesNotDrain();
     void vanishedDeviceIsReported();
     void refusedAndDroppedPackets();
 
@@ -183,25 +187,66 @@ void TestLink::linksKeepToTheirOwnPorts()
     QVERIFY(mainPty.readAvailable(50).isEmpty());
 }
 
-void TestLink::fullLineQueuesInOrder()
+void TestLink::queueStaysBoundedAtLineSpeed()
 {
-    // Far more than the line's buffers hold: the rest waits in the program,
-    // the sender does not block and nothing counts as a failure.
+    // A sender far ahead of a line that carries one packet in 183 ms: the
+    // bytes written but not yet across never pass the bound, every packet
+    // arrives whole and in order, and the line never idles meanwhile.
     PseudoTerminal pty;
     pty.bindPort(15);
     LinkOnPty l{"15"};
     QSignalSpy failed(&l.link, &SerialLink::failed);
+    LineSpeedReader handset(pty);
     QVERIFY(l.link.OpenPort());
+    constexpr int kPackets = LineTiming::kQueueBoundBytes / 10 + 10;
     QByteArray expected;
-    for (int i = 0; i < 6000; ++i) {
-        const KeyPacket p = KeyPacket::forCode(KeyPacket::DoubleByte, static_cast<quint16>(0x8800 + i % 0x700));
+    qint64 largest = 0;
+    for (int i = 0; i < kPackets; ++i) {
+        const KeyPacket p = KeyPacket::forCode(KeyPacket::DoubleByte, static_cast<quint16>(0x8800 + i));
         l.link.SendPacket(p);
         expected += p.toByteArray();
+        largest = std::max(largest, l.link.port().pendingBytes());
     }
-    QVERIFY(l.link.port().queuedBytes() > 0);
-    QCOMPARE(pty.read(expected.size(), 20'000), expected); // the event loop sends the rest
+    QVERIFY2(largest <= LineTiming::kQueueBoundBytes && largest > LineTiming::kQueueBoundBytes - 20,
+             qPrintable(QString::number(largest)));
+    QVERIFY(l.link.ClosePort());
+    QVERIFY(handset.waitFor(expected.size(), 5000));
+    QCOMPARE(handset.bytes(), expected);
+    const QList<double> times = handset.times();
+    for (qsizetype i = 1; i < times.size(); ++i)
+        QVERIFY2(times[i] - times[i - 1] < 3 * LineTiming::kByteMs, qPrintable(QString::number(i)));
     QVERIFY(failed.isEmpty());
-    QCOMPARE(l.link.port().queuedBytes(), 0);
+}
+
+void TestLink::aLineThatDoesNotDrain()
+{
+    // A line nobody reads, already full: the program holds what it writes.
+    // Neither a send waiting for room nor a close hangs, and neither drops a
+    // packet without saying so (on a fake clock: the time-outs cost nothing).
+    FakeWaiter clock;
+    PseudoTerminal pty;
+    pty.bindPort(16);
+    QVERIFY(pty.fillUp() > 1000);
+    SerialLink link([] { return QStringLiteral("16"); }, &clock);
+    QSignalSpy failed(&link, &SerialLink::failed);
+    QVERIFY(link.OpenPort());
+    for (int i = 0; i < 200 && failed.isEmpty(); ++i)
+        link.SendPacket(KeyTable::find("UP").value());
+    QCOMPARE(failed.size(), 1);
+    const QString message = failed.first().first().toString();
+    QVERIFY2(message.contains("16") && message.contains(pty.slavePath()) && message.contains(QStringLiteral("回線")),
+             qPrintable(message));
+    QVERIFY(!link.isOpen());
+
+    QVERIFY(link.OpenPort());
+    for (int i = 0; i < 5; ++i)
+        link.SendPacket(KeyTable::find("UP").value());
+    const double start = clock.now;
+    QVERIFY(!link.ClosePort());
+    QVERIFY(!link.isOpen());
+    QVERIFY(clock.now - start < LineTiming::lineMs(50) + 1500);
+    QVERIFY2(link.errorText().contains(QStringLiteral("パケット 5 個分")) && link.errorText().contains(pty.slavePath()),
+             qPrintable(link.errorText()));
 }
 
 void TestLink::vanishedDeviceIsReported()

@@ -4,6 +4,7 @@
 
 #include "macro/seconds.h"
 #include "macro/statement.h"
+#include "platform/linetiming.h"
 #include "support/fakerun.h"
 
 #include <QFile>
@@ -160,7 +161,7 @@ void TestMacro::repeatLoopsUntilStopped()
     QCOMPARE(r.host.statuses.last(), QStringLiteral("6 REPEAT")); // line numbers run on over passes
     QVERIFY(r.endedInOrder());
 
-    FakeRun p; // a pass of nothing but REPEAT stays stoppable
+    FakeRun p; // a pass of nothing but REPEAT stays stoppable and does not spin
     p.setMacro({"", "REPEAT"});
     p.waiter.onSleep = [&](double) {
         if (p.waiter.sleeps == 100)
@@ -169,6 +170,7 @@ void TestMacro::repeatLoopsUntilStopped()
     };
     QCOMPARE(p.run(), Outcome::Stopped);
     QCOMPARE(p.host.counter, QStringLiteral("100"));
+    QCOMPARE(p.waiter.waits, QList<double>(100, MacroRunner::kShortestWaitMs));
     QVERIFY(p.endedInOrder());
 }
 
@@ -190,8 +192,12 @@ void TestMacro::waitSecondsEdges()
     r.settings.MacroExe = true;
     r.runner.WaitSeconds(-1); // negative: at once, no events
     QCOMPARE(r.waiter.sleeps, 0);
-    r.runner.WaitSeconds(0); // zero: events run once
-    QCOMPARE(r.waiter.sleeps, 1);
+    // Zero and anything shorter than the shortest wait sleep that long, with
+    // events run; longer waits keep their length.
+    for (const float seconds : {0.0f, 0.004f, 0.5f})
+        r.runner.WaitSeconds(seconds);
+    QCOMPARE(r.waiter.sleeps, 3);
+    QCOMPARE(r.waiter.waits, (QList<double>{10, 10, 500}));
     // Reaching the target exactly does not end the wait.
     r.waiter.sleeps = 0;
     r.waiter.onSleep = [&](double deadline) {
@@ -220,7 +226,9 @@ void TestMacro::stopDuringLongSleep()
     };
     QCOMPARE(r.run(), Outcome::Stopped);
     QCOMPARE(r.received(), QStringList{kUp});
-    QVERIFY(r.waiter.now - start < 100);
+    // Nothing waits after the stop but the port, for the packet still on the
+    // line.
+    QVERIFY(r.waiter.now - start < 100 + LineTiming::lineMs(KeyPacket::kSize));
     QCOMPARE(r.host.statuses.last(), QStringLiteral("2 SLEEP"));
     QVERIFY(r.endedInOrder());
 }

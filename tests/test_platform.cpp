@@ -24,6 +24,8 @@ private slots:
     void wholeNumbers_data();
     void wholeNumbers();
     void portNumbersAndDevices();
+    void openFailuresSayWhy_data();
+    void openFailuresSayWhy();
     void waiterWakesAndProcessesEvents();
 };
 
@@ -155,6 +157,42 @@ void TestPlatform::portNumbersAndDevices()
     QVERIFY(!port.open("0"));
     QVERIFY2(port.errorText().contains(u'0'), qPrintable(port.errorText()));
     QVERIFY(!port.isOpen());
+    // A variable set but empty says so.
+    qputenv("QUILLONEMU_COM3", "");
+    QVERIFY(!port.open("3"));
+    QVERIFY2(port.errorText().contains("QUILLONEMU_COM3") && port.errorText().contains(QStringLiteral("空")),
+             qPrintable(port.errorText()));
+    qunsetenv("QUILLONEMU_COM3");
+}
+
+void TestPlatform::openFailuresSayWhy_data()
+{
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("system");
+    QTest::addColumn<bool>("mayAccess");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("no device") << int(QSerialPort::DeviceNotFoundError) << "No such file or directory" << true
+                               << QStringLiteral("デバイスがありません。");
+    QTest::newRow("not permitted") << int(QSerialPort::PermissionError) << "Permission denied" << false
+                                   << QStringLiteral("アクセス権がありません（Linux ではユーザーを dialout グループに加えてください）。");
+    // Permitted but refused: someone holds it (on Windows, always this).
+    QTest::newRow("held") << int(QSerialPort::PermissionError) << "Access is denied." << true
+                          << QStringLiteral("ほかのプログラムが使用中です。");
+    // No message of its own: the system's reason, not silence.
+    QTest::newRow("terminal in a bad state") << int(QSerialPort::OpenError) << "Invalid argument" << true
+                                             << QStringLiteral("開けませんでした（Invalid argument）。");
+    QTest::newRow("no reason given") << int(QSerialPort::UnknownError) << " " << true
+                                     << QStringLiteral("開けませんでした。");
+}
+
+void TestPlatform::openFailuresSayWhy()
+{
+    QFETCH(int, error);
+    QFETCH(QString, system);
+    QFETCH(bool, mayAccess);
+    QFETCH(QString, reason);
+    QCOMPARE(portOpenFailureReason(QSerialPort::SerialPortError(error), system, mayAccess), reason);
 }
 
 void TestPlatform::waiterWakesAndProcessesEvents()
@@ -176,6 +214,24 @@ void TestPlatform::waiterWakesAndProcessesEvents()
     const double before = waiter.elapsedMs();
     waiter.sleepUntil(before + 30);
     QVERIFY(waiter.elapsedMs() > before + 30);
+
+    // A handler inside the sleep pauses for the line (timers still run, a
+    // wake does not end the pause); a wake after that still ends the sleep.
+    bool timerRan = false;
+    QTimer::singleShot(10, this, [&] {
+        QTimer::singleShot(5, this, [&] {
+            timerRan = true;
+            waiter.wake();
+        });
+        const double pauseStart = waiter.elapsedMs();
+        waiter.pauseUntil(pauseStart + 40);
+        QVERIFY(waiter.elapsedMs() >= pauseStart + 40);
+        QTimer::singleShot(5, this, [&] { waiter.wake(); });
+    });
+    const double outer = waiter.elapsedMs();
+    waiter.sleepUntil(outer + 60'000);
+    QVERIFY(timerRan);
+    QVERIFY(waiter.elapsedMs() - outer < 30'000);
 }
 
 QTEST_GUILESS_MAIN(TestPlatform)

@@ -40,7 +40,7 @@ Widget *place(Widget *widget, const char *name, QRect geometry)
 } // namespace
 
 frmMain::frmMain(QWidget *parent)
-    : QMainWindow(parent), MSComm1([this] { return CommPort; }), runner_(*this, *this, MSComm1, waiter_),
+    : QMainWindow(parent), MSComm1([this] { return CommPort; }, &waiter_), runner_(*this, *this, MSComm1, waiter_),
       keypad_(new KeypadWindows(this))
 {
     CommonDialog1 = defaultFileDialog;
@@ -179,7 +179,19 @@ void frmMain::ParseCommandLine(const QString &text)
 
 void frmMain::Form_Unload()
 {
-    MSComm1.ClosePort();
+    closePortsAndEnd();
+}
+
+void frmMain::closePortsAndEnd()
+{
+    QStringList undelivered;
+    if (!MSComm1.ClosePort())
+        undelivered.append(MSComm1.errorText());
+    // The keypad's port too, without the keypad's own close handling.
+    if (!keypad_->closePort())
+        undelivered.append(keypad_->keyboard()->MSComm1.errorText());
+    if (!undelivered.isEmpty())
+        messageBox(this, undelivered.join(u'\n'));
     endProgram();
 }
 
@@ -300,5 +312,6 @@ void frmMain::showMessage(const QString &text)
 
 void frmMain::exitProgram()
 {
-    endProgram();
+    // EXIT: the run has closed the window's port already.
+    closePortsAndEnd();
 }

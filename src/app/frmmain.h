@@ -28,6 +28,9 @@ class QPushButton;
 // serial link, used by the runs.
 class frmMain : public QMainWindow, public MacroSettings, private RunHost {
     Q_OBJECT
+    // The run's clock; it paces the window's port too, so it comes first.
+    EventLoopWaiter waiter_;
+
 public:
     explicit frmMain(QWidget *parent = nullptr);
     ~frmMain() override;
@@ -45,8 +48,10 @@ public:
     void InitSettings(const QString &commandLine);
     void ParseCommandLine(const QString &text);
 
-    // Closing the window and "終了(&X)": the port is closed with every sent
-    // byte delivered and the program ends at once, also in the middle of a run.
+    // Closing the window, "終了(&X)" and the signals that end the program:
+    // the window's port and the keypad's are closed with every sent byte
+    // delivered and the program ends at once, also in the middle of a run
+    // or of a text (what was not yet handed to the line is not sent).
     void Form_Unload();
 
     // Controls.
@@ -122,9 +127,12 @@ private:
     void showMessage(const QString &text) override;
     void exitProgram() override;
 
+    // Closes the ports of the window and the keypad, telling the user what
+    // could not be delivered, and ends the program.
+    void closePortsAndEnd();
+
     // The dialog's file name, kept from one use to the next.
     QString dialogFileName_;
-    EventLoopWaiter waiter_;
     MacroRunner runner_;
     KeypadWindows *keypad_;
     QPointer<frmAbout> about_;

@@ -83,7 +83,7 @@ int main(int argc, char **argv)
 
     frmMain window;
     TerminationSignals terminationSignals;
-    QObject::connect(&terminationSignals, &TerminationSignals::received, &window, &frmMain::Form_Unload);
+    QObject::connect(&terminationSignals, &TerminationSignals::received, &window, [&window] { window.Form_Unload(); });
 
     const bool unattended = nobodyWatches();
     if (unattended)

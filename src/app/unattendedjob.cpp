@@ -88,11 +88,15 @@ int runUnattendedJob(int argc, char **argv)
     QCoreApplication app(argc, argv);
     UnattendedHost host(start.port);
     EventLoopWaiter waiter;
-    SerialLink link([&start] { return start.settings.CommPort; });
+    SerialLink link([&start] { return start.settings.CommPort; }, &waiter);
     MacroRunner runner(start.settings, host, link, waiter);
+    // Like closing the window: the port is closed once what was handed to
+    // the line has arrived, and the program ends, in the middle of a text
+    // too.
     TerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &TerminationSignals::received, &link, [&link] {
-        link.ClosePort();
+        if (!link.ClosePort())
+            printMessage(link.errorText());
         terminateProcess(0);
     });
     return runner.RunMacro() == MacroRunner::Outcome::Failed ? 1 : 0;

@@ -34,6 +34,9 @@ const QString kHelp = QStringLiteral(
     "  --link パス        （--pty と共に）パスを仮想端末へのシンボリックリンクにします。\n"
     "                     QUILLONEMU_COM<番号>=パス でポート番号をここへ向けられます。\n"
     "                     終わるときにリンクを消します。\n"
+    "  --fast             （--pty と共に）届いたバイトをすぐに読みます。既定では実際の\n"
+    "                     回線の速さ（1 バイト約 18.3 ミリ秒、1 秒に約 54.5 バイト）で読むので、\n"
+    "                     送り手は実際の回線と同じく待たされます。\n"
     "  --device デバイス  実際のシリアルポートで受けます（600 ボー、偶数パリティ、8 ビット、\n"
     "                     ストップビット 1。折り返しケーブル用）。パリティエラーを報告します。\n"
     "  --json             1 件ごとに JSON オブジェクトを 1 行ずつ出力します。\n"
@@ -58,6 +61,7 @@ int handsetCommand(const QStringList &arguments)
     const std::optional<Arguments> args = openCommand(
         kCommand, kHelp, arguments,
         {{QStringLiteral("pty")}, {QStringLiteral("link"), true}, {QStringLiteral("device"), true},
+         {QStringLiteral("fast")},
          {QStringLiteral("json")}, {QStringLiteral("count"), true}, {QStringLiteral("timeout"), true}},
         0, QString(), &status);
     if (!args)
@@ -66,11 +70,14 @@ int handsetCommand(const QStringList &arguments)
     const bool device = args->has(QStringLiteral("device"));
     if (pty == device)
         return usageError(kCommand, QStringLiteral("--pty と --device のどちらか一方を指定してください。"));
-    if (device && args->has(QStringLiteral("link")))
-        return usageError(kCommand, QStringLiteral("--link は --pty と共にだけ使えます。"));
+    for (const char *name : {"link", "fast"}) {
+        if (device && args->has(name))
+            return usageError(kCommand, QStringLiteral("--%1 は --pty と共にだけ使えます。").arg(QLatin1String(name)));
+    }
 
     VirtualHandset::Options options;
     options.json = args->has(QStringLiteral("json"));
+    options.fast = args->has(QStringLiteral("fast"));
     if (args->has(QStringLiteral("count"))) {
         const QString text = args->value(QStringLiteral("count"));
         const std::optional<qint32> count = parseWholeNumber(text);

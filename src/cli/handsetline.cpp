@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -98,13 +99,15 @@ void HandsetLine::close()
     fd_ = slave_ = -1;
 }
 
-QByteArray HandsetLine::readAvailable(bool *ended)
+QByteArray HandsetLine::readAvailable(bool *ended, qsizetype maxBytes)
 {
     *ended = false;
     QByteArray data;
     char buffer[4096];
-    while (fd_ >= 0) {
-        const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+    while (fd_ >= 0 && (maxBytes < 0 || data.size() < maxBytes)) {
+        const qsizetype wanted = maxBytes < 0 ? qsizetype(sizeof buffer)
+                                              : std::min<qsizetype>(sizeof buffer, maxBytes - data.size());
+        const ssize_t n = ::read(fd_, buffer, static_cast<size_t>(wanted));
         if (n > 0) {
             data.append(buffer, n);
         } else if (n < 0 && errno == EINTR) {

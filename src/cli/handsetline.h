@@ -24,9 +24,9 @@ public:
     // Closes the line and removes the link.
     void close();
 
-    // Reads everything available now without waiting. `ended` is set when
-    // the line is gone (errorText() then says why).
-    QByteArray readAvailable(bool *ended);
+    // Reads what is available now, at most `maxBytes`, without waiting.
+    // `ended` is set when the line is gone (errorText() then says why).
+    QByteArray readAvailable(bool *ended, qsizetype maxBytes = -1);
     // Waits up to `timeoutMs` for bytes to read; false when none came.
     bool waitForBytes(int timeoutMs) const;
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/serialport.h"
+#include "platform/linetiming.h"
 
 #include <QtGlobal>
 #include <algorithm>
@@ -12,7 +12,7 @@
 // queue behind them.
 class LineClock {
 public:
-    static constexpr double kByteMs = SerialPort::kBitsPerByte * 1000.0 / SerialPort::kBaudRate;
+    static constexpr double kByteMs = LineTiming::kByteMs;
 
     // `count` bytes arrived at `arrivalMs`; returns when their last bit has
     // crossed the line.

@@ -1,6 +1,6 @@
 #include "cli/linesettings.h"
 
-#include "platform/serialport.h"
+#include "platform/linetiming.h"
 
 namespace {
 
@@ -33,9 +33,9 @@ QStringList lineSettingDifferences(const termios &t)
 {
     QStringList differences;
     const int baud = baudRate(::cfgetospeed(&t));
-    if (baud != SerialPort::kBaudRate) {
+    if (baud != LineTiming::kBaudRate) {
         const QString shown = baud < 0 ? QStringLiteral("不明") : QString::number(baud);
-        differences.append(QStringLiteral("速度が %1 ボーです（%2 ボーのはず）").arg(shown).arg(SerialPort::kBaudRate));
+        differences.append(QStringLiteral("速度が %1 ボーです（%2 ボーのはず）").arg(shown).arg(LineTiming::kBaudRate));
     }
     if ((t.c_cflag & CSIZE) != CS8)
         differences.append(QStringLiteral("データビットが 8 ではありません"));

@@ -33,10 +33,11 @@ const QString kHelp = QStringLiteral(
     "                     （時刻、カウンタ、行番号、キーワード、バイト列）。\n"
     "  -h, --help         この説明を表示します。\n"
     "\n"
-    "Ctrl-C（SIGINT）か SIGTERM で、また出力の読み手が終わったとき（| head など）にも\n"
-    "停止します。実行中の文を終え、送ったバイトをすべて届けてから、終わったときの\n"
-    "カウンタを表示します。--counter にその値を付けて実行し直すと続きから再開\n"
-    "できます。\n"
+    "Ctrl-C（SIGINT）で、また出力の読み手が終わったとき（| head など）にも停止します。\n"
+    "実行中の文を終え、送ったバイトをすべて届けてから、終わったときのカウンタを\n"
+    "表示します。--counter にその値を付けて実行し直すと続きから再開できます。\n"
+    "2 回目の Ctrl-C と SIGTERM、SIGHUP では、長い文字列の途中でもパケットの切れ目で\n"
+    "すぐに止まります（回線に渡したパケットは届け、残りは送りません）。\n"
     "\n"
     "終了ステータス:\n"
     "  0    マクロの終わりまで実行したか、EXIT で終わった\n"
@@ -104,7 +105,7 @@ int runCommand(const QStringList &arguments)
     TerminalHost host(args->value(QStringLiteral("counter"), QStringLiteral("0")),
                       args->value(QStringLiteral("port"), QStringLiteral("1")));
     EventLoopWaiter waiter;
-    SerialLink link([&settings] { return settings.CommPort; });
+    SerialLink link([&settings] { return settings.CommPort; }, &waiter);
     MacroRunner runner(settings, host, link, waiter);
 
     RunLog log;
@@ -116,10 +117,21 @@ int runCommand(const QStringList &arguments)
         log.follow(runner, link);
     }
 
-    // A signal is the stop button: it reaches the run through the event loop
-    // that every wait of the run keeps turning.
+    // Signals reach the run through the event loop that its waits, and its
+    // pauses for the line, keep turning. Ctrl-C and a reader that goes away
+    // are the stop button; SIGTERM, SIGHUP and a second Ctrl-C cannot wait
+    // for a long text to finish.
     TerminationSignals terminations;
-    QObject::connect(&terminations, &TerminationSignals::received, &runner, &MacroRunner::RequestStop);
+    bool stopRequested = false;
+    QObject::connect(&terminations, &TerminationSignals::received, &runner,
+                     [&runner, &stopRequested](TerminationSignals::Kind kind) {
+                         if (kind == TerminationSignals::Kind::Terminate || stopRequested) {
+                             runner.StopAtOnce();
+                             return;
+                         }
+                         stopRequested = true;
+                         runner.RequestStop();
+                     });
 
     const MacroRunner::Outcome outcome = runner.RunMacro();
     host.endStatusLine();

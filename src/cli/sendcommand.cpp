@@ -11,6 +11,7 @@
 #include "macro/macrocheck.h"
 #include "macro/statement.h"
 #include "platform/portnumber.h"
+#include "platform/terminationsignals.h"
 
 namespace {
 
@@ -24,6 +25,9 @@ const QString kHelp = QStringLiteral(
     "--text の文字列は STRING と同じく 2 バイト文字も入力します。キー名と --text は\n"
     "いくつでも、コマンドラインの順に送ります。送ったバイトがすべてポートから出てから\n"
     "ポートを閉じます。不明なキー名や入力できない文字があるときは何も送りません。\n"
+    "1 パケットは回線で約 0.183 秒かかるので、長い文字列は回線の速さに合わせて送ります。\n"
+    "Ctrl-C（SIGINT）、SIGTERM、SIGHUP ではパケットの切れ目で止まります（回線に渡した\n"
+    "パケットは届け、残りは送りません）。\n"
     "\n"
     "オプション:\n"
     "  --port 番号        ポート番号（必須）。デバイスは QUILLONEMU_COM<番号> で指定できます。\n"
@@ -36,7 +40,8 @@ const QString kHelp = QStringLiteral(
     "終了ステータス:\n"
     "  0  すべて送った\n"
     "  1  ポートを開けなかったか、書き込めなかった\n"
-    "  2  使い方の誤り（不明なキー名、入力できない文字を含む）");
+    "  2  使い方の誤り（不明なキー名、入力できない文字を含む）\n"
+    "  130  シグナルで途中で止まった");
 
 // One thing to send: a key by its macro name, or a text to type.
 struct Item {
@@ -144,6 +149,17 @@ int sendCommand(const QStringList &arguments)
     int packets = 0;
     QObject::connect(&link, &SerialLink::failed, [&failure](const QString &message) { failure = message; });
     QObject::connect(&link, &SerialLink::packetSent, [&packets] { ++packets; });
+    // A signal, seen while a send waits for the line, closes the port
+    // between two packets: what was handed over arrives, the rest is not
+    // sent.
+    TerminationSignals terminations;
+    bool handedOver = false;
+    bool cut = false;
+    QObject::connect(&terminations, &TerminationSignals::received, &link, [&] {
+        cut = cut || !handedOver;
+        if (!link.ClosePort() && failure.isEmpty())
+            failure = link.errorText();
+    });
     if (!link.OpenPort()) {
         Console::err(QStringLiteral("quillonemu-cli send: %1").arg(link.errorText()));
         return ExitStatus::Failed;
@@ -154,13 +170,20 @@ int sendCommand(const QStringList &arguments)
             text.SendString(item.word);
         else
             link.SendPacket(*KeyTable::find(upperCaseKeyword(item.word)));
-        if (!failure.isEmpty())
+        if (!failure.isEmpty() || !link.isOpen())
             break;
     }
-    link.ClosePort();
+    handedOver = true;
+    if (!link.ClosePort() && failure.isEmpty())
+        failure = link.errorText();
     if (!failure.isEmpty()) {
         Console::err(QStringLiteral("quillonemu-cli send: %1（送ったパケット %2 個）").arg(failure, QString::number(packets)));
         return ExitStatus::Failed;
+    }
+    if (cut) {
+        Console::err(QStringLiteral("quillonemu-cli send: シグナルで止めました。ポート %1 (%2) に送ったパケットは %3 個です（残りは送っていません）。")
+                         .arg(*line->port, link.port().devicePath(), QString::number(packets)));
+        return ExitStatus::Interrupted;
     }
     Console::out(QStringLiteral("ポート %1 (%2) に %3 パケットを送りました。")
                      .arg(*line->port, link.port().devicePath(), QString::number(packets)));

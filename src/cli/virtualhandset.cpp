@@ -28,6 +28,9 @@ VirtualHandset::VirtualHandset(HandsetLine &line, const Options &options, QObjec
     quiet_.setSingleShot(true);
     quiet_.setInterval(kQuietMs);
     connect(&quiet_, &QTimer::timeout, this, [this] { report(decoder_.finish(), lastArrivalMs_); });
+    pace_.setSingleShot(true);
+    pace_.setTimerType(Qt::PreciseTimer);
+    connect(&pace_, &QTimer::timeout, this, &VirtualHandset::readAtPace);
 }
 
 double VirtualHandset::nowMs() const
@@ -52,8 +55,43 @@ void VirtualHandset::start()
 
 void VirtualHandset::onReadable()
 {
+    if (options_.fast || !line_.isPseudoTerminal()) {
+        // A real port is paced by its line already.
+        readLine(-1);
+        return;
+    }
+    // Bytes wait on an idle line: the first is across one byte time from
+    // now. Until the line is idle again the pace reads, not the notifier.
+    notifier_->setEnabled(false);
+    lineFreeAtMs_ = std::max(lineFreeAtMs_, nowMs());
+    pace_.start(static_cast<int>(std::ceil(lineFreeAtMs_ + LineClock::kByteMs - nowMs())));
+}
+
+void VirtualHandset::readAtPace()
+{
+    if (ended_)
+        return;
+    const qint64 due = std::max<qint64>(1, static_cast<qint64>((nowMs() - lineFreeAtMs_) / LineClock::kByteMs));
+    const qint64 readBefore = bytesRead_;
+    readLine(due);
+    if (ended_)
+        return;
+    const qint64 taken = bytesRead_ - readBefore;
+    lineFreeAtMs_ += static_cast<double>(taken) * LineClock::kByteMs;
+    if (taken < due) {
+        // Nothing more waits: the line is idle until the next byte comes.
+        lineFreeAtMs_ = std::max(lineFreeAtMs_, nowMs());
+        notifier_->setEnabled(true);
+        return;
+    }
+    pace_.start(static_cast<int>(std::max(0.0, std::ceil(lineFreeAtMs_ + LineClock::kByteMs - nowMs()))));
+}
+
+void VirtualHandset::readLine(qsizetype maxBytes)
+{
     bool lineEnded = false;
-    const QByteArray raw = line_.readAvailable(&lineEnded);
+    const QByteArray raw = line_.readAvailable(&lineEnded, maxBytes);
+    bytesRead_ += raw.size();
     take(raw, nowMs());
     if (lineEnded && !ended_) {
         Console::err(line_.errorText());
@@ -79,6 +117,8 @@ void VirtualHandset::take(const QByteArray &raw, double arrivalMs)
         }
     }
     streamBytes_ += bytes.size();
+    if (!bytes.isEmpty())
+        arrivals_.emplace_back(streamBytes_, arrivalMs);
     report(decoder_.feed(bytes), arrivalMs);
     if (ended_)
         return;
@@ -93,8 +133,11 @@ void VirtualHandset::report(const QList<DecoderEvent> &events, double arrivalMs)
     for (const DecoderEvent &e : events) {
         if (ended_)
             return;
-        const double lineDoneMs = lineClock_.add(arrivalMs, e.bytes.size());
-        Console::out(output_.event(e, arrivalMs, lineDoneMs));
+        // An event's bytes may have come in several reads: it arrived with
+        // its first byte.
+        const double arrival = std::min(arrivalMs, arrivalOf(e.offset));
+        const double lineDoneMs = lineClock_.add(arrival, e.bytes.size());
+        Console::out(output_.event(e, arrival, lineDoneMs));
         if (e.type != DecoderEvent::Type::Packet) {
             strayBytes_ += e.bytes.size();
             continue;
@@ -105,6 +148,15 @@ void VirtualHandset::report(const QList<DecoderEvent> &events, double arrivalMs)
         if (options_.count > 0 && packets_ >= options_.count)
             end(ExitStatus::Ok, false);
     }
+}
+
+double VirtualHandset::arrivalOf(qint64 offset)
+{
+    // Events come in stream order: reads that end before this one's first
+    // byte are not asked for again.
+    while (!arrivals_.empty() && arrivals_.front().first <= offset)
+        arrivals_.pop_front();
+    return arrivals_.empty() ? lastArrivalMs_ : arrivals_.front().second;
 }
 
 void VirtualHandset::checkLineSettings()
@@ -153,6 +205,7 @@ void VirtualHandset::end(int exitStatus, bool readRest)
         notifier_->setEnabled(false);
     timeout_.stop();
     quiet_.stop();
+    pace_.stop();
     if (line_.isPseudoTerminal() && streamBytes_ > 0 && !settingsSeen_)
         Console::out(output_.lineSettingsUnseen(line_.devicePath()));
     QString received = QStringLiteral("受信: パケット %1 個（うち不正 %2 個）、パケットにならないバイト %3 個")

@@ -8,6 +8,8 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
+#include <deque>
+#include <utility>
 
 class HandsetLine;
 class QSocketNotifier;
@@ -17,6 +19,10 @@ class QSocketNotifier;
 // arrived and the time they would finish arriving over the real 600-baud line.
 // On a pseudo-terminal it also checks the line settings the sender chose; on
 // a real port it reports parity errors.
+//
+// A pseudo-terminal carries bytes at once; the handset reads it at the real
+// line's pace (one byte every 18.3 ms, about 54.5 a second), so that a sender
+// meets the back-pressure a real line gives. `fast` reads at once instead.
 class VirtualHandset : public QObject {
     Q_OBJECT
 public:
@@ -24,6 +30,7 @@ public:
         bool json = false;
         qint64 count = 0;           // end after this many packets; 0: no limit
         double timeoutSeconds = 0;  // end after this long; 0: no limit
+        bool fast = false;          // read at once rather than at the line's pace
     };
 
     VirtualHandset(HandsetLine &line, const Options &options, QObject *parent = nullptr);
@@ -40,7 +47,12 @@ Q_SIGNALS:
 
 private:
     void onReadable();
+    // Reads the bytes the line has carried by now (at its pace).
+    void readAtPace();
+    void readLine(qsizetype maxBytes);
     void take(const QByteArray &raw, double arrivalMs);
+    // When the byte at stream position `offset` arrived.
+    double arrivalOf(qint64 offset);
     void report(const QList<DecoderEvent> &events, double arrivalMs);
     void checkLineSettings();
     void end(int exitStatus, bool readRest);
@@ -55,11 +67,16 @@ private:
     QSocketNotifier *notifier_ = nullptr;
     QTimer timeout_;
     QTimer quiet_; // reports what the decoder held back once the line is quiet
+    QTimer pace_;  // the next byte the line carries
+    double lineFreeAtMs_ = 0; // at the line's pace: when the last byte read was across
+    // The stream position just past each chunk read, and when it was read.
+    std::deque<std::pair<qint64, double>> arrivals_;
     QElapsedTimer clock_;
     double startMs_ = 0;
     double lastArrivalMs_ = 0;
 
     qint64 streamBytes_ = 0;
+    qint64 bytesRead_ = 0; // as read, parity marks included
     qint64 packets_ = 0;
     qint64 badPackets_ = 0;
     qint64 strayBytes_ = 0;

@@ -120,6 +120,7 @@ void frmInput::keyDown(int virtualKey)
 bool frmInput::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == Text1 && event->type() == QEvent::KeyPress) {
+        const UnloadGuard::Busy busy(unloadGuard_);
         const auto *key = static_cast<QKeyEvent *>(event);
         keyDown(windowsVirtualKey(key->key(), key->modifiers()));
     }

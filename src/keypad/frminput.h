@@ -1,5 +1,7 @@
 #pragma once
 
+#include "keypad/unloadguard.h"
+
 #include <QPointer>
 #include <QWidget>
 
@@ -29,6 +31,9 @@ public:
 
     QLineEdit *Text1 = nullptr;
 
+    // Deletes the window once no handler of it runs (see UnloadGuard).
+    void unload() { unloadGuard_.unload(); }
+
 Q_SIGNALS:
     // The user closed the window.
     void closed();
@@ -41,4 +46,5 @@ private:
     void keyDown(int virtualKey);
 
     QPointer<frmKeyboard> keyboard_;
+    UnloadGuard unloadGuard_{this};
 };

@@ -18,9 +18,9 @@ constexpr int kPortCount = 16;
 
 } // namespace
 
-frmKeyboard::frmKeyboard(QWidget *parent)
+frmKeyboard::frmKeyboard(Waiter *lineClock, QWidget *parent)
     : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      MSComm1([this] { return cmbCommPort->currentText(); })
+      MSComm1([this] { return cmbCommPort->currentText(); }, lineClock)
 {
     setObjectName(QStringLiteral("frmKeyboard"));
     // The program ends with the main window, whatever the keypad shows.
@@ -73,6 +73,7 @@ void frmKeyboard::load(const QString &title, const QString &version, const QStri
 
 void frmKeyboard::Command1_Click(int Index)
 {
+    const UnloadGuard::Busy busy(unloadGuard_);
     if (Index < 0 || Index >= kButtonCount)
         return;
     if (Index == kConnectButton) {
@@ -85,6 +86,7 @@ void frmKeyboard::Command1_Click(int Index)
 
 void frmKeyboard::SendStr(const QString &Str)
 {
+    const UnloadGuard::Busy busy(unloadGuard_);
     text_.SendString(Str);
 }
 
@@ -98,7 +100,8 @@ void frmKeyboard::connectOrDisconnect()
         }
         button->setText(kConnected);
     } else {
-        MSComm1.ClosePort();
+        if (!MSComm1.ClosePort())
+            showMessage(this, MSComm1.errorText());
         button->setText(kDisconnected);
     }
 }
@@ -112,7 +115,11 @@ void frmKeyboard::linkFailed(const QString &message)
 
 void frmKeyboard::closeEvent(QCloseEvent *event)
 {
-    MSComm1.ClosePort();
+    {
+        const UnloadGuard::Busy busy(unloadGuard_);
+        if (!MSComm1.ClosePort())
+            showMessage(this, MSComm1.errorText());
+    }
     event->accept();
     Q_EMIT closed();
 }

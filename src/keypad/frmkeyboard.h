@@ -1,5 +1,6 @@
 #pragma once
 
+#include "keypad/unloadguard.h"
 #include "link/seriallink.h"
 #include "link/textsender.h"
 #include "platform/desktop.h"
@@ -19,7 +20,9 @@ class QPushButton;
 class frmKeyboard : public QWidget {
     Q_OBJECT
 public:
-    explicit frmKeyboard(QWidget *parent = nullptr);
+    // `lineClock` paces the keypad's port (see SerialPort::setClock); the
+    // port keeps a real one of its own when none is given.
+    explicit frmKeyboard(Waiter *lineClock = nullptr, QWidget *parent = nullptr);
 
     // The load steps: caption, the main window's port text, the port list
     // "1" to "16", the connect button showing "切断". KeypadWindows then shows
@@ -43,6 +46,9 @@ public:
     // Shows a modal message; tests replace it.
     std::function<void(QWidget *, const QString &)> showMessage = showMessageBox;
 
+    // Deletes the window once no handler of it runs (see UnloadGuard).
+    void unload() { unloadGuard_.unload(); }
+
 Q_SIGNALS:
     // The user closed the window; the port is closed already.
     void closed();
@@ -55,4 +61,5 @@ private:
     void linkFailed(const QString &message);
 
     TextSender text_{MSComm1};
+    UnloadGuard unloadGuard_{this};
 };

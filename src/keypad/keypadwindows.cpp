@@ -1,6 +1,6 @@
 #include "keypad/keypadwindows.h"
 
-KeypadWindows::KeypadWindows(QObject *parent) : QObject(parent)
+KeypadWindows::KeypadWindows(QObject *parent, Waiter *lineClock) : QObject(parent), lineClock_(lineClock)
 {
 }
 
@@ -8,6 +8,11 @@ KeypadWindows::~KeypadWindows()
 {
     delete input_;
     delete keyboard_;
+}
+
+bool KeypadWindows::closePort()
+{
+    return !keyboard_ || keyboard_->MSComm1.ClosePort();
 }
 
 void KeypadWindows::showKeyboard(const QString &title, const QString &version, const QString &mainPortText)
@@ -22,7 +27,7 @@ void KeypadWindows::showKeyboard(const QString &title, const QString &version, c
 
 void KeypadWindows::loadKeyboard(const QString &title, const QString &version, const QString &mainPortText)
 {
-    keyboard_ = new frmKeyboard;
+    keyboard_ = new frmKeyboard(lineClock_);
     keyboard_->showMessage = [this](QWidget *parent, const QString &text) { showMessage(parent, text); };
     connect(keyboard_, &frmKeyboard::closed, this, &KeypadWindows::keyboardClosed);
     keyboard_->load(title, version, mainPortText);
@@ -50,7 +55,7 @@ void KeypadWindows::keyboardClosed()
     // Unloaded: the next showKeyboard() loads a fresh keypad. The text entry
     // window only hides.
     keyboard_->disconnect(this);
-    keyboard_->deleteLater();
+    keyboard_->unload();
     keyboard_ = nullptr;
     if (input_) {
         input_->hide();
@@ -63,6 +68,6 @@ void KeypadWindows::inputClosed()
     if (keyboard_)
         keyboard_->hide();
     input_->disconnect(this);
-    input_->deleteLater();
+    input_->unload();
     input_ = nullptr;
 }

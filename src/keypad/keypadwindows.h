@@ -16,7 +16,8 @@ class QWidget;
 class KeypadWindows : public QObject {
     Q_OBJECT
 public:
-    explicit KeypadWindows(QObject *parent = nullptr);
+    // `lineClock` paces the keypad's port; none: a real one.
+    explicit KeypadWindows(QObject *parent = nullptr, Waiter *lineClock = nullptr);
     // Closes the keypad's port (every byte sent delivered) and deletes both
     // windows.
     ~KeypadWindows() override;
@@ -26,6 +27,12 @@ public:
     // and shows it together with the text entry window; otherwise shows the
     // loaded keypad again as the user left it.
     void showKeyboard(const QString &title, const QString &version, const QString &mainPortText);
+
+    // The end of the program: closes the keypad's port, when one is loaded
+    // and connected, once every packet sent has left the line, without the
+    // keypad's own close handling. False when packets had to be dropped (the
+    // keypad's link names them).
+    bool closePort();
 
     // Each is nullptr while not loaded.
     frmKeyboard *keyboard() const { return keyboard_; }
@@ -40,6 +47,7 @@ private:
     void keyboardClosed();
     void inputClosed();
 
+    Waiter *lineClock_;
     frmKeyboard *keyboard_ = nullptr;
     frmInput *input_ = nullptr;
 };

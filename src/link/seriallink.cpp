@@ -2,22 +2,39 @@
 
 #include <stdexcept>
 
-SerialLink::SerialLink(PortSource portSource, QObject *parent)
+SerialLink::SerialLink(PortSource portSource, Waiter *clock, QObject *parent)
     : QObject(parent), portSource_(std::move(portSource))
 {
-    connect(&port_, &SerialPort::failed, this, &SerialLink::failed);
+    port_.setClock(clock);
+    connect(&port_, &SerialPort::failed, this, [this](const QString &message) {
+        errorText_ = message;
+        Q_EMIT failed(message);
+    });
 }
 
 bool SerialLink::OpenPort()
 {
     if (port_.isOpen())
         return true;
-    return port_.open(portSource_());
+    const bool opened = port_.open(portSource_());
+    errorText_ = port_.errorText();
+    return opened;
 }
 
-void SerialLink::ClosePort()
+bool SerialLink::ClosePort()
 {
-    port_.close();
+    const qint32 number = port_.portNumber();
+    const QString device = port_.devicePath();
+    const qint64 dropped = port_.close();
+    if (dropped == 0)
+        return true;
+    const qint64 packets = (dropped + KeyPacket::kSize - 1) / static_cast<qint64>(KeyPacket::kSize);
+    errorText_ = QStringLiteral("ポート %1 (%2) の回線が空かないまま閉じました: 送れずに残っていたパケット %3 個分（%4 バイト）を捨てました。")
+                     .arg(number)
+                     .arg(device)
+                     .arg(packets)
+                     .arg(dropped);
+    return false;
 }
 
 void SerialLink::SendPacket(int b0, int b1, int b2, int b3, int b4, int b5, int b6, int b7, int b8, int b9)

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "link/keypacket.h"
-#include "platform/serialport.h"
+#include "platform/linetiming.h"
 
 #include <QList>
 #include <QString>
@@ -16,8 +16,7 @@
 
 // The time one packet takes on the line: ten bytes of 11 bit times at 600
 // baud, about 0.183 s.
-inline constexpr double kPacketWireSeconds =
-    static_cast<double>(KeyPacket::kSize) * SerialPort::kBitsPerByte / SerialPort::kBaudRate;
+inline constexpr double kPacketWireSeconds = LineTiming::lineMs(KeyPacket::kSize) / 1000.0;
 
 struct MacroDiagnostic {
     enum class Level { Warning, Error };

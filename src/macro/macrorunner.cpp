@@ -7,6 +7,7 @@
 #include "platform/portnumber.h"
 #include "platform/waiter.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -36,6 +37,7 @@ MacroRunner::Outcome MacroRunner::RunMacro()
     running_ = true;
     failure_.clear();
     linkFailure_.clear();
+    closeFailure_.clear();
 
     const Outcome outcome = execute();
     running_ = false;
@@ -44,6 +46,8 @@ MacroRunner::Outcome MacroRunner::RunMacro()
     endRun();
     if (outcome == Outcome::Failed)
         host_.showMessage(failure_);
+    if (!closeFailure_.isEmpty())
+        host_.showMessage(closeFailure_);
     return outcome;
 }
 
@@ -61,7 +65,7 @@ MacroRunner::Outcome MacroRunner::startRun()
     host_.setAddrText(QString());
 
     settings_.CommPort = host_.portText();
-    link_.ClosePort();
+    closePort();
     if (!link_.OpenPort())
         return fail(link_.errorText());
 
@@ -86,6 +90,7 @@ MacroRunner::Outcome MacroRunner::execute()
         return start;
 
     for (bool firstPass = true;; firstPass = false) {
+        const double passStart = waiter_.elapsedMs();
         // Every pass opens the file the settings name now: a macro file chosen
         // during the run takes over at the next REPEAT.
         macroPath_ = settings_.MacroFile;
@@ -121,8 +126,11 @@ MacroRunner::Outcome MacroRunner::execute()
                 return Outcome::Stopped;
         }
         macro_.close();
-        // A pass may hold nothing that waits; let the stop button act here.
-        waiter_.letEventsRun();
+        // A pass may hold nothing that waits: it lasts at least the shortest
+        // wait all the same, so that it does not spin and the stop button
+        // can act.
+        if (settings_.MacroExe)
+            waiter_.sleepUntil(passStart + kShortestWaitMs);
         if (!linkFailure_.isEmpty())
             return fail(linkFailure_);
         if (!settings_.MacroExe)
@@ -156,7 +164,7 @@ MacroRunner::Outcome MacroRunner::executeStatement(const Statement &st, bool *re
         if (!parseWholeNumber(*st.argument))
             return failAtLine(st, RunMessages::portBad(*st.argument));
         settings_.CommPort = *st.argument;
-        link_.ClosePort();
+        closePort();
         if (!link_.OpenPort())
             return failAtLine(st, link_.errorText());
         host_.setPortText(*st.argument);
@@ -190,9 +198,11 @@ MacroRunner::Outcome MacroRunner::executeStatement(const Statement &st, bool *re
         sender_.SendString(st.argument.value_or(QString()));
         break;
     case Kind::Exit:
-        link_.ClosePort();
+        closePort();
         macro_.close();
         addr_.close();
+        if (!closeFailure_.isEmpty())
+            host_.showMessage(closeFailure_);
         host_.exitProgram();
         return Outcome::Exited;
     case Kind::None:
@@ -203,17 +213,20 @@ MacroRunner::Outcome MacroRunner::executeStatement(const Statement &st, bool *re
 
 void MacroRunner::WaitSeconds(float seconds)
 {
-    const float target = seconds * 1000.0f;
-    const double start = waiter_.elapsedMs();
+    const double target = static_cast<double>(seconds) * 1000.0;
     // The first test comes before any time has passed: a negative wait
-    // returns at once, a wait of 0 still lets events run once.
+    // returns at once, without letting events run.
+    if (target < 0.0)
+        return;
+    const double length = std::max(target, kShortestWaitMs);
+    const double start = waiter_.elapsedMs();
     double elapsed = 0.0;
     for (;;) {
-        if (elapsed > target)
+        if (elapsed > length)
             return;
         if (!settings_.MacroExe || !linkFailure_.isEmpty())
             return;
-        waiter_.sleepUntil(start + static_cast<double>(target));
+        waiter_.sleepUntil(start + length);
         elapsed = waiter_.elapsedMs() - start;
     }
 }
@@ -223,6 +236,16 @@ void MacroRunner::RequestStop()
     if (!running_ || !settings_.MacroExe)
         return;
     settings_.MacroExe = false;
+    waiter_.wake();
+}
+
+void MacroRunner::StopAtOnce()
+{
+    if (!running_)
+        return;
+    settings_.MacroExe = false;
+    // Whatever the statement in progress still sends finds the port closed.
+    closePort();
     waiter_.wake();
 }
 
@@ -238,11 +261,17 @@ MacroRunner::Outcome MacroRunner::failAtLine(const Statement &st, const QString 
     return fail(RunMessages::atLine(macroPath_, macro_.linesRead(), st.keyword, message));
 }
 
+void MacroRunner::closePort()
+{
+    if (!link_.ClosePort() && closeFailure_.isEmpty())
+        closeFailure_ = link_.errorText();
+}
+
 void MacroRunner::endRun()
 {
     macro_.close();
     addr_.close();
-    link_.ClosePort();
+    closePort();
     settings_.MacroExe = true;
     host_.setRunning(false);
     host_.setAddrText(kRunEnded);

@@ -34,13 +34,22 @@ public:
     // ended. Windows stay usable meanwhile: every wait lets events run.
     Outcome RunMacro();
 
-    // Waits `seconds` (negative: not at all), letting events run; returns
-    // early once a stop is requested or the link failed.
+    // Waits `seconds`, letting events run; returns early once a stop is
+    // requested or the link failed. A negative wait returns at once; a wait
+    // of 0, or one shorter than kShortestWaitMs, lasts kShortestWaitMs, so
+    // that events run at least once and the stop button can act.
     void WaitSeconds(float seconds);
 
     // The stop button: while a run goes on (MacroExe True), asks it to end
     // after the statement in progress.
     void RequestStop();
+    // Ends the run at once, between two packets: the port is closed after
+    // what was handed to the line has arrived, and the rest of the statement
+    // in progress is not sent. For the ends that cannot wait for a long
+    // text (SIGTERM, a second Ctrl-C).
+    void StopAtOnce();
+
+    static constexpr double kShortestWaitMs = 10.0;
 
     bool isRunning() const { return running_; }
     qint32 counter() const { return counter_; }
@@ -57,6 +66,7 @@ private:
     Outcome fail(const QString &message);
     Outcome failAtLine(const Statement &st, const QString &message);
     void endRun();
+    void closePort();
 
     MacroSettings &settings_;
     RunHost &host_;
@@ -75,4 +85,6 @@ private:
     TextLineReader addr_;
     QString failure_;
     QString linkFailure_;
+    // The port did not drain when it closed; shown after the run.
+    QString closeFailure_;
 };

@@ -23,11 +23,16 @@ std::optional<qint32> parseWholeNumber(const QString &text)
     return value;
 }
 
+QString portVariableName(qint32 n)
+{
+    return QStringLiteral("QUILLONEMU_COM%1").arg(n);
+}
+
 QString devicePathForPort(qint32 n)
 {
     if (n < 1)
         return {};
-    const QByteArray variable = "QUILLONEMU_COM" + QByteArray::number(n);
+    const QByteArray variable = portVariableName(n).toLatin1();
     if (qEnvironmentVariableIsSet(variable.constData()))
         return qEnvironmentVariable(variable.constData());
 #ifdef Q_OS_WIN

@@ -11,7 +11,12 @@
 // does not fit 32 bits.
 std::optional<qint32> parseWholeNumber(const QString &text);
 
+// The environment variable that may point port number `n` at a device:
+// "QUILLONEMU_COM<n>".
+QString portVariableName(qint32 n);
+
 // The device that port number `n` names: the value of the environment variable
 // QUILLONEMU_COM<n> when it is set, else COM<n> on Windows and /dev/ttyS<n-1>
-// elsewhere. Empty for numbers below 1, which name no device.
+// elsewhere. Empty for numbers below 1, which name no device, and when the
+// variable is set but empty.
 QString devicePathForPort(qint32 n);

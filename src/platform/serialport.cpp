@@ -1,11 +1,12 @@
 #include "platform/serialport.h"
 
+#include "platform/linetiming.h"
 #include "platform/portnumber.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QThread>
+#include <algorithm>
+#include <cmath>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -15,6 +16,12 @@
 #endif
 
 namespace {
+
+// A line whose held bytes have not moved for this long has stopped: the
+// time the whole bounded queue needs, and a second more.
+const double kStalledMs = LineTiming::lineMs(LineTiming::kQueueBoundBytes) + 1000.0;
+// Slack on top of the line time when the port drains before it closes.
+constexpr double kDrainSlackMs = 1000.0;
 
 // Bytes the operating system holds for the line but has not sent yet.
 qint64 systemQueuedBytes(QSerialPort &port)
@@ -29,28 +36,38 @@ qint64 systemQueuedBytes(QSerialPort &port)
     return 0;
 }
 
-// What a failed open means to the user.
-QString openFailureReason(QSerialPort::SerialPortError error, const QString &path)
+bool userMayAccess(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    return ::access(QFile::encodeName(path).constData(), R_OK | W_OK) == 0;
+#else
+    Q_UNUSED(path);
+    return true;
+#endif
+}
+
+} // namespace
+
+QString portOpenFailureReason(QSerialPort::SerialPortError error, const QString &systemReason, bool userMayAccess)
 {
     switch (error) {
     case QSerialPort::DeviceNotFoundError:
         return QStringLiteral("デバイスがありません。");
     case QSerialPort::PermissionError:
-#ifdef Q_OS_UNIX
-        if (::access(QFile::encodeName(path).constData(), R_OK | W_OK) != 0)
+        // A device the user may use but cannot open is held by someone else
+        // (on Windows a port is always opened exclusively).
+        if (!userMayAccess)
             return QStringLiteral("アクセス権がありません（Linux ではユーザーを dialout グループに加えてください）。");
-#else
-        Q_UNUSED(path);
-#endif
         return QStringLiteral("ほかのプログラムが使用中です。");
     default:
-        return QStringLiteral("開けませんでした。");
+        if (systemReason.trimmed().isEmpty())
+            return QStringLiteral("開けませんでした。");
+        return QStringLiteral("開けませんでした（%1）。").arg(systemReason.trimmed());
     }
 }
 
-} // namespace
-
-SerialPort::SerialPort(QObject *parent) : QObject(parent)
+SerialPort::SerialPort(QObject *parent)
+    : QObject(parent), ownClock_(std::make_unique<EventLoopWaiter>()), clock_(ownClock_.get())
 {
     connect(&port_, &QSerialPort::errorOccurred, this, &SerialPort::onError);
 }
@@ -58,6 +75,11 @@ SerialPort::SerialPort(QObject *parent) : QObject(parent)
 SerialPort::~SerialPort()
 {
     close();
+}
+
+void SerialPort::setClock(Waiter *clock)
+{
+    clock_ = clock ? clock : ownClock_.get();
 }
 
 bool SerialPort::open(const QString &portText)
@@ -76,16 +98,23 @@ bool SerialPort::open(const QString &portText)
     portNumber_ = *number;
     devicePath_ = devicePathForPort(*number);
     if (devicePath_.isEmpty()) {
-        errorText_ = QStringLiteral("ポート %1 に当たるデバイスはありません（ポート番号は 1 以上です）。").arg(*number);
+        errorText_ = *number < 1
+                         ? QStringLiteral("ポート %1 に当たるデバイスはありません（ポート番号は 1 以上です）。").arg(*number)
+                         : QStringLiteral("ポート %1 を開けません: 環境変数 %2 が空です（デバイスのパスを入れてください）。")
+                               .arg(*number)
+                               .arg(portVariableName(*number));
         return false;
     }
+#ifndef Q_OS_WIN
+    // On Windows a port is a name, not a file: the serial port decides.
     if (!QFileInfo::exists(devicePath_)) {
         errorText_ = QStringLiteral("ポート %1 (%2) を開けません: デバイスがありません。").arg(*number).arg(devicePath_);
         return false;
     }
+#endif
 
     port_.setPortName(devicePath_);
-    port_.setBaudRate(kBaudRate);
+    port_.setBaudRate(LineTiming::kBaudRate);
     port_.setParity(QSerialPort::EvenParity);
     port_.setDataBits(QSerialPort::Data8);
     port_.setStopBits(QSerialPort::OneStop);
@@ -93,10 +122,12 @@ bool SerialPort::open(const QString &portText)
     if (!port_.open(QIODevice::WriteOnly)) {
         errorText_ = QStringLiteral("ポート %1 (%2) を開けません: %3")
                          .arg(*number)
-                         .arg(devicePath_, openFailureReason(port_.error(), devicePath_));
+                         .arg(devicePath_, portOpenFailureReason(port_.error(), port_.errorString(),
+                                                                 userMayAccess(devicePath_)));
         port_.clearError();
         return false;
     }
+    lineBusyUntilMs_ = now();
     return true;
 }
 
@@ -105,25 +136,89 @@ bool SerialPort::isOpen() const
     return port_.isOpen();
 }
 
-void SerialPort::close()
+qint64 SerialPort::close()
 {
     if (!port_.isOpen())
-        return;
-    drain();
-    if (port_.isOpen())
-        port_.close();
+        return 0;
+    // Another close may run inside one of the pauses (a window closed while
+    // the port drains): whichever finds the port still open closes it.
+    const double deadline = now() + LineTiming::lineMs(pendingBytes()) + kDrainSlackMs;
+    for (qint64 pending = pendingBytes(); port_.isOpen() && pending > 0; pending = pendingBytes()) {
+        const double left = deadline - now();
+        if (left <= 0)
+            break;
+        clock_->pauseUntil(now() + std::clamp(LineTiming::lineMs(pending), 1.0, left));
+    }
+    if (!port_.isOpen())
+        return 0;
+    const qint64 dropped = heldBytes();
+    port_.close();
+    return dropped;
+}
+
+qint64 SerialPort::heldBytes() const
+{
+    if (!port_.isOpen())
+        return 0;
+    return port_.bytesToWrite() + systemQueuedBytes(const_cast<QSerialPort &>(port_));
+}
+
+qint64 SerialPort::pendingBytes() const
+{
+    if (!port_.isOpen())
+        return 0;
+    const double onLine = (lineBusyUntilMs_ - now()) / LineTiming::kByteMs;
+    return std::max(heldBytes(), static_cast<qint64>(std::ceil(std::max(0.0, onLine))));
 }
 
 bool SerialPort::write(const QByteArray &bytes)
+{
+    if (!waitForRoom(bytes.size()))
+        return false;
+    if (!handOver(bytes))
+        return false;
+    // The line carries these after everything handed over before them.
+    lineBusyUntilMs_ = std::max(lineBusyUntilMs_, now()) + LineTiming::lineMs(bytes.size());
+    return port_.isOpen();
+}
+
+bool SerialPort::waitForRoom(qint64 bytes)
+{
+    qint64 held = heldBytes();
+    double movedAt = now();
+    for (;;) {
+        if (!port_.isOpen())
+            return false;
+        const qint64 pending = pendingBytes();
+        // An empty line takes any write whole.
+        if (pending == 0 || pending + bytes <= LineTiming::kQueueBoundBytes)
+            return true;
+        const qint64 heldNow = heldBytes();
+        if (heldNow < held || heldNow == 0) {
+            held = heldNow;
+            movedAt = now();
+        } else if (now() - movedAt > kStalledMs) {
+            fail(QSerialPort::TimeoutError,
+                 QStringLiteral("回線が %1 秒以上進みません。送れずに残っているバイト %2 個")
+                     .arg(std::lround(kStalledMs / 1000))
+                     .arg(heldNow));
+            return false;
+        }
+        const double room = LineTiming::lineMs(pending + bytes - LineTiming::kQueueBoundBytes);
+        clock_->pauseUntil(now() + std::max(1.0, room));
+    }
+}
+
+bool SerialPort::handOver(const QByteArray &bytes)
 {
     if (!port_.isOpen())
         return false;
     qsizetype handedOn = 0;
 #ifdef Q_OS_UNIX
-    // While nothing waits in the queue, the bytes go to the operating system
-    // at once rather than at the next turn of the event loop. What it cannot
-    // take now (the line's buffer is full) waits in the queue, in order, and
-    // follows as the line drains.
+    // While nothing waits in the program, the bytes go to the operating
+    // system at once rather than at the next turn of the event loop. What it
+    // cannot take now waits in the program, in order, and follows as the
+    // line drains.
     if (port_.bytesToWrite() == 0) {
         while (handedOn < bytes.size()) {
             const ssize_t n = ::write(port_.handle(), bytes.constData() + handedOn,
@@ -154,26 +249,7 @@ bool SerialPort::write(const QByteArray &bytes)
     }
     port_.flush();
 #endif
-    return port_.isOpen();
-}
-
-qint64 SerialPort::queuedBytes() const
-{
-    return port_.isOpen() ? port_.bytesToWrite() : 0;
-}
-
-void SerialPort::drain()
-{
-    const qint64 queued = port_.bytesToWrite() + systemQueuedBytes(port_);
-    // The wire time of what is queued, and a second more for slack.
-    const qint64 budgetMs = queued * kBitsPerByte * 1000 / kBaudRate + 1000;
-    const QDeadlineTimer deadline(budgetMs);
-    while (port_.isOpen() && port_.bytesToWrite() > 0 && !deadline.hasExpired()) {
-        if (!port_.waitForBytesWritten(static_cast<int>(std::max<qint64>(1, deadline.remainingTime()))))
-            break;
-    }
-    while (port_.isOpen() && systemQueuedBytes(port_) > 0 && !deadline.hasExpired())
-        QThread::msleep(5);
+    return true;
 }
 
 void SerialPort::onError(QSerialPort::SerialPortError error)
@@ -197,9 +273,18 @@ void SerialPort::onError(QSerialPort::SerialPortError error)
 
 void SerialPort::fail(QSerialPort::SerialPortError error, const QString &detail)
 {
-    const QString what = error == QSerialPort::ResourceError
-                             ? QStringLiteral("デバイスが外れたか、応答しなくなりました")
-                             : QStringLiteral("書き込みエラーです");
+    QString what;
+    switch (error) {
+    case QSerialPort::ResourceError:
+        what = QStringLiteral("デバイスが外れたか、応答しなくなりました");
+        break;
+    case QSerialPort::TimeoutError:
+        what = QStringLiteral("回線がバイトを受け取らなくなりました");
+        break;
+    default:
+        what = QStringLiteral("書き込みエラーです");
+        break;
+    }
     const QString message = QStringLiteral("ポート %1 (%2) に書き込めません: %3（%4）。")
                                 .arg(portNumber_)
                                 .arg(devicePath_, what, detail);

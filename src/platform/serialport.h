@@ -1,58 +1,88 @@
 #pragma once
 
+#include "platform/waiter.h"
+
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
+#include <memory>
 
 // One serial port chosen by number, opened write-only at 600 baud, even
 // parity, 8 data bits, 1 stop bit, without flow control.
 //
-// Bytes handed to write() leave the program at once as far as the operating
-// system takes them; the rest queues in order and follows as the line drains
-// (the event loop writes it), without blocking the caller. close() first lets every byte already written
-// leave, bounded by the time the queue needs at 600 baud.
+// The sending queue is bounded: the bytes written but not yet on the line
+// never pass LineTiming::kQueueBoundBytes (about 10 s of line time). Drivers
+// under-report what they hold (a pseudo-terminal's TIOCOUTQ stays 0 with
+// 20 KB unread in it), so the line is counted by its own rate: what was
+// handed over, less what 600 baud can have carried since, or what the
+// program and the driver still hold if that is more. A write that would pass
+// the bound pauses until the line has made room (Waiter::pauseUntil: windows
+// repaint, a close or a signal is seen, clicks and keys wait), then hands
+// its bytes on whole. Nothing is dropped, cut or reordered, and the line
+// stays busy back to back.
 class SerialPort : public QObject {
     Q_OBJECT
 public:
-    static constexpr qint32 kBaudRate = 600;
-    // Start bit, 8 data bits, parity bit, stop bit.
-    static constexpr int kBitsPerByte = 11;
-
     explicit SerialPort(QObject *parent = nullptr);
     ~SerialPort() override;
+
+    // The clock the line is counted on and the pauses are taken with. A run
+    // passes its own, so that a test's fake clock paces the line too;
+    // otherwise the port keeps a real one.
+    void setClock(Waiter *clock);
 
     // Opens the port that `portText` names (a whole number, see
     // devicePathForPort). On failure returns false and errorText() holds a
     // message naming the port number and the device.
     bool open(const QString &portText);
     bool isOpen() const;
-    void close();
+    // Lets every byte written leave the line, then closes the port. A line
+    // that does not drain (nobody reads the device) ends the wait at its
+    // time-out: the line time of what is left and a second more. Returns
+    // the bytes the program still held then and had to drop (0 normally).
+    qint64 close();
 
-    // Hands the bytes on; false when the port is closed or the write failed
-    // (a failure is also signalled).
+    // Hands the bytes on once the queue has room for them; false when the
+    // port is closed (also when it was closed while this waited for room) or
+    // the write failed (a failure is also signalled).
     bool write(const QByteArray &bytes);
 
-    // Bytes written but not yet taken by the operating system.
-    qint64 queuedBytes() const;
+    // The bytes written but not yet on the line, as far as can be known.
+    qint64 pendingBytes() const;
+    // The bytes the program and the driver still hold.
+    qint64 heldBytes() const;
 
     QString errorText() const { return errorText_; }
+    qint32 portNumber() const { return portNumber_; }
     QString devicePath() const { return devicePath_; }
 
     // The line settings on the open port, as the port reports them.
     QSerialPort::Parity parity() const { return port_.parity(); }
 
 Q_SIGNALS:
-    // The open port failed: a write error, or the device is gone. The port
-    // has been closed; `message` names the port and the device.
+    // The open port failed: a write error, the device is gone, or the line
+    // stopped taking bytes. The port has been closed; `message` names the
+    // port and the device.
     void failed(const QString &message);
 
 private:
+    bool waitForRoom(qint64 bytes);
+    bool handOver(const QByteArray &bytes);
     void onError(QSerialPort::SerialPortError error);
     void fail(QSerialPort::SerialPortError error, const QString &detail);
-    void drain();
+    double now() const { return clock_->elapsedMs(); }
 
     QSerialPort port_;
+    std::unique_ptr<Waiter> ownClock_;
+    Waiter *clock_;
+    // When the line will have carried everything handed over so far.
+    double lineBusyUntilMs_ = 0;
     QString errorText_;
     QString devicePath_;
     qint32 portNumber_ = 0;
 };
+
+// Why a port did not open, for the user: `error` as the serial port reports
+// it, `systemReason` in the operating system's words, and whether this user
+// may read and write the device (where that can be known; true elsewhere).
+QString portOpenFailureReason(QSerialPort::SerialPortError error, const QString &systemReason, bool userMayAccess);

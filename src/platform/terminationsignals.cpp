@@ -12,7 +12,19 @@ int pipeFds[2] = {-1, -1};
 
 // SIGPIPE too: a reader of the output that goes away (`… | head`) ends the
 // program in order instead of killing it with packets still queued.
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGPIPE};
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+TerminationSignals::Kind kindOf(int signalNumber)
+{
+    switch (signalNumber) {
+    case SIGINT:
+        return TerminationSignals::Kind::Interrupt;
+    case SIGPIPE:
+        return TerminationSignals::Kind::OutputGone;
+    default:
+        return TerminationSignals::Kind::Terminate;
+    }
+}
 
 void onSignal(int signalNumber)
 {
@@ -55,7 +67,7 @@ void TerminationSignals::readPipe()
 {
     unsigned char byte = 0;
     while (::read(pipeFds[0], &byte, 1) == 1)
-        Q_EMIT received(byte);
+        Q_EMIT received(kindOf(byte));
 }
 
 #else

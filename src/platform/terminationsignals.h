@@ -4,18 +4,24 @@
 
 class QSocketNotifier;
 
-// Turns SIGINT, SIGTERM and SIGPIPE into a Qt signal delivered by the event
-// loop, so that the program can end in order (ports drained) from wherever it
-// waits. One instance per process.
+// Turns the signals that ask a program to end into a Qt signal delivered by
+// the event loop, so that the program can end in order (ports drained) from
+// wherever it waits. One instance per process. Elsewhere than POSIX nothing
+// is caught.
 class TerminationSignals : public QObject {
     Q_OBJECT
 public:
+    enum class Kind {
+        Interrupt, // SIGINT: Ctrl-C at the terminal
+        Terminate, // SIGTERM, or SIGHUP: the terminal went away
+        OutputGone // SIGPIPE: a reader of the output went away (`… | head`)
+    };
+
     explicit TerminationSignals(QObject *parent = nullptr);
     ~TerminationSignals() override;
 
 Q_SIGNALS:
-    // `signalNumber` is SIGINT, SIGTERM or SIGPIPE.
-    void received(int signalNumber);
+    void received(TerminationSignals::Kind kind);
 
 private:
     void readPipe();

@@ -14,6 +14,18 @@ namespace {
 constexpr double kFinalStretchMs = 2.0;
 // The longest single timer; longer waits take several.
 constexpr double kLongestTimerMs = 60.0 * 60.0 * 1000.0;
+
+// Runs `loop` with `flags` until its timer of `ms` milliseconds fires or
+// something quits it.
+void runLoopFor(QEventLoop &loop, double ms, QEventLoop::ProcessEventsFlags flags)
+{
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    timer.start(static_cast<int>(std::min(ms, kLongestTimerMs)));
+    loop.exec(flags);
+}
 } // namespace
 
 EventLoopWaiter::EventLoopWaiter()
@@ -32,16 +44,13 @@ void EventLoopWaiter::sleepUntil(double deadlineMs)
     for (;;) {
         const double remaining = deadlineMs - elapsedMs();
         if (remaining > kFinalStretchMs) {
+            // A handler that runs inside may sleep too; the outer sleep is
+            // the one wake() ends again once that returns.
             QEventLoop loop;
-            QTimer timer;
-            timer.setTimerType(Qt::PreciseTimer);
-            timer.setSingleShot(true);
-            QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-            const double ms = std::min(std::floor(remaining - kFinalStretchMs / 2), kLongestTimerMs);
-            timer.start(static_cast<int>(ms));
+            QEventLoop *outer = loop_;
             loop_ = &loop;
-            loop.exec();
-            loop_ = nullptr;
+            runLoopFor(loop, std::floor(remaining - kFinalStretchMs / 2), QEventLoop::AllEvents);
+            loop_ = outer;
             if (woken_)
                 return;
             continue;
@@ -57,6 +66,16 @@ void EventLoopWaiter::sleepUntil(double deadlineMs)
             }
         }
         return;
+    }
+}
+
+void EventLoopWaiter::pauseUntil(double deadlineMs)
+{
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    for (double remaining = deadlineMs - elapsedMs(); remaining > 0; remaining = deadlineMs - elapsedMs()) {
+        QEventLoop loop;
+        // The line's pace needs no better than a millisecond.
+        runLoopFor(loop, std::ceil(remaining), QEventLoop::ExcludeUserInputEvents);
     }
 }
 

@@ -5,9 +5,9 @@
 
 class QEventLoop;
 
-// The clock and the sleep behind a run's waits. A run never sleeps without
-// letting the user interface process its events, so windows stay usable and
-// a stop request can end a wait at once (wake()).
+// The clock and the sleeps behind a run's waits and the line's pace. Nothing
+// sleeps without letting the event loop run, so windows repaint and a window
+// close or a signal is seen at once.
 class Waiter {
 public:
     virtual ~Waiter() = default;
@@ -16,11 +16,20 @@ public:
     virtual double elapsedMs() const = 0;
 
     // Returns once elapsedMs() has passed `deadlineMs` or wake() was called,
-    // having let pending events run at least once. A deadline already passed
-    // only lets the events run.
+    // having let pending events run at least once: clicks and keys included,
+    // so that the stop button and the other windows act. A deadline already
+    // passed only lets the events run.
     virtual void sleepUntil(double deadlineMs) = 0;
 
-    // Ends a sleep in progress; called from an event handler that runs
+    // Returns once elapsedMs() has passed `deadlineMs`, letting every event
+    // run meanwhile except the user's input: windows repaint, a window close
+    // or a signal is handled, clicks and keys wait for the next sleepUntil().
+    // A sender waits like this for the line in the middle of a text, so that
+    // nothing else is sent on its port before the text is out. wake() does
+    // not end it.
+    virtual void pauseUntil(double deadlineMs) = 0;
+
+    // Ends a sleepUntil() in progress; called from an event handler that runs
     // inside it.
     virtual void wake() = 0;
 
@@ -35,10 +44,11 @@ public:
     EventLoopWaiter();
     double elapsedMs() const override;
     void sleepUntil(double deadlineMs) override;
+    void pauseUntil(double deadlineMs) override;
     void wake() override;
 
 private:
     QElapsedTimer clock_;
-    QEventLoop *loop_ = nullptr;
+    QEventLoop *loop_ = nullptr; // the sleepUntil() that wake() ends
     bool woken_ = false;
 };

@@ -6,6 +6,8 @@
 #include "cliprocess.h"
 #include "link/chartable.h"
 #include "link/keypacket.h"
+#include "platform/linetiming.h"
+#include "support/linespeedreader.h"
 #include "support/pseudoterminal.h"
 #include "support/tempfiles.h"
 
@@ -35,6 +37,8 @@ private slots:
     void exitStatus_data();
     void exitStatus();
     void signalStopsAfterStatement();
+    void stopsPromptlyAtLineSpeed_data();
+    void stopsPromptlyAtLineSpeed();
     void logsEveryPacket();
     void statusLineOnTerminal();
 
@@ -117,6 +121,66 @@ void TestCliRun::signalStopsAfterStatement()
              qPrintable(run.out()));
     // Every packet typed before the stop has arrived; nothing after it was sent.
     QCOMPARE(pty_->readAvailable(100), typed(alphabet));
+}
+
+void TestCliRun::stopsPromptlyAtLineSpeed_data()
+{
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QList<int>>("stops");
+    QTest::addColumn<int>("sentBefore"); // packets across the line before the signals
+    QTest::addColumn<QByteArray>("packet");
+
+    const QByteArray up = QByteArray::fromHex("C4010203000001010000");
+    const QByteArray a = QByteArray::fromHex("C4010201080206000000");
+    // The run outruns the line with the default base wait: the stop ends
+    // it after the statement in progress, and what is queued drains.
+    QTest::newRow("Ctrl-C in UP REPEAT") << QStringList{"UP", "REPEAT"} << QList<int>{SIGINT} << 5 << up;
+    // A text far longer than the queue: the end comes between two packets.
+    const QString text = "STRING " + QString(120, u'A');
+    QTest::newRow("SIGTERM in a long STRING") << QStringList{text, "SLEEP 60"} << QList<int>{SIGTERM} << 5 << a;
+    QTest::newRow("second Ctrl-C in a long STRING") << QStringList{text, "SLEEP 60"} << QList<int>{SIGINT, SIGINT} << 5
+                                                    << a;
+}
+
+void TestCliRun::stopsPromptlyAtLineSpeed()
+{
+    QFETCH(QStringList, lines);
+    QFETCH(QList<int>, stops);
+    QFETCH(int, sentBefore);
+    QFETCH(QByteArray, packet);
+
+    LineSpeedReader handset(*pty_);
+    CliProcess run({"run", macro(lines)});
+    QVERIFY(handset.waitFor(sentBefore * 10, 10'000));
+    double stoppedAt = 0;
+    for (qsizetype i = 0; i < stops.size(); ++i) {
+        // Signals of one kind sent together arrive as one: let the line
+        // carry a few more packets between them.
+        if (i > 0)
+            QVERIFY(handset.waitFor(handset.bytes().size() + 30, 5000));
+        stoppedAt = LineSpeedReader::nowMs();
+        run.sendSignal(stops[i]);
+    }
+    // What was written before the stop is at most the queue's bound: that,
+    // a second of slack, and time for a busy machine.
+    const int bound = int(LineTiming::lineMs(LineTiming::kQueueBoundBytes)) + 1000;
+    const bool ended = run.waitForEnd(bound + 5000);
+    QVERIFY2(ended, qPrintable(run.out() + run.err() + QString::number(handset.bytes().size())));
+    const double endedAt = LineSpeedReader::nowMs();
+    qInfo("ended %.0f ms after the signal", endedAt - stoppedAt);
+    QCOMPARE(run.exitCode(), 130);
+    QVERIFY2(run.out().contains(QStringLiteral("停止しました")), qPrintable(run.out()));
+
+    // Every packet written arrived whole; none came long after the end.
+    handset.waitForQuiet(300, 5000);
+    const QByteArray bytes = handset.bytes();
+    QCOMPARE(bytes, packet.repeated(bytes.size() / 10));
+    const QList<double> times = handset.times();
+    const qsizetype afterStop = std::count_if(times.begin(), times.end(), [&](double t) { return t > stoppedAt; });
+    QVERIFY2(afterStop <= LineTiming::kQueueBoundBytes + 10, qPrintable(QString::number(afterStop)));
+    QVERIFY(times.last() < endedAt + 200);
+    if (packet.at(3) == 1) // the text was cut short
+        QVERIFY2(bytes.size() < 120 * 10, qPrintable(QString::number(bytes.size())));
 }
 
 void TestCliRun::logsEveryPacket()

@@ -1,18 +1,21 @@
 #pragma once
 
 #include "keypad/keypadwindows.h"
+#include "support/fakerun.h"
 #include "support/pseudoterminal.h"
 
 #include <QStringList>
 
 // The keypad windows as the main window's menu opens them, with messages
-// recorded instead of shown and a pseudo-terminal on the port the keypad's
-// box names.
+// recorded instead of shown, a pseudo-terminal on the port the keypad's box
+// names, and a fake clock behind the line's pace, so that a long text or a
+// port that drains as it closes costs no time.
 struct KeypadFixture {
     static constexpr int kPort = 41;
 
     PseudoTerminal pty;
-    KeypadWindows windows;
+    FakeWaiter lineClock;
+    KeypadWindows windows{nullptr, &lineClock};
     QStringList messages;
 
     // Loads the keypad with `portText` as the main window's port text.

@@ -24,6 +24,8 @@ private slots:
     void tabOrderFollowsTheIndex();
 
     void windowsLoadHideAndUnload();
+    void closedInTheMiddleOfAText_data();
+    void closedInTheMiddleOfAText();
 };
 
 void TestKeypad::buttonsSendTheirKey()
@@ -272,6 +274,50 @@ void TestKeypad::windowsLoadHideAndUnload()
     placed.load(QStringLiteral("T"), QStringLiteral("V"));
     QCOMPARE(placed.windowTitle(), QStringLiteral("T V"));
     QCOMPARE(placed.pos(), QPoint(300, 453));
+}
+
+void TestKeypad::closedInTheMiddleOfAText_data()
+{
+    QTest::addColumn<bool>("closeKeypad"); // else the text entry window
+    QTest::newRow("keypad closed") << true;
+    QTest::newRow("text entry window closed") << false;
+}
+
+void TestKeypad::closedInTheMiddleOfAText()
+{
+    // A text longer than the line's queue waits for room, and a window close
+    // is seen meanwhile: the text ends between two packets, and neither
+    // window is deleted while its handler still runs.
+    QFETCH(bool, closeKeypad);
+    KeypadFixture f;
+    QVERIFY(f.connectPort());
+    QPointer<frmKeyboard> kb = f.keyboard();
+    QPointer<frmInput> input = f.input();
+    f.lineClock.onPause = [&] {
+        if (closeKeypad && kb && kb->isVisible())
+            kb->close();
+        if (!closeKeypad && input && input->isVisible())
+            input->close();
+    };
+    input->Text1->setText(QString(200, u'A'));
+    QTest::keyClick(input->Text1, Qt::Key_Return);
+    f.lineClock.onPause = nullptr;
+
+    const QByteArray bytes = f.pty.readAvailable();
+    QCOMPARE(bytes, QByteArray::fromHex("C4010201080206000000").repeated(bytes.size() / 10));
+    if (closeKeypad) {
+        QVERIFY2(bytes.size() >= 500 && bytes.size() < 2000, qPrintable(QString::number(bytes.size())));
+        QVERIFY(!kb->MSComm1.isOpen());
+        QTRY_VERIFY(kb.isNull());
+        QCOMPARE(input->Text1->text(), QString()); // sent or not, the text is gone from the box
+    } else {
+        // The keypad only hides, its port still open, and takes the rest of
+        // the text: nothing is lost.
+        QCOMPARE(bytes.size(), 2000);
+        QVERIFY(kb->MSComm1.isOpen());
+        QVERIFY(!kb->isVisible());
+        QTRY_VERIFY(input.isNull());
+    }
 }
 
 QTEST_MAIN(TestKeypad)

@@ -1,6 +1,8 @@
 #include "fakerun.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <algorithm>
 
 void FakeWaiter::sleepUntil(double deadlineMs)
 {
@@ -14,6 +16,15 @@ void FakeWaiter::sleepUntil(double deadlineMs)
         return;
     if (deadlineMs >= now)
         now = deadlineMs + 0.001;
+}
+
+void FakeWaiter::pauseUntil(double deadlineMs)
+{
+    ++pauses;
+    if (onPause)
+        onPause();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    now = std::max(now, deadlineMs + 0.001);
 }
 
 void FakeHost::setCounterText(const QString &text)

@@ -10,21 +10,26 @@
 #include <QStringList>
 #include <functional>
 
-// A clock that moves only when the run sleeps, so a SLEEP 60 costs nothing.
-// Each sleep jumps just past its deadline unless a hook moved the clock or
-// woke the run itself.
+// A clock that moves only when the run sleeps or the line makes the sender
+// pause, so a SLEEP 60 or a long text costs nothing. Each sleep jumps just
+// past its deadline unless a hook moved the clock or woke the run itself;
+// each pause jumps just past its deadline.
 class FakeWaiter : public Waiter {
 public:
     double now = 1000.0;
     int sleeps = 0;
+    int pauses = 0;
     // Called at every sleep with the deadline; returns true when it set `now`
     // itself.
     std::function<bool(double deadline)> onSleep;
+    // Called at every pause (the handset may read meanwhile).
+    std::function<void()> onPause;
     // The length of every sleep that had a deadline ahead of the clock.
     QList<double> waits;
 
     double elapsedMs() const override { return now; }
     void sleepUntil(double deadlineMs) override;
+    void pauseUntil(double deadlineMs) override;
     void wake() override { woken_ = true; }
 
 private:
@@ -68,7 +73,7 @@ struct FakeRun {
     MacroSettings settings;
     FakeHost host;
     FakeWaiter waiter;
-    SerialLink link{[this] { return settings.CommPort; }};
+    SerialLink link{[this] { return settings.CommPort; }, &waiter};
     MacroRunner runner{settings, host, link, waiter};
 
     FakeRun();

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QFile>
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -120,4 +121,17 @@ void PseudoTerminal::closeMaster()
     if (master_ >= 0)
         ::close(master_);
     master_ = -1;
+}
+
+qsizetype PseudoTerminal::fillUp()
+{
+    const int fd = ::open(QFile::encodeName(slavePath_).constData(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return 0;
+    qsizetype taken = 0;
+    const char byte = 0x55;
+    while (::write(fd, &byte, 1) == 1)
+        ++taken;
+    ::close(fd);
+    return taken;
 }

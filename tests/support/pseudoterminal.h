@@ -14,6 +14,8 @@ public:
     PseudoTerminal &operator=(const PseudoTerminal &) = delete;
 
     bool isValid() const { return master_ >= 0; }
+    // The handset's side, for a reader of its own (see LineSpeedReader).
+    int masterFd() const { return master_; }
     QString slavePath() const { return slavePath_; }
 
     // Points port number `port` at this terminal (QUILLONEMU_COM<port>).
@@ -38,6 +40,12 @@ public:
 
     // Closes the master: to the sender the device vanishes.
     void closeMaster();
+
+    // Writes single bytes to the line from the sender's side until it takes
+    // no more, as a sender before this one that nobody read would have left
+    // it; returns how many it took. What the program under test writes
+    // afterwards waits in the program.
+    qsizetype fillUp();
 
 private:
     int master_ = -1;
