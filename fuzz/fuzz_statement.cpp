@@ -25,9 +25,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK(KeyTable::find(st.keyword) == st.packet);
     else if (st.kind == Statement::Kind::None)
         FUZZ_CHECK(!KeyTable::find(st.keyword) && !controlKeywords().contains(st.keyword));
-    if (st.argument) {
-        if (const std::optional<float> seconds = parseSeconds(*st.argument))
-            FUZZ_CHECK(*seconds == *seconds); // never NaN
+    // The typed argument agrees with word 1, and only the three statements
+    // that need one can lack it.
+    const bool needsArgument = st.kind == Statement::Kind::BaseWait || st.kind == Statement::Kind::Sleep ||
+                               st.kind == Statement::Kind::PortNo;
+    FUZZ_CHECK(needsArgument || st.isValid());
+    if (needsArgument) {
+        FUZZ_CHECK((st.problem == Statement::Problem::Missing) == !st.argument);
+        FUZZ_CHECK((st.problem == Statement::Problem::Empty) == (st.argument && st.argument->isEmpty()));
     }
+    if (st.isValid() && st.kind != Statement::Kind::PortNo && needsArgument) {
+        const std::optional<float> seconds = parseSeconds(*st.argument);
+        FUZZ_CHECK(seconds && *seconds == st.seconds && st.seconds == st.seconds); // never NaN
+    }
+    if (st.kind == Statement::Kind::String)
+        FUZZ_CHECK(st.text == st.argument.value_or(QString()));
     return 0;
 }

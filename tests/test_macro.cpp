@@ -57,17 +57,28 @@ void TestMacro::statements_data()
     QTest::addColumn<QString>("keyword");
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("argument"); // "<none>": no word 1
+    QTest::addColumn<int>("problem");
+    QTest::addColumn<double>("value"); // seconds, or the port number
 
-    QTest::newRow("lower-case key") << "up" << "UP" << int(Kind::Key) << "<none>";
-    QTest::newRow("remark after key") << "UP please" << "UP" << int(Kind::Key) << "please";
-    QTest::newRow("leading space") << " UP" << "" << int(Kind::None) << "UP";
-    QTest::newRow("sleep with remark") << "SLEEP 2 seconds" << "SLEEP" << int(Kind::Sleep) << "2";
-    QTest::newRow("two spaces") << "SLEEP  2" << "SLEEP" << int(Kind::Sleep) << "";
-    QTest::newRow("argument keeps case") << "string Abc" << "STRING" << int(Kind::String) << "Abc";
-    QTest::newRow("OFFHOOK is no key") << "OFFHOOK" << "OFFHOOK" << int(Kind::None) << "<none>";
-    QTest::newRow("&OFFHOOK") << "&offhook" << "&OFFHOOK" << int(Kind::Key) << "<none>";
-    QTest::newRow("two digits") << "10" << "10" << int(Kind::None) << "<none>";
-    QTest::newRow("tab is part of word") << "SLEEP\t2" << "SLEEP\t2" << int(Kind::None) << "<none>";
+    using P = Statement::Problem;
+    QTest::newRow("lower-case key") << "up" << "UP" << int(Kind::Key) << "<none>" << int(P::None) << 0.0;
+    QTest::newRow("remark after key") << "UP please" << "UP" << int(Kind::Key) << "please" << int(P::None) << 0.0;
+    QTest::newRow("leading space") << " UP" << "" << int(Kind::None) << "UP" << int(P::None) << 0.0;
+    QTest::newRow("sleep with remark") << "SLEEP 2 seconds" << "SLEEP" << int(Kind::Sleep) << "2" << int(P::None) << 2.0;
+    QTest::newRow("two spaces") << "SLEEP  2" << "SLEEP" << int(Kind::Sleep) << "" << int(P::Empty) << 0.0;
+    QTest::newRow("no seconds") << "basewait" << "BASEWAIT" << int(Kind::BaseWait) << "<none>" << int(P::Missing) << 0.0;
+    QTest::newRow("no number") << "BASEWAIT 0,5" << "BASEWAIT" << int(Kind::BaseWait) << "0,5" << int(P::NotSeconds)
+                               << 0.0;
+    QTest::newRow("port") << "PORTNO +3" << "PORTNO" << int(Kind::PortNo) << "+3" << int(P::None) << 3.0;
+    QTest::newRow("port no number") << "PORTNO COM3" << "PORTNO" << int(Kind::PortNo) << "COM3"
+                                    << int(P::NotAPortNumber) << 0.0;
+    QTest::newRow("argument keeps case") << "string Abc" << "STRING" << int(Kind::String) << "Abc" << int(P::None)
+                                         << 0.0;
+    QTest::newRow("OFFHOOK is no key") << "OFFHOOK" << "OFFHOOK" << int(Kind::None) << "<none>" << int(P::None) << 0.0;
+    QTest::newRow("&OFFHOOK") << "&offhook" << "&OFFHOOK" << int(Kind::Key) << "<none>" << int(P::None) << 0.0;
+    QTest::newRow("two digits") << "10" << "10" << int(Kind::None) << "<none>" << int(P::None) << 0.0;
+    QTest::newRow("tab is part of word") << "SLEEP\t2" << "SLEEP\t2" << int(Kind::None) << "<none>" << int(P::None)
+                                         << 0.0;
 }
 
 void TestMacro::statements()
@@ -76,10 +87,14 @@ void TestMacro::statements()
     QFETCH(QString, keyword);
     QFETCH(int, kind);
     QFETCH(QString, argument);
+    QFETCH(int, problem);
+    QFETCH(double, value);
     const Statement st = parseStatement(line);
     QCOMPARE(st.keyword, keyword);
     QCOMPARE(int(st.kind), kind);
     QCOMPARE(st.argument.value_or(QStringLiteral("<none>")), argument);
+    QCOMPARE(int(st.problem), problem);
+    QCOMPARE(st.kind == Kind::PortNo ? double(st.port) : double(st.seconds), value);
 }
 
 void TestMacro::seconds_data()

@@ -8,7 +8,7 @@
 #include "link/keytable.h"
 #include "link/seriallink.h"
 #include "link/textsender.h"
-#include "macro/macrocheck.h"
+#include "macro/characters.h"
 #include "macro/statement.h"
 #include "platform/portnumber.h"
 #include "platform/terminationsignals.h"

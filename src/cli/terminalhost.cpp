@@ -56,6 +56,18 @@ void TerminalHost::showMessage(const QString &text)
     Console::err(text);
 }
 
+void TerminalHost::showFailure(const RunFailure &failure)
+{
+    endStatusLine();
+    const QString reason = joinedLines(failure.reason);
+    if (failure.file.isEmpty())
+        Console::err(QStringLiteral("quillonemu-cli run: error: %1").arg(reason));
+    else if (failure.line > 0)
+        Console::err(QStringLiteral("%1:%2: error: %3").arg(failure.file).arg(failure.line).arg(reason));
+    else
+        Console::err(QStringLiteral("%1: error: %2").arg(failure.file, reason));
+}
+
 void TerminalHost::showStatusLine()
 {
     QString line = QStringLiteral("カウンタ %1 | ポート %2 | %3").arg(counter_, port_, status_);

@@ -21,6 +21,9 @@ public:
     void setAddrText(const QString &text) override;
     void setRunning(bool running) override { running_ = running; }
     void showMessage(const QString &text) override;
+    // "FILE:LINE: error: reason" on one line, like quillonemu-cli check; a
+    // failure about no file is prefixed with the command's name.
+    void showFailure(const RunFailure &failure) override;
     // The port is closed already; the command ends once the run returns.
     void exitProgram() override {}
 

@@ -3,7 +3,6 @@
 #include "link/seriallink.h"
 #include "macro/runhost.h"
 #include "macro/runmessages.h"
-#include "macro/seconds.h"
 #include "platform/portnumber.h"
 #include "platform/waiter.h"
 
@@ -35,180 +34,238 @@ MacroRunner::Outcome MacroRunner::RunMacro()
     settings_.MacroExe = true;
     host_.setRunning(true);
     running_ = true;
-    failure_.clear();
+    failure_ = RunFailure();
     linkFailure_.clear();
     closeFailure_.clear();
 
-    const Outcome outcome = execute();
+    const Outcome outcome = runPasses();
     running_ = false;
     if (outcome == Outcome::Exited)
         return outcome;
     endRun();
     if (outcome == Outcome::Failed)
-        host_.showMessage(failure_);
+        host_.showFailure(failure_);
     if (!closeFailure_.isEmpty())
-        host_.showMessage(closeFailure_);
+        host_.showFailure({QString(), 0, QString(), closeFailure_});
     return outcome;
 }
 
-MacroRunner::Outcome MacroRunner::startRun()
+bool MacroRunner::startRun()
 {
     const QString counterText = host_.counterText();
     const std::optional<qint32> counter = parseWholeNumber(counterText);
-    if (!counter)
-        return fail(RunMessages::badCounter(counterText));
+    if (!counter) {
+        fail(RunMessages::badCounter(counterText));
+        return false;
+    }
     counter_ = *counter;
     lineNo_ = 0;
-    baseWait_ = QStringLiteral("0");
+    baseWait_ = 0;
     currentAddr_.clear();
     addrPath_.clear();
     host_.setAddrText(QString());
 
     settings_.CommPort = host_.portText();
     closePort();
-    if (!link_.OpenPort())
-        return fail(link_.errorText());
+    if (!link_.OpenPort()) {
+        fail(link_.errorText());
+        return false;
+    }
 
     if (!settings_.AddrFile.isEmpty()) {
-        if (!addr_.open(settings_.AddrFile))
-            return fail(RunMessages::addrFileOpen(settings_.AddrFile, addr_.errorString()));
-        addrPath_ = settings_.AddrFile;
+        const QString path = settings_.AddrFile;
+        if (!addr_.open(path)) {
+            fail(RunMessages::addrFileOpen(path, addr_.errorString()), path);
+            return false;
+        }
+        addrPath_ = path;
         if (counter_ > 0) {
             const qint64 skipped = addr_.skipLines(counter_);
-            if (addr_.failed())
-                return fail(RunMessages::addrFileRead(addrPath_, addr_.errorString()));
-            if (skipped < counter_)
-                return fail(RunMessages::addrFileShorterThanCounter(addrPath_, skipped, counter_));
+            if (addr_.failed()) {
+                fail(RunMessages::addrFileRead(path, addr_.errorString()), path);
+                return false;
+            }
+            if (skipped < counter_) {
+                fail(RunMessages::addrFileShorterThanCounter(path, skipped, counter_), path);
+                return false;
+            }
         }
     }
-    return Outcome::Finished;
+    return true;
 }
 
-MacroRunner::Outcome MacroRunner::execute()
+MacroRunner::Outcome MacroRunner::runPasses()
 {
-    if (const Outcome start = startRun(); start != Outcome::Finished)
-        return start;
-
+    if (!startRun())
+        return outcome_;
     for (bool firstPass = true;; firstPass = false) {
         const double passStart = waiter_.elapsedMs();
-        // Every pass opens the file the settings name now: a macro file chosen
-        // during the run takes over at the next REPEAT.
-        macroPath_ = settings_.MacroFile;
-        if (!macro_.open(macroPath_)) {
-            return fail(firstPass ? RunMessages::macroFileOpen(macroPath_, macro_.errorString())
-                                  : RunMessages::macroFileReopen(macroPath_, macro_.errorString()));
-        }
-        for (bool repeat = false; !repeat;) {
-            const std::optional<QString> line = macro_.readLine();
-            if (!line) {
-                if (macro_.failed())
-                    return fail(RunMessages::macroFileRead(macroPath_, macro_.errorString()));
-                return Outcome::Finished;
-            }
-            if (line->isEmpty())
-                continue;
-
-            ++lineNo_;
-            const Statement st = parseStatement(*line);
-            host_.setStatusText(QString::number(lineNo_) + u' ' + st.keyword);
-            Q_EMIT statementStarted(lineNo_, st.keyword);
-
-            if (const Outcome done = executeStatement(st, &repeat); done != Outcome::Finished)
-                return done;
-            if (!linkFailure_.isEmpty())
-                return failAtLine(st, linkFailure_);
-            if (repeat)
-                break;
-            WaitSeconds(parseSeconds(baseWait_).value_or(0.0f));
-            if (!linkFailure_.isEmpty())
-                return failAtLine(st, linkFailure_);
-            if (!settings_.MacroExe)
-                return Outcome::Stopped;
-        }
-        macro_.close();
+        if (runPass(firstPass) == Flow::End)
+            return outcome_;
         // A pass may hold nothing that waits: it lasts at least the shortest
         // wait all the same, so that it does not spin and the stop button
         // can act.
         if (settings_.MacroExe)
             waiter_.sleepUntil(passStart + kShortestWaitMs);
-        if (!linkFailure_.isEmpty())
-            return fail(linkFailure_);
+        if (!linkFailure_.isEmpty()) {
+            fail(linkFailure_);
+            return outcome_;
+        }
         if (!settings_.MacroExe)
             return Outcome::Stopped;
     }
 }
 
-MacroRunner::Outcome MacroRunner::executeStatement(const Statement &st, bool *repeat)
+MacroRunner::Flow MacroRunner::runPass(bool firstPass)
+{
+    // Every pass opens the file the settings name now: a macro file chosen
+    // during the run takes over at the next REPEAT.
+    macroPath_ = settings_.MacroFile;
+    if (!macro_.open(macroPath_)) {
+        return fail(firstPass ? RunMessages::macroFileOpen(macroPath_, macro_.errorString())
+                              : RunMessages::macroFileReopen(macroPath_, macro_.errorString()),
+                    macroPath_);
+    }
+    for (;;) {
+        const std::optional<QString> line = macro_.readLine();
+        if (!line) {
+            if (macro_.failed())
+                return fail(RunMessages::macroFileRead(macroPath_, macro_.errorString()), macroPath_);
+            return end(Outcome::Finished);
+        }
+        if (line->isEmpty())
+            continue;
+
+        ++lineNo_;
+        const Statement st = parseStatement(*line);
+        host_.setStatusText(QString::number(lineNo_) + u' ' + st.keyword);
+        Q_EMIT statementStarted(lineNo_, st.keyword);
+
+        const Flow flow = step(st);
+        if (flow == Flow::End)
+            return flow;
+        if (!linkFailure_.isEmpty())
+            return failAt(st, linkFailure_);
+        if (flow == Flow::Repeat) {
+            macro_.close();
+            return flow;
+        }
+        WaitSeconds(baseWait_);
+        if (!linkFailure_.isEmpty())
+            return failAt(st, linkFailure_);
+        if (!settings_.MacroExe)
+            return end(Outcome::Stopped);
+    }
+}
+
+MacroRunner::Flow MacroRunner::step(const Statement &st)
 {
     using Kind = Statement::Kind;
     switch (st.kind) {
     case Kind::Key:
-        link_.SendPacket(st.packet);
-        break;
+        return sendKey(st);
     case Kind::BaseWait:
-    case Kind::Sleep: {
-        if (!st.argument)
-            return failAtLine(st, RunMessages::secondsMissing(st.keyword));
-        const std::optional<float> seconds = parseSeconds(*st.argument);
-        if (!seconds)
-            return failAtLine(st, RunMessages::secondsBad(st.keyword, *st.argument));
-        if (st.kind == Kind::BaseWait)
-            baseWait_ = *st.argument;
-        else
-            WaitSeconds(*seconds);
-        break;
-    }
-    case Kind::PortNo: {
-        if (!st.argument)
-            return failAtLine(st, RunMessages::portMissing());
-        if (!parseWholeNumber(*st.argument))
-            return failAtLine(st, RunMessages::portBad(*st.argument));
-        settings_.CommPort = *st.argument;
-        closePort();
-        if (!link_.OpenPort())
-            return failAtLine(st, link_.errorText());
-        host_.setPortText(*st.argument);
-        break;
-    }
+        return setBaseWait(st);
+    case Kind::Sleep:
+        return sleep(st);
+    case Kind::PortNo:
+        return switchPort(st);
     case Kind::Repeat:
-        if (counter_ == std::numeric_limits<qint32>::max())
-            return failAtLine(st, RunMessages::counterFull());
-        ++counter_;
-        host_.setCounterText(QString::number(counter_));
-        *repeat = true;
-        break;
-    case Kind::GetStr: {
-        if (settings_.AddrFile.isEmpty())
-            break;
-        if (addrPath_.isEmpty())
-            return failAtLine(st, RunMessages::getStrWithoutAddrFile(settings_.AddrFile));
-        const std::optional<QString> line = addr_.readLine();
-        if (!line) {
-            if (addr_.failed())
-                return failAtLine(st, RunMessages::addrFileRead(addrPath_, addr_.errorString()));
-            return failAtLine(st, RunMessages::addrFileEnded(addrPath_, addr_.linesRead() + 1));
-        }
-        currentAddr_ = *line;
-        break;
-    }
+        return repeat(st);
+    case Kind::GetStr:
+        return takeAddress(st);
     case Kind::SendStr:
-        sender_.SendCharacters(currentAddr_);
-        break;
+        return typeAddress(st);
     case Kind::String:
-        sender_.SendString(st.argument.value_or(QString()));
-        break;
+        return typeString(st);
     case Kind::Exit:
-        closePort();
-        macro_.close();
-        addr_.close();
-        if (!closeFailure_.isEmpty())
-            host_.showMessage(closeFailure_);
-        host_.exitProgram();
-        return Outcome::Exited;
+        return exitProgram(st);
     case Kind::None:
         break;
     }
-    return Outcome::Finished;
+    return Flow::Next;
+}
+
+MacroRunner::Flow MacroRunner::sendKey(const Statement &st)
+{
+    link_.SendPacket(st.packet);
+    return Flow::Next;
+}
+
+MacroRunner::Flow MacroRunner::setBaseWait(const Statement &st)
+{
+    if (!st.isValid())
+        return failAt(st, RunMessages::argumentProblem(st));
+    baseWait_ = st.seconds;
+    return Flow::Next;
+}
+
+MacroRunner::Flow MacroRunner::sleep(const Statement &st)
+{
+    if (!st.isValid())
+        return failAt(st, RunMessages::argumentProblem(st));
+    WaitSeconds(st.seconds);
+    return Flow::Next;
+}
+
+MacroRunner::Flow MacroRunner::switchPort(const Statement &st)
+{
+    if (!st.isValid())
+        return failAt(st, RunMessages::argumentProblem(st));
+    settings_.CommPort = *st.argument;
+    closePort();
+    if (!link_.OpenPort())
+        return failAt(st, link_.errorText());
+    host_.setPortText(*st.argument);
+    return Flow::Next;
+}
+
+MacroRunner::Flow MacroRunner::repeat(const Statement &st)
+{
+    if (counter_ == std::numeric_limits<qint32>::max())
+        return failAt(st, RunMessages::counterFull());
+    ++counter_;
+    host_.setCounterText(QString::number(counter_));
+    return Flow::Repeat;
+}
+
+MacroRunner::Flow MacroRunner::takeAddress(const Statement &st)
+{
+    if (settings_.AddrFile.isEmpty())
+        return Flow::Next;
+    if (addrPath_.isEmpty())
+        return failAt(st, RunMessages::getStrWithoutAddrFile(settings_.AddrFile));
+    const std::optional<QString> line = addr_.readLine();
+    if (!line) {
+        if (addr_.failed())
+            return failAt(st, RunMessages::addrFileRead(addrPath_, addr_.errorString()));
+        return failAt(st, RunMessages::addrFileEnded(addrPath_, addr_.linesRead() + 1));
+    }
+    currentAddr_ = *line;
+    return Flow::Next;
+}
+
+MacroRunner::Flow MacroRunner::typeAddress(const Statement &)
+{
+    sender_.SendCharacters(currentAddr_);
+    return Flow::Next;
+}
+
+MacroRunner::Flow MacroRunner::typeString(const Statement &st)
+{
+    sender_.SendString(st.text);
+    return Flow::Next;
+}
+
+MacroRunner::Flow MacroRunner::exitProgram(const Statement &)
+{
+    closePort();
+    macro_.close();
+    addr_.close();
+    if (!closeFailure_.isEmpty())
+        host_.showFailure({QString(), 0, QString(), closeFailure_});
+    host_.exitProgram();
+    return end(Outcome::Exited);
 }
 
 void MacroRunner::WaitSeconds(float seconds)
@@ -249,16 +306,23 @@ void MacroRunner::StopAtOnce()
     waiter_.wake();
 }
 
-MacroRunner::Outcome MacroRunner::fail(const QString &message)
+MacroRunner::Flow MacroRunner::end(Outcome outcome)
 {
-    failure_ = message;
-    return Outcome::Failed;
+    outcome_ = outcome;
+    return Flow::End;
 }
 
-MacroRunner::Outcome MacroRunner::failAtLine(const Statement &st, const QString &message)
+MacroRunner::Flow MacroRunner::fail(const QString &reason, const QString &file)
+{
+    failure_ = {file, 0, QString(), reason};
+    return end(Outcome::Failed);
+}
+
+MacroRunner::Flow MacroRunner::failAt(const Statement &st, const QString &reason)
 {
     // The line as an editor counts it, empty lines included: where to mend it.
-    return fail(RunMessages::atLine(macroPath_, macro_.linesRead(), st.keyword, message));
+    failure_ = {macroPath_, macro_.linesRead(), st.keyword, reason};
+    return end(Outcome::Failed);
 }
 
 void MacroRunner::closePort()

@@ -2,11 +2,13 @@
 
 #include "link/textsender.h"
 #include "macro/macrosettings.h"
+#include "macro/runfailure.h"
 #include "macro/statement.h"
 #include "platform/textlinereader.h"
 
 #include <QObject>
 #include <QString>
+#include <optional>
 
 class RunHost;
 class SerialLink;
@@ -16,7 +18,7 @@ class Waiter;
 // statement, each followed by the base wait, pass after pass while REPEAT
 // starts the file over, until the file ends, a stop is requested, EXIT ends
 // the program, or something fails. Failures end the run in order, with a
-// message that names the file, the line or the port.
+// RunFailure that names the file, the line or the port.
 class MacroRunner : public QObject {
     Q_OBJECT
 public:
@@ -24,7 +26,7 @@ public:
         NotStarted, // no macro file
         Finished,   // the end of the macro file
         Stopped,    // a stop request
-        Failed,     // failureMessage() says why
+        Failed,     // failure() says why
         Exited,     // EXIT
     };
 
@@ -53,20 +55,43 @@ public:
 
     bool isRunning() const { return running_; }
     qint32 counter() const { return counter_; }
-    QString failureMessage() const { return failure_; }
+    const RunFailure &failure() const { return failure_; }
 
 Q_SIGNALS:
     // A statement is about to be executed.
     void statementStarted(qint64 lineNo, const QString &keyword);
 
 private:
-    Outcome execute();
-    Outcome startRun();
-    Outcome executeStatement(const Statement &st, bool *repeat);
-    Outcome fail(const QString &message);
-    Outcome failAtLine(const Statement &st, const QString &message);
-    void endRun();
+    // What a statement leaves the run to do.
+    enum class Flow {
+        Next,   // the base wait, then the next statement
+        Repeat, // the next pass
+        End,    // the run ends with outcome_
+    };
+
+    Outcome runPasses();
+    bool startRun();
+    Flow runPass(bool firstPass);
+    Flow step(const Statement &st);
+
+    Flow sendKey(const Statement &st);
+    Flow setBaseWait(const Statement &st);
+    Flow sleep(const Statement &st);
+    Flow switchPort(const Statement &st);
+    Flow repeat(const Statement &st);
+    Flow takeAddress(const Statement &st);
+    Flow typeAddress(const Statement &st);
+    Flow typeString(const Statement &st);
+    Flow exitProgram(const Statement &st);
+
+    Flow end(Outcome outcome);
+    // The run fails: `reason` is about the file `file` (or nothing, when
+    // empty) as a whole.
+    Flow fail(const QString &reason, const QString &file = QString());
+    // The run fails at statement `st` of the macro file's current line.
+    Flow failAt(const Statement &st, const QString &reason);
     void closePort();
+    void endRun();
 
     MacroSettings &settings_;
     RunHost &host_;
@@ -75,15 +100,16 @@ private:
     TextSender sender_;
 
     bool running_ = false;
+    Outcome outcome_ = Outcome::NotStarted;
     qint32 counter_ = 0;
     qint64 lineNo_ = 0;
-    QString baseWait_;
+    float baseWait_ = 0;
     QString currentAddr_;
     QString macroPath_;
     QString addrPath_; // the address file opened at run start, if any
     TextLineReader macro_;
     TextLineReader addr_;
-    QString failure_;
+    RunFailure failure_;
     QString linkFailure_;
     // The port did not drain when it closed; shown after the run.
     QString closeFailure_;

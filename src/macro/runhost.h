@@ -1,5 +1,7 @@
 #pragma once
 
+#include "macro/runfailure.h"
+
 #include <QString>
 
 // What a run needs of the window it runs for: the controls it reads and
@@ -23,6 +25,9 @@ public:
     virtual void setRunning(bool running) = 0;
     // A modal message with an OK button; returns when the user has read it.
     virtual void showMessage(const QString &text) = 0;
+    // Why the run ended on an error (or what it could not deliver); by
+    // default the message box's text.
+    virtual void showFailure(const RunFailure &failure) { showMessage(failure.messageText()); }
     // EXIT: the port is closed already; end the program at once. When this
     // returns (tests), the run returns without its run-end steps.
     virtual void exitProgram() = 0;

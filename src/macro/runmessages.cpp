@@ -1,5 +1,7 @@
 #include "macro/runmessages.h"
 
+#include "macro/statement.h"
+
 namespace RunMessages {
 
 QString noMacroFile()
@@ -58,24 +60,16 @@ QString atLine(const QString &path, qint64 line, const QString &keyword, const Q
     return QStringLiteral("マクロファイル「%1」の %2 行目 (%3):\n%4").arg(path).arg(line).arg(keyword, text);
 }
 
-QString secondsMissing(const QString &keyword)
+QString argumentProblem(const Statement &st)
 {
-    return QStringLiteral("%1 の秒数がありません。").arg(keyword);
-}
-
-QString secondsBad(const QString &keyword, const QString &argument)
-{
-    return QStringLiteral("%1 の秒数「%2」は数値ではありません（例: 0.5）。").arg(keyword, argument);
-}
-
-QString portMissing()
-{
-    return QStringLiteral("PORTNO のポート番号がありません。");
-}
-
-QString portBad(const QString &argument)
-{
-    return QStringLiteral("PORTNO のポート番号「%1」は整数ではありません。").arg(argument);
+    const bool port = st.kind == Statement::Kind::PortNo;
+    if (st.problem == Statement::Problem::Missing) {
+        return port ? QStringLiteral("PORTNO のポート番号がありません。")
+                    : QStringLiteral("%1 の秒数がありません。").arg(st.keyword);
+    }
+    const QString argument = st.argument.value_or(QString());
+    return port ? QStringLiteral("PORTNO のポート番号「%1」は整数ではありません。").arg(argument)
+                : QStringLiteral("%1 の秒数「%2」は数値ではありません（例: 0.5）。").arg(st.keyword, argument);
 }
 
 QString addrFileEnded(const QString &path, qint64 addrLine)

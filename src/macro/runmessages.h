@@ -2,6 +2,8 @@
 
 #include <QString>
 
+struct Statement;
+
 // The messages a run shows the user. Each names the file, the line or the
 // port it is about, so that the user can mend it and run again; the counter
 // keeps the passes completed, so the next run goes on where this one stopped.
@@ -19,10 +21,9 @@ QString counterFull();
 
 // A statement's own failure: `text` preceded by the file, line and keyword.
 QString atLine(const QString &path, qint64 line, const QString &keyword, const QString &text);
-QString secondsMissing(const QString &keyword);
-QString secondsBad(const QString &keyword, const QString &argument);
-QString portMissing();
-QString portBad(const QString &argument);
+// Why a BASEWAIT, SLEEP or PORTNO cannot run (Statement::problem), in the
+// run's words.
+QString argumentProblem(const Statement &st);
 QString addrFileEnded(const QString &path, qint64 addrLine);
 QString getStrWithoutAddrFile(const QString &path);
 

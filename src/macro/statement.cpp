@@ -1,6 +1,8 @@
 #include "macro/statement.h"
 
 #include "link/keytable.h"
+#include "macro/seconds.h"
+#include "platform/portnumber.h"
 
 namespace {
 
@@ -15,6 +17,31 @@ constexpr Control kControls[] = {
     {"GETSTR", Statement::Kind::GetStr},     {"SENDSTR", Statement::Kind::SendStr},
     {"STRING", Statement::Kind::String},     {"EXIT", Statement::Kind::Exit},
 };
+
+// BASEWAIT, SLEEP and PORTNO need word 1; this says what is wrong with it,
+// or gives its value.
+void typeArgument(Statement &st)
+{
+    if (!st.argument) {
+        st.problem = Statement::Problem::Missing;
+        return;
+    }
+    if (st.argument->isEmpty()) {
+        st.problem = Statement::Problem::Empty;
+        return;
+    }
+    if (st.kind == Statement::Kind::PortNo) {
+        if (const std::optional<qint32> port = parseWholeNumber(*st.argument))
+            st.port = *port;
+        else
+            st.problem = Statement::Problem::NotAPortNumber;
+        return;
+    }
+    if (const std::optional<float> seconds = parseSeconds(*st.argument))
+        st.seconds = *seconds;
+    else
+        st.problem = Statement::Problem::NotSeconds;
+}
 
 } // namespace
 
@@ -43,12 +70,26 @@ Statement parseStatement(const QString &line)
     for (const Control &c : kControls) {
         if (st.keyword == QLatin1String(c.keyword)) {
             st.kind = c.kind;
-            return st;
+            break;
         }
     }
-    if (const std::optional<KeyPacket> packet = KeyTable::find(st.keyword)) {
-        st.kind = Statement::Kind::Key;
-        st.packet = *packet;
+    switch (st.kind) {
+    case Statement::Kind::BaseWait:
+    case Statement::Kind::Sleep:
+    case Statement::Kind::PortNo:
+        typeArgument(st);
+        break;
+    case Statement::Kind::String:
+        st.text = st.argument.value_or(QString());
+        break;
+    case Statement::Kind::None:
+        if (const std::optional<KeyPacket> packet = KeyTable::find(st.keyword)) {
+            st.kind = Statement::Kind::Key;
+            st.packet = *packet;
+        }
+        break;
+    default:
+        break;
     }
     return st;
 }

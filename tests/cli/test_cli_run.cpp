@@ -70,7 +70,7 @@ void TestCliRun::exitStatus_data()
     QTest::newRow("EXIT") << QStringList{"UP", "EXIT", "DOWN"} << QStringList{"@macro", "--counter", "5"} << 0 << ""
                           << "EXIT で終わりました（カウンタ 5）" << 1;
     QTest::newRow("bad statement") << QStringList{"UP", "SLEEP soon"} << QStringList{"@macro"} << 1
-                                   << "の 2 行目 (SLEEP):\nSLEEP の秒数「soon」" << "--counter 0 で続きから" << 1;
+                                   << "macro.txt:2: error: SLEEP の秒数「soon」" << "--counter 0 で続きから" << 1;
     QTest::newRow("address line typed") << QStringList{"GETSTR", "SENDSTR", "EXIT"}
                                         << QStringList{"@macro", "--addr", "@addr", "--counter", "1"} << 0 << ""
                                         << "入力「two」" << 3;

@@ -2,6 +2,7 @@
 // when read the way the run reads them, what one pass sends and waits, and
 // the characters STRING and SENDSTR cannot type.
 
+#include "macro/characters.h"
 #include "macro/macrocheck.h"
 #include "support/tempfiles.h"
 

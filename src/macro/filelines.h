@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Every line of a text file as the run's reader gives it (Shift-JIS, CR LF,
+// CR or LF), empty lines included, so that line i is the file's line i + 1.
+struct FileLines {
+    QStringList lines;
+    bool opened = false;
+    // The file could not be opened, or not read to its end: `reason` says why.
+    bool failed = false;
+    QString reason;
+};
+
+FileLines readFileLines(const QString &path);
