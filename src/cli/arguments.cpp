@@ -14,6 +14,7 @@ std::optional<Arguments> parseArguments(const QStringList &arguments, const QLis
         const QString &argument = arguments[i];
         if (optionsEnded || argument == u'-' || !argument.startsWith(u'-')) {
             parsed.positional.append(argument);
+            parsed.items.append({QString(), argument});
             continue;
         }
         if (argument == QLatin1String("--")) {
@@ -38,13 +39,13 @@ std::optional<Arguments> parseArguments(const QStringList &arguments, const QLis
                 return std::nullopt;
             }
             parsed.flags.insert(name);
-        } else if (equals >= 0) {
-            parsed.values.insert(name, argument.mid(equals + 1));
-        } else if (i + 1 < arguments.size()) {
-            parsed.values.insert(name, arguments[++i]);
-        } else {
+        } else if (equals < 0 && i + 1 >= arguments.size()) {
             *error = QStringLiteral("オプション --%1 には値が要ります。").arg(name);
             return std::nullopt;
+        } else {
+            const QString value = equals >= 0 ? argument.mid(equals + 1) : arguments[++i];
+            parsed.values.insert(name, value);
+            parsed.items.append({name, value});
         }
     }
     return parsed;
@@ -52,7 +53,7 @@ std::optional<Arguments> parseArguments(const QStringList &arguments, const QLis
 
 int usageError(const QString &command, const QString &message)
 {
-    Console::err(QStringLiteral("quillonemu-cli %1: %2").arg(command, message));
+    Console::report(command, message);
     Console::err(QStringLiteral("使い方は quillonemu-cli %1 --help で表示されます。").arg(command));
     return ExitStatus::Usage;
 }
@@ -70,7 +71,7 @@ std::optional<Arguments> openCommand(const QString &command, const QString &help
         *status = ExitStatus::Ok;
     } else if (args->positional.isEmpty() && !missingWord.isEmpty()) {
         *status = usageError(command, missingWord);
-    } else if (args->positional.size() > maxWords) {
+    } else if (maxWords >= 0 && args->positional.size() > maxWords) {
         *status = usageError(command, QStringLiteral("余分な引数「%1」があります。").arg(args->positional[maxWords]));
     } else {
         return args;

@@ -16,9 +16,16 @@ struct KnownOption {
 };
 
 struct Arguments {
+    // One word or one option with its value, in command-line order.
+    struct Item {
+        QString option; // empty for a word
+        QString value;  // the word, or the option's value
+    };
+
     QStringList positional;
     QHash<QString, QString> values; // options with a value; the last one given counts
     QSet<QString> flags;            // options without a value
+    QList<Item> items;              // words and options with a value, in order
 
     bool has(const QString &name) const { return flags.contains(name) || values.contains(name); }
     QString value(const QString &name, const QString &fallback = {}) const { return values.value(name, fallback); }
@@ -35,9 +42,9 @@ int usageError(const QString &command, const QString &message);
 
 // What every command does first: splits `arguments` by `options`, answers
 // --help with `help`, and allows at most `maxWords` words between the
-// options (when `missingWord` is not empty, one is required and this is the
-// message without it). Returns the arguments, or no value with `*status` set
-// to the exit status the command ends with.
+// options (-1: any number; when `missingWord` is not empty, one is required
+// and this is the message without it). Returns the arguments, or no value
+// with `*status` set to the exit status the command ends with.
 std::optional<Arguments> openCommand(const QString &command, const QString &help, const QStringList &arguments,
                                      const QList<KnownOption> &options, qsizetype maxWords,
                                      const QString &missingWord, int *status);

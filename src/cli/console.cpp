@@ -1,9 +1,9 @@
 #include "cli/console.h"
 
+#include "platform/terminal.h"
+
 #include <QList>
 #include <cstdio>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -37,6 +37,12 @@ void err(const QString &line)
     write(stderr, line + u'\n');
 }
 
+void report(const QString &command, const QString &message)
+{
+    const QString name = command.isEmpty() ? QStringLiteral("quillonemu-cli") : QStringLiteral("quillonemu-cli ") + command;
+    err(name + QStringLiteral(": ") + message);
+}
+
 void writeOut(const QString &text)
 {
     write(stdout, text);
@@ -44,15 +50,12 @@ void writeOut(const QString &text)
 
 bool stdoutIsTerminal()
 {
-    return ::isatty(STDOUT_FILENO) == 1;
+    return Terminal::standardOutputIsTerminal();
 }
 
 int terminalColumns()
 {
-    winsize size{};
-    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-        return size.ws_col;
-    return 80;
+    return Terminal::standardOutputColumns();
 }
 
 QString fitWidth(const QString &text, int columns)

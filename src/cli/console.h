@@ -10,6 +10,10 @@ namespace Console {
 // `line` and a line end.
 void out(const QString &line);
 void err(const QString &line);
+// A message of command `command` (empty: of quillonemu-cli itself) on
+// standard error, prefixed with the program's and the command's name:
+// "quillonemu-cli run: …".
+void report(const QString &command, const QString &message);
 // `text` as it is, without a line end.
 void writeOut(const QString &text);
 

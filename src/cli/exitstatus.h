@@ -5,5 +5,5 @@ namespace ExitStatus {
 constexpr int Ok = 0;
 constexpr int Failed = 1;        // the job ended on an error
 constexpr int Usage = 2;         // the command line was wrong
-constexpr int Interrupted = 130; // stopped by SIGINT, SIGTERM or SIGPIPE
+constexpr int Interrupted = 130; // stopped by a signal (SIGINT, SIGTERM, SIGHUP, SIGPIPE)
 } // namespace ExitStatus

@@ -5,7 +5,7 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/exitstatus.h"
-#include "cli/handsetline.h"
+#include "platform/receivingline.h"
 #include "cli/virtualhandset.h"
 #include "macro/seconds.h"
 #include "platform/portnumber.h"
@@ -99,11 +99,11 @@ int handsetCommand(const QStringList &arguments)
     // Signals are caught before the link exists, so that they never leave
     // it behind.
     TerminationSignals terminations;
-    HandsetLine line;
+    ReceivingLine line;
     const bool opened = pty ? line.openPseudoTerminal(args->value(QStringLiteral("link")))
                             : line.openDevice(args->value(QStringLiteral("device")));
     if (!opened) {
-        Console::err(QStringLiteral("quillonemu-cli handset: %1").arg(line.errorText()));
+        Console::report(kCommand, line.errorText());
         return ExitStatus::Failed;
     }
 

@@ -51,9 +51,9 @@ int main(int argc, char *argv[])
             return c.run(arguments.mid(1));
     }
     if (name.isEmpty())
-        Console::err(QStringLiteral("quillonemu-cli: コマンドがありません。"));
+        Console::report(QString(), QStringLiteral("コマンドがありません。"));
     else
-        Console::err(QStringLiteral("quillonemu-cli: 不明なコマンド「%1」です。").arg(name));
+        Console::report(QString(), QStringLiteral("不明なコマンド「%1」です。").arg(name));
     Console::err(QStringLiteral("使い方は quillonemu-cli --help で表示されます。"));
     return ExitStatus::Usage;
 }

@@ -112,7 +112,7 @@ int runCommand(const QStringList &arguments)
     RunLog log;
     if (args->has(QStringLiteral("log"))) {
         if (!log.open(args->value(QStringLiteral("log")))) {
-            Console::err(log.errorText());
+            Console::report(kCommand, log.errorText());
             return ExitStatus::Failed;
         }
         log.follow(runner, link);
@@ -137,7 +137,7 @@ int runCommand(const QStringList &arguments)
     const MacroRunner::Outcome outcome = runner.RunMacro();
     host.endStatusLine();
     if (!log.close())
-        Console::err(log.errorText());
+        Console::report(kCommand, log.errorText());
     Console::out(summary(outcome, runner.counter()));
     return exitStatus(outcome);
 }

@@ -43,70 +43,22 @@ const QString kHelp = QStringLiteral(
     "  2  使い方の誤り（不明なキー名、入力できない文字を含む）\n"
     "  130  シグナルで途中で止まった");
 
-// One thing to send: a key by its macro name, or a text to type.
-struct Item {
-    bool isText = false;
-    QString word;
-};
-
-// The command line in its own order: keys and texts interleave.
-struct SendLine {
-    bool help = false;
-    std::optional<QString> port;
-    QList<Item> items;
-};
-
-std::optional<SendLine> parseSendLine(const QStringList &arguments, QString *error)
+// A word is a key name; --text gives a text.
+bool isText(const Arguments::Item &item)
 {
-    SendLine line;
-    bool optionsEnded = false;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString &argument = arguments[i];
-        if (optionsEnded || !argument.startsWith(u'-') || argument == u'-') {
-            line.items.append({false, argument});
-            continue;
-        }
-        if (argument == QLatin1String("--")) {
-            optionsEnded = true;
-            continue;
-        }
-        if (argument == QLatin1String("-h") || argument == QLatin1String("--help")) {
-            line.help = true;
-            continue;
-        }
-        const qsizetype equals = argument.indexOf(u'=');
-        const QString name = argument.left(equals);
-        if (name != QLatin1String("--port") && name != QLatin1String("--text")) {
-            *error = QStringLiteral("不明なオプション「%1」です。").arg(argument);
-            return std::nullopt;
-        }
-        QString value;
-        if (equals >= 0) {
-            value = argument.mid(equals + 1);
-        } else if (i + 1 < arguments.size()) {
-            value = arguments[++i];
-        } else {
-            *error = QStringLiteral("オプション %1 には値が要ります。").arg(name);
-            return std::nullopt;
-        }
-        if (name == QLatin1String("--port"))
-            line.port = value;
-        else
-            line.items.append({true, value});
-    }
-    return line;
+    return item.option == QLatin1String("text");
 }
 
 // Finds what the command line cannot send; empty when everything can go.
-QString unsendable(const QList<Item> &items)
+QString unsendable(const QList<Arguments::Item> &items)
 {
     QStringList unknownKeys;
     QStringList untypable;
-    for (const Item &item : items) {
-        if (!item.isText && !KeyTable::find(upperCaseKeyword(item.word)) && !unknownKeys.contains(item.word))
-            unknownKeys.append(item.word);
-        if (item.isText) {
-            for (const QString &c : untypableCharacters(item.word)) {
+    for (const Arguments::Item &item : items) {
+        if (!isText(item) && !KeyTable::find(upperCaseKeyword(item.value)) && !unknownKeys.contains(item.value))
+            unknownKeys.append(item.value);
+        if (isText(item)) {
+            for (const QString &c : untypableCharacters(item.value)) {
                 if (!untypable.contains(c))
                     untypable.append(c);
             }
@@ -127,24 +79,28 @@ QString unsendable(const QList<Item> &items)
 
 int sendCommand(const QStringList &arguments)
 {
-    QString error;
-    const std::optional<SendLine> line = parseSendLine(arguments, &error);
-    if (!line)
-        return usageError(kCommand, error);
-    if (line->help) {
-        Console::out(kHelp);
-        return ExitStatus::Ok;
-    }
-    if (!line->port)
+    int status = ExitStatus::Ok;
+    const std::optional<Arguments> args =
+        openCommand(kCommand, kHelp, arguments, {{QStringLiteral("port"), true}, {QStringLiteral("text"), true}}, -1,
+                    QString(), &status);
+    if (!args)
+        return status;
+    const QString port = args->value(QStringLiteral("port"));
+    if (!args->has(QStringLiteral("port")))
         return usageError(kCommand, QStringLiteral("--port でポート番号を指定してください。"));
-    if (!parseWholeNumber(*line->port))
-        return usageError(kCommand, QStringLiteral("--port の値「%1」は整数ではありません。").arg(*line->port));
-    if (line->items.isEmpty())
+    if (!parseWholeNumber(port))
+        return usageError(kCommand, QStringLiteral("--port の値「%1」は整数ではありません。").arg(port));
+    QList<Arguments::Item> items;
+    for (const Arguments::Item &item : args->items) {
+        if (item.option.isEmpty() || isText(item))
+            items.append(item);
+    }
+    if (items.isEmpty())
         return usageError(kCommand, QStringLiteral("送るキー名も --text もありません。"));
-    if (const QString problem = unsendable(line->items); !problem.isEmpty())
+    if (const QString problem = unsendable(items); !problem.isEmpty())
         return usageError(kCommand, problem);
 
-    SerialLink link([&line] { return *line->port; });
+    SerialLink link([&port] { return port; });
     QString failure;
     int packets = 0;
     QObject::connect(&link, &SerialLink::failed, [&failure](const QString &message) { failure = message; });
@@ -161,15 +117,15 @@ int sendCommand(const QStringList &arguments)
             failure = link.errorText();
     });
     if (!link.OpenPort()) {
-        Console::err(QStringLiteral("quillonemu-cli send: %1").arg(link.errorText()));
+        Console::report(kCommand, link.errorText());
         return ExitStatus::Failed;
     }
     TextSender text(link);
-    for (const Item &item : line->items) {
-        if (item.isText)
-            text.SendString(item.word);
+    for (const Arguments::Item &item : items) {
+        if (isText(item))
+            text.SendString(item.value);
         else
-            link.SendPacket(*KeyTable::find(upperCaseKeyword(item.word)));
+            link.SendPacket(*KeyTable::find(upperCaseKeyword(item.value)));
         if (!failure.isEmpty() || !link.isOpen())
             break;
     }
@@ -177,15 +133,15 @@ int sendCommand(const QStringList &arguments)
     if (!link.ClosePort() && failure.isEmpty())
         failure = link.errorText();
     if (!failure.isEmpty()) {
-        Console::err(QStringLiteral("quillonemu-cli send: %1（送ったパケット %2 個）").arg(failure, QString::number(packets)));
+        Console::report(kCommand, QStringLiteral("%1（送ったパケット %2 個）").arg(failure, QString::number(packets)));
         return ExitStatus::Failed;
     }
     if (cut) {
-        Console::err(QStringLiteral("quillonemu-cli send: シグナルで止めました。ポート %1 (%2) に送ったパケットは %3 個です（残りは送っていません）。")
-                         .arg(*line->port, link.port().devicePath(), QString::number(packets)));
+        Console::report(kCommand, QStringLiteral("シグナルで止めました。ポート %1 (%2) に送ったパケットは %3 個です（残りは送っていません）。")
+                                      .arg(port, link.port().devicePath(), QString::number(packets)));
         return ExitStatus::Interrupted;
     }
     Console::out(QStringLiteral("ポート %1 (%2) に %3 パケットを送りました。")
-                     .arg(*line->port, link.port().devicePath(), QString::number(packets)));
+                     .arg(port, link.port().devicePath(), QString::number(packets)));
     return ExitStatus::Ok;
 }

@@ -53,7 +53,7 @@ void TerminalHost::setAddrText(const QString &text)
 void TerminalHost::showMessage(const QString &text)
 {
     endStatusLine();
-    Console::err(text);
+    Console::report(QStringLiteral("run"), joinedLines(text));
 }
 
 void TerminalHost::showFailure(const RunFailure &failure)
@@ -61,7 +61,7 @@ void TerminalHost::showFailure(const RunFailure &failure)
     endStatusLine();
     const QString reason = joinedLines(failure.reason);
     if (failure.file.isEmpty())
-        Console::err(QStringLiteral("quillonemu-cli run: error: %1").arg(reason));
+        Console::report(QStringLiteral("run"), QStringLiteral("error: %1").arg(reason));
     else if (failure.line > 0)
         Console::err(QStringLiteral("%1:%2: error: %3").arg(failure.file).arg(failure.line).arg(reason));
     else

@@ -2,7 +2,7 @@
 
 #include "cli/console.h"
 #include "cli/exitstatus.h"
-#include "cli/handsetline.h"
+#include "platform/receivingline.h"
 #include "cli/linesettings.h"
 
 #include <QDateTime>
@@ -20,7 +20,7 @@ constexpr int kStopQuietMs = 100;
 constexpr int kStopDrainMs = 1000;
 } // namespace
 
-VirtualHandset::VirtualHandset(HandsetLine &line, const Options &options, QObject *parent)
+VirtualHandset::VirtualHandset(ReceivingLine &line, const Options &options, QObject *parent)
     : QObject(parent), line_(line), options_(options), output_(options.json)
 {
     timeout_.setSingleShot(true);
@@ -44,8 +44,9 @@ void VirtualHandset::start()
     clock_.start();
     Console::out(output_.ready(line_.devicePath(), line_.linkPath(), line_.isPseudoTerminal()));
     if (!line_.isPseudoTerminal() && !line_.checksParity()) {
-        Console::err(QStringLiteral("注意: %1 は偶数パリティの検査を受け付けませんでした。パリティエラーは報告されません。")
-                         .arg(line_.devicePath()));
+        Console::report(QStringLiteral("handset"),
+                        QStringLiteral("注意: %1 は偶数パリティの検査を受け付けませんでした。パリティエラーは報告されません。")
+                            .arg(line_.devicePath()));
     }
     notifier_ = new QSocketNotifier(line_.fd(), QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &VirtualHandset::onReadable);
@@ -94,7 +95,7 @@ void VirtualHandset::readLine(qsizetype maxBytes)
     bytesRead_ += raw.size();
     take(raw, nowMs());
     if (lineEnded && !ended_) {
-        Console::err(line_.errorText());
+        Console::report(QStringLiteral("handset"), line_.errorText());
         end(ExitStatus::Failed, false);
     }
 }
@@ -163,13 +164,12 @@ void VirtualHandset::checkLineSettings()
 {
     // A sender that closed its port already has put the settings back as
     // they were; those say nothing about it.
-    const termios now = line_.settings();
-    if (sameLineSettings(now, line_.initialSettings()))
+    if (!line_.senderHasSetTheLine())
         return;
     settingsSeen_ = true;
     if (settingsWarned_)
         return;
-    const QStringList differences = lineSettingDifferences(now);
+    const QStringList differences = lineSettingDifferences(line_.settings());
     if (differences.isEmpty())
         return;
     settingsWarned_ = true;

@@ -11,7 +11,7 @@
 #include <deque>
 #include <utility>
 
-class HandsetLine;
+class ReceivingLine;
 class QSocketNotifier;
 
 // The virtual handset: takes the bytes that arrive on its line, decodes them
@@ -33,7 +33,7 @@ public:
         bool fast = false;          // read at once rather than at the line's pace
     };
 
-    VirtualHandset(HandsetLine &line, const Options &options, QObject *parent = nullptr);
+    VirtualHandset(ReceivingLine &line, const Options &options, QObject *parent = nullptr);
 
     // Reports that the handset listens and starts listening.
     void start();
@@ -58,7 +58,7 @@ private:
     void end(int exitStatus, bool readRest);
     double nowMs() const;
 
-    HandsetLine &line_;
+    ReceivingLine &line_;
     Options options_;
     HandsetOutput output_;
     PacketDecoder decoder_;

@@ -1,7 +1,10 @@
-#include "cli/handsetline.h"
+#include "platform/receivingline.h"
 
 #include <QFile>
 #include <QFileInfo>
+
+#ifdef Q_OS_UNIX
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -9,6 +12,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -18,21 +22,53 @@ QString systemError()
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
+termios terminalSettings(int fd)
+{
+    termios t{};
+    if (fd >= 0)
+        ::tcgetattr(fd, &t);
+    return t;
+}
+
+QByteArray rawSettings(const termios &t)
+{
+    return QByteArray(reinterpret_cast<const char *>(&t), sizeof t);
+}
+
+int baudRate(speed_t speed)
+{
+    struct Speed {
+        speed_t speed;
+        int baud;
+    };
+    static constexpr Speed kSpeeds[] = {
+        {B0, 0},         {B50, 50},         {B75, 75},         {B110, 110},       {B134, 134},
+        {B150, 150},     {B200, 200},       {B300, 300},       {B600, 600},       {B1200, 1200},
+        {B1800, 1800},   {B2400, 2400},     {B4800, 4800},     {B9600, 9600},     {B19200, 19200},
+        {B38400, 38400}, {B57600, 57600},   {B115200, 115200}, {B230400, 230400}, {B460800, 460800},
+    };
+    for (const Speed &s : kSpeeds) {
+        if (s.speed == speed)
+            return s.baud;
+    }
+    return -1;
+}
+
 } // namespace
 
-HandsetLine::~HandsetLine()
+ReceivingLine::~ReceivingLine()
 {
     close();
 }
 
-bool HandsetLine::fail(const QString &message)
+bool ReceivingLine::fail(const QString &message)
 {
     error_ = message;
     close();
     return false;
 }
 
-bool HandsetLine::openPseudoTerminal(const QString &linkPath)
+bool ReceivingLine::openPseudoTerminal(const QString &linkPath)
 {
     char name[PATH_MAX] = {};
     if (::openpty(&fd_, &slave_, name, nullptr, nullptr) != 0) {
@@ -42,7 +78,7 @@ bool HandsetLine::openPseudoTerminal(const QString &linkPath)
     ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
     ::fcntl(fd_, F_SETFD, FD_CLOEXEC);
     ::fcntl(slave_, F_SETFD, FD_CLOEXEC);
-    ::tcgetattr(slave_, &initial_);
+    initial_ = rawSettings(terminalSettings(slave_));
     devicePath_ = QFile::decodeName(name);
 
     if (linkPath.isEmpty())
@@ -60,7 +96,7 @@ bool HandsetLine::openPseudoTerminal(const QString &linkPath)
     return true;
 }
 
-bool HandsetLine::openDevice(const QString &path)
+bool ReceivingLine::openDevice(const QString &path)
 {
     devicePath_ = path;
     fd_ = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -80,14 +116,14 @@ bool HandsetLine::openDevice(const QString &path)
     t.c_cc[VTIME] = 0;
     if (::tcsetattr(fd_, TCSANOW, &t) != 0)
         return fail(QStringLiteral("デバイス「%1」の回線を設定できません: %2").arg(path, systemError()));
-    const termios taken = settings();
+    const termios taken = terminalSettings(fd_);
     marksBytes_ = taken.c_iflag & PARMRK;
     checksParity_ = marksBytes_ && (taken.c_cflag & PARENB) && (taken.c_iflag & INPCK);
     ::tcflush(fd_, TCIFLUSH);
     return true;
 }
 
-void HandsetLine::close()
+void ReceivingLine::close()
 {
     if (!linkPath_.isEmpty() && QFileInfo(linkPath_).symLinkTarget() == devicePath_)
         QFile::remove(linkPath_);
@@ -99,7 +135,7 @@ void HandsetLine::close()
     fd_ = slave_ = -1;
 }
 
-QByteArray HandsetLine::readAvailable(bool *ended, qsizetype maxBytes)
+QByteArray ReceivingLine::readAvailable(bool *ended, qsizetype maxBytes)
 {
     *ended = false;
     QByteArray data;
@@ -124,7 +160,7 @@ QByteArray HandsetLine::readAvailable(bool *ended, qsizetype maxBytes)
     return data;
 }
 
-bool HandsetLine::waitForBytes(int timeoutMs) const
+bool ReceivingLine::waitForBytes(int timeoutMs) const
 {
     if (fd_ < 0)
         return false;
@@ -132,10 +168,66 @@ bool HandsetLine::waitForBytes(int timeoutMs) const
     return ::poll(&p, 1, timeoutMs) > 0 && (p.revents & POLLIN);
 }
 
-termios HandsetLine::settings() const
+LineSettings ReceivingLine::settings() const
 {
-    termios t{};
-    if (fd_ >= 0)
-        ::tcgetattr(fd_, &t);
-    return t;
+    const termios t = terminalSettings(fd_);
+    LineSettings s;
+    s.baud = baudRate(::cfgetospeed(&t));
+    const tcflag_t size = t.c_cflag & CSIZE;
+    s.dataBits = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
+    s.stopBits = t.c_cflag & CSTOPB ? 2 : 1;
+    s.hardwareFlow = t.c_cflag & CRTSCTS;
+    s.softwareFlow = t.c_iflag & (IXON | IXOFF);
+    s.rawOutput = !(t.c_oflag & OPOST);
+    return s;
 }
+
+bool ReceivingLine::senderHasSetTheLine() const
+{
+    return isPseudoTerminal() && rawSettings(terminalSettings(fd_)) != initial_;
+}
+
+#else
+
+ReceivingLine::~ReceivingLine() = default;
+
+bool ReceivingLine::fail(const QString &message)
+{
+    error_ = message;
+    return false;
+}
+
+bool ReceivingLine::openPseudoTerminal(const QString &)
+{
+    return fail(QStringLiteral("このシステムでは仮想端末を作れません。"));
+}
+
+bool ReceivingLine::openDevice(const QString &path)
+{
+    return fail(QStringLiteral("このシステムではデバイス「%1」で受信できません。").arg(path));
+}
+
+void ReceivingLine::close() {}
+
+QByteArray ReceivingLine::readAvailable(bool *ended, qsizetype)
+{
+    *ended = true;
+    return {};
+}
+
+bool ReceivingLine::waitForBytes(int) const
+{
+    return false;
+}
+
+LineSettings ReceivingLine::settings() const
+{
+    return {};
+}
+
+bool ReceivingLine::senderHasSetTheLine() const
+{
+    return false;
+}
+
+#endif

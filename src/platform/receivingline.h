@@ -2,17 +2,29 @@
 
 #include <QByteArray>
 #include <QString>
-#include <termios.h>
 
-// The line the virtual handset listens on: either a pseudo-terminal it makes
-// itself, whose other side the sender opens as its serial port, or a real
-// serial port set to 600 baud, even parity, 8 data bits, 1 stop bit.
-class HandsetLine {
+// The line settings a receiver can see on its line, whatever the system.
+struct LineSettings {
+    int baud = 0; // -1 when the speed is none of the usual ones
+    int dataBits = 8;
+    int stopBits = 1;
+    bool hardwareFlow = false; // RTS/CTS
+    bool softwareFlow = false; // XON/XOFF
+    bool rawOutput = true;     // the sender's output is passed on unchanged
+
+    friend bool operator==(const LineSettings &, const LineSettings &) = default;
+};
+
+// The receiving end of a line, as the virtual handset listens on it: either a
+// pseudo-terminal it makes itself, whose other side a sender opens as its
+// serial port, or a real serial port set to 600 baud, even parity, 8 data
+// bits, 1 stop bit. POSIX only: elsewhere opening fails and says so.
+class ReceivingLine {
 public:
-    HandsetLine() = default;
-    ~HandsetLine();
-    HandsetLine(const HandsetLine &) = delete;
-    HandsetLine &operator=(const HandsetLine &) = delete;
+    ReceivingLine() = default;
+    ~ReceivingLine();
+    ReceivingLine(const ReceivingLine &) = delete;
+    ReceivingLine &operator=(const ReceivingLine &) = delete;
 
     // Makes a pseudo-terminal; with a `linkPath`, that path becomes a
     // symbolic link to it (an old link there is replaced, any other file
@@ -43,9 +55,11 @@ public:
     bool marksBytes() const { return marksBytes_; }
 
     // The line settings now: on a pseudo-terminal, as the sender set them.
-    termios settings() const;
-    // The settings the pseudo-terminal had when it was made.
-    const termios &initialSettings() const { return initial_; }
+    LineSettings settings() const;
+    // Whether the pseudo-terminal's settings differ from those it was made
+    // with: a sender has set the line (and not yet closed its port, which
+    // puts them back).
+    bool senderHasSetTheLine() const;
 
     QString errorText() const { return error_; }
 
@@ -56,7 +70,7 @@ private:
     int slave_ = -1; // kept open so the line stays up between senders
     QString devicePath_;
     QString linkPath_;
-    termios initial_{};
+    QByteArray initial_; // the terminal's settings when it was made
     bool checksParity_ = false;
     bool marksBytes_ = false;
     QString error_;
