@@ -7,11 +7,6 @@
 
 namespace {
 
-QString hex(const QByteArray &bytes)
-{
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
-
 QString eventName(DecoderEvent::Type type)
 {
     switch (type) {
@@ -108,7 +103,7 @@ QString HandsetOutput::event(const DecoderEvent &event, double arrivalMs, double
             {QStringLiteral("offset"), event.offset},
             {QStringLiteral("arrival"), isoTime(arrivalMs)},
             {QStringLiteral("lineDone"), isoTime(lineDoneMs)},
-            {QStringLiteral("bytes"), hex(event.bytes)},
+            {QStringLiteral("bytes"), spacedHex(event.bytes)},
         };
         if (event.type == DecoderEvent::Type::Packet)
             addPacketFields(o, event.packet);
@@ -119,7 +114,7 @@ QString HandsetOutput::event(const DecoderEvent &event, double arrivalMs, double
     return QStringLiteral("%1  %2 (+%3)  %4  %5")
         .arg(clockTime(arrivalMs), clockTime(lineDoneMs))
         .arg((lineDoneMs - arrivalMs) / 1000.0, 0, 'f', 3)
-        .arg(hex(event.bytes).leftJustified(3 * KeyPacket::kSize - 1), meaning(event));
+        .arg(spacedHex(event.bytes).leftJustified(3 * KeyPacket::kSize - 1), meaning(event));
 }
 
 QString HandsetOutput::parityError(qint64 offset, quint8 byte, double arrivalMs) const

@@ -7,5 +7,15 @@ QByteArray KeyPacket::toByteArray() const
 
 QString KeyPacket::toHex() const
 {
-    return QString::fromLatin1(toByteArray().toHex(' ').toUpper());
+    return spacedHex(toByteArray());
+}
+
+QString spacedHex(QByteArrayView bytes)
+{
+    return QString::fromLatin1(bytes.toByteArray().toHex(' ').toUpper());
+}
+
+QString upperHex(unsigned value, int digits)
+{
+    return QStringLiteral("%1").arg(value, digits, 16, QLatin1Char('0')).toUpper();
 }

@@ -33,3 +33,9 @@ struct KeyPacket {
 
     friend bool operator==(const KeyPacket &, const KeyPacket &) = default;
 };
+
+// The hexadecimal forms the system prints.
+// Bytes spaced and upper-case: "C4 01 02".
+QString spacedHex(QByteArrayView bytes);
+// `value` in upper-case hexadecimal, at least `digits` wide ("0F", "82A0").
+QString upperHex(unsigned value, int digits);

@@ -37,11 +37,6 @@ QString hex4(unsigned value)
 
 } // namespace
 
-QString upperHex(unsigned value, int digits)
-{
-    return QString::number(value, 16).toUpper().rightJustified(digits, u'0');
-}
-
 DecodedPacket decodePacket(const KeyPacket &packet)
 {
     using Problem = DecodedPacket::Problem;

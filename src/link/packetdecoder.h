@@ -42,9 +42,6 @@ struct DecodedPacket {
 // Reads the meaning of one frame that starts with C4 01 02.
 DecodedPacket decodePacket(const KeyPacket &packet);
 
-// `value` in upper-case hexadecimal, at least `digits` wide ("0F", "82A0").
-QString upperHex(unsigned value, int digits);
-
 // One thing found in the byte stream.
 struct DecoderEvent {
     enum class Type {
