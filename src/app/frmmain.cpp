@@ -22,11 +22,15 @@
 
 namespace {
 
-const QString kFileFilter = QStringLiteral("すべて(*.*)");
+// One filter, shown as "すべて(*.*)", that lists every file: "*.*" would
+// hide names without a dot outside Windows. The dialog shows the text before
+// the last parentheses and matches the pattern inside them.
+const QString kFileFilter = QStringLiteral("すべて(*.*) (*)");
 
 QString defaultFileDialog(QWidget *parent, const QString &fileName)
 {
-    return QFileDialog::getOpenFileName(parent, QString(), fileName, kFileFilter);
+    return QFileDialog::getOpenFileName(parent, QString(), fileName, kFileFilter, nullptr,
+                                        QFileDialog::HideNameFilterDetails);
 }
 
 template <typename Widget>

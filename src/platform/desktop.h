@@ -16,6 +16,11 @@ QIcon programIcon();
 // A 9-point Japanese user-interface font, falling back to the system's.
 QFont userInterfaceFont();
 
+// Qt's own texts (the file dialog's labels and buttons, the text boxes'
+// context menus) in Japanese, whatever the locale: the program is Japanese
+// throughout. Loads qtbase_ja.qm; false when it is nowhere to be found.
+bool installToolkitTranslations();
+
 // A modal message box with an OK button, captioned "QuillonEmu".
 void showMessageBox(QWidget *parent, const QString &text);
 
