@@ -1,14 +1,12 @@
 #include "platform/desktop.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
 #include <QTranslator>
-#include <QUrl>
 #include <cstdio>
 #include <cstdlib>
 
@@ -87,11 +85,6 @@ void showMessageBox(QWidget *parent, const QString &text)
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("QuillonEmu"), text, QMessageBox::Ok, parent);
     box.setWindowIcon(programIcon());
     box.exec();
-}
-
-void openDocument(const QString &path)
-{
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
 void terminateProcess(int code)
