@@ -5,6 +5,7 @@
 #include "app/programinfo.h"
 #include "keypad/keypadwindows.h"
 #include "platform/desktop.h"
+#include "platform/guide.h"
 #include "platform/twips.h"
 
 #include <QApplication>
@@ -19,14 +20,19 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QStandardPaths>
 
 namespace {
 
-const QString kFileFilter = QStringLiteral("すべて(*.*)");
+// One filter, shown as "すべて(*.*)", that lists every file: "*.*" would
+// hide names without a dot outside Windows. The dialog shows the text before
+// the last parentheses and matches the pattern inside them.
+const QString kFileFilter = QStringLiteral("すべて(*.*) (*)");
 
 QString defaultFileDialog(QWidget *parent, const QString &fileName)
 {
-    return QFileDialog::getOpenFileName(parent, QString(), fileName, kFileFilter);
+    return QFileDialog::getOpenFileName(parent, QString(), fileName, kFileFilter, nullptr,
+                                        QFileDialog::HideNameFilterDetails);
 }
 
 template <typename Widget>
@@ -45,7 +51,10 @@ frmMain::frmMain(QWidget *parent)
 {
     CommonDialog1 = defaultFileDialog;
     messageBox = showMessageBox;
-    openHelp = openDocument;
+    openHelp = [this](const QString &path) {
+        openGuide(path, guidePageDir, this, [this](const QString &message) { messageBox(this, message); });
+    };
+    guidePageDir = QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/help");
     installedHelp = QCoreApplication::applicationDirPath() + QStringLiteral("/" QUILLONEMU_HELP_FROM_BINDIR);
     endProgram = [] { terminateProcess(0); };
     keypad_->showMessage = [this](QWidget *parent, const QString &text) { messageBox(parent, text); };
@@ -256,7 +265,14 @@ void frmMain::mnuHelpContents_Click()
     // The guide in the current directory; without one there, the installed
     // copy (a program started from the desktop's menu has no guide at hand).
     const QString here = QDir::currentPath() + QStringLiteral("/help.mht");
-    openHelp(!QFileInfo::exists(here) && QFileInfo::exists(installedHelp) ? installedHelp : here);
+    if (QFileInfo::exists(here)) {
+        openHelp(here);
+    } else if (QFileInfo::exists(installedHelp)) {
+        openHelp(installedHelp);
+    } else {
+        messageBox(this, QStringLiteral("ヘルプファイル「%1」が見つかりません（インストール先の「%2」にもありません）。")
+                             .arg(QDir::toNativeSeparators(here), QDir::toNativeSeparators(installedHelp)));
+    }
 }
 
 void frmMain::mnuHelpAbout_Click()

@@ -92,9 +92,12 @@ public:
     // path or an empty text when cancelled.
     std::function<QString(QWidget *parent, const QString &fileName)> CommonDialog1;
     std::function<void(QWidget *parent, const QString &text)> messageBox;
+    // Shows the user guide `path`; a failure is told through messageBox.
     std::function<void(const QString &path)> openHelp;
     // The user guide as installed with the program.
     QString installedHelp;
+    // Where the guide is unpacked as an HTML page for the browser.
+    QString guidePageDir;
     std::function<void()> endProgram;
 
     // Handlers.

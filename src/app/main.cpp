@@ -78,6 +78,7 @@ int main(int argc, char **argv)
         return runUnattendedJob(argc, argv);
 
     QApplication app(argc, argv);
+    installToolkitTranslations();
     QApplication::setWindowIcon(programIcon());
     QApplication::setFont(userInterfaceFont());
 

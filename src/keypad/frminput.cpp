@@ -3,11 +3,13 @@
 #include "keypad/frmkeyboard.h"
 #include "keypad/virtualkeys.h"
 #include "platform/desktop.h"
+#include "platform/taskbar.h"
 #include "platform/twips.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QWindow>
 #include <limits>
 
 namespace {
@@ -65,6 +67,7 @@ frmInput::frmInput(QWidget *parent)
     setWindowIcon(programIcon());
     setFont(userInterfaceFont());
     setFixedSize(twipsSize(3120, 495));
+    keepOffTaskbar(this);
 
     Text1 = new QLineEdit(this);
     Text1->setObjectName(QStringLiteral("Text1"));
@@ -86,10 +89,34 @@ frmKeyboard *frmInput::keyboard() const
 void frmInput::load(const QString &title, const QString &version)
 {
     setWindowTitle(title + QLatin1Char(' ') + version);
-    if (keyboard_) {
-        const QPoint keypad = keyboard_->frameGeometry().topLeft();
-        move(keypad.x(), keypad.y() + twipsToPixels(5000));
+    if (!keyboard_)
+        return;
+    QWindow *keypad = keyboard_->windowHandle();
+    if (keypad && keyboard_->isVisible() && !keypad->isExposed()) {
+        // Shown but not yet on the screen: until it is, its place is only
+        // what the program asked for, not where the window system puts it.
+        awaitedKeypad_ = keypad;
+        keypad->installEventFilter(this);
+        return;
     }
+    placeBelowKeypad();
+}
+
+void frmInput::placeBelowKeypad()
+{
+    const QPoint keypad = keyboard_->frameGeometry().topLeft();
+    move(keypad.x(), keypad.y() + twipsToPixels(5000));
+}
+
+void frmInput::setVisible(bool visible)
+{
+    if (awaitedKeypad_) {
+        // Shown once placed; a hide meanwhile cancels that.
+        showWhenPlaced_ = visible;
+        if (visible)
+            return;
+    }
+    QWidget::setVisible(visible);
 }
 
 void frmInput::SubmitText()
@@ -119,6 +146,15 @@ void frmInput::keyDown(int virtualKey)
 
 bool frmInput::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == awaitedKeypad_ && event->type() == QEvent::Expose && awaitedKeypad_->isExposed()) {
+        awaitedKeypad_->removeEventFilter(this);
+        awaitedKeypad_ = nullptr;
+        if (keyboard_)
+            placeBelowKeypad();
+        if (showWhenPlaced_)
+            show();
+        return false;
+    }
     if (watched == Text1 && event->type() == QEvent::KeyPress) {
         const UnloadGuard::Busy busy(unloadGuard_);
         const auto *key = static_cast<QKeyEvent *>(event);

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 class QLineEdit;
+class QWindow;
 class frmKeyboard;
 
 // The text entry window: a one-line box whose text Enter types on the
@@ -22,8 +23,12 @@ public:
     frmKeyboard *keyboard() const;
 
     // The load steps: caption, then the place just below the keypad (its
-    // outer top-left plus 5000 twips down), taken once.
+    // outer top-left plus 5000 twips down), taken once. A keypad the window
+    // system has not placed yet (it places a new window when it first shows
+    // it) is waited for: this window shows only once it is placed.
     void load(const QString &title, const QString &version);
+
+    void setVisible(bool visible) override;
 
     // Enter: types the box's text and empties the box, or presses the
     // keypad's "■" when the box is empty.
@@ -44,7 +49,11 @@ protected:
 
 private:
     void keyDown(int virtualKey);
+    void placeBelowKeypad();
 
     QPointer<frmKeyboard> keyboard_;
     UnloadGuard unloadGuard_{this};
+    // The keypad's window, watched until the window system shows it.
+    QPointer<QWindow> awaitedKeypad_;
+    bool showWhenPlaced_ = false;
 };

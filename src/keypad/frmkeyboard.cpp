@@ -2,6 +2,7 @@
 
 #include "keypad/keypadbuttons.h"
 #include "link/keytable.h"
+#include "platform/taskbar.h"
 #include "platform/twips.h"
 
 #include <QCloseEvent>
@@ -28,6 +29,7 @@ frmKeyboard::frmKeyboard(Waiter *lineClock, QWidget *parent)
     setWindowIcon(programIcon());
     setFont(userInterfaceFont());
     setFixedSize(twipsSize(3150, 4590));
+    keepOffTaskbar(this);
 
     for (int i = 0; i < kButtonCount; ++i) {
         const KeypadButton &b = kKeypadButtons[i];

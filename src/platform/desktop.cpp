@@ -1,11 +1,12 @@
 #include "platform/desktop.h"
 
-#include <QDesktopServices>
+#include <QCoreApplication>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
-#include <QUrl>
+#include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
 
@@ -54,10 +55,29 @@ QIcon programIcon()
 QFont userInterfaceFont()
 {
     QFont font;
-    font.setFamilies({QStringLiteral("IPAGothic"), QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP"),
-                      QStringLiteral("MS UI Gothic"), QStringLiteral("Yu Gothic UI"), QStringLiteral("Hiragino Sans")});
+    // Proportional faces only: Latin captions and paths set in a fixed-width
+    // face look like a terminal's. IPAPGothic and Noto Sans CJK JP on Linux,
+    // the system's Japanese UI fonts on Windows and macOS.
+    font.setFamilies({QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP"), QStringLiteral("Yu Gothic UI"),
+                      QStringLiteral("Meiryo UI"), QStringLiteral("MS UI Gothic"), QStringLiteral("Hiragino Sans")});
     font.setPointSize(9);
     return font;
+}
+
+bool installToolkitTranslations()
+{
+    // Where the system's Qt keeps them, then beside the program (a Windows
+    // build ships them there, or in a translations folder).
+    const QString programDir = QCoreApplication::applicationDirPath();
+    const QStringList places = {QLibraryInfo::path(QLibraryInfo::TranslationsPath),
+                                programDir + QStringLiteral("/translations"), programDir};
+    auto *translator = new QTranslator(QCoreApplication::instance());
+    for (const QString &place : places) {
+        if (translator->load(QStringLiteral("qtbase_ja"), place))
+            return QCoreApplication::installTranslator(translator);
+    }
+    delete translator;
+    return false;
 }
 
 void showMessageBox(QWidget *parent, const QString &text)
@@ -65,11 +85,6 @@ void showMessageBox(QWidget *parent, const QString &text)
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("QuillonEmu"), text, QMessageBox::Ok, parent);
     box.setWindowIcon(programIcon());
     box.exec();
-}
-
-void openDocument(const QString &path)
-{
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
 void terminateProcess(int code)

@@ -7,7 +7,8 @@
 class QWidget;
 
 // What every window of the program shares with the desktop: the program
-// icon, the user-interface font, message boxes and opening a document.
+// icon, the user-interface font, Qt's own texts in Japanese, message boxes
+// and the end of the process.
 
 // The 32 x 32 program icon (with larger sizes for the desktop), drawn by the
 // program itself.
@@ -16,12 +17,13 @@ QIcon programIcon();
 // A 9-point Japanese user-interface font, falling back to the system's.
 QFont userInterfaceFont();
 
+// Qt's own texts (the file dialog's labels and buttons, the text boxes'
+// context menus) in Japanese, whatever the locale: the program is Japanese
+// throughout. Loads qtbase_ja.qm; false when it is nowhere to be found.
+bool installToolkitTranslations();
+
 // A modal message box with an OK button, captioned "QuillonEmu".
 void showMessageBox(QWidget *parent, const QString &text);
-
-// Asks the desktop to open `path` with its document viewer; the outcome is
-// not examined.
-void openDocument(const QString &path);
 
 // The process ends at once with `code`: no window closes, no handler runs.
 // Output already written is flushed first.

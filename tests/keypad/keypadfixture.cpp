@@ -3,6 +3,7 @@
 #include "link/keytable.h"
 
 #include <QPushButton>
+#include <QTest>
 
 namespace {
 
@@ -16,6 +17,9 @@ KeypadFixture::KeypadFixture(const QString &portText)
     pty.bindPort(kPort);
     windows.showMessage = [this](QWidget *, const QString &text) { messages.append(text); };
     windows.showKeyboard(QStringLiteral("QuillonEmu"), QStringLiteral("release 25F"), portText);
+    // The text entry window shows once the keypad is on the screen.
+    if (!QTest::qWaitFor([this] { return input()->isVisible(); }, 5000))
+        qWarning("the text entry window did not show within 5 s");
 }
 
 QString KeypadFixture::connectCaption() const

@@ -261,7 +261,7 @@ void TestKeypad::windowsLoadHideAndUnload()
     kb->close();
     f.windows.showKeyboard(QStringLiteral("QuillonEmu"), QStringLiteral("release 25F"), QStringLiteral("1"));
     QVERIFY(f.input() != nullptr);
-    QVERIFY(f.input()->isVisible());
+    QTRY_VERIFY(f.input()->isVisible());
     QCOMPARE(f.input()->Text1->text(), QString());
     QCOMPARE(f.input()->keyboard(), f.keyboard());
 
@@ -273,7 +273,7 @@ void TestKeypad::windowsLoadHideAndUnload()
     placed.setKeyboard(&keypad);
     placed.load(QStringLiteral("T"), QStringLiteral("V"));
     QCOMPARE(placed.windowTitle(), QStringLiteral("T V"));
-    QCOMPARE(placed.pos(), QPoint(300, 453));
+    QTRY_COMPARE(placed.pos(), QPoint(300, 453));
 }
 
 void TestKeypad::closedInTheMiddleOfAText_data()

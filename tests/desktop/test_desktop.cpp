@@ -1,0 +1,341 @@
+// The windows on a real desktop: an X server with a window manager of the
+// test's own, driven with the keyboard and the mouse as a user drives them
+// (xdotool), and looked at as the window manager sees them (xprop,
+// xwininfo): placement, size hints, frames, accelerators, clicks that reach
+// the handset, the file dialog, and the real program's texts.
+
+#include "app/frmabout.h"
+#include "app/frmmain.h"
+#include "keypad/keypadwindows.h"
+#include "platform/desktop.h"
+#include "support/pseudoterminal.h"
+#include "xsession.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProcess>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWindow>
+#include <QtTest>
+
+namespace {
+
+constexpr int kPort = 43;
+
+// The main window as the program shows it, with messages recorded and the
+// process kept alive.
+struct Desktop {
+    frmMain w;
+    QStringList messages;
+
+    Desktop()
+    {
+        w.messageBox = [this](QWidget *, const QString &text) { messages.append(text); };
+        w.keypad().showMessage = w.messageBox;
+        w.endProgram = [] {};
+        w.InitSettings(QString());
+        w.show();
+    }
+    frmKeyboard *keyboard() { return w.keypad().keyboard(); }
+    frmInput *input() { return w.keypad().input(); }
+};
+
+// True once `window` is on the screen inside the window manager's frame.
+bool managed(QWidget *window)
+{
+    return window && window->isVisible() && window->windowHandle() && window->windowHandle()->isExposed() &&
+           !xtool::property(window->winId(), QStringLiteral("_NET_FRAME_EXTENTS")).isEmpty();
+}
+
+// Makes `window` the active one, as a click on its title would.
+bool activate(QWidget *window)
+{
+    window->activateWindow();
+    return QTest::qWaitForWindowActive(window, 10'000);
+}
+
+QPoint centreOf(QWidget *widget)
+{
+    return widget->mapToGlobal(widget->rect().center());
+}
+
+QString hex(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
+}
+
+} // namespace
+
+class TestDesktop : public QObject {
+    Q_OBJECT
+private slots:
+    void acceleratorsOpenTheMenus_data();
+    void acceleratorsOpenTheMenus();
+    void textEntryWindowBelowTheKeypad();
+    void aboutBoxAtTheMainWindowsCorner();
+    void fixedSizesAndDialogFrames();
+    void clicksAndKeysReachTheHandset();
+    void fileDialogListsEveryFile();
+    void userInterfaceFontIsProportional();
+    void programSpeaksJapanese();
+};
+
+void TestDesktop::acceleratorsOpenTheMenus_data()
+{
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QString>("menu");
+    QTest::newRow("Alt+F") << "alt+f" << "mnuFile";
+    QTest::newRow("Alt+V") << "alt+v" << "mnuView";
+    QTest::newRow("Alt+H") << "alt+h" << "mnuHelp";
+}
+
+void TestDesktop::acceleratorsOpenTheMenus()
+{
+    QFETCH(QString, keys);
+    QFETCH(QString, menu);
+    Desktop d;
+    QVERIFY(activate(&d.w));
+    QVERIFY(xtool::key(keys));
+    QTRY_VERIFY(QApplication::activePopupWidget());
+    QCOMPARE(QApplication::activePopupWidget()->objectName(), menu);
+    QVERIFY(xtool::key(QStringLiteral("Escape")));
+    QTRY_VERIFY(!QApplication::activePopupWidget());
+}
+
+void TestDesktop::textEntryWindowBelowTheKeypad()
+{
+    Desktop d;
+    QVERIFY(activate(&d.w));
+    QVERIFY(xtool::key(QStringLiteral("alt+v")));
+    QTRY_VERIFY(QApplication::activePopupWidget() == d.w.mnuView);
+    QVERIFY(xtool::key(QStringLiteral("k")));
+    QTRY_VERIFY(managed(d.keyboard()));
+    QTRY_VERIFY(managed(d.input()));
+    // Where the window manager put the keypad, and 5000 twips below it.
+    const QPoint keypad = xtool::frameTopLeft(d.keyboard()->winId());
+    QCOMPARE(xtool::frameTopLeft(d.input()->winId()), keypad + QPoint(0, 333));
+}
+
+void TestDesktop::aboutBoxAtTheMainWindowsCorner()
+{
+    Desktop d;
+    QTRY_VERIFY(managed(&d.w));
+    for (const QPoint moveTo : {QPoint(-1, -1), QPoint(420, 310)}) {
+        if (moveTo.x() >= 0) {
+            // The user moves the main window; the program learns of it from
+            // the window manager.
+            QVERIFY(xtool::run(QStringLiteral("xdotool"),
+                               {"windowmove", QString::number(d.w.winId()), QString::number(moveTo.x()),
+                                QString::number(moveTo.y())})
+                        .isEmpty());
+            QTRY_VERIFY(d.w.frameGeometry().topLeft() != QPoint(0, 0) &&
+                        d.w.frameGeometry().topLeft() == xtool::frameTopLeft(d.w.winId()));
+        }
+        QVERIFY(activate(&d.w));
+        QVERIFY(xtool::key(QStringLiteral("alt+h")));
+        QTRY_VERIFY(QApplication::activePopupWidget() == d.w.mnuHelp);
+        QVERIFY(xtool::key(QStringLiteral("a")));
+        QTRY_VERIFY(managed(d.w.about()));
+        QCOMPARE(xtool::frameTopLeft(d.w.about()->winId()), xtool::frameTopLeft(d.w.winId()) + QPoint(17, 17));
+        // OK has the focus: Enter closes the box.
+        QVERIFY(activate(d.w.about()));
+        QVERIFY(xtool::key(QStringLiteral("Return")));
+        QTRY_VERIFY(!d.w.about());
+    }
+}
+
+void TestDesktop::fixedSizesAndDialogFrames()
+{
+    Desktop d;
+    d.w.mnuKeyboard->trigger();
+    d.w.mnuHelpAbout->trigger();
+    QTRY_VERIFY(managed(&d.w) && managed(d.keyboard()) && managed(d.input()) && managed(d.w.about()));
+
+    // Fixed sizes: the window manager is told minimum = maximum = the size.
+    const QList<QWidget *> windows = {&d.w, d.keyboard(), d.input(), d.w.about()};
+    for (QWidget *window : windows) {
+        const QString name = window->objectName();
+        QCOMPARE(xtool::minimumSizeHint(window->winId()), window->size());
+        QCOMPARE(xtool::maximumSizeHint(window->winId()), window->size());
+        const QStringList actions = xtool::atoms(window->winId(), QStringLiteral("_NET_WM_ALLOWED_ACTIONS"));
+        QVERIFY2(!actions.contains(QStringLiteral("_NET_WM_ACTION_RESIZE")), qPrintable(name));
+        QVERIFY2(!actions.contains(QStringLiteral("_NET_WM_ACTION_MAXIMIZE_HORZ")), qPrintable(name));
+    }
+
+    // The keypad and the text entry window: dialog frames, kept off the
+    // taskbar, and no owner, so the main window can cover them. Also when
+    // they show again after the text entry window was closed.
+    const QString mainId = QStringLiteral("0x%1").arg(d.w.winId(), 0, 16);
+    for (int showing = 1; showing <= 2; ++showing) {
+        QList<QWidget *> dialogs = {d.keyboard()};
+        if (showing == 1)
+            dialogs.append(d.input());
+        for (QWidget *window : dialogs) {
+            const QString name = window->objectName() + QStringLiteral(" #") + QString::number(showing);
+            const QStringList types = xtool::atoms(window->winId(), QStringLiteral("_NET_WM_WINDOW_TYPE"));
+            QVERIFY2(types.value(0) == QStringLiteral("_NET_WM_WINDOW_TYPE_DIALOG"), qPrintable(name));
+            // The window manager may apply the state a moment after mapping.
+            QTRY_VERIFY2(xtool::atoms(window->winId(), QStringLiteral("_NET_WM_STATE"))
+                             .contains(QStringLiteral("_NET_WM_STATE_SKIP_TASKBAR")),
+                         qPrintable(name));
+            QVERIFY2(!xtool::property(window->winId(), QStringLiteral("WM_TRANSIENT_FOR")).contains(mainId),
+                     qPrintable(name));
+        }
+        if (showing == 1) {
+            // Closed with the window manager's own key: the keypad hides.
+            QVERIFY(activate(d.input()));
+            QVERIFY(xtool::key(QStringLiteral("alt+F4")));
+            QTRY_VERIFY(!d.input() && !d.keyboard()->isVisible());
+            d.w.mnuKeyboard->trigger();
+            QTRY_VERIFY(managed(d.keyboard()));
+        }
+    }
+    // The main window is on the taskbar and, once active, above the keypad.
+    QVERIFY(!xtool::atoms(d.w.winId(), QStringLiteral("_NET_WM_STATE"))
+                 .contains(QStringLiteral("_NET_WM_STATE_SKIP_TASKBAR")));
+    QVERIFY(activate(&d.w));
+    QTRY_VERIFY(xtool::stackingOrder().indexOf(d.w.winId()) > xtool::stackingOrder().indexOf(d.keyboard()->winId()));
+}
+
+void TestDesktop::clicksAndKeysReachTheHandset()
+{
+    PseudoTerminal pty;
+    pty.bindPort(kPort);
+    Desktop d;
+    d.w.cmbCommPort->setEditText(QString::number(kPort));
+    d.w.mnuKeyboard->trigger();
+    QTRY_VERIFY(managed(d.keyboard()) && managed(d.input()));
+    frmKeyboard *kb = d.keyboard();
+
+    QVERIFY(xtool::click(centreOf(kb->Command1[39])));
+    QTRY_COMPARE(kb->Command1[39]->text(), QStringLiteral("接続中"));
+    QVERIFY(xtool::click(centreOf(kb->Command1[20]))); // "■"
+    QCOMPARE(hex(pty.read(10)), QStringLiteral("C4 01 02 03 00 00 04 06 00 00"));
+
+    // Typed into the text entry window: "ab" and Enter type the text, the
+    // up arrow presses "↑".
+    QVERIFY(activate(d.input()));
+    QVERIFY(xtool::type(QStringLiteral("ab")));
+    QTRY_COMPARE(d.input()->Text1->text(), QStringLiteral("ab"));
+    QVERIFY(xtool::key(QStringLiteral("Return")));
+    QVERIFY(xtool::key(QStringLiteral("Up")));
+    QCOMPARE(hex(pty.read(30)), QStringLiteral("C4 01 02 01 08 02 08 01 00 00 C4 01 02 01 08 02 08 02 00 00 "
+                                               "C4 01 02 03 00 00 01 01 00 00"));
+    QCOMPARE(d.input()->Text1->text(), QString());
+    QVERIFY(d.messages.isEmpty());
+}
+
+void TestDesktop::fileDialogListsEveryFile()
+{
+    QTemporaryDir dir;
+    for (const char *name : {"job", "job.txt"}) {
+        QFile file(dir.filePath(QString::fromLatin1(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir.path()));
+    Desktop d;
+    QVERIFY(activate(&d.w));
+
+    // The dialog is modal: what the user sees is read while it is open, then
+    // the user types the name without a dot and presses Enter.
+    QString filter;
+    QStringList listed;
+    QTimer watch;
+    watch.setInterval(20);
+    QDeadlineTimer listing(10'000);
+    connect(&watch, &QTimer::timeout, this, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->windowHandle() || !dialog->windowHandle()->isExposed())
+            return;
+        auto *view = dialog->findChild<QAbstractItemView *>(QStringLiteral("listView"));
+        listed.clear();
+        for (int row = 0; view && row < view->model()->rowCount(view->rootIndex()); ++row)
+            listed.append(view->model()->index(row, 0, view->rootIndex()).data().toString());
+        if (listed.size() < 2 && !listing.hasExpired())
+            return; // the folder is still being read
+        watch.stop();
+        filter = dialog->findChild<QComboBox *>(QStringLiteral("fileTypeCombo"))->currentText();
+        xtool::type(QStringLiteral("job"));
+        xtool::key(QStringLiteral("Return"));
+    });
+    watch.start();
+    QVERIFY(xtool::key(QStringLiteral("alt+f")));
+    QTRY_VERIFY(QApplication::activePopupWidget() == d.w.mnuFile);
+    QVERIFY(xtool::key(QStringLiteral("m")));
+    QTRY_VERIFY_WITH_TIMEOUT(!watch.isActive() && !QApplication::activeModalWidget(), 20'000);
+    QDir::setCurrent(previous);
+
+    listed.sort();
+    QCOMPARE(listed, (QStringList{"job", "job.txt"}));
+    QCOMPARE(filter, QStringLiteral("すべて(*.*)"));
+    QCOMPARE(d.w.MacroFile, dir.filePath(QStringLiteral("job")));
+}
+
+void TestDesktop::userInterfaceFontIsProportional()
+{
+    // Whatever fonts the machine has: captions like "F10" and file paths are
+    // set in a proportional face.
+    Desktop d;
+    for (QWidget *widget : {static_cast<QWidget *>(d.w.lblMacroFile), static_cast<QWidget *>(d.w.cmdSend)}) {
+        const QFontMetrics metrics(widget->font());
+        QVERIFY2(metrics.horizontalAdvance(QStringLiteral("iiii")) < metrics.horizontalAdvance(QStringLiteral("WWWW")),
+                 qPrintable(QFontInfo(widget->font()).family()));
+    }
+}
+
+void TestDesktop::programSpeaksJapanese()
+{
+    // The real program, started in the C locale: Qt's own texts in its file
+    // dialog are Japanese all the same. The dialog's caption is Qt's "Open".
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(QUILLONEMU_BIN_DIR "/quillonemu"), {});
+    QVERIFY(program.waitForStarted());
+    const auto stop = qScopeGuard([&] {
+        program.kill();
+        program.waitForFinished(5000);
+    });
+    auto activeCaption = [] {
+        const QString id = QString::fromLatin1(xtool::run(QStringLiteral("xdotool"), {"getactivewindow"}).trimmed());
+        return id.isEmpty() ? QString() : xtool::property(id.toULongLong(), QStringLiteral("_NET_WM_NAME")).section(u'"', 1, 1);
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(activeCaption(), QStringLiteral("QuillonEmu release 25F"), 20'000);
+    QVERIFY(xtool::key(QStringLiteral("alt+f")));
+    QVERIFY(xtool::key(QStringLiteral("m")));
+    QTRY_COMPARE_WITH_TIMEOUT(activeCaption(), QStringLiteral("開く"), 20'000);
+    QVERIFY(xtool::key(QStringLiteral("Escape")));
+    QTRY_COMPARE_WITH_TIMEOUT(activeCaption(), QStringLiteral("QuillonEmu release 25F"), 20'000);
+    QVERIFY(xtool::key(QStringLiteral("alt+f")));
+    QVERIFY(xtool::key(QStringLiteral("x")));
+    QVERIFY(program.waitForFinished(20'000));
+    QCOMPARE(program.exitCode(), 0);
+}
+
+int main(int argc, char **argv)
+{
+    XSession session;
+    if (!session.startServer()) {
+        qCritical("%s", qPrintable(session.error()));
+        return 1;
+    }
+    QApplication app(argc, argv);
+    if (!session.startWindowManager()) {
+        qCritical("%s", qPrintable(session.error()));
+        return 1;
+    }
+    TestDesktop test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_desktop.moc"
