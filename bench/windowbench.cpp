@@ -20,7 +20,8 @@
 
 #include "app/frmmain.h"
 #include "keypad/keypadwindows.h"
-#include "platform/desktop.h"
+#include "widgets/appearance.h"
+#include "widgets/desktop.h"
 
 #include <QAction>
 #include <QApplication>
@@ -71,20 +72,19 @@ void postClick(QPushButton *button)
                                                         Qt::NoButton, Qt::NoModifier));
 }
 
-// A main window that ends no process and shows no message box.
-void quieten(frmMain &w)
-{
-    w.messageBox = [](QWidget *, const QString &text) {
+// A desktop that ends no process and shows no message box.
+struct QuietDesktop : ScreenDesktop {
+    void showMessage(QWidget *, const QString &text) override
+    {
         std::fprintf(stderr, "quillonemu-bench-window: %s\n", qUtf8Printable(text));
-    };
-    w.keypad().showMessage = w.messageBox;
-    w.endProgram = [] {};
-}
+    }
+    void endProgram() override {}
+};
 
 int runOnce(const QString &macro)
 {
-    frmMain w;
-    quieten(w);
+    QuietDesktop desktop;
+    frmMain w(desktop);
     w.InitSettings(QStringLiteral(R"("/M%1" "/P1")").arg(macro));
     w.show();
     settle(100);
@@ -115,8 +115,8 @@ int stopLatency(const QString &macro, int tries)
         }
     });
 
-    frmMain w;
-    quieten(w);
+    QuietDesktop desktop;
+    frmMain w(desktop);
     w.InitSettings(QStringLiteral(R"("/M%1" "/P1")").arg(macro));
     w.show();
     settle(100);
@@ -159,8 +159,8 @@ int stopLatency(const QString &macro, int tries)
 
 int footprint()
 {
-    frmMain w;
-    quieten(w);
+    QuietDesktop desktop;
+    frmMain w(desktop);
     w.Form_Load(QString());
     w.show();
     settle(200);

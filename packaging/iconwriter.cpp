@@ -1,7 +1,7 @@
 // Writes the program icon as PNG files for the desktop (run at build time):
 // iconwriter DIR writes DIR/32x32/quillonemu.png and DIR/256x256/quillonemu.png.
 
-#include "platform/desktop.h"
+#include "widgets/appearance.h"
 
 #include <QDir>
 #include <QGuiApplication>

@@ -6,8 +6,9 @@
 #include "app/frmabout.h"
 #include "app/frmmain.h"
 #include "keypad/keypadwindows.h"
-#include "platform/processcommandline.h"
+#include "platform/process.h"
 #include "support/pseudoterminal.h"
+#include "support/recordingdesktop.h"
 #include "support/tempfiles.h"
 
 #include <QApplication>
@@ -28,25 +29,18 @@ const QByteArray kUp = QByteArray::fromHex("C4010203000001010000");
 
 // A main window whose desktop operations are recorded instead of performed.
 struct MainWindow {
-    frmMain w;
-    QStringList messages;
-    QStringList dialogStarts;
-    QStringList dialogAnswers; // taken in order; empty text: cancel
-    QStringList helpOpened;
-    int ended = 0;
+    RecordingDesktop desktop;
+    frmMain w{desktop};
+    QStringList &messages = desktop.messages;
+    QStringList &dialogStarts = desktop.dialogStarts;
+    QStringList &dialogAnswers = desktop.dialogAnswers;
+    QStringList &helpOpened = desktop.guidesOpened;
+    int &ended = desktop.ended;
     bool portOpenAtEnd = true;
 
     MainWindow()
     {
-        w.messageBox = [this](QWidget *, const QString &text) { messages.append(text); };
-        w.keypad().showMessage = w.messageBox;
-        w.CommonDialog1 = [this](QWidget *, const QString &start) {
-            dialogStarts.append(start);
-            return dialogAnswers.isEmpty() ? QString() : dialogAnswers.takeFirst();
-        };
-        w.openHelp = [this](const QString &path) { helpOpened.append(path); };
-        w.endProgram = [this] {
-            ++ended;
+        desktop.onEnd = [this] {
             portOpenAtEnd = w.MSComm1.isOpen();
             w.runner().RequestStop(); // the process would be gone; end the run
         };
@@ -239,7 +233,7 @@ void TestApp::fileDialogHoldsTheRun()
     lines.prepend(QStringLiteral("BASEWAIT 0.005"));
     m.w.InitSettings(QStringLiteral(R"("/M%1" "/P4")").arg(files.writeShiftJis("m.txt", lines.join("\r\n"))));
     int sentWhileOpen = -1;
-    m.w.CommonDialog1 = [&](QWidget *, const QString &) {
+    m.desktop.dialog = [&](const QString &) {
         int sent = 0;
         auto counter = QObject::connect(&m.w.MSComm1, &SerialLink::packetSent, [&] { ++sent; });
         QEventLoop dialog; // a modal dialog's own loop

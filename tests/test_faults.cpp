@@ -7,6 +7,7 @@
 #include "app/frmmain.h"
 #include "platform/serialport.h"
 #include "support/fakerun.h"
+#include "support/recordingdesktop.h"
 
 #include <QDir>
 #include <QLabel>
@@ -243,10 +244,11 @@ void TestFaults::heldPacketsArriveAtTheEnd()
         QVERIFY(child.ended(20'000));
         QCOMPARE(child.process.exitCode(), 130);
     } else {
-        frmMain w;
+        RecordingDesktop desktop;
+        frmMain w(desktop);
         w.InitSettings(QStringLiteral(R"("/M%1" "/P43")").arg(macro));
         bool portOpenAtEnd = true;
-        w.endProgram = [&] {
+        desktop.onEnd = [&] {
             portOpenAtEnd = w.MSComm1.isOpen();
             w.runner().RequestStop(); // the process would be gone now
         };

@@ -24,3 +24,17 @@ QString trimSpaces(const QString &text)
         --end;
     return text.mid(begin, end - begin);
 }
+
+StartSettings startSettings(const QString &commandLine)
+{
+    StartSettings start;
+    for (const CommandLineSwitch &s : parseCommandLineSwitches(trimSpaces(commandLine))) {
+        if (s.letter == u'M')
+            start.macroFile = s.value;
+        else if (s.letter == u'A')
+            start.addrFile = s.value;
+        else
+            start.port = s.value;
+    }
+    return start;
+}

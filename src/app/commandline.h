@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <optional>
 
 // The command line's switches: "/M" macro file, "/A" address file, "/P" port.
 // The text is split at every double quote followed by a space; each piece
@@ -16,6 +17,17 @@ struct CommandLineSwitch {
 };
 
 QList<CommandLineSwitch> parseCommandLineSwitches(const QString &text);
+
+// What the switches set, a later switch overriding an earlier one: the
+// macro file, the address file and, when a /P was given, the port text.
+struct StartSettings {
+    QString macroFile;
+    QString addrFile;
+    std::optional<QString> port;
+};
+
+// The switches of a whole command line (spaces around it trimmed), applied.
+StartSettings startSettings(const QString &commandLine);
 
 // `text` without leading and trailing space characters (spaces only).
 QString trimSpaces(const QString &text);

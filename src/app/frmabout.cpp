@@ -1,7 +1,7 @@
 #include "app/frmabout.h"
 
-#include "platform/desktop.h"
-#include "platform/twips.h"
+#include "widgets/appearance.h"
+#include "widgets/twips.h"
 
 #include <QLabel>
 #include <QPushButton>

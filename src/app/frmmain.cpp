@@ -4,37 +4,27 @@
 #include "app/frmabout.h"
 #include "app/programinfo.h"
 #include "keypad/keypadwindows.h"
-#include "platform/desktop.h"
-#include "platform/guide.h"
-#include "platform/twips.h"
+#include "widgets/appearance.h"
+#include "widgets/desktop.h"
+#include "widgets/twips.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
-#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QStandardPaths>
 
 namespace {
 
 // One filter, shown as "すべて(*.*)", that lists every file: "*.*" would
 // hide names without a dot outside Windows. The dialog shows the text before
 // the last parentheses and matches the pattern inside them.
-const QString kFileFilter = QStringLiteral("すべて(*.*) (*)");
-
-QString defaultFileDialog(QWidget *parent, const QString &fileName)
-{
-    return QFileDialog::getOpenFileName(parent, QString(), fileName, kFileFilter, nullptr,
-                                        QFileDialog::HideNameFilterDetails);
-}
-
 template <typename Widget>
 Widget *place(Widget *widget, const char *name, QRect geometry)
 {
@@ -45,19 +35,11 @@ Widget *place(Widget *widget, const char *name, QRect geometry)
 
 } // namespace
 
-frmMain::frmMain(QWidget *parent)
-    : QMainWindow(parent), MSComm1([this] { return CommPort; }, &waiter_), runner_(*this, *this, MSComm1, waiter_),
-      keypad_(new KeypadWindows(this))
+frmMain::frmMain(Desktop &desktop, QWidget *parent)
+    : QMainWindow(parent), MSComm1([this] { return CommPort; }, &waiter_), desktop_(desktop),
+      runner_(*this, *this, MSComm1, waiter_), keypad_(new KeypadWindows(desktop, this))
 {
-    CommonDialog1 = defaultFileDialog;
-    messageBox = showMessageBox;
-    openHelp = [this](const QString &path) {
-        openGuide(path, guidePageDir, this, [this](const QString &message) { messageBox(this, message); });
-    };
-    guidePageDir = QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/help");
     installedHelp = QCoreApplication::applicationDirPath() + QStringLiteral("/" QUILLONEMU_HELP_FROM_BINDIR);
-    endProgram = [] { terminateProcess(0); };
-    keypad_->showMessage = [this](QWidget *parent, const QString &text) { messageBox(parent, text); };
 
     setObjectName(QStringLiteral("frmMain"));
     setWindowIcon(programIcon());
@@ -167,22 +149,19 @@ void frmMain::InitSettings(const QString &commandLine)
     for (int i = 1; i <= 16; ++i)
         cmbCommPort->addItem(QString::number(i));
     cmbCommPort->setEditText(QStringLiteral("1"));
-    ParseCommandLine(trimSpaces(commandLine));
+    ParseCommandLine(commandLine);
 }
 
 void frmMain::ParseCommandLine(const QString &text)
 {
-    for (const CommandLineSwitch &s : parseCommandLineSwitches(text)) {
-        if (s.letter == u'M') {
-            MacroFile = s.value;
-            lblMacroFile->setText(s.value);
-        } else if (s.letter == u'A') {
-            AddrFile = s.value;
-            lblAddrFile->setText(s.value);
-        } else if (s.letter == u'P') {
-            CommPort = s.value;
-            cmbCommPort->setEditText(s.value);
-        }
+    const StartSettings start = startSettings(text);
+    MacroFile = start.macroFile;
+    lblMacroFile->setText(start.macroFile);
+    AddrFile = start.addrFile;
+    lblAddrFile->setText(start.addrFile);
+    if (start.port) {
+        CommPort = *start.port;
+        cmbCommPort->setEditText(*start.port);
     }
 }
 
@@ -200,8 +179,8 @@ void frmMain::closePortsAndEnd()
     if (!keypad_->closePort())
         undelivered.append(keypad_->keyboard()->MSComm1.errorText());
     if (!undelivered.isEmpty())
-        messageBox(this, undelivered.join(u'\n'));
-    endProgram();
+        desktop_.showMessage(this, undelivered.join(u'\n'));
+    desktop_.endProgram();
 }
 
 void frmMain::closeEvent(QCloseEvent *event)
@@ -224,7 +203,7 @@ void frmMain::cmdStop_Click()
 
 bool frmMain::chooseFile(QString *path)
 {
-    const QString chosen = CommonDialog1(this, dialogFileName_);
+    const QString chosen = desktop_.chooseFile(this, dialogFileName_);
     if (chosen.isEmpty())
         return false;
     dialogFileName_ = chosen;
@@ -266,11 +245,11 @@ void frmMain::mnuHelpContents_Click()
     // copy (a program started from the desktop's menu has no guide at hand).
     const QString here = QDir::currentPath() + QStringLiteral("/help.mht");
     if (QFileInfo::exists(here)) {
-        openHelp(here);
+        desktop_.openGuide(this, here);
     } else if (QFileInfo::exists(installedHelp)) {
-        openHelp(installedHelp);
+        desktop_.openGuide(this, installedHelp);
     } else {
-        messageBox(this, QStringLiteral("ヘルプファイル「%1」が見つかりません（インストール先の「%2」にもありません）。")
+        desktop_.showMessage(this, QStringLiteral("ヘルプファイル「%1」が見つかりません（インストール先の「%2」にもありません）。")
                              .arg(QDir::toNativeSeparators(here), QDir::toNativeSeparators(installedHelp)));
     }
 }
@@ -323,7 +302,7 @@ void frmMain::setRunning(bool running)
 
 void frmMain::showMessage(const QString &text)
 {
-    messageBox(this, text);
+    desktop_.showMessage(this, text);
 }
 
 void frmMain::exitProgram()

@@ -9,9 +9,9 @@
 
 #include <QMainWindow>
 #include <QPointer>
-#include <functional>
 #include <optional>
 
+class Desktop;
 class KeypadWindows;
 class QAction;
 class QComboBox;
@@ -32,7 +32,9 @@ class frmMain : public QMainWindow, public MacroSettings, private RunHost {
     EventLoopWaiter waiter_;
 
 public:
-    explicit frmMain(QWidget *parent = nullptr);
+    // `desktop` gives the dialogs, the messages, the guide and the end of the
+    // program.
+    explicit frmMain(Desktop &desktop, QWidget *parent = nullptr);
     ~frmMain() override;
 
     // Fixed at start-up.
@@ -86,19 +88,8 @@ public:
     KeypadWindows &keypad() { return *keypad_; }
     frmAbout *about() const { return about_; }
 
-    // The desktop operations, replaceable so that tests open no real dialog
-    // and end no process.
-    // The open-file dialog: starts at `fileName`, returns the chosen full
-    // path or an empty text when cancelled.
-    std::function<QString(QWidget *parent, const QString &fileName)> CommonDialog1;
-    std::function<void(QWidget *parent, const QString &text)> messageBox;
-    // Shows the user guide `path`; a failure is told through messageBox.
-    std::function<void(const QString &path)> openHelp;
     // The user guide as installed with the program.
     QString installedHelp;
-    // Where the guide is unpacked as an HTML page for the browser.
-    QString guidePageDir;
-    std::function<void()> endProgram;
 
     // Handlers.
     void cmdSend_Click();
@@ -134,7 +125,9 @@ private:
     // could not be delivered, and ends the program.
     void closePortsAndEnd();
 
-    // The dialog's file name, kept from one use to the next.
+    Desktop &desktop_;
+    // The open-file dialog's file name, kept from one use to the next (one
+    // dialog serves both file menu items).
     QString dialogFileName_;
     MacroRunner runner_;
     KeypadWindows *keypad_;

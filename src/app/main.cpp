@@ -3,12 +3,15 @@
 // window, "終了(&X)", a macro's EXIT, SIGINT or SIGTERM, each with the port
 // closed after every sent byte has left.
 
+#include "app/commandline.h"
+#include "app/display.h"
 #include "app/frmmain.h"
 #include "app/programinfo.h"
 #include "app/unattendedjob.h"
-#include "platform/desktop.h"
-#include "platform/processcommandline.h"
+#include "platform/process.h"
 #include "platform/terminationsignals.h"
+#include "widgets/appearance.h"
+#include "widgets/desktop.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -31,28 +34,13 @@ const char kUsage[] =
     "画面のない環境では QT_QPA_PLATFORM=offscreen を付けて起動してください。\n"
     "詳しくはヘルプの「目次」（help.mht）と man quillonemu を見てください。\n";
 
-// Without a display the toolkit would abort; say what to do instead.
-bool displayMissing(int argc, char **argv)
+// The arguments after the program's name, as the shell passed them.
+QStringList argumentsOf(int argc, char **argv)
 {
-#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
-    for (int i = 1; i < argc; ++i) {
-        if (qstrcmp(argv[i], "-platform") == 0)
-            return false;
-    }
-    return qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
-           qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
-#else
-    Q_UNUSED(argc);
-    Q_UNUSED(argv);
-    return false;
-#endif
-}
-
-// Offscreen nobody sees a window or can press OK.
-bool nobodyWatches()
-{
-    const QString platform = QGuiApplication::platformName();
-    return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return arguments;
 }
 
 } // namespace
@@ -68,35 +56,30 @@ int main(int argc, char **argv)
         std::fputs(kUsage, stdout);
         return 0;
     }
-    if (displayMissing(argc, argv)) {
+    const DisplayKind display = displayFor(argc, argv);
+    if (display == DisplayKind::Missing) {
         std::fprintf(stderr, "quillonemu: 画面がありません (DISPLAY も WAYLAND_DISPLAY も未設定)。"
                              "EXIT で終わるマクロを画面なしで実行するには QT_QPA_PLATFORM=offscreen "
                              "を付けて起動してください。\n");
         return 1;
     }
-    if (isUnattendedJob(argc, argv))
-        return runUnattendedJob(argc, argv);
+    const QString commandLine = processCommandLine(argumentsOf(argc, argv));
+    const StartSettings start = startSettings(commandLine);
+    // Offscreen nobody could see the window or answer its messages: a job
+    // runs without it, and the program ends with the job.
+    if (display == DisplayKind::Offscreen && !start.macroFile.isEmpty())
+        return runUnattendedJob(argc, argv, start);
 
     QApplication app(argc, argv);
     installToolkitTranslations();
     QApplication::setWindowIcon(programIcon());
     QApplication::setFont(userInterfaceFont());
 
-    frmMain window;
+    ScreenDesktop desktop;
+    frmMain window(desktop);
     TerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &TerminationSignals::received, &window, [&window] { window.Form_Unload(); });
-
-    const bool unattended = nobodyWatches();
-    if (unattended)
-        window.messageBox = [](QWidget *, const QString &text) { printMessage(text); };
-
-    const std::optional<MacroRunner::Outcome> outcome =
-        window.Form_Load(processCommandLine(QCoreApplication::arguments().mid(1)));
-    if (unattended && outcome) {
-        // A job started without a display ends with its run: the window it
-        // would show could not be used.
-        return *outcome == MacroRunner::Outcome::Failed ? 1 : 0;
-    }
+    window.Form_Load(commandLine);
     window.show();
     return QApplication::exec();
 }

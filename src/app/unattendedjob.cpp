@@ -4,8 +4,7 @@
 #include "link/seriallink.h"
 #include "macro/macrorunner.h"
 #include "macro/runhost.h"
-#include "platform/desktop.h"
-#include "platform/processcommandline.h"
+#include "platform/process.h"
 #include "platform/terminationsignals.h"
 #include "platform/waiter.h"
 
@@ -14,34 +13,10 @@
 
 namespace {
 
-// The command line's arguments as text.
-QStringList argumentsOf(int argc, char **argv)
+// A message of the program on standard error, on one line.
+void printMessage(const QString &text)
 {
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
-    return arguments;
-}
-
-// The main window's settings as its command line leaves them: the files and
-// the port box's text, which the run reads.
-struct StartSettings {
-    MacroSettings settings;
-    QString port = QStringLiteral("1");
-};
-
-StartSettings startSettings(int argc, char **argv)
-{
-    StartSettings start;
-    for (const CommandLineSwitch &s : parseCommandLineSwitches(trimSpaces(processCommandLine(argumentsOf(argc, argv))))) {
-        if (s.letter == u'M')
-            start.settings.MacroFile = s.value;
-        else if (s.letter == u'A')
-            start.settings.AddrFile = s.value;
-        else if (s.letter == u'P')
-            start.port = s.value;
-    }
-    return start;
+    std::fprintf(stderr, "quillonemu: %s\n", qUtf8Printable(joinedLines(text)));
 }
 
 // The main window's part in the job: the counter and port boxes as plain
@@ -67,29 +42,16 @@ private:
 
 } // namespace
 
-void printMessage(const QString &text)
+int runUnattendedJob(int argc, char **argv, const StartSettings &start)
 {
-    std::fprintf(stderr, "quillonemu: %s\n", qUtf8Printable(QString(text).replace(u'\n', u' ')));
-}
-
-bool isUnattendedJob(int argc, char **argv)
-{
-    for (int i = 1; i < argc; ++i) {
-        if (qstrcmp(argv[i], "-platform") == 0)
-            return false;
-    }
-    const QByteArray platform = qgetenv("QT_QPA_PLATFORM").split(':').value(0);
-    return (platform == "offscreen" || platform == "minimal") && !startSettings(argc, argv).settings.MacroFile.isEmpty();
-}
-
-int runUnattendedJob(int argc, char **argv)
-{
-    StartSettings start = startSettings(argc, argv);
     QCoreApplication app(argc, argv);
-    UnattendedHost host(start.port);
+    MacroSettings settings;
+    settings.MacroFile = start.macroFile;
+    settings.AddrFile = start.addrFile;
+    UnattendedHost host(start.port.value_or(QStringLiteral("1")));
     EventLoopWaiter waiter;
-    SerialLink link([&start] { return start.settings.CommPort; }, &waiter);
-    MacroRunner runner(start.settings, host, link, waiter);
+    SerialLink link([&settings] { return settings.CommPort; }, &waiter);
+    MacroRunner runner(settings, host, link, waiter);
     // Like closing the window: the port is closed once what was handed to
     // the line has arrived, and the program ends, in the middle of a text
     // too.

@@ -2,18 +2,16 @@
 
 #include <QString>
 
+struct StartSettings;
+
 // A job started without a display (QT_QPA_PLATFORM=offscreen or minimal)
 // whose command line names a macro file: nobody could see or use the main
 // window, so the job runs without it, as the window would run it before
 // showing (counter 0, port 1 unless /P gives one), in a fraction of the
-// window's start-up time and memory. Messages go to standard error.
+// window's start-up time and memory. Messages go to standard error, on one
+// line each.
 
-// Whether `argc`/`argv` and the environment make such a job.
-bool isUnattendedJob(int argc, char **argv);
-
-// Runs it: 1 when the run failed, 0 otherwise. EXIT, SIGINT and SIGTERM end
-// the process at once with the port closed after every sent byte has left.
-int runUnattendedJob(int argc, char **argv);
-
-// Writes one message of the program to standard error, on one line.
-void printMessage(const QString &text);
+// Runs it: 1 when the run failed, 0 otherwise. EXIT, SIGINT, SIGTERM and
+// SIGHUP end the process at once with the port closed after every sent byte
+// has crossed the line.
+int runUnattendedJob(int argc, char **argv, const StartSettings &start);

@@ -2,9 +2,9 @@
 
 #include "keypad/frmkeyboard.h"
 #include "keypad/virtualkeys.h"
-#include "platform/desktop.h"
-#include "platform/taskbar.h"
-#include "platform/twips.h"
+#include "widgets/appearance.h"
+#include "widgets/taskbar.h"
+#include "widgets/twips.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>

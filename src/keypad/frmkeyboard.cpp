@@ -2,8 +2,10 @@
 
 #include "keypad/keypadbuttons.h"
 #include "link/keytable.h"
-#include "platform/taskbar.h"
-#include "platform/twips.h"
+#include "widgets/appearance.h"
+#include "widgets/desktop.h"
+#include "widgets/taskbar.h"
+#include "widgets/twips.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -19,9 +21,9 @@ constexpr int kPortCount = 16;
 
 } // namespace
 
-frmKeyboard::frmKeyboard(Waiter *lineClock, QWidget *parent)
+frmKeyboard::frmKeyboard(Desktop &desktop, Waiter *lineClock, QWidget *parent)
     : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      MSComm1([this] { return cmbCommPort->currentText(); }, lineClock)
+      MSComm1([this] { return cmbCommPort->currentText(); }, lineClock), desktop_(desktop)
 {
     setObjectName(QStringLiteral("frmKeyboard"));
     // The program ends with the main window, whatever the keypad shows.
@@ -97,13 +99,13 @@ void frmKeyboard::connectOrDisconnect()
     QPushButton *button = Command1[kConnectButton];
     if (button->text() == kDisconnected) {
         if (!MSComm1.OpenPort()) {
-            showMessage(this, QStringLiteral("キーボードを接続できません。\n%1").arg(MSComm1.errorText()));
+            desktop_.showMessage(this, QStringLiteral("キーボードを接続できません。\n%1").arg(MSComm1.errorText()));
             return;
         }
         button->setText(kConnected);
     } else {
         if (!MSComm1.ClosePort())
-            showMessage(this, MSComm1.errorText());
+            desktop_.showMessage(this, MSComm1.errorText());
         button->setText(kDisconnected);
     }
 }
@@ -112,7 +114,7 @@ void frmKeyboard::linkFailed(const QString &message)
 {
     if (!MSComm1.isOpen())
         Command1[kConnectButton]->setText(kDisconnected);
-    showMessage(this, QStringLiteral("%1\nキーボードの接続を切断しました。").arg(message));
+    desktop_.showMessage(this, QStringLiteral("%1\nキーボードの接続を切断しました。").arg(message));
 }
 
 void frmKeyboard::closeEvent(QCloseEvent *event)
@@ -120,7 +122,7 @@ void frmKeyboard::closeEvent(QCloseEvent *event)
     {
         const UnloadGuard::Busy busy(unloadGuard_);
         if (!MSComm1.ClosePort())
-            showMessage(this, MSComm1.errorText());
+            desktop_.showMessage(this, MSComm1.errorText());
     }
     event->accept();
     Q_EMIT closed();

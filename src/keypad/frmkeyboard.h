@@ -3,12 +3,11 @@
 #include "keypad/unloadguard.h"
 #include "link/seriallink.h"
 #include "link/textsender.h"
-#include "platform/desktop.h"
 
 #include <QList>
 #include <QWidget>
-#include <functional>
 
+class Desktop;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -20,9 +19,10 @@ class QPushButton;
 class frmKeyboard : public QWidget {
     Q_OBJECT
 public:
-    // `lineClock` paces the keypad's port (see SerialPort::setClock); the
-    // port keeps a real one of its own when none is given.
-    explicit frmKeyboard(Waiter *lineClock = nullptr, QWidget *parent = nullptr);
+    // `desktop` shows its messages; `lineClock` paces the keypad's port (see
+    // SerialPort::setClock), which keeps a real one of its own when none is
+    // given.
+    explicit frmKeyboard(Desktop &desktop, Waiter *lineClock = nullptr, QWidget *parent = nullptr);
 
     // The load steps: caption, the main window's port text, the port list
     // "1" to "16", the connect button showing "切断". KeypadWindows then shows
@@ -43,9 +43,6 @@ public:
     // Its port number is the text of cmbCommPort at each OpenPort().
     SerialLink MSComm1;
 
-    // Shows a modal message; tests replace it.
-    std::function<void(QWidget *, const QString &)> showMessage = showMessageBox;
-
     // Deletes the window once no handler of it runs (see UnloadGuard).
     void unload() { unloadGuard_.unload(); }
 
@@ -60,6 +57,7 @@ private:
     void connectOrDisconnect();
     void linkFailed(const QString &message);
 
+    Desktop &desktop_;
     TextSender text_{MSComm1};
     UnloadGuard unloadGuard_{this};
 };

@@ -1,6 +1,7 @@
 #include "keypad/keypadwindows.h"
 
-KeypadWindows::KeypadWindows(QObject *parent, Waiter *lineClock) : QObject(parent), lineClock_(lineClock)
+KeypadWindows::KeypadWindows(Desktop &desktop, QObject *parent, Waiter *lineClock)
+    : QObject(parent), desktop_(desktop), lineClock_(lineClock)
 {
 }
 
@@ -27,8 +28,7 @@ void KeypadWindows::showKeyboard(const QString &title, const QString &version, c
 
 void KeypadWindows::loadKeyboard(const QString &title, const QString &version, const QString &mainPortText)
 {
-    keyboard_ = new frmKeyboard(lineClock_);
-    keyboard_->showMessage = [this](QWidget *parent, const QString &text) { showMessage(parent, text); };
+    keyboard_ = new frmKeyboard(desktop_, lineClock_);
     connect(keyboard_, &frmKeyboard::closed, this, &KeypadWindows::keyboardClosed);
     keyboard_->load(title, version, mainPortText);
     // Shown before the text entry window, which places itself below it.

@@ -5,8 +5,8 @@
 
 #include <QObject>
 #include <QString>
-#include <functional>
 
+class Desktop;
 class QWidget;
 
 // The keypad window and the text entry window of one program, loaded and
@@ -16,8 +16,9 @@ class QWidget;
 class KeypadWindows : public QObject {
     Q_OBJECT
 public:
-    // `lineClock` paces the keypad's port; none: a real one.
-    explicit KeypadWindows(QObject *parent = nullptr, Waiter *lineClock = nullptr);
+    // `desktop` shows the windows' messages; `lineClock` paces the keypad's
+    // port (none: a real one).
+    explicit KeypadWindows(Desktop &desktop, QObject *parent = nullptr, Waiter *lineClock = nullptr);
     // Closes the keypad's port (every byte sent delivered) and deletes both
     // windows.
     ~KeypadWindows() override;
@@ -38,15 +39,13 @@ public:
     frmKeyboard *keyboard() const { return keyboard_; }
     frmInput *input() const { return input_; }
 
-    // Shows a modal message for either window; tests replace it.
-    std::function<void(QWidget *, const QString &)> showMessage = showMessageBox;
-
 private:
     void loadKeyboard(const QString &title, const QString &version, const QString &mainPortText);
     void showInput(const QString &title, const QString &version);
     void keyboardClosed();
     void inputClosed();
 
+    Desktop &desktop_;
     Waiter *lineClock_;
     frmKeyboard *keyboard_ = nullptr;
     frmInput *input_ = nullptr;

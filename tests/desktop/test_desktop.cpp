@@ -7,8 +7,8 @@
 #include "app/frmabout.h"
 #include "app/frmmain.h"
 #include "keypad/keypadwindows.h"
-#include "platform/desktop.h"
 #include "support/pseudoterminal.h"
+#include "support/recordingdesktop.h"
 #include "xsession.h"
 
 #include <QAbstractItemView>
@@ -32,15 +32,13 @@ constexpr int kPort = 43;
 
 // The main window as the program shows it, with messages recorded and the
 // process kept alive.
-struct Desktop {
-    frmMain w;
-    QStringList messages;
+struct ProgramWindows {
+    RecordingDesktop desktop;
+    frmMain w{desktop};
+    QStringList &messages = desktop.messages;
 
-    Desktop()
+    ProgramWindows()
     {
-        w.messageBox = [this](QWidget *, const QString &text) { messages.append(text); };
-        w.keypad().showMessage = w.messageBox;
-        w.endProgram = [] {};
         w.InitSettings(QString());
         w.show();
     }
@@ -101,7 +99,7 @@ void TestDesktop::acceleratorsOpenTheMenus()
 {
     QFETCH(QString, keys);
     QFETCH(QString, menu);
-    Desktop d;
+    ProgramWindows d;
     QVERIFY(activate(&d.w));
     QVERIFY(xtool::key(keys));
     QTRY_VERIFY(QApplication::activePopupWidget());
@@ -112,7 +110,7 @@ void TestDesktop::acceleratorsOpenTheMenus()
 
 void TestDesktop::textEntryWindowBelowTheKeypad()
 {
-    Desktop d;
+    ProgramWindows d;
     QVERIFY(activate(&d.w));
     QVERIFY(xtool::key(QStringLiteral("alt+v")));
     QTRY_VERIFY(QApplication::activePopupWidget() == d.w.mnuView);
@@ -126,7 +124,7 @@ void TestDesktop::textEntryWindowBelowTheKeypad()
 
 void TestDesktop::aboutBoxAtTheMainWindowsCorner()
 {
-    Desktop d;
+    ProgramWindows d;
     QTRY_VERIFY(managed(&d.w));
     for (const QPoint moveTo : {QPoint(-1, -1), QPoint(420, 310)}) {
         if (moveTo.x() >= 0) {
@@ -154,7 +152,7 @@ void TestDesktop::aboutBoxAtTheMainWindowsCorner()
 
 void TestDesktop::fixedSizesAndDialogFrames()
 {
-    Desktop d;
+    ProgramWindows d;
     d.w.mnuKeyboard->trigger();
     d.w.mnuHelpAbout->trigger();
     QTRY_VERIFY(managed(&d.w) && managed(d.keyboard()) && managed(d.input()) && managed(d.w.about()));
@@ -209,7 +207,7 @@ void TestDesktop::clicksAndKeysReachTheHandset()
 {
     PseudoTerminal pty;
     pty.bindPort(kPort);
-    Desktop d;
+    ProgramWindows d;
     d.w.cmbCommPort->setEditText(QString::number(kPort));
     d.w.mnuKeyboard->trigger();
     QTRY_VERIFY(managed(d.keyboard()) && managed(d.input()));
@@ -242,7 +240,9 @@ void TestDesktop::fileDialogListsEveryFile()
     }
     const QString previous = QDir::currentPath();
     QVERIFY(QDir::setCurrent(dir.path()));
-    Desktop d;
+    ProgramWindows d;
+    // The program's own dialog, as the user meets it.
+    d.desktop.dialog = [&](const QString &fileName) { return d.desktop.ScreenDesktop::chooseFile(&d.w, fileName); };
     QVERIFY(activate(&d.w));
 
     // The dialog is modal: what the user sees is read while it is open, then
@@ -284,7 +284,7 @@ void TestDesktop::userInterfaceFontIsProportional()
 {
     // Whatever fonts the machine has: captions like "F10" and file paths are
     // set in a proportional face.
-    Desktop d;
+    ProgramWindows d;
     for (QWidget *widget : {static_cast<QWidget *>(d.w.lblMacroFile), static_cast<QWidget *>(d.w.cmdSend)}) {
         const QFontMetrics metrics(widget->font());
         QVERIFY2(metrics.horizontalAdvance(QStringLiteral("iiii")) < metrics.horizontalAdvance(QStringLiteral("WWWW")),
@@ -339,3 +339,4 @@ int main(int argc, char **argv)
 }
 
 #include "test_desktop.moc"
+#include "support/recordingdesktop.h"

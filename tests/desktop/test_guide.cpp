@@ -5,6 +5,7 @@
 
 #include "app/frmmain.h"
 #include "platform/mhtml.h"
+#include "support/recordingdesktop.h"
 
 #include <QApplication>
 #include <QDir>
@@ -150,19 +151,20 @@ void TestGuide::guideGoesToTheBrowser()
     QVERIFY(writeFile(help, guide));
     const QString previous = QDir::currentPath();
     QVERIFY(QDir::setCurrent(work));
-    frmMain w;
-    QStringList messages;
-    w.messageBox = [&](QWidget *, const QString &text) { messages.append(text); };
-    w.guidePageDir = dir.filePath(QStringLiteral("cache/help"));
+    RecordingDesktop desktop;
+    desktop.realGuide = true;
+    desktop.guidePageDir = dir.filePath(QStringLiteral("cache/help"));
+    frmMain w(desktop);
+    QStringList &messages = desktop.messages;
     w.mnuHelpContents->trigger();
     QDir::setCurrent(previous);
 
     if (shown) {
         QTRY_VERIFY(QFile::exists(log));
-        const QString page = w.guidePageDir + QStringLiteral("/help.htm");
+        const QString page = desktop.guidePageDir + QStringLiteral("/help.htm");
         QTRY_COMPARE(QString::fromUtf8(readFile(log)).trimmed(), QUrl::fromLocalFile(page).toString());
         QCOMPARE(QString::fromUtf8(readFile(page)), QStringLiteral("<p>目次</p><img src=\"main.png\">end"));
-        QCOMPARE(readFile(w.guidePageDir + QStringLiteral("/main.png")), QByteArray("\x89PNG"));
+        QCOMPARE(readFile(desktop.guidePageDir + QStringLiteral("/main.png")), QByteArray("\x89PNG"));
         // The opener has ended well: nothing to say.
         QTRY_VERIFY_WITH_TIMEOUT(!w.findChild<QProcess *>(), 10'000);
         QVERIFY(messages.isEmpty());

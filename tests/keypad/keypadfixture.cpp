@@ -15,7 +15,6 @@ constexpr KeyPacket kMarker = KeyPacket::make(KeyPacket::Key, 0x7E, 0x7E, 0x7E, 
 KeypadFixture::KeypadFixture(const QString &portText)
 {
     pty.bindPort(kPort);
-    windows.showMessage = [this](QWidget *, const QString &text) { messages.append(text); };
     windows.showKeyboard(QStringLiteral("QuillonEmu"), QStringLiteral("release 25F"), portText);
     // The text entry window shows once the keypad is on the screen.
     if (!QTest::qWaitFor([this] { return input()->isVisible(); }, 5000))

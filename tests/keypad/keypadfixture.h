@@ -3,6 +3,7 @@
 #include "keypad/keypadwindows.h"
 #include "support/fakerun.h"
 #include "support/pseudoterminal.h"
+#include "support/recordingdesktop.h"
 
 #include <QStringList>
 
@@ -15,8 +16,9 @@ struct KeypadFixture {
 
     PseudoTerminal pty;
     FakeWaiter lineClock;
-    KeypadWindows windows{nullptr, &lineClock};
-    QStringList messages;
+    RecordingDesktop desktop;
+    KeypadWindows windows{desktop, nullptr, &lineClock};
+    QStringList &messages = desktop.messages;
 
     // Loads the keypad with `portText` as the main window's port text.
     explicit KeypadFixture(const QString &portText = QString::number(kPort));

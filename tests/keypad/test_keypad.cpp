@@ -266,7 +266,7 @@ void TestKeypad::windowsLoadHideAndUnload()
     QCOMPARE(f.input()->keyboard(), f.keyboard());
 
     // Placed once, from wherever the keypad is when the window loads.
-    frmKeyboard keypad;
+    frmKeyboard keypad(f.desktop);
     keypad.move(300, 120);
     keypad.show();
     frmInput placed;

@@ -1,4 +1,4 @@
-#include "platform/taskbar.h"
+#include "widgets/taskbar.h"
 
 #include <QEvent>
 #include <QGuiApplication>

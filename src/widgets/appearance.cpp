@@ -1,14 +1,11 @@
-#include "platform/desktop.h"
+#include "widgets/appearance.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>
-#include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
 #include <QTranslator>
-#include <cstdio>
-#include <cstdlib>
 
 namespace {
 
@@ -78,18 +75,4 @@ bool installToolkitTranslations()
     }
     delete translator;
     return false;
-}
-
-void showMessageBox(QWidget *parent, const QString &text)
-{
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("QuillonEmu"), text, QMessageBox::Ok, parent);
-    box.setWindowIcon(programIcon());
-    box.exec();
-}
-
-void terminateProcess(int code)
-{
-    std::fflush(stdout);
-    std::fflush(stderr);
-    std::_Exit(code);
 }

@@ -1,4 +1,4 @@
-#include "platform/guide.h"
+#include "widgets/guide.h"
 
 #include "platform/mhtml.h"
 

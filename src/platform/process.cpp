@@ -1,4 +1,7 @@
-#include "platform/processcommandline.h"
+#include "platform/process.h"
+
+#include <cstdio>
+#include <cstdlib>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -30,4 +33,11 @@ QString processCommandLine(const QStringList &arguments)
 #else
     return quoteArguments(arguments);
 #endif
+}
+
+void terminateProcess(int code)
+{
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(code);
 }

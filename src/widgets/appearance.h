@@ -4,11 +4,8 @@
 #include <QIcon>
 #include <QString>
 
-class QWidget;
-
-// What every window of the program shares with the desktop: the program
-// icon, the user-interface font, Qt's own texts in Japanese, message boxes
-// and the end of the process.
+// What every window of the program looks like: the program icon, the
+// user-interface font, Qt's own texts in Japanese.
 
 // The 32 x 32 program icon (with larger sizes for the desktop), drawn by the
 // program itself.
@@ -21,10 +18,3 @@ QFont userInterfaceFont();
 // context menus) in Japanese, whatever the locale: the program is Japanese
 // throughout. Loads qtbase_ja.qm; false when it is nowhere to be found.
 bool installToolkitTranslations();
-
-// A modal message box with an OK button, captioned "QuillonEmu".
-void showMessageBox(QWidget *parent, const QString &text);
-
-// The process ends at once with `code`: no window closes, no handler runs.
-// Output already written is flushed first.
-[[noreturn]] void terminateProcess(int code);

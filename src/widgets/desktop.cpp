@@ -1,0 +1,39 @@
+#include "widgets/desktop.h"
+
+#include "platform/process.h"
+#include "widgets/appearance.h"
+#include "widgets/guide.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStandardPaths>
+
+ScreenDesktop::ScreenDesktop()
+    : guidePageDir(QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/help"))
+{
+}
+
+QString ScreenDesktop::chooseFile(QWidget *parent, const QString &fileName)
+{
+    // The caption the user sees is 「すべて(*.*)」; the pattern matches every
+    // file, names without a dot included.
+    return QFileDialog::getOpenFileName(parent, QString(), fileName, QStringLiteral("すべて(*.*) (*)"), nullptr,
+                                        QFileDialog::HideNameFilterDetails);
+}
+
+void ScreenDesktop::showMessage(QWidget *parent, const QString &text)
+{
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("QuillonEmu"), text, QMessageBox::Ok, parent);
+    box.setWindowIcon(programIcon());
+    box.exec();
+}
+
+void ScreenDesktop::openGuide(QWidget *parent, const QString &path)
+{
+    ::openGuide(path, guidePageDir, parent, [this, parent](const QString &message) { showMessage(parent, message); });
+}
+
+void ScreenDesktop::endProgram()
+{
+    terminateProcess(0);
+}

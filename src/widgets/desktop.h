@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// What the windows ask of the desktop: the open-file dialog, a message, the
+// user guide and the end of the program. The program chooses one in main;
+// tests put in their own, so that no dialog opens and no process ends.
+class Desktop {
+public:
+    virtual ~Desktop() = default;
+
+    // The modal open-file dialog ("すべて(*.*)", every file), starting at
+    // `fileName`: the chosen full path, or an empty text when cancelled.
+    virtual QString chooseFile(QWidget *parent, const QString &fileName) = 0;
+    // A modal message with an OK button; returns once the user has read it.
+    virtual void showMessage(QWidget *parent, const QString &text) = 0;
+    // Shows the user guide `path`; says so when nothing can.
+    virtual void openGuide(QWidget *parent, const QString &path) = 0;
+    // Ends the program at once: no window closes, no handler runs.
+    virtual void endProgram() = 0;
+};
+
+// The desktop of a screen: Qt's file dialog, message boxes captioned
+// "QuillonEmu", the guide shown by the desktop's opener.
+class ScreenDesktop : public Desktop {
+public:
+    ScreenDesktop();
+
+    QString chooseFile(QWidget *parent, const QString &fileName) override;
+    void showMessage(QWidget *parent, const QString &text) override;
+    void openGuide(QWidget *parent, const QString &path) override;
+    void endProgram() override;
+
+    // Where the guide's page and pictures are unpacked for the browser: the
+    // user's cache folder.
+    QString guidePageDir;
+};

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "widgets/desktop.h"
+
+#include <QStringList>
+#include <functional>
+
+// The desktop as the windows see it, recorded instead of shown: no dialog
+// opens, no process ends. The guide goes to the real desktop only when
+// `realGuide` is set.
+struct RecordingDesktop : ScreenDesktop {
+    QStringList messages;
+    QStringList dialogStarts;
+    QStringList dialogAnswers; // taken in order; an empty text (or none left): cancel
+    // When set, the dialog itself: it gets the start and gives the answer.
+    std::function<QString(const QString &fileName)> dialog;
+    QStringList guidesOpened;
+    bool realGuide = false;
+    int ended = 0;
+    std::function<void()> onEnd;
+
+    QString chooseFile(QWidget *, const QString &fileName) override
+    {
+        dialogStarts.append(fileName);
+        if (dialog)
+            return dialog(fileName);
+        return dialogAnswers.isEmpty() ? QString() : dialogAnswers.takeFirst();
+    }
+    void showMessage(QWidget *, const QString &text) override { messages.append(text); }
+    void openGuide(QWidget *parent, const QString &path) override
+    {
+        guidesOpened.append(path);
+        if (realGuide)
+            ScreenDesktop::openGuide(parent, path);
+    }
+    void endProgram() override
+    {
+        ++ended;
+        if (onEnd)
+            onEnd();
+    }
+};
