@@ -7,6 +7,7 @@
 #include "app/frmmain.h"
 #include "keypad/keypadwindows.h"
 #include "platform/process.h"
+#include "support/programprocess.h"
 #include "support/pseudoterminal.h"
 #include "support/recordingdesktop.h"
 #include "support/tempfiles.h"
@@ -17,7 +18,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
@@ -47,32 +47,21 @@ struct MainWindow {
     }
 };
 
-// True once `p` has ended, waiting up to `ms` for it.
-bool finishes(QProcess &p, int ms)
-{
-    return p.state() == QProcess::NotRunning || p.waitForFinished(ms);
-}
-
-QString programPath()
-{
-    return QStringLiteral(QUILLONEMU_BIN_DIR "/quillonemu");
-}
-
-// Starts the real program offscreen with `arguments`.
-void startOffscreen(QProcess &p, const QStringList &arguments)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    p.setProcessEnvironment(env);
-    p.start(programPath(), arguments);
-}
+// The real program, offscreen, with `arguments`.
+class Program : public ProgramProcess {
+public:
+    explicit Program(const QStringList &arguments)
+        : ProgramProcess(built("quillonemu"), arguments, &ProgramProcess::offscreen)
+    {
+    }
+};
 
 // Reads the handset until `p` has ended (or 20 s passed).
-QByteArray readUntilEnd(QProcess &p, PseudoTerminal &pty)
+QByteArray readUntilEnd(ProgramProcess &p, PseudoTerminal &pty)
 {
     QByteArray received;
     QDeadlineTimer deadline(20'000);
-    while (p.state() != QProcess::NotRunning && !deadline.hasExpired())
+    while (!p.endsWithin(1) && !deadline.hasExpired())
         received += pty.read(1 << 16, 20);
     return received;
 }
@@ -386,26 +375,25 @@ void TestApp::aLongTextKeepsTheWindowResponsive()
 
 void TestApp::programWithoutDisplay()
 {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        env.remove(QString::fromLatin1(name));
-    p.setProcessEnvironment(env);
-    p.start(programPath(), {});
-    QVERIFY(finishes(p, 10'000));
-    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    const auto noDisplay = [](QProcess &process) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        process.setProcessEnvironment(env);
+    };
+    ProgramProcess p(ProgramProcess::built("quillonemu"), {}, noDisplay);
+    QVERIFY(p.waitForEnd(10'000));
+    QVERIFY(p.endedNormally());
     QVERIFY(p.exitCode() != 0);
-    const QString err = QString::fromUtf8(p.readAllStandardError());
+    const QString err = p.err();
     QVERIFY2(err.contains("QT_QPA_PLATFORM=offscreen") && err.count(u'\n') == 1, qPrintable(err));
 
     // The version and the usage need no display and open no window.
     for (const char *option : {"--version", "--help"}) {
-        QProcess q;
-        q.setProcessEnvironment(env);
-        q.start(programPath(), {QString::fromLatin1(option)});
-        QVERIFY(finishes(q, 10'000));
+        ProgramProcess q(ProgramProcess::built("quillonemu"), {QString::fromLatin1(option)}, noDisplay);
+        QVERIFY(q.waitForEnd(10'000));
         QCOMPARE(q.exitCode(), 0);
-        const QString out = QString::fromUtf8(q.readAllStandardOutput());
+        const QString out = q.out();
         QVERIFY2(out.contains(qstrcmp(option, "--version") == 0 ? "QuillonEmu release 25F" : "/M"), qPrintable(out));
     }
 }
@@ -419,26 +407,24 @@ void TestApp::unattendedJobEnds()
     QStringList lines(100, QStringLiteral("F1"));
     lines << "SLEEP 60";
     const QString macro = files.writeShiftJis("job.txt", lines.join("\r\n"));
-    QProcess p;
-    startOffscreen(p, {"/M" + macro, "/P32"});
+    Program p({"/M" + macro, "/P32"});
     QByteArray received = pty.read(10, 20'000); // the run has begun
     QVERIFY(!received.isEmpty());
-    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    p.sendSignal(SIGTERM);
     received += readUntilEnd(p, pty);
-    QVERIFY(finishes(p, 5'000));
+    QVERIFY(p.waitForEnd(5'000));
     received += pty.readAvailable(50);
     // An orderly end: whole packets only, nothing torn at the close.
-    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QVERIFY(p.endedNormally());
     QCOMPARE(p.exitCode(), 0);
     QVERIFY(received.size() >= 10 && received.size() <= 1000);
     QCOMPARE(received.size() % 10, 0);
 
     // A failing job says why on its error output and ends with status 1.
-    QProcess failing;
-    startOffscreen(failing, {"/M" + files.path("absent.txt"), "/P32"});
-    QVERIFY(finishes(failing, 10'000));
+    Program failing({"/M" + files.path("absent.txt"), "/P32"});
+    QVERIFY(failing.waitForEnd(10'000));
     QCOMPARE(failing.exitCode(), 1);
-    QVERIFY(QString::fromUtf8(failing.readAllStandardError()).contains("absent.txt"));
+    QVERIFY(failing.err().contains("absent.txt"));
 }
 
 QTEST_MAIN(TestApp)

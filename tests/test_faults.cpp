@@ -7,12 +7,12 @@
 #include "app/frmmain.h"
 #include "platform/serialport.h"
 #include "support/fakerun.h"
+#include "support/programprocess.h"
 #include "support/recordingdesktop.h"
 
 #include <QDir>
 #include <QLabel>
 #include <QFile>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QtTest>
 #include <atomic>
@@ -25,33 +25,6 @@
 using Outcome = MacroRunner::Outcome;
 
 namespace {
-
-QString program(const char *name)
-{
-    return QStringLiteral(QUILLONEMU_BIN_DIR "/") + QString::fromLatin1(name);
-}
-
-// A program of the project started against a pseudo-terminal, offscreen.
-struct Child {
-    QProcess process;
-
-    Child(const QString &path, const QStringList &arguments)
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        process.setProcessEnvironment(env);
-        process.start(path, arguments);
-    }
-    ~Child()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-    }
-    bool ended(int ms) { return process.state() == QProcess::NotRunning || process.waitForFinished(ms); }
-    void signal(int number) { ::kill(static_cast<pid_t>(process.processId()), number); }
-};
 
 QStringList keys(int count)
 {
@@ -82,7 +55,7 @@ void TestFaults::portHeldByAnotherProgram()
     TempFiles files;
     PseudoTerminal pty;
     pty.bindPort(41);
-    Child holder(program("quillonemu-cli"), {"run", files.writeShiftJis("hold.txt", "UP\r\nSLEEP 60"), "--port", "41"});
+    CliProcess holder({"run", files.writeShiftJis("hold.txt", "UP\r\nSLEEP 60"), "--port", "41"});
     QCOMPARE(pty.read(10, 20'000), kF1.left(6) + QByteArray::fromHex("01010000")); // UP: it holds the port now
 
     SerialPort port;
@@ -112,12 +85,11 @@ void TestFaults::portNotPermitted()
         return;
     }
     // The superuser may open any device: the program runs as nobody instead.
-    QProcess send;
-    send.start(QStringLiteral("setpriv"), {"--reuid=65534", "--regid=65534", "--clear-groups",
-                                           program("quillonemu-cli"), "send", "--port", "42", "UP"});
-    QVERIFY(send.waitForFinished(20'000));
-    const QString error = QString::fromUtf8(send.readAllStandardError());
-    if (send.error() == QProcess::FailedToStart || error.startsWith(QStringLiteral("setpriv")))
+    ProgramProcess send(QStringLiteral("setpriv"), {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                                    ProgramProcess::built("quillonemu-cli"), "send", "--port", "42", "UP"});
+    QVERIFY(send.waitForEnd(20'000));
+    const QString error = send.err();
+    if (send.failedToStart() || error.startsWith(QStringLiteral("setpriv")))
         QSKIP("cannot run the program as another user here");
     QCOMPARE(send.exitCode(), 1);
     QVERIFY2(error.contains(QStringLiteral("アクセス権")) && error.contains(pty.slavePath()), qPrintable(error));
@@ -233,16 +205,12 @@ void TestFaults::heldPacketsArriveAtTheEnd()
     });
 
     if (how == "sigterm") {
-        Child child(program("quillonemu-cli"), {"run", macro, "--port", "43"});
-        QByteArray out;
-        QDeadlineTimer deadline(20'000);
-        while (!out.contains(lastStatus.toUtf8()) && !deadline.hasExpired() && child.process.waitForReadyRead(100))
-            out += child.process.readAllStandardOutput();
-        QVERIFY2(out.contains(lastStatus.toUtf8()), out.right(200).constData());
-        child.signal(SIGTERM);
+        CliProcess child({"run", macro, "--port", "43"});
+        QVERIFY2(child.waitForOutput(lastStatus, 20'000), qPrintable(child.out().right(200)));
+        child.sendSignal(SIGTERM);
         ending = true;
-        QVERIFY(child.ended(20'000));
-        QCOMPARE(child.process.exitCode(), 130);
+        QVERIFY(child.waitForEnd(20'000));
+        QCOMPARE(child.exitCode(), 130);
     } else {
         RecordingDesktop desktop;
         frmMain w(desktop);

@@ -2,6 +2,7 @@
 // the waiter: the operating-system layer everything else stands on.
 
 #include "platform/cp932.h"
+#include "platform/linetiming.h"
 #include "platform/portnumber.h"
 #include "platform/serialport.h"
 #include "platform/textlinereader.h"
@@ -24,6 +25,7 @@ private slots:
     void wholeNumbers_data();
     void wholeNumbers();
     void portNumbersAndDevices();
+    void lineClockQueues();
     void openFailuresSayWhy_data();
     void openFailuresSayWhy();
     void waiterWakesAndProcessesEvents();
@@ -163,6 +165,21 @@ void TestPlatform::portNumbersAndDevices()
     QVERIFY2(port.errorText().contains("QUILLONEMU_COM3") && port.errorText().contains(QStringLiteral("空")),
              qPrintable(port.errorText()));
     qunsetenv("QUILLONEMU_COM3");
+}
+
+void TestPlatform::lineClockQueues()
+{
+    LineClock clock;
+    const double packetMs = 110 * 1000.0 / 600;
+    QCOMPARE(clock.add(1000, 10), 1000 + packetMs);
+    // Handed over together: each waits for the one before.
+    QCOMPARE(clock.add(1000, 10), 1000 + 2 * packetMs);
+    QCOMPARE(clock.bytesOnLine(1000), 20);
+    QCOMPARE(clock.bytesOnLine(1000 + packetMs), 10);
+    QCOMPARE(clock.add(1001, 1), 1000 + 2 * packetMs + packetMs / 10);
+    // After a pause the line is free again.
+    QCOMPARE(clock.bytesOnLine(5000), 0);
+    QCOMPARE(clock.add(5000, 10), 5000 + packetMs);
 }
 
 void TestPlatform::openFailuresSayWhy_data()

@@ -65,27 +65,27 @@ void VirtualHandset::onReadable()
     // now. Until the line is idle again the pace reads, not the notifier.
     notifier_->setEnabled(false);
     lineFreeAtMs_ = std::max(lineFreeAtMs_, nowMs());
-    pace_.start(static_cast<int>(std::ceil(lineFreeAtMs_ + LineClock::kByteMs - nowMs())));
+    pace_.start(static_cast<int>(std::ceil(lineFreeAtMs_ + LineTiming::kByteMs - nowMs())));
 }
 
 void VirtualHandset::readAtPace()
 {
     if (ended_)
         return;
-    const qint64 due = std::max<qint64>(1, static_cast<qint64>((nowMs() - lineFreeAtMs_) / LineClock::kByteMs));
+    const qint64 due = std::max<qint64>(1, static_cast<qint64>((nowMs() - lineFreeAtMs_) / LineTiming::kByteMs));
     const qint64 readBefore = bytesRead_;
     readLine(due);
     if (ended_)
         return;
     const qint64 taken = bytesRead_ - readBefore;
-    lineFreeAtMs_ += static_cast<double>(taken) * LineClock::kByteMs;
+    lineFreeAtMs_ += static_cast<double>(taken) * LineTiming::kByteMs;
     if (taken < due) {
         // Nothing more waits: the line is idle until the next byte comes.
         lineFreeAtMs_ = std::max(lineFreeAtMs_, nowMs());
         notifier_->setEnabled(true);
         return;
     }
-    pace_.start(static_cast<int>(std::max(0.0, std::ceil(lineFreeAtMs_ + LineClock::kByteMs - nowMs()))));
+    pace_.start(static_cast<int>(std::max(0.0, std::ceil(lineFreeAtMs_ + LineTiming::kByteMs - nowMs()))));
 }
 
 void VirtualHandset::readLine(qsizetype maxBytes)

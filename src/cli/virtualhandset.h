@@ -1,9 +1,9 @@
 #pragma once
 
 #include "cli/handsetoutput.h"
-#include "cli/lineclock.h"
 #include "cli/paritymarks.h"
 #include "link/packetdecoder.h"
+#include "platform/linetiming.h"
 
 #include <QElapsedTimer>
 #include <QObject>

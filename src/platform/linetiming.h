@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QtGlobal>
+#include <algorithm>
+#include <cmath>
+#include <limits>
 
 // The serial line's timing: 600 baud, and 11 bit times a byte (start bit,
 // 8 data bits, parity bit, stop bit), so a byte takes about 18.3 ms and a
@@ -25,3 +28,28 @@ constexpr double lineMs(qint64 bytes)
 }
 
 } // namespace LineTiming
+
+// When bytes handed to the line will have crossed it: each takes one byte
+// time, and bytes handed over while the line is still busy with earlier
+// ones queue behind them. The sending queue's bound and the virtual
+// handset's "line done" times both count this way.
+class LineClock {
+public:
+    // `count` bytes were handed over at `atMs`; returns when their last bit
+    // has crossed the line.
+    double add(double atMs, qint64 count)
+    {
+        busyUntilMs_ = std::max(busyUntilMs_, atMs) + LineTiming::lineMs(count);
+        return busyUntilMs_;
+    }
+
+    // The bytes not yet across at `nowMs`.
+    qint64 bytesOnLine(double nowMs) const
+    {
+        const double left = (busyUntilMs_ - nowMs) / LineTiming::kByteMs;
+        return left > 0 ? static_cast<qint64>(std::ceil(left)) : 0;
+    }
+
+private:
+    double busyUntilMs_ = -std::numeric_limits<double>::infinity();
+};

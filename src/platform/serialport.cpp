@@ -127,7 +127,7 @@ bool SerialPort::open(const QString &portText)
         port_.clearError();
         return false;
     }
-    lineBusyUntilMs_ = now();
+    lineClock_ = LineClock();
     return true;
 }
 
@@ -167,8 +167,7 @@ qint64 SerialPort::pendingBytes() const
 {
     if (!port_.isOpen())
         return 0;
-    const double onLine = (lineBusyUntilMs_ - now()) / LineTiming::kByteMs;
-    return std::max(heldBytes(), static_cast<qint64>(std::ceil(std::max(0.0, onLine))));
+    return std::max(heldBytes(), lineClock_.bytesOnLine(now()));
 }
 
 bool SerialPort::write(const QByteArray &bytes)
@@ -178,7 +177,7 @@ bool SerialPort::write(const QByteArray &bytes)
     if (!handOver(bytes))
         return false;
     // The line carries these after everything handed over before them.
-    lineBusyUntilMs_ = std::max(lineBusyUntilMs_, now()) + LineTiming::lineMs(bytes.size());
+    lineClock_.add(now(), bytes.size());
     return port_.isOpen();
 }
 

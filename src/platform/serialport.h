@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/linetiming.h"
 #include "platform/waiter.h"
 
 #include <QObject>
@@ -75,8 +76,8 @@ private:
     QSerialPort port_;
     std::unique_ptr<Waiter> ownClock_;
     Waiter *clock_;
-    // When the line will have carried everything handed over so far.
-    double lineBusyUntilMs_ = 0;
+    // The line's time for everything handed over since the port opened.
+    LineClock lineClock_;
     QString errorText_;
     QString devicePath_;
     qint32 portNumber_ = 0;

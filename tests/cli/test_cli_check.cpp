@@ -1,7 +1,7 @@
 // quillonemu-cli check: the real program on Shift-JIS files: its exit
 // statuses, the order and form of what it prints, and files left untouched.
 
-#include "cliprocess.h"
+#include "support/programprocess.h"
 #include "support/tempfiles.h"
 
 #include <QFileInfo>

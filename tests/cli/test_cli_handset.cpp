@@ -2,12 +2,11 @@
 // quillonemu-cli handset on a pseudo-terminal fed by the system's own
 // SerialLink, on a pseudo-terminal set up badly, and reading a device.
 
-#include "cli/lineclock.h"
 #include "cli/paritymarks.h"
-#include "cliprocess.h"
 #include "link/keytable.h"
 #include "link/seriallink.h"
 #include "link/textsender.h"
+#include "support/programprocess.h"
 #include "support/tempfiles.h"
 
 #include <QDateTime>
@@ -76,7 +75,6 @@ class TestCliHandset : public QObject {
 private slots:
     void parityMarks_data();
     void parityMarks();
-    void lineClockQueues();
 
     void decodesWhatSerialLinkSends();
     void checksTheSendersLineSettings_data();
@@ -121,18 +119,6 @@ void TestCliHandset::parityMarks()
         QCOMPARE(first.data + second.data, data);
         QCOMPARE(allErrors, errors);
     }
-}
-
-void TestCliHandset::lineClockQueues()
-{
-    LineClock clock;
-    const double packetMs = 110 * 1000.0 / 600;
-    QCOMPARE(clock.add(1000, 10), 1000 + packetMs);
-    // Handed over together: each waits for the one before.
-    QCOMPARE(clock.add(1000, 10), 1000 + 2 * packetMs);
-    QCOMPARE(clock.add(1001, 1), 1000 + 2 * packetMs + packetMs / 10);
-    // After a pause the line is free again.
-    QCOMPARE(clock.add(5000, 10), 5000 + packetMs);
 }
 
 void TestCliHandset::decodesWhatSerialLinkSends()
@@ -265,15 +251,14 @@ void TestCliHandset::endsWhenItsReaderGoesAway()
     // `handset | head`: once the reader has gone, the handset ends as it does
     // on a signal, and its link goes with it.
     const QString link = files_.path("piped");
-    QProcess pipeline;
-    pipeline.start(QStringLiteral("sh"), {"-c", R"("$0" handset --pty --link "$1" | head -c 1 > /dev/null)",
-                                          QStringLiteral(QUILLONEMU_CLI), link});
+    ProgramProcess pipeline(QStringLiteral("sh"), {"-c", R"("$0" handset --pty --link "$1" | head -c 1 > /dev/null)",
+                                                   ProgramProcess::built("quillonemu-cli"), link});
     QTRY_VERIFY_WITH_TIMEOUT(isLink(link), 10000);
     RawSender sender(link);
     QDeadlineTimer deadline(10'000);
-    while (!pipeline.waitForFinished(100) && !deadline.hasExpired())
+    while (!pipeline.endsWithin(100) && !deadline.hasExpired())
         sender.write(kUp); // every packet is a line of output
-    QCOMPARE(pipeline.state(), QProcess::NotRunning);
+    QVERIFY(!pipeline.isRunning());
     QVERIFY(!isLink(link));
 }
 

@@ -3,11 +3,11 @@
 // signal (SIGTERM is in test_faults), the packet log and the terminal status
 // line.
 
-#include "cliprocess.h"
 #include "link/chartable.h"
 #include "link/keypacket.h"
 #include "platform/linetiming.h"
 #include "support/linespeedreader.h"
+#include "support/programprocess.h"
 #include "support/pseudoterminal.h"
 #include "support/tempfiles.h"
 

@@ -2,9 +2,9 @@
 // pseudo-terminal bound to port 1, in command-line order; what it refuses
 // sends nothing.
 
-#include "cliprocess.h"
 #include "link/keytable.h"
 #include "link/textsender.h"
+#include "support/programprocess.h"
 #include "support/pseudoterminal.h"
 
 #include <QtTest>

@@ -2,8 +2,9 @@
 // in the main program against the virtual handset and shows the keys and
 // characters the handset decoded, in order.
 
+#include "support/programprocess.h"
+
 #include <QFileInfo>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QtTest>
 
@@ -44,16 +45,12 @@ void TestDemo::sampleMacroReachesTheHandset()
     if (!QFileInfo(build + "/bin/quillonemu").isExecutable())
         QSKIP("bin/quillonemu is not built in this build tree");
 
-    QProcess demo;
-    demo.setProcessChannelMode(QProcess::MergedChannels);
-    demo.start(QStringLiteral(QUILLONEMU_SOURCE_DIR "/scripts/demo"), {"--build-dir", build});
-    if (!demo.waitForFinished(120'000)) {
-        demo.kill();
-        demo.waitForFinished();
+    ProgramProcess demo(QStringLiteral(QUILLONEMU_SOURCE_DIR "/scripts/demo"), {"--build-dir", build},
+                        [](QProcess &process) { process.setProcessChannelMode(QProcess::MergedChannels); });
+    if (!demo.waitForEnd(120'000))
         QFAIL("scripts/demo did not end within two minutes");
-    }
-    const QString output = QString::fromUtf8(demo.readAll());
-    QVERIFY2(demo.exitStatus() == QProcess::NormalExit && demo.exitCode() == 0, qPrintable(output));
+    const QString output = demo.out();
+    QVERIFY2(demo.endedNormally() && demo.exitCode() == 0, qPrintable(output));
 
     // "12:00:00.000  12:00:00.183 (+0.183)  C4 01 02 03 00 00 02 06 00 00  キー MAIL"
     static const QRegularExpression packetLine(

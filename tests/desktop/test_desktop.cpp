@@ -7,6 +7,7 @@
 #include "app/frmabout.h"
 #include "app/frmmain.h"
 #include "keypad/keypadwindows.h"
+#include "support/programprocess.h"
 #include "support/pseudoterminal.h"
 #include "support/recordingdesktop.h"
 #include "xsession.h"
@@ -296,15 +297,10 @@ void TestDesktop::programSpeaksJapanese()
 {
     // The real program, started in the C locale: Qt's own texts in its file
     // dialog are Japanese all the same. The dialog's caption is Qt's "Open".
-    QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
-    program.setProcessEnvironment(env);
-    program.start(QStringLiteral(QUILLONEMU_BIN_DIR "/quillonemu"), {});
-    QVERIFY(program.waitForStarted());
-    const auto stop = qScopeGuard([&] {
-        program.kill();
-        program.waitForFinished(5000);
+    ProgramProcess program(ProgramProcess::built("quillonemu"), {}, [](QProcess &process) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+        process.setProcessEnvironment(env);
     });
     auto activeCaption = [] {
         const QString id = QString::fromLatin1(xtool::run(QStringLiteral("xdotool"), {"getactivewindow"}).trimmed());
@@ -318,7 +314,7 @@ void TestDesktop::programSpeaksJapanese()
     QTRY_COMPARE_WITH_TIMEOUT(activeCaption(), QStringLiteral("QuillonEmu release 25F"), 20'000);
     QVERIFY(xtool::key(QStringLiteral("alt+f")));
     QVERIFY(xtool::key(QStringLiteral("x")));
-    QVERIFY(program.waitForFinished(20'000));
+    QVERIFY(program.waitForEnd(20'000));
     QCOMPARE(program.exitCode(), 0);
 }
 

@@ -1,17 +1,30 @@
-#include "cliprocess.h"
+#include "programprocess.h"
 
 #include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <csignal>
 
-CliProcess::CliProcess(const QStringList &arguments, const std::function<void(QProcess &)> &prepare)
+ProgramProcess::ProgramProcess(const QString &program, const QStringList &arguments,
+                               const std::function<void(QProcess &)> &prepare)
 {
     if (prepare)
         prepare(process_);
-    process_.start(QStringLiteral(QUILLONEMU_CLI), arguments);
+    process_.start(program, arguments);
 }
 
-CliProcess::~CliProcess()
+QString ProgramProcess::built(const char *name)
+{
+    return QStringLiteral(QUILLONEMU_BIN_DIR "/") + QString::fromLatin1(name);
+}
+
+void ProgramProcess::offscreen(QProcess &process)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(env);
+}
+
+ProgramProcess::~ProgramProcess()
 {
     if (process_.state() != QProcess::NotRunning) {
         process_.kill();
@@ -19,13 +32,13 @@ CliProcess::~CliProcess()
     }
 }
 
-void CliProcess::collect()
+void ProgramProcess::collect()
 {
     out_ += process_.readAllStandardOutput();
     err_ += process_.readAllStandardError();
 }
 
-bool CliProcess::waitForOutput(const QString &text, int timeoutMs)
+bool ProgramProcess::waitForOutput(const QString &text, int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
     for (;;) {
@@ -42,9 +55,9 @@ bool CliProcess::waitForOutput(const QString &text, int timeoutMs)
     }
 }
 
-bool CliProcess::waitForEnd(int timeoutMs)
+bool ProgramProcess::waitForEnd(int timeoutMs)
 {
-    const bool ended = process_.waitForFinished(timeoutMs);
+    const bool ended = process_.state() == QProcess::NotRunning || process_.waitForFinished(timeoutMs);
     if (!ended) {
         process_.kill();
         process_.waitForFinished(5000);
@@ -53,24 +66,29 @@ bool CliProcess::waitForEnd(int timeoutMs)
     return ended;
 }
 
-void CliProcess::sendSignal(int signalNumber)
+bool ProgramProcess::endsWithin(int ms)
+{
+    return process_.state() == QProcess::NotRunning || process_.waitForFinished(ms);
+}
+
+void ProgramProcess::sendSignal(int signalNumber)
 {
     ::kill(static_cast<pid_t>(process_.processId()), signalNumber);
 }
 
-QString CliProcess::out()
+QString ProgramProcess::out()
 {
     collect();
     return QString::fromUtf8(out_);
 }
 
-QString CliProcess::err()
+QString ProgramProcess::err()
 {
     collect();
     return QString::fromUtf8(err_);
 }
 
-QList<QJsonObject> CliProcess::jsonLines()
+QList<QJsonObject> ProgramProcess::jsonLines()
 {
     QList<QJsonObject> objects;
     for (const QByteArray &line : out().toUtf8().split('\n')) {
