@@ -1,7 +1,6 @@
 // The text entry window: Enter types the box's text through the keypad, and
 // cursor and numeric-pad keys press keypad buttons while the box still edits.
 
-#include "keypad/virtualkeys.h"
 #include "keypadfixture.h"
 
 #include <QLineEdit>
@@ -18,41 +17,11 @@ const Qt::KeyboardModifiers kPad = Qt::KeypadModifier;
 class TestKeypadInput : public QObject {
     Q_OBJECT
 private slots:
-    void virtualKeys_data();
-    void virtualKeys();
     void keyDownPressesButton_data();
     void keyDownPressesButton();
     void enter_data();
     void enter();
 };
-
-// Qt's keys to the Windows virtual-key codes the key table is written in; the
-// numeric pad is told apart by its modifier, other modifiers change nothing.
-void TestKeypadInput::virtualKeys_data()
-{
-    QTest::addColumn<Qt::Key>("key");
-    QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
-    QTest::addColumn<int>("code");
-
-    const Qt::KeyboardModifiers none;
-    QTest::newRow("Ctrl+Alt+Down") << Qt::Key_Down << (Qt::ControlModifier | Qt::AltModifier) << 40;
-    QTest::newRow("main 0") << Qt::Key_0 << none << 48;
-    QTest::newRow("pad 0") << Qt::Key_0 << kPad << 96;
-    QTest::newRow("pad 9") << Qt::Key_9 << kPad << 105;
-    QTest::newRow("pad *") << Qt::Key_Asterisk << kPad << 106;
-    QTest::newRow("pad -") << Qt::Key_Minus << kPad << 109;
-    QTest::newRow("main -") << Qt::Key_Minus << none << 0;
-    QTest::newRow("pad Enter") << Qt::Key_Enter << kPad << 13;
-    QTest::newRow("no code") << Qt::Key_F1 << none << 0;
-}
-
-void TestKeypadInput::virtualKeys()
-{
-    QFETCH(Qt::Key, key);
-    QFETCH(Qt::KeyboardModifiers, modifiers);
-    QFETCH(int, code);
-    QCOMPARE(windowsVirtualKey(key, modifiers), code);
-}
 
 void TestKeypadInput::keyDownPressesButton_data()
 {
