@@ -3,6 +3,7 @@
 #include "platform/linetiming.h"
 #include "platform/portnumber.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
@@ -74,7 +75,16 @@ SerialPort::SerialPort(QObject *parent)
 
 SerialPort::~SerialPort()
 {
-    close();
+    if (!port_.isOpen())
+        return;
+    // Whoever owns the port closes it in order (close()), with events
+    // running. A port destroyed open still hands the operating system what
+    // it holds, but runs no events: its owner is half gone.
+    const QDeadlineTimer deadline(static_cast<qint64>(LineTiming::lineMs(heldBytes()) + kDrainSlackMs));
+    while (port_.bytesToWrite() > 0 && !deadline.hasExpired() &&
+           port_.waitForBytesWritten(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())))) {
+    }
+    port_.close();
 }
 
 void SerialPort::setClock(Waiter *clock)
