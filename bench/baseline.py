@@ -7,10 +7,13 @@ plainly in Python with pyserial.
 Opens the port at 600 baud, even parity, 8 data bits, 1 stop bit, no flow
 control (port N is the device in QUILLONEMU_COM<N>, else /dev/ttyS<N-1>),
 skips N lines of the Shift-JIS address file, then runs the macro: one packet
-per key, GETSTR / SENDSTR, SLEEP and the base wait after every statement,
-each wait a time.sleep(). It knows only the keys and characters the
-benchmark macros use. Ctrl-C (SIGINT) stops it: it lets the bytes sent
-leave, closes the port, prints "stopped" and exits with status 130.
+per key or character (STRING, GETSTR / SENDSTR), SLEEP and the base wait
+after every statement but REPEAT, each wait a time.sleep() of at least
+10 ms; REPEAT reads the file again from its top, and a pass lasts at least
+10 ms. It knows only the keys and characters the benchmark macros use.
+Ctrl-C (SIGINT) stops it: it asks the driver to let the bytes sent leave
+(tcdrain), closes the port, prints "stopped" and exits with status 130.
+Other signals end it as they end any Python program.
 """
 
 import os
@@ -50,6 +53,14 @@ for i in range(26):
 CHARACTERS.update({"@": character(0x8197), ".": character(0x8144), "-": character(0x817C), "_": character(0x8151)})
 
 
+SHORTEST_WAIT = 0.01
+
+
+def wait(seconds):
+    if seconds >= 0:
+        time.sleep(max(seconds, SHORTEST_WAIT))
+
+
 def option(args, name, default):
     if name in args:
         return args[args.index(name) + 1]
@@ -72,31 +83,40 @@ def main(args):
             for _ in range(counter):
                 if not addresses.readline():
                     sys.exit("the address file is shorter than the counter")
-        with open(macro_path, "rb") as f:
-            lines = f.read().decode("cp932").splitlines()
         base_wait = 0.0
         address = ""
-        for line in lines:
-            if not line:
-                continue
-            words = line.split(" ")
-            keyword = words[0].upper()
-            argument = words[1] if len(words) > 1 else ""
-            if keyword == "BASEWAIT":
-                base_wait = float(argument)
-            elif keyword == "SLEEP":
-                time.sleep(float(argument))
-            elif keyword == "GETSTR":
-                address = addresses.readline().rstrip(b"\r\n").decode("cp932")
-            elif keyword == "SENDSTR":
-                for c in address:
-                    if c in CHARACTERS:
-                        port.write(CHARACTERS[c])
-            elif keyword == "EXIT":
-                break
-            elif keyword in KEYS:
-                port.write(KEYS[keyword])
-            time.sleep(base_wait)
+        ended = False
+        while not ended:
+            pass_start = time.monotonic()
+            with open(macro_path, "rb") as f:
+                lines = f.read().decode("cp932").splitlines()
+            ended = True
+            for line in lines:
+                if not line:
+                    continue
+                words = line.split(" ", 1)
+                keyword = words[0].upper()
+                argument = words[1] if len(words) > 1 else ""
+                if keyword == "REPEAT":
+                    ended = False
+                    break
+                if keyword == "BASEWAIT":
+                    base_wait = float(argument)
+                elif keyword == "SLEEP":
+                    wait(float(argument))
+                elif keyword == "GETSTR":
+                    address = addresses.readline().rstrip(b"\r\n").decode("cp932")
+                elif keyword == "SENDSTR" or keyword == "STRING":
+                    for c in address if keyword == "SENDSTR" else argument:
+                        if c in CHARACTERS:
+                            port.write(CHARACTERS[c])
+                elif keyword == "EXIT":
+                    break
+                elif keyword in KEYS:
+                    port.write(KEYS[keyword])
+                wait(base_wait)
+            if not ended:
+                time.sleep(max(0.0, pass_start + SHORTEST_WAIT - time.monotonic()))
     except KeyboardInterrupt:
         port.flush()
         port.close()

@@ -6,11 +6,17 @@
 //       Shows the main window, clicks cmdSend to run MACRO on port 1 (where
 //       QUILLONEMU_COM1 points) and ends when the run has ended: the run as
 //       a user at a desktop has it, for a probe to clock from outside.
+//   stop-after MACRO MS
+//       The same, and MS milliseconds after cmdSend it prints "stop" on
+//       standard output and clicks cmdStop, so that a probe clocks what
+//       still reaches the handset after the click.
 //   stop MACRO [--tries N]
 //       Runs MACRO (which must hold a SLEEP) N times against a
-//       pseudo-terminal by clicking cmdSend; 100 ms into the SLEEP it clicks
-//       cmdStop (a mouse press and release delivered by the event loop, as a
-//       user's click is) and clocks from the click to the return of the run.
+//       pseudo-terminal by clicking cmdSend; 200 ms into the SLEEP, when the
+//       packets before it have crossed the line (the run's end lets them
+//       finish), it clicks cmdStop (a mouse press and release delivered by
+//       the event loop, as a user's click is) and clocks from the click to
+//       the return of the run.
 //   footprint
 //       Opens the main window, then the keypad and the text entry window
 //       through the menu, lets them settle and reports the peak resident
@@ -92,6 +98,22 @@ int runOnce(const QString &macro)
     return 0;
 }
 
+int runAndStop(const QString &macro, int afterMs)
+{
+    QuietDesktop desktop;
+    frmMain w(desktop);
+    w.InitSettings(QStringLiteral(R"("/M%1" "/P1")").arg(macro));
+    w.show();
+    settle(100);
+    QTimer::singleShot(afterMs, &w, [&w] {
+        std::fputs("stop\n", stdout);
+        std::fflush(stdout);
+        postClick(w.cmdStop);
+    });
+    w.cmdSend->click();
+    return 0;
+}
+
 int stopLatency(const QString &macro, int tries)
 {
     int master = -1;
@@ -129,7 +151,7 @@ int stopLatency(const QString &macro, int tries)
     QObject::connect(&w.runner(), &MacroRunner::statementStarted, &w, [&](qint64, const QString &keyword) {
         if (keyword != QLatin1String("SLEEP"))
             return;
-        QTimer::singleShot(100, &w, [&] {
+        QTimer::singleShot(200, &w, [&] {
             clickedAt = clock.nsecsElapsed();
             postClick(w.cmdStop);
         });
@@ -189,6 +211,8 @@ int main(int argc, char **argv)
     const QStringList args = QCoreApplication::arguments().mid(1);
     if (args.value(0) == QLatin1String("run") && args.size() == 2)
         return runOnce(args[1]);
+    if (args.value(0) == QLatin1String("stop-after") && args.size() == 3)
+        return runAndStop(args[1], args[2].toInt());
     if (args.value(0) == QLatin1String("stop") && args.size() >= 2) {
         const int at = static_cast<int>(args.indexOf(QStringLiteral("--tries")));
         const int tries = at > 0 ? args.value(at + 1).toInt() : 20;
@@ -196,6 +220,6 @@ int main(int argc, char **argv)
     }
     if (args.value(0) == QLatin1String("footprint"))
         return footprint();
-    std::fprintf(stderr, "usage: quillonemu-bench-window run MACRO | stop MACRO [--tries N] | footprint\n");
+    std::fprintf(stderr, "usage: quillonemu-bench-window run MACRO | stop-after MACRO MS | stop MACRO [--tries N] | footprint\n");
     return 2;
 }
