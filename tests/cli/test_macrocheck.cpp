@@ -240,6 +240,15 @@ void TestMacroCheck::sampleFiles()
     QCOMPARE(formatSeconds(check.pass->baseWaitSeconds), QStringLiteral("2.1"));
     QCOMPARE(formatSeconds(check.pass->sleepSeconds), QStringLiteral("0.3"));
     QCOMPARE(check.pass->endKeyword, QStringLiteral("EXIT"));
+
+    // Its repeating variant: one pass per address line, the line's pace.
+    const QString repeat = QStringLiteral(QUILLONEMU_SOURCE_DIR "/examples/mail-repeat.txt");
+    const MacroCheck job = checkMacro(repeat, address);
+    QCOMPARE(listed(job, repeat).size(), 3);
+    QCOMPARE(job.pass->endKeyword, QStringLiteral("REPEAT"));
+    QCOMPARE(job.job->length, JobEstimate::Length::Counted);
+    QCOMPARE(job.job->passes, 2);
+    QVERIFY(job.job->wireSeconds > job.job->waitSeconds);
 }
 
 void TestMacroCheck::wholeJob_data()
