@@ -12,7 +12,8 @@ namespace {
 // share is rounded down, so that 100% means done.
 QString counterOfJob(const JobProgress &progress)
 {
-    QString text = QStringLiteral("カウンタ %1").arg(formatCount(progress.counter()));
+    // The counter as --counter takes it; the end as a count.
+    QString text = QStringLiteral("カウンタ %1").arg(progress.counter());
     if (const std::optional<qint64> end = progress.endCounter())
         text += u'/' + formatCount(*end);
     if (const std::optional<double> share = progress.shareDone())
