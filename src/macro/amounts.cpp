@@ -18,8 +18,8 @@ namespace {
 QString twoUnits(qint64 large, const QString &largeUnit, qint64 small, const QString &smallUnit)
 {
     if (small == 0)
-        return QStringLiteral("%1 %2").arg(large).arg(largeUnit);
-    return QStringLiteral("%1 %2 %3 %4").arg(large).arg(largeUnit).arg(small).arg(smallUnit);
+        return QStringLiteral("%1 %2").arg(formatCount(large), largeUnit);
+    return QStringLiteral("%1 %2 %3 %4").arg(formatCount(large), largeUnit).arg(small).arg(smallUnit);
 }
 
 } // namespace

@@ -140,49 +140,62 @@ private:
 };
 
 // Enough passes for the line's queue to settle in a loop that never ends.
-constexpr int kSettlingPasses = 10'000;
+constexpr qint64 kSettlingPasses = 10'000;
+// The statements replayed at most, a fraction of a second: a longer job is
+// reckoned from as many of its first passes and the rest in proportion.
+constexpr qint64 kReplayedStatements = 20'000'000;
+
+// The totals of the passes replayed so far, scaled by `share` when they
+// stand for more passes than were replayed.
+void takeTotals(JobEstimate &job, Replay &replay, double share)
+{
+    job.seconds = replay.lineDoneMs() / 1000.0 * share;
+    job.waitSeconds = replay.waitMs / 1000.0 * share;
+    job.wireSeconds = double(replay.packets) * kPacketWireSeconds * share;
+}
 
 } // namespace
 
 JobEstimate estimateJob(const QList<PassStep> &steps, const std::optional<QList<int>> &addressPackets)
 {
-    const bool repeats = !steps.isEmpty() && steps.last().statement.kind == Kind::Repeat;
-    const int getStrs = int(std::count_if(steps.begin(), steps.end(),
-                                          [](const PassStep &s) { return s.statement.kind == Kind::GetStr; }));
     JobEstimate job;
-    job.getStrs = getStrs;
+    job.getStrs = int(std::count_if(steps.begin(), steps.end(),
+                                    [](const PassStep &s) { return s.statement.kind == Kind::GetStr; }));
+    const bool repeats = !steps.isEmpty() && steps.last().statement.kind == Kind::Repeat;
+    const qint64 replayable = std::max<qint64>(2, kReplayedStatements / std::max<qsizetype>(1, steps.size()));
     Replay replay(steps, addressPackets);
+
     if (!repeats) {
         job.length = JobEstimate::Length::OnePass;
         job.passes = 1;
         replay.pass();
-        job.seconds = replay.lineDoneMs() / 1000.0;
-    } else if (getStrs > 0 && addressPackets) {
-        job.length = JobEstimate::Length::Counted;
-        job.passes = passesAllowed(addressPackets->size(), 0, getStrs);
-        for (qint64 i = 0; i < job.passes; ++i)
-            replay.pass();
-        job.seconds = replay.lineDoneMs() / 1000.0;
-    } else {
-        // One pass once the queue has settled: once the line is as far
-        // ahead of the run at the end of a pass as at the end of the one
-        // before, every later pass takes as long.
-        job.length = JobEstimate::Length::Endless;
-        double lastAhead = -1;
-        for (int i = 0; i < kSettlingPasses; ++i) {
-            const double waitBefore = replay.waitMs;
-            const qint64 packetsBefore = replay.packets;
-            job.seconds = replay.pass() / 1000.0;
-            job.waitSeconds = (replay.waitMs - waitBefore) / 1000.0;
-            job.wireSeconds = double(replay.packets - packetsBefore) * kPacketWireSeconds;
-            const double ahead = replay.lineDoneMs() - replay.nowMs();
-            if (i > 0 && std::abs(ahead - lastAhead) < 1e-6)
-                break;
-            lastAhead = ahead;
-        }
+        takeTotals(job, replay, 1.0);
         return job;
     }
-    job.waitSeconds = replay.waitMs / 1000.0;
-    job.wireSeconds = double(replay.packets) * kPacketWireSeconds;
+    if (job.getStrs > 0 && addressPackets) {
+        job.length = JobEstimate::Length::Counted;
+        job.passes = passesAllowed(addressPackets->size(), 0, job.getStrs);
+        const qint64 replayed = std::min(job.passes, replayable);
+        for (qint64 i = 0; i < replayed; ++i)
+            replay.pass();
+        takeTotals(job, replay, replayed > 0 ? double(job.passes) / double(replayed) : 1.0);
+        return job;
+    }
+    // One pass once the queue has settled: once the line is as far ahead of
+    // the run at the end of a pass as at the end of the one before, every
+    // later pass takes as long.
+    job.length = JobEstimate::Length::Endless;
+    double lastAhead = -1;
+    for (qint64 i = 0; i < std::min(kSettlingPasses, replayable); ++i) {
+        const double waitBefore = replay.waitMs;
+        const qint64 packetsBefore = replay.packets;
+        job.seconds = replay.pass() / 1000.0;
+        job.waitSeconds = (replay.waitMs - waitBefore) / 1000.0;
+        job.wireSeconds = double(replay.packets - packetsBefore) * kPacketWireSeconds;
+        const double ahead = replay.lineDoneMs() - replay.nowMs();
+        if (i > 0 && std::abs(ahead - lastAhead) < 1e-6)
+            break;
+        lastAhead = ahead;
+    }
     return job;
 }
