@@ -30,16 +30,16 @@ const QString kHelp = QStringLiteral(
     "マクロファイルをウィンドウなしで実行します。メインウィンドウの実行と同じ動作です。\n"
     "進み具合（カウンタ、行番号とキーワード、入力中の文字列）を標準出力に表示します\n"
     "（端末なら 1 行を書き換え、そうでなければ 1 文ごとに 1 行）。REPEAT で繰り返す\n"
-    "マクロでは仕事の進み具合も表示します: アドレスファイルがあれば、その行で足りる巡の\n"
-    "うち何巡目か、済んだ割合と、この実行で計った巡の長さからの終了予定時刻\n"
-    "（1 巡目が終わってから）。アドレスファイルの行が尽きた次の巡は GETSTR でエラーで\n"
-    "終わります。アドレスファイルがなければ、済んだ巡の数と 1 時間あたりの巡の数です。\n"
-    "端末でなければ 1 巡ごとに 1 行で表示します。\n"
+    "マクロでは仕事の進み具合も表示します: アドレスファイルがあれば、カウンタと、その行で\n"
+    "足りる巡を終えたときのカウンタ（カウンタ 3/1,000）、済んだ割合、そして 1 巡目が\n"
+    "終わってからは、この実行で計った巡の長さから見積もった終了予定の時刻と残り時間。\n"
+    "アドレスファイルの行が尽きた次の巡は GETSTR でエラーで終わります。アドレスファイルが\n"
+    "なければ、カウンタと 1 時間あたりの巡の数です。端末でなければ 1 巡ごとに 1 行で\n"
+    "表示します。\n"
     "終わったとき（マクロの終わり、停止、エラー、EXIT）には終わり方とカウンタに続けて、\n"
     "この実行で済んだ巡の数、送ったパケットの数とかかった時間を 1 行で表示します。\n"
-    "エラーは check と同じく\n"
-    "「ファイル:行: error: 説明」の形で標準エラー出力に出ます（行番号は空行も数えた\n"
-    "ファイルの行、説明はメッセージボックスと同じ文）。\n"
+    "エラーは check と同じく「ファイル:行: error: 説明」の形で標準エラー出力に出ます\n"
+    "（行番号は空行も数えたファイルの行、説明はメッセージボックスと同じ文）。\n"
     "\n"
     "オプション:\n"
     "  --addr ファイル    アドレスファイル（Shift-JIS）。GETSTR が 1 行ずつ読みます。\n"
@@ -192,8 +192,8 @@ int runCommand(const QStringList &arguments)
     if (plan.repeats) {
         host.setProgress(&progress);
         QObject::connect(&runner, &MacroRunner::passCompleted, &runner,
-                         [&progress, &host](qint32 now, double passMs, qint64 packets) {
-                             progress.passCompleted(now, passMs, packets,
+                         [&progress, &host](qint32 passCounter, double passMs, qint64 packets) {
+                             progress.passCompleted(passCounter, passMs, packets,
                                                     double(QDateTime::currentMSecsSinceEpoch()));
                              host.passCompleted(passMs);
                          });
