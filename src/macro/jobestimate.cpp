@@ -68,8 +68,9 @@ public:
     // When the line has carried every packet sent so far.
     double lineDoneMs() { return line_.add(nowMs_, 0); }
 
-    double waitMs = 0;
-    qint64 packets = 0;
+    // Of every pass so far: the waits, and the packets sent.
+    double waitMs() const { return waitMs_; }
+    qint64 packets() const { return packets_; }
 
 private:
     void play(const PassStep &step)
@@ -112,7 +113,7 @@ private:
     {
         if (count <= 0)
             return;
-        packets += count;
+        packets_ += count;
         // The last packet is handed over once the bytes before it have
         // shrunk to the queue's bound less one packet.
         const double doneMs = line_.add(nowMs_, qint64(count) * KeyPacket::kSize);
@@ -127,12 +128,14 @@ private:
             return;
         const double ms = std::max(double(seconds) * 1000.0, MacroRunner::kShortestWaitMs);
         nowMs_ += ms;
-        waitMs += ms;
+        waitMs_ += ms;
     }
 
     const QList<PassStep> &steps_;
     const std::optional<QList<int>> &addressPackets_;
     double nowMs_ = 0;
+    double waitMs_ = 0;
+    qint64 packets_ = 0;
     LineClock line_;
     float baseWait_ = 0;
     qsizetype nextAddress_ = 0;
@@ -150,8 +153,8 @@ constexpr qint64 kReplayedStatements = 20'000'000;
 void takeTotals(JobEstimate &job, Replay &replay, double share)
 {
     job.seconds = replay.lineDoneMs() / 1000.0 * share;
-    job.waitSeconds = replay.waitMs / 1000.0 * share;
-    job.wireSeconds = double(replay.packets) * kPacketWireSeconds * share;
+    job.waitSeconds = replay.waitMs() / 1000.0 * share;
+    job.wireSeconds = double(replay.packets()) * kPacketWireSeconds * share;
 }
 
 } // namespace
@@ -187,11 +190,11 @@ JobEstimate estimateJob(const QList<PassStep> &steps, const std::optional<QList<
     job.length = JobEstimate::Length::Endless;
     double lastAhead = -1;
     for (qint64 i = 0; i < std::min(kSettlingPasses, replayable); ++i) {
-        const double waitBefore = replay.waitMs;
-        const qint64 packetsBefore = replay.packets;
+        const double waitBefore = replay.waitMs();
+        const qint64 packetsBefore = replay.packets();
         job.seconds = replay.pass() / 1000.0;
-        job.waitSeconds = (replay.waitMs - waitBefore) / 1000.0;
-        job.wireSeconds = double(replay.packets - packetsBefore) * kPacketWireSeconds;
+        job.waitSeconds = (replay.waitMs() - waitBefore) / 1000.0;
+        job.wireSeconds = double(replay.packets() - packetsBefore) * kPacketWireSeconds;
         const double ahead = replay.lineDoneMs() - replay.nowMs();
         if (i > 0 && std::abs(ahead - lastAhead) < 1e-6)
             break;
