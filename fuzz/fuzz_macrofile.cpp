@@ -8,6 +8,7 @@
 #include "platform/textlinereader.h"
 
 #include <QFile>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <unistd.h>
@@ -56,5 +57,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK(!d.message.isEmpty() && !d.message.contains(u'\n'));
     }
     FUZZ_CHECK(check.pass->packets >= 0 && check.pass->statements <= lines);
+    // The whole job's estimate is a length of time, whatever the file.
+    if (check.job) {
+        FUZZ_CHECK(std::isfinite(check.job->seconds) && check.job->seconds >= 0);
+        FUZZ_CHECK(check.job->waitSeconds >= 0 && check.job->wireSeconds >= 0);
+    }
     return 0;
 }

@@ -2,12 +2,14 @@
 // address file, stop, EXIT, and every way a run can fail. The run goes on a
 // fake window and clock but a real serial link on a pseudo-terminal.
 
+#include "macro/macrocheck.h"
 #include "macro/seconds.h"
 #include "macro/statement.h"
 #include "platform/linetiming.h"
 #include "support/fakerun.h"
 
 #include <QFile>
+#include <numeric>
 #include <QtTest>
 
 using Outcome = MacroRunner::Outcome;
@@ -45,6 +47,8 @@ private slots:
     void textStatements();
     void noMacroFileOnlyTells();
     void exitDeliversEverySentByte();
+    void passTimesMatchTheEstimate_data();
+    void passTimesMatchTheEstimate();
 
     void faultsEndTheRunInOrder();
     void linkFailureMidRun();
@@ -394,6 +398,78 @@ void TestMacro::filesChangedDuringRun()
     QCOMPARE(a.run(), Outcome::Failed);
     QVERIFY2(message(a).contains(path) && message(a).contains("2 行目"), qPrintable(message(a)));
     QVERIFY(a.endedInOrder());
+}
+
+void TestMacro::passTimesMatchTheEstimate_data()
+{
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QStringList>("addresses");
+    QTest::addColumn<QList<double>>("passMs"); // as the line and the waits make them
+    QTest::addColumn<QList<qint64>>("packets");
+
+    // GETSTR comes first, so the pass that finds no address line adds no time.
+    QTest::newRow("waits govern; later passes keep the base wait")
+        << QStringList{"GETSTR", "BASEWAIT 1", "SENDSTR", "REPEAT"} << QStringList{"ab", "cd", "ef"}
+        << QList<double>{2010, 3000, 3000} << QList<qint64>{2, 2, 2};
+    QTest::newRow("shortest waits") << QStringList{"GETSTR", "SLEEP 0", "SLEEP 0.004", "SLEEP -1", "REPEAT"}
+                                    << QStringList{"a", "b", "c", "d", "e"} << QList<double>(5, 60)
+                                    << QList<qint64>(5, 0);
+    // The queue takes the first 512 bytes without the run waiting; then the
+    // line sets the pace, address line by address line.
+    QTest::newRow("the line governs") << QStringList{"GETSTR", "SENDSTR", "UP", "REPEAT"}
+                                      << QStringList{QString(10, u'a'), QString(20, u'b'), QString(30, u'c')}
+                                      << QList<double>{30, 30, 2123.333} << QList<qint64>{11, 21, 31};
+    // The run waits for room in the middle of the text, then sleeps on top:
+    // longer than both the text's line time and the SLEEP.
+    QTest::newRow("a text overfills the queue before a SLEEP")
+        << QStringList{"GETSTR", "STRING " + QString(60, u'a'), "SLEEP 12", "REPEAT"} << QStringList{"x", "y"}
+        << QList<double>{13643.333, 13643.333} << QList<qint64>{60, 60};
+    QTest::newRow("PORTNO waits for the line") << QStringList{"GETSTR", "STRING " + QString(20, u'a'), "PORTNO 1", "REPEAT"}
+                                               << QStringList{"x", "y"} << QList<double>{3686.667, 3686.667}
+                                               << QList<qint64>{20, 20};
+}
+
+void TestMacro::passTimesMatchTheEstimate()
+{
+    QFETCH(QStringList, lines);
+    QFETCH(QStringList, addresses);
+    QFETCH(QList<double>, passMs);
+    QFETCH(QList<qint64>, packets);
+
+    FakeRun r;
+    r.setMacro(lines);
+    r.setAddresses(addresses);
+    QList<qint32> counters;
+    QList<double> durations;
+    QList<qint64> sent;
+    connect(&r.runner, &MacroRunner::passCompleted, this, [&](qint32 counter, double ms, qint64 n) {
+        counters.append(counter);
+        durations.append(ms);
+        sent.append(n);
+    });
+    const double start = r.waiter.now;
+    QCOMPARE(r.run(), Outcome::Failed); // the address lines ran out
+    const double elapsedMs = r.waiter.now - start;
+
+    QList<qint32> expectedCounters;
+    for (qint32 i = 1; i <= passMs.size(); ++i)
+        expectedCounters.append(i);
+    QCOMPARE(counters, expectedCounters);
+    QCOMPARE(sent, packets);
+    QCOMPARE(r.runner.passesCompleted(), passMs.size());
+    QCOMPARE(r.runner.packetsSent(), std::accumulate(packets.begin(), packets.end(), qint64(0)));
+    // A close waits for the line in whole byte times: up to one more.
+    const double slack = LineTiming::kByteMs + 1;
+    for (qsizetype i = 0; i < passMs.size(); ++i)
+        QVERIFY2(std::abs(durations[i] - passMs[i]) < slack, qPrintable(QString::number(durations[i])));
+
+    // The checker's estimate of the whole job is what the run took: its
+    // passes, and the line carrying the last packet before the port closed.
+    const MacroCheck check = checkMacro(r.settings.MacroFile, r.settings.AddrFile);
+    QVERIFY(check.job);
+    QCOMPARE(check.job->passes, passMs.size());
+    QVERIFY2(std::abs(check.job->seconds * 1000 - elapsedMs) < slack * 3,
+             qPrintable(QStringLiteral("%1 / %2").arg(check.job->seconds * 1000).arg(elapsedMs)));
 }
 
 QTEST_GUILESS_MAIN(TestMacro)

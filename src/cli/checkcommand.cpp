@@ -5,7 +5,12 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/exitstatus.h"
+#include "macro/amounts.h"
 #include "macro/macrocheck.h"
+#include "platform/portnumber.h"
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -16,7 +21,7 @@ constexpr int kWarnings = 1;
 constexpr int kErrors = 2;
 
 const QString kHelp = QStringLiteral(
-    "使い方: quillonemu-cli check マクロファイル [--addr ファイル]\n"
+    "使い方: quillonemu-cli check マクロファイル [--addr ファイル] [--counter 数]\n"
     "\n"
     "マクロファイルを実行と同じ読み方（Shift-JIS、同じ改行、同じ語の区切りとキーワード）で\n"
     "読み、実行を止める誤り（error）と、書いたとおりに動かないおそれ（warning）を\n"
@@ -24,11 +29,18 @@ const QString kHelp = QStringLiteral(
     "数えたファイルの行です（実行中の状態表示の行番号は空行を数えません）。\n"
     "続いて 1 巡（1 行目から REPEAT、EXIT またはファイルの終わりまで）の文の数、パケット数、\n"
     "待ち時間、600 ボーの回線での送信時間を表示します。\n"
+    "最後に仕事全体（アドレスファイルの行で足りる巡の数と、その所要時間の見積もり）を\n"
+    "表示します。所要時間は実行と同じ数え方です: 各文の待ち時間（0 秒や 0.01 秒未満でも\n"
+    "0.01 秒、1 巡は最短 0.01 秒）と、回線の送信時間（1 パケット約 0.183 秒、SENDSTR の\n"
+    "パケット数はアドレスの行ごと）のうち長いほうで進み、回線に渡したパケットが届き\n"
+    "終わるまでです。\n"
     "ファイルは読むだけで書き換えず、ポートには何も送りません。\n"
     "\n"
     "オプション:\n"
     "  --addr ファイル    アドレスファイル（Shift-JIS）。GETSTR に足りる行があるかと、\n"
-    "                     SENDSTR が入力できない文字を調べます。1 巡目は 1 行目から読みます。\n"
+    "                     SENDSTR が入力できない文字を調べます。\n"
+    "  --counter 数       run と同じカウンタの初期値（既定 0）。アドレスファイルのこの行数分を\n"
+    "                     読み飛ばし、1 巡目はその次の行から読みます。\n"
     "  -h, --help         この説明を表示します。\n"
     "\n"
     "終了ステータス:\n"
@@ -72,19 +84,66 @@ void printSummary(const PassSummary &pass)
     }
 }
 
+// How the job goes, in words: the waits or the line.
+QString governedBy(const JobEstimate &job)
+{
+    return job.wireSeconds > job.waitSeconds ? QStringLiteral("回線の送信時間のほうが長く、回線の速さで進みます。")
+                                             : QStringLiteral("待ち時間のほうが長く、待ち時間で進みます。");
+}
+
+void printJob(const JobEstimate &job, const PassSummary &pass, const MacroCheck &check, qint64 counter)
+{
+    using Length = JobEstimate::Length;
+    switch (job.length) {
+    case Length::OnePass:
+        Console::out(QStringLiteral("全体: 1 巡、約 %1（%2）")
+                         .arg(formatDuration(job.seconds),
+                              pass.endKeyword == QLatin1String("EXIT") ? QStringLiteral("EXIT で終わります")
+                                                                       : QStringLiteral("REPEAT がないため 1 巡で終わります")));
+        return;
+    case Length::Endless:
+        Console::out(QStringLiteral("全体: 止めるまで繰り返します（%1巡の数に終わりがありません）。")
+                         .arg(job.getStrs == 0 ? QStringLiteral("GETSTR がないため、")
+                                           : QStringLiteral("アドレスファイルが指定されていないため、")));
+        Console::out(QStringLiteral("  1 巡 約 %1、1 時間に約 %2 巡。%3")
+                         .arg(formatDuration(job.seconds), formatCount(std::llround(3600.0 / job.seconds)),
+                              governedBy(job)));
+        return;
+    case Length::Counted:
+        break;
+    }
+    const qint64 lines = check.addressLines.value_or(0);
+    const qint64 endCounter = std::max<qint64>(0, counter) + job.passes;
+    Console::out(QStringLiteral("全体（カウンタ %1 から）: %2 巡、約 %3")
+                     .arg(formatCount(counter), formatCount(job.passes), formatDuration(job.seconds)));
+    Console::out(QStringLiteral("  アドレスファイル %1 行の %2 行目から 1 巡に %3 行ずつ読みます。"
+                                "その次の巡は GETSTR が %4 行目を読めず、エラーで終わります（カウンタ %5）。")
+                     .arg(formatCount(lines), formatCount(std::max<qint64>(0, counter) + 1), QString::number(job.getStrs),
+                          formatCount(lines + 1), formatCount(endCounter)));
+    if (job.passes > 0) {
+        Console::out(QStringLiteral("  待ち時間 計 約 %1、送信時間 計 約 %2: %3")
+                         .arg(formatDuration(job.waitSeconds), formatDuration(job.wireSeconds), governedBy(job)));
+    }
+}
+
 } // namespace
 
 int checkCommand(const QStringList &arguments)
 {
     int status = ExitStatus::Ok;
-    const std::optional<Arguments> args = openCommand(kCommand, kHelp, arguments, {{QStringLiteral("addr"), true}}, 1,
-                                                      QStringLiteral("マクロファイルが指定されていません。"), &status);
+    const std::optional<Arguments> args =
+        openCommand(kCommand, kHelp, arguments, {{QStringLiteral("addr"), true}, {QStringLiteral("counter"), true}}, 1,
+                    QStringLiteral("マクロファイルが指定されていません。"), &status);
     if (!args)
         return status;
     if (args->has(QStringLiteral("addr")) && args->value(QStringLiteral("addr")).isEmpty())
         return usageError(kCommand, QStringLiteral("--addr のファイル名が空です。"));
+    const QString counterText = args->value(QStringLiteral("counter"), QStringLiteral("0"));
+    const std::optional<qint32> counter = parseWholeNumber(counterText);
+    if (!counter)
+        return usageError(kCommand, QStringLiteral("--counter の値「%1」は整数ではありません。").arg(counterText));
 
-    const MacroCheck check = checkMacro(args->positional.first(), args->value(QStringLiteral("addr")));
+    const MacroCheck check = checkMacro(args->positional.first(), args->value(QStringLiteral("addr")), *counter);
     int errors = 0;
     for (const MacroDiagnostic &d : check.diagnostics) {
         Console::out(diagnosticLine(d));
@@ -93,6 +152,8 @@ int checkCommand(const QStringList &arguments)
     }
     if (check.pass)
         printSummary(*check.pass);
+    if (check.pass && check.job)
+        printJob(*check.job, *check.pass, check, *counter);
     const qsizetype warnings = check.diagnostics.size() - errors;
     if (check.diagnostics.isEmpty())
         Console::out(QStringLiteral("問題は見つかりませんでした。"));

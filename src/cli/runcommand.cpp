@@ -8,10 +8,17 @@
 #include "cli/runlog.h"
 #include "cli/terminalhost.h"
 #include "link/seriallink.h"
+#include "macro/amounts.h"
+#include "macro/filelines.h"
+#include "macro/jobestimate.h"
+#include "macro/jobprogress.h"
 #include "macro/macrorunner.h"
 #include "platform/portnumber.h"
 #include "platform/terminationsignals.h"
 #include "platform/waiter.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
 
 namespace {
 
@@ -22,16 +29,26 @@ const QString kHelp = QStringLiteral(
     "\n"
     "マクロファイルをウィンドウなしで実行します。メインウィンドウの実行と同じ動作です。\n"
     "進み具合（カウンタ、行番号とキーワード、入力中の文字列）を標準出力に表示します\n"
-    "（端末なら 1 行を書き換え、そうでなければ 1 文ごとに 1 行）。エラーは check と同じく\n"
-    "「ファイル:行: error: 説明」の形で標準エラー出力に出ます（行番号は空行も数えた\n"
-    "ファイルの行、説明はメッセージボックスと同じ文）。\n"
+    "（端末なら 1 行を書き換え、そうでなければ 1 文ごとに 1 行）。REPEAT で繰り返す\n"
+    "マクロでは仕事の進み具合も表示します: アドレスファイルがあれば、カウンタと、その行で\n"
+    "足りる巡を終えたときのカウンタ（カウンタ 3/1,000）、済んだ割合、そして 1 巡目が\n"
+    "終わってからは、この実行で計った巡の長さから見積もった終了予定の時刻と残り時間。\n"
+    "アドレスファイルの行が尽きた次の巡は GETSTR でエラーで終わります。アドレスファイルが\n"
+    "なければ、カウンタと 1 時間あたりの巡の数です。端末でなければ 1 巡ごとに 1 行で\n"
+    "表示します。\n"
+    "終わったとき（マクロの終わり、停止、エラー、EXIT）には終わり方とカウンタに続けて、\n"
+    "この実行で済んだ巡の数、送ったパケットの数とかかった時間を 1 行で表示します。\n"
+    "エラーは check と同じく「ファイル:行: error: 説明」の形で標準エラー出力に出ます\n"
+    "（行番号は空行も数えたファイルの行、説明はメッセージボックスと同じ文）。\n"
     "\n"
     "オプション:\n"
     "  --addr ファイル    アドレスファイル（Shift-JIS）。GETSTR が 1 行ずつ読みます。\n"
     "  --port 番号        ポート番号（既定 1）。デバイスは QUILLONEMU_COM<番号> で指定できます。\n"
     "  --counter 数       カウンタの初期値（既定 0）。アドレスファイルのこの行数分を読み飛ばします。\n"
     "  --log ファイル     送ったパケットを 1 個ごとに JSON で 1 行ずつ追記します\n"
-    "                     （時刻、カウンタ、行番号、キーワード、バイト列）。\n"
+    "                     （\"event\":\"packet\"、時刻、カウンタ、行番号、キーワード、バイト列）。\n"
+    "                     REPEAT で巡が済むごとにも 1 行（\"event\":\"pass\"、カウンタ、時刻、\n"
+    "                     巡の秒数、その巡のパケット数）。\n"
     "  -h, --help         この説明を表示します。\n"
     "\n"
     "Ctrl-C（SIGINT）で、また出力の読み手が終わったとき（| head など）にも停止します。\n"
@@ -61,6 +78,38 @@ QString summary(MacroRunner::Outcome outcome, qint32 counter)
         break;
     }
     return QStringLiteral("エラーで終わりました（カウンタ %1）。直したあと --counter %1 で続きから再開できます。").arg(counter);
+}
+
+// What this run did: "この実行: 3 巡、パケット 57 個、1 分 12 秒。" (the
+// passes only for a macro that repeats).
+QString runFigures(const MacroRunner &runner, bool repeats, double seconds)
+{
+    QString figures = QStringLiteral("この実行: ");
+    if (repeats)
+        figures += QStringLiteral("%1 巡、").arg(formatCount(runner.passesCompleted()));
+    return figures + QStringLiteral("パケット %1 個、%2。").arg(formatCount(runner.packetsSent()), formatDuration(seconds));
+}
+
+// The shape of the job a run starts: whether it repeats, and the counter it
+// ends at when the address file sets that.
+struct JobPlan {
+    bool repeats = false;
+    std::optional<qint64> endCounter;
+};
+
+// Read before the run starts; a file that cannot be read leaves the plan
+// empty (the run itself then says why it cannot start).
+JobPlan planJob(const MacroSettings &settings, qint32 counter)
+{
+    JobPlan plan;
+    const FileLines macro = readFileLines(settings.MacroFile);
+    const PassShape shape = passShape(macro.lines);
+    plan.repeats = shape.repeats;
+    if (!shape.repeats || shape.getStrs == 0 || settings.AddrFile.isEmpty())
+        return plan;
+    if (const std::optional<qint64> lines = countFileLines(settings.AddrFile))
+        plan.endCounter = std::max<qint64>(0, counter) + passesAllowed(*lines, counter, shape.getStrs);
+    return plan;
 }
 
 int exitStatus(MacroRunner::Outcome outcome)
@@ -103,8 +152,8 @@ int runCommand(const QStringList &arguments)
     MacroSettings settings;
     settings.MacroFile = args->positional.first();
     settings.AddrFile = args->value(QStringLiteral("addr"));
-    TerminalHost host(args->value(QStringLiteral("counter"), QStringLiteral("0")),
-                      args->value(QStringLiteral("port"), QStringLiteral("1")));
+    const QString counterText = args->value(QStringLiteral("counter"), QStringLiteral("0"));
+    TerminalHost host(counterText, args->value(QStringLiteral("port"), QStringLiteral("1")));
     EventLoopWaiter waiter;
     SerialLink link([&settings] { return settings.CommPort; }, &waiter);
     MacroRunner runner(settings, host, link, waiter);
@@ -134,10 +183,27 @@ int runCommand(const QStringList &arguments)
                          runner.RequestStop();
                      });
 
+    // A job that repeats shows how far it has come.
+    QElapsedTimer runTime;
+    runTime.start();
+    const qint32 counter = *parseWholeNumber(counterText);
+    const JobPlan plan = planJob(settings, counter);
+    JobProgress progress(counter, plan.endCounter);
+    if (plan.repeats) {
+        host.setProgress(&progress);
+        QObject::connect(&runner, &MacroRunner::passCompleted, &runner,
+                         [&progress, &host](qint32 passCounter, double passMs, qint64 packets) {
+                             progress.passCompleted(passCounter, passMs, packets,
+                                                    double(QDateTime::currentMSecsSinceEpoch()));
+                             host.passCompleted(passMs);
+                         });
+    }
+
     const MacroRunner::Outcome outcome = runner.RunMacro();
     host.endStatusLine();
     if (!log.close())
         Console::report(kCommand, log.errorText());
-    Console::out(summary(outcome, runner.counter()));
+    Console::out(summary(outcome, runner.counter()) +
+                 runFigures(runner, plan.repeats, double(runTime.elapsed()) / 1000.0));
     return exitStatus(outcome);
 }

@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QJsonObject>
+#include <cmath>
 
 bool RunLog::open(const QString &path)
 {
@@ -23,20 +24,37 @@ void RunLog::follow(const MacroRunner &runner, const SerialLink &link)
         line_ = line;
         keyword_ = keyword;
     });
-    connect(&link, &SerialLink::packetSent, this, &RunLog::write);
+    connect(&link, &SerialLink::packetSent, this, &RunLog::writePacket);
+    connect(&runner, &MacroRunner::passCompleted, this, &RunLog::writePass);
 }
 
-void RunLog::write(const KeyPacket &packet)
+void RunLog::writePacket(const KeyPacket &packet)
 {
-    if (!file_.isOpen())
-        return;
-    const QJsonObject entry{
+    write({
+        {QStringLiteral("event"), QStringLiteral("packet")},
         {QStringLiteral("time"), isoTime(static_cast<double>(QDateTime::currentMSecsSinceEpoch()))},
         {QStringLiteral("counter"), runner_ ? runner_->counter() : 0},
         {QStringLiteral("line"), line_},
         {QStringLiteral("keyword"), keyword_},
         {QStringLiteral("packet"), packet.toHex()},
-    };
+    });
+}
+
+void RunLog::writePass(qint32 counter, double durationMs, qint64 packets)
+{
+    write({
+        {QStringLiteral("event"), QStringLiteral("pass")},
+        {QStringLiteral("time"), isoTime(static_cast<double>(QDateTime::currentMSecsSinceEpoch()))},
+        {QStringLiteral("counter"), counter},
+        {QStringLiteral("duration"), std::round(durationMs) / 1000.0},
+        {QStringLiteral("packets"), packets},
+    });
+}
+
+void RunLog::write(const QJsonObject &entry)
+{
+    if (!file_.isOpen())
+        return;
     file_.write((jsonLine(entry) + u'\n').toUtf8());
     file_.flush();
 }

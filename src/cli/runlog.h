@@ -3,6 +3,7 @@
 #include "link/keypacket.h"
 
 #include <QFile>
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 
@@ -10,8 +11,10 @@ class MacroRunner;
 class SerialLink;
 
 // --log: every packet a run sends, as one JSON object per line appended to a
-// file: the time, the pass counter, the line number and keyword of the
-// statement that sent it, and the ten bytes.
+// file ("event":"packet"): the time, the pass counter, the line number and
+// keyword of the statement that sent it, and the ten bytes; and every pass
+// that reached REPEAT ("event":"pass"): the counter after it, the time, its
+// length in seconds and the packets it sent.
 class RunLog : public QObject {
     Q_OBJECT
 public:
@@ -26,7 +29,9 @@ public:
     QString errorText() const { return error_; }
 
 private:
-    void write(const KeyPacket &packet);
+    void writePacket(const KeyPacket &packet);
+    void writePass(qint32 counter, double durationMs, qint64 packets);
+    void write(const QJsonObject &entry);
 
     QFile file_;
     const MacroRunner *runner_ = nullptr;

@@ -1,6 +1,9 @@
 #include "cli/terminalhost.h"
 
 #include "cli/console.h"
+#include "cli/progresstext.h"
+
+#include <QDateTime>
 
 namespace {
 // Back to the start of the line and clear it.
@@ -68,9 +71,23 @@ void TerminalHost::showFailure(const RunFailure &failure)
         Console::err(QStringLiteral("%1: error: %2").arg(failure.file, reason));
 }
 
+void TerminalHost::passCompleted(double passMs)
+{
+    if (!progress_)
+        return;
+    const double now = double(QDateTime::currentMSecsSinceEpoch());
+    if (live_)
+        showStatusLine();
+    else
+        Console::out(ProgressText::passLine(*progress_, passMs, now));
+}
+
 void TerminalHost::showStatusLine()
 {
-    QString line = QStringLiteral("カウンタ %1 | ポート %2 | %3").arg(counter_, port_, status_);
+    // The job's progress, when shown, follows the counter its passes move.
+    QString line = progress_ ? ProgressText::counterField(*progress_, double(QDateTime::currentMSecsSinceEpoch()))
+                             : QStringLiteral("カウンタ %1").arg(counter_);
+    line += QStringLiteral(" | ポート %1 | %2").arg(port_, status_);
     if (!typed_.isEmpty())
         line += QStringLiteral(" | 入力「%1」").arg(typed_);
     Console::writeOut(kRewriteLine + Console::fitWidth(line, Console::terminalColumns() - 1));

@@ -4,9 +4,12 @@
 
 #include <QString>
 
-// The run's window on the terminal. Progress (pass counter, statement line,
-// typed text) goes to standard output: on a terminal as one status line that
-// is rewritten in place, elsewhere as plain lines. Messages go to standard
+class JobProgress;
+
+// The run's window on the terminal. Progress (pass counter, the job's
+// progress, statement line, typed text) goes to standard output: on a
+// terminal as one status line that is rewritten in place, elsewhere as plain
+// lines. Messages go to standard
 // error with the same text the window's message boxes show; nothing waits
 // for the user.
 class TerminalHost : public RunHost {
@@ -30,6 +33,12 @@ public:
     // Leaves the status line, so that what follows starts on a line of its own.
     void endStatusLine();
 
+    // The job's progress, shown from now on (none: a run of one pass).
+    void setProgress(const JobProgress *progress) { progress_ = progress; }
+    // The progress moved on by a pass that took `passMs`: the status line
+    // shows it, or one line tells it.
+    void passCompleted(double passMs);
+
 private:
     void showStatusLine();
 
@@ -38,6 +47,7 @@ private:
     QString status_;
     QString typed_;
     bool running_ = false;
+    const JobProgress *progress_ = nullptr;
     bool live_;              // standard output is a terminal
     bool statusShown_ = false;
 };

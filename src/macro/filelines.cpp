@@ -2,6 +2,8 @@
 
 #include "platform/textlinereader.h"
 
+#include <limits>
+
 FileLines readFileLines(const QString &path)
 {
     FileLines file;
@@ -19,4 +21,15 @@ FileLines readFileLines(const QString &path)
         file.reason = reader.errorString();
     }
     return file;
+}
+
+std::optional<qint64> countFileLines(const QString &path)
+{
+    TextLineReader reader;
+    if (!reader.open(path))
+        return std::nullopt;
+    const qint64 lines = reader.skipLines(std::numeric_limits<qint64>::max());
+    if (reader.failed())
+        return std::nullopt;
+    return lines;
 }

@@ -18,7 +18,10 @@ using Problem = Statement::Problem;
 
 class Checker {
 public:
-    Checker(const QString &macroPath, const QString &addrPath) : macroPath_(macroPath), addrPath_(addrPath) {}
+    Checker(const QString &macroPath, const QString &addrPath, qint64 counter)
+        : macroPath_(macroPath), addrPath_(addrPath), skipped_(std::max<qint64>(0, counter))
+    {
+    }
 
     MacroCheck run();
 
@@ -40,10 +43,12 @@ private:
     void checkUnreachable(const QStringList &lines, qsizetype endIndex, const PassStep &end);
     void checkLoopWaits(const QList<PassStep> &steps, const PassWaits &later);
     void checkLineQueue(const QList<PassStep> &steps, const PassWaits &first, const PassWaits *later);
+    void estimateWholeJob(const QList<PassStep> &steps);
 
     QString macroPath_;
     QString addrPath_;
-    std::optional<QStringList> addresses_; // when given and readable
+    qint64 skipped_; // address lines the run skips at its start: the counter
+    std::optional<QStringList> addresses_; // when given, readable and longer than the counter
     qsizetype nextAddress_ = 0;
     QString currentAddress_;
     int getStrs_ = 0;
@@ -62,17 +67,9 @@ MacroCheck Checker::run()
     readAddresses();
 
     // The pass: every non-empty line up to the first REPEAT or EXIT.
-    QList<qsizetype> pass;
-    for (qsizetype i = 0; i < macro.lines.size(); ++i) {
-        if (macro.lines[i].isEmpty())
-            continue;
-        pass.append(i);
-        const Kind kind = parseStatement(macro.lines[i]).kind;
-        if (kind == Kind::GetStr)
-            hasGetStr_ = true;
-        if (kind == Kind::Repeat || kind == Kind::Exit)
-            break;
-    }
+    const PassShape shape = passShape(macro.lines);
+    const QList<qsizetype> &pass = shape.lines;
+    hasGetStr_ = shape.getStrs > 0;
     if (pass.isEmpty())
         warning(0, QStringLiteral("実行する文がありません（ファイルが空か、空行しかありません）。"));
 
@@ -94,6 +91,8 @@ MacroCheck Checker::run()
 
     if (std::any_of(steps.begin(), steps.end(), [](const PassStep &s) { return s.statement.kind == Kind::SendStr; }))
         checkAddressCharacters();
+    if (!steps.isEmpty())
+        estimateWholeJob(steps);
 
     // The macro file first, then the address file; each in line order.
     std::stable_sort(result_.diagnostics.begin(), result_.diagnostics.end(),
@@ -118,7 +117,14 @@ void Checker::readAddresses()
                                 : RunMessages::addrFileOpen(addrPath_, file.reason)));
         return;
     }
+    result_.addressLines = file.lines.size();
+    if (file.lines.size() < skipped_) {
+        add(Level::Error, addrPath_, 0,
+            joinedLines(RunMessages::addrFileShorterThanCounter(addrPath_, file.lines.size(), skipped_)));
+        return;
+    }
     addresses_ = std::move(file.lines);
+    nextAddress_ = skipped_;
 }
 
 PassStep Checker::examine(qint64 line, const QString &text)
@@ -232,7 +238,8 @@ void Checker::checkAddressCharacters()
 {
     if (!addresses_)
         return;
-    for (qsizetype i = 0; i < addresses_->size(); ++i) {
+    // The lines the run reads: those after the counter's.
+    for (qsizetype i = skipped_; i < addresses_->size(); ++i) {
         const QString &address = addresses_->at(i);
         const QStringList unsent = unsentAddressCharacters(address);
         if (address.isEmpty())
@@ -292,9 +299,23 @@ void Checker::checkLineQueue(const QList<PassStep> &steps, const PassWaits &firs
     }
 }
 
+void Checker::estimateWholeJob(const QList<PassStep> &steps)
+{
+    if (!addrPath_.isEmpty() && !addresses_)
+        return; // unreadable, or shorter than the counter: said so already
+    std::optional<QList<int>> addressPackets;
+    if (addresses_) {
+        addressPackets.emplace();
+        addressPackets->reserve(addresses_->size() - skipped_);
+        for (qsizetype i = skipped_; i < addresses_->size(); ++i)
+            addressPackets->append(int(TextSender::packetsForCharacters(addresses_->at(i)).size()));
+    }
+    result_.job = estimateJob(steps, addressPackets);
+}
+
 } // namespace
 
-MacroCheck checkMacro(const QString &macroPath, const QString &addrPath)
+MacroCheck checkMacro(const QString &macroPath, const QString &addrPath, qint64 counter)
 {
-    return Checker(macroPath, addrPath).run();
+    return Checker(macroPath, addrPath, counter).run();
 }

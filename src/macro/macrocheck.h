@@ -1,5 +1,6 @@
 #pragma once
 
+#include "macro/jobestimate.h"
 #include "macro/passtiming.h"
 
 #include <QList>
@@ -30,8 +31,16 @@ struct MacroCheck {
     QList<MacroDiagnostic> diagnostics;
     // No value when the macro file could not be read.
     std::optional<PassSummary> pass;
+    // The lines of the address file, when one was given and could be read.
+    std::optional<qint64> addressLines;
+    // The whole job from the counter on; no value when the macro file holds
+    // no statement, or the address file could not be read or is shorter
+    // than the counter.
+    std::optional<JobEstimate> job;
 };
 
 // Checks the macro file at `macroPath` against the address file at
-// `addrPath` (empty: none given). Both are only read.
-MacroCheck checkMacro(const QString &macroPath, const QString &addrPath);
+// `addrPath` (empty: none given) for a run that starts at `counter`: the
+// first pass reads the address lines after the first `counter` ones. Both
+// files are only read.
+MacroCheck checkMacro(const QString &macroPath, const QString &addrPath, qint64 counter = 0);

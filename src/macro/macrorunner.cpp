@@ -23,6 +23,10 @@ MacroRunner::MacroRunner(MacroSettings &settings, RunHost &host, SerialLink &lin
         linkFailure_ = message;
         waiter_.wake();
     });
+    connect(&link_, &SerialLink::packetSent, this, [this] {
+        if (running_)
+            ++packetsSent_;
+    });
 }
 
 MacroRunner::Outcome MacroRunner::RunMacro()
@@ -35,6 +39,8 @@ MacroRunner::Outcome MacroRunner::RunMacro()
     host_.setRunning(true);
     running_ = true;
     failure_ = RunFailure();
+    passesCompleted_ = 0;
+    packetsSent_ = 0;
     linkFailure_.clear();
     closeFailure_.clear();
 
@@ -100,6 +106,7 @@ MacroRunner::Outcome MacroRunner::runPasses()
         return outcome_;
     for (bool firstPass = true;; firstPass = false) {
         const double passStart = waiter_.elapsedMs();
+        const qint64 packetsBefore = packetsSent_;
         if (runPass(firstPass) == Flow::End)
             return outcome_;
         // A pass may hold nothing that waits: it lasts at least the shortest
@@ -107,6 +114,7 @@ MacroRunner::Outcome MacroRunner::runPasses()
         // can act.
         if (settings_.MacroExe)
             waiter_.sleepUntil(passStart + kShortestWaitMs);
+        Q_EMIT passCompleted(counter_, waiter_.elapsedMs() - passStart, packetsSent_ - packetsBefore);
         if (!linkFailure_.isEmpty()) {
             fail(linkFailure_);
             return outcome_;
@@ -225,6 +233,7 @@ MacroRunner::Flow MacroRunner::repeat(const Statement &st)
     if (counter_ == std::numeric_limits<qint32>::max())
         return failAt(st, RunMessages::counterFull());
     ++counter_;
+    ++passesCompleted_;
     host_.setCounterText(QString::number(counter_));
     return Flow::Repeat;
 }

@@ -55,11 +55,18 @@ public:
 
     bool isRunning() const { return running_; }
     qint32 counter() const { return counter_; }
+    // Of the run in progress, or of the last one: the passes that reached
+    // REPEAT, and the packets handed to the line.
+    qint32 passesCompleted() const { return passesCompleted_; }
+    qint64 packetsSent() const { return packetsSent_; }
     const RunFailure &failure() const { return failure_; }
 
 Q_SIGNALS:
     // A statement is about to be executed.
     void statementStarted(qint64 lineNo, const QString &keyword);
+    // A pass reached REPEAT: the counter now, how long the pass took from its
+    // first statement to the next pass's, and the packets it sent.
+    void passCompleted(qint32 counter, double durationMs, qint64 packets);
 
 private:
     // What a statement leaves the run to do.
@@ -102,6 +109,8 @@ private:
     bool running_ = false;
     Outcome outcome_ = Outcome::NotStarted;
     qint32 counter_ = 0;
+    qint32 passesCompleted_ = 0;
+    qint64 packetsSent_ = 0;
     qint64 lineNo_ = 0;
     float baseWait_ = 0;
     QString currentAddr_;

@@ -40,6 +40,7 @@ private slots:
     void stopsPromptlyAtLineSpeed_data();
     void stopsPromptlyAtLineSpeed();
     void logsEveryPacket();
+    void statusLineOnTerminal_data();
     void statusLineOnTerminal();
 
 private:
@@ -61,26 +62,45 @@ void TestCliRun::exitStatus_data()
     QTest::addColumn<QStringList>("arguments"); // @macro, @addr stand for files
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("error");  // in standard error
-    QTest::addColumn<QString>("output"); // in standard output
+    QTest::addColumn<QStringList>("output"); // in standard output
     QTest::addColumn<int>("packets");
 
     const QStringList up{"UP"};
+    // The closing line: how the run ended, then what it did.
     QTest::newRow("to the end") << QStringList{"UP", "DOWN"} << QStringList{"@macro"} << 0 << ""
-                                << "マクロの終わりまで実行しました（カウンタ 0）" << 2;
+                                << QStringList{"マクロの終わりまで実行しました（カウンタ 0）。この実行: パケット 2 個、"} << 2;
     QTest::newRow("EXIT") << QStringList{"UP", "EXIT", "DOWN"} << QStringList{"@macro", "--counter", "5"} << 0 << ""
-                          << "EXIT で終わりました（カウンタ 5）" << 1;
+                          << QStringList{"EXIT で終わりました（カウンタ 5）。この実行: パケット 1 個、"} << 1;
     QTest::newRow("bad statement") << QStringList{"UP", "SLEEP soon"} << QStringList{"@macro"} << 1
-                                   << "macro.txt:2: error: SLEEP の秒数「soon」" << "--counter 0 で続きから" << 1;
+                                   << "macro.txt:2: error: SLEEP の秒数「soon」" << QStringList{"--counter 0 で続きから"} << 1;
     QTest::newRow("address line typed") << QStringList{"GETSTR", "SENDSTR", "EXIT"}
                                         << QStringList{"@macro", "--addr", "@addr", "--counter", "1"} << 0 << ""
-                                        << "入力「two」" << 3;
+                                        << QStringList{"入力「two」"} << 3;
+    // A line per pass: how far the job has come, until the address lines
+    // run out; then the error and the closing line.
+    QTest::newRow("passes of the address file")
+        << QStringList{"GETSTR", "SENDSTR", "REPEAT"} << QStringList{"@macro", "--addr", "@addr"} << 1
+        << "addr.txt」に 3 行目がありません"
+        << QStringList{"巡完了: カウンタ 1/2（50.0%）、この巡 ", "、終了予定 ", "巡完了: カウンタ 2/2（100.0%）、この巡 ",
+                       "エラーで終わりました（カウンタ 2）。直したあと --counter 2 で続きから再開できます。"
+                       "この実行: 2 巡、パケット 6 個、"}
+        << 6;
+    // Passes without end show their rate (the counter cannot count past its
+    // largest value, which ends this one after a pass).
+    QTest::newRow("passes without end") << QStringList{"UP", "REPEAT"}
+                                        << QStringList{"@macro", "--counter", "2147483646"} << 1 << "上限"
+                                        << QStringList{"巡完了: カウンタ 2147483647、この巡 ", "、毎時約 ",
+                                                       "この実行: 1 巡、パケット 2 個、"}
+                                        << 2;
     QTest::newRow("log cannot open") << up << QStringList{"@macro", "--log", "/nonexistent/dir/run.log"} << 1
-                                     << "/nonexistent/dir/run.log" << "" << 0;
+                                     << "/nonexistent/dir/run.log" << QStringList{} << 0;
 
-    QTest::newRow("no macro file") << up << QStringList{} << 2 << "マクロファイルが指定されていません" << "" << 0;
-    QTest::newRow("two macro files") << up << QStringList{"@macro", "other.txt"} << 2 << "「other.txt」" << "" << 0;
+    QTest::newRow("no macro file") << up << QStringList{} << 2 << "マクロファイルが指定されていません" << QStringList{}
+                                   << 0;
+    QTest::newRow("two macro files") << up << QStringList{"@macro", "other.txt"} << 2 << "「other.txt」" << QStringList{}
+                                     << 0;
     QTest::newRow("counter no number") << up << QStringList{"@macro", "--counter", "x1"} << 2
-                                       << "--counter の値「x1」" << "" << 0;
+                                       << "--counter の値「x1」" << QStringList{} << 0;
 }
 
 void TestCliRun::exitStatus()
@@ -89,7 +109,7 @@ void TestCliRun::exitStatus()
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
     QFETCH(QString, error);
-    QFETCH(QString, output);
+    QFETCH(QStringList, output);
     QFETCH(int, packets);
 
     const QString macroPath = macro(lines);
@@ -100,7 +120,8 @@ void TestCliRun::exitStatus()
     QVERIFY(run.waitForEnd());
     QCOMPARE(run.exitCode(), exitCode);
     QVERIFY2(run.err().contains(error), qPrintable(run.err()));
-    QVERIFY2(run.out().contains(output), qPrintable(run.out()));
+    for (const QString &part : output)
+        QVERIFY2(run.out().contains(part), qPrintable(run.out()));
     QCOMPARE(pty_->readAvailable(50).size(), packets * 10);
 }
 
@@ -186,11 +207,12 @@ void TestCliRun::stopsPromptlyAtLineSpeed()
 void TestCliRun::logsEveryPacket()
 {
     const QString log = files_.path("run.log");
-    const QString path = macro({"BASEWAIT 0", "UP", "SLEEP 0", "STRING aあ", "EXIT"});
+    const QString path = macro({"BASEWAIT 0", "UP", "SLEEP 0", "STRING aあ", "GETSTR", "REPEAT"});
+    const QString addr = files_.writeShiftJis("addr.txt", "one\r\ntwo\r\n");
     for (int run = 0; run < 2; ++run) { // the log is appended to
-        CliProcess cli({"run", path, "--log", log, "--counter", QString::number(run)});
+        CliProcess cli({"run", path, "--addr", addr, "--log", log, "--counter", QString::number(run)});
         QVERIFY(cli.waitForEnd());
-        QCOMPARE(cli.exitCode(), 0);
+        QCOMPARE(cli.exitCode(), 1); // the address lines ran out
     }
     QFile file(log);
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -200,32 +222,75 @@ void TestCliRun::logsEveryPacket()
             continue;
         const QJsonObject o = QJsonDocument::fromJson(line).object();
         QVERIFY2(QDateTime::fromString(o.value("time").toString(), Qt::ISODateWithMs).isValid(), line.constData());
+        if (o.value("event") == "pass") {
+            // Each pass waits at least its five waits of the shortest length.
+            QVERIFY2(o.value("duration").toDouble() >= 0.05, line.constData());
+            entries.append(QStringLiteral("pass %1 %2").arg(o.value("counter").toInt()).arg(o.value("packets").toInt()));
+            continue;
+        }
+        QCOMPARE(o.value("event").toString(), QStringLiteral("packet"));
         entries.append(QStringLiteral("%1 %2 %3 %4")
                            .arg(o.value("counter").toInt())
                            .arg(o.value("line").toInt())
                            .arg(o.value("keyword").toString(), o.value("packet").toString()));
     }
-    QStringList expected;
-    for (const QString run : {"0", "1"}) {
-        expected << run + " 2 UP C4 01 02 03 00 00 01 01 00 00" << run + " 4 STRING C4 01 02 01 08 02 08 01 00 00"
-                 << run + " 4 STRING C4 01 02 02 08 02 0A 00 00 00";
-    }
+    // Line numbers run on over the passes; the pass after the last address
+    // line sends its packets, then ends at GETSTR.
+    const auto pass = [](int counter, int line) {
+        return QStringList{QStringLiteral("%1 %2 UP C4 01 02 03 00 00 01 01 00 00").arg(counter).arg(line),
+                           QStringLiteral("%1 %2 STRING C4 01 02 01 08 02 08 01 00 00").arg(counter).arg(line + 2),
+                           QStringLiteral("%1 %2 STRING C4 01 02 02 08 02 0A 00 00 00").arg(counter).arg(line + 2)};
+    };
+    const QStringList expected = pass(0, 2) + QStringList{"pass 1 3"} + pass(1, 8) + QStringList{"pass 2 3"} +
+                                 pass(2, 14) + pass(1, 2) + QStringList{"pass 2 3"} + pass(2, 8);
     QCOMPARE(entries, expected);
+}
+
+void TestCliRun::statusLineOnTerminal_data()
+{
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QStringList>("addresses"); // none: no address file
+    QTest::addColumn<QStringList>("shown");     // patterns, in the order shown
+    QTest::addColumn<QString>("end");           // the last status line and the closing line
+
+    // One line rewritten in place, then the last words on a line of their own.
+    QTest::newRow("one pass") << QStringList{"UP", "STRING abc", "DOWN"} << QStringList{}
+                              << QStringList{"\\r\\x1b\\[Kカウンタ 0 \\| ポート 1 \\| 2 STRING \\| 入力「abc」"}
+                              << "3 DOWN \\| 入力「abc」\\nマクロの終わりまで実行しました（カウンタ 0）。"
+                                 "この実行: パケット 5 個、[0-9.]+ 秒。\\n";
+    // The counter out of the passes the address file allows, the share
+    // done, and the end expected from the first pass on.
+    QTest::newRow("a job of passes")
+        << QStringList{"GETSTR", "SENDSTR", "REPEAT"} << QStringList{"one", "two", "three"}
+        << QStringList{"\\r\\x1b\\[Kカウンタ 0/3（0.0%） \\| ポート 1 \\| 1 GETSTR",
+                       "\\r\\x1b\\[Kカウンタ 1/3（33.3%） \\| 終了予定 \\d+:\\d\\d（あと [0-9.]+ 秒） \\| ポート 1 \\| 3 REPEAT",
+                       "\\r\\x1b\\[Kカウンタ 2/3（66.6%） \\| 終了予定 "}
+        << "カウンタ 3/3（100.0%） \\| ポート 1 \\| 10 GETSTR \\| 入力「three」\\nエラーで終わりました（カウンタ 3）。"
+           "直したあと --counter 3 で続きから再開できます。この実行: 3 巡、パケット 11 個、[0-9.]+ 秒。\\n";
 }
 
 void TestCliRun::statusLineOnTerminal()
 {
+    QFETCH(QStringList, lines);
+    QFETCH(QStringList, addresses);
+    QFETCH(QStringList, shown);
+    QFETCH(QString, end);
+
     PseudoTerminal terminal;
-    const QString path = macro({"UP", "STRING abc", "DOWN"});
-    CliProcess run({"run", path}, [&](QProcess &p) { p.setStandardOutputFile(terminal.slavePath()); });
+    QStringList arguments{"run", macro(lines)};
+    if (!addresses.isEmpty())
+        arguments << "--addr" << files_.writeShiftJis("addr.txt", addresses.join("\r\n"));
+    CliProcess run(arguments, [&](QProcess &p) { p.setStandardOutputFile(terminal.slavePath()); });
     QVERIFY(run.waitForEnd());
-    QCOMPARE(run.exitCode(), 0);
-    const QString shown = QString::fromUtf8(terminal.readAvailable(100));
-    // One line rewritten in place, then the last words on a line of their own.
-    QVERIFY2(shown.contains(QStringLiteral("\r\x1b[Kカウンタ 0 | ポート 1 | 2 STRING | 入力「abc」")), qPrintable(shown));
-    QVERIFY2(shown.endsWith(QStringLiteral("3 DOWN | 入力「abc」\nマクロの終わりまで実行しました（カウンタ 0）。\n")),
-             qPrintable(shown));
-    QCOMPARE(shown.count(u'\n'), 2);
+    const QString text = QString::fromUtf8(terminal.readAvailable(100));
+    qsizetype from = 0;
+    for (const QString &pattern : shown) {
+        const QRegularExpressionMatch match = QRegularExpression(pattern).match(text, from);
+        QVERIFY2(match.hasMatch(), qPrintable(pattern + "\n" + text.mid(from)));
+        from = match.capturedEnd();
+    }
+    QVERIFY2(QRegularExpression(end + '$').match(text).hasMatch(), qPrintable(text));
+    QCOMPARE(text.count(u'\n'), 2);
 }
 
 QTEST_GUILESS_MAIN(TestCliRun)

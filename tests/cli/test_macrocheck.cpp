@@ -2,7 +2,9 @@
 // when read the way the run reads them, what one pass sends and waits, and
 // the characters STRING and SENDSTR cannot type.
 
+#include "macro/amounts.h"
 #include "macro/characters.h"
+#include "macro/jobprogress.h"
 #include "macro/macrocheck.h"
 #include "support/tempfiles.h"
 
@@ -48,6 +50,12 @@ private slots:
     void passSummary_data();
     void passSummary();
     void sampleFiles();
+    void wholeJob_data();
+    void wholeJob();
+    void jobProgress_data();
+    void jobProgress();
+    void amounts_data();
+    void amounts();
     void characters_data();
     void characters();
 
@@ -232,6 +240,155 @@ void TestMacroCheck::sampleFiles()
     QCOMPARE(formatSeconds(check.pass->baseWaitSeconds), QStringLiteral("2.1"));
     QCOMPARE(formatSeconds(check.pass->sleepSeconds), QStringLiteral("0.3"));
     QCOMPARE(check.pass->endKeyword, QStringLiteral("EXIT"));
+
+    // Its repeating variant: one pass per address line, the line's pace.
+    const QString repeat = QStringLiteral(QUILLONEMU_SOURCE_DIR "/examples/mail-repeat.txt");
+    const MacroCheck job = checkMacro(repeat, address);
+    QCOMPARE(listed(job, repeat).size(), 3);
+    QCOMPARE(job.pass->endKeyword, QStringLiteral("REPEAT"));
+    QCOMPARE(job.job->length, JobEstimate::Length::Counted);
+    QCOMPARE(job.job->passes, 2);
+    QVERIFY(job.job->wireSeconds > job.job->waitSeconds);
+}
+
+void TestMacroCheck::wholeJob_data()
+{
+    using Length = JobEstimate::Length;
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QStringList>("addresses"); // "<none>": no address file
+    QTest::addColumn<int>("counter");
+    QTest::addColumn<int>("length"); // -1: no estimate
+    QTest::addColumn<qint64>("passes");
+    QTest::addColumn<QString>("seconds"); // the job, or one settled pass of an endless one
+    QTest::addColumn<QString>("waits");
+    QTest::addColumn<QString>("wire");
+
+    const QStringList five{"ab", "cd", "ef", "gh", "ij"};
+    // The first pass starts with a base wait of 0 (its GETSTR waits the
+    // shortest wait), the later ones with 1.
+    QTest::newRow("from the counter on") << QStringList{"GETSTR", "BASEWAIT 1", "SENDSTR", "REPEAT"} << five << 2
+                                         << int(Length::Counted) << qint64(3) << "8.01" << "8.01" << "1.1";
+    QTest::newRow("two GETSTRs a pass; the odd line left") << QStringList{"BASEWAIT 2", "GETSTR", "GETSTR", "REPEAT"}
+                                                          << five << 0 << int(Length::Counted) << qint64(2) << "12"
+                                                          << "12" << "0";
+    // SENDSTR types each address line: its packets decide, line by line.
+    QTest::newRow("the line governs") << QStringList{"GETSTR", "SENDSTR", "REPEAT"}
+                                      << QStringList{QString(10, u'a'), "", QString(50, u'b')} << 0
+                                      << int(Length::Counted) << qint64(3) << "11.01" << "0.06" << "11";
+    QTest::newRow("address file shorter than the counter") << QStringList{"BASEWAIT 1", "GETSTR", "SENDSTR", "REPEAT"} << five << 6
+                                                           << -1 << qint64(0) << "" << "" << "";
+    QTest::newRow("no REPEAT: one pass, until the line is done") << QStringList{"UP", "DOWN", "EXIT"} << five << 0
+                                                                 << int(Length::OnePass) << qint64(1) << "0.367"
+                                                                 << "0.02" << "0.367";
+    QTest::newRow("no GETSTR: endless, at the line's pace") << QStringList{"BASEWAIT 0", "UP", "SLEEP 0", "REPEAT"}
+                                                            << five << 0 << int(Length::Endless) << qint64(0)
+                                                            << "0.183" << "0.04" << "0.183";
+    QTest::newRow("GETSTR without an address file") << QStringList{"GETSTR", "SENDSTR", "REPEAT"}
+                                                    << QStringList{"<none>"} << 0 << int(Length::Endless) << qint64(0)
+                                                    << "0.02" << "0.02" << "0";
+    QTest::newRow("nothing but REPEAT") << QStringList{"REPEAT"} << QStringList{"<none>"} << 0 << int(Length::Endless)
+                                        << qint64(0) << "0.01" << "0" << "0";
+}
+
+void TestMacroCheck::wholeJob()
+{
+    QFETCH(QStringList, lines);
+    QFETCH(QStringList, addresses);
+    QFETCH(int, counter);
+    QFETCH(int, length);
+    QFETCH(qint64, passes);
+    QFETCH(QString, seconds);
+    QFETCH(QString, waits);
+    QFETCH(QString, wire);
+
+    const QString macroPath = files_.writeShiftJis("job.txt", lines.join("\r\n"));
+    const QString addrPath =
+        addresses == QStringList{"<none>"} ? QString() : files_.writeShiftJis("job-addr.txt", addresses.join("\r\n"));
+    const MacroCheck check = checkMacro(macroPath, addrPath, counter);
+    if (length < 0) {
+        QVERIFY(!check.job);
+        compareFindings(listed(check, macroPath),
+                        {QStringLiteral("addr:0 error 5 行しかないため、カウンタ %1 の分の行を読み飛ばせません。").arg(counter)});
+        return;
+    }
+    QVERIFY(check.job);
+    QCOMPARE(int(check.job->length), length);
+    QCOMPARE(check.job->passes, passes);
+    QCOMPARE(formatSeconds(check.job->seconds), seconds);
+    QCOMPARE(formatSeconds(check.job->waitSeconds), waits);
+    QCOMPARE(formatSeconds(check.job->wireSeconds), wire);
+}
+
+void TestMacroCheck::jobProgress_data()
+{
+    QTest::addColumn<int>("counter");
+    QTest::addColumn<int>("endCounter"); // -1: passes without end
+    QTest::addColumn<QList<double>>("passMs");
+    QTest::addColumn<QList<qint64>>("packets");
+    QTest::addColumn<double>("expectedPassMs"); // -1: none
+    QTest::addColumn<double>("endsAfterMs");    // after the last pass; -1: no end known
+    QTest::addColumn<double>("share");          // -1: none
+
+    QTest::newRow("before the first pass") << 3 << 10 << QList<double>{} << QList<qint64>{} << -1.0 << -1.0 << 0.3;
+    QTest::newRow("the mean of the passes") << 0 << 10 << QList<double>{3000, 5000} << QList<qint64>{2, 2} << 4000.0
+                                            << 8 * 4000.0 << 0.2;
+    // The line's queue took the first pass's packets: the line time of its
+    // packets is the better measure.
+    QTest::newRow("the line's pace") << 5 << 105 << QList<double>{2400} << QList<qint64>{41} << 41 * 110 / 0.6
+                                     << 99 * 41 * 110 / 0.6 << 6.0 / 105;
+    QTest::newRow("passes without end") << 0 << -1 << QList<double>{100} << QList<qint64>{0} << 100.0 << -1.0
+                                        << -1.0;
+    QTest::newRow("done") << 0 << 2 << QList<double>{10, 10, 10} << QList<qint64>{0, 0, 0} << 10.0 << 0.0 << 1.0;
+}
+
+void TestMacroCheck::jobProgress()
+{
+    QFETCH(int, counter);
+    QFETCH(int, endCounter);
+    QFETCH(QList<double>, passMs);
+    QFETCH(QList<qint64>, packets);
+    QFETCH(double, expectedPassMs);
+    QFETCH(double, endsAfterMs);
+    QFETCH(double, share);
+
+    JobProgress progress(counter, endCounter < 0 ? std::nullopt : std::optional<qint64>(endCounter));
+    double at = 1e12;
+    for (qsizetype i = 0; i < passMs.size(); ++i) {
+        at += passMs[i];
+        progress.passCompleted(counter + i + 1, passMs[i], packets[i], at);
+    }
+    QCOMPARE(progress.passes(), passMs.size());
+    QCOMPARE(progress.passMs().value_or(-1), expectedPassMs);
+    QCOMPARE(progress.endsAtMs().value_or(at - 1) - at, endsAfterMs);
+    QCOMPARE(progress.shareDone().value_or(-1), share);
+}
+
+void TestMacroCheck::amounts_data()
+{
+    QTest::addColumn<double>("seconds");
+    QTest::addColumn<QString>("duration");
+    QTest::addColumn<qint64>("count");
+    QTest::addColumn<QString>("counted");
+
+    QTest::newRow("tenths below 10 s") << 2.44 << "2.4 秒" << qint64(0) << "0";
+    QTest::newRow("whole tenths") << 0.0 << "0 秒" << qint64(999) << "999";
+    QTest::newRow("rounded up to seconds") << 9.96 << "10 秒" << qint64(1000) << "1,000";
+    QTest::newRow("up to a minute") << 59.6 << "1 分" << qint64(1998) << "1,998";
+    QTest::newRow("minutes and seconds") << 72.0 << "1 分 12 秒" << qint64(1'000'000) << "1,000,000";
+    QTest::newRow("up to an hour") << 3599.7 << "1 時間" << qint64(-1234) << "-1,234";
+    QTest::newRow("hours and minutes") << 15'000.0 << "4 時間 10 分" << qint64(12) << "12";
+    QTest::newRow("up to a day") << 86'399.0 << "1 日" << qint64(100) << "100";
+    QTest::newRow("days and hours") << 183'600.0 << "2 日 3 時間" << qint64(10'000) << "10,000";
+}
+
+void TestMacroCheck::amounts()
+{
+    QFETCH(double, seconds);
+    QFETCH(QString, duration);
+    QFETCH(qint64, count);
+    QFETCH(QString, counted);
+    QCOMPARE(formatDuration(seconds), duration);
+    QCOMPARE(formatCount(count), counted);
 }
 
 void TestMacroCheck::characters_data()

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QtGlobal>
+#include <optional>
+
+// How far a run of a long job has come and when it will end, from the passes
+// measured so far in this run. Pure reckoning: the caller says when a pass
+// ended and how long it took.
+class JobProgress {
+public:
+    // `counter`: the counter the run starts at. `endCounter`: the counter
+    // the job ends at (the start plus the passes the address file allows);
+    // no value when the passes have no end.
+    JobProgress(qint64 counter, std::optional<qint64> endCounter);
+
+    // A pass ended at `atMs` (milliseconds since the epoch), `durationMs`
+    // after it began, having sent `packets`; `counter` is the counter now.
+    void passCompleted(qint64 counter, double durationMs, qint64 packets, double atMs);
+
+    qint64 counter() const { return counter_; }
+    std::optional<qint64> endCounter() const { return endCounter_; }
+    // Passes completed in this run.
+    qint64 passes() const { return passes_; }
+    // counter / endCounter, from 0 to 1.
+    std::optional<double> shareDone() const;
+    // How long a pass takes, as measured in this run: the mean of its
+    // passes, or the line time of their mean packets when that is longer
+    // (the line's queue takes up to 10 s of packets without the run waiting,
+    // so the first passes of a job the line governs end early). No value
+    // before the first pass.
+    std::optional<double> passMs() const;
+    // When the job will end, in milliseconds since the epoch: no value before
+    // the first pass, or when the passes have no end.
+    std::optional<double> endsAtMs() const;
+
+private:
+    qint64 counter_;
+    std::optional<qint64> endCounter_;
+    qint64 passes_ = 0;
+    double totalMs_ = 0;
+    qint64 packets_ = 0;
+    double lastAtMs_ = 0;
+};
