@@ -295,7 +295,8 @@ void TestApp::helpAndKeyboardMenus()
 
 void TestApp::exitPathsClosePortFirst()
 {
-    // "終了(&X)" during a run, with the keypad connected on a port of its own.
+    // "終了(&X)" during a run, with the keypad connected on a port of its own
+    // and recording.
     TempFiles files;
     PseudoTerminal pty, keypadPty;
     pty.bindPort(5);
@@ -307,6 +308,8 @@ void TestApp::exitPathsClosePortFirst()
     m.w.cmbCommPort->setEditText(QStringLiteral("6"));
     m.w.mnuKeyboard->trigger();
     frmKeyboard *keypad = m.w.keypad().keyboard();
+    m.dialogAnswers = {files.path(QStringLiteral("recorded.txt"))};
+    keypad->mnuRecordStart->trigger();
     keypad->Command1_Click(39);
     keypad->Command1_Click(17);
     m.w.cmbCommPort->setEditText(QStringLiteral("5"));
@@ -324,6 +327,9 @@ void TestApp::exitPathsClosePortFirst()
     // again for whoever comes next.
     QVERIFY(!keypad->MSComm1.isOpen());
     QCOMPARE(keypadPty.read(10), kUp);
+    QFile recorded(files.path(QStringLiteral("recorded.txt")));
+    QVERIFY(recorded.open(QIODevice::ReadOnly));
+    QCOMPARE(recorded.readAll(), QByteArray("BASEWAIT 0.2\r\nUP\r\n"));
     SerialPort next;
     QVERIFY2(next.open("6"), qPrintable(next.errorText()));
 

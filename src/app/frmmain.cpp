@@ -172,6 +172,8 @@ void frmMain::Form_Unload()
 
 void frmMain::closePortsAndEnd()
 {
+    // What the keypad recorded is written before anything else can fail.
+    keypad_->finishRecording();
     QStringList undelivered;
     if (!MSComm1.ClosePort())
         undelivered.append(MSComm1.errorText());

@@ -15,3 +15,5 @@ int runCommand(const QStringList &arguments);
 int checkCommand(const QStringList &arguments);
 // Keys and text sent from the command line (sendcommand.cpp).
 int sendCommand(const QStringList &arguments);
+// The keypad in a terminal, with its recording (keypadcommand.cpp).
+int keypadCommand(const QStringList &arguments);

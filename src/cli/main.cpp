@@ -20,6 +20,7 @@ const Command kCommands[] = {
     {"run", "マクロファイルをウィンドウなしで実行します", runCommand},
     {"check", "マクロファイルを実行せずに調べ、誤りと 1 巡の時間を表示します", checkCommand},
     {"send", "キー名で指定したキーを押し、文字列を入力します", sendCommand},
+    {"keypad", "端末をキーボードにしてキーを押します。送ったものをマクロに記録できます", keypadCommand},
 };
 
 void printOverview()

@@ -2,11 +2,13 @@
 
 #include "keypad/keypadbuttons.h"
 #include "link/keytable.h"
+#include "macro/macrorecorder.h"
 #include "widgets/appearance.h"
 #include "widgets/desktop.h"
 #include "widgets/taskbar.h"
 #include "widgets/twips.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QLabel>
@@ -16,6 +18,9 @@ namespace {
 
 const QString kDisconnected = QStringLiteral("切断");
 const QString kConnected = QStringLiteral("接続中");
+const QString kRecording = QStringLiteral(" - 記録中");
+// The save-file dialog's first suggestion, in the current folder.
+const QString kRecordFileName = QStringLiteral("記録.txt");
 
 constexpr int kPortCount = 16;
 
@@ -57,14 +62,30 @@ frmKeyboard::frmKeyboard(Desktop &desktop, Waiter *lineClock, QWidget *parent)
         setTabOrder(Command1[i - 1], Command1[i]);
     setTabOrder(Command1.last(), cmbCommPort);
 
+    // The recording is in the context menu, so that no control moves.
+    mnuRecordStart = new QAction(QStringLiteral("記録開始..."), this);
+    mnuRecordStart->setObjectName(QStringLiteral("mnuRecordStart"));
+    connect(mnuRecordStart, &QAction::triggered, this, &frmKeyboard::mnuRecordStart_Click);
+    mnuRecordStop = new QAction(QStringLiteral("記録終了"), this);
+    mnuRecordStop->setObjectName(QStringLiteral("mnuRecordStop"));
+    connect(mnuRecordStop, &QAction::triggered, this, &frmKeyboard::mnuRecordStop_Click);
+    addAction(mnuRecordStart);
+    addAction(mnuRecordStop);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+    showRecording();
+
     // A failure surfaces in the middle of a send; report it once the send
     // has returned.
     connect(&MSComm1, &SerialLink::failed, this, &frmKeyboard::linkFailed, Qt::QueuedConnection);
+    connect(&MSComm1, &SerialLink::packetSent, this, [this] { ++packetsSent_; });
 }
+
+frmKeyboard::~frmKeyboard() = default;
 
 void frmKeyboard::load(const QString &title, const QString &version, const QString &mainPortText)
 {
-    setWindowTitle(title + QLatin1Char(' ') + version);
+    caption_ = title + QLatin1Char(' ') + version;
+    showRecording();
     cmbCommPort->setEditText(mainPortText);
     for (int port = 1; port <= kPortCount; ++port)
         cmbCommPort->addItem(QString::number(port));
@@ -84,14 +105,92 @@ void frmKeyboard::Command1_Click(int Index)
         connectOrDisconnect();
         return;
     }
-    if (const std::optional<KeyPacket> packet = KeyTable::find(QString::fromLatin1(kKeypadButtons[Index].key)))
-        MSComm1.SendPacket(*packet);
+    const QString key = QString::fromLatin1(kKeypadButtons[Index].key);
+    const qint64 before = packetsSent_;
+    const double sentMs = lineClockMs();
+    MSComm1.SendPacket(KeyTable::find(key).value());
+    // Recorded when it went out: not while disconnected.
+    if (recording_ && packetsSent_ > before)
+        recording_->addKey(key, sentMs, lineClockMs());
 }
 
 void frmKeyboard::SendStr(const QString &Str)
 {
     const UnloadGuard::Busy busy(unloadGuard_);
-    text_.SendString(Str);
+    if (!recording_ || !MSComm1.isOpen()) {
+        text_.SendString(Str);
+        return;
+    }
+    // A character at a time, so that a recording finished in the middle of
+    // the text (the keypad or the program closing) holds what went out.
+    textGoingOut_ = TextGoingOut{lineClockMs(), QString()};
+    for (const QChar ch : Str) {
+        const qint64 before = packetsSent_;
+        text_.SendString(QString(ch));
+        if (textGoingOut_ && packetsSent_ - before == TextSender::packetsForString(QString(ch)).size())
+            textGoingOut_->typed += ch;
+    }
+    recordTextGoingOut();
+}
+
+void frmKeyboard::mnuRecordStart_Click()
+{
+    if (recording_)
+        return;
+    const QString path = desktop_.chooseNewFile(this, recordPath_.isEmpty() ? kRecordFileName : recordPath_);
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!MacroRecorder::canWrite(path, &error)) {
+        desktop_.showMessage(this, error);
+        return;
+    }
+    recordPath_ = path;
+    recording_ = std::make_unique<MacroRecorder>();
+    showRecording();
+}
+
+void frmKeyboard::mnuRecordStop_Click()
+{
+    finishRecording();
+}
+
+void frmKeyboard::finishRecording()
+{
+    if (!recording_)
+        return;
+    recordTextGoingOut();
+    const std::unique_ptr<MacroRecorder> recording = std::move(recording_);
+    showRecording();
+    QString error;
+    while (!recording->write(recordPath_, &error)) {
+        desktop_.showMessage(this, error + QStringLiteral("\n記録を保存するファイルを選び直してください。"));
+        const QString path = desktop_.chooseNewFile(this, recordPath_);
+        if (path.isEmpty()) {
+            desktop_.showMessage(this, QStringLiteral("記録（キーと文字列 %1 個）を保存しませんでした。").arg(recording->size()));
+            return;
+        }
+        recordPath_ = path;
+    }
+}
+
+double frmKeyboard::lineClockMs() const
+{
+    return MSComm1.port().clock().elapsedMs();
+}
+
+void frmKeyboard::recordTextGoingOut()
+{
+    if (textGoingOut_ && recording_)
+        recording_->addText(textGoingOut_->typed, textGoingOut_->sentMs, lineClockMs());
+    textGoingOut_.reset();
+}
+
+void frmKeyboard::showRecording()
+{
+    setWindowTitle(recording_ ? caption_ + kRecording : caption_);
+    mnuRecordStart->setEnabled(!recording_);
+    mnuRecordStop->setEnabled(recording_ != nullptr);
 }
 
 void frmKeyboard::connectOrDisconnect()
@@ -121,6 +220,7 @@ void frmKeyboard::closeEvent(QCloseEvent *event)
 {
     {
         const UnloadGuard::Busy busy(unloadGuard_);
+        finishRecording();
         if (!MSComm1.ClosePort())
             desktop_.showMessage(this, MSComm1.errorText());
     }

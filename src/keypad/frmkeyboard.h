@@ -6,8 +6,12 @@
 
 #include <QList>
 #include <QWidget>
+#include <memory>
+#include <optional>
 
 class Desktop;
+class MacroRecorder;
+class QAction;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -16,6 +20,12 @@ class QPushButton;
 // once over the keypad's own serial link, and a connect button that opens
 // and closes that link. The connection state is the connect button's
 // caption: "切断" while closed, "接続中" while open.
+//
+// Its context menu records what the keypad sends into a macro file:
+// 「記録開始...」 asks for the file, 「記録終了」 writes it. While recording, the
+// caption ends in 「 - 記録中」; the keys and texts sent while connected are
+// recorded (the text entry window's too), with the times of the line's
+// clock. Closing the keypad, or the program, writes the file first.
 class frmKeyboard : public QWidget {
     Q_OBJECT
 public:
@@ -23,6 +33,7 @@ public:
     // SerialPort::setClock), which keeps a real one of its own when none is
     // given.
     explicit frmKeyboard(Desktop &desktop, Waiter *lineClock = nullptr, QWidget *parent = nullptr);
+    ~frmKeyboard() override;
 
     // The load steps: caption, the main window's port text, the port list
     // "1" to "16", the connect button showing "切断". KeypadWindows then shows
@@ -36,10 +47,24 @@ public:
     // Types `Str` on the handset through the keypad's link.
     void SendStr(const QString &Str);
 
+    // 「記録開始...」: asks for the file (the save-file dialog) and starts
+    // recording into it, once it is known to be writable.
+    void mnuRecordStart_Click();
+    // 「記録終了」: see finishRecording().
+    void mnuRecordStop_Click();
+    // Ends the recording, if one runs, and writes its file. When the file
+    // cannot be written the user is told and asked for another one, until
+    // it is written or the user cancels (and is told that it was not).
+    void finishRecording();
+    bool isRecording() const { return recording_ != nullptr; }
+
     // Indexes 0 to 38 are the key buttons, 39 the connect button.
     QList<QPushButton *> Command1;
     QComboBox *cmbCommPort = nullptr;
     QLabel *lblPort = nullptr;
+    // The context menu's items.
+    QAction *mnuRecordStart = nullptr;
+    QAction *mnuRecordStop = nullptr;
     // Its port number is the text of cmbCommPort at each OpenPort().
     SerialLink MSComm1;
 
@@ -54,10 +79,25 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // A text being typed while recording: when it began and what has gone
+    // out of it.
+    struct TextGoingOut {
+        double sentMs;
+        QString typed;
+    };
+
     void connectOrDisconnect();
     void linkFailed(const QString &message);
+    double lineClockMs() const;
+    void recordTextGoingOut();
+    void showRecording();
 
     Desktop &desktop_;
     TextSender text_{MSComm1};
     UnloadGuard unloadGuard_{this};
+    QString caption_;
+    std::unique_ptr<MacroRecorder> recording_;
+    QString recordPath_;
+    std::optional<TextGoingOut> textGoingOut_;
+    qint64 packetsSent_ = 0;
 };

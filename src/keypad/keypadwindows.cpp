@@ -16,6 +16,12 @@ bool KeypadWindows::closePort()
     return !keyboard_ || keyboard_->MSComm1.ClosePort();
 }
 
+void KeypadWindows::finishRecording()
+{
+    if (keyboard_)
+        keyboard_->finishRecording();
+}
+
 void KeypadWindows::showKeyboard(const QString &title, const QString &version, const QString &mainPortText)
 {
     if (keyboard_) {

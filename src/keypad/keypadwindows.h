@@ -34,6 +34,9 @@ public:
     // keypad's own close handling. False when packets had to be dropped (the
     // keypad's link names them).
     bool closePort();
+    // The end of the program, before closePort(): a recording of the keypad
+    // in progress is written (see frmKeyboard::finishRecording).
+    void finishRecording();
 
     // Each is nullptr while not loaded.
     frmKeyboard *keyboard() const { return keyboard_; }

@@ -146,3 +146,17 @@ std::optional<quint16> cp932Code(QChar ch)
 }
 
 #endif
+
+QByteArray encodeCp932(QStringView text)
+{
+    QByteArray bytes;
+    for (const QChar ch : text) {
+        const std::optional<quint16> code = cp932Code(ch);
+        if (!code)
+            continue;
+        if (*code > 0xFF)
+            bytes.append(static_cast<char>(*code >> 8));
+        bytes.append(static_cast<char>(*code & 0xFF));
+    }
+    return bytes;
+}

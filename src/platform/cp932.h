@@ -15,3 +15,7 @@ QString decodeCp932(QByteArrayView bytes);
 // page 932 has no such character (a lone surrogate, an emoji half, the euro
 // sign, ...): callers then send nothing rather than a substitute.
 std::optional<quint16> cp932Code(QChar ch);
+
+// Encodes `text` in Shift-JIS, one character at a time by cp932Code();
+// characters code page 932 lacks are left out.
+QByteArray encodeCp932(QStringView text);

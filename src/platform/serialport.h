@@ -31,6 +31,8 @@ public:
     // passes its own, so that a test's fake clock paces the line too;
     // otherwise the port keeps a real one.
     void setClock(Waiter *clock);
+    // The clock the line is counted on.
+    const Waiter &clock() const { return *clock_; }
 
     // Opens the port that `portText` names (a whole number, see
     // devicePathForPort). On failure returns false and errorText() holds a

@@ -21,6 +21,12 @@ QString ScreenDesktop::chooseFile(QWidget *parent, const QString &fileName)
                                         QFileDialog::HideNameFilterDetails);
 }
 
+QString ScreenDesktop::chooseNewFile(QWidget *parent, const QString &fileName)
+{
+    return QFileDialog::getSaveFileName(parent, QString(), fileName, QStringLiteral("すべて(*.*) (*)"), nullptr,
+                                        QFileDialog::HideNameFilterDetails);
+}
+
 void ScreenDesktop::showMessage(QWidget *parent, const QString &text)
 {
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("QuillonEmu"), text, QMessageBox::Ok, parent);

@@ -14,6 +14,10 @@ public:
     // The modal open-file dialog ("すべて(*.*)", every file), starting at
     // `fileName`: the chosen full path, or an empty text when cancelled.
     virtual QString chooseFile(QWidget *parent, const QString &fileName) = 0;
+    // The modal save-file dialog, the same filter, starting at `fileName`;
+    // it asks before an existing file is replaced. The chosen full path, or
+    // an empty text when cancelled.
+    virtual QString chooseNewFile(QWidget *parent, const QString &fileName) = 0;
     // A modal message with an OK button; returns once the user has read it.
     virtual void showMessage(QWidget *parent, const QString &text) = 0;
     // Shows the user guide `path`; says so when nothing can.
@@ -29,6 +33,7 @@ public:
     ScreenDesktop();
 
     QString chooseFile(QWidget *parent, const QString &fileName) override;
+    QString chooseNewFile(QWidget *parent, const QString &fileName) override;
     void showMessage(QWidget *parent, const QString &text) override;
     void openGuide(QWidget *parent, const QString &path) override;
     void endProgram() override;

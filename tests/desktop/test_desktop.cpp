@@ -82,6 +82,7 @@ private slots:
     void aboutBoxAtTheMainWindowsCorner();
     void fixedSizesAndDialogFrames();
     void clicksAndKeysReachTheHandset();
+    void keypadRecordsThroughItsContextMenu();
     void fileDialogListsEveryFile();
     void userInterfaceFontIsProportional();
     void programSpeaksJapanese();
@@ -230,6 +231,81 @@ void TestDesktop::clicksAndKeysReachTheHandset()
                                                "C4 01 02 03 00 00 01 01 00 00"));
     QCOMPARE(d.input()->Text1->text(), QString());
     QVERIFY(d.messages.isEmpty());
+}
+
+void TestDesktop::keypadRecordsThroughItsContextMenu()
+{
+    PseudoTerminal pty;
+    pty.bindPort(kPort);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("recorded.txt"));
+    ProgramWindows d;
+    d.desktop.dialogAnswers = {path};
+    d.w.cmbCommPort->setEditText(QString::number(kPort));
+    d.w.mnuKeyboard->trigger();
+    QTRY_VERIFY(managed(d.keyboard()) && managed(d.input()));
+    frmKeyboard *kb = d.keyboard();
+    // The caption as the window manager shows it.
+    auto caption = [kb] { return xtool::property(kb->winId(), QStringLiteral("_NET_WM_NAME")).section(u'"', 1, 1); };
+    QTRY_COMPARE(caption(), QStringLiteral("QuillonEmu release 25F"));
+    QList<QRect> places;
+    for (QWidget *child : kb->findChildren<QWidget *>())
+        places.append(child->geometry());
+    const QSize frame = kb->frameGeometry().size();
+
+    // A right click on a key button opens the keypad's menu, which is modal:
+    // its items are read and one is clicked from a timer while it is open.
+    auto choose = [&](QAction *item) {
+        QStringList items;
+        QTimer watch;
+        watch.setInterval(20);
+        connect(&watch, &QTimer::timeout, this, [&] {
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            if (!menu || !menu->windowHandle() || !menu->windowHandle()->isExposed())
+                return;
+            watch.stop();
+            for (const QAction *action : menu->actions())
+                items.append(action->text() + (action->isEnabled() ? QString() : QStringLiteral(" (disabled)")));
+            xtool::click(menu->mapToGlobal(menu->actionGeometry(item).center()));
+        });
+        watch.start();
+        xtool::click(centreOf(kb->Command1[23]), 3);
+        if (!QTest::qWaitFor([&] { return !watch.isActive() && !QApplication::activePopupWidget(); }, 20'000))
+            items.append(QStringLiteral("the menu did not come and go within 20 s"));
+        return items;
+    };
+    QCOMPARE(choose(kb->mnuRecordStart), (QStringList{"記録開始...", "記録終了 (disabled)"}));
+    QCOMPARE(d.desktop.newFileStarts, QStringList{"記録.txt"});
+    QTRY_COMPARE(caption(), QStringLiteral("QuillonEmu release 25F - 記録中"));
+
+    QVERIFY(xtool::click(centreOf(kb->Command1[20]))); // "■" while disconnected: not sent, not recorded
+    QVERIFY(xtool::click(centreOf(kb->Command1[39])));
+    QTRY_COMPARE(kb->Command1[39]->text(), QStringLiteral("接続中"));
+    QVERIFY(xtool::click(centreOf(kb->Command1[14]))); // "発信"
+    QVERIFY(activate(d.input()));
+    QVERIFY(xtool::type(QStringLiteral("ab")));
+    QTRY_COMPARE(d.input()->Text1->text(), QStringLiteral("ab"));
+    QVERIFY(xtool::key(QStringLiteral("Return")));
+    QVERIFY(xtool::key(QStringLiteral("Return")));
+    QCOMPARE(hex(pty.read(40)), QStringLiteral("C4 01 02 03 00 00 04 08 00 00 C4 01 02 01 08 02 08 01 00 00 "
+                                               "C4 01 02 01 08 02 08 02 00 00 C4 01 02 03 00 00 04 06 00 00"));
+
+    QCOMPARE(choose(kb->mnuRecordStop), (QStringList{"記録開始... (disabled)", "記録終了"}));
+    QTRY_COMPARE(caption(), QStringLiteral("QuillonEmu release 25F"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QStringList lines = QString::fromLatin1(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    lines.removeIf([](const QString &line) { return line.startsWith(QLatin1String("SLEEP ")); });
+    QCOMPARE(lines, (QStringList{"BASEWAIT 0.2", "CALL", "STRING ab", "ENTER"}));
+    // Nothing moved or changed size.
+    QList<QRect> after;
+    for (QWidget *child : kb->findChildren<QWidget *>())
+        after.append(child->geometry());
+    QCOMPARE(after, places);
+    QCOMPARE(kb->frameGeometry().size(), frame);
+    QVERIFY(d.messages.isEmpty());
+    // A right click presses no button.
+    QCOMPARE(pty.readAvailable(50), QByteArray());
 }
 
 void TestDesktop::fileDialogListsEveryFile()

@@ -211,11 +211,12 @@ bool type(const QString &text)
     return ok;
 }
 
-bool click(QPoint global)
+bool click(QPoint global, int button)
 {
     bool ok = false;
     run(QStringLiteral("xdotool"),
-        {"mousemove", "--sync", QString::number(global.x()), QString::number(global.y()), "click", "1"}, &ok);
+        {"mousemove", "--sync", QString::number(global.x()), QString::number(global.y()), "click", QString::number(button)},
+        &ok);
     return ok;
 }
 

@@ -57,7 +57,7 @@ QList<quint64> stackingOrder();
 bool key(const QString &keys);
 // Types a text on whatever has the keyboard focus.
 bool type(const QString &text);
-// Moves the pointer to `global` and clicks the left button.
-bool click(QPoint global);
+// Moves the pointer to `global` and clicks a button (1 left, 3 right).
+bool click(QPoint global, int button = 1);
 
 } // namespace xtool

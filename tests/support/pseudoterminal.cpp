@@ -11,7 +11,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-PseudoTerminal::PseudoTerminal()
+PseudoTerminal::PseudoTerminal(Mode mode)
 {
     char name[256] = {};
     if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
@@ -20,6 +20,8 @@ PseudoTerminal::PseudoTerminal()
     }
     slavePath_ = QString::fromLocal8Bit(name);
     ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+    if (mode == Mode::Cooked)
+        return;
     // Raw on both sides so the bytes arrive exactly as written.
     termios t{};
     ::tcgetattr(slave_, &t);
@@ -114,6 +116,11 @@ termios PseudoTerminal::settings() const
     termios t{};
     ::tcgetattr(slave_, &t);
     return t;
+}
+
+bool PseudoTerminal::write(QByteArrayView bytes) const
+{
+    return master_ >= 0 && ::write(master_, bytes.data(), static_cast<size_t>(bytes.size())) == bytes.size();
 }
 
 void PseudoTerminal::closeMaster()

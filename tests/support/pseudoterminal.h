@@ -6,9 +6,17 @@
 
 // A pseudo-terminal standing in for a handset's serial line: the program under
 // test opens the slave side through a port number, the test reads the master.
+// Or, made Cooked, for the user's terminal: the program reads and writes the
+// slave side as its standard input and output, the test types into the
+// master and reads the screen from it.
 class PseudoTerminal {
 public:
-    PseudoTerminal();
+    enum class Mode {
+        Raw,    // bytes pass exactly as written
+        Cooked, // as a terminal starts: line editing, echo, signal keys
+    };
+
+    explicit PseudoTerminal(Mode mode = Mode::Raw);
     ~PseudoTerminal();
     PseudoTerminal(const PseudoTerminal &) = delete;
     PseudoTerminal &operator=(const PseudoTerminal &) = delete;
@@ -37,6 +45,9 @@ public:
 
     // The line settings as the slave side has them now.
     termios settings() const;
+
+    // Writes to the master: keys typed at a terminal.
+    bool write(QByteArrayView bytes) const;
 
     // Closes the master: to the sender the device vanishes.
     void closeMaster();

@@ -26,6 +26,16 @@ struct RecordingDesktop : ScreenDesktop {
             return dialog(fileName);
         return dialogAnswers.isEmpty() ? QString() : dialogAnswers.takeFirst();
     }
+    // The save-file dialog: its start goes to `newFileStarts`, the answer
+    // comes as the open-file dialog's does.
+    QStringList newFileStarts;
+    QString chooseNewFile(QWidget *, const QString &fileName) override
+    {
+        newFileStarts.append(fileName);
+        if (dialog)
+            return dialog(fileName);
+        return dialogAnswers.isEmpty() ? QString() : dialogAnswers.takeFirst();
+    }
     void showMessage(QWidget *, const QString &text) override { messages.append(text); }
     void openGuide(QWidget *parent, const QString &path) override
     {

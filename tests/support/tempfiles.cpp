@@ -6,16 +6,7 @@
 
 QByteArray toShiftJis(const QString &text)
 {
-    QByteArray bytes;
-    for (QChar ch : text) {
-        const std::optional<quint16> code = cp932Code(ch);
-        if (!code)
-            continue;
-        if (*code > 0xFF)
-            bytes.append(static_cast<char>(*code >> 8));
-        bytes.append(static_cast<char>(*code & 0xFF));
-    }
-    return bytes;
+    return encodeCp932(text);
 }
 
 QString TempFiles::writeBytes(const QString &name, const QByteArray &bytes)

@@ -1,0 +1,119 @@
+#include "macro/macrorecorder.h"
+
+#include "link/keytable.h"
+#include "link/textsender.h"
+#include "platform/cp932.h"
+
+#include <QSaveFile>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// `ms` as seconds with at most three decimals and no trailing zeros: "0.2",
+// "0.05", "1".
+QString secondsText(qint64 ms)
+{
+    QString text = QString::number(static_cast<double>(ms) / 1000.0, 'f', 3);
+    while (text.endsWith(u'0'))
+        text.chop(1);
+    if (text.endsWith(u'.'))
+        text.chop(1);
+    return text;
+}
+
+QString cannotWrite(const QString &path, const QString &reason)
+{
+    return QStringLiteral("記録ファイル「%1」に書き込めません。\n%2").arg(path, reason);
+}
+
+} // namespace
+
+MacroRecorder::MacroRecorder(int baseWaitMs) : baseWaitMs_(std::max(baseWaitMs, 0)) {}
+
+void MacroRecorder::addKey(const QString &name, double sentMs, double doneMs)
+{
+    if (KeyTable::find(name))
+        items_.append({name, sentMs, doneMs});
+}
+
+void MacroRecorder::addText(const QString &text, double sentMs, double doneMs)
+{
+    const QString typed = stringText(text);
+    if (!typed.isEmpty())
+        items_.append({QStringLiteral("STRING ") + typed, sentMs, doneMs});
+}
+
+QStringList MacroRecorder::lines() const
+{
+    QStringList lines{QStringLiteral("BASEWAIT ") + secondsText(baseWaitMs_)};
+    // When the replay starts the item before, on the session's clock.
+    double replayedMs = 0;
+    for (qsizetype i = 0; i < items_.size(); ++i) {
+        const Item &item = items_[i];
+        if (i == 0) {
+            replayedMs = item.sentMs;
+        } else {
+            // Without a SLEEP the item starts once the one before has been
+            // handed over and the base wait has passed; a SLEEP line adds its
+            // seconds and a base wait of its own. Whichever comes closer.
+            const Item &previous = items_[i - 1];
+            const double earliestMs = replayedMs + (previous.doneMs - previous.sentMs) + baseWaitMs_;
+            const double behindMs = item.sentMs - earliestMs;
+            const auto tenths = std::max<qint64>(1, std::llround((behindMs - baseWaitMs_) / 100.0));
+            const double sleptMs = baseWaitMs_ + static_cast<double>(tenths) * 100.0;
+            if (std::abs(behindMs - sleptMs) < std::abs(behindMs)) {
+                lines.append(QStringLiteral("SLEEP %1.%2").arg(tenths / 10).arg(tenths % 10));
+                replayedMs = earliestMs + sleptMs;
+            } else {
+                replayedMs = earliestMs;
+            }
+        }
+        lines.append(item.line);
+    }
+    return lines;
+}
+
+QByteArray MacroRecorder::fileBytes() const
+{
+    QByteArray bytes;
+    for (const QString &line : lines())
+        bytes += encodeCp932(line) + "\r\n";
+    return bytes;
+}
+
+bool MacroRecorder::write(const QString &path, QString *error) const
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = cannotWrite(path, file.errorString());
+        return false;
+    }
+    const QByteArray bytes = fileBytes();
+    if (file.write(bytes) != bytes.size() || !file.commit()) {
+        *error = cannotWrite(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+bool MacroRecorder::canWrite(const QString &path, QString *error)
+{
+    // Destroyed without commit(): the temporary file goes, the file at
+    // `path` stays as it was.
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        return true;
+    *error = cannotWrite(path, file.errorString());
+    return false;
+}
+
+QString MacroRecorder::stringText(const QString &text)
+{
+    QString typed;
+    for (const QChar ch : text) {
+        if (!TextSender::packetsForString(QString(ch)).isEmpty())
+            typed.append(ch);
+    }
+    return typed;
+}

@@ -1,0 +1,186 @@
+// The keypad's recording: what the keypad and the text entry window sent,
+// timed on the line's (fake) clock, written as a macro when the recording
+// ends, however it ends; a file that cannot be written is never a silent
+// loss.
+
+#include "keypadfixture.h"
+
+#include <QAction>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+QStringList fileLines(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {QStringLiteral("cannot read ") + path};
+    return QString::fromLatin1(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+}
+
+QList<QRect> controlPlaces(QWidget *window)
+{
+    QList<QRect> places;
+    for (QWidget *child : window->findChildren<QWidget *>())
+        places.append(child->geometry());
+    return places;
+}
+
+} // namespace
+
+class TestKeypadRecording : public QObject {
+    Q_OBJECT
+private slots:
+    void recordsWhatWasSent();
+    void endingWritesTheFile_data();
+    void endingWritesTheFile();
+    void unwritableFile_data();
+    void unwritableFile();
+
+private:
+    QTemporaryDir dir_;
+};
+
+void TestKeypadRecording::recordsWhatWasSent()
+{
+    KeypadFixture f;
+    frmKeyboard *kb = f.keyboard();
+    QLineEdit *box = f.input()->Text1;
+    const QList<QRect> places = controlPlaces(kb);
+    const QString path = dir_.filePath(QStringLiteral("sent.txt"));
+    f.desktop.dialogAnswers = {path};
+
+    QVERIFY(kb->actions().contains(kb->mnuRecordStart) && kb->actions().contains(kb->mnuRecordStop));
+    QCOMPARE(kb->contextMenuPolicy(), Qt::ActionsContextMenu);
+    QVERIFY(!kb->mnuRecordStop->isEnabled());
+    kb->mnuRecordStart->trigger();
+    QCOMPARE(f.desktop.newFileStarts, QStringList{"記録.txt"});
+    QCOMPARE(kb->windowTitle(), QStringLiteral("QuillonEmu release 25F - 記録中"));
+    QVERIFY(!kb->mnuRecordStart->isEnabled() && kb->mnuRecordStop->isEnabled());
+
+    kb->Command1_Click(16); // disconnected: nothing sent, nothing recorded
+    QVERIFY(f.connectPort());
+    kb->Command1_Click(17);
+    f.lineClock.now += 1500;
+    kb->Command1_Click(20);
+    f.lineClock.now += 100;
+    QTest::keyClicks(box, QStringLiteral("a b"));
+    QTest::keyClick(box, Qt::Key_Return);
+    f.lineClock.now += 3000;
+    QTest::keyClick(box, Qt::Key_Down);
+    QTest::keyClick(box, Qt::Key_Return); // the empty box presses "■"
+    kb->SendStr(QStringLiteral("   "));   // types nothing
+    kb->mnuRecordStop->trigger();
+
+    QCOMPARE(fileLines(path), (QStringList{"BASEWAIT 0.2", "UP", "SLEEP 1.1", "ENTER", "STRING ab", "SLEEP 2.5",
+                                           "DOWN", "ENTER"}));
+    QCOMPARE(f.received(), (QStringList{packetOf("UP"), packetOf("ENTER"), "C4 01 02 01 08 02 08 01 00 00",
+                                        "C4 01 02 01 08 02 08 02 00 00", packetOf("DOWN"), packetOf("ENTER")}));
+    QCOMPARE(kb->windowTitle(), QStringLiteral("QuillonEmu release 25F"));
+    QVERIFY(kb->mnuRecordStart->isEnabled() && !kb->mnuRecordStop->isEnabled());
+    QCOMPARE(controlPlaces(kb), places);
+    QCOMPARE(f.messages, QStringList());
+
+    // The next recording's dialog starts at the last file.
+    f.desktop.dialogAnswers = {QString()};
+    kb->mnuRecordStart->trigger();
+    QCOMPARE(f.desktop.newFileStarts.last(), path);
+    QVERIFY(!kb->isRecording());
+}
+
+void TestKeypadRecording::endingWritesTheFile_data()
+{
+    QTest::addColumn<QString>("ending");
+    QTest::newRow("keypad closed") << "close";
+    QTest::newRow("program end") << "program";
+    QTest::newRow("keypad closed in the middle of a text") << "close during text";
+}
+
+void TestKeypadRecording::endingWritesTheFile()
+{
+    QFETCH(QString, ending);
+    KeypadFixture f;
+    QPointer<frmKeyboard> kb = f.keyboard();
+    const QString path = dir_.filePath(QStringLiteral("ending.txt"));
+    QFile::remove(path);
+    f.desktop.dialogAnswers = {path};
+    kb->mnuRecordStart->trigger();
+    QVERIFY(f.connectPort());
+    kb->Command1_Click(26);
+
+    if (ending == u"close") {
+        kb->close();
+    } else if (ending == u"program") {
+        f.windows.finishRecording();
+        QVERIFY(f.windows.closePort());
+    } else {
+        // A text longer than the line's queue: the close comes while it
+        // waits for room, and what went out of it is recorded.
+        f.lineClock.onPause = [&] {
+            if (kb && kb->isVisible())
+                kb->close();
+        };
+        QTest::keyClicks(f.input()->Text1, QString(200, u'z'));
+        QTest::keyClick(f.input()->Text1, Qt::Key_Return);
+        f.lineClock.onPause = nullptr;
+    }
+    const qsizetype typed = f.pty.readAvailable().size() / 10 - 1;
+    QStringList expected{"BASEWAIT 0.2", "ONHOOK"};
+    if (typed > 0)
+        expected.append(QStringLiteral("STRING ") + QString(typed, u'z'));
+    QCOMPARE(fileLines(path), expected);
+    QVERIFY(typed == 0 || typed < 200);
+    QCOMPARE(f.messages, QStringList());
+}
+
+void TestKeypadRecording::unwritableFile_data()
+{
+    QTest::addColumn<bool>("goneWhileRecording"); // else unwritable from the start
+    QTest::addColumn<bool>("otherFileChosen");
+    QTest::addColumn<QStringList>("messages");
+
+    QTest::newRow("refused at the start") << false << false << QStringList{"記録ファイル「%1」に書き込めません。"};
+    QTest::newRow("folder gone, another file chosen") << true << true << QStringList{"記録ファイル「%1」に書き込めません。"};
+    QTest::newRow("folder gone, no other file") << true << false
+                                                << QStringList{"記録ファイル「%1」に書き込めません。",
+                                                               "記録（キーと文字列 1 個）を保存しませんでした。"};
+}
+
+void TestKeypadRecording::unwritableFile()
+{
+    QFETCH(bool, goneWhileRecording);
+    QFETCH(bool, otherFileChosen);
+    QFETCH(QStringList, messages);
+    KeypadFixture f;
+    frmKeyboard *kb = f.keyboard();
+    const QString folder = dir_.filePath(QStringLiteral("folder"));
+    const QString path = folder + QStringLiteral("/rec.txt");
+    const QString other = dir_.filePath(QStringLiteral("other.txt"));
+    QFile::remove(other);
+    QVERIFY(!goneWhileRecording || QDir().mkpath(folder));
+    f.desktop.dialogAnswers = {path, otherFileChosen ? other : QString()};
+    kb->mnuRecordStart->trigger();
+    QCOMPARE(kb->isRecording(), goneWhileRecording);
+    if (goneWhileRecording) {
+        QVERIFY(f.connectPort());
+        kb->Command1_Click(18);
+        QVERIFY(QDir(folder).removeRecursively());
+        kb->mnuRecordStop->trigger();
+        QCOMPARE(f.desktop.newFileStarts, (QStringList{"記録.txt", path}));
+    }
+    QCOMPARE(f.messages.size(), messages.size());
+    for (qsizetype i = 0; i < messages.size(); ++i)
+        QVERIFY2(f.messages[i].startsWith(QString(messages[i]).replace(QStringLiteral("%1"), path)), qPrintable(f.messages[i]));
+    QCOMPARE(QFileInfo::exists(other), otherFileChosen);
+    if (otherFileChosen)
+        QCOMPARE(fileLines(other), (QStringList{"BASEWAIT 0.2", "EZ"}));
+    QVERIFY(!kb->isRecording());
+    QCOMPARE(kb->windowTitle(), QStringLiteral("QuillonEmu release 25F"));
+}
+
+QTEST_MAIN(TestKeypadRecording)
+#include "test_keypad_recording.moc"
