@@ -411,4 +411,3 @@ int main(int argc, char **argv)
 }
 
 #include "test_desktop.moc"
-#include "support/recordingdesktop.h"
