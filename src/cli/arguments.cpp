@@ -2,6 +2,7 @@
 
 #include "cli/console.h"
 #include "cli/exitstatus.h"
+#include "platform/portnumber.h"
 
 #include <algorithm>
 
@@ -49,6 +50,18 @@ std::optional<Arguments> parseArguments(const QStringList &arguments, const QLis
         }
     }
     return parsed;
+}
+
+std::optional<QString> requiredPort(const QString &command, const Arguments &args, int *status)
+{
+    const QString port = args.value(QStringLiteral("port"));
+    if (!args.has(QStringLiteral("port")))
+        *status = usageError(command, QStringLiteral("--port でポート番号を指定してください。"));
+    else if (!parseWholeNumber(port))
+        *status = usageError(command, QStringLiteral("--port の値「%1」は整数ではありません。").arg(port));
+    else
+        return port;
+    return std::nullopt;
 }
 
 int usageError(const QString &command, const QString &message)

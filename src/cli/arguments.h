@@ -36,6 +36,10 @@ struct Arguments {
 std::optional<Arguments> parseArguments(const QStringList &arguments, const QList<KnownOption> &options,
                                         QString *error);
 
+// The required --port option of `command`: its text, once it is a whole
+// number; otherwise no value, with `*status` set to the usage error.
+std::optional<QString> requiredPort(const QString &command, const Arguments &args, int *status);
+
 // Tells the user what was wrong with the command line of `command` and where
 // to read more; returns ExitStatus::Usage.
 int usageError(const QString &command, const QString &message);

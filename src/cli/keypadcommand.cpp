@@ -10,7 +10,6 @@
 #include "link/seriallink.h"
 #include "macro/macrorecorder.h"
 #include "macro/seconds.h"
-#include "platform/portnumber.h"
 #include "platform/terminal.h"
 #include "platform/terminationsignals.h"
 #include "platform/waiter.h"
@@ -115,11 +114,10 @@ int keypadCommand(const QStringList &arguments)
         QString(), &status);
     if (!args)
         return status;
-    const QString port = args->value(QStringLiteral("port"));
-    if (!args->has(QStringLiteral("port")))
-        return usageError(kCommand, QStringLiteral("--port でポート番号を指定してください。"));
-    if (!parseWholeNumber(port))
-        return usageError(kCommand, QStringLiteral("--port の値「%1」は整数ではありません。").arg(port));
+    const std::optional<QString> portText = requiredPort(kCommand, *args, &status);
+    if (!portText)
+        return status;
+    const QString port = *portText;
     QString error;
     const std::optional<int> baseWait = baseWaitMs(*args, &error);
     if (!baseWait)

@@ -10,7 +10,6 @@
 #include "link/textsender.h"
 #include "macro/characters.h"
 #include "macro/statement.h"
-#include "platform/portnumber.h"
 #include "platform/terminationsignals.h"
 
 namespace {
@@ -85,11 +84,10 @@ int sendCommand(const QStringList &arguments)
                     QString(), &status);
     if (!args)
         return status;
-    const QString port = args->value(QStringLiteral("port"));
-    if (!args->has(QStringLiteral("port")))
-        return usageError(kCommand, QStringLiteral("--port でポート番号を指定してください。"));
-    if (!parseWholeNumber(port))
-        return usageError(kCommand, QStringLiteral("--port の値「%1」は整数ではありません。").arg(port));
+    const std::optional<QString> portText = requiredPort(kCommand, *args, &status);
+    if (!portText)
+        return status;
+    const QString port = *portText;
     QList<Arguments::Item> items;
     for (const Arguments::Item &item : args->items) {
         if (item.option.isEmpty() || isText(item))

@@ -1,5 +1,7 @@
 #include "cli/terminalkeys.h"
 
+#include <optional>
+
 namespace {
 
 using Kind = TerminalKey::Kind;
@@ -21,14 +23,10 @@ TerminalKey text(const QString &character)
     return TerminalKey{Kind::Text, character, 0};
 }
 
-// The key of an ESC [ ... sequence: `parameters` are the bytes between
-// "ESC [" and `final`.
-TerminalKey csiKey(QByteArrayView parameters, char final)
+// The final bytes the two kinds of sequence (ESC [ and ESC O) share: the
+// cursor keys, Home, End, and F1 to F4.
+std::optional<TerminalKey> cursorOrFunctionKey(char final)
 {
-    // Modifiers come as a second parameter ("1;2A" is Shift+Up); the key
-    // is the same.
-    const qsizetype semicolon = parameters.indexOf(';');
-    const QByteArrayView first = semicolon < 0 ? parameters : parameters.first(semicolon);
     switch (final) {
     case 'A':
         return key(Kind::Up);
@@ -47,11 +45,23 @@ TerminalKey csiKey(QByteArrayView parameters, char final)
     case 'R':
     case 'S':
         return functionKey(final - 'P' + 1);
-    case '~':
-        break;
     default:
-        return key(Kind::Unknown);
+        return std::nullopt;
     }
+}
+
+// The key of an ESC [ ... sequence: `parameters` are the bytes between
+// "ESC [" and `final`.
+TerminalKey csiKey(QByteArrayView parameters, char final)
+{
+    // Modifiers come as a second parameter ("1;2A" is Shift+Up); the key
+    // is the same.
+    const qsizetype semicolon = parameters.indexOf(';');
+    const QByteArrayView first = semicolon < 0 ? parameters : parameters.first(semicolon);
+    if (const std::optional<TerminalKey> common = cursorOrFunctionKey(final))
+        return *common;
+    if (final != '~')
+        return key(Kind::Unknown);
     bool ok = false;
     const int code = first.toInt(&ok);
     if (!ok)
@@ -95,26 +105,11 @@ TerminalKey csiKey(QByteArrayView parameters, char final)
 // the numeric pad in application mode).
 TerminalKey ss3Key(char final)
 {
+    if (const std::optional<TerminalKey> common = cursorOrFunctionKey(final))
+        return *common;
     switch (final) {
-    case 'A':
-        return key(Kind::Up);
-    case 'B':
-        return key(Kind::Down);
-    case 'C':
-        return key(Kind::Right);
-    case 'D':
-        return key(Kind::Left);
-    case 'H':
-        return key(Kind::Home);
-    case 'F':
-        return key(Kind::End);
     case 'M':
         return key(Kind::Enter);
-    case 'P':
-    case 'Q':
-    case 'R':
-    case 'S':
-        return functionKey(final - 'P' + 1);
     case 'j':
         return text(QStringLiteral("*"));
     case 'k':
