@@ -7,6 +7,7 @@
 #include "macro/statement.h"
 #include "platform/linetiming.h"
 #include "support/fakerun.h"
+#include "support/packets.h"
 
 #include <QFile>
 #include <numeric>
@@ -77,14 +78,12 @@ void TestMacro::passesTakeAddressLines()
     FakeRun r;
     r.setMacro({"GETSTR", "SENDSTR", "REPEAT"});
     r.setAddresses({"ab", "c d", "あe"});
+    // The fourth pass finds no fourth line and ends the run, naming it (the
+    // counter and the message as the program shows them: test_cli_run).
     QCOMPARE(r.run(), Outcome::Failed);
-    QCOMPARE(r.host.counters, (QStringList{"1", "2", "3"}));
     QCOMPARE(r.host.addrTexts.mid(1, 3), (QStringList{"ab", "c d", "あe"}));
     // Spaces and double-byte characters are not typed by SENDSTR.
-    QCOMPARE(r.received().size(), 5);
-    // The fourth pass finds no fourth line: the run ends, naming it.
-    QCOMPARE(r.host.statuses.last(), QStringLiteral("10 GETSTR"));
-    QVERIFY2(message(r).contains(r.settings.AddrFile) && message(r).contains("4 行目"), qPrintable(message(r)));
+    QCOMPARE(r.received(), packetList(textBytes("abcde")));
     QVERIFY(r.endedInOrder());
 }
 
