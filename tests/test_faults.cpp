@@ -4,32 +4,24 @@
 // are still queued for the line. Each ends with a message naming what failed,
 // and nothing already sent is lost.
 
-#include "app/frmmain.h"
 #include "platform/serialport.h"
 #include "support/fakerun.h"
+#include "support/mainwindow.h"
 #include "support/programprocess.h"
-#include "support/recordingdesktop.h"
 
 #include <QDir>
 #include <QLabel>
-#include <QFile>
 #include <QRandomGenerator>
 #include <QtTest>
 #include <atomic>
 #include <csignal>
 #include <thread>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using Outcome = MacroRunner::Outcome;
 
 namespace {
-
-QStringList keys(int count)
-{
-    return QStringList(count, QStringLiteral("F1"));
-}
 
 // Packets a job writes after the line filled up: they wait in the program.
 constexpr int kHeldPackets = 20;
@@ -42,6 +34,7 @@ class TestFaults : public QObject {
 private slots:
     void portHeldByAnotherProgram();
     void portNotPermitted();
+    void macroFileBecomesUnreadable_data();
     void macroFileBecomesUnreadable();
     void hugeAddressFile();
     void hostileMacroFiles_data();
@@ -95,18 +88,29 @@ void TestFaults::portNotPermitted()
     QVERIFY2(error.contains(QStringLiteral("アクセス権")) && error.contains(pty.slavePath()), qPrintable(error));
 }
 
+void TestFaults::macroFileBecomesUnreadable_data()
+{
+    QTest::addColumn<bool>("folder");
+    QTest::newRow("deleted") << false;
+    QTest::newRow("replaced by a folder") << true;
+}
+
 void TestFaults::macroFileBecomesUnreadable()
 {
+    // Between two passes the file goes, or turns into something no run can
+    // read: REPEAT cannot open it again.
+    QFETCH(bool, folder);
     FakeRun r;
     r.setMacro({"UP", "REPEAT"});
     r.waiter.onSleep = [&](double) {
-        // Between two passes the file turns into something no run can read.
         QFile::remove(r.settings.MacroFile);
-        QDir().mkdir(r.settings.MacroFile);
+        if (folder)
+            QDir().mkdir(r.settings.MacroFile);
         return false;
     };
     QCOMPARE(r.run(), Outcome::Failed);
-    QVERIFY2(r.host.messages.value(0).contains(r.settings.MacroFile), qPrintable(r.host.messages.value(0)));
+    const QString message = r.host.messages.value(0);
+    QVERIFY2(message.contains(r.settings.MacroFile) && message.contains("REPEAT"), qPrintable(message));
     QCOMPARE(r.host.counter, QStringLiteral("1"));
     QCOMPARE(r.received().size(), 1);
     QVERIFY(r.endedInOrder());
@@ -139,6 +143,7 @@ void TestFaults::hostileMacroFiles_data()
         c = static_cast<char>(generator.bounded(256));
     QTest::newRow("random bytes") << random;
     QTest::newRow("a 10 MB line") << QByteArray("UP ") + QByteArray(10 * 1024 * 1024, 'x') + "\r\nDOWN";
+    QTest::newRow("empty") << QByteArray();
     QTest::newRow("only CR") << QByteArray(100'000, '\r');
     static const char withNul[] = "UP\0DOWN\r\n\0\r\nSTRING a\0b\r\n";
     QTest::newRow("NUL bytes") << QByteArray(withNul, sizeof withNul - 1);
@@ -184,7 +189,7 @@ void TestFaults::heldPacketsArriveAtTheEnd()
     pty.bindPort(43);
     const qsizetype earlier = pty.fillUp();
     QVERIFY(earlier > 1000);
-    QStringList lines = keys(kHeldPackets);
+    QStringList lines(kHeldPackets, QStringLiteral("F1"));
     const QString last = how == "exit" ? QStringLiteral("EXIT") : QStringLiteral("SLEEP 600");
     lines << last;
     const QString macro = files.writeShiftJis("job.txt", lines.join("\r\n"));
@@ -212,27 +217,21 @@ void TestFaults::heldPacketsArriveAtTheEnd()
         QVERIFY(child.waitForEnd(20'000));
         QCOMPARE(child.exitCode(), 130);
     } else {
-        RecordingDesktop desktop;
-        frmMain w(desktop);
-        w.InitSettings(QStringLiteral(R"("/M%1" "/P43")").arg(macro));
-        bool portOpenAtEnd = true;
-        desktop.onEnd = [&] {
-            portOpenAtEnd = w.MSComm1.isOpen();
-            w.runner().RequestStop(); // the process would be gone now
-        };
+        MainWindow m;
+        m.load(macro, 43);
         // The window's timers run while the port drains.
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (w.lblStatus->text() != lastStatus || ending)
+            if (m.w.lblStatus->text() != lastStatus || ending)
                 return;
             ending = true;
             if (how == "close")
-                w.close();
+                m.w.close();
         });
         poll.start(5);
-        w.cmdSend_Click();
+        m.w.cmdSend_Click();
         QVERIFY(ending);
-        QVERIFY(!portOpenAtEnd);
+        QVERIFY(!m.portOpenAtEnd);
     }
     handset.join();
     QCOMPARE(received.size(), earlier + kHeldPackets * 10);

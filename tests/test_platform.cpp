@@ -1,8 +1,9 @@
 // Code page 932, text-file lines, port numbers, the serial port's failures and
-// the waiter: the operating-system layer everything else stands on.
+// the waiter: the operating-system layer everything else stands on. (The
+// line's clock is measured by the line itself: test_link's bounded queue and
+// test_macro's pass times.)
 
 #include "platform/cp932.h"
-#include "platform/linetiming.h"
 #include "platform/portnumber.h"
 #include "platform/serialport.h"
 #include "platform/textlinereader.h"
@@ -15,47 +16,21 @@
 class TestPlatform : public QObject {
     Q_OBJECT
 private slots:
-    void cp932Codes_data();
-    void cp932Codes();
     void decodeNeverFails();
     void lineEnds_data();
     void lineEnds();
     void crLfAcrossReads();
-    void longLineAndSkipping();
     void wholeNumbers_data();
     void wholeNumbers();
     void portNumbersAndDevices();
-    void lineClockQueues();
     void openFailuresSayWhy_data();
     void openFailuresSayWhy();
     void waiterWakesAndProcessesEvents();
 };
 
-void TestPlatform::cp932Codes_data()
-{
-    QTest::addColumn<QString>("character");
-    QTest::addColumn<int>("code"); // -1: no code
-
-    QTest::newRow("reverse solidus") << QStringLiteral("\\") << 0x5C;
-    QTest::newRow("full-width tilde") << QStringLiteral("\uFF5E") << 0x8160;
-    QTest::newRow("half-width middle dot") << QStringLiteral("\uFF65") << 0xA5;
-    QTest::newRow("emoji high half") << QString(QChar(0xD83D)) << -1;
-}
-
-void TestPlatform::cp932Codes()
-{
-    QFETCH(QString, character);
-    QFETCH(int, code);
-    const std::optional<quint16> got = cp932Code(character[0]);
-    if (code < 0)
-        QVERIFY2(!got, qPrintable(QString::number(got.value_or(0), 16)));
-    else
-        QCOMPARE(got.value_or(0xFFFF), code);
-}
-
 void TestPlatform::decodeNeverFails()
 {
-    QCOMPARE(decodeCp932(toShiftJis(QStringLiteral("あいう ABC ｱ"))), QStringLiteral("あいう ABC ｱ"));
+    QCOMPARE(decodeCp932(encodeCp932(QStringLiteral("あいう ABC ｱ"))), QStringLiteral("あいう ABC ｱ"));
     // A lone lead byte at the end, a byte that starts nothing, a bad trail.
     QCOMPARE(decodeCp932(QByteArray("A\x82")), QStringLiteral("A\uFFFD"));
     QCOMPARE(decodeCp932(QByteArray("\xFF" "B")), QStringLiteral("\uFFFD" "B"));
@@ -68,13 +43,11 @@ void TestPlatform::lineEnds_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QStringList>("lines");
 
-    QTest::newRow("CR LF") << QByteArray("UP\r\nDOWN\r\n") << QStringList{"UP", "DOWN"};
+    // (CR LF and a lone LF: the checker's line numbers, test_macrocheck.)
     QTest::newRow("lone CR") << QByteArray("UP\rDOWN\r") << QStringList{"UP", "DOWN"};
-    QTest::newRow("lone LF") << QByteArray("UP\nDOWN\n") << QStringList{"UP", "DOWN"};
     QTest::newRow("no final line end") << QByteArray("UP\r\nDOWN") << QStringList{"UP", "DOWN"};
     QTest::newRow("empty lines kept") << QByteArray("a\r\n\r\nb") << QStringList{"a", "", "b"};
     QTest::newRow("LF then CR") << QByteArray("a\n\rb") << QStringList{"a", "", "b"};
-    QTest::newRow("shift-jis") << toShiftJis(QStringLiteral("STRING あいう\r\n")) << QStringList{"STRING あいう"};
 }
 
 void TestPlatform::lineEnds()
@@ -107,20 +80,6 @@ void TestPlatform::crLfAcrossReads()
     }
 }
 
-void TestPlatform::longLineAndSkipping()
-{
-    QByteArray bytes(10 * 1024 * 1024, 'a');
-    bytes += "\nsecond\nthird";
-    TempFiles files;
-    TextLineReader reader;
-    QVERIFY(reader.open(files.writeBytes("f.txt", bytes)));
-    QCOMPARE(reader.skipLines(1), 1);
-    QCOMPARE(reader.readLine(), std::optional<QString>(QStringLiteral("second")));
-    QCOMPARE(reader.skipLines(5), 1); // only "third" was left
-    QCOMPARE(reader.linesRead(), 3);
-    QVERIFY(!reader.readLine());
-}
-
 void TestPlatform::wholeNumbers_data()
 {
     QTest::addColumn<QString>("text");
@@ -129,6 +88,7 @@ void TestPlatform::wholeNumbers_data()
 
     QTest::newRow("spaces") << " 12 " << true << 12;
     QTest::newRow("signs") << "-4" << true << -4;
+    QTest::newRow("plus") << "+3" << true << 3;
     QTest::newRow("32-bit") << "2147483647" << true << 2147483647;
     QTest::newRow("too large") << "2147483648" << false << 0;
     QTest::newRow("fraction") << "3.0" << false << 0;
@@ -167,21 +127,6 @@ void TestPlatform::portNumbersAndDevices()
     qunsetenv("QUILLONEMU_COM3");
 }
 
-void TestPlatform::lineClockQueues()
-{
-    LineClock clock;
-    const double packetMs = 110 * 1000.0 / 600;
-    QCOMPARE(clock.add(1000, 10), 1000 + packetMs);
-    // Handed over together: each waits for the one before.
-    QCOMPARE(clock.add(1000, 10), 1000 + 2 * packetMs);
-    QCOMPARE(clock.bytesOnLine(1000), 20);
-    QCOMPARE(clock.bytesOnLine(1000 + packetMs), 10);
-    QCOMPARE(clock.add(1001, 1), 1000 + 2 * packetMs + packetMs / 10);
-    // After a pause the line is free again.
-    QCOMPARE(clock.bytesOnLine(5000), 0);
-    QCOMPARE(clock.add(5000, 10), 5000 + packetMs);
-}
-
 void TestPlatform::openFailuresSayWhy_data()
 {
     QTest::addColumn<int>("error");
@@ -193,9 +138,7 @@ void TestPlatform::openFailuresSayWhy_data()
                                << QStringLiteral("デバイスがありません。");
     QTest::newRow("not permitted") << int(QSerialPort::PermissionError) << "Permission denied" << false
                                    << QStringLiteral("アクセス権がありません（Linux ではユーザーを dialout グループに加えてください）。");
-    // Permitted but refused: someone holds it (on Windows, always this).
-    QTest::newRow("held") << int(QSerialPort::PermissionError) << "Access is denied." << true
-                          << QStringLiteral("ほかのプログラムが使用中です。");
+    // (Permitted but refused, someone holds it: test_faults.)
     // No message of its own: the system's reason, not silence.
     QTest::newRow("terminal in a bad state") << int(QSerialPort::OpenError) << "Invalid argument" << true
                                              << QStringLiteral("開けませんでした（Invalid argument）。");

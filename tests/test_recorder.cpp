@@ -59,7 +59,6 @@ class TestRecorder : public QObject {
 private slots:
     void macroText_data();
     void macroText();
-    void fileIsShiftJisWithCrLf();
     void writtenWholeOrNotAtAll();
     void replaySendsTheSameAtTheSameTimes_data();
     void replaySendsTheSameAtTheSameTimes();
@@ -112,12 +111,6 @@ void TestRecorder::macroText()
     QFETCH(QStringList, session);
     QFETCH(QStringList, lines);
     QCOMPARE(record(session, baseWaitMs).lines(), lines);
-}
-
-void TestRecorder::fileIsShiftJisWithCrLf()
-{
-    const MacroRecorder recorder = record({"0 UP", "1000 'あA'"});
-    QCOMPARE(recorder.fileBytes(), QByteArray("BASEWAIT 0.2\r\nUP\r\nSLEEP 0.6\r\nSTRING \x82\xa0" "A\r\n"));
 }
 
 void TestRecorder::writtenWholeOrNotAtAll()

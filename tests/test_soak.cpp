@@ -11,14 +11,6 @@
 #include <QtTest>
 #include <deque>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define UNDER_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define UNDER_ADDRESS_SANITIZER 1
-#endif
-#endif
-
 namespace {
 
 // Resident memory of this process in kB.
@@ -103,7 +95,7 @@ void TestSoak::manyPasses()
     QVERIFY2(r.host.messages.value(0).contains(QStringLiteral("%1 行目").arg(passes + 1)),
              qPrintable(r.host.messages.value(0)));
     QVERIFY(r.endedInOrder());
-#ifndef UNDER_ADDRESS_SANITIZER
+#ifndef QUILLONEMU_SANITIZE
     // Allocator noise, nothing like a leak per pass. (The address sanitizer
     // holds freed memory back on purpose; its leak check covers that build.)
     QVERIFY2(rssAtEnd - rssAt1000 < 8 * 1024, "resident memory grew with the passes");

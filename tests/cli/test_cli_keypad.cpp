@@ -3,11 +3,10 @@
 // from), sending to a pseudo-terminal bound to port 1. Its recording is
 // checked and replayed by the real check and run.
 
-#include "link/keytable.h"
-#include "link/textsender.h"
-#include "platform/cp932.h"
+#include "support/packets.h"
 #include "support/programprocess.h"
 #include "support/pseudoterminal.h"
+#include "support/tempfiles.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -15,38 +14,6 @@
 #include <csignal>
 
 namespace {
-
-// The bytes of the keys named in `names` (separated by spaces).
-QByteArray keys(const QString &names)
-{
-    QByteArray bytes;
-    for (const QString &name : names.split(u' ', Qt::SkipEmptyParts))
-        bytes += KeyTable::find(name).value().toByteArray();
-    return bytes;
-}
-
-QByteArray text(const QString &typed)
-{
-    QByteArray bytes;
-    for (const KeyPacket &packet : TextSender::packetsForString(typed))
-        bytes += packet.toByteArray();
-    return bytes;
-}
-
-// The lines of a recorded file, without its SLEEPs (they depend on how fast
-// the test typed).
-QStringList linesWithoutSleeps(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {QStringLiteral("cannot read ") + path};
-    const QByteArray bytes = file.readAll();
-    if (!bytes.endsWith("\r\n"))
-        return {QStringLiteral("no CR LF at the end")};
-    QStringList lines = decodeCp932(bytes.chopped(2)).split(QStringLiteral("\r\n"));
-    lines.removeIf([](const QString &line) { return line.startsWith(QLatin1String("SLEEP ")); });
-    return lines;
-}
 
 // The terminal settings a program in raw mode changes.
 QString modeOf(const termios &t)
@@ -112,21 +79,18 @@ void TestCliKeypad::keysSendAndRecordAndReplay_data()
     QTest::addColumn<QByteArray>("sent");
     QTest::addColumn<QStringList>("recorded");
 
-    QTest::newRow("cursor and editing keys")
-        << QByteArray("\x1b[A\x1b[B\x1b[D\x1b[C\r\x7f\x1b[3~\x1b[H\x1b[F\x1b[5~\x1b[6~\x1b[2~")
-        << keys("UP DOWN LEFT RIGHT ENTER CLEAR CLEAR FUNCTION OFFOOK EZ ONHOOK MAIL")
-        << QStringList{"BASEWAIT 0.2", "UP", "DOWN", "LEFT", "RIGHT", "ENTER", "CLEAR", "CLEAR", "FUNCTION", "OFFOOK",
-                       "EZ", "ONHOOK", "MAIL"};
-    QTest::newRow("digits, function keys, letters, unassigned keys")
-        << QByteArray("0#*-\x1bOP\x1b[21~\x1b[23~lcrahimekfnqz")
-        << keys("0 # * # F1 F10 L C R ADDRESS CALL INCOMING MAIL EZ FUNCTION OFFOOK ONHOOK")
-        << QStringList{"BASEWAIT 0.2", "0", "#", "*", "#", "F1", "F10", "L", "C", "R", "ADDRESS", "CALL",
-                       "INCOMING", "MAIL", "EZ", "FUNCTION", "OFFOOK", "ONHOOK"};
-    QTest::newRow("ampersand forms") << QByteArray("&\x1b[A&f&1&\x1bx&\x1b[21~") << keys("&UP &OFFHOOK &F10")
-                                     << QStringList{"BASEWAIT 0.2", "&UP", "&OFFHOOK", "&F10"};
+    // Keys only: what is sent and recorded are the keys named.
+    const auto keysRow = [](const char *name, const QByteArray &typed, const QString &names) {
+        QTest::newRow(name) << typed << keyBytes(names) << QStringList{"BASEWAIT 0.2"} + names.split(u' ');
+    };
+    keysRow("cursor and editing keys", "\x1b[A\x1b[B\x1b[D\x1b[C\r\x7f\x1b[3~\x1b[H\x1b[F\x1b[5~\x1b[6~\x1b[2~",
+            "UP DOWN LEFT RIGHT ENTER CLEAR CLEAR FUNCTION OFFOOK EZ ONHOOK MAIL");
+    keysRow("digits, function keys, letters, unassigned keys", "0#*-\x1bOP\x1b[21~\x1b[23~lcrahimekfnqz",
+            "0 # * # F1 F10 L C R ADDRESS CALL INCOMING MAIL EZ FUNCTION OFFOOK ONHOOK");
+    keysRow("ampersand forms", "&\x1b[A&f&1&\x1bx&\x1b[21~", "&UP &OFFHOOK &F10");
     QTest::newRow("the text prompt")
         << QByteArray("\tこんにちは ab<d\x7f" "c\r\t\r\txyz\x1bq\t\xef\xbc\xa1\r")
-        << text("こんにちはabc") + keys("ENTER") + text("Ａ")
+        << textBytes("こんにちはabc") + keyBytes("ENTER") + textBytes("Ａ")
         << QStringList{"BASEWAIT 0.2", "STRING こんにちはabc", "ENTER", "STRING Ａ"};
 }
 
@@ -143,7 +107,7 @@ void TestCliKeypad::keysSendAndRecordAndReplay()
     QCOMPARE(s.keypad->exitCode(), 0);
     QCOMPARE(s.handset.read(sent.size()).toHex(' '), sent.toHex(' '));
     QCOMPARE(s.handset.readAvailable(50), QByteArray());
-    QCOMPARE(linesWithoutSleeps(s.record), recorded);
+    QCOMPARE(macroFileLines(s.record, false), recorded);
     QVERIFY2(s.shows(QStringLiteral("%1 パケットを送りました").arg(sent.size() / 10)), qPrintable(s.screenText()));
 
     CliProcess check({"check", s.record});
@@ -179,7 +143,7 @@ void TestCliKeypad::endsInOrder()
     QVERIFY(s.shows(QStringLiteral("キーを押してください")));
     QVERIFY(modeOf(s.terminal.settings()) != s.before);
     QVERIFY(s.terminal.write("\x1b[A\tab\r"));
-    const QByteArray sent = keys("UP") + text("ab");
+    const QByteArray sent = keyBytes("UP") + textBytes("ab");
     QCOMPARE(s.handset.read(sent.size()).toHex(' '), sent.toHex(' '));
     if (signalNumber != 0)
         s.keypad->sendSignal(signalNumber);
@@ -188,7 +152,7 @@ void TestCliKeypad::endsInOrder()
     QVERIFY(s.keypad->waitForEnd());
     QCOMPARE(s.keypad->exitCode(), 0);
     QCOMPARE(modeOf(s.terminal.settings()), s.before);
-    QCOMPARE(linesWithoutSleeps(s.record), (QStringList{"BASEWAIT 0.5", "UP", "STRING ab"}));
+    QCOMPARE(macroFileLines(s.record, false), (QStringList{"BASEWAIT 0.5", "UP", "STRING ab"}));
     QVERIFY(s.shows(QStringLiteral("キーと文字列 2 個を書きました")));
     QCOMPARE(s.handset.readAvailable(50), QByteArray());
 }
@@ -219,13 +183,13 @@ void TestCliKeypad::aLongText()
     QVERIFY(s.keypad->waitForEnd(30'000));
     QCOMPARE(s.keypad->exitCode(), 0);
     const QByteArray received = s.handset.readAvailable(100);
-    const QStringList recorded = linesWithoutSleeps(s.record);
+    const QStringList recorded = macroFileLines(s.record, false);
     if (whole) {
-        QCOMPARE(received.toHex(' '), (text(longText) + keys("UP")).toHex(' '));
+        QCOMPARE(received.toHex(' '), (textBytes(longText) + keyBytes("UP")).toHex(' '));
         QCOMPARE(recorded, (QStringList{"BASEWAIT 0.2", "STRING " + longText, "UP"}));
     } else {
         // What went out is what was recorded.
-        QVERIFY2(received.size() < text(longText).size(), qPrintable(QString::number(received.size())));
+        QVERIFY2(received.size() < textBytes(longText).size(), qPrintable(QString::number(received.size())));
         QCOMPARE(recorded, (QStringList{"BASEWAIT 0.2", "STRING " + QString(received.size() / 10, u'x')}));
     }
 }
@@ -246,7 +210,7 @@ void TestCliKeypad::recordingUnwritableAtTheEnd()
     QCOMPARE(s.keypad->exitCode(), 1);
     QVERIFY2(s.keypad->err().contains(QStringLiteral("記録ファイル「%1」に書き込めません").arg(record)), qPrintable(s.keypad->err()));
     QVERIFY2(s.shows(QStringLiteral("BASEWAIT 0.2\r\nMAIL")), qPrintable(s.screenText()));
-    QCOMPARE(s.handset.read(10), keys("MAIL"));
+    QCOMPARE(s.handset.read(10), keyBytes("MAIL"));
 }
 
 void TestCliKeypad::refuses_data()

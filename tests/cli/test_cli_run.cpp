@@ -1,34 +1,20 @@
-// quillonemu-cli run: the real program running macros against a
-// pseudo-terminal on port 1: how it ends and with which status, stopping by
-// signal (SIGTERM is in test_faults), the packet log and the terminal status
-// line.
+// quillonemu-cli run and send: the real program against a pseudo-terminal on
+// port 1. run: how it ends and with which status, stopping by signal at the
+// line's pace (SIGTERM with packets held in the program is in test_faults),
+// the packet log and the terminal status line. send: keys and texts in
+// command-line order; what it refuses sends nothing.
 
-#include "link/chartable.h"
-#include "link/keypacket.h"
 #include "platform/linetiming.h"
 #include "support/linespeedreader.h"
+#include "support/packets.h"
 #include "support/programprocess.h"
 #include "support/pseudoterminal.h"
 #include "support/tempfiles.h"
 
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QtTest>
 #include <csignal>
-
-namespace {
-
-// What the handset receives when `text` is typed through the character table.
-QByteArray typed(const QString &text)
-{
-    QByteArray all;
-    for (const QChar c : text)
-        all += KeyPacket::forCode(KeyPacket::Character, *CharacterTable::find(QString(c))).toByteArray();
-    return all;
-}
-
-} // namespace
 
 class TestCliRun : public QObject {
     Q_OBJECT
@@ -36,12 +22,15 @@ private slots:
     void init();
     void exitStatus_data();
     void exitStatus();
-    void signalStopsAfterStatement();
     void stopsPromptlyAtLineSpeed_data();
     void stopsPromptlyAtLineSpeed();
     void logsEveryPacket();
     void statusLineOnTerminal_data();
     void statusLineOnTerminal();
+    void sendsInCommandLineOrder_data();
+    void sendsInCommandLineOrder();
+    void sendRefusesAndSendsNothing_data();
+    void sendRefusesAndSendsNothing();
 
 private:
     QString macro(const QStringList &lines) { return files_.writeShiftJis("macro.txt", lines.join("\r\n")); }
@@ -97,8 +86,6 @@ void TestCliRun::exitStatus_data()
 
     QTest::newRow("no macro file") << up << QStringList{} << 2 << "マクロファイルが指定されていません" << QStringList{}
                                    << 0;
-    QTest::newRow("two macro files") << up << QStringList{"@macro", "other.txt"} << 2 << "「other.txt」" << QStringList{}
-                                     << 0;
     QTest::newRow("counter no number") << up << QStringList{"@macro", "--counter", "x1"} << 2
                                        << "--counter の値「x1」" << QStringList{} << 0;
 }
@@ -125,25 +112,6 @@ void TestCliRun::exitStatus()
     QCOMPARE(pty_->readAvailable(50).size(), packets * 10);
 }
 
-void TestCliRun::signalStopsAfterStatement()
-{
-    const QString alphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ");
-    CliProcess run({"run", macro({"STRING " + alphabet, "SLEEP 60", "DOWN"}), "--counter", "7"});
-    QVERIFY(run.waitForOutput(QStringLiteral("2 SLEEP")));
-    QElapsedTimer elapsed;
-    elapsed.start();
-    run.sendSignal(SIGINT);
-    QVERIFY(run.waitForEnd());
-    qInfo("ended %lld ms after the signal", elapsed.elapsed());
-    QVERIFY(elapsed.elapsed() < 10'000);
-
-    QCOMPARE(run.exitCode(), 130);
-    QVERIFY2(run.out().contains(QStringLiteral("停止しました（カウンタ 7）。続きは --counter 7 で再開できます。")),
-             qPrintable(run.out()));
-    // Every packet typed before the stop has arrived; nothing after it was sent.
-    QCOMPARE(pty_->readAvailable(100), typed(alphabet));
-}
-
 void TestCliRun::stopsPromptlyAtLineSpeed_data()
 {
     QTest::addColumn<QStringList>("lines");
@@ -151,8 +119,8 @@ void TestCliRun::stopsPromptlyAtLineSpeed_data()
     QTest::addColumn<int>("sentBefore"); // packets across the line before the signals
     QTest::addColumn<QByteArray>("packet");
 
-    const QByteArray up = QByteArray::fromHex("C4010203000001010000");
-    const QByteArray a = QByteArray::fromHex("C4010201080206000000");
+    const QByteArray up = keyBytes("UP");
+    const QByteArray a = textBytes("A");
     // The run outruns the line with the default base wait: the stop ends
     // it after the statement in progress, and what is queued drains.
     QTest::newRow("Ctrl-C in UP REPEAT") << QStringList{"UP", "REPEAT"} << QList<int>{SIGINT} << 5 << up;
@@ -171,7 +139,7 @@ void TestCliRun::stopsPromptlyAtLineSpeed()
     QFETCH(QByteArray, packet);
 
     LineSpeedReader handset(*pty_);
-    CliProcess run({"run", macro(lines)});
+    CliProcess run({"run", macro(lines), "--counter", "7"});
     QVERIFY(handset.waitFor(sentBefore * 10, 10'000));
     double stoppedAt = 0;
     for (qsizetype i = 0; i < stops.size(); ++i) {
@@ -190,7 +158,11 @@ void TestCliRun::stopsPromptlyAtLineSpeed()
     const double endedAt = LineSpeedReader::nowMs();
     qInfo("ended %.0f ms after the signal", endedAt - stoppedAt);
     QCOMPARE(run.exitCode(), 130);
-    QVERIFY2(run.out().contains(QStringLiteral("停止しました")), qPrintable(run.out()));
+    // The closing line says where to go on from: each REPEAT counted a pass.
+    const QRegularExpression stopped(QStringLiteral("停止しました（カウンタ (\\d+)）。続きは --counter \\1 で再開できます。"));
+    const QRegularExpressionMatch match = stopped.match(run.out());
+    QVERIFY2(match.hasMatch(), qPrintable(run.out()));
+    QVERIFY(packet == keyBytes("UP") ? match.captured(1).toInt() > 7 : match.captured(1) == "7");
 
     // Every packet written arrived whole; none came long after the end.
     handset.waitForQuiet(300, 5000);
@@ -291,6 +263,65 @@ void TestCliRun::statusLineOnTerminal()
     }
     QVERIFY2(QRegularExpression(end + '$').match(text).hasMatch(), qPrintable(text));
     QCOMPARE(text.count(u'\n'), 2);
+}
+
+void TestCliRun::sendsInCommandLineOrder_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("key names in any case") << QStringList{"up", "&Enter", "offook", "&offhook", "F10", "#", "0"}
+                                           << keyBytes("UP &ENTER OFFOOK &OFFHOOK F10 # 0");
+    QTest::newRow("text with double-byte characters, then a key")
+        << QStringList{"--text", "Aあ、ｂ", "down"} << textBytes("Aあ、ｂ") + keyBytes("DOWN");
+    QTest::newRow("keys and texts interleave")
+        << QStringList{"1", "--text=b", "2", "--text", "c", "--", "3"} << keyBytes("1") + textBytes("b") + keyBytes("2") + textBytes("c") + keyBytes("3");
+    QTest::newRow("empty text") << QStringList{"--text", "", "UP"} << keyBytes("UP");
+}
+
+void TestCliRun::sendsInCommandLineOrder()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, expected);
+    CliProcess send(QStringList{"send", "--port", "1"} + arguments);
+    QVERIFY(send.waitForEnd());
+    QCOMPARE(send.exitCode(), 0);
+    QVERIFY2(send.out().contains(QStringLiteral("に %1 パケットを送りました").arg(expected.size() / 10)),
+             qPrintable(send.out()));
+    // Every byte was delivered before the port closed, and nothing more.
+    QCOMPARE(pty_->read(expected.size()).toHex(' '), expected.toHex(' '));
+    QCOMPARE(pty_->readAvailable(50), QByteArray());
+}
+
+void TestCliRun::sendRefusesAndSendsNothing_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("unknown key names")
+        << QStringList{"--port", "1", "up", "foo", "sleep", "down"} << 2 << "不明なキー名「foo」「sleep」があります";
+    QTest::newRow("text that cannot be typed")
+        << QStringList{"--port", "1", "up", "--text", "a b<"} << 2 << "--text の半角スペース、「<」は入力できません。何も送っていません。";
+    QTest::newRow("no port") << QStringList{"up"} << 2 << "--port でポート番号を指定してください";
+    QTest::newRow("port no number") << QStringList{"--port", "one", "up"} << 2 << "--port の値「one」は整数ではありません";
+    QTest::newRow("nothing to send") << QStringList{"--port", "1"} << 2 << "送るキー名も --text もありません";
+    QTest::newRow("text without its value") << QStringList{"--port", "1", "up", "--text"} << 2 << "--text には値が要ります";
+    QTest::newRow("unknown option") << QStringList{"--port", "1", "--count", "2"} << 2 << "「--count」";
+    QTest::newRow("port without device") << QStringList{"--port", "7", "up"} << 1 << "ポート 7 (/nonexistent/tty7) を開けません";
+}
+
+void TestCliRun::sendRefusesAndSendsNothing()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, error);
+    qputenv("QUILLONEMU_COM7", "/nonexistent/tty7");
+    CliProcess send(QStringList{"send"} + arguments);
+    QVERIFY(send.waitForEnd());
+    QCOMPARE(send.exitCode(), exitCode);
+    QVERIFY2(send.err().contains(error), qPrintable(send.err()));
+    QCOMPARE(pty_->readAvailable(50), QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestCliRun)

@@ -1,13 +1,17 @@
 // The macro check on real Shift-JIS files: which lines give which findings
 // when read the way the run reads them, what one pass sends and waits, and
-// the characters STRING and SENDSTR cannot type.
+// the characters STRING and SENDSTR cannot type. Then quillonemu-cli check,
+// the real program: its exit statuses, the order and form of what it prints,
+// and files left untouched.
 
 #include "macro/amounts.h"
 #include "macro/characters.h"
 #include "macro/jobprogress.h"
 #include "macro/macrocheck.h"
+#include "support/programprocess.h"
 #include "support/tempfiles.h"
 
+#include <QFileInfo>
 #include <QtTest>
 
 namespace {
@@ -58,6 +62,10 @@ private slots:
     void amounts();
     void characters_data();
     void characters();
+
+    void programExitStatus_data();
+    void programExitStatus();
+    void programReportsThenSummarizes();
 
 private:
     TempFiles files_;
@@ -226,26 +234,18 @@ void TestMacroCheck::passSummary()
 
 void TestMacroCheck::sampleFiles()
 {
-    // The sample keeps its base wait under the wire time of what it types on
-    // purpose (it shows the handset falling behind); nothing else is amiss.
-    const QString mail = QStringLiteral(QUILLONEMU_SOURCE_DIR "/examples/mail.txt");
+    // The samples have nothing amiss but what the mail shows on purpose: a
+    // base wait under the wire time of what it types, the handset falling
+    // behind. The repeating one sends it once per address line, at the
+    // line's pace.
     const QString address = QStringLiteral(QUILLONEMU_SOURCE_DIR "/examples/address.txt");
-    const MacroCheck check = checkMacro(mail, address);
-    compareFindings(listed(check, mail),
-                    {"macro:6 warning パケット 15 個の送信に約 2.75 秒かかりますが、次にパケットを送る 7 行目までは 0.2 秒です。",
-                     "macro:8 warning パケット 19 個の送信に約 3.483 秒かかりますが、次にパケットを送る 10 行目までは 0.3 秒です。",
-                     "macro:12 warning パケット 1 個の送信に約 0.183 秒かかりますが、次にパケットを送る 13 行目までは 0.1 秒です。"});
-    QCOMPARE(check.pass->statements, 14);
-    QCOMPARE(check.pass->packets, 41);
-    QCOMPARE(formatSeconds(check.pass->baseWaitSeconds), QStringLiteral("2.1"));
-    QCOMPARE(formatSeconds(check.pass->sleepSeconds), QStringLiteral("0.3"));
-    QCOMPARE(check.pass->endKeyword, QStringLiteral("EXIT"));
-
-    // Its repeating variant: one pass per address line, the line's pace.
-    const QString repeat = QStringLiteral(QUILLONEMU_SOURCE_DIR "/examples/mail-repeat.txt");
-    const MacroCheck job = checkMacro(repeat, address);
-    QCOMPARE(listed(job, repeat).size(), 3);
-    QCOMPARE(job.pass->endKeyword, QStringLiteral("REPEAT"));
+    for (const QString name : {"mail.txt", "mail-repeat.txt"}) {
+        const MacroCheck check = checkMacro(QStringLiteral(QUILLONEMU_SOURCE_DIR "/examples/") + name, address);
+        for (const MacroDiagnostic &d : check.diagnostics)
+            QVERIFY2(d.message.contains(QStringLiteral("次にパケットを送る")), qPrintable(name + ": " + d.message));
+        QCOMPARE(check.pass->endKeyword, name == "mail.txt" ? QStringLiteral("EXIT") : QStringLiteral("REPEAT"));
+    }
+    const MacroCheck job = checkMacro(QStringLiteral(QUILLONEMU_SOURCE_DIR "/examples/mail-repeat.txt"), address);
     QCOMPARE(job.job->length, JobEstimate::Length::Counted);
     QCOMPARE(job.job->passes, 2);
     QVERIFY(job.job->wireSeconds > job.job->waitSeconds);
@@ -411,6 +411,80 @@ void TestMacroCheck::characters()
     QFETCH(QString, address);
     QCOMPARE(describeCharacters(untypableCharacters(text)), string);
     QCOMPARE(describeCharacters(unsentAddressCharacters(text)), address);
+}
+
+void TestMacroCheck::programExitStatus_data()
+{
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QStringList>("arguments"); // @macro and @addr stand for the files
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output"); // in standard output
+    QTest::addColumn<QString>("error");  // in standard error
+
+    const QStringList clean{"BASEWAIT 0.2", "UP"};
+    QTest::newRow("clean") << clean << QStringList{"@macro"} << 0 << "問題は見つかりませんでした。" << "";
+    QTest::newRow("errors and warnings") << QStringList{"SLEEP", "OFFHOOK"} << QStringList{"@macro"} << 2
+                                         << "エラー 1 件、警告 1 件。" << "";
+
+    QTest::newRow("empty address file name") << clean << QStringList{"@macro", "--addr="} << 2 << ""
+                                             << "--addr のファイル名が空です";
+    // The first pass reads the lines after the counter's: lines 3 and 4.
+    QTest::newRow("counter") << QStringList{"BASEWAIT 1", "GETSTR", "GETSTR", "REPEAT"}
+                             << QStringList{"@macro", "--addr", "@addr", "--counter", "2"} << 2
+                             << "addr.txt」に 4 行目がありません" << "";
+    QTest::newRow("counter no number") << clean << QStringList{"@macro", "--counter", "2x"} << 2 << ""
+                                       << "--counter の値「2x」は整数ではありません";
+}
+
+void TestMacroCheck::programExitStatus()
+{
+    QFETCH(QStringList, lines);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    QFETCH(QString, error);
+
+    arguments.replaceInStrings("@macro", files_.writeShiftJis("macro.txt", lines.join("\r\n")));
+    arguments.replaceInStrings("@addr", files_.writeShiftJis("addr.txt", "one\r\ntwo\r\nthree\r\n"));
+    CliProcess check(QStringList{"check"} + arguments);
+    QVERIFY(check.waitForEnd());
+    QCOMPARE(check.exitCode(), exitCode);
+    QVERIFY2(check.out().contains(output), qPrintable(check.out()));
+    QVERIFY2(check.err().contains(error), qPrintable(check.err()));
+}
+
+void TestMacroCheck::programReportsThenSummarizes()
+{
+    const QString macro = files_.writeShiftJis("mail.txt", "BASEWAIT 1\r\n\r\nOFFHOOK\r\nGETSTR\r\nSENDSTR\r\nREPEAT\r\n");
+    const QString addr = files_.writeShiftJis("addr.txt", "山田@example.jp\r\n");
+    const QDateTime macroTime = QFileInfo(macro).lastModified();
+    const QDateTime addrTime = QFileInfo(addr).lastModified();
+
+    CliProcess check({"check", macro, "--addr", addr});
+    QVERIFY(check.waitForEnd());
+    QCOMPARE(check.exitCode(), 1);
+    // Diagnostics in file order, as FILE:LINE: level: message, then the pass
+    // and the whole job.
+    const QStringList out = check.out().split(u'\n', Qt::SkipEmptyParts);
+    const QStringList expected{
+        macro + QStringLiteral(":3: warning: 「OFFHOOK」はキー名でも制御キーワードでもないため、この行は何もしません。"
+                               "「OFFOOK」の誤りではありませんか？"),
+        addr + QStringLiteral(":1: warning: SENDSTR はこの行の「山」、「田」を入力できないため飛ばします。"),
+        QStringLiteral("1 巡（1 行目から 6 行目の REPEAT まで）: 文 5、パケット 11"),
+        QStringLiteral("  待ち時間: 4 秒（基本待ち時間 4 秒、SLEEP 0 秒）"),
+        QStringLiteral("  送信時間: 2.017 秒（600 ボーの回線で 1 パケット約 0.183 秒）"),
+        QStringLiteral("全体（カウンタ 0 から）: 1 巡、約 5 秒"),
+        QStringLiteral("  アドレスファイル 1 行の 1 行目から 1 巡に 1 行ずつ読みます。"
+                       "その次の巡は GETSTR が 2 行目を読めず、エラーで終わります（カウンタ 1）。"),
+        QStringLiteral("  待ち時間 計 約 4 秒、送信時間 計 約 2 秒: 待ち時間のほうが長く、待ち時間で進みます。"),
+        QStringLiteral("エラー 0 件、警告 2 件。"),
+    };
+    QCOMPARE(out, expected);
+    QCOMPARE(check.err(), QString());
+
+    // Only read: neither file was written to.
+    QCOMPARE(QFileInfo(macro).lastModified(), macroTime);
+    QCOMPARE(QFileInfo(addr).lastModified(), addrTime);
 }
 
 QTEST_GUILESS_MAIN(TestMacroCheck)

@@ -1,5 +1,6 @@
 // The terminal keypad's two tables: the bytes terminals send for keys, and
-// the handset key each terminal key presses.
+// the handset key each terminal key presses. (However the bytes arrive in
+// pieces, the same keys come out: the fuzz target tries every split.)
 
 #include "cli/keypadkeymap.h"
 #include "cli/terminalkeys.h"
@@ -39,7 +40,6 @@ class TestTerminalKeys : public QObject {
 private slots:
     void decoding_data();
     void decoding();
-    void bytesArriveOneByOne();
     void handsetKeys_data();
     void handsetKeys();
     void keyMapFitsEightyColumns();
@@ -92,34 +92,15 @@ void TestTerminalKeys::decoding()
     QCOMPARE(bytes.size() - used, left);
 }
 
-void TestTerminalKeys::bytesArriveOneByOne()
-{
-    // However the terminal's bytes are split, the same keys come out (the
-    // fuzz target tries every split).
-    const QByteArray bytes("\x1b[15~あ\x1bOA\r\n\x1b[1;5D");
-    QByteArray pending;
-    QStringList keys;
-    for (const char byte : bytes) {
-        pending += byte;
-        qsizetype used = 0;
-        const QString decoded = decode(pending, false, &used);
-        if (!decoded.isEmpty())
-            keys.append(decoded);
-        pending.remove(0, used);
-    }
-    QCOMPARE(keys.join(u' '), QStringLiteral("F5 'あ' Up Enter Enter Left"));
-}
-
 void TestTerminalKeys::handsetKeys_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("plain");     // the handset keys, space-separated ("-" for none)
     QTest::addColumn<QString>("ampersand"); // their ampersand forms ("-" for none)
 
-    QTest::newRow("cursor keys") << QByteArray("\x1b[A\x1b[B\x1b[D\x1b[C") << "UP DOWN LEFT RIGHT" << "&UP &DOWN &LEFT &RIGHT";
-    QTest::newRow("Enter, Backspace, Delete") << QByteArray("\r\x7f\x1b[3~") << "ENTER CLEAR CLEAR" << "&ENTER &CLEAR &CLEAR";
+    // (The cursor keys, Enter, Backspace, Delete and F1 to F12 also go
+    // through the real program, test_cli_keypad.)
     QTest::newRow("digits, #, * and the pad's minus") << QByteArray("0189#*-") << "0 1 8 9 # * #" << "- - - - - - -";
-    QTest::newRow("F1, F10, F11") << QByteArray("\x1bOP\x1b[21~\x1b[23~") << "F1 F10 -" << "&F1 &F10 -";
     QTest::newRow("the text entry window's editing keys")
         << QByteArray("\x1b[F\x1b[6~\x1b[H\x1b[5~\x1b[2~") << "OFFOOK ONHOOK FUNCTION EZ MAIL"
         << "&OFFHOOK &ONHOOK &FUNCTION &EZ &MAIL";

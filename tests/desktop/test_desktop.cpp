@@ -5,11 +5,12 @@
 // the handset, the file dialog, and the real program's texts.
 
 #include "app/frmabout.h"
-#include "app/frmmain.h"
 #include "keypad/keypadwindows.h"
+#include "support/mainwindow.h"
+#include "support/packets.h"
 #include "support/programprocess.h"
 #include "support/pseudoterminal.h"
-#include "support/recordingdesktop.h"
+#include "support/tempfiles.h"
 #include "xsession.h"
 
 #include <QAbstractItemView>
@@ -33,11 +34,7 @@ constexpr int kPort = 43;
 
 // The main window as the program shows it, with messages recorded and the
 // process kept alive.
-struct ProgramWindows {
-    RecordingDesktop desktop;
-    frmMain w{desktop};
-    QStringList &messages = desktop.messages;
-
+struct ProgramWindows : MainWindow {
     ProgramWindows()
     {
         w.InitSettings(QString());
@@ -66,9 +63,12 @@ QPoint centreOf(QWidget *widget)
     return widget->mapToGlobal(widget->rect().center());
 }
 
-QString hex(const QByteArray &bytes)
+QList<QRect> controlPlaces(QWidget *window)
 {
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
+    QList<QRect> places;
+    for (QWidget *child : window->findChildren<QWidget *>())
+        places.append(child->geometry());
+    return places;
 }
 
 } // namespace
@@ -76,39 +76,16 @@ QString hex(const QByteArray &bytes)
 class TestDesktop : public QObject {
     Q_OBJECT
 private slots:
-    void acceleratorsOpenTheMenus_data();
-    void acceleratorsOpenTheMenus();
+    // (Alt+F, Alt+V and Alt+H open their menus on the way to the file dialog,
+    // the keypad and the About box.)
     void textEntryWindowBelowTheKeypad();
     void aboutBoxAtTheMainWindowsCorner();
     void fixedSizesAndDialogFrames();
-    void clicksAndKeysReachTheHandset();
     void keypadRecordsThroughItsContextMenu();
     void fileDialogListsEveryFile();
     void userInterfaceFontIsProportional();
     void programSpeaksJapanese();
 };
-
-void TestDesktop::acceleratorsOpenTheMenus_data()
-{
-    QTest::addColumn<QString>("keys");
-    QTest::addColumn<QString>("menu");
-    QTest::newRow("Alt+F") << "alt+f" << "mnuFile";
-    QTest::newRow("Alt+V") << "alt+v" << "mnuView";
-    QTest::newRow("Alt+H") << "alt+h" << "mnuHelp";
-}
-
-void TestDesktop::acceleratorsOpenTheMenus()
-{
-    QFETCH(QString, keys);
-    QFETCH(QString, menu);
-    ProgramWindows d;
-    QVERIFY(activate(&d.w));
-    QVERIFY(xtool::key(keys));
-    QTRY_VERIFY(QApplication::activePopupWidget());
-    QCOMPARE(QApplication::activePopupWidget()->objectName(), menu);
-    QVERIFY(xtool::key(QStringLiteral("Escape")));
-    QTRY_VERIFY(!QApplication::activePopupWidget());
-}
 
 void TestDesktop::textEntryWindowBelowTheKeypad()
 {
@@ -163,8 +140,8 @@ void TestDesktop::fixedSizesAndDialogFrames()
     const QList<QWidget *> windows = {&d.w, d.keyboard(), d.input(), d.w.about()};
     for (QWidget *window : windows) {
         const QString name = window->objectName();
-        QCOMPARE(xtool::minimumSizeHint(window->winId()), window->size());
-        QCOMPARE(xtool::maximumSizeHint(window->winId()), window->size());
+        QCOMPARE(xtool::sizeHint(window->winId(), QStringLiteral("minimum")), window->size());
+        QCOMPARE(xtool::sizeHint(window->winId(), QStringLiteral("maximum")), window->size());
         const QStringList actions = xtool::atoms(window->winId(), QStringLiteral("_NET_WM_ALLOWED_ACTIONS"));
         QVERIFY2(!actions.contains(QStringLiteral("_NET_WM_ACTION_RESIZE")), qPrintable(name));
         QVERIFY2(!actions.contains(QStringLiteral("_NET_WM_ACTION_MAXIMIZE_HORZ")), qPrintable(name));
@@ -205,34 +182,6 @@ void TestDesktop::fixedSizesAndDialogFrames()
     QTRY_VERIFY(xtool::stackingOrder().indexOf(d.w.winId()) > xtool::stackingOrder().indexOf(d.keyboard()->winId()));
 }
 
-void TestDesktop::clicksAndKeysReachTheHandset()
-{
-    PseudoTerminal pty;
-    pty.bindPort(kPort);
-    ProgramWindows d;
-    d.w.cmbCommPort->setEditText(QString::number(kPort));
-    d.w.mnuKeyboard->trigger();
-    QTRY_VERIFY(managed(d.keyboard()) && managed(d.input()));
-    frmKeyboard *kb = d.keyboard();
-
-    QVERIFY(xtool::click(centreOf(kb->Command1[39])));
-    QTRY_COMPARE(kb->Command1[39]->text(), QStringLiteral("接続中"));
-    QVERIFY(xtool::click(centreOf(kb->Command1[20]))); // "■"
-    QCOMPARE(hex(pty.read(10)), QStringLiteral("C4 01 02 03 00 00 04 06 00 00"));
-
-    // Typed into the text entry window: "ab" and Enter type the text, the
-    // up arrow presses "↑".
-    QVERIFY(activate(d.input()));
-    QVERIFY(xtool::type(QStringLiteral("ab")));
-    QTRY_COMPARE(d.input()->Text1->text(), QStringLiteral("ab"));
-    QVERIFY(xtool::key(QStringLiteral("Return")));
-    QVERIFY(xtool::key(QStringLiteral("Up")));
-    QCOMPARE(hex(pty.read(30)), QStringLiteral("C4 01 02 01 08 02 08 01 00 00 C4 01 02 01 08 02 08 02 00 00 "
-                                               "C4 01 02 03 00 00 01 01 00 00"));
-    QCOMPARE(d.input()->Text1->text(), QString());
-    QVERIFY(d.messages.isEmpty());
-}
-
 void TestDesktop::keypadRecordsThroughItsContextMenu()
 {
     PseudoTerminal pty;
@@ -248,9 +197,7 @@ void TestDesktop::keypadRecordsThroughItsContextMenu()
     // The caption as the window manager shows it.
     auto caption = [kb] { return xtool::property(kb->winId(), QStringLiteral("_NET_WM_NAME")).section(u'"', 1, 1); };
     QTRY_COMPARE(caption(), QStringLiteral("QuillonEmu release 25F"));
-    QList<QRect> places;
-    for (QWidget *child : kb->findChildren<QWidget *>())
-        places.append(child->geometry());
+    const QList<QRect> places = controlPlaces(kb);
     const QSize frame = kb->frameGeometry().size();
 
     // A right click on a key button opens the keypad's menu, which is modal:
@@ -282,28 +229,23 @@ void TestDesktop::keypadRecordsThroughItsContextMenu()
     QVERIFY(xtool::click(centreOf(kb->Command1[39])));
     QTRY_COMPARE(kb->Command1[39]->text(), QStringLiteral("接続中"));
     QVERIFY(xtool::click(centreOf(kb->Command1[14]))); // "発信"
+    // Typed into the text entry window: "ab" and Enter type the text, Enter
+    // in the empty box presses "■", the up arrow "↑".
     QVERIFY(activate(d.input()));
     QVERIFY(xtool::type(QStringLiteral("ab")));
     QTRY_COMPARE(d.input()->Text1->text(), QStringLiteral("ab"));
     QVERIFY(xtool::key(QStringLiteral("Return")));
     QVERIFY(xtool::key(QStringLiteral("Return")));
-    QCOMPARE(hex(pty.read(40)), QStringLiteral("C4 01 02 03 00 00 04 08 00 00 C4 01 02 01 08 02 08 01 00 00 "
-                                               "C4 01 02 01 08 02 08 02 00 00 C4 01 02 03 00 00 04 06 00 00"));
+    QVERIFY(xtool::key(QStringLiteral("Up")));
+    QCOMPARE(packetList(pty.read(50)), packetList(keyBytes("CALL") + textBytes("ab") + keyBytes("ENTER UP")));
 
     QCOMPARE(choose(kb->mnuRecordStop), (QStringList{"記録開始... (disabled)", "記録終了"}));
     QTRY_COMPARE(caption(), QStringLiteral("QuillonEmu release 25F"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QStringList lines = QString::fromLatin1(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-    lines.removeIf([](const QString &line) { return line.startsWith(QLatin1String("SLEEP ")); });
-    QCOMPARE(lines, (QStringList{"BASEWAIT 0.2", "CALL", "STRING ab", "ENTER"}));
+    QCOMPARE(macroFileLines(path, false), (QStringList{"BASEWAIT 0.2", "CALL", "STRING ab", "ENTER", "UP"}));
     // Nothing moved or changed size.
-    QList<QRect> after;
-    for (QWidget *child : kb->findChildren<QWidget *>())
-        after.append(child->geometry());
-    QCOMPARE(after, places);
+    QCOMPARE(controlPlaces(kb), places);
     QCOMPARE(kb->frameGeometry().size(), frame);
-    QVERIFY(d.messages.isEmpty());
+    QVERIFY(d.desktop.messages.isEmpty());
     // A right click presses no button.
     QCOMPARE(pty.readAvailable(50), QByteArray());
 }

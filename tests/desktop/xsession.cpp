@@ -65,14 +65,6 @@ int number(const QString &text, const QString &pattern)
     return match.hasMatch() ? match.captured(1).toInt() : -1;
 }
 
-QSize sizeHint(quint64 id, const QString &which)
-{
-    const QRegularExpressionMatch match =
-        QRegularExpression(QStringLiteral("program specified %1 size: (\\d+) by (\\d+)").arg(which))
-            .match(xtool::property(id, QStringLiteral("WM_NORMAL_HINTS")));
-    return match.hasMatch() ? QSize(match.captured(1).toInt(), match.captured(2).toInt()) : QSize();
-}
-
 } // namespace
 
 XSession::~XSession()
@@ -178,14 +170,12 @@ QPoint frameTopLeft(quint64 id)
     return client - QPoint(extents[0].trimmed().toInt(), extents[2].trimmed().toInt());
 }
 
-QSize minimumSizeHint(quint64 id)
+QSize sizeHint(quint64 id, const QString &which)
 {
-    return sizeHint(id, QStringLiteral("minimum"));
-}
-
-QSize maximumSizeHint(quint64 id)
-{
-    return sizeHint(id, QStringLiteral("maximum"));
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral("program specified %1 size: (\\d+) by (\\d+)").arg(which))
+            .match(property(id, QStringLiteral("WM_NORMAL_HINTS")));
+    return match.hasMatch() ? QSize(match.captured(1).toInt(), match.captured(2).toInt()) : QSize();
 }
 
 QList<quint64> stackingOrder()
@@ -197,27 +187,27 @@ QList<quint64> stackingOrder()
     return order;
 }
 
-bool key(const QString &keys)
+bool xdotool(const QStringList &arguments)
 {
     bool ok = false;
-    run(QStringLiteral("xdotool"), {"key", "--clearmodifiers", keys}, &ok);
+    run(QStringLiteral("xdotool"), arguments, &ok);
     return ok;
+}
+
+bool key(const QString &keys)
+{
+    return xdotool({"key", "--clearmodifiers", keys});
 }
 
 bool type(const QString &text)
 {
-    bool ok = false;
-    run(QStringLiteral("xdotool"), {"type", "--clearmodifiers", "--delay", "20", text}, &ok);
-    return ok;
+    return xdotool({"type", "--clearmodifiers", "--delay", "20", text});
 }
 
 bool click(QPoint global, int button)
 {
-    bool ok = false;
-    run(QStringLiteral("xdotool"),
-        {"mousemove", "--sync", QString::number(global.x()), QString::number(global.y()), "click", QString::number(button)},
-        &ok);
-    return ok;
+    return xdotool({"mousemove", "--sync", QString::number(global.x()), QString::number(global.y()), "click",
+                    QString::number(button)});
 }
 
 } // namespace xtool

@@ -48,9 +48,8 @@ QStringList atoms(quint64 id, const QString &property);
 // The outer top-left corner of a managed window as the window manager placed
 // it: the client's position on the screen less _NET_FRAME_EXTENTS.
 QPoint frameTopLeft(quint64 id);
-// WM_NORMAL_HINTS' minimum and maximum sizes (invalid when missing).
-QSize minimumSizeHint(quint64 id);
-QSize maximumSizeHint(quint64 id);
+// WM_NORMAL_HINTS' "minimum" or "maximum" size (invalid when missing).
+QSize sizeHint(quint64 id, const QString &which);
 // The managed windows from bottom to top (_NET_CLIENT_LIST_STACKING).
 QList<quint64> stackingOrder();
 // Presses keys on whatever has the keyboard focus ("alt+f", "Return").

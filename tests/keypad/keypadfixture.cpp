@@ -1,6 +1,7 @@
 #include "keypadfixture.h"
 
 #include "link/keytable.h"
+#include "support/packets.h"
 
 #include <QPushButton>
 #include <QTest>
@@ -44,10 +45,7 @@ QStringList KeypadFixture::received()
         bytes += more;
     }
     bytes.chop(marker.size());
-    QStringList packets;
-    for (qsizetype i = 0; i < bytes.size(); i += KeyPacket::kSize)
-        packets.append(QString::fromLatin1(bytes.mid(i, KeyPacket::kSize).toHex(' ').toUpper()));
-    return packets;
+    return packetList(bytes);
 }
 
 QString packetOf(const QString &keyName)

@@ -4,6 +4,7 @@
 // loss.
 
 #include "keypadfixture.h"
+#include "support/tempfiles.h"
 
 #include <QAction>
 #include <QLineEdit>
@@ -13,14 +14,6 @@
 #include <QtTest>
 
 namespace {
-
-QStringList fileLines(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {QStringLiteral("cannot read ") + path};
-    return QString::fromLatin1(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-}
 
 QList<QRect> controlPlaces(QWidget *window)
 {
@@ -76,7 +69,7 @@ void TestKeypadRecording::recordsWhatWasSent()
     kb->SendStr(QStringLiteral("   "));   // types nothing
     kb->mnuRecordStop->trigger();
 
-    QCOMPARE(fileLines(path), (QStringList{"BASEWAIT 0.2", "UP", "SLEEP 1.1", "ENTER", "STRING ab", "SLEEP 2.5",
+    QCOMPARE(macroFileLines(path), (QStringList{"BASEWAIT 0.2", "UP", "SLEEP 1.1", "ENTER", "STRING ab", "SLEEP 2.5",
                                            "DOWN", "ENTER"}));
     QCOMPARE(f.received(), (QStringList{packetOf("UP"), packetOf("ENTER"), "C4 01 02 01 08 02 08 01 00 00",
                                         "C4 01 02 01 08 02 08 02 00 00", packetOf("DOWN"), packetOf("ENTER")}));
@@ -132,7 +125,7 @@ void TestKeypadRecording::endingWritesTheFile()
     QStringList expected{"BASEWAIT 0.2", "ONHOOK"};
     if (typed > 0)
         expected.append(QStringLiteral("STRING ") + QString(typed, u'z'));
-    QCOMPARE(fileLines(path), expected);
+    QCOMPARE(macroFileLines(path), expected);
     QVERIFY(typed == 0 || typed < 200);
     QCOMPARE(f.messages, QStringList());
 }
@@ -177,7 +170,7 @@ void TestKeypadRecording::unwritableFile()
         QVERIFY2(f.messages[i].startsWith(QString(messages[i]).replace(QStringLiteral("%1"), path)), qPrintable(f.messages[i]));
     QCOMPARE(QFileInfo::exists(other), otherFileChosen);
     if (otherFileChosen)
-        QCOMPARE(fileLines(other), (QStringList{"BASEWAIT 0.2", "EZ"}));
+        QCOMPARE(macroFileLines(other), (QStringList{"BASEWAIT 0.2", "EZ"}));
     QVERIFY(!kb->isRecording());
     QCOMPARE(kb->windowTitle(), QStringLiteral("QuillonEmu release 25F"));
 }

@@ -1,5 +1,7 @@
 #include "fakerun.h"
 
+#include "packets.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <algorithm>
@@ -20,55 +22,15 @@ void FakeWaiter::sleepUntil(double deadlineMs)
 
 void FakeWaiter::pauseUntil(double deadlineMs)
 {
-    ++pauses;
     if (onPause)
         onPause();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     now = std::max(now, deadlineMs + 0.001);
 }
 
-void FakeHost::setCounterText(const QString &text)
-{
-    counter = text;
-    record(counters, text);
-}
-
-void FakeHost::record(QStringList &list, const QString &text)
-{
-    if (!keepHistory)
-        list.clear();
-    list.append(text);
-}
-
-void FakeHost::exitProgram()
-{
-    exited = true;
-    if (onExit)
-        onExit();
-}
-
-FakeRun::FakeRun()
-{
-    pty.bindPort(1);
-}
-
-void FakeRun::setMacro(const QStringList &lines)
-{
-    settings.MacroFile = files.writeShiftJis(QStringLiteral("macro.txt"), lines.join(QStringLiteral("\r\n")));
-}
-
-void FakeRun::setAddresses(const QStringList &lines)
-{
-    settings.AddrFile = files.writeShiftJis(QStringLiteral("addr.txt"), lines.join(QStringLiteral("\r\n")));
-}
-
 QStringList FakeRun::received(int quietMs)
 {
-    const QByteArray bytes = pty.readAvailable(quietMs);
-    QStringList list;
-    for (qsizetype i = 0; i < bytes.size(); i += 10)
-        list.append(QString::fromLatin1(bytes.mid(i, 10).toHex(' ').toUpper()));
-    return list;
+    return packetList(pty.readAvailable(quietMs));
 }
 
 bool FakeRun::endedInOrder() const

@@ -18,7 +18,6 @@ class FakeWaiter : public Waiter {
 public:
     double now = 1000.0;
     int sleeps = 0;
-    int pauses = 0;
     // Called at every sleep with the deadline; returns true when it set `now`
     // itself.
     std::function<bool(double deadline)> onSleep;
@@ -46,24 +45,36 @@ public:
     QStringList addrTexts;
     QList<bool> runningStates;
     QStringList messages;
-    bool exited = false;
     std::function<void()> onExit;
     // False: the lists of statuses, counters and typed texts keep only their
     // last entry (a long run would fill memory with them).
     bool keepHistory = true;
 
     QString counterText() const override { return counter; }
-    void setCounterText(const QString &text) override;
+    void setCounterText(const QString &text) override
+    {
+        counter = text;
+        record(counters, text);
+    }
     QString portText() const override { return port; }
     void setPortText(const QString &text) override { port = text; }
     void setStatusText(const QString &text) override { record(statuses, text); }
     void setAddrText(const QString &text) override { record(addrTexts, text); }
     void setRunning(bool running) override { runningStates.append(running); }
     void showMessage(const QString &text) override { messages.append(text); }
-    void exitProgram() override;
+    void exitProgram() override
+    {
+        if (onExit)
+            onExit();
+    }
 
 private:
-    void record(QStringList &list, const QString &text);
+    void record(QStringList &list, const QString &text)
+    {
+        if (!keepHistory)
+            list.clear();
+        list.append(text);
+    }
 };
 
 // A run on a fake window and clock against a pseudo-terminal on port 1.
@@ -76,10 +87,10 @@ struct FakeRun {
     SerialLink link{[this] { return settings.CommPort; }, &waiter};
     MacroRunner runner{settings, host, link, waiter};
 
-    FakeRun();
+    FakeRun() { pty.bindPort(1); }
     // Writes the macro (lines joined by CR LF, in Shift-JIS) and names it.
-    void setMacro(const QStringList &lines);
-    void setAddresses(const QStringList &lines);
+    void setMacro(const QStringList &lines) { settings.MacroFile = files.writeShiftJis("macro.txt", lines.join("\r\n")); }
+    void setAddresses(const QStringList &lines) { settings.AddrFile = files.writeShiftJis("addr.txt", lines.join("\r\n")); }
     MacroRunner::Outcome run() { return runner.RunMacro(); }
     // The packets that reached the handset, as spaced hex, one per packet.
     QStringList received(int quietMs = 50);

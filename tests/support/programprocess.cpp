@@ -2,7 +2,6 @@
 
 #include <QDeadlineTimer>
 #include <QJsonDocument>
-#include <csignal>
 
 ProgramProcess::ProgramProcess(const QString &program, const QStringList &arguments,
                                const std::function<void(QProcess &)> &prepare)
@@ -10,11 +9,6 @@ ProgramProcess::ProgramProcess(const QString &program, const QStringList &argume
     if (prepare)
         prepare(process_);
     process_.start(program, arguments);
-}
-
-QString ProgramProcess::built(const char *name)
-{
-    return QStringLiteral(QUILLONEMU_BIN_DIR "/") + QString::fromLatin1(name);
 }
 
 void ProgramProcess::offscreen(QProcess &process)
@@ -26,30 +20,20 @@ void ProgramProcess::offscreen(QProcess &process)
 
 ProgramProcess::~ProgramProcess()
 {
-    if (process_.state() != QProcess::NotRunning) {
+    if (isRunning()) {
         process_.kill();
         process_.waitForFinished(5000);
     }
-}
-
-void ProgramProcess::collect()
-{
-    out_ += process_.readAllStandardOutput();
-    err_ += process_.readAllStandardError();
 }
 
 bool ProgramProcess::waitForOutput(const QString &text, int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
     for (;;) {
-        collect();
-        if (QString::fromUtf8(out_).contains(text))
+        const bool ended = !isRunning();
+        if (out().contains(text))
             return true;
-        if (process_.state() == QProcess::NotRunning) {
-            collect();
-            return QString::fromUtf8(out_).contains(text);
-        }
-        if (deadline.hasExpired())
+        if (ended || deadline.hasExpired())
             return false;
         process_.waitForReadyRead(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
     }
@@ -57,35 +41,13 @@ bool ProgramProcess::waitForOutput(const QString &text, int timeoutMs)
 
 bool ProgramProcess::waitForEnd(int timeoutMs)
 {
-    const bool ended = process_.state() == QProcess::NotRunning || process_.waitForFinished(timeoutMs);
+    const bool ended = endsWithin(timeoutMs);
     if (!ended) {
         process_.kill();
         process_.waitForFinished(5000);
     }
     collect();
     return ended;
-}
-
-bool ProgramProcess::endsWithin(int ms)
-{
-    return process_.state() == QProcess::NotRunning || process_.waitForFinished(ms);
-}
-
-void ProgramProcess::sendSignal(int signalNumber)
-{
-    ::kill(static_cast<pid_t>(process_.processId()), signalNumber);
-}
-
-QString ProgramProcess::out()
-{
-    collect();
-    return QString::fromUtf8(out_);
-}
-
-QString ProgramProcess::err()
-{
-    collect();
-    return QString::fromUtf8(err_);
 }
 
 QList<QJsonObject> ProgramProcess::jsonLines()

@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <csignal>
 #include <functional>
 
 // A program started by a test, with its output collected as it comes. Every
@@ -18,7 +19,7 @@ public:
     ~ProgramProcess();
 
     // One of the project's programs in the build tree ("quillonemu", ...).
-    static QString built(const char *name);
+    static QString built(const char *name) { return QStringLiteral(QUILLONEMU_BIN_DIR "/") + QString::fromLatin1(name); }
     // A `prepare` that starts the program on the offscreen platform.
     static void offscreen(QProcess &process);
 
@@ -29,21 +30,33 @@ public:
     bool waitForEnd(int timeoutMs = 10000);
     // Whether the program has ended, waiting up to `ms` for it (and leaving
     // it running after that).
-    bool endsWithin(int ms);
-    void sendSignal(int signalNumber);
+    bool endsWithin(int ms) { return !isRunning() || process_.waitForFinished(ms); }
+    void sendSignal(int signalNumber) { ::kill(static_cast<pid_t>(process_.processId()), signalNumber); }
     bool isRunning() const { return process_.state() != QProcess::NotRunning; }
 
     // Ended on its own (not by a signal) with this status.
     bool endedNormally() const { return process_.exitStatus() == QProcess::NormalExit; }
     int exitCode() const { return process_.exitCode(); }
     bool failedToStart() const { return process_.error() == QProcess::FailedToStart; }
-    QString out();
-    QString err();
+    QString out()
+    {
+        collect();
+        return QString::fromUtf8(out_);
+    }
+    QString err()
+    {
+        collect();
+        return QString::fromUtf8(err_);
+    }
     // Standard output read as JSON lines.
     QList<QJsonObject> jsonLines();
 
 private:
-    void collect();
+    void collect()
+    {
+        out_ += process_.readAllStandardOutput();
+        err_ += process_.readAllStandardError();
+    }
 
     QProcess process_;
     QByteArray out_;

@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 PseudoTerminal::PseudoTerminal(Mode mode)
@@ -34,11 +33,6 @@ PseudoTerminal::~PseudoTerminal()
     closeMaster();
     if (slave_ >= 0)
         ::close(slave_);
-}
-
-void PseudoTerminal::bindPort(int port) const
-{
-    qputenv(QByteArray("QUILLONEMU_COM") + QByteArray::number(port), slavePath_.toLocal8Bit());
 }
 
 namespace {
@@ -101,26 +95,6 @@ QByteArray PseudoTerminal::readAvailable(int quietMs)
         }
     }
     return data;
-}
-
-int PseudoTerminal::pendingBytes() const
-{
-    int pending = 0;
-    if (master_ >= 0)
-        ::ioctl(master_, FIONREAD, &pending);
-    return pending;
-}
-
-termios PseudoTerminal::settings() const
-{
-    termios t{};
-    ::tcgetattr(slave_, &t);
-    return t;
-}
-
-bool PseudoTerminal::write(QByteArrayView bytes) const
-{
-    return master_ >= 0 && ::write(master_, bytes.data(), static_cast<size_t>(bytes.size())) == bytes.size();
 }
 
 void PseudoTerminal::closeMaster()

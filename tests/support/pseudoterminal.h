@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <termios.h>
+#include <unistd.h>
 
 // A pseudo-terminal standing in for a handset's serial line: the program under
 // test opens the slave side through a port number, the test reads the master.
@@ -27,7 +28,7 @@ public:
     QString slavePath() const { return slavePath_; }
 
     // Points port number `port` at this terminal (QUILLONEMU_COM<port>).
-    void bindPort(int port) const;
+    void bindPort(int port) const { qputenv("QUILLONEMU_COM" + QByteArray::number(port), slavePath_.toLocal8Bit()); }
 
     // Reads until `count` bytes arrived or `timeoutMs` passed, letting the
     // event loop run meanwhile so queued writes can proceed.
@@ -39,15 +40,19 @@ public:
     // Everything that arrives within `quietMs` of silence.
     QByteArray readAvailable(int quietMs = 100);
 
-    // Bytes written by the sender that the test has not read yet (as far as
-    // the terminal's input buffer shows them).
-    int pendingBytes() const;
-
     // The line settings as the slave side has them now.
-    termios settings() const;
+    termios settings() const
+    {
+        termios t{};
+        ::tcgetattr(slave_, &t);
+        return t;
+    }
 
     // Writes to the master: keys typed at a terminal.
-    bool write(QByteArrayView bytes) const;
+    bool write(QByteArrayView bytes) const
+    {
+        return master_ >= 0 && ::write(master_, bytes.data(), static_cast<size_t>(bytes.size())) == bytes.size();
+    }
 
     // Closes the master: to the sender the device vanishes.
     void closeMaster();

@@ -19,19 +19,15 @@ struct RecordingDesktop : ScreenDesktop {
     int ended = 0;
     std::function<void()> onEnd;
 
-    QString chooseFile(QWidget *, const QString &fileName) override
-    {
-        dialogStarts.append(fileName);
-        if (dialog)
-            return dialog(fileName);
-        return dialogAnswers.isEmpty() ? QString() : dialogAnswers.takeFirst();
-    }
     // The save-file dialog: its start goes to `newFileStarts`, the answer
     // comes as the open-file dialog's does.
     QStringList newFileStarts;
-    QString chooseNewFile(QWidget *, const QString &fileName) override
+
+    QString chooseFile(QWidget *, const QString &fileName) override { return answer(dialogStarts, fileName); }
+    QString chooseNewFile(QWidget *, const QString &fileName) override { return answer(newFileStarts, fileName); }
+    QString answer(QStringList &starts, const QString &fileName)
     {
-        newFileStarts.append(fileName);
+        starts.append(fileName);
         if (dialog)
             return dialog(fileName);
         return dialogAnswers.isEmpty() ? QString() : dialogAnswers.takeFirst();

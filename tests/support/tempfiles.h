@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 // A scratch directory with helpers to write files in Shift-JIS.
@@ -17,5 +18,7 @@ private:
     QTemporaryDir dir_;
 };
 
-// `text` encoded in code page 932 (characters it lacks are left out).
-QByteArray toShiftJis(const QString &text);
+// The lines of a macro file as a recording writes it (Shift-JIS, each line
+// ended by CR LF), its SLEEP lines left out unless `withSleeps` (they depend
+// on how fast the test went).
+QStringList macroFileLines(const QString &path, bool withSleeps = true);

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "app/frmmain.h"
+#include "recordingdesktop.h"
+
+// The main window on a recording desktop. The program's end records whether
+// the port was still open, and ends the run as the process's end would.
+struct MainWindow {
+    RecordingDesktop desktop;
+    frmMain w{desktop};
+    bool portOpenAtEnd = true;
+
+    MainWindow()
+    {
+        desktop.onEnd = [this] {
+            portOpenAtEnd = w.MSComm1.isOpen();
+            w.runner().RequestStop();
+        };
+    }
+    // The command line naming macro file `macro` and port `port`.
+    void load(const QString &macro, int port) { w.InitSettings(QStringLiteral(R"("/M%1" "/P%2")").arg(macro).arg(port)); }
+};
