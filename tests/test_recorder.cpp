@@ -24,11 +24,11 @@ struct SessionItem {
     bool isText = false;
 };
 
-SessionItem parseItem(const QString &spec)
+SessionItem parseItem(const QString &entry)
 {
     SessionItem item;
-    const QString time = spec.section(u' ', 0, 0);
-    const QString what = spec.section(u' ', 1);
+    const QString time = entry.section(u' ', 0, 0);
+    const QString what = entry.section(u' ', 1);
     item.sentMs = time.section(u'+', 0, 0).toDouble();
     item.doneMs = item.sentMs + time.section(u'+', 1, 1).toDouble();
     item.isText = what.startsWith(u'\'');
@@ -42,8 +42,8 @@ SessionItem parseItem(const QString &spec)
 MacroRecorder record(const QStringList &session, int baseWaitMs = MacroRecorder::kDefaultBaseWaitMs)
 {
     MacroRecorder recorder(baseWaitMs);
-    for (const QString &spec : session) {
-        const SessionItem item = parseItem(spec);
+    for (const QString &entry : session) {
+        const SessionItem item = parseItem(entry);
         if (item.isText)
             recorder.addText(item.text, item.sentMs, item.doneMs);
         else
@@ -168,8 +168,8 @@ void TestRecorder::replaySendsTheSameAtTheSameTimes()
     QStringList sent;
     QList<double> sentAt;
     QList<int> firstPacket;
-    for (const QString &spec : session) {
-        const SessionItem item = parseItem(spec);
+    for (const QString &entry : session) {
+        const SessionItem item = parseItem(entry);
         const QList<KeyPacket> packets =
             item.isText ? TextSender::packetsForString(item.text) : QList<KeyPacket>{KeyTable::find(item.key).value()};
         firstPacket.append(static_cast<int>(sent.size()));
