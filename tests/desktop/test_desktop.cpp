@@ -7,6 +7,7 @@
 #include "app/frmabout.h"
 #include "keypad/keypadwindows.h"
 #include "support/mainwindow.h"
+#include "support/controlplaces.h"
 #include "support/packets.h"
 #include "support/programprocess.h"
 #include "support/pseudoterminal.h"
@@ -61,14 +62,6 @@ bool activate(QWidget *window)
 QPoint centreOf(QWidget *widget)
 {
     return widget->mapToGlobal(widget->rect().center());
-}
-
-QList<QRect> controlPlaces(QWidget *window)
-{
-    QList<QRect> places;
-    for (QWidget *child : window->findChildren<QWidget *>())
-        places.append(child->geometry());
-    return places;
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 // loss.
 
 #include "keypadfixture.h"
+#include "support/controlplaces.h"
 #include "support/tempfiles.h"
 
 #include <QAction>
@@ -12,18 +13,6 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
-
-namespace {
-
-QList<QRect> controlPlaces(QWidget *window)
-{
-    QList<QRect> places;
-    for (QWidget *child : window->findChildren<QWidget *>())
-        places.append(child->geometry());
-    return places;
-}
-
-} // namespace
 
 class TestKeypadRecording : public QObject {
     Q_OBJECT
