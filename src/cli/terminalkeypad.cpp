@@ -197,10 +197,11 @@ void TerminalKeypad::showStatus()
     const int columns = Console::terminalColumns() - 1;
     QString line = recorder_ ? QStringLiteral("[記録中 %1] ").arg(recorder_->size()) : QString();
     if (mode_ == Mode::Prompt) {
-        // The end of a long text, where the next character goes.
+        // The end of a long text, where the next character goes; on a
+        // terminal too narrow even for that, the line is simply cut.
         const QString start = line + QStringLiteral("文字列> ");
         QString shown = prompt_;
-        while (!shown.isEmpty() && Console::fitWidth(start + shown, columns).size() < start.size() + shown.size())
+        while (shown.size() > 1 && Console::fitWidth(start + shown, columns).size() < start.size() + shown.size())
             shown = QStringLiteral("…") + shown.mid(2);
         line = start + shown;
     } else {

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
+#include <sys/ioctl.h>
 
 namespace {
 
@@ -78,10 +79,11 @@ void TestCliKeypad::keysSendAndRecordAndReplay_data()
     QTest::addColumn<QByteArray>("typed"); // then Ctrl-D
     QTest::addColumn<QByteArray>("sent");
     QTest::addColumn<QStringList>("recorded");
+    QTest::addColumn<int>("columns"); // the terminal's width
 
     // Keys only: what is sent and recorded are the keys named.
     const auto keysRow = [](const char *name, const QByteArray &typed, const QString &names) {
-        QTest::newRow(name) << typed << keyBytes(names) << QStringList{"BASEWAIT 0.2"} + names.split(u' ');
+        QTest::newRow(name) << typed << keyBytes(names) << QStringList{"BASEWAIT 0.2"} + names.split(u' ') << 80;
     };
     keysRow("cursor and editing keys", "\x1b[A\x1b[B\x1b[D\x1b[C\r\x7f\x1b[3~\x1b[H\x1b[F\x1b[5~\x1b[6~\x1b[2~",
             "UP DOWN LEFT RIGHT ENTER CLEAR CLEAR FUNCTION OFFOOK EZ ONHOOK MAIL");
@@ -91,7 +93,11 @@ void TestCliKeypad::keysSendAndRecordAndReplay_data()
     QTest::newRow("the text prompt")
         << QByteArray("\tこんにちは ab<d\x7f" "c\r\t\r\txyz\x1bq\t\xef\xbc\xa1\r")
         << textBytes("こんにちはabc") + keyBytes("ENTER") + textBytes("Ａ")
-        << QStringList{"BASEWAIT 0.2", "STRING こんにちはabc", "ENTER", "STRING Ａ"};
+        << QStringList{"BASEWAIT 0.2", "STRING こんにちはabc", "ENTER", "STRING Ａ"} << 80;
+    // Narrower than the prompt's own start: the text is shown cut, never
+    // waited for.
+    QTest::newRow("the text prompt on a narrow terminal")
+        << QByteArray("\tabc\r") << textBytes("abc") << QStringList{"BASEWAIT 0.2", "STRING abc"} << 12;
 }
 
 void TestCliKeypad::keysSendAndRecordAndReplay()
@@ -99,9 +105,13 @@ void TestCliKeypad::keysSendAndRecordAndReplay()
     QFETCH(QByteArray, typed);
     QFETCH(QByteArray, sent);
     QFETCH(QStringList, recorded);
+    QFETCH(int, columns);
     Session s;
+    const winsize size{static_cast<unsigned short>(24), static_cast<unsigned short>(columns), 0, 0};
+    QCOMPARE(::ioctl(s.terminal.masterFd(), TIOCSWINSZ, &size), 0);
     s.start({"--port", "1", "--record", s.record});
-    QVERIFY2(s.shows(QStringLiteral("キーを押してください")), qPrintable(s.screenText() + s.keypad->err()));
+    // The key map's last line, shown once the terminal reads key by key.
+    QVERIFY2(s.shows(QStringLiteral("Ctrl-D・Ctrl-C: 終了")), qPrintable(s.screenText() + s.keypad->err()));
     QVERIFY(s.terminal.write(typed + "\x04"));
     QVERIFY2(s.keypad->waitForEnd(30'000), qPrintable(s.screenText()));
     QCOMPARE(s.keypad->exitCode(), 0);
