@@ -37,6 +37,7 @@ private slots:
     void lineSettings();
     void queueStaysBoundedAtLineSpeed();
     void aLineThatDoesNotDrain();
+    void heldBytesKeepTheLineBusy();
     void bytesOutOfRangeAreRefused();
 
     void textSending_data();
@@ -156,6 +157,52 @@ void TestLink::aLineThatDoesNotDrain()
     QVERIFY(clock.now - start < LineTiming::lineMs(50) + 1500);
     QVERIFY2(link.errorText().contains(QStringLiteral("パケット 5 個分")) && link.errorText().contains(pty.slavePath()),
              qPrintable(link.errorText()));
+
+    // The device goes while the port drains: the close says so.
+    QVERIFY(link.OpenPort());
+    for (int i = 0; i < 5; ++i)
+        link.SendPacket(KeyTable::find("UP").value());
+    clock.onPause = [&pty] { pty.closeMaster(); };
+    QVERIFY(!link.ClosePort());
+    QVERIFY2(link.errorText().contains(pty.slavePath()), qPrintable(link.errorText()));
+}
+
+void TestLink::heldBytesKeepTheLineBusy()
+{
+    // A driver that took nothing for a while (an earlier sender's bytes
+    // filled it): what the program held meanwhile has not crossed the line,
+    // however long ago it was handed over. Once the driver takes it, the
+    // next packets wait for the line instead of following at once.
+    FakeWaiter clock;
+    PseudoTerminal pty;
+    pty.bindPort(17);
+    QVERIFY(pty.fillUp() > 1000);
+    SerialLink link([] { return QStringLiteral("17"); }, &clock);
+    QSignalSpy failed(&link, &SerialLink::failed);
+    QVERIFY(link.OpenPort());
+    const double start = clock.now;
+    for (int i = 0; i < 50; ++i)
+        link.SendPacket(KeyTable::find("UP").value());
+    QCOMPARE(link.port().heldBytes(), 500);
+    double takenAt = 0;
+    clock.onPause = [&] {
+        if (takenAt == 0 && clock.now > start + LineTiming::lineMs(500)) {
+            pty.readAvailable(50); // the earlier bytes and the program's 500
+            takenAt = clock.now;
+        }
+    };
+    int sentAfter = 0;
+    while (sentAfter < 30 && failed.isEmpty()) {
+        link.SendPacket(KeyTable::find("UP").value());
+        if (takenAt > 0)
+            ++sentAfter;
+    }
+    QVERIFY(failed.isEmpty());
+    QCOMPARE(link.port().heldBytes(), 0);
+    // The 500 bytes just taken and 30 packets more, less the bound.
+    QVERIFY2(clock.now - takenAt >= LineTiming::lineMs(500 + 300 - LineTiming::kQueueBoundBytes) - 1,
+             qPrintable(QString::number(clock.now - takenAt)));
+    link.ClosePort();
 }
 
 void TestLink::bytesOutOfRangeAreRefused()

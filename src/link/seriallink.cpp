@@ -28,12 +28,13 @@ bool SerialLink::ClosePort()
     const qint64 dropped = port_.close();
     if (dropped == 0)
         return true;
+    if (dropped < 0) {
+        errorText_ = port_.errorText();
+        return false;
+    }
     const qint64 packets = (dropped + KeyPacket::kSize - 1) / static_cast<qint64>(KeyPacket::kSize);
     errorText_ = QStringLiteral("ポート %1 (%2) の回線が空かないまま閉じました: 送れずに残っていたパケット %3 個分（%4 バイト）を捨てました。")
-                     .arg(number)
-                     .arg(device)
-                     .arg(packets)
-                     .arg(dropped);
+                     .arg(QString::number(number), device, QString::number(packets), QString::number(dropped));
     return false;
 }
 

@@ -43,6 +43,13 @@ public:
         return busyUntilMs_;
     }
 
+    // `count` bytes are known still to wait at `atMs`: the line is busy at
+    // least until they have crossed it.
+    void holdAtLeast(double atMs, qint64 count)
+    {
+        busyUntilMs_ = std::max(busyUntilMs_, atMs + LineTiming::lineMs(count));
+    }
+
     // The bytes not yet across at `nowMs`.
     qint64 bytesOnLine(double nowMs) const
     {

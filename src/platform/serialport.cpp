@@ -79,7 +79,9 @@ SerialPort::~SerialPort()
         return;
     // Whoever owns the port closes it in order (close()), with events
     // running. A port destroyed open still hands the operating system what
-    // it holds, but runs no events: its owner is half gone.
+    // it holds, but runs no events and signals nothing: its owner is half
+    // gone.
+    blockSignals(true);
     const QDeadlineTimer deadline(static_cast<qint64>(LineTiming::lineMs(heldBytes()) + kDrainSlackMs));
     while (port_.bytesToWrite() > 0 && !deadline.hasExpired() &&
            port_.waitForBytesWritten(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())))) {
@@ -152,15 +154,18 @@ qint64 SerialPort::close()
         return 0;
     // Another close may run inside one of the pauses (a window closed while
     // the port drains): whichever finds the port still open closes it.
+    const int failuresBefore = failures_;
+    noteHeldBytes();
     const double deadline = now() + LineTiming::lineMs(pendingBytes()) + kDrainSlackMs;
     for (qint64 pending = pendingBytes(); port_.isOpen() && pending > 0; pending = pendingBytes()) {
         const double left = deadline - now();
         if (left <= 0)
             break;
-        clock_->pauseUntil(now() + std::clamp(LineTiming::lineMs(pending), 1.0, left));
+        clock_->pauseUntil(now() + std::min(std::max(LineTiming::lineMs(pending), 1.0), left));
+        noteHeldBytes();
     }
     if (!port_.isOpen())
-        return 0;
+        return failures_ == failuresBefore ? 0 : -1;
     const qint64 dropped = heldBytes();
     port_.close();
     return dropped;
@@ -178,6 +183,14 @@ qint64 SerialPort::pendingBytes() const
     if (!port_.isOpen())
         return 0;
     return std::max(heldBytes(), lineClock_.bytesOnLine(now()));
+}
+
+void SerialPort::noteHeldBytes()
+{
+    // What the program and the driver still hold has not crossed the line,
+    // however long ago it was handed over (a driver that took nothing for a
+    // while, or under-reports): the line is busy at least for its time.
+    lineClock_.holdAtLeast(now(), heldBytes());
 }
 
 bool SerialPort::write(const QByteArray &bytes)
@@ -198,6 +211,7 @@ bool SerialPort::waitForRoom(qint64 bytes)
     for (;;) {
         if (!port_.isOpen())
             return false;
+        noteHeldBytes();
         const qint64 pending = pendingBytes();
         // An empty line takes any write whole.
         if (pending == 0 || pending + bytes <= LineTiming::kQueueBoundBytes)
@@ -300,6 +314,7 @@ void SerialPort::fail(QSerialPort::SerialPortError error, const QString &detail)
     port_.clearError();
     if (port_.isOpen())
         port_.close();
+    ++failures_;
     errorText_ = message;
     Q_EMIT failed(message);
 }

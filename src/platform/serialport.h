@@ -42,7 +42,9 @@ public:
     // Lets every byte written leave the line, then closes the port. A line
     // that does not drain (nobody reads the device) ends the wait at its
     // time-out: the line time of what is left and a second more. Returns
-    // the bytes the program still held then and had to drop (0 normally).
+    // the bytes the program still held then and had to drop (0 normally),
+    // or -1 when the port failed while it drained (the device went away:
+    // failed() was signalled and errorText() says why).
     qint64 close();
 
     // Hands the bytes on once the queue has room for them; false when the
@@ -73,6 +75,7 @@ private:
     bool handOver(const QByteArray &bytes);
     void onError(QSerialPort::SerialPortError error);
     void fail(QSerialPort::SerialPortError error, const QString &detail);
+    void noteHeldBytes();
     double now() const { return clock_->elapsedMs(); }
 
     QSerialPort port_;
@@ -80,6 +83,9 @@ private:
     Waiter *clock_;
     // The line's time for everything handed over since the port opened.
     LineClock lineClock_;
+    // Failures since the port was made, so that a close can tell whether
+    // the port failed while it drained.
+    int failures_ = 0;
     QString errorText_;
     QString devicePath_;
     qint32 portNumber_ = 0;
