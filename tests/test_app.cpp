@@ -357,6 +357,16 @@ void TestApp::unattendedJobEnds()
     QVERIFY(failing.waitForEnd(10'000));
     QCOMPARE(failing.exitCode(), 1);
     QVERIFY(failing.err().contains("absent.txt"));
+
+    // So does a job whose packets could not leave: nobody reads the line.
+    PseudoTerminal full;
+    full.bindPort(33);
+    QVERIFY(full.fillUp() > 1000);
+    const QString exiting = files.writeShiftJis("exit.txt", "UP\r\nEXIT\r\n");
+    ProgramProcess undelivered(program, {"/M" + exiting, "/P33"}, &ProgramProcess::offscreen);
+    QVERIFY(undelivered.waitForEnd(10'000));
+    QCOMPARE(undelivered.exitCode(), 1);
+    QVERIFY2(undelivered.err().contains(QStringLiteral("パケット 1 個分")), qPrintable(undelivered.err()));
 }
 
 QTEST_MAIN(TestApp)

@@ -32,12 +32,19 @@ public:
     void setStatusText(const QString &) override {}
     void setAddrText(const QString &) override {}
     void setRunning(bool) override {}
-    void showMessage(const QString &text) override { printMessage(text); }
-    void exitProgram() override { terminateProcess(0); }
+    void showMessage(const QString &text) override
+    {
+        printMessage(text);
+        failed_ = true;
+    }
+    // EXIT: status 1 when the run had to say something (packets that never
+    // reached the line).
+    void exitProgram() override { terminateProcess(failed_ ? 1 : 0); }
 
 private:
     QString counter_ = QStringLiteral("0");
     QString port_;
+    bool failed_ = false;
 };
 
 } // namespace
@@ -57,9 +64,11 @@ int runUnattendedJob(int argc, char **argv, const StartSettings &start)
     // too.
     TerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &TerminationSignals::received, &link, [&link] {
-        if (!link.ClosePort())
+        if (!link.ClosePort()) {
             printMessage(link.errorText());
+            terminateProcess(1);
+        }
         terminateProcess(0);
     });
-    return runner.RunMacro() == MacroRunner::Outcome::Failed ? 1 : 0;
+    return runner.RunMacro() == MacroRunner::Outcome::Failed || runner.closeFailed() ? 1 : 0;
 }

@@ -90,8 +90,7 @@ int handsetCommand(const QStringList &arguments)
         const std::optional<float> seconds = parseSeconds(text);
         if (!seconds || *seconds <= 0 || *seconds > kLongestTimeoutSeconds) {
             return usageError(kCommand, QStringLiteral("--timeout の値「%1」は 0 より大きく %2 以下の秒数ではありません（例: 2.5）。")
-                                            .arg(text)
-                                            .arg(kLongestTimeoutSeconds));
+                                            .arg(text, QString::number(kLongestTimeoutSeconds)));
         }
         options.timeoutSeconds = *seconds;
     }

@@ -82,7 +82,7 @@ std::optional<int> baseWaitMs(const Arguments &args, QString *error)
     }
     const std::optional<float> seconds = parseSeconds(text);
     if (!seconds || *seconds < 0 || *seconds > kLongestBaseWait) {
-        *error = QStringLiteral("--base-wait の値「%1」は 0〜%2 の秒数ではありません。").arg(text).arg(kLongestBaseWait);
+        *error = QStringLiteral("--base-wait の値「%1」は 0〜%2 の秒数ではありません。").arg(text, QString::number(kLongestBaseWait));
         return std::nullopt;
     }
     return static_cast<int>(std::lround(*seconds * 1000.0));
@@ -94,7 +94,7 @@ bool writeRecording(const MacroRecorder &recorder, const QString &path)
 {
     QString error;
     if (recorder.write(path, &error)) {
-        Console::out(QStringLiteral("記録ファイル「%1」にキーと文字列 %2 個を書きました。").arg(path).arg(recorder.size()));
+        Console::out(QStringLiteral("記録ファイル「%1」にキーと文字列 %2 個を書きました。").arg(path, QString::number(recorder.size())));
         return true;
     }
     Console::report(kCommand, error);
@@ -159,7 +159,7 @@ int keypadCommand(const QStringList &arguments)
 
     Console::out(QStringLiteral("ポート %1 (%2) を開きました。").arg(port, link.port().devicePath()));
     if (recording)
-        Console::out(QStringLiteral("記録中: 「%1」（BASEWAIT %2 秒）").arg(recordPath).arg(*baseWait / 1000.0));
+        Console::out(QStringLiteral("記録中: 「%1」（BASEWAIT %2 秒）").arg(recordPath, QString::number(*baseWait / 1000.0)));
     for (const QString &line : keyMapLines())
         Console::out(line);
     keypad.showStatus();

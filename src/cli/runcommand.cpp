@@ -112,8 +112,11 @@ JobPlan planJob(const MacroSettings &settings, qint32 counter)
     return plan;
 }
 
-int exitStatus(MacroRunner::Outcome outcome)
+int exitStatus(MacroRunner::Outcome outcome, bool closeFailed)
 {
+    // Packets that never reached the line make any end a failure.
+    if (closeFailed)
+        return ExitStatus::Failed;
     switch (outcome) {
     case MacroRunner::Outcome::Finished:
     case MacroRunner::Outcome::Exited:
@@ -205,5 +208,5 @@ int runCommand(const QStringList &arguments)
         Console::report(kCommand, log.errorText());
     Console::out(summary(outcome, runner.counter()) +
                  runFigures(runner, plan.repeats, double(runTime.elapsed()) / 1000.0));
-    return exitStatus(outcome);
+    return exitStatus(outcome, runner.closeFailed());
 }

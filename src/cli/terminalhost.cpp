@@ -66,7 +66,7 @@ void TerminalHost::showFailure(const RunFailure &failure)
     if (failure.file.isEmpty())
         Console::report(QStringLiteral("run"), QStringLiteral("error: %1").arg(reason));
     else if (failure.line > 0)
-        Console::err(QStringLiteral("%1:%2: error: %3").arg(failure.file).arg(failure.line).arg(reason));
+        Console::err(QStringLiteral("%1:%2: error: %3").arg(failure.file, QString::number(failure.line), reason));
     else
         Console::err(QStringLiteral("%1: error: %2").arg(failure.file, reason));
 }

@@ -60,6 +60,10 @@ public:
     qint32 passesCompleted() const { return passesCompleted_; }
     qint64 packetsSent() const { return packetsSent_; }
     const RunFailure &failure() const { return failure_; }
+    // Whether the run's port, at the end of the last run, closed without
+    // delivering everything handed to it (the line did not drain, or the
+    // device went away); the run has shown why.
+    bool closeFailed() const { return !closeFailure_.isEmpty(); }
 
 Q_SIGNALS:
     // A statement is about to be executed.

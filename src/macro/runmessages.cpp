@@ -38,9 +38,7 @@ QString addrFileShorterThanCounter(const QString &path, qint64 lines, qint64 cou
 {
     return QStringLiteral("アドレスファイル「%1」は %2 行しかないため、カウンタ %3 の分の行を読み飛ばせません。\n"
                           "カウンタかアドレスファイルを直してから実行してください。")
-        .arg(path)
-        .arg(lines)
-        .arg(counter);
+        .arg(path, QString::number(lines), QString::number(counter));
 }
 
 QString badCounter(const QString &text)
@@ -57,7 +55,7 @@ QString counterFull()
 
 QString atLine(const QString &path, qint64 line, const QString &keyword, const QString &text)
 {
-    return QStringLiteral("マクロファイル「%1」の %2 行目 (%3):\n%4").arg(path).arg(line).arg(keyword, text);
+    return QStringLiteral("マクロファイル「%1」の %2 行目 (%3):\n%4").arg(path, QString::number(line), keyword, text);
 }
 
 QString argumentProblem(const Statement &st)
@@ -75,8 +73,7 @@ QString argumentProblem(const Statement &st)
 QString addrFileEnded(const QString &path, qint64 addrLine)
 {
     return QStringLiteral("GETSTR: アドレスファイル「%1」に %2 行目がありません（ファイルの終わりです）。")
-        .arg(path)
-        .arg(addrLine);
+        .arg(path, QString::number(addrLine));
 }
 
 QString getStrWithoutAddrFile(const QString &path)

@@ -22,6 +22,8 @@ private slots:
     void init();
     void exitStatus_data();
     void exitStatus();
+    void undeliveredPacketsFailTheRun_data();
+    void undeliveredPacketsFailTheRun();
     void stopsPromptlyAtLineSpeed_data();
     void stopsPromptlyAtLineSpeed();
     void logsEveryPacket();
@@ -33,7 +35,9 @@ private slots:
     void sendRefusesAndSendsNothing();
 
 private:
-    QString macro(const QStringList &lines) { return files_.writeShiftJis("macro.txt", lines.join("\r\n")); }
+    // (Names that look like the messages' own placeholders: they must show
+    // as they are.)
+    QString macro(const QStringList &lines) { return files_.writeShiftJis("macro%3.txt", lines.join("\r\n")); }
 
     TempFiles files_;
     std::unique_ptr<PseudoTerminal> pty_;
@@ -61,7 +65,7 @@ void TestCliRun::exitStatus_data()
     QTest::newRow("EXIT") << QStringList{"UP", "EXIT", "DOWN"} << QStringList{"@macro", "--counter", "5"} << 0 << ""
                           << QStringList{"EXIT で終わりました（カウンタ 5）。この実行: パケット 1 個、"} << 1;
     QTest::newRow("bad statement") << QStringList{"UP", "SLEEP soon"} << QStringList{"@macro"} << 1
-                                   << "macro.txt:2: error: SLEEP の秒数「soon」" << QStringList{"--counter 0 で続きから"} << 1;
+                                   << "macro%3.txt:2: error: SLEEP の秒数「soon」" << QStringList{"--counter 0 で続きから"} << 1;
     QTest::newRow("address line typed") << QStringList{"GETSTR", "SENDSTR", "EXIT"}
                                         << QStringList{"@macro", "--addr", "@addr", "--counter", "1"} << 0 << ""
                                         << QStringList{"入力「two」"} << 3;
@@ -69,7 +73,7 @@ void TestCliRun::exitStatus_data()
     // run out; then the error and the closing line.
     QTest::newRow("passes of the address file")
         << QStringList{"GETSTR", "SENDSTR", "REPEAT"} << QStringList{"@macro", "--addr", "@addr"} << 1
-        << "addr.txt」に 3 行目がありません"
+        << "addr%2.txt」に 3 行目がありません"
         << QStringList{"巡完了: カウンタ 1/2（50.0%）、この巡 ", "、終了予定 ", "巡完了: カウンタ 2/2（100.0%）、この巡 ",
                        "エラーで終わりました（カウンタ 2）。直したあと --counter 2 で続きから再開できます。"
                        "この実行: 2 巡、パケット 6 個、"}
@@ -100,7 +104,7 @@ void TestCliRun::exitStatus()
     QFETCH(int, packets);
 
     const QString macroPath = macro(lines);
-    const QString addrPath = files_.writeShiftJis("addr.txt", "one\r\ntwo\r\n");
+    const QString addrPath = files_.writeShiftJis("addr%2.txt", "one\r\ntwo\r\n");
     arguments.replaceInStrings("@macro", macroPath);
     arguments.replaceInStrings("@addr", addrPath);
     CliProcess run(QStringList{"run"} + arguments);
@@ -110,6 +114,25 @@ void TestCliRun::exitStatus()
     for (const QString &part : output)
         QVERIFY2(run.out().contains(part), qPrintable(run.out()));
     QCOMPARE(pty_->readAvailable(50).size(), packets * 10);
+}
+
+void TestCliRun::undeliveredPacketsFailTheRun_data()
+{
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("to the end") << QStringList{"UP", "DOWN"};
+    QTest::newRow("EXIT") << QStringList{"UP", "DOWN", "EXIT"};
+}
+
+void TestCliRun::undeliveredPacketsFailTheRun()
+{
+    // Nobody reads the line: the packets cannot leave, and however the run
+    // ends, it says so and fails.
+    QFETCH(QStringList, lines);
+    QVERIFY(pty_->fillUp() > 1000);
+    CliProcess run({"run", macro(lines)});
+    QVERIFY(run.waitForEnd());
+    QCOMPARE(run.exitCode(), 1);
+    QVERIFY2(run.err().contains(QStringLiteral("パケット 2 個分（20 バイト）を捨てました")), qPrintable(run.err()));
 }
 
 void TestCliRun::stopsPromptlyAtLineSpeed_data()
