@@ -26,7 +26,9 @@ QString twoUnits(qint64 large, const QString &largeUnit, qint64 small, const QSt
 
 QString formatDuration(double seconds)
 {
-    seconds = std::max(0.0, seconds);
+    // Waits can be as long as a float allows; beyond some thirty million
+    // years the figure stops growing rather than overflowing.
+    seconds = std::min(std::max(0.0, seconds), 1e15);
     // Each size is rounded to its own unit first, so that 59.7 seconds reads
     // "1 分" and not "60 秒".
     if (std::round(seconds * 10) < 100) {

@@ -379,6 +379,7 @@ void TestMacroCheck::amounts_data()
     QTest::newRow("hours and minutes") << 15'000.0 << "4 時間 10 分" << qint64(12) << "12";
     QTest::newRow("up to a day") << 86'399.0 << "1 日" << qint64(100) << "100";
     QTest::newRow("days and hours") << 183'600.0 << "2 日 3 時間" << qint64(10'000) << "10,000";
+    QTest::newRow("longer than anything") << 1e38 << "11,574,074,074 日 2 時間" << qint64(-1) << "-1";
 }
 
 void TestMacroCheck::amounts()
