@@ -156,6 +156,9 @@ void TestRecorder::replaySendsTheSameAtTheSameTimes_data()
         << 200 << QStringList{"0 MAIL", "1234 'taro@example.jp'", "5678 'こんにちは、世界！'", "9999 ENTER",
                               "10490 'a\\\"(1+2)=3 ･ ＃'", "70000 ONHOOK"};
     QTest::newRow("a long base wait") << 1000 << QStringList{"0 1", "1000 2", "3530 3", "5620 '12'", "7777 4"};
+    // Each wait of the replay lasts at least its shortest.
+    QTest::newRow("no base wait") << 0 << QStringList{"0 UP", "500 UP", "1000 UP", "1500 UP", "2000 UP", "2500 UP",
+                                                      "3000 UP", "3500 UP", "4000 UP", "4500 UP"};
 }
 
 void TestRecorder::replaySendsTheSameAtTheSameTimes()

@@ -2,6 +2,7 @@
 
 #include "link/keytable.h"
 #include "link/textsender.h"
+#include "macro/macrorunner.h"
 #include "platform/cp932.h"
 
 #include <QSaveFile>
@@ -47,6 +48,8 @@ void MacroRecorder::addText(const QString &text, double sentMs, double doneMs)
 QStringList MacroRecorder::lines() const
 {
     QStringList lines{QStringLiteral("BASEWAIT ") + secondsText(baseWaitMs_)};
+    // The replay's base wait: a shorter one still lasts the run's shortest.
+    const double waitMs = std::max<double>(baseWaitMs_, MacroRunner::kShortestWaitMs);
     // When the replay starts the item before, on the session's clock.
     double replayedMs = 0;
     for (qsizetype i = 0; i < items_.size(); ++i) {
@@ -58,10 +61,10 @@ QStringList MacroRecorder::lines() const
             // handed over and the base wait has passed; a SLEEP line adds its
             // seconds and a base wait of its own. Whichever comes closer.
             const Item &previous = items_[i - 1];
-            const double earliestMs = replayedMs + (previous.doneMs - previous.sentMs) + baseWaitMs_;
+            const double earliestMs = replayedMs + (previous.doneMs - previous.sentMs) + waitMs;
             const double behindMs = item.sentMs - earliestMs;
-            const auto tenths = std::max<qint64>(1, std::llround((behindMs - baseWaitMs_) / 100.0));
-            const double sleptMs = baseWaitMs_ + static_cast<double>(tenths) * 100.0;
+            const auto tenths = std::max<qint64>(1, std::llround((behindMs - waitMs) / 100.0));
+            const double sleptMs = waitMs + static_cast<double>(tenths) * 100.0;
             if (std::abs(behindMs - sleptMs) < std::abs(behindMs)) {
                 lines.append(QStringLiteral("SLEEP %1.%2").arg(tenths / 10).arg(tenths % 10));
                 replayedMs = earliestMs + sleptMs;
