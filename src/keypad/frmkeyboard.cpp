@@ -11,6 +11,9 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
 
@@ -157,21 +160,46 @@ void frmKeyboard::mnuRecordStop_Click()
 
 void frmKeyboard::finishRecording()
 {
+    if (finishing_) {
+        saveFinishingRecordingAside();
+        return;
+    }
     if (!recording_)
         return;
     recordTextGoingOut();
-    const std::unique_ptr<MacroRecorder> recording = std::move(recording_);
+    finishing_ = std::move(recording_);
     showRecording();
     QString error;
-    while (!recording->write(recordPath_, &error)) {
+    // The message and the dialog let events run: the program may end while
+    // they are open, and then the recording has been saved aside.
+    while (!finishing_->write(recordPath_, &error)) {
         desktop_.showMessage(this, error + QStringLiteral("\n記録を保存するファイルを選び直してください。"));
-        const QString path = desktop_.chooseNewFile(this, recordPath_);
+        const QString path = finishing_ ? desktop_.chooseNewFile(this, recordPath_) : QString();
+        if (!finishing_)
+            return;
         if (path.isEmpty()) {
-            desktop_.showMessage(this, QStringLiteral("記録（キーと文字列 %1 個）を保存しませんでした。").arg(recording->size()));
+            desktop_.showMessage(this, QStringLiteral("記録（キーと文字列 %1 個）を保存しませんでした。").arg(finishing_->size()));
+            finishing_.reset();
             return;
         }
         recordPath_ = path;
     }
+    finishing_.reset();
+}
+
+void frmKeyboard::saveFinishingRecordingAside()
+{
+    const std::unique_ptr<MacroRecorder> recording = std::move(finishing_);
+    const QString name = QStringLiteral("記録-%1.txt").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    QString error;
+    for (const QString &folder : {QDir::homePath(), QDir::tempPath()}) {
+        const QString path = QDir(folder).filePath(name);
+        if (!QFileInfo::exists(path) && recording->write(path, &error)) {
+            desktop_.showMessage(this, QStringLiteral("プログラムを終えるため、記録を「%1」に保存しました。").arg(path));
+            return;
+        }
+    }
+    desktop_.showMessage(this, QStringLiteral("記録（キーと文字列 %1 個）を保存しませんでした。").arg(recording->size()));
 }
 
 double frmKeyboard::lineClockMs() const

@@ -55,6 +55,9 @@ public:
     // Ends the recording, if one runs, and writes its file. When the file
     // cannot be written the user is told and asked for another one, until
     // it is written or the user cancels (and is told that it was not).
+    // Called again while the user is being asked (the program ends meanwhile:
+    // a signal), it writes the recording to a file of its own in the home
+    // folder and says where.
     void finishRecording();
     bool isRecording() const { return recording_ != nullptr; }
 
@@ -91,12 +94,15 @@ private:
     double lineClockMs() const;
     void recordTextGoingOut();
     void showRecording();
+    void saveFinishingRecordingAside();
 
     Desktop &desktop_;
     TextSender text_{MSComm1};
     UnloadGuard unloadGuard_{this};
     QString caption_;
     std::unique_ptr<MacroRecorder> recording_;
+    // The recording being written while the user is asked for a file.
+    std::unique_ptr<MacroRecorder> finishing_;
     QString recordPath_;
     std::optional<TextGoingOut> textGoingOut_;
     qint64 packetsSent_ = 0;

@@ -22,6 +22,7 @@ private slots:
     void endingWritesTheFile();
     void unwritableFile_data();
     void unwritableFile();
+    void programEndWhileAskedForAFile();
 
 private:
     QTemporaryDir dir_;
@@ -162,6 +163,37 @@ void TestKeypadRecording::unwritableFile()
         QCOMPARE(macroFileLines(other), (QStringList{"BASEWAIT 0.2", "EZ"}));
     QVERIFY(!kb->isRecording());
     QCOMPARE(kb->windowTitle(), QStringLiteral("QuillonEmu release 25F"));
+}
+
+void TestKeypadRecording::programEndWhileAskedForAFile()
+{
+    // The file cannot be written, and while the user is asked for another
+    // one the program ends (a signal): the recording goes to the home folder
+    // and the user is told where.
+    KeypadFixture f;
+    frmKeyboard *kb = f.keyboard();
+    const QString folder = dir_.filePath(QStringLiteral("gone"));
+    const QString home = dir_.filePath(QStringLiteral("home"));
+    QVERIFY(QDir().mkpath(folder) && QDir().mkpath(home));
+    const QByteArray realHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(home));
+    const auto restoreHome = qScopeGuard([&] { qputenv("HOME", realHome); });
+    f.desktop.dialogAnswers = {folder + QStringLiteral("/rec.txt")};
+    kb->mnuRecordStart->trigger();
+    QVERIFY(f.connectPort());
+    kb->Command1_Click(18);
+    QVERIFY(QDir(folder).removeRecursively());
+    f.desktop.dialog = [&](const QString &) {
+        f.windows.finishRecording(); // the program's end
+        return QString();
+    };
+    kb->mnuRecordStop->trigger();
+    const QStringList saved = QDir(home).entryList(QDir::Files);
+    QCOMPARE(saved.size(), 1);
+    QCOMPARE(macroFileLines(QDir(home).filePath(saved.first())), (QStringList{"BASEWAIT 0.2", "EZ"}));
+    QCOMPARE(f.messages.size(), 2);
+    QVERIFY2(f.messages[1].contains(QDir(home).filePath(saved.first())), qPrintable(f.messages[1]));
+    QVERIFY(!kb->isRecording());
 }
 
 QTEST_MAIN(TestKeypadRecording)
