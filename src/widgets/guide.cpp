@@ -5,6 +5,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QUrl>
 
@@ -45,9 +46,12 @@ QString unpackGuide(const QString &path, const QString &dir, QString *error)
         return {};
     }
 
+    // The folder is the guide's alone and is made afresh; a link standing in
+    // its place is removed, never followed.
     QDir folder(dir);
     QString page;
-    bool written = (!folder.exists() || folder.removeRecursively()) && folder.mkpath(QStringLiteral("."));
+    const bool cleared = QFileInfo(dir).isSymLink() ? QFile::remove(dir) : (!folder.exists() || folder.removeRecursively());
+    bool written = cleared && folder.mkpath(QStringLiteral("."));
     for (const MhtmlPart &part : *parts) {
         if (!written)
             break;

@@ -154,6 +154,10 @@ void TestGuide::guideGoesToTheBrowser()
     RecordingDesktop desktop;
     desktop.realGuide = true;
     desktop.guidePageDir = dir.filePath(QStringLiteral("cache/help"));
+    // A link where the page's folder goes: replaced, never followed.
+    const QString elsewhere = dir.filePath(QStringLiteral("elsewhere/keep.txt"));
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("cache"))) && QDir().mkpath(dir.filePath(QStringLiteral("elsewhere"))));
+    QVERIFY(writeFile(elsewhere, "keep") && QFile::link(dir.filePath(QStringLiteral("elsewhere")), desktop.guidePageDir));
     frmMain w(desktop);
     QStringList &messages = desktop.messages;
     w.mnuHelpContents->trigger();
@@ -173,6 +177,7 @@ void TestGuide::guideGoesToTheBrowser()
         QVERIFY2(messages[0].contains(QDir::toNativeSeparators(help)) && messages[0].contains(message),
                  qPrintable(messages[0]));
     }
+    QCOMPARE(readFile(elsewhere), QByteArray("keep"));
     qputenv("PATH", path);
 }
 
