@@ -113,7 +113,7 @@ void printJob(const JobEstimate &job, const PassSummary &pass, const MacroCheck 
         break;
     }
     const qint64 lines = check.addressLines.value_or(0);
-    const qint64 endCounter = std::max<qint64>(0, counter) + job.passes;
+    const qint64 endCounter = counter + job.passes;
     Console::out(QStringLiteral("全体（カウンタ %1 から）: %2 巡、約 %3")
                      .arg(formatCount(counter), formatCount(job.passes), formatDuration(job.seconds)));
     Console::out(QStringLiteral("  アドレスファイル %1 行の %2 行目から 1 巡に %3 行ずつ読みます。"

@@ -108,7 +108,7 @@ JobPlan planJob(const MacroSettings &settings, qint32 counter)
     if (!shape.repeats || shape.getStrs == 0 || settings.AddrFile.isEmpty())
         return plan;
     if (const std::optional<qint64> lines = countFileLines(settings.AddrFile))
-        plan.endCounter = std::max<qint64>(0, counter) + passesAllowed(*lines, counter, shape.getStrs);
+        plan.endCounter = counter + passesAllowed(*lines, counter, shape.getStrs);
     return plan;
 }
 

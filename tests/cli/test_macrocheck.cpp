@@ -433,6 +433,11 @@ void TestMacroCheck::programExitStatus_data()
     QTest::newRow("counter") << QStringList{"BASEWAIT 1", "GETSTR", "GETSTR", "REPEAT"}
                              << QStringList{"@macro", "--addr", "@addr", "--counter", "2"} << 2
                              << "addr.txt」に 4 行目がありません" << "";
+    // A counter below 0 skips no line: three passes, ending where the run
+    // does, at counter 1.
+    QTest::newRow("counter below 0") << QStringList{"BASEWAIT 1", "GETSTR", "REPEAT"}
+                                     << QStringList{"@macro", "--addr", "@addr", "--counter", "-2"} << 0
+                                     << "エラーで終わります（カウンタ 1）" << "";
     QTest::newRow("counter no number") << clean << QStringList{"@macro", "--counter", "2x"} << 2 << ""
                                        << "--counter の値「2x」は整数ではありません";
 }
