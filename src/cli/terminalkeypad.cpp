@@ -148,10 +148,9 @@ void TerminalKeypad::handlePrompt(const TerminalKey &key)
 
 void TerminalKeypad::pressKey(const QString &name)
 {
-    const int before = packetsSent_;
     const double sentMs = clock_.elapsedMs();
     link_.SendPacket(KeyTable::find(name).value());
-    if (packetsSent_ == before)
+    if (!link_.isOpen())
         return; // the link failed; its message ends the session
     if (recorder_)
         recorder_->addKey(name, sentMs, clock_.elapsedMs());
@@ -165,17 +164,7 @@ void TerminalKeypad::typeText(const QString &text)
     QString typed;
     // One character at a time, so that a stop cuts the text between two of
     // them and the recording holds what went out.
-    for (const QChar ch : text) {
-        if (ended_)
-            break;
-        const QList<KeyPacket> packets = TextSender::packetsForString(QString(ch));
-        const int before = packetsSent_;
-        for (const KeyPacket &packet : packets)
-            link_.SendPacket(packet);
-        if (packetsSent_ - before < packets.size())
-            break; // the link failed
-        typed += ch;
-    }
+    TextSender(link_).SendStringByCharacter(text, [this] { return !ended_; }, [&typed](QChar ch) { typed += ch; });
     if (recorder_)
         recorder_->addText(typed, sentMs, clock_.elapsedMs());
     if (ended_)

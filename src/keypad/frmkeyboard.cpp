@@ -80,7 +80,6 @@ frmKeyboard::frmKeyboard(Desktop &desktop, Waiter *lineClock, QWidget *parent)
     // A failure surfaces in the middle of a send; report it once the send
     // has returned.
     connect(&MSComm1, &SerialLink::failed, this, &frmKeyboard::linkFailed, Qt::QueuedConnection);
-    connect(&MSComm1, &SerialLink::packetSent, this, [this] { ++packetsSent_; });
 }
 
 frmKeyboard::~frmKeyboard() = default;
@@ -109,11 +108,11 @@ void frmKeyboard::Command1_Click(int Index)
         return;
     }
     const QString key = QString::fromLatin1(kKeypadButtons[Index].key);
-    const qint64 before = packetsSent_;
     const double sentMs = lineClockMs();
     MSComm1.SendPacket(KeyTable::find(key).value());
-    // Recorded when it went out: not while disconnected.
-    if (recording_ && packetsSent_ > before)
+    // Recorded when it went out: not while disconnected (a packet the link
+    // does not take leaves its port closed).
+    if (recording_ && MSComm1.isOpen())
         recording_->addKey(key, sentMs, lineClockMs());
 }
 
@@ -127,12 +126,10 @@ void frmKeyboard::SendStr(const QString &Str)
     // A character at a time, so that a recording finished in the middle of
     // the text (the keypad or the program closing) holds what went out.
     textGoingOut_ = TextGoingOut{lineClockMs(), QString()};
-    for (const QChar ch : Str) {
-        const qint64 before = packetsSent_;
-        text_.SendString(QString(ch));
-        if (textGoingOut_ && packetsSent_ - before == TextSender::packetsForString(QString(ch)).size())
+    text_.SendStringByCharacter(Str, [] { return true; }, [this](QChar ch) {
+        if (textGoingOut_)
             textGoingOut_->typed += ch;
-    }
+    });
     recordTextGoingOut();
 }
 

@@ -105,5 +105,4 @@ private:
     std::unique_ptr<MacroRecorder> finishing_;
     QString recordPath_;
     std::optional<TextGoingOut> textGoingOut_;
-    qint64 packetsSent_ = 0;
 };

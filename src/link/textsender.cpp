@@ -27,6 +27,20 @@ void TextSender::SendString(const QString &text)
     send(packetsForString(text));
 }
 
+void TextSender::SendStringByCharacter(const QString &text, const std::function<bool()> &carryOn,
+                                       const std::function<void(QChar)> &typed)
+{
+    for (const QChar ch : text) {
+        if (!carryOn())
+            return;
+        send(packetsForString(QString(ch)));
+        // A packet the link did not take closed its port.
+        if (!link_.isOpen())
+            return;
+        typed(ch);
+    }
+}
+
 void TextSender::SendCharacters(const QString &text)
 {
     show(text);

@@ -21,6 +21,14 @@ public:
 
     // Types `text`, double-byte characters included, after showing it.
     void SendString(const QString &text);
+    // Types `text` as SendString() does (without showing it), a character
+    // at a time, for a sender that must know what went out when the text is
+    // cut short: `typed` is told each character whose packets all reached
+    // the line (an untypable one, which sends nothing, too). Ends at the first
+    // character the link did not take (its port closed or failed), or once
+    // `carryOn` says no.
+    void SendStringByCharacter(const QString &text, const std::function<bool()> &carryOn,
+                               const std::function<void(QChar)> &typed);
     // Types `text` through the character table only, after showing it:
     // double-byte characters find no entry and are skipped.
     void SendCharacters(const QString &text);
