@@ -22,9 +22,6 @@
 
 namespace {
 
-// One filter, shown as "すべて(*.*)", that lists every file: "*.*" would
-// hide names without a dot outside Windows. The dialog shows the text before
-// the last parentheses and matches the pattern inside them.
 template <typename Widget>
 Widget *place(Widget *widget, const char *name, QRect geometry)
 {
