@@ -52,16 +52,24 @@ std::optional<Arguments> parseArguments(const QStringList &arguments, const QLis
     return parsed;
 }
 
+bool wholeNumberOption(const QString &command, const Arguments &args, const QString &name, int *status)
+{
+    const QString value = args.value(name);
+    if (!args.has(name) || parseWholeNumber(value))
+        return true;
+    *status = usageError(command, QStringLiteral("--%1 の値「%2」は整数ではありません。").arg(name, value));
+    return false;
+}
+
 std::optional<QString> requiredPort(const QString &command, const Arguments &args, int *status)
 {
-    const QString port = args.value(QStringLiteral("port"));
-    if (!args.has(QStringLiteral("port")))
+    if (!args.has(QStringLiteral("port"))) {
         *status = usageError(command, QStringLiteral("--port でポート番号を指定してください。"));
-    else if (!parseWholeNumber(port))
-        *status = usageError(command, QStringLiteral("--port の値「%1」は整数ではありません。").arg(port));
-    else
-        return port;
-    return std::nullopt;
+        return std::nullopt;
+    }
+    if (!wholeNumberOption(command, args, QStringLiteral("port"), status))
+        return std::nullopt;
+    return args.value(QStringLiteral("port"));
 }
 
 int usageError(const QString &command, const QString &message)

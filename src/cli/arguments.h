@@ -36,6 +36,11 @@ struct Arguments {
 std::optional<Arguments> parseArguments(const QStringList &arguments, const QList<KnownOption> &options,
                                         QString *error);
 
+// Whether option `name` of `command`, when given, holds a whole number (a
+// port number, a counter); otherwise false, with `*status` set to the usage
+// error that names the option and its value.
+bool wholeNumberOption(const QString &command, const Arguments &args, const QString &name, int *status);
+
 // The required --port option of `command`: its text, once it is a whole
 // number; otherwise no value, with `*status` set to the usage error.
 std::optional<QString> requiredPort(const QString &command, const Arguments &args, int *status);

@@ -138,10 +138,9 @@ int checkCommand(const QStringList &arguments)
         return status;
     if (args->has(QStringLiteral("addr")) && args->value(QStringLiteral("addr")).isEmpty())
         return usageError(kCommand, QStringLiteral("--addr のファイル名が空です。"));
-    const QString counterText = args->value(QStringLiteral("counter"), QStringLiteral("0"));
-    const std::optional<qint32> counter = parseWholeNumber(counterText);
-    if (!counter)
-        return usageError(kCommand, QStringLiteral("--counter の値「%1」は整数ではありません。").arg(counterText));
+    if (!wholeNumberOption(kCommand, *args, QStringLiteral("counter"), &status))
+        return status;
+    const std::optional<qint32> counter = parseWholeNumber(args->value(QStringLiteral("counter"), QStringLiteral("0")));
 
     const MacroCheck check = checkMacro(args->positional.first(), args->value(QStringLiteral("addr")), *counter);
     int errors = 0;

@@ -145,9 +145,8 @@ int runCommand(const QStringList &arguments)
     if (!args)
         return status;
     for (const QString &name : {QStringLiteral("port"), QStringLiteral("counter")}) {
-        const QString value = args->value(name);
-        if (args->has(name) && !parseWholeNumber(value))
-            return usageError(kCommand, QStringLiteral("--%1 の値「%2」は整数ではありません。").arg(name, value));
+        if (!wholeNumberOption(kCommand, *args, name, &status))
+            return status;
     }
     if (args->has(QStringLiteral("addr")) && args->value(QStringLiteral("addr")).isEmpty())
         return usageError(kCommand, QStringLiteral("--addr のファイル名が空です。"));
