@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QDateTime>
+#include <QPoint>
+#include <QSize>
+#include <QString>
+#include <functional>
+
+// What a run needs of the screen it watches (a camera or any other picture
+// of the handset's display): a source to open, templates to read, a wait
+// for a picture to appear or go, and the newest frame saved. The front ends
+// give the real one (ScreenSession); tests give a fake. Nothing here blocks:
+// a wait is started, then looked at while the run's own clock runs.
+class RunScreen {
+public:
+    // How a wait goes on.
+    struct WaitState {
+        bool done = false;           // the picture appeared (or went)
+        bool sourceEnded = false;    // the stream ended or the camera went away
+        QString endReason;
+        bool tooLarge = false;       // the template is larger than the frames
+        QSize frameSize;
+        double bestSimilarity = -1;  // the highest seen so far (-1: no frame matched)
+        QPoint bestPlace;
+        qint64 framesSeen = 0;       // by the source since the wait started
+        qint64 framesUndecodable = 0;
+        qint64 framesMatched = 0;
+        // When the last frame came (invalid when none came).
+        QDateTime lastFrameTime;
+    };
+
+    virtual ~RunScreen() = default;
+
+    // Closes the source open now and opens `source` (as the user writes
+    // it); false and `error` naming the source and the reason.
+    virtual bool openSource(const QString &source, QString *error) = 0;
+    virtual bool hasSource() const = 0;
+    virtual QString sourceName() const = 0;
+
+    // Reads the template in `path` (kept for the waits that name it); false
+    // and `reason` when it is missing or no picture.
+    virtual bool loadTemplate(const QString &path, QString *reason) = 0;
+
+    // Starts watching for the template `path` (loaded before) to appear,
+    // or to be gone when `gone`, at similarity `level`.
+    virtual void startWait(const QString &path, double level, bool gone) = 0;
+    virtual WaitState waitState() const = 0;
+    virtual void endWait() = 0;
+
+    // Writes the newest frame as PNG; false and `error` naming the file,
+    // or saying that no frame has come.
+    virtual bool saveNewest(const QString &path, QString *error) = 0;
+
+    // Called on the run's thread when a wait in progress may have changed
+    // (the picture seen, the source ended): the run sets it to wake its wait.
+    void setWakeUp(std::function<void()> wakeUp) { wakeUp_ = std::move(wakeUp); }
+
+protected:
+    std::function<void()> wakeUp_;
+};

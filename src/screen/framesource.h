@@ -1,0 +1,80 @@
+#pragma once
+
+#include "screen/sourcespec.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <opencv2/core/mat.hpp>
+
+// One frame as a source delivered it: the picture (8-bit BGR), its number
+// counted from 1 since the source opened, and when it came (the process's
+// steady clock, screenClockMs()).
+struct Frame {
+    cv::Mat image;
+    qint64 number = 0;
+    double atMs = 0;
+
+    bool isEmpty() const { return image.empty(); }
+};
+
+// Milliseconds on a steady clock shared by every source and watch.
+double screenClockMs();
+
+// What a source has done so far.
+struct SourceStatus {
+    qint64 framesSeen = 0;
+    qint64 framesUndecodable = 0;
+    // When the last frame came: steady clock (negative when none yet) and
+    // wall clock, for messages.
+    double lastFrameMs = -1;
+    QDateTime lastFrameTime;
+    // The stream ended or the camera went away; endReason says how.
+    bool ended = false;
+    QString endReason;
+};
+
+// Every kind of picture input behind one interface: cameras, streams, video
+// files, still images. A source reads on a thread of its own and keeps only
+// the newest frame, so a consumer that falls behind skips to the newest and
+// never works through a backlog. Nothing here blocks for long: the calls
+// only take the newest frame and the counts.
+class FrameSource {
+public:
+    struct State;
+
+    virtual ~FrameSource();
+    FrameSource(const FrameSource &) = delete;
+    FrameSource &operator=(const FrameSource &) = delete;
+
+    // The source as the user wrote it.
+    QString name() const;
+    // Opens the source and starts reading; false and errorText() (naming
+    // the source and the system's reason) when it cannot be opened.
+    virtual bool start() = 0;
+    QString errorText() const { return errorText_; }
+
+    // The newest frame (empty before the first).
+    Frame newest() const;
+    // The first frame newer than `afterNumber`, waiting at most `timeoutMs`
+    // for it (an empty frame when none came or the source ended). For
+    // threads other than the user interface's.
+    Frame waitNewer(qint64 afterNumber, int timeoutMs) const;
+    SourceStatus status() const;
+
+protected:
+    explicit FrameSource(const QString &name);
+    std::shared_ptr<State> state_;
+    QString errorText_;
+};
+
+// Makes the source that `spec` names; start() opens it.
+std::unique_ptr<FrameSource> makeFrameSource(const SourceSpec &spec);
+
+// The cameras the system lists, in the order camera:N counts them.
+QStringList listCameras();
+
+// Writes `frame` as a PNG file, atomically (the file is whole or not
+// there); false and `error` (naming the file) on failure.
+bool saveFramePng(const cv::Mat &frame, const QString &path, QString *error);

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "screen/matcher.h"
+
+#include <QSize>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+class FrameSource;
+
+// Watches a source's frames for one template on a thread of its own: each
+// frame the matcher gets to is matched (the newest one whenever it falls
+// behind), and the watch is done when the picture is seen (similarity at
+// least `level`) or, watching for it to go, when it is not seen in two
+// frames in a row.
+class PictureWatch {
+public:
+    enum class Goal { Appear, Gone };
+
+    struct Progress {
+        bool done = false;
+        // The template is larger than the frames.
+        bool tooLarge = false;
+        QSize frameSize;
+        // The highest similarity seen in any frame, and where.
+        MatchResult best;
+        // The newest frame's.
+        MatchResult last;
+        qint64 framesMatched = 0;
+        // The number of the frame that ended the watch.
+        qint64 doneFrame = 0;
+    };
+
+    // `onDone` is called on the watch's thread when the watch is done.
+    PictureWatch(const FrameSource &source, std::shared_ptr<const TemplateMatcher> matcher, double level, Goal goal,
+                 std::function<void()> onDone = {});
+    ~PictureWatch();
+    PictureWatch(const PictureWatch &) = delete;
+    PictureWatch &operator=(const PictureWatch &) = delete;
+
+    Progress progress() const;
+
+private:
+    void run();
+
+    const FrameSource &source_;
+    std::shared_ptr<const TemplateMatcher> matcher_;
+    const double level_;
+    const Goal goal_;
+    std::function<void()> onDone_;
+    mutable std::mutex mutex_;
+    Progress progress_;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};

@@ -1,0 +1,120 @@
+#include "screen/screensession.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <opencv2/imgcodecs.hpp>
+
+cv::Mat readTemplate(const QString &path, QString *reason)
+{
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        *reason = QStringLiteral("ファイルがありません");
+        return {};
+    }
+    if (!info.isFile() || !info.isReadable()) {
+        *reason = QStringLiteral("読めません");
+        return {};
+    }
+    cv::Mat picture = cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_GRAYSCALE);
+    if (picture.empty())
+        *reason = QStringLiteral("画像として読めません");
+    return picture;
+}
+
+ScreenSession::ScreenSession(QObject *parent)
+    : QObject(parent)
+{
+}
+
+ScreenSession::~ScreenSession()
+{
+    watch_.reset();
+}
+
+bool ScreenSession::openSource(const QString &source, QString *error)
+{
+    watch_.reset();
+    source_.reset();
+    const SourceSpec spec = parseSourceSpec(source);
+    if (!spec.isValid()) {
+        *error = spec.problem;
+        return false;
+    }
+    std::unique_ptr<FrameSource> opened = makeFrameSource(spec);
+    if (!opened->start()) {
+        *error = opened->errorText();
+        return false;
+    }
+    source_ = std::move(opened);
+    return true;
+}
+
+bool ScreenSession::loadTemplate(const QString &path, QString *reason)
+{
+    if (templates_.contains(path))
+        return true;
+    const cv::Mat picture = readTemplate(path, reason);
+    if (picture.empty())
+        return false;
+    templates_.insert(path, std::make_shared<const TemplateMatcher>(picture));
+    return true;
+}
+
+void ScreenSession::startWait(const QString &path, double level, bool gone)
+{
+    watch_.reset();
+    if (!source_)
+        return;
+    atWaitStart_ = source_->status();
+    std::shared_ptr<const TemplateMatcher> matcher = templates_.value(path);
+    if (!matcher) {
+        QString reason;
+        if (!loadTemplate(path, &reason))
+            return;
+        matcher = templates_.value(path);
+    }
+    // The watch's thread tells the run's thread, which wakes its wait.
+    watch_ = std::make_unique<PictureWatch>(*source_, matcher, level,
+                                            gone ? PictureWatch::Goal::Gone : PictureWatch::Goal::Appear, [this] {
+                                                QMetaObject::invokeMethod(
+                                                    this, [this] { if (wakeUp_) wakeUp_(); }, Qt::QueuedConnection);
+                                            });
+}
+
+RunScreen::WaitState ScreenSession::waitState() const
+{
+    WaitState state;
+    if (!source_)
+        return state;
+    const SourceStatus status = source_->status();
+    state.sourceEnded = status.ended;
+    state.endReason = status.endReason;
+    state.framesSeen = status.framesSeen - atWaitStart_.framesSeen;
+    state.framesUndecodable = status.framesUndecodable - atWaitStart_.framesUndecodable;
+    state.lastFrameTime = status.lastFrameTime;
+    if (watch_) {
+        const PictureWatch::Progress progress = watch_->progress();
+        state.done = progress.done;
+        state.tooLarge = progress.tooLarge;
+        state.frameSize = progress.frameSize;
+        state.bestSimilarity = progress.best.similarity;
+        state.bestPlace = progress.best.place;
+        state.framesMatched = progress.framesMatched;
+    }
+    return state;
+}
+
+void ScreenSession::endWait()
+{
+    watch_.reset();
+}
+
+bool ScreenSession::saveNewest(const QString &path, QString *error)
+{
+    const Frame frame = source_ ? source_->newest() : Frame();
+    if (frame.isEmpty()) {
+        *error = QStringLiteral("「%1」: まだフレームが 1 枚も来ていません。").arg(path);
+        return false;
+    }
+    return saveFramePng(frame.image, path, error);
+}

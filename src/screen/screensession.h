@@ -1,0 +1,40 @@
+#pragma once
+
+#include "macro/runscreen.h"
+#include "screen/framesource.h"
+#include "screen/matcher.h"
+#include "screen/picturewatch.h"
+
+#include <QHash>
+#include <QObject>
+#include <memory>
+
+// The screen a run watches, for real: one frame source at a time, the
+// templates the run has read, and the watch of the wait in progress.
+class ScreenSession : public QObject, public RunScreen {
+    Q_OBJECT
+public:
+    explicit ScreenSession(QObject *parent = nullptr);
+    ~ScreenSession() override;
+
+    bool openSource(const QString &source, QString *error) override;
+    bool hasSource() const override { return source_ != nullptr; }
+    QString sourceName() const override { return source_ ? source_->name() : QString(); }
+    bool loadTemplate(const QString &path, QString *reason) override;
+    void startWait(const QString &path, double level, bool gone) override;
+    WaitState waitState() const override;
+    void endWait() override;
+    bool saveNewest(const QString &path, QString *error) override;
+
+    const FrameSource *source() const { return source_.get(); }
+
+private:
+    std::unique_ptr<FrameSource> source_;
+    QHash<QString, std::shared_ptr<const TemplateMatcher>> templates_;
+    std::unique_ptr<PictureWatch> watch_;
+    SourceStatus atWaitStart_;
+};
+
+// Reads the picture in `path` as a template; an empty Mat and `reason` when
+// it is missing or no picture.
+cv::Mat readTemplate(const QString &path, QString *reason);

@@ -1,0 +1,302 @@
+// Seeing the handset: the sources written as the user writes them, the
+// matcher against the plain full search, and real frame sources: a video
+// file, a still image that changes, an MJPEG stream over loopback HTTP that
+// ends, and sources that cannot be opened.
+
+#include "handset/mjpegserver.h"
+#include "screen/framesource.h"
+#include "screen/matcher.h"
+#include "screen/sourcespec.h"
+#include "support/tempfiles.h"
+
+#include <QFile>
+#include <QThread>
+#include <QtTest>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
+
+namespace {
+
+// A busy picture with structure everywhere, as a screen shows.
+cv::Mat texturedPicture(int width, int height, int seed)
+{
+    cv::Mat picture(height, width, CV_8UC3);
+    cv::RNG rng(seed);
+    rng.fill(picture, cv::RNG::UNIFORM, 0, 256);
+    cv::GaussianBlur(picture, picture, cv::Size(0, 0), 2.0);
+    for (int i = 0; i < 40; ++i) {
+        cv::rectangle(picture, cv::Rect(rng.uniform(0, width), rng.uniform(0, height), rng.uniform(4, 60), rng.uniform(4, 30)),
+                      cv::Scalar(rng.uniform(0, 256), rng.uniform(0, 256), rng.uniform(0, 256)), cv::FILLED);
+    }
+    return picture;
+}
+
+QByteArray jpegOf(const cv::Mat &picture)
+{
+    std::vector<uchar> bytes;
+    cv::imencode(".jpg", picture, bytes);
+    return QByteArray(reinterpret_cast<const char *>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+}
+
+// An MJPEG server on a thread of its own, since opening a stream reads its
+// first frames before it returns.
+class ServerThread {
+public:
+    ServerThread()
+    {
+        thread_.start();
+        server_ = new MjpegServer;
+        server_->moveToThread(&thread_);
+        call([this] { server_->listen(QHostAddress::LocalHost, 0); });
+    }
+    ~ServerThread()
+    {
+        call([this] { delete server_; });
+        thread_.quit();
+        thread_.wait();
+    }
+    template <typename F> void call(F f) { QMetaObject::invokeMethod(server_, f, Qt::BlockingQueuedConnection); }
+    QString url() { return QStringLiteral("http://127.0.0.1:%1/stream").arg(server_->port()); }
+    MjpegServer *server_;
+
+private:
+    QThread thread_;
+};
+
+double meanOf(const cv::Mat &image)
+{
+    return cv::mean(image)[0];
+}
+
+} // namespace
+
+class TestScreen : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void sourcesAsWritten_data();
+    void sourcesAsWritten();
+    void matcherFindsWhatTheFullSearchFinds_data();
+    void matcherFindsWhatTheFullSearchFinds();
+    void videoFilePlaysOnceAndKeepsItsLastFrame();
+    void stillImageIsReadAgainWhenItChanges();
+    void streamOverHttpEndsNamingTheSource();
+    void undecodableStreamFramesAreSkippedAndCounted();
+    void sourcesThatCannotBeOpened_data();
+    void sourcesThatCannotBeOpened();
+};
+
+void TestScreen::sourcesAsWritten_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("cameraNumber");
+    QTest::addColumn<QString>("cameraName");
+    using K = SourceSpec::Kind;
+    QTest::newRow("first camera") << "camera" << int(K::Camera) << 0 << "";
+    QTest::newRow("upper case") << "CAMERA" << int(K::Camera) << 0 << "";
+    QTest::newRow("number") << "camera:2" << int(K::Camera) << 2 << "";
+    QTest::newRow("number 0") << "camera:0" << int(K::Invalid) << 0 << "";
+    QTest::newRow("huge number") << "camera:99999999999" << int(K::Invalid) << 0 << "";
+    QTest::newRow("name") << "camera:C920" << int(K::Camera) << 0 << "C920";
+    QTest::newRow("name with digits") << "camera:2b" << int(K::Camera) << 0 << "2b";
+    QTest::newRow("nothing after colon") << "camera:" << int(K::Invalid) << 0 << "";
+    QTest::newRow("http") << "http://127.0.0.1:8080/video" << int(K::Stream) << 0 << "";
+    QTest::newRow("https upper") << "HTTPS://cam.example/x" << int(K::Stream) << 0 << "";
+    QTest::newRow("rtsp") << "rtsp://10.0.0.2/live" << int(K::Stream) << 0 << "";
+    QTest::newRow("no host") << "http://" << int(K::Invalid) << 0 << "";
+    QTest::newRow("no host, path") << "rtsp:///x" << int(K::Invalid) << 0 << "";
+    QTest::newRow("png") << "screen.png" << int(K::StillImage) << 0 << "";
+    QTest::newRow("JPG") << "/tmp/a.JPG" << int(K::StillImage) << 0 << "";
+    QTest::newRow("jpeg") << "a.jpeg" << int(K::StillImage) << 0 << "";
+    QTest::newRow("bmp") << "a.bmp" << int(K::StillImage) << 0 << "";
+    QTest::newRow("video") << "clip.avi" << int(K::VideoFile) << 0 << "";
+    QTest::newRow("no extension") << "clip" << int(K::VideoFile) << 0 << "";
+    QTest::newRow("camera file") << "camera.mp4" << int(K::VideoFile) << 0 << "";
+    QTest::newRow("empty") << "" << int(K::Invalid) << 0 << "";
+    QTest::newRow("spaces") << "  " << int(K::Invalid) << 0 << "";
+}
+
+void TestScreen::sourcesAsWritten()
+{
+    QFETCH(QString, text);
+    QFETCH(int, kind);
+    QFETCH(int, cameraNumber);
+    QFETCH(QString, cameraName);
+    const SourceSpec spec = parseSourceSpec(text);
+    QCOMPARE(int(spec.kind), kind);
+    QCOMPARE(spec.cameraNumber, cameraNumber);
+    QCOMPARE(spec.cameraName, cameraName);
+    QCOMPARE(spec.problem.isEmpty(), spec.isValid());
+}
+
+void TestScreen::matcherFindsWhatTheFullSearchFinds_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("templateWidth");
+    QTest::addColumn<int>("templateHeight");
+    QTest::addColumn<int>("x");
+    QTest::addColumn<int>("y");
+    QTest::newRow("VGA, middle") << 640 << 480 << 120 << 40 << 301 << 207;
+    QTest::newRow("720p, middle") << 1280 << 720 << 120 << 40 << 613 << 355;
+    QTest::newRow("720p, top left") << 1280 << 720 << 120 << 40 << 0 << 0;
+    QTest::newRow("720p, bottom right") << 1280 << 720 << 120 << 40 << 1160 << 680;
+    QTest::newRow("720p, odd place, small") << 1280 << 720 << 37 << 19 << 777 << 501;
+    QTest::newRow("QVGA, small template") << 320 << 240 << 24 << 16 << 100 << 50;
+    QTest::newRow("template as large as the frame") << 160 << 120 << 160 << 120 << 0 << 0;
+}
+
+void TestScreen::matcherFindsWhatTheFullSearchFinds()
+{
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(int, templateWidth);
+    QFETCH(int, templateHeight);
+    QFETCH(int, x);
+    QFETCH(int, y);
+    const cv::Mat frame = texturedPicture(width, height, width + x);
+    const cv::Mat picture = frame(cv::Rect(x, y, templateWidth, templateHeight)).clone();
+    const TemplateMatcher matcher(picture);
+    QVERIFY(matcher.fitsIn(frame));
+
+    // In the frame itself, and in a noisy, slightly blurred one as a camera
+    // gives it: the same place as the full search.
+    cv::Mat noisy = frame.clone();
+    cv::GaussianBlur(noisy, noisy, cv::Size(3, 3), 0.8);
+    cv::Mat noise(frame.size(), CV_16SC3);
+    cv::randn(noise, 0, 6);
+    noisy.convertTo(noisy, CV_16SC3);
+    noisy += noise;
+    noisy.convertTo(noisy, CV_8UC3);
+    for (const cv::Mat &seen : {frame, noisy}) {
+        const MatchResult full = matcher.matchFull(seen);
+        const MatchResult found = matcher.match(seen);
+        QCOMPARE(found.place, QPoint(x, y));
+        QCOMPARE(full.place, QPoint(x, y));
+        QVERIFY2(std::abs(found.similarity - full.similarity) < 1e-4,
+                 qPrintable(QStringLiteral("%1 / %2").arg(found.similarity).arg(full.similarity)));
+    }
+    QVERIFY(matcher.match(frame).similarity > 0.999);
+}
+
+void TestScreen::videoFilePlaysOnceAndKeepsItsLastFrame()
+{
+    TempFiles files;
+    const QString path = files.path(QStringLiteral("clip.avi"));
+    {
+        cv::VideoWriter writer(path.toStdString(), cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 25, cv::Size(160, 120));
+        QVERIFY(writer.isOpened());
+        // Each frame a little brighter than the one before.
+        for (int i = 0; i < 20; ++i)
+            writer.write(cv::Mat(120, 160, CV_8UC3, cv::Scalar::all(20 + 10 * i)));
+    }
+    std::unique_ptr<FrameSource> source = makeFrameSource(parseSourceSpec(path));
+    QVERIFY2(source->start(), qPrintable(source->errorText()));
+    QTRY_COMPARE_WITH_TIMEOUT(source->status().framesSeen, qint64(20), 10000);
+    const Frame last = source->newest();
+    QCOMPARE(last.number, qint64(20));
+    QVERIFY(std::abs(meanOf(last.image) - 210) < 4);
+    // Its end is no failure: the last frame stays, nothing more comes.
+    QVERIFY(source->waitNewer(20, 300).isEmpty());
+    QVERIFY(!source->status().ended);
+    QCOMPARE(source->newest().number, qint64(20));
+}
+
+void TestScreen::stillImageIsReadAgainWhenItChanges()
+{
+    TempFiles files;
+    const QString path = files.path(QStringLiteral("screen.png"));
+    QVERIFY(cv::imwrite(path.toStdString(), cv::Mat(60, 80, CV_8UC3, cv::Scalar::all(50))));
+    std::unique_ptr<FrameSource> source = makeFrameSource(parseSourceSpec(path));
+    QVERIFY2(source->start(), qPrintable(source->errorText()));
+    // Frames keep coming while the picture stays.
+    const Frame first = source->waitNewer(0, 5000);
+    QVERIFY(!first.isEmpty());
+    QVERIFY(!source->waitNewer(first.number, 5000).isEmpty());
+    QCOMPARE(meanOf(first.image), 50.0);
+
+    QString error;
+    QVERIFY(saveFramePng(cv::Mat(60, 80, CV_8UC3, cv::Scalar::all(200)), path, &error));
+    QTRY_COMPARE_WITH_TIMEOUT(meanOf(source->newest().image), 200.0, 5000);
+
+    // A change that is no picture: counted, the picture before it stays.
+    files.writeBytes(QStringLiteral("screen.png"), QByteArray("not a picture at all"));
+    QTRY_COMPARE_WITH_TIMEOUT(source->status().framesUndecodable, qint64(1), 5000);
+    const Frame after = source->waitNewer(source->newest().number, 5000);
+    QCOMPARE(meanOf(after.image), 200.0);
+}
+
+void TestScreen::streamOverHttpEndsNamingTheSource()
+{
+    ServerThread server;
+    const QByteArray dark = jpegOf(cv::Mat(120, 160, CV_8UC3, cv::Scalar::all(30)));
+    const QByteArray bright = jpegOf(cv::Mat(120, 160, CV_8UC3, cv::Scalar::all(220)));
+    server.call([&] { server.server_->setPicture(dark); });
+    std::unique_ptr<FrameSource> source = makeFrameSource(parseSourceSpec(server.url()));
+    QVERIFY2(source->start(), qPrintable(source->errorText()));
+    QTRY_VERIFY_WITH_TIMEOUT(source->status().framesSeen >= 3, 5000);
+    QVERIFY(std::abs(meanOf(source->newest().image) - 30) < 3);
+    server.call([&] { server.server_->setPicture(bright); });
+    QTRY_VERIFY_WITH_TIMEOUT(std::abs(meanOf(source->newest().image) - 220) < 3, 5000);
+    QVERIFY(!source->status().ended);
+
+    // The server goes away: the source says so within the read time-out.
+    const QString url = server.url();
+    server.call([&] { server.server_->closeAll(); });
+    QTRY_VERIFY_WITH_TIMEOUT(source->status().ended, 4000);
+    QVERIFY(!source->status().endReason.isEmpty());
+    QVERIFY(source->status().lastFrameTime.isValid());
+    QCOMPARE(source->name(), url);
+}
+
+void TestScreen::undecodableStreamFramesAreSkippedAndCounted()
+{
+    ServerThread server;
+    const QByteArray good = jpegOf(cv::Mat(120, 160, CV_8UC3, cv::Scalar::all(90)));
+    server.call([&] { server.server_->setPicture(good); });
+    std::unique_ptr<FrameSource> source = makeFrameSource(parseSourceSpec(server.url()));
+    QVERIFY2(source->start(), qPrintable(source->errorText()));
+    QTRY_VERIFY_WITH_TIMEOUT(source->status().framesSeen >= 2, 5000);
+    // JPEG parts whose header is damaged: no picture in them.
+    QByteArray damaged = good;
+    for (qsizetype i = 2; i < 200; ++i)
+        damaged[i] = char(i * 37);
+    server.call([&] { server.server_->setPicture(damaged); });
+    QTRY_VERIFY_WITH_TIMEOUT(source->status().framesUndecodable >= 3, 5000);
+    server.call([&] { server.server_->setPicture(good); });
+    const qint64 seen = source->status().framesSeen;
+    QTRY_VERIFY_WITH_TIMEOUT(source->status().framesSeen > seen + 2, 5000);
+    QVERIFY(std::abs(meanOf(source->newest().image) - 90) < 3);
+    QVERIFY(!source->status().ended);
+}
+
+void TestScreen::sourcesThatCannotBeOpened_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing video") << "missing.avi" << QByteArray() << "ファイルがありません";
+    QTest::newRow("missing image") << "missing.png" << QByteArray() << "ファイルがありません";
+    QTest::newRow("text as video") << "notes.avi" << QByteArray("just some words\n") << "動画として読めません";
+    QTest::newRow("text as image") << "notes.png" << QByteArray("just some words\n") << "画像として読めません";
+    QTest::newRow("nobody listening") << "http://127.0.0.1:1/video" << QByteArray() << "refused";
+}
+
+void TestScreen::sourcesThatCannotBeOpened()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, contents);
+    QFETCH(QString, reason);
+    TempFiles files;
+    const QString text = name.startsWith(QLatin1String("http")) ? name
+                         : contents.isEmpty()                 ? files.path(name)
+                                                              : files.writeBytes(name, contents);
+    std::unique_ptr<FrameSource> source = makeFrameSource(parseSourceSpec(text));
+    QVERIFY(!source->start());
+    QVERIFY2(source->errorText().contains(text), qPrintable(source->errorText()));
+    QVERIFY2(source->errorText().contains(reason, Qt::CaseInsensitive), qPrintable(source->errorText()));
+}
+
+QTEST_GUILESS_MAIN(TestScreen)
+#include "test_screen.moc"
