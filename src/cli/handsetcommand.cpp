@@ -6,7 +6,8 @@
 #include "cli/console.h"
 #include "cli/exitstatus.h"
 #include "platform/receivingline.h"
-#include "cli/virtualhandset.h"
+#include "handset/modelscreen.h"
+#include "handset/virtualhandset.h"
 #include "macro/seconds.h"
 #include "platform/portnumber.h"
 #include "platform/terminationsignals.h"
@@ -42,6 +43,18 @@ const QString kHelp = QStringLiteral(
     "  --json             1 件ごとに JSON オブジェクトを 1 行ずつ出力します。\n"
     "  --count N          パケットを N 個受けたら終わります。\n"
     "  --timeout 秒       この秒数がたったら終わります。\n"
+    "\n"
+    "画面のモデル（テストとデモ用。携帯電話機そのものではありません）:\n"
+    "  --screen-stream [アドレス:]ポート\n"
+    "                     QVGA の画面のモデル（最後のキー名の表示行と、最後の CLEAR から\n"
+    "                     入力された文字）を MJPEG の HTTP ストリームで配信します\n"
+    "                     （既定のアドレスは 127.0.0.1、ポート 0 なら空いているポート）。\n"
+    "                     配信先の URL を表示します。\n"
+    "  --screen-file ファイル\n"
+    "                     同じ画面を、変わるたびに PNG で書きます（置き換えは一度に）。\n"
+    "  --screen-delay 秒  パケットを受けてから画面が変わるまでの秒数です。\n"
+    "  --screen-noise     配信する画面をカメラで撮ったようにします（明るさの揺れ、\n"
+    "                     ノイズ、わずかなぼけ）。\n"
     "  -h, --help         この説明を表示します。\n"
     "\n"
     "Ctrl-C（SIGINT）か SIGTERM でも、出力の読み手が終わったとき（| head など）でも\n"
@@ -53,6 +66,43 @@ const QString kHelp = QStringLiteral(
     "  1  回線を開けなかったか、回線が失われた\n"
     "  2  使い方の誤り");
 
+// The model screen's options; a usage error sets `status`.
+std::optional<ModelScreen::Options> parseScreenOptions(const Arguments &args, int *status)
+{
+    ModelScreen::Options options;
+    if (args.has(QStringLiteral("screen-stream"))) {
+        const QString text = args.value(QStringLiteral("screen-stream"));
+        const qsizetype colon = text.lastIndexOf(u':');
+        const QString portText = colon < 0 ? text : text.mid(colon + 1);
+        QString host = colon < 0 ? QString() : text.left(colon);
+        if (host.startsWith(u'[') && host.endsWith(u']'))
+            host = host.mid(1, host.size() - 2);
+        const std::optional<qint32> port = parseWholeNumber(portText);
+        QHostAddress address(QHostAddress::LocalHost);
+        if (!port || *port < 0 || *port > 65535 || (!host.isEmpty() && !address.setAddress(host))) {
+            *status = usageError(kCommand, QStringLiteral("--screen-stream の値「%1」は [アドレス:]ポート（例: 8080、"
+                                                          "127.0.0.1:8080）ではありません。")
+                                               .arg(text));
+            return std::nullopt;
+        }
+        options.stream = true;
+        options.address = address;
+        options.port = static_cast<quint16>(*port);
+    }
+    options.file = args.value(QStringLiteral("screen-file"));
+    if (args.has(QStringLiteral("screen-delay"))) {
+        const QString text = args.value(QStringLiteral("screen-delay"));
+        const std::optional<float> seconds = parseSeconds(text);
+        if (!seconds || *seconds < 0 || *seconds > 60) {
+            *status = usageError(kCommand, QStringLiteral("--screen-delay の値「%1」は 0 から 60 までの秒数ではありません。").arg(text));
+            return std::nullopt;
+        }
+        options.delaySeconds = *seconds;
+    }
+    options.noise = args.has(QStringLiteral("screen-noise"));
+    return options;
+}
+
 } // namespace
 
 int handsetCommand(const QStringList &arguments)
@@ -62,7 +112,9 @@ int handsetCommand(const QStringList &arguments)
         kCommand, kHelp, arguments,
         {{QStringLiteral("pty")}, {QStringLiteral("link"), true}, {QStringLiteral("device"), true},
          {QStringLiteral("fast")},
-         {QStringLiteral("json")}, {QStringLiteral("count"), true}, {QStringLiteral("timeout"), true}},
+         {QStringLiteral("json")}, {QStringLiteral("count"), true}, {QStringLiteral("timeout"), true},
+         {QStringLiteral("screen-stream"), true}, {QStringLiteral("screen-file"), true},
+         {QStringLiteral("screen-delay"), true}, {QStringLiteral("screen-noise")}},
         0, QString(), &status);
     if (!args)
         return status;
@@ -95,6 +147,19 @@ int handsetCommand(const QStringList &arguments)
         options.timeoutSeconds = *seconds;
     }
 
+    std::optional<ModelScreen::Options> screen;
+    if (args->has(QStringLiteral("screen-stream")) || args->has(QStringLiteral("screen-file"))) {
+        screen = parseScreenOptions(*args, &status);
+        if (!screen)
+            return status;
+    } else {
+        for (const char *name : {"screen-delay", "screen-noise"}) {
+            if (args->has(name))
+                return usageError(kCommand, QStringLiteral("--%1 は --screen-stream か --screen-file と共にだけ使えます。")
+                                                .arg(QLatin1String(name)));
+        }
+    }
+
     // Signals are caught before the link exists, so that they never leave
     // it behind.
     TerminationSignals terminations;
@@ -107,6 +172,23 @@ int handsetCommand(const QStringList &arguments)
     }
 
     VirtualHandset handset(line, options);
+    std::unique_ptr<ModelScreen> model;
+    if (screen) {
+        model = std::make_unique<ModelScreen>(*screen);
+        QString error;
+        if (!model->start(&error)) {
+            Console::report(kCommand, error);
+            return ExitStatus::Failed;
+        }
+        QObject::connect(&handset, &VirtualHandset::packetReceived, model.get(), &ModelScreen::take);
+        if (screen->stream) {
+            Console::err(QStringLiteral("画面のモデルの配信: http://%1:%2/")
+                             .arg(screen->address.protocol() == QAbstractSocket::IPv6Protocol
+                                      ? QStringLiteral("[%1]").arg(screen->address.toString())
+                                      : screen->address.toString())
+                             .arg(model->port()));
+        }
+    }
     QObject::connect(&terminations, &TerminationSignals::received, &handset, &VirtualHandset::stop);
     QEventLoop loop;
     QObject::connect(&handset, &VirtualHandset::finished, &loop, &QEventLoop::exit, Qt::QueuedConnection);

@@ -6,6 +6,8 @@
 #include "cli/exitstatus.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <memory>
 
 namespace {
 
@@ -36,9 +38,29 @@ void printOverview()
 
 } // namespace
 
+// Whether the command draws pictures (the handset's model screen), which
+// needs the GUI library's fonts and painting, without any window.
+bool drawsPictures(int argc, char *argv[])
+{
+    if (argc < 2 || qstrcmp(argv[1], "handset") != 0)
+        return false;
+    for (int i = 2; i < argc; ++i) {
+        if (qstrncmp(argv[i], "--screen-", 9) == 0)
+            return true;
+    }
+    return false;
+}
+
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    std::unique_ptr<QCoreApplication> application;
+    if (drawsPictures(argc, argv)) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        application = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        application = std::make_unique<QCoreApplication>(argc, argv);
+    }
     QCoreApplication::setApplicationName(QStringLiteral("quillonemu-cli"));
     const QStringList arguments = QCoreApplication::arguments().mid(1);
 

@@ -4,7 +4,7 @@
 // quillonemu-cli handset on a pseudo-terminal fed by the system's own
 // SerialLink, on a pseudo-terminal set up badly, and reading a device.
 
-#include "cli/paritymarks.h"
+#include "handset/paritymarks.h"
 #include "link/keytable.h"
 #include "link/packetdecoder.h"
 #include "link/seriallink.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "cli/handsetoutput.h"
-#include "cli/paritymarks.h"
+#include "handset/handsetoutput.h"
+#include "handset/paritymarks.h"
 #include "link/packetdecoder.h"
 #include "platform/linetiming.h"
 
@@ -44,6 +44,8 @@ public:
 
 Q_SIGNALS:
     void finished(int exitStatus);
+    // A whole packet came (valid or not), when its last byte has arrived.
+    void packetReceived(const DecodedPacket &packet);
 
 private:
     void onReadable();

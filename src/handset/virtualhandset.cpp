@@ -1,9 +1,9 @@
-#include "cli/virtualhandset.h"
+#include "handset/virtualhandset.h"
 
 #include "cli/console.h"
 #include "cli/exitstatus.h"
 #include "platform/receivingline.h"
-#include "cli/linesettings.h"
+#include "handset/linesettings.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -146,6 +146,7 @@ void VirtualHandset::report(const QList<DecoderEvent> &events, double arrivalMs)
         ++packets_;
         if (!e.packet.isValid())
             ++badPackets_;
+        Q_EMIT packetReceived(e.packet);
         if (options_.count > 0 && packets_ >= options_.count)
             end(ExitStatus::Ok, false);
     }

@@ -1,4 +1,4 @@
-#include "cli/paritymarks.h"
+#include "handset/paritymarks.h"
 
 ParityMarks::Bytes ParityMarks::feed(QByteArrayView marked)
 {

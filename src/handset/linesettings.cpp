@@ -1,4 +1,4 @@
-#include "cli/linesettings.h"
+#include "handset/linesettings.h"
 
 #include "platform/linetiming.h"
 

@@ -1,4 +1,4 @@
-#include "cli/handsetoutput.h"
+#include "handset/handsetoutput.h"
 
 #include "cli/jsonline.h"
 

@@ -1,0 +1,136 @@
+#include "handset/modelscreen.h"
+
+#include "link/packetdecoder.h"
+#include "screen/framesource.h"
+
+#include <QFont>
+#include <QPainter>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+namespace {
+// Frames a second of the stream.
+constexpr double kFramesPerSecond = 15;
+// JPEG quality of the stream's frames.
+constexpr int kJpegQuality = 85;
+
+QByteArray jpegOf(const cv::Mat &picture)
+{
+    std::vector<uchar> bytes;
+    cv::imencode(".jpg", picture, bytes, {cv::IMWRITE_JPEG_QUALITY, kJpegQuality});
+    return QByteArray(reinterpret_cast<const char *>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+}
+} // namespace
+
+cv::Mat toBgr(const QImage &image)
+{
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    const cv::Mat view(rgb.height(), rgb.width(), CV_8UC3, const_cast<uchar *>(rgb.constBits()),
+                       static_cast<size_t>(rgb.bytesPerLine()));
+    cv::Mat bgr;
+    cv::cvtColor(view, bgr, cv::COLOR_RGB2BGR);
+    return bgr;
+}
+
+QImage ModelScreen::render(const QString &lastKey, const QString &text)
+{
+    QImage image(kWidth, kHeight, QImage::Format_RGB888);
+    image.fill(QColor(0xE8, 0xF0, 0xE0));
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    QFont font;
+    font.setFamilies({QStringLiteral("IPAGothic"), QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP"),
+                      QStringLiteral("Noto Sans Mono CJK JP")});
+    font.setPixelSize(18);
+    painter.fillRect(QRect(0, 0, kWidth, kStatusBarHeight), QColor(0x20, 0x30, 0x48));
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(QRect(8, 0, kWidth - 16, kStatusBarHeight), Qt::AlignVCenter | Qt::AlignLeft, lastKey);
+    font.setPixelSize(22);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(textArea(), Qt::AlignTop | Qt::AlignLeft | Qt::TextWrapAnywhere, text);
+    return image;
+}
+
+ModelScreen::ModelScreen(const Options &options, QObject *parent)
+    : QObject(parent), options_(options), server_(this), noiseTimer_(this)
+{
+    server_.setRate(kFramesPerSecond);
+    noiseTimer_.setInterval(qRound(1000 / kFramesPerSecond));
+    noiseTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&noiseTimer_, &QTimer::timeout, this, &ModelScreen::sendFrame);
+}
+
+bool ModelScreen::start(QString *error)
+{
+    if (options_.stream && !server_.listen(options_.address, options_.port)) {
+        *error = QStringLiteral("%1:%2 で画面の配信を始められません: %3。")
+                     .arg(options_.address.toString())
+                     .arg(options_.port)
+                     .arg(server_.errorText());
+        return false;
+    }
+    picture_ = toBgr(render(lastKey_, text_));
+    if (!options_.file.isEmpty() && !saveFramePng(picture_, options_.file, error))
+        return false;
+    sendFrame();
+    if (options_.stream && options_.noise)
+        noiseTimer_.start();
+    return true;
+}
+
+void ModelScreen::take(const DecodedPacket &packet)
+{
+    if (!packet.isValid())
+        return;
+    const QString key = packet.keyName.isEmpty() ? packet.character : packet.keyName;
+    const QString character = packet.packet.kind() == KeyPacket::Key ? QString() : packet.character;
+    const bool clear = packet.keyName == QLatin1String("CLEAR");
+    if (options_.delaySeconds <= 0) {
+        apply(key, character, clear);
+        return;
+    }
+    QTimer::singleShot(qRound(options_.delaySeconds * 1000), Qt::PreciseTimer, this,
+                       [this, key, character, clear] { apply(key, character, clear); });
+}
+
+void ModelScreen::apply(const QString &key, const QString &character, bool clear)
+{
+    lastKey_ = key;
+    if (clear)
+        text_.clear();
+    text_ += character;
+    show();
+}
+
+void ModelScreen::show()
+{
+    picture_ = toBgr(render(lastKey_, text_));
+    if (!options_.file.isEmpty()) {
+        QString error;
+        saveFramePng(picture_, options_.file, &error);
+    }
+    sendFrame();
+}
+
+void ModelScreen::sendFrame()
+{
+    if (!options_.stream)
+        return;
+    if (!options_.noise) {
+        server_.setPicture(jpegOf(picture_));
+        return;
+    }
+    // A camera's picture: the brightness drifts a little, every pixel has
+    // its noise, and the lens blurs slightly.
+    std::uniform_real_distribution<double> brightness(-8, 8);
+    cv::Mat frame;
+    cv::GaussianBlur(picture_, frame, cv::Size(3, 3), 0.7);
+    cv::Mat noisy(frame.size(), CV_16SC3);
+    cv::randn(noisy, cv::Scalar::all(brightness(random_)), cv::Scalar::all(5));
+    frame.convertTo(frame, CV_16SC3);
+    frame += noisy;
+    frame.convertTo(frame, CV_8UC3);
+    server_.setPicture(jpegOf(frame));
+}

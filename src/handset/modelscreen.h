@@ -1,0 +1,68 @@
+#pragma once
+
+#include "handset/mjpegserver.h"
+
+#include <QHostAddress>
+#include <QImage>
+#include <QObject>
+#include <QRect>
+#include <QTimer>
+#include <opencv2/core/mat.hpp>
+#include <random>
+
+struct DecodedPacket;
+
+// A model of a handset's screen, for tests and the demo (no handset looks
+// like this): QVGA, a status bar with the name of the last key pressed, and
+// below it the text typed since the last CLEAR. It is shown as an MJPEG
+// stream over HTTP and written as a PNG file after each change, optionally
+// late (as a handset takes its time) and with a camera's faults (brightness
+// that drifts, sensor noise, a slight blur).
+class ModelScreen : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kWidth = 320;
+    static constexpr int kHeight = 240;
+    static constexpr int kStatusBarHeight = 28;
+    // Where the typed text is written.
+    static QRect textArea() { return QRect(8, kStatusBarHeight + 8, kWidth - 16, kHeight - kStatusBarHeight - 16); }
+
+    struct Options {
+        bool stream = false;
+        QHostAddress address = QHostAddress(QHostAddress::LocalHost);
+        quint16 port = 0;
+        QString file;
+        double delaySeconds = 0;
+        bool noise = false;
+    };
+
+    explicit ModelScreen(const Options &options, QObject *parent = nullptr);
+
+    // Starts serving and writes the first picture; false and `error` when
+    // the port cannot be listened on or the file cannot be written.
+    bool start(QString *error);
+    quint16 port() const { return server_.port(); }
+
+    // A packet the handset received: shown after the delay.
+    void take(const DecodedPacket &packet);
+
+    // The screen showing `lastKey` in its status bar and `text` below it.
+    // Needs a QGuiApplication (the offscreen platform will do).
+    static QImage render(const QString &lastKey, const QString &text);
+
+private:
+    void apply(const QString &key, const QString &character, bool clear);
+    void show();
+    void sendFrame();
+
+    Options options_;
+    MjpegServer server_;
+    QTimer noiseTimer_;
+    QString lastKey_;
+    QString text_;
+    cv::Mat picture_; // BGR, as last shown
+    std::mt19937 random_{20261207};
+};
+
+// `image` as an 8-bit BGR matrix (a copy).
+cv::Mat toBgr(const QImage &image);
