@@ -8,7 +8,8 @@ QList<CommandLineSwitch> parseCommandLineSwitches(const QString &text)
     for (QString piece : text.split(QStringLiteral("\" "))) {
         piece.remove(u'"');
         const QString name = piece.left(2);
-        if (name == QLatin1String("/M") || name == QLatin1String("/A") || name == QLatin1String("/P"))
+        if (name == QLatin1String("/M") || name == QLatin1String("/A") || name == QLatin1String("/P") ||
+            name == QLatin1String("/S"))
             switches.append({name[1], piece.mid(2)});
     }
     return switches;
@@ -33,6 +34,8 @@ StartSettings startSettings(const QString &commandLine)
             start.macroFile = s.value;
         else if (s.letter == u'A')
             start.addrFile = s.value;
+        else if (s.letter == u'S')
+            start.screen = s.value;
         else
             start.port = s.value;
     }

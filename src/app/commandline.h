@@ -4,13 +4,14 @@
 #include <QString>
 #include <optional>
 
-// The command line's switches: "/M" macro file, "/A" address file, "/P" port.
+// The command line's switches: "/M" macro file, "/A" address file, "/P" port,
+// "/S" the screen's source (a camera, a stream's URL, a video or picture file).
 // The text is split at every double quote followed by a space; each piece
 // loses its double quotes, its first two characters are the switch (compared
 // exactly, case-sensitive) and the rest, untouched, is the value. Pieces with
 // no known switch are ignored; a switch given twice is applied twice.
 struct CommandLineSwitch {
-    QChar letter; // 'M', 'A' or 'P'
+    QChar letter; // 'M', 'A', 'P' or 'S'
     QString value;
 
     friend bool operator==(const CommandLineSwitch &, const CommandLineSwitch &) = default;
@@ -24,6 +25,7 @@ struct StartSettings {
     QString macroFile;
     QString addrFile;
     std::optional<QString> port;
+    std::optional<QString> screen;
 };
 
 // The switches of a whole command line (spaces around it trimmed), applied.

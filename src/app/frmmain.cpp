@@ -4,6 +4,7 @@
 #include "app/frmabout.h"
 #include "app/programinfo.h"
 #include "keypad/keypadwindows.h"
+#include "screen/cameras.h"
 #include "widgets/appearance.h"
 #include "widgets/desktop.h"
 #include "widgets/twips.h"
@@ -116,6 +117,8 @@ void frmMain::createMenus()
     mnuView = menuBar()->addMenu(QStringLiteral("表示(&V)"));
     mnuView->setObjectName(QStringLiteral("mnuView"));
     mnuKeyboard = item(mnuView, QStringLiteral("キーボード(&K)"), "mnuKeyboard", &frmMain::mnuKeyboard_Click);
+    mnuScreenSource = item(mnuView, QStringLiteral("画面の取り込み元(&S)..."), "mnuScreenSource",
+                           &frmMain::mnuScreenSource_Click);
 
     mnuHelp = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
@@ -128,7 +131,10 @@ std::optional<MacroRunner::Outcome> frmMain::Form_Load(const QString &commandLin
 {
     InitSettings(commandLine);
     std::optional<MacroRunner::Outcome> outcome;
-    if (!MacroFile.isEmpty())
+    // A screen that cannot be opened stops the start-up run before its
+    // first packet.
+    const bool screenOpened = !screenSource_ || openScreenSource(*screenSource_);
+    if (!MacroFile.isEmpty() && screenOpened)
         outcome = runner_.RunMacro();
     QCoreApplication::processEvents();
     return outcome;
@@ -160,6 +166,26 @@ void frmMain::ParseCommandLine(const QString &text)
         CommPort = *start.port;
         cmbCommPort->setEditText(*start.port);
     }
+    screenSource_ = start.screen;
+}
+
+bool frmMain::openScreenSource(const QString &source)
+{
+    QString error;
+    if (screen_.openSource(source, &error))
+        return true;
+    desktop_.showMessage(this, error);
+    return false;
+}
+
+void frmMain::mnuScreenSource_Click()
+{
+    QStringList choices;
+    for (const QString &camera : listCameras())
+        choices.append(QStringLiteral("camera:") + camera);
+    const std::optional<QString> source = desktop_.chooseScreenSource(this, choices, screen_.sourceName());
+    if (source && !source->isEmpty())
+        openScreenSource(*source);
 }
 
 void frmMain::Form_Unload()

@@ -6,6 +6,7 @@
 #include "macro/macrosettings.h"
 #include "macro/runhost.h"
 #include "platform/waiter.h"
+#include "screen/screenplugin.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -76,6 +77,7 @@ public:
     QAction *mnuFileExit;
     QMenu *mnuView;
     QAction *mnuKeyboard;
+    QAction *mnuScreenSource;
     QMenu *mnuHelp;
     QAction *mnuHelpContents;
     QAction *mnuHelpLine;
@@ -98,6 +100,10 @@ public:
     void mnuFileAddr_Click();
     void mnuFileExit_Click();
     void mnuKeyboard_Click();
+    void mnuScreenSource_Click();
+
+    // The screen the runs watch: the source given by /S or the view menu.
+    RunScreen &screenSession() { return screen_; }
     void mnuHelpContents_Click();
     void mnuHelpAbout_Click();
 
@@ -120,6 +126,9 @@ private:
     void setRunning(bool running) override;
     void showMessage(const QString &text) override;
     void exitProgram() override;
+    RunScreen *screen() override { return &screen_; }
+    // Opens `source` as the screen; tells the user when it cannot.
+    bool openScreenSource(const QString &source);
 
     // Closes the ports of the window and the keypad, telling the user what
     // could not be delivered, and ends the program.
@@ -129,6 +138,9 @@ private:
     // The open-file dialog's file name, kept from one use to the next (one
     // dialog serves both file menu items).
     QString dialogFileName_;
+    // The screen's source given by /S, opened when the window loads.
+    std::optional<QString> screenSource_;
+    LazyScreen screen_;
     MacroRunner runner_;
     KeypadWindows *keypad_;
     QPointer<frmAbout> about_;

@@ -1,5 +1,7 @@
 #include "app/unattendedjob.h"
 
+#include "screen/screenplugin.h"
+
 #include "app/commandline.h"
 #include "link/seriallink.h"
 #include "macro/macrorunner.h"
@@ -41,6 +43,9 @@ public:
     // reached the line).
     void exitProgram() override { terminateProcess(failed_ ? 1 : 0); }
 
+    RunScreen *screen() override { return &screen_; }
+    LazyScreen screen_;
+
 private:
     QString counter_ = QStringLiteral("0");
     QString port_;
@@ -59,6 +64,14 @@ int runUnattendedJob(int argc, char **argv, const StartSettings &start)
     EventLoopWaiter waiter;
     SerialLink link([&settings] { return settings.CommPort; }, &waiter);
     MacroRunner runner(settings, host, link, waiter);
+    // The screen given by /S is opened before anything is sent.
+    if (start.screen) {
+        QString error;
+        if (!host.screen_.openSource(*start.screen, &error)) {
+            printMessage(error);
+            return 1;
+        }
+    }
     // Like closing the window: the port is closed once what was handed to
     // the line has arrived, and the program ends, in the middle of a text
     // too.

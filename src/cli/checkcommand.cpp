@@ -2,6 +2,7 @@
 // the run reads it.
 
 #include "cli/arguments.h"
+#include "screen/screenplugin.h"
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/exitstatus.h"
@@ -21,7 +22,7 @@ constexpr int kWarnings = 1;
 constexpr int kErrors = 2;
 
 const QString kHelp = QStringLiteral(
-    "使い方: quillonemu-cli check マクロファイル [--addr ファイル] [--counter 数]\n"
+    "使い方: quillonemu-cli check マクロファイル [--addr ファイル] [--counter 数] [--screen 取り込み元]\n"
     "\n"
     "マクロファイルを実行と同じ読み方（Shift-JIS、同じ改行、同じ語の区切りとキーワード）で\n"
     "読み、実行を止める誤り（error）と、書いたとおりに動かないおそれ（warning）を\n"
@@ -33,7 +34,8 @@ const QString kHelp = QStringLiteral(
     "表示します。所要時間は実行と同じ数え方です: 各文の待ち時間（0 秒や 0.01 秒未満でも\n"
     "0.01 秒、1 巡は最短 0.01 秒）と、回線の送信時間（1 パケット約 0.183 秒、SENDSTR の\n"
     "パケット数はアドレスの行ごと）のうち長いほうで進み、回線に渡したパケットが届き\n"
-    "終わるまでです。\n"
+    "終わるまでです。画面待ち（WAITIMAGE、WAITGONE）は最長の秒数（時間切れまで）で数え、\n"
+    "SLEEP の秒数に含めます。\n"
     "ファイルは読むだけで書き換えず、ポートには何も送りません。\n"
     "\n"
     "オプション:\n"
@@ -41,6 +43,8 @@ const QString kHelp = QStringLiteral(
     "                     SENDSTR が入力できない文字を調べます。\n"
     "  --counter 数       run と同じカウンタの初期値（既定 0）。アドレスファイルのこの行数分を\n"
     "                     読み飛ばし、1 巡目はその次の行から読みます。\n"
+    "  --screen 取り込み元 run に --screen を付けて実行するときに付けます（開きはしません）。\n"
+    "                     付けなければ、SCREEN より前の画面待ちと SNAPSHOT はエラーです。\n"
     "  -h, --help         この説明を表示します。\n"
     "\n"
     "終了ステータス:\n"
@@ -132,7 +136,8 @@ int checkCommand(const QStringList &arguments)
 {
     int status = ExitStatus::Ok;
     const std::optional<Arguments> args =
-        openCommand(kCommand, kHelp, arguments, {{QStringLiteral("addr"), true}, {QStringLiteral("counter"), true}}, 1,
+        openCommand(kCommand, kHelp, arguments,
+                    {{QStringLiteral("addr"), true}, {QStringLiteral("counter"), true}, {QStringLiteral("screen"), true}}, 1,
                     QStringLiteral("マクロファイルが指定されていません。"), &status);
     if (!args)
         return status;
@@ -142,7 +147,11 @@ int checkCommand(const QStringList &arguments)
         return status;
     const std::optional<qint32> counter = parseWholeNumber(args->value(QStringLiteral("counter"), QStringLiteral("0")));
 
-    const MacroCheck check = checkMacro(args->positional.first(), args->value(QStringLiteral("addr")), *counter);
+    // Templates are read as the run reads them.
+    ScreenCheck screen;
+    screen.sourceGiven = args->has(QStringLiteral("screen"));
+    screen.templateProblem = ScreenPlugin::templateProblem;
+    const MacroCheck check = checkMacro(args->positional.first(), args->value(QStringLiteral("addr")), *counter, screen);
     int errors = 0;
     for (const MacroDiagnostic &d : check.diagnostics) {
         Console::out(diagnosticLine(d));
@@ -151,6 +160,10 @@ int checkCommand(const QStringList &arguments)
     }
     if (check.pass)
         printSummary(*check.pass);
+    if (check.pass && check.screenWaits > 0) {
+        Console::out(QStringLiteral("  画面待ち %1 個は、それぞれ最長の秒数（時間切れまで）で数え、SLEEP に含めています。")
+                         .arg(check.screenWaits));
+    }
     if (check.pass && check.job)
         printJob(*check.job, *check.pass, check, *counter);
     const qsizetype warnings = check.diagnostics.size() - errors;

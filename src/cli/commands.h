@@ -17,3 +17,7 @@ int checkCommand(const QStringList &arguments);
 int sendCommand(const QStringList &arguments);
 // The keypad in a terminal, with its recording (keypadcommand.cpp).
 int keypadCommand(const QStringList &arguments);
+// Picture sources: the cameras, a frame saved, a picture looked for
+// (screencommand.cpp, in the screen module: ScreenPlugin::screenCommand
+// loads it).
+int screenCommand(const QStringList &arguments);

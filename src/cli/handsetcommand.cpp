@@ -6,7 +6,8 @@
 #include "cli/console.h"
 #include "cli/exitstatus.h"
 #include "platform/receivingline.h"
-#include "handset/modelscreen.h"
+#include "handset/modelscreenoptions.h"
+#include "screen/screenplugin.h"
 #include "handset/virtualhandset.h"
 #include "macro/seconds.h"
 #include "platform/portnumber.h"
@@ -67,9 +68,9 @@ const QString kHelp = QStringLiteral(
     "  2  使い方の誤り");
 
 // The model screen's options; a usage error sets `status`.
-std::optional<ModelScreen::Options> parseScreenOptions(const Arguments &args, int *status)
+std::optional<ModelScreenOptions> parseScreenOptions(const Arguments &args, int *status)
 {
-    ModelScreen::Options options;
+    ModelScreenOptions options;
     if (args.has(QStringLiteral("screen-stream"))) {
         const QString text = args.value(QStringLiteral("screen-stream"));
         const qsizetype colon = text.lastIndexOf(u':');
@@ -147,7 +148,7 @@ int handsetCommand(const QStringList &arguments)
         options.timeoutSeconds = *seconds;
     }
 
-    std::optional<ModelScreen::Options> screen;
+    std::optional<ModelScreenOptions> screen;
     if (args->has(QStringLiteral("screen-stream")) || args->has(QStringLiteral("screen-file"))) {
         screen = parseScreenOptions(*args, &status);
         if (!screen)
@@ -172,21 +173,21 @@ int handsetCommand(const QStringList &arguments)
     }
 
     VirtualHandset handset(line, options);
-    std::unique_ptr<ModelScreen> model;
     if (screen) {
-        model = std::make_unique<ModelScreen>(*screen);
         QString error;
-        if (!model->start(&error)) {
+        quint16 port = 0;
+        QObject *model = ScreenPlugin::modelScreen(*screen, &port, &error, &handset);
+        if (!model) {
             Console::report(kCommand, error);
             return ExitStatus::Failed;
         }
-        QObject::connect(&handset, &VirtualHandset::packetReceived, model.get(), &ModelScreen::take);
+        QObject::connect(&handset, SIGNAL(packetReceived(DecodedPacket)), model, SLOT(take(DecodedPacket)));
         if (screen->stream) {
             Console::err(QStringLiteral("画面のモデルの配信: http://%1:%2/")
                              .arg(screen->address.protocol() == QAbstractSocket::IPv6Protocol
                                       ? QStringLiteral("[%1]").arg(screen->address.toString())
                                       : screen->address.toString())
-                             .arg(model->port()));
+                             .arg(port));
         }
     }
     QObject::connect(&terminations, &TerminationSignals::received, &handset, &VirtualHandset::stop);

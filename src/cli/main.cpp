@@ -6,7 +6,9 @@
 #include "cli/exitstatus.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
+#include "screen/screenplugin.h"
+
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -23,6 +25,7 @@ const Command kCommands[] = {
     {"check", "マクロファイルを実行せずに調べ、誤りと 1 巡の時間を表示します", checkCommand},
     {"send", "キー名で指定したキーを押し、文字列を入力します", sendCommand},
     {"keypad", "端末をキーボードにしてキーを押します。送ったものをマクロに記録できます", keypadCommand},
+    {"screen", "画面の取り込み元: カメラの一覧、フレームの保存、画像の照合", ScreenPlugin::screenCommand},
 };
 
 void printOverview()
@@ -57,7 +60,12 @@ int main(int argc, char *argv[])
     if (drawsPictures(argc, argv)) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
-        application = std::make_unique<QGuiApplication>(argc, argv);
+        QString error;
+        application = ScreenPlugin::guiApplication(argc, argv, &error);
+        if (!application) {
+            std::fprintf(stderr, "quillonemu-cli handset: %s\n", qUtf8Printable(error));
+            return 1;
+        }
     } else {
         application = std::make_unique<QCoreApplication>(argc, argv);
     }

@@ -16,6 +16,9 @@
 #include "platform/portnumber.h"
 #include "platform/terminationsignals.h"
 #include "platform/waiter.h"
+#include "screen/screenplugin.h"
+
+#include <QFileInfo>
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -48,7 +51,14 @@ const QString kHelp = QStringLiteral(
     "  --log ファイル     送ったパケットを 1 個ごとに JSON で 1 行ずつ追記します\n"
     "                     （\"event\":\"packet\"、時刻、カウンタ、行番号、キーワード、バイト列）。\n"
     "                     REPEAT で巡が済むごとにも 1 行（\"event\":\"pass\"、カウンタ、時刻、\n"
-    "                     巡の秒数、その巡のパケット数）。\n"
+    "                     巡の秒数、その巡のパケット数）。画面待ちごとにも 1 行\n"
+    "                     （\"event\":\"screen\"、画像、見つかったか、類似度と位置、待った秒数、\n"
+    "                     フレーム数）。待ちが時間切れになったときの証拠の画像もこの\n"
+    "                     ファイルのフォルダに保存します（なければ一時フォルダ）。\n"
+    "  --screen 取り込み元 画面の取り込み元（WAITIMAGE、WAITGONE、SNAPSHOT が見る画面）:\n"
+    "                     camera、camera:番号、camera:名前の一部、http://…、https://…、\n"
+    "                     rtsp://…、動画ファイルか静止画（.png .jpg .bmp）のパス。\n"
+    "                     開けなければ、パケットを送る前にエラーで終わります。\n"
     "  -h, --help         この説明を表示します。\n"
     "\n"
     "Ctrl-C（SIGINT）で、また出力の読み手が終わったとき（| head など）にも停止します。\n"
@@ -140,7 +150,8 @@ int runCommand(const QStringList &arguments)
                     {{QStringLiteral("addr"), true},
                      {QStringLiteral("port"), true},
                      {QStringLiteral("counter"), true},
-                     {QStringLiteral("log"), true}},
+                     {QStringLiteral("log"), true},
+                     {QStringLiteral("screen"), true}},
                     1, QStringLiteral("マクロファイルが指定されていません。"), &status);
     if (!args)
         return status;
@@ -159,6 +170,19 @@ int runCommand(const QStringList &arguments)
     EventLoopWaiter waiter;
     SerialLink link([&settings] { return settings.CommPort; }, &waiter);
     MacroRunner runner(settings, host, link, waiter);
+
+    // The screen: a source given here is opened before anything is sent.
+    LazyScreen screen;
+    host.setScreen(&screen);
+    if (args->has(QStringLiteral("screen"))) {
+        QString error;
+        if (!screen.openSource(args->value(QStringLiteral("screen")), &error)) {
+            Console::report(kCommand, error);
+            return ExitStatus::Failed;
+        }
+    }
+    if (args->has(QStringLiteral("log")))
+        screen.setEvidenceFolder(QFileInfo(args->value(QStringLiteral("log"))).absolutePath());
 
     RunLog log;
     if (args->has(QStringLiteral("log"))) {

@@ -26,6 +26,29 @@ void RunLog::follow(const MacroRunner &runner, const SerialLink &link)
     });
     connect(&link, &SerialLink::packetSent, this, &RunLog::writePacket);
     connect(&runner, &MacroRunner::passCompleted, this, &RunLog::writePass);
+    connect(&runner, &MacroRunner::screenWaitEnded, this, &RunLog::writeScreenWait);
+}
+
+void RunLog::writeScreenWait(const ScreenWaitReport &report)
+{
+    QJsonObject entry{
+        {QStringLiteral("event"), QStringLiteral("screen")},
+        {QStringLiteral("time"), isoTime(static_cast<double>(QDateTime::currentMSecsSinceEpoch()))},
+        {QStringLiteral("counter"), runner_ ? runner_->counter() : 0},
+        {QStringLiteral("line"), report.line},
+        {QStringLiteral("keyword"), report.keyword},
+        {QStringLiteral("template"), report.templatePath},
+        {QStringLiteral("found"), report.found},
+        {QStringLiteral("similarity"), std::round(report.similarity * 1000) / 1000.0},
+        {QStringLiteral("x"), report.place.x()},
+        {QStringLiteral("y"), report.place.y()},
+        {QStringLiteral("seconds"), std::round(report.secondsWaited * 1000) / 1000.0},
+        {QStringLiteral("frames"), report.framesSeen},
+        {QStringLiteral("framesUndecodable"), report.framesUndecodable},
+    };
+    if (!report.evidence.isEmpty())
+        entry.insert(QStringLiteral("evidence"), report.evidence);
+    write(entry);
 }
 
 void RunLog::writePacket(const KeyPacket &packet)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/keypacket.h"
+#include "macro/runscreen.h"
 
 #include <QFile>
 #include <QJsonObject>
@@ -14,7 +15,9 @@ class SerialLink;
 // file ("event":"packet"): the time, the pass counter, the line number and
 // keyword of the statement that sent it, and the ten bytes; and every pass
 // that reached REPEAT ("event":"pass"): the counter after it, the time, its
-// length in seconds and the packets it sent.
+// length in seconds and the packets it sent; and every screen wait
+// ("event":"screen"): the template, whether it was found, the best
+// similarity and its place, the seconds waited and the frames seen.
 class RunLog : public QObject {
     Q_OBJECT
 public:
@@ -31,6 +34,7 @@ public:
 private:
     void writePacket(const KeyPacket &packet);
     void writePass(qint32 counter, double durationMs, qint64 packets);
+    void writeScreenWait(const ScreenWaitReport &report);
     void write(const QJsonObject &entry);
 
     QFile file_;

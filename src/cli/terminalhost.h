@@ -5,6 +5,7 @@
 #include <QString>
 
 class JobProgress;
+class RunScreen;
 
 // The run's window on the terminal. Progress (pass counter, the job's
 // progress, statement line, typed text) goes to standard output: on a
@@ -29,6 +30,8 @@ public:
     void showFailure(const RunFailure &failure) override;
     // The port is closed already; the command ends once the run returns.
     void exitProgram() override {}
+    RunScreen *screen() override { return screen_; }
+    void setScreen(RunScreen *screen) { screen_ = screen; }
 
     // Leaves the status line, so that what follows starts on a line of its own.
     void endStatusLine();
@@ -50,4 +53,5 @@ private:
     const JobProgress *progress_ = nullptr;
     bool live_;              // standard output is a terminal
     bool statusShown_ = false;
+    RunScreen *screen_ = nullptr;
 };

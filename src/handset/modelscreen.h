@@ -1,6 +1,7 @@
 #pragma once
 
 #include "handset/mjpegserver.h"
+#include "handset/modelscreenoptions.h"
 
 #include <QHostAddress>
 #include <QImage>
@@ -27,14 +28,7 @@ public:
     // Where the typed text is written.
     static QRect textArea() { return QRect(8, kStatusBarHeight + 8, kWidth - 16, kHeight - kStatusBarHeight - 16); }
 
-    struct Options {
-        bool stream = false;
-        QHostAddress address = QHostAddress(QHostAddress::LocalHost);
-        quint16 port = 0;
-        QString file;
-        double delaySeconds = 0;
-        bool noise = false;
-    };
+    using Options = ModelScreenOptions;
 
     explicit ModelScreen(const Options &options, QObject *parent = nullptr);
 
@@ -43,8 +37,11 @@ public:
     bool start(QString *error);
     quint16 port() const { return server_.port(); }
 
+public Q_SLOTS:
     // A packet the handset received: shown after the delay.
     void take(const DecodedPacket &packet);
+
+public:
 
     // The screen showing `lastKey` in its status bar and `text` below it.
     // Needs a QGuiApplication (the offscreen platform will do).

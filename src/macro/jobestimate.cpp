@@ -89,6 +89,17 @@ private:
             if (st.isValid())
                 wait(st.seconds);
             break;
+        case Kind::WaitImage:
+        case Kind::WaitGone:
+            // At most its time-out, counted from when the line is done.
+            if (st.isValid()) {
+                nowMs_ = std::max(nowMs_, lineDoneMs());
+                wait(st.seconds);
+            }
+            break;
+        case Kind::Screen:
+        case Kind::Snapshot:
+            break;
         case Kind::PortNo:
             // The port closes once the line has carried what it was given,
             // and opens again with an empty line.

@@ -8,6 +8,8 @@
 #include "macro/runmessages.h"
 #include "macro/statement.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <algorithm>
 
 namespace {
@@ -18,8 +20,9 @@ using Problem = Statement::Problem;
 
 class Checker {
 public:
-    Checker(const QString &macroPath, const QString &addrPath, qint64 counter)
-        : macroPath_(macroPath), addrPath_(addrPath), skipped_(std::max<qint64>(0, counter))
+    Checker(const QString &macroPath, const QString &addrPath, qint64 counter, const ScreenCheck &screen)
+        : macroPath_(macroPath), addrPath_(addrPath), skipped_(std::max<qint64>(0, counter)), screen_(screen),
+          sourceSet_(screen.sourceGiven)
     {
     }
 
@@ -39,6 +42,7 @@ private:
     void checkPort(const PassStep &step, const QString &text);
     void checkString(PassStep &step, const QString &text);
     void takeAddress(const PassStep &step);
+    void checkScreen(PassStep &step);
     void checkAddressCharacters();
     void checkUnreachable(const QStringList &lines, qsizetype endIndex, const PassStep &end);
     void checkLoopWaits(const QList<PassStep> &steps, const PassWaits &later);
@@ -53,6 +57,8 @@ private:
     QString currentAddress_;
     int getStrs_ = 0;
     bool hasGetStr_ = false;
+    ScreenCheck screen_;
+    bool sourceSet_ = false;
     MacroCheck result_;
 };
 
@@ -160,11 +166,50 @@ PassStep Checker::examine(qint64 line, const QString &text)
         if (const QString message = unknownKeywordMessage(text); !message.isEmpty())
             warning(line, message);
         break;
+    case Kind::Screen:
+    case Kind::WaitImage:
+    case Kind::WaitGone:
+    case Kind::Snapshot:
+        checkScreen(step);
+        break;
     case Kind::Repeat:
     case Kind::Exit:
         break;
     }
     return step;
+}
+
+void Checker::checkScreen(PassStep &step)
+{
+    const Statement &st = step.statement;
+    if (!st.isValid()) {
+        error(step.line, RunMessages::argumentProblem(st));
+        return;
+    }
+    if (st.kind == Kind::Screen) {
+        sourceSet_ = true;
+        return;
+    }
+    if (!sourceSet_) {
+        error(step.line, QStringLiteral("%1: 画面の取り込み元がありません。--screen、/S か、この行より前の SCREEN で指定してください。")
+                             .arg(st.keyword));
+    }
+    if (!st.isScreenWait())
+        return;
+    ++result_.screenWaits;
+    step.sleep = st.seconds;
+    const QString path = QDir::isAbsolutePath(st.text) ? st.text : QFileInfo(macroPath_).dir().filePath(st.text);
+    QString problem;
+    if (screen_.templateProblem) {
+        problem = screen_.templateProblem(path);
+    } else {
+        const QFileInfo info(path);
+        problem = !info.exists() ? QStringLiteral("ファイルがありません")
+                  : !info.isFile() || !info.isReadable() ? QStringLiteral("読めません")
+                                                         : QString();
+    }
+    if (!problem.isEmpty())
+        error(step.line, QStringLiteral("%1: 画像ファイル「%2」を読めません: %3。").arg(st.keyword, st.text, problem));
 }
 
 std::optional<float> Checker::seconds(const PassStep &step, const QString &text)
@@ -315,7 +360,7 @@ void Checker::estimateWholeJob(const QList<PassStep> &steps)
 
 } // namespace
 
-MacroCheck checkMacro(const QString &macroPath, const QString &addrPath, qint64 counter)
+MacroCheck checkMacro(const QString &macroPath, const QString &addrPath, qint64 counter, const ScreenCheck &screen)
 {
-    return Checker(macroPath, addrPath, counter).run();
+    return Checker(macroPath, addrPath, counter, screen).run();
 }

@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QString>
+#include <functional>
 #include <optional>
 
 // A check of a macro file before it runs: the file is read exactly as the run
@@ -37,10 +38,22 @@ struct MacroCheck {
     // no statement, or the address file could not be read or is shorter
     // than the counter.
     std::optional<JobEstimate> job;
+    // The pass's screen waits (WAITIMAGE, WAITGONE): the estimates count
+    // each as its whole time-out, the longest it can take.
+    int screenWaits = 0;
+};
+
+// What the checker needs to know of the screen: whether the run is given a
+// source from outside (--screen, /S), and why a template cannot be used
+// (empty when it can; by default a file that is missing or unreadable).
+struct ScreenCheck {
+    bool sourceGiven = false;
+    std::function<QString(const QString &path)> templateProblem;
 };
 
 // Checks the macro file at `macroPath` against the address file at
 // `addrPath` (empty: none given) for a run that starts at `counter`: the
 // first pass reads the address lines after the first `counter` ones. Both
 // files are only read.
-MacroCheck checkMacro(const QString &macroPath, const QString &addrPath, qint64 counter = 0);
+MacroCheck checkMacro(const QString &macroPath, const QString &addrPath, qint64 counter = 0,
+                      const ScreenCheck &screen = {});

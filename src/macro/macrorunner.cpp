@@ -97,7 +97,7 @@ bool MacroRunner::startRun()
             }
         }
     }
-    return true;
+    return readTemplates();
 }
 
 MacroRunner::Outcome MacroRunner::runPasses()
@@ -188,6 +188,11 @@ MacroRunner::Flow MacroRunner::step(const Statement &st)
         return typeString(st);
     case Kind::Exit:
         return exitProgram(st);
+    case Kind::Screen:
+    case Kind::WaitImage:
+    case Kind::WaitGone:
+    case Kind::Snapshot:
+        return screenStatement(st);
     case Kind::None:
         break;
     }

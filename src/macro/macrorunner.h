@@ -3,6 +3,7 @@
 #include "link/textsender.h"
 #include "macro/macrosettings.h"
 #include "macro/runfailure.h"
+#include "macro/runscreen.h"
 #include "macro/statement.h"
 #include "platform/textlinereader.h"
 
@@ -71,6 +72,8 @@ Q_SIGNALS:
     // A pass reached REPEAT: the counter now, how long the pass took from its
     // first statement to the next pass's, and the packets it sent.
     void passCompleted(qint32 counter, double durationMs, qint64 packets);
+    // A screen wait ended (found, run out, stopped or failed).
+    void screenWaitEnded(const ScreenWaitReport &report);
 
 private:
     // What a statement leaves the run to do.
@@ -94,6 +97,14 @@ private:
     Flow typeAddress(const Statement &st);
     Flow typeString(const Statement &st);
     Flow exitProgram(const Statement &st);
+    // The screen's statements and the templates read at the start
+    // (screenstatements.cpp).
+    Flow screenStatement(const Statement &st);
+    Flow openScreen(const Statement &st, RunScreen &screen);
+    Flow waitForPicture(const Statement &st, RunScreen &screen);
+    Flow snapshot(const Statement &st, RunScreen &screen);
+    bool readTemplates();
+    QString besideMacro(const QString &name) const;
 
     Flow end(Outcome outcome);
     // The run fails: `reason` is about the file `file` (or nothing, when

@@ -2,6 +2,8 @@
 
 #include "macro/runfailure.h"
 
+class RunScreen;
+
 #include <QString>
 
 // What a run needs of the window it runs for: the controls it reads and
@@ -31,4 +33,7 @@ public:
     // EXIT: the port is closed already; end the program at once. When this
     // returns (tests), the run returns without its run-end steps.
     virtual void exitProgram() = 0;
+    // The screen the run watches (SCREEN, WAITIMAGE, WAITGONE, SNAPSHOT);
+    // none by default, and then those statements fail.
+    virtual RunScreen *screen() { return nullptr; }
 };

@@ -60,6 +60,8 @@ QString atLine(const QString &path, qint64 line, const QString &keyword, const Q
 
 QString argumentProblem(const Statement &st)
 {
+    if (st.kind == Statement::Kind::Screen || st.kind == Statement::Kind::Snapshot || st.isScreenWait())
+        return screenArgumentProblem(st);
     const bool port = st.kind == Statement::Kind::PortNo;
     if (st.problem == Statement::Problem::Missing) {
         return port ? QStringLiteral("PORTNO のポート番号がありません。")
@@ -68,6 +70,24 @@ QString argumentProblem(const Statement &st)
     const QString argument = st.argument.value_or(QString());
     return port ? QStringLiteral("PORTNO のポート番号「%1」は整数ではありません。").arg(argument)
                 : QStringLiteral("%1 の秒数「%2」は数値ではありません（例: 0.5）。").arg(st.keyword, argument);
+}
+
+QString screenArgumentProblem(const Statement &st)
+{
+    const QString what = st.kind == Statement::Kind::Screen ? QStringLiteral("画面の取り込み元") : QStringLiteral("ファイル名");
+    switch (st.problem) {
+    case Statement::Problem::Missing:
+        return QStringLiteral("%1 の%2がありません。").arg(st.keyword, what);
+    case Statement::Problem::Empty:
+        return QStringLiteral("%1 の%2が空です（キーワードの後の空白が 2 つあります）。").arg(st.keyword, what);
+    case Statement::Problem::NoSeconds:
+        return QStringLiteral("%1 の秒数がないか、0 以上の数値ではありません（例: %1 %2 10）。").arg(st.keyword, st.text);
+    case Statement::Problem::NotALevel:
+        return QStringLiteral("%1 の類似度（秒数の次の語）が 0 から 1 までの数値ではありません（例: %1 %2 10 0.8）。")
+            .arg(st.keyword, st.text);
+    default:
+        return QString();
+    }
 }
 
 QString addrFileEnded(const QString &path, qint64 addrLine)

@@ -24,6 +24,8 @@ QString atLine(const QString &path, qint64 line, const QString &keyword, const Q
 // Why a BASEWAIT, SLEEP or PORTNO cannot run (Statement::problem), in the
 // run's words.
 QString argumentProblem(const Statement &st);
+// The same for SCREEN, WAITIMAGE, WAITGONE and SNAPSHOT.
+QString screenArgumentProblem(const Statement &st);
 QString addrFileEnded(const QString &path, qint64 addrLine);
 QString getStrWithoutAddrFile(const QString &path);
 

@@ -6,6 +6,20 @@
 #include <QString>
 #include <functional>
 
+// One screen wait as it ended, for the run's log.
+struct ScreenWaitReport {
+    qint64 line = 0;       // of the macro file, as an editor counts it
+    QString keyword;       // WAITIMAGE or WAITGONE
+    QString templatePath;
+    bool found = false;    // appeared (WAITIMAGE) or went (WAITGONE) in time
+    double similarity = -1; // the best seen (-1: no frame)
+    QPoint place;
+    double secondsWaited = 0;
+    qint64 framesSeen = 0;
+    qint64 framesUndecodable = 0;
+    QString evidence;      // the frame saved when the wait ran out
+};
+
 // What a run needs of the screen it watches (a camera or any other picture
 // of the handset's display): a source to open, templates to read, a wait
 // for a picture to appear or go, and the newest frame saved. The front ends
@@ -51,10 +65,16 @@ public:
     // or saying that no frame has come.
     virtual bool saveNewest(const QString &path, QString *error) = 0;
 
+    // Where a wait that runs out saves the newest frame as evidence (the
+    // folder of the run's log, say); empty: the temporary folder.
+    QString evidenceFolder() const { return evidenceFolder_; }
+    void setEvidenceFolder(const QString &folder) { evidenceFolder_ = folder; }
+
     // Called on the run's thread when a wait in progress may have changed
     // (the picture seen, the source ended): the run sets it to wake its wait.
     void setWakeUp(std::function<void()> wakeUp) { wakeUp_ = std::move(wakeUp); }
 
 protected:
     std::function<void()> wakeUp_;
+    QString evidenceFolder_;
 };

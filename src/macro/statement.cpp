@@ -16,7 +16,40 @@ constexpr Control kControls[] = {
     {"SLEEP", Statement::Kind::Sleep},       {"REPEAT", Statement::Kind::Repeat},
     {"GETSTR", Statement::Kind::GetStr},     {"SENDSTR", Statement::Kind::SendStr},
     {"STRING", Statement::Kind::String},     {"EXIT", Statement::Kind::Exit},
+    {"SCREEN", Statement::Kind::Screen},     {"WAITIMAGE", Statement::Kind::WaitImage},
+    {"WAITGONE", Statement::Kind::WaitGone}, {"SNAPSHOT", Statement::Kind::Snapshot},
 };
+
+// SCREEN and SNAPSHOT need word 1; the waits also word 2 (seconds) and may
+// have word 3 (the level).
+void typeScreenArguments(Statement &st, const QStringList &words)
+{
+    if (!st.argument) {
+        st.problem = Statement::Problem::Missing;
+        return;
+    }
+    if (st.argument->isEmpty()) {
+        st.problem = Statement::Problem::Empty;
+        return;
+    }
+    st.text = *st.argument;
+    if (!st.isScreenWait())
+        return;
+    const std::optional<float> seconds = parseSeconds(words.value(2));
+    if (words.size() < 3 || !seconds || *seconds < 0) {
+        st.problem = Statement::Problem::NoSeconds;
+        return;
+    }
+    st.seconds = *seconds;
+    if (words.size() > 3) {
+        const std::optional<double> level = parseLevel(words[3]);
+        if (!level) {
+            st.problem = Statement::Problem::NotALevel;
+            return;
+        }
+        st.level = *level;
+    }
+}
 
 // BASEWAIT, SLEEP and PORTNO need word 1; this says what is wrong with it,
 // or gives its value.
@@ -82,6 +115,12 @@ Statement parseStatement(const QString &line)
     case Statement::Kind::String:
         st.text = st.argument.value_or(QString());
         break;
+    case Statement::Kind::Screen:
+    case Statement::Kind::WaitImage:
+    case Statement::Kind::WaitGone:
+    case Statement::Kind::Snapshot:
+        typeScreenArguments(st, words);
+        break;
     case Statement::Kind::None:
         if (const std::optional<KeyPacket> packet = KeyTable::find(st.keyword)) {
             st.kind = Statement::Kind::Key;
@@ -92,6 +131,14 @@ Statement parseStatement(const QString &line)
         break;
     }
     return st;
+}
+
+std::optional<double> parseLevel(const QString &text)
+{
+    const std::optional<float> value = parseSeconds(text);
+    if (!value || *value < 0 || *value > 1)
+        return std::nullopt;
+    return *value;
 }
 
 QStringList controlKeywords()

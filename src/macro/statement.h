@@ -11,9 +11,15 @@
 // is split into words at every single space (two spaces give an empty word, a
 // leading space an empty word 0; tabs belong to the words). Word 0,
 // upper-cased from a-z to A-Z, is the keyword; word 1, exactly as written,
-// is the argument. Later words are remarks.
+// is the argument. Later words are remarks, except for the screen waits,
+// which take the seconds in word 2 and the similarity in word 3.
 struct Statement {
-    enum class Kind { None, Key, BaseWait, PortNo, Sleep, Repeat, GetStr, SendStr, String, Exit };
+    enum class Kind {
+        None, Key, BaseWait, PortNo, Sleep, Repeat, GetStr, SendStr, String, Exit,
+        // The screen: SCREEN SOURCE, WAITIMAGE FILE SECONDS [LEVEL],
+        // WAITGONE FILE SECONDS [LEVEL], SNAPSHOT FILE.
+        Screen, WaitImage, WaitGone, Snapshot,
+    };
 
     // Why a BASEWAIT, SLEEP or PORTNO cannot run.
     enum class Problem {
@@ -22,6 +28,8 @@ struct Statement {
         Empty,       // word 1 is empty (two spaces after the keyword)
         NotSeconds,  // BASEWAIT, SLEEP: word 1 is no number of seconds
         NotAPortNumber, // PORTNO: word 1 is no whole number
+        NoSeconds,   // WAITIMAGE, WAITGONE: word 2 is missing, empty, or no number of seconds at least 0
+        NotALevel,   // WAITIMAGE, WAITGONE: word 3 is no number from 0 to 1
     };
 
     Kind kind = Kind::None;
@@ -35,10 +43,19 @@ struct Statement {
     // PORTNO: the port number.
     qint32 port = 0;
     // STRING: the text it types (empty when the line has no word 1).
+    // SCREEN: the source; WAITIMAGE, WAITGONE, SNAPSHOT: the file as written.
     QString text;
+    // WAITIMAGE, WAITGONE: the least similarity that counts as seen.
+    double level = kDefaultLevel;
+
+    // The similarity a picture must reach to count as seen when a wait
+    // names none: the wrong pictures of a camera's frames stay far below it
+    // and the right ones far above (measured by bench/run).
+    static constexpr double kDefaultLevel = 0.8;
     Problem problem = Problem::None;
 
     bool isValid() const { return problem == Problem::None; }
+    bool isScreenWait() const { return kind == Kind::WaitImage || kind == Kind::WaitGone; }
 };
 
 // The words of `line`, split at every single space.
@@ -49,5 +66,8 @@ QString upperCaseKeyword(const QString &word);
 
 Statement parseStatement(const QString &line);
 
-// The eight control keywords, "BASEWAIT" ... "EXIT".
+// A similarity as the screen waits take it: a number from 0 to 1.
+std::optional<double> parseLevel(const QString &text);
+
+// The control keywords, "BASEWAIT" ... "EXIT", then the screen's.
 QStringList controlKeywords();

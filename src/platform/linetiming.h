@@ -50,6 +50,10 @@ public:
         busyUntilMs_ = std::max(busyUntilMs_, atMs + LineTiming::lineMs(count));
     }
 
+    // When the last byte handed over will have crossed the line (minus
+    // infinity before the first).
+    double busyUntilMs() const { return busyUntilMs_; }
+
     // The bytes not yet across at `nowMs`.
     qint64 bytesOnLine(double nowMs) const
     {

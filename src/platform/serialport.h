@@ -56,6 +56,9 @@ public:
     qint64 pendingBytes() const;
     // The bytes the program and the driver still hold.
     qint64 heldBytes() const;
+    // When, on clock(), the last byte handed over will have crossed the
+    // line: the handset cannot have seen it before.
+    double lineDoneMs() const { return lineClock_.busyUntilMs(); }
 
     QString errorText() const { return errorText_; }
     qint32 portNumber() const { return portNumber_; }

@@ -1,5 +1,7 @@
 #include "screen/framesource.h"
 
+#include "screen/cameras.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -141,39 +143,6 @@ SourceStatus FrameSource::status() const
 }
 
 namespace {
-
-struct CameraEntry {
-    QString name;
-    int index = 0;
-};
-
-// The system's camera list: on Linux the V4L2 devices' first nodes (a UVC
-// camera has a second node for metadata), in device order.
-QList<CameraEntry> cameraEntries()
-{
-    QList<CameraEntry> cameras;
-#ifdef Q_OS_LINUX
-    const QDir dir(QStringLiteral("/sys/class/video4linux"));
-    QList<int> numbers;
-    for (const QString &entry : dir.entryList({QStringLiteral("video*")}, QDir::Dirs | QDir::System)) {
-        bool ok = false;
-        const int n = entry.mid(5).toInt(&ok);
-        if (ok)
-            numbers.append(n);
-    }
-    std::sort(numbers.begin(), numbers.end());
-    for (const int n : numbers) {
-        const QString node = dir.filePath(QStringLiteral("video%1").arg(n));
-        QFile index(node + QStringLiteral("/index"));
-        if (index.open(QIODevice::ReadOnly) && index.readAll().trimmed() != "0")
-            continue;
-        QFile name(node + QStringLiteral("/name"));
-        QString text = name.open(QIODevice::ReadOnly) ? QString::fromUtf8(name.readAll()).trimmed() : QString();
-        cameras.append({QStringLiteral("%1 (/dev/video%2)").arg(text).arg(n), n});
-    }
-#endif
-    return cameras;
-}
 
 // Why a stream could not be opened, in the system's words when its server
 // cannot be reached.
@@ -397,17 +366,14 @@ private:
 
 std::unique_ptr<FrameSource> makeFrameSource(const SourceSpec &spec)
 {
+    // The stream reader's own log would repeat on standard error what the
+    // source reports in the user's words (a refused connection, a frame
+    // that cannot be decoded); it is quiet unless asked for.
+    if (qEnvironmentVariableIsEmpty("OPENCV_FFMPEG_LOGLEVEL") && qEnvironmentVariableIsEmpty("OPENCV_FFMPEG_DEBUG"))
+        qputenv("OPENCV_FFMPEG_LOGLEVEL", "-8");
     if (spec.kind == SourceSpec::Kind::StillImage)
         return std::make_unique<StillImageSource>(spec);
     return std::make_unique<CaptureSource>(spec);
-}
-
-QStringList listCameras()
-{
-    QStringList names;
-    for (const CameraEntry &c : cameraEntries())
-        names.append(c.name);
-    return names;
 }
 
 bool saveFramePng(const cv::Mat &frame, const QString &path, QString *error)

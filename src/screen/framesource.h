@@ -72,9 +72,6 @@ protected:
 // Makes the source that `spec` names; start() opens it.
 std::unique_ptr<FrameSource> makeFrameSource(const SourceSpec &spec);
 
-// The cameras the system lists, in the order camera:N counts them.
-QStringList listCameras();
-
 // Writes `frame` as a PNG file, atomically (the file is whole or not
 // there); false and `error` (naming the file) on failure.
 bool saveFramePng(const cv::Mat &frame, const QString &path, QString *error);

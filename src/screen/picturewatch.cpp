@@ -30,7 +30,9 @@ PictureWatch::Progress PictureWatch::progress() const
 
 void PictureWatch::run()
 {
-    qint64 seen = 0;
+    // Only frames that come after the watch started can show what it waits
+    // for: the newest one now may have been taken before.
+    qint64 seen = source_.newest().number;
     int goneInARow = 0;
     while (!stopping_) {
         const Frame frame = source_.waitNewer(seen, kFrameWaitMs);

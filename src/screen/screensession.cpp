@@ -15,7 +15,10 @@ cv::Mat readTemplate(const QString &path, QString *reason)
         *reason = QStringLiteral("読めません");
         return {};
     }
-    cv::Mat picture = cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_GRAYSCALE);
+    // Read in colour and made gray as the frames are: the image reader's own
+    // gray conversion weighs the colours differently, and the same picture
+    // would not match itself exactly.
+    cv::Mat picture = cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_COLOR);
     if (picture.empty())
         *reason = QStringLiteral("画像として読めません");
     return picture;

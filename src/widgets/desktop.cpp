@@ -5,6 +5,7 @@
 #include "widgets/guide.h"
 
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QStandardPaths>
 
@@ -37,6 +38,20 @@ void ScreenDesktop::showMessage(QWidget *parent, const QString &text)
 void ScreenDesktop::openGuide(QWidget *parent, const QString &path)
 {
     ::openGuide(path, guidePageDir, parent, [this, parent](const QString &message) { showMessage(parent, message); });
+}
+
+std::optional<QString> ScreenDesktop::chooseScreenSource(QWidget *parent, const QStringList &choices,
+                                                         const QString &current)
+{
+    QInputDialog dialog(parent);
+    dialog.setWindowTitle(QStringLiteral("画面の取り込み元"));
+    dialog.setLabelText(QStringLiteral("カメラを選ぶか、URL（http://…、rtsp://…）かファイルのパスを入力してください:"));
+    dialog.setComboBoxEditable(true);
+    dialog.setComboBoxItems(choices);
+    dialog.setTextValue(current);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.textValue().trimmed();
 }
 
 void ScreenDesktop::endProgram()

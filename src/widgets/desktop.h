@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+#include <optional>
 
 class QWidget;
 
@@ -24,6 +26,11 @@ public:
     virtual void openGuide(QWidget *parent, const QString &path) = 0;
     // Ends the program at once: no window closes, no handler runs.
     virtual void endProgram() = 0;
+    // Asks for the screen's source: one of `choices` (the cameras) or any
+    // text (a URL, a file), starting at `current`. The answer, or no value
+    // when cancelled.
+    virtual std::optional<QString> chooseScreenSource(QWidget *parent, const QStringList &choices,
+                                                      const QString &current) = 0;
 };
 
 // The desktop of a screen: Qt's file dialog, message boxes captioned
@@ -37,6 +44,8 @@ public:
     void showMessage(QWidget *parent, const QString &text) override;
     void openGuide(QWidget *parent, const QString &path) override;
     void endProgram() override;
+    std::optional<QString> chooseScreenSource(QWidget *parent, const QStringList &choices,
+                                              const QString &current) override;
 
     // Where the guide's page and pictures are unpacked for the browser: the
     // user's cache folder.

@@ -3,6 +3,7 @@
 #include "link/seriallink.h"
 #include "macro/macrorunner.h"
 #include "macro/runhost.h"
+#include "macro/runscreen.h"
 #include "platform/waiter.h"
 #include "pseudoterminal.h"
 #include "tempfiles.h"
@@ -46,6 +47,8 @@ public:
     QList<bool> runningStates;
     QStringList messages;
     std::function<void()> onExit;
+    // The screen the run watches; none by default.
+    RunScreen *screenForRun = nullptr;
     // False: the lists of statuses, counters and typed texts keep only their
     // last entry (a long run would fill memory with them).
     bool keepHistory = true;
@@ -67,6 +70,7 @@ public:
         if (onExit)
             onExit();
     }
+    RunScreen *screen() override { return screenForRun; }
 
 private:
     void record(QStringList &list, const QString &text)

@@ -39,6 +39,17 @@ struct RecordingDesktop : ScreenDesktop {
         if (realGuide)
             ScreenDesktop::openGuide(parent, path);
     }
+    // The screen source dialog: the choices it offered, and its answers
+    // taken in order (none left: cancel).
+    QStringList screenSourceChoices;
+    QStringList screenSourceAnswers;
+    std::optional<QString> chooseScreenSource(QWidget *, const QStringList &choices, const QString &) override
+    {
+        screenSourceChoices = choices;
+        if (screenSourceAnswers.isEmpty())
+            return std::nullopt;
+        return screenSourceAnswers.takeFirst();
+    }
     void endProgram() override
     {
         ++ended;

@@ -1,0 +1,169 @@
+// quillonemu-cli screen: the cameras the system lists, a frame of any source
+// saved, and a picture looked for in it.
+
+#include "cli/arguments.h"
+#include "cli/commands.h"
+#include "cli/console.h"
+#include "cli/exitstatus.h"
+#include "macro/statement.h"
+#include "macro/seconds.h"
+#include "screen/cameras.h"
+#include "screen/framesource.h"
+#include "screen/matcher.h"
+#include "screen/screensession.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+const QString kCommand = QStringLiteral("screen");
+// How long the first frame of a source is waited for.
+constexpr int kFirstFrameMs = 10000;
+
+const QString kHelp = QStringLiteral(
+    "使い方: quillonemu-cli screen --list\n"
+    "        quillonemu-cli screen 取り込み元 --snapshot ファイル [--crop X,Y,幅,高さ]\n"
+    "        quillonemu-cli screen 取り込み元 --find 画像ファイル [--level 類似度]\n"
+    "\n"
+    "携帯電話機の画面を映す取り込み元を調べます。取り込み元は run の --screen と同じく\n"
+    "camera、camera:番号、camera:名前の一部、http://…、https://…、rtsp://…、\n"
+    "動画ファイルか静止画（.png .jpg .bmp）のパスです。\n"
+    "\n"
+    "オプション:\n"
+    "  --list             システムのカメラを 1 行に 1 台、camera:番号 の番号を付けて表示します。\n"
+    "  --snapshot ファイル 最初のフレームを PNG で保存します。\n"
+    "  --crop X,Y,幅,高さ （--snapshot と共に）フレームのこの部分だけを保存します。\n"
+    "                     WAITIMAGE の画像を作るときに使います。\n"
+    "  --find 画像ファイル 最初のフレームの中で画像に最も似た場所を探し、類似度（0〜1）と\n"
+    "                     位置（左上の x, y）を表示します。\n"
+    "  --level 類似度     （--find と共に）見つかったとみなす類似度（既定 %1）。\n"
+    "  -h, --help         この説明を表示します。\n"
+    "\n"
+    "終了ステータス:\n"
+    "  0  一覧を表示した、保存した、または画像が見つかった\n"
+    "  1  取り込み元か画像を開けない、フレームが来ない、保存できない、または画像が見つからない\n"
+    "  2  使い方の誤り").arg(Statement::kDefaultLevel);
+
+std::optional<cv::Rect> parseCrop(const QString &text)
+{
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("^(\\d{1,5}),(\\d{1,5}),(\\d{1,5}),(\\d{1,5})$")).match(text);
+    if (!m.hasMatch() || m.captured(3).toInt() == 0 || m.captured(4).toInt() == 0)
+        return std::nullopt;
+    return cv::Rect(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt(), m.captured(4).toInt());
+}
+
+} // namespace
+
+int screenCommand(const QStringList &arguments)
+{
+    int status = ExitStatus::Ok;
+    const std::optional<Arguments> args = openCommand(
+        kCommand, kHelp, arguments,
+        {{QStringLiteral("list")}, {QStringLiteral("snapshot"), true}, {QStringLiteral("crop"), true},
+         {QStringLiteral("find"), true}, {QStringLiteral("level"), true}},
+        1, QString(), &status);
+    if (!args)
+        return status;
+    const bool list = args->has(QStringLiteral("list"));
+    const bool snapshot = args->has(QStringLiteral("snapshot"));
+    const bool find = args->has(QStringLiteral("find"));
+    if (int(list) + int(snapshot) + int(find) != 1)
+        return usageError(kCommand, QStringLiteral("--list、--snapshot、--find のどれか 1 つを指定してください。"));
+    if (list) {
+        if (!args->positional.isEmpty())
+            return usageError(kCommand, QStringLiteral("--list は取り込み元を取りません。"));
+        const QStringList cameras = listCameras();
+        for (qsizetype i = 0; i < cameras.size(); ++i)
+            Console::out(QStringLiteral("camera:%1  %2").arg(i + 1).arg(cameras[i]));
+        if (cameras.isEmpty())
+            Console::err(QStringLiteral("カメラは見つかりませんでした。"));
+        return ExitStatus::Ok;
+    }
+    if (args->positional.isEmpty())
+        return usageError(kCommand, QStringLiteral("取り込み元が指定されていません。"));
+    if (args->has(QStringLiteral("crop")) && !snapshot)
+        return usageError(kCommand, QStringLiteral("--crop は --snapshot と共にだけ使えます。"));
+    if (args->has(QStringLiteral("level")) && !find)
+        return usageError(kCommand, QStringLiteral("--level は --find と共にだけ使えます。"));
+    std::optional<cv::Rect> crop;
+    if (args->has(QStringLiteral("crop"))) {
+        crop = parseCrop(args->value(QStringLiteral("crop")));
+        if (!crop)
+            return usageError(kCommand, QStringLiteral("--crop の値「%1」は X,Y,幅,高さ（例: 8,36,120,30）ではありません。")
+                                            .arg(args->value(QStringLiteral("crop"))));
+    }
+    double level = Statement::kDefaultLevel;
+    if (args->has(QStringLiteral("level"))) {
+        const std::optional<double> value = parseLevel(args->value(QStringLiteral("level")));
+        if (!value)
+            return usageError(kCommand, QStringLiteral("--level の値「%1」は 0 から 1 までの数値ではありません。")
+                                            .arg(args->value(QStringLiteral("level"))));
+        level = *value;
+    }
+    // The template is read before the source opens: a mistake there costs
+    // no waiting.
+    cv::Mat picture;
+    if (find) {
+        QString reason;
+        picture = readTemplate(args->value(QStringLiteral("find")), &reason);
+        if (picture.empty()) {
+            Console::report(kCommand, QStringLiteral("画像ファイル「%1」を読めません: %2。").arg(args->value(QStringLiteral("find")), reason));
+            return ExitStatus::Failed;
+        }
+    }
+
+    const QString sourceText = args->positional.first();
+    const SourceSpec spec = parseSourceSpec(sourceText);
+    if (!spec.isValid()) {
+        Console::report(kCommand, spec.problem);
+        return ExitStatus::Failed;
+    }
+    std::unique_ptr<FrameSource> source = makeFrameSource(spec);
+    if (!source->start()) {
+        Console::report(kCommand, source->errorText());
+        return ExitStatus::Failed;
+    }
+    const Frame frame = source->waitNewer(0, kFirstFrameMs);
+    if (frame.isEmpty()) {
+        const SourceStatus s = source->status();
+        Console::report(kCommand, QStringLiteral("画面の取り込み元「%1」からフレームが来ません%2。")
+                                      .arg(sourceText, s.ended ? QStringLiteral("（%1）").arg(s.endReason)
+                                                               : QStringLiteral("（%1 秒待ちました）").arg(kFirstFrameMs / 1000)));
+        return ExitStatus::Failed;
+    }
+
+    if (snapshot) {
+        cv::Mat image = frame.image;
+        if (crop) {
+            if ((*crop & cv::Rect(0, 0, image.cols, image.rows)) != *crop) {
+                Console::report(kCommand, QStringLiteral("--crop の範囲がフレーム（%1×%2）からはみ出しています。").arg(image.cols).arg(image.rows));
+                return ExitStatus::Failed;
+            }
+            image = image(*crop);
+        }
+        QString error;
+        if (!saveFramePng(image, args->value(QStringLiteral("snapshot")), &error)) {
+            Console::report(kCommand, error);
+            return ExitStatus::Failed;
+        }
+        Console::out(QStringLiteral("%1×%2 のフレームを「%3」に保存しました。").arg(image.cols).arg(image.rows).arg(args->value(QStringLiteral("snapshot"))));
+        return ExitStatus::Ok;
+    }
+
+    const TemplateMatcher matcher(picture);
+    if (!matcher.fitsIn(frame.image)) {
+        Console::report(kCommand, QStringLiteral("画像（%1×%2）がフレーム（%3×%4）より大きいため、照合できません。")
+                                      .arg(picture.cols).arg(picture.rows).arg(frame.image.cols).arg(frame.image.rows));
+        return ExitStatus::Failed;
+    }
+    const MatchResult result = matcher.match(frame.image);
+    const bool found = result.similarity >= level;
+    Console::out(QStringLiteral("類似度 %1、位置 (%2, %3): %4")
+                     .arg(QString::number(result.similarity, 'f', 3))
+                     .arg(result.place.x())
+                     .arg(result.place.y())
+                     .arg(found ? QStringLiteral("見つかりました（%1 以上）").arg(level)
+                                : QStringLiteral("見つかりません（%1 未満）").arg(level)));
+    return found ? ExitStatus::Ok : ExitStatus::Failed;
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QString>
+
+// How the virtual handset shows its model screen (quillonemu-cli handset
+// --screen-stream, --screen-file, --screen-delay, --screen-noise).
+struct ModelScreenOptions {
+    bool stream = false;
+    QHostAddress address = QHostAddress(QHostAddress::LocalHost);
+    quint16 port = 0;
+    QString file;
+    double delaySeconds = 0;
+    bool noise = false;
+};

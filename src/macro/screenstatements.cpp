@@ -1,0 +1,233 @@
+// The run's screen statements: SCREEN opens a picture source, WAITIMAGE and
+// WAITGONE wait for a template to appear in its frames or to go, SNAPSHOT
+// saves the newest frame. The templates of the whole macro are read when the
+// run starts, before the first packet.
+
+#include "link/seriallink.h"
+#include "macro/macrorunner.h"
+#include "macro/runhost.h"
+#include "macro/runmessages.h"
+#include "platform/textlinereader.h"
+#include "platform/waiter.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <algorithm>
+
+namespace {
+
+// How often a screen wait looks at its watch when nothing wakes it: the
+// watch wakes the wait when the picture is seen; this bounds how late an
+// ended source or a stall is noticed.
+constexpr double kScreenLookMs = 100.0;
+
+QString noScreen(const Statement &st)
+{
+    return QStringLiteral("%1: 画面の取り込み元がありません。--screen、/S か、この行より前の SCREEN で指定してください。")
+        .arg(st.keyword);
+}
+
+QString noScreenHere(const Statement &st)
+{
+    return QStringLiteral("%1: この実行では画面を見られません。").arg(st.keyword);
+}
+
+QString clockTime(const QDateTime &time)
+{
+    return time.toString(QStringLiteral("HH:mm:ss.zzz"));
+}
+
+// The frames a wait saw, and when the last one came.
+QString framesSeen(const RunScreen::WaitState &state)
+{
+    QString text = QStringLiteral("フレーム %1 枚").arg(state.framesSeen);
+    if (state.framesUndecodable > 0)
+        text += QStringLiteral("、読めなかったもの %1 枚").arg(state.framesUndecodable);
+    if (state.lastFrameTime.isValid()) {
+        const double ago = state.lastFrameTime.msecsTo(QDateTime::currentDateTime()) / 1000.0;
+        text += QStringLiteral("、最後のフレームは %1（%2 秒前）").arg(clockTime(state.lastFrameTime), QString::number(ago, 'f', 1));
+    } else {
+        text += QStringLiteral("、フレームは 1 枚も来ていません");
+    }
+    return text;
+}
+
+QString bestSeen(const RunScreen::WaitState &state)
+{
+    if (state.bestSimilarity < 0)
+        return QStringLiteral("照合できたフレームはありません");
+    return QStringLiteral("最も近かったのは類似度 %1、位置 (%2, %3)")
+        .arg(QString::number(state.bestSimilarity, 'f', 3))
+        .arg(state.bestPlace.x())
+        .arg(state.bestPlace.y());
+}
+
+bool isFileSource(const QString &source)
+{
+    return !source.contains(QLatin1String("://")) && !source.startsWith(QLatin1String("camera"), Qt::CaseInsensitive);
+}
+
+} // namespace
+
+QString MacroRunner::besideMacro(const QString &name) const
+{
+    if (QDir::isAbsolutePath(name))
+        return name;
+    return QFileInfo(macroPath_.isEmpty() ? settings_.MacroFile : macroPath_).dir().filePath(name);
+}
+
+bool MacroRunner::readTemplates()
+{
+    // Only a macro that names the screen is read twice: the run starts as
+    // before for every other one.
+    TextLineReader file;
+    const QString path = settings_.MacroFile;
+    if (!file.open(path))
+        return true; // the pass says why
+    RunScreen *screen = host_.screen();
+    bool sourceSet = screen && screen->hasSource();
+    while (const std::optional<QString> line = file.readLine()) {
+        const Statement st = parseStatement(*line);
+        if (st.kind == Statement::Kind::Screen)
+            sourceSet = true;
+        if (!st.isScreenWait() || !st.isValid())
+            continue;
+        auto failHere = [&](const QString &reason) {
+            failure_ = {path, file.linesRead(), st.keyword, reason};
+            outcome_ = Outcome::Failed;
+            return false;
+        };
+        if (!screen)
+            return failHere(noScreenHere(st));
+        if (!sourceSet)
+            return failHere(noScreen(st));
+        const QString picture = QFileInfo(path).dir().filePath(st.text);
+        QString reason;
+        if (!screen->loadTemplate(QDir::isAbsolutePath(st.text) ? st.text : picture, &reason))
+            return failHere(QStringLiteral("%1: 画像ファイル「%2」を読めません: %3。").arg(st.keyword, st.text, reason));
+    }
+    return true;
+}
+
+MacroRunner::Flow MacroRunner::screenStatement(const Statement &st)
+{
+    if (!st.isValid())
+        return failAt(st, RunMessages::argumentProblem(st));
+    RunScreen *screen = host_.screen();
+    if (!screen)
+        return failAt(st, noScreenHere(st));
+    switch (st.kind) {
+    case Statement::Kind::Screen:
+        return openScreen(st, *screen);
+    case Statement::Kind::Snapshot:
+        return snapshot(st, *screen);
+    default:
+        return waitForPicture(st, *screen);
+    }
+}
+
+MacroRunner::Flow MacroRunner::openScreen(const Statement &st, RunScreen &screen)
+{
+    QString error;
+    if (!screen.openSource(isFileSource(st.text) ? besideMacro(st.text) : st.text, &error))
+        return failAt(st, error);
+    return Flow::Next;
+}
+
+MacroRunner::Flow MacroRunner::snapshot(const Statement &st, RunScreen &screen)
+{
+    if (!screen.hasSource())
+        return failAt(st, noScreen(st));
+    QString name = st.text;
+    name.replace(QLatin1String("{counter}"), QString::number(counter_));
+    QString error;
+    if (!screen.saveNewest(besideMacro(name), &error))
+        return failAt(st, QStringLiteral("SNAPSHOT: %1").arg(error));
+    return Flow::Next;
+}
+
+MacroRunner::Flow MacroRunner::waitForPicture(const Statement &st, RunScreen &screen)
+{
+    if (!screen.hasSource())
+        return failAt(st, noScreen(st));
+    const QString path = besideMacro(st.text);
+    QString reason;
+    if (!screen.loadTemplate(path, &reason))
+        return failAt(st, QStringLiteral("%1: 画像ファイル「%2」を読めません: %3。").arg(st.keyword, st.text, reason));
+    const bool gone = st.kind == Statement::Kind::WaitGone;
+
+    // The handset cannot show what it has not received: the wait counts
+    // from when every packet handed over before it has crossed the line.
+    const SerialPort &port = link_.port();
+    const double lineDone = std::max(port.lineDoneMs(), waiter_.elapsedMs() + LineTiming::lineMs(port.pendingBytes()));
+    while (waiter_.elapsedMs() < lineDone && settings_.MacroExe && linkFailure_.isEmpty())
+        waiter_.sleepUntil(lineDone);
+
+    const double start = waiter_.elapsedMs();
+    const double deadline = start + std::max(0.0, double(st.seconds)) * 1000.0;
+    screen.setWakeUp([this] { waiter_.wake(); });
+    screen.startWait(path, st.level, gone);
+    RunScreen::WaitState state;
+    ScreenWaitReport report;
+    report.line = macro_.linesRead();
+    report.keyword = st.keyword;
+    report.templatePath = path;
+    QString failureText;
+    for (;;) {
+        state = screen.waitState();
+        if (state.done || !settings_.MacroExe || !linkFailure_.isEmpty())
+            break;
+        if (state.tooLarge) {
+            failureText = QStringLiteral("%1: 画像「%2」がフレーム（%3×%4）より大きいため、照合できません。")
+                              .arg(st.keyword, st.text)
+                              .arg(state.frameSize.width())
+                              .arg(state.frameSize.height());
+            break;
+        }
+        if (state.sourceEnded) {
+            failureText = QStringLiteral("%1: 画面の取り込み元「%2」: %3（%4）。")
+                              .arg(st.keyword, screen.sourceName(), state.endReason, framesSeen(state));
+            break;
+        }
+        const double now = waiter_.elapsedMs();
+        if (now >= deadline)
+            break;
+        waiter_.sleepUntil(std::min(deadline, now + kScreenLookMs));
+    }
+    screen.endWait();
+    screen.setWakeUp({});
+
+    report.found = state.done;
+    report.similarity = state.bestSimilarity;
+    report.place = state.bestPlace;
+    report.secondsWaited = (waiter_.elapsedMs() - start) / 1000.0;
+    report.framesSeen = state.framesSeen;
+    report.framesUndecodable = state.framesUndecodable;
+    const bool ranOut = !state.done && failureText.isEmpty() && settings_.MacroExe && linkFailure_.isEmpty();
+    if (ranOut || !failureText.isEmpty()) {
+        // The evidence: the newest frame, beside the log or in the
+        // temporary folder.
+        const QString folder = screen.evidenceFolder().isEmpty() ? QDir::tempPath() : screen.evidenceFolder();
+        const QString evidence = QDir(folder).filePath(
+            QStringLiteral("quillonemu-%1-%2-%3.png")
+                .arg(QFileInfo(st.text).completeBaseName(), QString::number(counter_),
+                     QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"))));
+        QString error;
+        const QString saved = screen.saveNewest(evidence, &error)
+                                  ? QStringLiteral("最後のフレームを「%1」に保存しました。").arg(evidence)
+                                  : QStringLiteral("最後のフレームは保存できませんでした（%1）。").arg(error);
+        if (ranOut) {
+            failureText = QStringLiteral("%1: %2 秒待っても、画像「%3」が%4（%5。%6）。")
+                              .arg(st.keyword, QString::number(report.secondsWaited, 'f', 1), st.text,
+                                   gone ? QStringLiteral("画面から消えませんでした") : QStringLiteral("画面に現れませんでした"),
+                                   bestSeen(state), framesSeen(state));
+        }
+        failureText += u'\n' + saved;
+        report.evidence = saved.contains(evidence) ? evidence : QString();
+    }
+    Q_EMIT screenWaitEnded(report);
+    if (!failureText.isEmpty())
+        return failAt(st, failureText);
+    return Flow::Next;
+}

@@ -1,0 +1,251 @@
+// quillonemu-cli with the screen, end to end: runs that wait for the model
+// handset's screen over its MJPEG stream (the closed loop, a wait that runs
+// out with its evidence, a stream that ends in the middle of a wait), what
+// stops a run before its first packet, SIGTERM during a wait, and the screen
+// command on a still image, a video file and the stream.
+
+#include "handset/modelscreen.h"
+#include "screen/framesource.h"
+#include "support/packets.h"
+#include "support/programprocess.h"
+#include "support/pseudoterminal.h"
+#include "support/tempfiles.h"
+
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QtTest>
+#include <csignal>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
+
+namespace {
+
+QString streamUrl(CliProcess &handset)
+{
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("(http://127\\.0\\.0\\.1:\\d+/)")).match(handset.err());
+    return m.hasMatch() ? m.captured(1) : QString();
+}
+
+// A busy picture, as a screen in a camera shows; no font needed.
+cv::Mat texturedPicture(int width, int height, int seed)
+{
+    cv::Mat picture(height, width, CV_8UC3);
+    cv::RNG rng(seed);
+    rng.fill(picture, cv::RNG::UNIFORM, 0, 256);
+    cv::GaussianBlur(picture, picture, cv::Size(0, 0), 2.0);
+    return picture;
+}
+
+QString writePng(TempFiles &files, const QString &name, const cv::Mat &picture)
+{
+    const QString path = files.path(name);
+    cv::imwrite(path.toStdString(), picture);
+    return path;
+}
+
+} // namespace
+
+class TestCliScreen : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void closedLoopAgainstTheModelHandset();
+    void streamThatEndsDuringAWait();
+    void failsBeforeTheFirstPacket_data();
+    void failsBeforeTheFirstPacket();
+    void sigtermEndsAWaitAtOnce();
+    void screenCommand_data();
+    void screenCommand();
+
+private:
+    TempFiles files_;
+};
+
+void TestCliScreen::closedLoopAgainstTheModelHandset()
+{
+    const QString link = files_.path("handset");
+    CliProcess handset({"handset", "--pty", "--link", link, "--screen-stream", "0", "--screen-noise",
+                        "--screen-delay", "0.3", "--timeout", "120"});
+    QTRY_VERIFY_WITH_TIMEOUT(!streamUrl(handset).isEmpty() && QFileInfo(link).isSymLink(), 10000);
+    // The template: the typed text as the model draws it (same fonts here).
+    const QRect area = ModelScreen::textArea();
+    const cv::Mat typed = toBgr(ModelScreen::render(QStringLiteral("う"), QStringLiteral("あいう")));
+    writePng(files_, "typed.png", typed(cv::Rect(area.x(), area.y(), 90, 30)));
+    const QString macro = files_.writeShiftJis(
+        "loop.txt", QStringList{"BASEWAIT 0.05", "CLEAR", "STRING あいう", "WAITIMAGE typed.png 15",
+                                "SNAPSHOT shot-{counter}.png", "CLEAR", "WAITGONE typed.png 15", "UP",
+                                "WAITIMAGE typed.png 1.5"}
+                        .join("\r\n"));
+    const QString log = files_.path("logs/run.log");
+    QDir().mkpath(files_.path("logs"));
+    qputenv("QUILLONEMU_COM1", QFile::encodeName(link));
+    CliProcess run({"run", macro, "--screen", streamUrl(handset), "--log", log});
+    QVERIFY(run.waitForEnd(60000));
+
+    // Seen, gone, and the last wait runs out: an error at its line with the
+    // counter to resume from and the newest frame beside the log.
+    QCOMPARE(run.exitCode(), 1);
+    QVERIFY2(run.err().contains(macro + ":9: error: WAITIMAGE: 1.5 秒待っても、画像「typed.png」が画面に現れませんでした"),
+             qPrintable(run.err()));
+    QVERIFY(run.out().contains("--counter 0"));
+    QVERIFY(QFileInfo(files_.path("shot-0.png")).isFile());
+    QList<QJsonObject> waits;
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const QJsonObject o = QJsonDocument::fromJson(line).object();
+        if (o.value("event").toString() == "screen")
+            waits.append(o);
+    }
+    QCOMPARE(waits.size(), 3);
+    QCOMPARE(waits[0].value("found").toBool(), true);
+    QVERIFY(waits[0].value("similarity").toDouble() >= 0.8);
+    QCOMPARE(waits[0].value("x").toInt(), area.x());
+    QCOMPARE(waits[0].value("y").toInt(), area.y());
+    QVERIFY(waits[0].value("frames").toInt() >= 1);
+    QCOMPARE(waits[1].value("found").toBool(), true);
+    QCOMPARE(waits[1].value("keyword").toString(), QStringLiteral("WAITGONE"));
+    QCOMPARE(waits[2].value("found").toBool(), false);
+    const QString evidence = waits[2].value("evidence").toString();
+    QVERIFY2(evidence.startsWith(files_.path("logs") + "/quillonemu-typed-0-"), qPrintable(evidence));
+    QVERIFY(QFileInfo(evidence).isFile());
+    QVERIFY(run.err().contains(evidence));
+    handset.sendSignal(SIGTERM);
+    QVERIFY(handset.waitForEnd());
+    QVERIFY(handset.out().contains("キー UP"));
+}
+
+void TestCliScreen::streamThatEndsDuringAWait()
+{
+    const QString link = files_.path("ending");
+    CliProcess handset({"handset", "--pty", "--link", link, "--screen-stream", "0", "--timeout", "120"});
+    QTRY_VERIFY_WITH_TIMEOUT(!streamUrl(handset).isEmpty() && QFileInfo(link).isSymLink(), 10000);
+    const QString url = streamUrl(handset);
+    writePng(files_, "never.png", texturedPicture(60, 30, 5));
+    const QString macro = files_.writeShiftJis("ending.txt", "WAITIMAGE never.png 60");
+    qputenv("QUILLONEMU_COM1", QFile::encodeName(link));
+    CliProcess run({"run", macro, "--screen", url});
+    QVERIFY(run.waitForOutput("WAITIMAGE"));
+    handset.sendSignal(SIGTERM);
+    QVERIFY(handset.waitForEnd());
+    QElapsedTimer sinceEnd;
+    sinceEnd.start();
+    QVERIFY(run.waitForEnd(15000));
+    QCOMPARE(run.exitCode(), 1);
+    QVERIFY2(run.err().contains(macro + ":1: error: WAITIMAGE: 画面の取り込み元「" + url + "」"), qPrintable(run.err()));
+    QVERIFY(run.err().contains("最後のフレームは"));
+    qInfo("the run ended %lld ms after the stream", sinceEnd.elapsed());
+}
+
+void TestCliScreen::failsBeforeTheFirstPacket_data()
+{
+    QTest::addColumn<QStringList>("macro");
+    QTest::addColumn<QString>("screen"); // @still stands for a picture file
+    QTest::addColumn<QString>("error");
+    QTest::newRow("source cannot be opened") << QStringList{"UP", "WAITIMAGE part.png 5"} << "http://127.0.0.1:1/cam"
+                                             << "quillonemu-cli run: 画面の取り込み元「http://127.0.0.1:1/cam」を開けません: Connection refused";
+    QTest::newRow("missing source file") << QStringList{"UP"} << "nowhere/screen.png" << "ファイルがありません";
+    QTest::newRow("template missing") << QStringList{"UP", "", "WAITIMAGE gone.png 5"} << "@still"
+                                      << ":3: error: WAITIMAGE: 画像ファイル「gone.png」を読めません: ファイルがありません";
+    QTest::newRow("template corrupt") << QStringList{"UP", "WAITGONE corrupt.png 5"} << "@still"
+                                      << ":2: error: WAITGONE: 画像ファイル「corrupt.png」を読めません: 画像として読めません";
+    QTest::newRow("no source") << QStringList{"UP", "WAITIMAGE part.png 5"} << ""
+                               << ":2: error: WAITIMAGE: 画面の取り込み元がありません";
+}
+
+void TestCliScreen::failsBeforeTheFirstPacket()
+{
+    QFETCH(QStringList, macro);
+    QFETCH(QString, screen);
+    QFETCH(QString, error);
+    const cv::Mat still = texturedPicture(320, 240, 1);
+    writePng(files_, "part.png", still(cv::Rect(10, 10, 50, 20)));
+    files_.writeBytes("corrupt.png", "\x89PNG\r\n\x1a\n but nothing more");
+    PseudoTerminal pty;
+    pty.bindPort(1);
+    QStringList arguments{"run", files_.writeShiftJis("job.txt", macro.join("\r\n"))};
+    if (!screen.isEmpty())
+        arguments << "--screen" << (screen == "@still" ? writePng(files_, "still.png", still) : screen);
+    CliProcess run(arguments);
+    QVERIFY(run.waitForEnd(20000));
+    QCOMPARE(run.exitCode(), 1);
+    QVERIFY2(run.err().contains(error), qPrintable(run.err()));
+    QVERIFY(pty.readAvailable(200).isEmpty());
+}
+
+void TestCliScreen::sigtermEndsAWaitAtOnce()
+{
+    PseudoTerminal pty;
+    pty.bindPort(1);
+    const cv::Mat still = texturedPicture(320, 240, 2);
+    const QString screen = writePng(files_, "shown.png", still);
+    writePng(files_, "other.png", texturedPicture(40, 40, 99));
+    CliProcess run({"run", files_.writeShiftJis("long.txt", "WAITIMAGE other.png 600\r\nUP"), "--screen", screen});
+    QVERIFY(run.waitForOutput("WAITIMAGE"));
+    run.sendSignal(SIGTERM);
+    QVERIFY(run.endsWithin(3000));
+    QCOMPARE(run.exitCode(), 130);
+    QVERIFY(pty.readAvailable(100).isEmpty());
+}
+
+void TestCliScreen::screenCommand_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // @still, @video, @part, @other stand for files
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output"); // in standard output, or standard error when it fails
+    QTest::newRow("found in a still image") << QStringList{"@still", "--find", "@part"} << 0
+                                           << "類似度 1.000、位置 (37, 81): 見つかりました";
+    QTest::newRow("not found") << QStringList{"@still", "--find", "@other"} << 1 << "見つかりません（0.8 未満）";
+    QTest::newRow("found below a lower level") << QStringList{"@still", "--find", "@other", "--level", "0"} << 0
+                                              << "見つかりました（0 以上）";
+    QTest::newRow("found in a video file") << QStringList{"@video", "--find", "@part"} << 0 << "位置 (37, 81)";
+    QTest::newRow("snapshot cropped") << QStringList{"@still", "--snapshot", "@out", "--crop", "37,81,60,25"} << 0
+                                      << "60×25 のフレーム";
+    QTest::newRow("crop outside") << QStringList{"@still", "--snapshot", "@out", "--crop", "300,200,60,60"} << 1
+                                  << "はみ出しています";
+    QTest::newRow("list") << QStringList{"--list"} << 0 << "";
+    QTest::newRow("template larger") << QStringList{"@part", "--find", "@still"} << 1 << "より大きい";
+    QTest::newRow("template missing") << QStringList{"@still", "--find", "nothing.png"} << 1 << "「nothing.png」を読めません";
+    QTest::newRow("no mode") << QStringList{"@still"} << 2 << "--list、--snapshot、--find";
+    QTest::newRow("two modes") << QStringList{"@still", "--find", "@part", "--snapshot", "x.png"} << 2 << "どれか 1 つ";
+    QTest::newRow("no source") << QStringList{"--find", "@part"} << 2 << "取り込み元が指定されていません";
+    QTest::newRow("bad level") << QStringList{"@still", "--find", "@part", "--level", "1.5"} << 2 << "「1.5」";
+    QTest::newRow("bad crop") << QStringList{"@still", "--snapshot", "x.png", "--crop", "1,2,3"} << 2 << "「1,2,3」";
+    QTest::newRow("camera out of the list") << QStringList{"camera:NoSuchCameraHere", "--snapshot", "x.png"} << 1
+                                            << "そのカメラは一覧にありません";
+}
+
+void TestCliScreen::screenCommand()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    const cv::Mat still = texturedPicture(320, 240, 3);
+    const QString video = files_.path("clip.avi");
+    {
+        cv::VideoWriter writer(video.toStdString(), cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 25, still.size());
+        QVERIFY(writer.isOpened());
+        for (int i = 0; i < 3; ++i)
+            writer.write(still);
+    }
+    const QHash<QString, QString> files{
+        {"@still", writePng(files_, "screen.png", still)},
+        {"@part", writePng(files_, "part.png", still(cv::Rect(37, 81, 60, 25)))},
+        {"@other", writePng(files_, "other.png", texturedPicture(60, 25, 77))},
+        {"@video", video},
+        {"@out", files_.path("out.png")},
+    };
+    for (QString &a : arguments)
+        a = files.value(a, a);
+    QFile::remove(files_.path("out.png"));
+    CliProcess cli(QStringList{"screen"} + arguments);
+    QVERIFY(cli.waitForEnd(20000));
+    QCOMPARE(cli.exitCode(), exitCode);
+    const QString text = exitCode == 0 || output.contains("見つかりません") ? cli.out() : cli.err();
+    QVERIFY2(text.contains(output), qPrintable(cli.out() + cli.err()));
+    if (arguments.contains(files["@out"]) && exitCode == 0)
+        QCOMPARE(cv::imread(files["@out"].toStdString()).size(), cv::Size(60, 25));
+}
+
+QTEST_MAIN(TestCliScreen)
+#include "test_cli_screen.moc"

@@ -1,0 +1,265 @@
+// The run's screen statements on the fake clock, against a fake screen that
+// shows the picture at a chosen time: a wait counts from when the line has
+// carried what was handed over before it, ends when the picture is seen,
+// runs out as an error with the evidence, ends on a stop; and what stops a
+// run before its first packet.
+
+#include "support/fakerun.h"
+#include "support/packets.h"
+
+#include <QtTest>
+#include <limits>
+
+namespace {
+
+constexpr double kNever = std::numeric_limits<double>::infinity();
+const QString kUp = QStringLiteral("C4 01 02 03 00 00 01 01 00 00");
+
+// A screen whose picture appears (or goes) at a time on the run's clock.
+class FakeScreen : public RunScreen {
+public:
+    explicit FakeScreen(const FakeWaiter &clock) : clock_(clock) {}
+
+    double doneAtMs = kNever;    // the picture appears (or goes) then
+    double sourceEndsAtMs = kNever;
+    bool tooLarge = false;
+    QStringList unopenable;     // sources that cannot be opened
+    QStringList unreadable;     // templates (file names) that cannot be read
+
+    QString source;
+    QStringList loaded;         // templates read, in order
+    QList<double> waitStarts;   // when each wait started, on the run's clock
+    QStringList waitPaths;
+    QList<double> levels;
+    QStringList saved;          // frames saved
+
+    bool openSource(const QString &text, QString *error) override
+    {
+        source.clear();
+        if (unopenable.contains(text)) {
+            *error = QStringLiteral("「%1」を開けません: 理由。").arg(text);
+            return false;
+        }
+        source = text;
+        return true;
+    }
+    bool hasSource() const override { return !source.isEmpty(); }
+    QString sourceName() const override { return source; }
+    bool loadTemplate(const QString &path, QString *reason) override
+    {
+        if (unreadable.contains(QFileInfo(path).fileName())) {
+            *reason = QStringLiteral("画像として読めません");
+            return false;
+        }
+        if (!loaded.contains(path))
+            loaded.append(path);
+        return true;
+    }
+    void startWait(const QString &path, double level, bool) override
+    {
+        waitStarts.append(clock_.now);
+        waitPaths.append(path);
+        levels.append(level);
+    }
+    WaitState waitState() const override
+    {
+        WaitState s;
+        s.done = clock_.now >= doneAtMs;
+        s.sourceEnded = clock_.now >= sourceEndsAtMs;
+        s.endReason = QStringLiteral("ストリームが終わりました");
+        s.tooLarge = tooLarge;
+        s.frameSize = QSize(320, 240);
+        s.bestSimilarity = 0.42;
+        s.bestPlace = QPoint(7, 9);
+        s.framesSeen = 12;
+        return s;
+    }
+    void endWait() override {}
+    bool saveNewest(const QString &path, QString *) override
+    {
+        saved.append(path);
+        return true;
+    }
+
+private:
+    const FakeWaiter &clock_;
+};
+
+struct ScreenRun : FakeRun {
+    FakeScreen screen{waiter};
+    ScreenRun()
+    {
+        host.screenForRun = &screen;
+        screen.source = QStringLiteral("http://127.0.0.1:9/");
+    }
+};
+
+} // namespace
+
+class TestScreenRun : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void waitCountsFromWhenTheLineIsDone();
+    void waitRunsOutAsAnErrorWithEvidence_data();
+    void waitRunsOutAsAnErrorWithEvidence();
+    void stopEndsAWait();
+    void failsBeforeTheFirstPacket_data();
+    void failsBeforeTheFirstPacket();
+    void screenAndSnapshot();
+};
+
+void TestScreenRun::waitCountsFromWhenTheLineIsDone()
+{
+    ScreenRun r;
+    r.setMacro({"BASEWAIT 0", "STRING abcde", "WAITIMAGE typed.png 3 0.75", "UP"});
+    double textAt = -1;
+    QObject::connect(&r.runner, &MacroRunner::statementStarted, &r.runner, [&](qint64 line, const QString &) {
+        if (line == 2)
+            textAt = r.waiter.now;
+    });
+    // The picture appears 1.2 s after the wait starts counting.
+    r.waiter.onSleep = [&](double) {
+        if (!r.screen.waitStarts.isEmpty() && r.screen.doneAtMs == kNever)
+            r.screen.doneAtMs = r.screen.waitStarts.first() + 1200;
+        return false;
+    };
+    QCOMPARE(r.run(), MacroRunner::Outcome::Finished);
+    // Five packets of ten bytes take 917 ms on the line; the wait started
+    // only then, and the run went on once the picture was seen.
+    QCOMPARE(r.screen.waitStarts.size(), 1);
+    QVERIFY2(r.screen.waitStarts.first() - textAt >= 5 * 10 * LineTiming::kByteMs - 1,
+             qPrintable(QString::number(r.screen.waitStarts.first() - textAt)));
+    QCOMPARE(r.screen.levels.first(), 0.75);
+    QCOMPARE(r.screen.waitPaths.first(), QFileInfo(r.settings.MacroFile).dir().filePath("typed.png"));
+    QCOMPARE(r.received(), packetList(textBytes("abcde")) + QStringList{kUp});
+}
+
+void TestScreenRun::waitRunsOutAsAnErrorWithEvidence_data()
+{
+    QTest::addColumn<QString>("statement");
+    QTest::addColumn<double>("sourceEndsAfterMs");
+    QTest::addColumn<bool>("tooLarge");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<double>("waitedMs");
+    QTest::newRow("picture never seen") << "WAITIMAGE typed.png 2.5" << kNever << false
+                                        << "2.5 秒待っても、画像「typed.png」が画面に現れませんでした（最も近かったのは類似度 0.420、位置 (7, 9)"
+                                        << 2500.0;
+    QTest::newRow("picture never goes") << "waitgone typed.png 1" << kNever << false << "画面から消えませんでした"
+                                        << 1000.0;
+    QTest::newRow("source ends") << "WAITIMAGE typed.png 30" << 800.0 << false
+                                 << "画面の取り込み元「http://127.0.0.1:9/」: ストリームが終わりました（フレーム 12 枚" << 800.0;
+    QTest::newRow("template larger than the frame") << "WAITIMAGE typed.png 30" << kNever << true
+                                                    << "フレーム（320×240）より大きい" << 0.0;
+}
+
+void TestScreenRun::waitRunsOutAsAnErrorWithEvidence()
+{
+    QFETCH(QString, statement);
+    QFETCH(double, sourceEndsAfterMs);
+    QFETCH(bool, tooLarge);
+    QFETCH(QString, reason);
+    QFETCH(double, waitedMs);
+    ScreenRun r;
+    r.host.counter = QStringLiteral("41");
+    r.screen.tooLarge = tooLarge;
+    r.screen.setEvidenceFolder(r.files.path("logs"));
+    r.setMacro({"UP", statement, "DOWN"});
+    r.waiter.onSleep = [&](double) {
+        if (!r.screen.waitStarts.isEmpty() && r.screen.sourceEndsAtMs == kNever)
+            r.screen.sourceEndsAtMs = r.screen.waitStarts.first() + sourceEndsAfterMs;
+        return false;
+    };
+    double failedAt = 0;
+    QObject::connect(&r.runner, &MacroRunner::screenWaitEnded, &r.runner, [&](const ScreenWaitReport &report) {
+        failedAt = r.waiter.now;
+        QVERIFY(!report.found);
+        QCOMPARE(report.line, qint64(2));
+        QCOMPARE(report.evidence, r.screen.saved.value(0));
+    });
+    QCOMPARE(r.run(), MacroRunner::Outcome::Failed);
+    QCOMPARE(r.runner.failure().line, qint64(2));
+    QVERIFY2(r.runner.failure().reason.contains(reason), qPrintable(r.runner.failure().reason));
+    // The evidence: the newest frame, in the folder asked for, named in the
+    // message; the counter stays for the resume.
+    QCOMPARE(r.screen.saved.size(), 1);
+    QVERIFY(r.screen.saved.first().startsWith(r.files.path("logs") + "/quillonemu-typed-41-"));
+    QVERIFY(r.runner.failure().reason.contains(r.screen.saved.first()));
+    QCOMPARE(r.runner.counter(), 41);
+    QVERIFY(std::abs(failedAt - r.screen.waitStarts.first() - waitedMs) <= 101);
+    QCOMPARE(r.received(), QStringList{kUp});
+    QVERIFY(r.endedInOrder());
+}
+
+void TestScreenRun::stopEndsAWait()
+{
+    ScreenRun r;
+    r.setMacro({"WAITIMAGE typed.png 600", "UP"});
+    r.waiter.onSleep = [&](double) {
+        if (!r.screen.waitStarts.isEmpty() && r.waiter.now - r.screen.waitStarts.first() > 300)
+            r.runner.RequestStop();
+        return false;
+    };
+    QCOMPARE(r.run(), MacroRunner::Outcome::Stopped);
+    QVERIFY(r.waiter.now - r.screen.waitStarts.first() < 500);
+    QVERIFY(r.screen.saved.isEmpty());
+    QVERIFY(r.received().isEmpty());
+}
+
+void TestScreenRun::failsBeforeTheFirstPacket_data()
+{
+    QTest::addColumn<QStringList>("macro");
+    QTest::addColumn<bool>("sourceGiven");
+    QTest::addColumn<qint64>("line");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("template missing") << QStringList{"UP", "", "WAITIMAGE missing.png 5"} << true << qint64(3)
+                                      << "画像ファイル「missing.png」を読めません: 画像として読めません";
+    QTest::newRow("template in a later pass") << QStringList{"UP", "REPEAT", "WAITGONE missing.png 5"} << true
+                                              << qint64(3) << "missing.png";
+    QTest::newRow("no source") << QStringList{"UP", "WAITIMAGE typed.png 5"} << false << qint64(2)
+                               << "画面の取り込み元がありません";
+    QTest::newRow("no seconds") << QStringList{"WAITIMAGE typed.png"} << true << qint64(1) << "WAITIMAGE の秒数がない";
+    QTest::newRow("bad level") << QStringList{"WAITGONE typed.png 3 1.5"} << true << qint64(1) << "類似度";
+}
+
+void TestScreenRun::failsBeforeTheFirstPacket()
+{
+    QFETCH(QStringList, macro);
+    QFETCH(bool, sourceGiven);
+    QFETCH(qint64, line);
+    QFETCH(QString, reason);
+    ScreenRun r;
+    r.screen.unreadable = {"missing.png"};
+    if (!sourceGiven)
+        r.screen.source.clear();
+    r.setMacro(macro);
+    QCOMPARE(r.run(), MacroRunner::Outcome::Failed);
+    QCOMPARE(r.runner.failure().line, line);
+    QVERIFY2(r.runner.failure().reason.contains(reason), qPrintable(r.runner.failure().reason));
+    QVERIFY(r.received().isEmpty());
+}
+
+void TestScreenRun::screenAndSnapshot()
+{
+    ScreenRun r;
+    r.screen.source.clear();
+    r.screen.unopenable = {"rtsp://10.0.0.9/gone"};
+    r.host.counter = QStringLiteral("7");
+    r.setMacro({"SCREEN shown.png", "SNAPSHOT shots/pass-{counter}.png", "SCREEN rtsp://10.0.0.9/gone", "UP"});
+    QCOMPARE(r.run(), MacroRunner::Outcome::Failed);
+    // A file source and a snapshot are named from the macro's folder.
+    const QDir folder = QFileInfo(r.settings.MacroFile).dir();
+    QCOMPARE(r.screen.saved, QStringList{folder.filePath("shots/pass-7.png")});
+    QCOMPARE(r.runner.failure().line, qint64(3));
+    QVERIFY(r.runner.failure().reason.contains("rtsp://10.0.0.9/gone"));
+    QVERIFY(r.received().isEmpty());
+
+    // Without any screen, the statements are errors at their line.
+    FakeRun plain;
+    plain.setMacro({"UP", "SNAPSHOT a.png"});
+    QCOMPARE(plain.run(), MacroRunner::Outcome::Failed);
+    QCOMPARE(plain.runner.failure().line, qint64(2));
+    QVERIFY(plain.runner.failure().reason.contains("画面を見られません"));
+}
+
+QTEST_GUILESS_MAIN(TestScreenRun)
+#include "test_screenrun.moc"
