@@ -29,7 +29,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // that need one can lack it.
     const bool needsArgument = st.kind == Statement::Kind::BaseWait || st.kind == Statement::Kind::Sleep ||
                                st.kind == Statement::Kind::PortNo;
-    FUZZ_CHECK(needsArgument || st.isValid());
+    // The screen's statements take word 1 as their file or source, the
+    // waits word 2 as seconds (at least 0) and word 3 as a level from 0 to 1.
+    const bool screen = st.kind == Statement::Kind::Screen || st.kind == Statement::Kind::Snapshot || st.isScreenWait();
+    FUZZ_CHECK(needsArgument || screen || st.isValid());
+    if (screen) {
+        FUZZ_CHECK((st.problem == Statement::Problem::Missing) == !st.argument);
+        if (st.isValid())
+            FUZZ_CHECK(st.text == *st.argument && !st.text.isEmpty());
+        if (st.isValid() && st.isScreenWait()) {
+            FUZZ_CHECK(st.seconds >= 0 && st.seconds == st.seconds);
+            FUZZ_CHECK(st.level >= 0 && st.level <= 1);
+            FUZZ_CHECK(words.size() > 3 || st.level == Statement::kDefaultLevel);
+        }
+    }
     if (needsArgument) {
         FUZZ_CHECK((st.problem == Statement::Problem::Missing) == !st.argument);
         FUZZ_CHECK((st.problem == Statement::Problem::Empty) == (st.argument && st.argument->isEmpty()));

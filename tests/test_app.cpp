@@ -15,8 +15,10 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
@@ -44,6 +46,7 @@ private slots:
     void aLongTextKeepsTheWindowResponsive();
     void programWithoutDisplay();
     void unattendedJobEnds();
+    void screenSource();
 };
 
 void TestApp::commandLine_data()
@@ -77,6 +80,45 @@ void TestApp::commandLine()
     QCOMPARE(m.w.AddrFile, addr);
     QCOMPARE(m.w.lblAddrFile->text(), addr);
     QCOMPARE(m.w.cmbCommPort->currentText(), port);
+}
+
+void TestApp::screenSource()
+{
+    TempFiles files;
+    PseudoTerminal pty;
+    pty.bindPort(9);
+    const QString url = QStringLiteral("http:") + QStringLiteral("//127.0.0.1:8080/video");
+    QCOMPARE(startSettings(QStringLiteral("\"/Mjob.txt\" \"/S%1\" \"/P3\"").arg(url)).screen, std::optional<QString>(url));
+
+    // A source that cannot be opened is said before the first packet, and
+    // the start-up run does not start.
+    MainWindow bad;
+    const QString macro = files.writeShiftJis("m.txt", "UP\r\nEXIT");
+    const QString missing = files.path("nothing.png");
+    QVERIFY(!bad.w.Form_Load(QStringLiteral(R"("/M%1" "/P9" "/S%2")").arg(macro, missing)));
+    QCOMPARE(bad.desktop.messages.size(), 1);
+    QVERIFY(bad.desktop.messages[0].contains(missing) && bad.desktop.messages[0].contains("ファイルがありません"));
+    QCOMPARE(bad.desktop.ended, 0);
+    QVERIFY(pty.readAvailable(100).isEmpty());
+
+    // The view menu's item takes a file, and says why another cannot be used.
+    MainWindow m;
+    m.w.Form_Load(QString());
+    QVERIFY(m.w.mnuView->actions().contains(m.w.mnuScreenSource));
+    QCOMPARE(m.w.mnuScreenSource->text(), QStringLiteral("画面の取り込み元(&S)..."));
+    const QString still = files.path("still.png");
+    QImage picture(64, 48, QImage::Format_RGB888);
+    picture.fill(Qt::darkCyan);
+    QVERIFY(picture.save(still));
+    m.desktop.screenSourceAnswers = {still, missing};
+    m.w.mnuScreenSource->trigger();
+    QVERIFY(m.w.screenSession().hasSource());
+    QCOMPARE(m.w.screenSession().sourceName(), still);
+    QVERIFY(m.desktop.messages.isEmpty());
+    m.w.mnuScreenSource->trigger();
+    QVERIFY(!m.w.screenSession().hasSource());
+    QCOMPARE(m.desktop.messages.size(), 1);
+    QVERIFY(m.desktop.messages[0].contains(missing));
 }
 
 void TestApp::argumentsRebuiltOnPosix()

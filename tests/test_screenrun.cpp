@@ -4,6 +4,7 @@
 // runs out as an error with the evidence, ends on a stop; and what stops a
 // run before its first packet.
 
+#include "macro/macrocheck.h"
 #include "support/fakerun.h"
 #include "support/packets.h"
 
@@ -106,6 +107,7 @@ private Q_SLOTS:
     void failsBeforeTheFirstPacket_data();
     void failsBeforeTheFirstPacket();
     void screenAndSnapshot();
+    void checkSaysWhatTheRunWouldStopAt();
 };
 
 void TestScreenRun::waitCountsFromWhenTheLineIsDone()
@@ -150,6 +152,8 @@ void TestScreenRun::waitRunsOutAsAnErrorWithEvidence_data()
                                  << "画面の取り込み元「http://127.0.0.1:9/」: ストリームが終わりました（フレーム 12 枚" << 800.0;
     QTest::newRow("template larger than the frame") << "WAITIMAGE typed.png 30" << kNever << true
                                                     << "フレーム（320×240）より大きい" << 0.0;
+    QTest::newRow("file name like a placeholder") << "WAITIMAGE %1%2.png 30" << kNever << true
+                                                  << "画像「%1%2.png」がフレーム（320×240）より大きい" << 0.0;
 }
 
 void TestScreenRun::waitRunsOutAsAnErrorWithEvidence()
@@ -182,7 +186,8 @@ void TestScreenRun::waitRunsOutAsAnErrorWithEvidence()
     // The evidence: the newest frame, in the folder asked for, named in the
     // message; the counter stays for the resume.
     QCOMPARE(r.screen.saved.size(), 1);
-    QVERIFY(r.screen.saved.first().startsWith(r.files.path("logs") + "/quillonemu-typed-41-"));
+    const QString base = QFileInfo(statement.split(' ').value(1)).completeBaseName();
+    QVERIFY(r.screen.saved.first().startsWith(r.files.path("logs") + "/quillonemu-" + base + "-41-"));
     QVERIFY(r.runner.failure().reason.contains(r.screen.saved.first()));
     QCOMPARE(r.runner.counter(), 41);
     QVERIFY(std::abs(failedAt - r.screen.waitStarts.first() - waitedMs) <= 101);
@@ -259,6 +264,42 @@ void TestScreenRun::screenAndSnapshot()
     QCOMPARE(plain.run(), MacroRunner::Outcome::Failed);
     QCOMPARE(plain.runner.failure().line, qint64(2));
     QVERIFY(plain.runner.failure().reason.contains("画面を見られません"));
+}
+
+void TestScreenRun::checkSaysWhatTheRunWouldStopAt()
+{
+    TempFiles files;
+    files.writeBytes("shown.png", "a picture");
+    const QString macro = files.writeShiftJis(
+        "m.txt", QStringList{"UP", "WAITIMAGE shown.png 5", "SNAPSHOT s.png", "SCREEN camera:2", "WAITGONE absent.png 2",
+                             "WAITIMAGE shown.png 3 1.5", "WAITIMAGE shown.png", "EXIT"}
+                     .join("\r\n"));
+    auto errors = [](const MacroCheck &check) {
+        QStringList list;
+        for (const MacroDiagnostic &d : check.diagnostics) {
+            if (d.level == MacroDiagnostic::Level::Error)
+                list.append(QStringLiteral("%1 %2").arg(d.line).arg(d.message.section(u'。', 0, 0)));
+        }
+        return list;
+    };
+    // Before SCREEN nothing can be seen unless the run is given a source.
+    const MacroCheck alone = checkMacro(macro, QString());
+    QCOMPARE(errors(alone),
+             (QStringList{"2 WAITIMAGE: 画面の取り込み元がありません", "3 SNAPSHOT: 画面の取り込み元がありません",
+                          "5 WAITGONE: 画像ファイル「absent.png」を読めません: ファイルがありません",
+                          "6 WAITIMAGE の類似度（秒数の次の語）が 0 から 1 までの数値ではありません（例: WAITIMAGE shown.png 10 0.8）",
+                          "7 WAITIMAGE の秒数がないか、0 以上の数値ではありません（例: WAITIMAGE shown.png 10）"}));
+    ScreenCheck given;
+    given.sourceGiven = true;
+    given.templateProblem = [](const QString &path) {
+        return path.endsWith("shown.png") ? QStringLiteral("画像として読めません") : QString();
+    };
+    const MacroCheck withSource = checkMacro(macro, QString(), 0, given);
+    QCOMPARE(errors(withSource).value(0), QStringLiteral("2 WAITIMAGE: 画像ファイル「shown.png」を読めません: 画像として読めません"));
+    QCOMPARE(errors(withSource).size(), 3);
+    // Each wait counts as its whole time-out in the estimates.
+    QCOMPARE(withSource.screenWaits, 2);
+    QVERIFY(withSource.job && withSource.job->seconds >= 7.0);
 }
 
 QTEST_GUILESS_MAIN(TestScreenRun)

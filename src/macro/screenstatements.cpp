@@ -180,9 +180,8 @@ MacroRunner::Flow MacroRunner::waitForPicture(const Statement &st, RunScreen &sc
             break;
         if (state.tooLarge) {
             failureText = QStringLiteral("%1: 画像「%2」がフレーム（%3×%4）より大きいため、照合できません。")
-                              .arg(st.keyword, st.text)
-                              .arg(state.frameSize.width())
-                              .arg(state.frameSize.height());
+                              .arg(st.keyword, st.text, QString::number(state.frameSize.width()),
+                                   QString::number(state.frameSize.height()));
             break;
         }
         if (state.sourceEnded) {

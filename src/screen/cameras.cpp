@@ -24,7 +24,7 @@ QList<CameraEntry> cameraEntries()
             continue;
         QFile name(node + QStringLiteral("/name"));
         const QString text = name.open(QIODevice::ReadOnly) ? QString::fromUtf8(name.readAll()).trimmed() : QString();
-        cameras.append({QStringLiteral("%1 (/dev/video%2)").arg(text).arg(n), n});
+        cameras.append({QStringLiteral("%1 (/dev/video%2)").arg(text, QString::number(n)), n});
     }
 #endif
     return cameras;

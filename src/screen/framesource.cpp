@@ -257,8 +257,7 @@ private:
         }
         if (index < 0) {
             errorText_ = QStringLiteral("画面の取り込み元「%1」を開けません: そのカメラは一覧にありません（%2 台）。")
-                             .arg(spec_.text)
-                             .arg(cameras.size());
+                             .arg(spec_.text, QString::number(cameras.size()));
             return false;
         }
 #ifdef Q_OS_LINUX
@@ -268,8 +267,7 @@ private:
 #endif
         if (!capture.open(index, api)) {
             errorText_ = QStringLiteral("画面の取り込み元「%1」を開けません: カメラ %2 を開けません（使用中か、権限がありません）。")
-                             .arg(spec_.text)
-                             .arg(index);
+                             .arg(spec_.text, QString::number(index));
             return false;
         }
         return true;

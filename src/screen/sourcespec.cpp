@@ -38,7 +38,7 @@ SourceSpec parseSourceSpec(const QString &text)
             bool ok = false;
             const int number = rest.toInt(&ok);
             if (!ok || number < 1 || number > kLargestCameraNumber) {
-                spec.problem = QStringLiteral("「%1」: カメラの番号は 1 から %2 までです。").arg(text).arg(kLargestCameraNumber);
+                spec.problem = QStringLiteral("「%1」: カメラの番号は 1 から %2 までです。").arg(text, QString::number(kLargestCameraNumber));
                 return spec;
             }
             spec.cameraNumber = number;
