@@ -122,15 +122,18 @@ void ModelScreen::sendFrame()
         server_.setPicture(jpegOf(picture_));
         return;
     }
-    // A camera's picture: the brightness drifts a little, every pixel has
-    // its noise, and the lens blurs slightly.
+    server_.setPicture(jpegOf(cameraLike(picture_, random_)));
+}
+
+cv::Mat cameraLike(const cv::Mat &picture, std::mt19937 &random)
+{
     std::uniform_real_distribution<double> brightness(-8, 8);
     cv::Mat frame;
-    cv::GaussianBlur(picture_, frame, cv::Size(3, 3), 0.7);
-    cv::Mat noisy(frame.size(), CV_16SC3);
-    cv::randn(noisy, cv::Scalar::all(brightness(random_)), cv::Scalar::all(5));
+    cv::GaussianBlur(picture, frame, cv::Size(3, 3), 0.7);
+    cv::Mat noise(frame.size(), CV_16SC3);
+    cv::randn(noise, cv::Scalar::all(brightness(random)), cv::Scalar::all(5));
     frame.convertTo(frame, CV_16SC3);
-    frame += noisy;
+    frame += noise;
     frame.convertTo(frame, CV_8UC3);
-    server_.setPicture(jpegOf(frame));
+    return frame;
 }

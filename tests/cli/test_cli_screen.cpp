@@ -195,7 +195,7 @@ void TestCliScreen::screenCommand_data()
     QTest::addColumn<QString>("output"); // in standard output, or standard error when it fails
     QTest::newRow("found in a still image") << QStringList{"@still", "--find", "@part"} << 0
                                            << "類似度 1.000、位置 (37, 81): 見つかりました";
-    QTest::newRow("not found") << QStringList{"@still", "--find", "@other"} << 1 << "見つかりません（0.8 未満）";
+    QTest::newRow("not found") << QStringList{"@still", "--find", "@other"} << 1 << "見つかりません（0.87 未満）";
     QTest::newRow("found below a lower level") << QStringList{"@still", "--find", "@other", "--level", "0"} << 0
                                               << "見つかりました（0 以上）";
     QTest::newRow("found in a video file") << QStringList{"@video", "--find", "@part"} << 0 << "位置 (37, 81)";
