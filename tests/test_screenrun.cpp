@@ -222,8 +222,8 @@ void TestScreenRun::failsBeforeTheFirstPacket_data()
                                               << qint64(3) << "missing.png";
     QTest::newRow("no source") << QStringList{"UP", "WAITIMAGE typed.png 5"} << false << qint64(2)
                                << "画面の取り込み元がありません";
-    QTest::newRow("no seconds") << QStringList{"WAITIMAGE typed.png"} << true << qint64(1) << "WAITIMAGE の秒数がない";
-    QTest::newRow("bad level") << QStringList{"WAITGONE typed.png 3 1.5"} << true << qint64(1) << "類似度";
+    QTest::newRow("no seconds") << QStringList{"UP", "WAITIMAGE typed.png"} << true << qint64(2) << "WAITIMAGE の秒数がない";
+    QTest::newRow("bad level") << QStringList{"UP", "WAITGONE typed.png 3 1.5"} << true << qint64(2) << "類似度";
 }
 
 void TestScreenRun::failsBeforeTheFirstPacket()

@@ -91,13 +91,15 @@ bool MacroRunner::readTemplates()
         const Statement st = parseStatement(*line);
         if (st.kind == Statement::Kind::Screen)
             sourceSet = true;
-        if (!st.isScreenWait() || !st.isValid())
+        if (!st.isScreenWait())
             continue;
         auto failHere = [&](const QString &reason) {
             failure_ = {path, file.linesRead(), st.keyword, reason};
             outcome_ = Outcome::Failed;
             return false;
         };
+        if (!st.isValid())
+            return failHere(RunMessages::argumentProblem(st));
         if (!screen)
             return failHere(noScreenHere(st));
         if (!sourceSet)

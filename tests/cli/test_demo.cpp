@@ -1,6 +1,7 @@
 // The main-job command: scripts/demo on this build tree runs the sample macro
 // in the main program against the virtual handset and shows the keys and
-// characters the handset decoded, in order.
+// characters the handset decoded, in order; then the same mail waiting for
+// its text on the model handset's screen.
 
 #include "support/programprocess.h"
 
@@ -63,6 +64,12 @@ void TestDemo::sampleMacroReachesTheHandset()
     const QStringList expected = keys("MAIL DOWN ENTER") + typed("taro@example.jp") + keys("ENTER") +
                                  typed(QStringLiteral("こんにちは。QuillonEmuです。")) + keys("&ENTER CLEAR ONHOOK");
     QCOMPARE(meanings, expected);
+
+    // Then the closed loop against the model screen's stream: each wait
+    // found what it waited for, and the mail went out whole.
+    QVERIFY2(output.contains(QStringLiteral("10 行目 WAITIMAGE hello.png: 見つかりました")), qPrintable(output));
+    QVERIFY(output.contains(QStringLiteral("13 行目 WAITGONE hello.png: 消えました")));
+    QVERIFY(output.contains(QStringLiteral("受け取ったパケット: 29 個")));
 }
 
 QTEST_GUILESS_MAIN(TestDemo)
