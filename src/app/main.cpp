@@ -19,7 +19,7 @@
 namespace {
 
 const char kUsage[] =
-    "使い方: quillonemu [\"/Mマクロファイル\"] [\"/Aアドレスファイル\"] [\"/Pポート番号\"]\n"
+    "使い方: quillonemu [\"/Mマクロファイル\"] [\"/Aアドレスファイル\"] [\"/Pポート番号\"] [\"/S取り込み元\"]\n"
     "        quillonemu --version | --help\n"
     "\n"
     "携帯電話機のキーを、シリアル回線（600 ボー、偶数パリティ、8 ビット、ストップビット 1）に\n"
@@ -30,6 +30,9 @@ const char kUsage[] =
     "  /A  アドレスファイル（GETSTR が 1 行ずつ読みます）。\n"
     "  /P  ポート番号（既定は 1）。ポート N のデバイスは環境変数 QUILLONEMU_COM<N> で\n"
     "      指定できます（既定は /dev/ttyS<N-1>）。\n"
+    "  /S  画面の取り込み元（WAITIMAGE、WAITGONE、SNAPSHOT が見る画面）: camera、camera:番号、\n"
+    "      camera:名前の一部、http://…、rtsp://…、動画ファイルか静止画のパス。開けなければ\n"
+    "      パケットを送る前にそう表示します。\n"
     "スイッチと値は続けて書き、ひとつずつ二重引用符で囲みます。スイッチは大文字です。\n"
     "画面のない環境では QT_QPA_PLATFORM=offscreen を付けて起動してください。\n"
     "詳しくはヘルプの「目次」（help.mht）と man quillonemu を見てください。\n";
