@@ -4,6 +4,7 @@
 // stops a run before its first packet, SIGTERM during a wait, and the screen
 // command on a still image, a video file and the stream.
 
+#include "handset/mjpegserver.h"
 #include "handset/modelscreen.h"
 #include "screen/framesource.h"
 #include "support/packets.h"
@@ -12,6 +13,7 @@
 #include "support/tempfiles.h"
 
 #include <QElapsedTimer>
+#include <QThread>
 #include <QRegularExpression>
 #include <QtTest>
 #include <csignal>
@@ -51,6 +53,7 @@ class TestCliScreen : public QObject {
 private Q_SLOTS:
     void closedLoopAgainstTheModelHandset();
     void streamThatEndsDuringAWait();
+    void stalledStreamStillTimesOut();
     void failsBeforeTheFirstPacket_data();
     void failsBeforeTheFirstPacket();
     void sigtermEndsAWaitAtOnce();
@@ -135,6 +138,39 @@ void TestCliScreen::streamThatEndsDuringAWait()
     QVERIFY2(run.err().contains(macro + ":1: error: WAITIMAGE: 画面の取り込み元「" + url + "」"), qPrintable(run.err()));
     QVERIFY(run.err().contains("最後のフレームは"));
     qInfo("the run ended %lld ms after the stream", sinceEnd.elapsed());
+}
+
+void TestCliScreen::stalledStreamStillTimesOut()
+{
+    // A stream served from a thread of this test, which stops sending
+    // frames (a camera that hangs) while its connection stays open.
+    QThread thread;
+    thread.start();
+    auto *server = new MjpegServer;
+    server->moveToThread(&thread);
+    auto call = [&](auto f) { QMetaObject::invokeMethod(server, f, Qt::BlockingQueuedConnection); };
+    std::vector<uchar> jpeg;
+    cv::imencode(".jpg", texturedPicture(160, 120, 8), jpeg);
+    call([&] {
+        server->listen(QHostAddress::LocalHost, 0);
+        server->setPicture(QByteArray(reinterpret_cast<const char *>(jpeg.data()), qsizetype(jpeg.size())));
+    });
+    const QString url = QStringLiteral("http://127.0.0.1:%1/").arg(server->port());
+    writePng(files_, "absent.png", texturedPicture(30, 20, 9));
+    PseudoTerminal pty;
+    pty.bindPort(1);
+    CliProcess run({"run", files_.writeShiftJis("stall.txt", "WAITIMAGE absent.png 1.5"), "--screen", url});
+    QVERIFY(run.waitForOutput("WAITIMAGE"));
+    call([&] { server->setStalled(true); });
+    QVERIFY(run.waitForEnd(15000));
+    call([&] { delete server; });
+    thread.quit();
+    thread.wait();
+    QCOMPARE(run.exitCode(), 1);
+    // The time-out fired, or the stream counted as ended after two seconds
+    // without a frame; either way the message says when the last frame came.
+    QVERIFY2(run.err().contains("最後のフレームは"), qPrintable(run.err()));
+    QVERIFY(run.err().contains("1.5 秒待っても") || run.err().contains(url));
 }
 
 void TestCliScreen::failsBeforeTheFirstPacket_data()
