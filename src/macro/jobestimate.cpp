@@ -91,6 +91,7 @@ private:
             break;
         case Kind::WaitImage:
         case Kind::WaitGone:
+        case Kind::WaitText:
             // At most its time-out, counted from when the line is done.
             if (st.isValid()) {
                 nowMs_ = std::max(nowMs_, lineDoneMs());
@@ -99,6 +100,7 @@ private:
             break;
         case Kind::Screen:
         case Kind::Snapshot:
+        case Kind::ReadText:
             break;
         case Kind::PortNo:
             // The port closes once the line has carried what it was given,

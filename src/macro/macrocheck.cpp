@@ -170,6 +170,8 @@ PassStep Checker::examine(qint64 line, const QString &text)
     case Kind::WaitImage:
     case Kind::WaitGone:
     case Kind::Snapshot:
+    case Kind::WaitText:
+    case Kind::ReadText:
         checkScreen(step);
         break;
     case Kind::Repeat:
@@ -193,6 +195,11 @@ void Checker::checkScreen(PassStep &step)
     if (!sourceSet_) {
         error(step.line, QStringLiteral("%1: 画面の取り込み元がありません。--screen、/S か、この行より前の SCREEN で指定してください。")
                              .arg(st.keyword));
+    }
+    if (st.kind == Kind::WaitText) {
+        ++result_.screenWaits;
+        step.sleep = st.seconds;
+        return;
     }
     if (!st.isScreenWait())
         return;

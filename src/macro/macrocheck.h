@@ -38,7 +38,7 @@ struct MacroCheck {
     // no statement, or the address file could not be read or is shorter
     // than the counter.
     std::optional<JobEstimate> job;
-    // The pass's screen waits (WAITIMAGE, WAITGONE): the estimates count
+    // The pass's screen waits (WAITIMAGE, WAITGONE, WAITTEXT): the estimates count
     // each as its whole time-out, the longest it can take.
     int screenWaits = 0;
 };

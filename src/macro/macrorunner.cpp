@@ -192,6 +192,8 @@ MacroRunner::Flow MacroRunner::step(const Statement &st)
     case Kind::WaitImage:
     case Kind::WaitGone:
     case Kind::Snapshot:
+    case Kind::WaitText:
+    case Kind::ReadText:
         return screenStatement(st);
     case Kind::None:
         break;

@@ -103,6 +103,12 @@ private:
     Flow openScreen(const Statement &st, RunScreen &screen);
     Flow waitForPicture(const Statement &st, RunScreen &screen);
     Flow snapshot(const Statement &st, RunScreen &screen);
+    Flow readScreenText(const Statement &st, RunScreen &screen);
+    // Waits until every packet handed over has crossed the line.
+    void waitForTheLine();
+    // Saves the newest frame as a failed wait's evidence; the sentence for
+    // the message, and the file in `savedPath` when it was saved.
+    QString saveEvidence(RunScreen &screen, const QString &name, QString *savedPath);
     bool readTemplates();
     QString besideMacro(const QString &name) const;
 

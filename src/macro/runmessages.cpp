@@ -60,7 +60,8 @@ QString atLine(const QString &path, qint64 line, const QString &keyword, const Q
 
 QString argumentProblem(const Statement &st)
 {
-    if (st.kind == Statement::Kind::Screen || st.kind == Statement::Kind::Snapshot || st.isScreenWait())
+    if (st.kind == Statement::Kind::Screen || st.kind == Statement::Kind::Snapshot || st.isScreenWait() ||
+        st.readsText())
         return screenArgumentProblem(st);
     const bool port = st.kind == Statement::Kind::PortNo;
     if (st.problem == Statement::Problem::Missing) {
@@ -74,7 +75,9 @@ QString argumentProblem(const Statement &st)
 
 QString screenArgumentProblem(const Statement &st)
 {
-    const QString what = st.kind == Statement::Kind::Screen ? QStringLiteral("画面の取り込み元") : QStringLiteral("ファイル名");
+    const QString what = st.kind == Statement::Kind::Screen     ? QStringLiteral("画面の取り込み元")
+                         : st.kind == Statement::Kind::WaitText ? QStringLiteral("待つ文字列")
+                                                                : QStringLiteral("ファイル名");
     switch (st.problem) {
     case Statement::Problem::Missing:
         return QStringLiteral("%1 の%2がありません。").arg(st.keyword, what);
@@ -85,6 +88,11 @@ QString screenArgumentProblem(const Statement &st)
     case Statement::Problem::NotALevel:
         return QStringLiteral("%1 の類似度（秒数の次の語）が 0 から 1 までの数値ではありません（例: %1 %2 10 0.8）。")
             .arg(st.keyword, st.text);
+    case Statement::Problem::NotARegion:
+        return QStringLiteral("%1 の範囲が「x,y,幅,高さ」の 4 つの整数ではありません（例: %2 0,28,320,212）。")
+            .arg(st.keyword,
+                 st.kind == Statement::Kind::WaitText ? QStringLiteral("WAITTEXT %1 10").arg(st.text)
+                                                      : QStringLiteral("READTEXT %1").arg(st.text));
     default:
         return QString();
     }

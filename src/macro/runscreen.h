@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QPoint>
+#include <QRect>
 #include <QSize>
 #include <QString>
 #include <functional>
@@ -9,7 +10,7 @@
 // One screen wait as it ended, for the run's log.
 struct ScreenWaitReport {
     qint64 line = 0;       // of the macro file, as an editor counts it
-    QString keyword;       // WAITIMAGE or WAITGONE
+    QString keyword;       // WAITIMAGE, WAITGONE, WAITTEXT or READTEXT
     QString templatePath;
     bool found = false;    // appeared (WAITIMAGE) or went (WAITGONE) in time
     double similarity = -1; // the best seen (-1: no frame)
@@ -18,6 +19,11 @@ struct ScreenWaitReport {
     qint64 framesSeen = 0;
     qint64 framesUndecodable = 0;
     QString evidence;      // the frame saved when the wait ran out
+    // WAITTEXT, READTEXT: the text waited for (WAITTEXT), the text read last,
+    // and the frames read.
+    QString wantedText;
+    QString readText;
+    qint64 readings = 0;
 };
 
 // What a run needs of the screen it watches (a camera or any other picture
@@ -41,6 +47,12 @@ public:
         qint64 framesMatched = 0;
         // When the last frame came (invalid when none came).
         QDateTime lastFrameTime;
+        // Reading the text: what the newest reading found, and how many
+        // frames were read since the wait started.
+        QString lastRead;
+        qint64 readings = 0;
+        // The text cannot be read at all (the recogniser's data is missing).
+        QString readError;
     };
 
     virtual ~RunScreen() = default;
@@ -60,6 +72,16 @@ public:
     virtual void startWait(const QString &path, double level, bool gone) = 0;
     virtual WaitState waitState() const = 0;
     virtual void endWait() = 0;
+
+    // Whether the screen's text can be read (the recogniser and its language
+    // data); false and `reason` when not. The first call loads the data.
+    virtual bool prepareTextReading(QString *reason) = 0;
+    // Starts reading the text of the frames that come from now on, within
+    // `region` (frame pixels; the whole frame when empty), frame after frame
+    // (the newest whenever a reading is done), until one holds `wanted` as
+    // screenTextContains compares; with an empty `wanted`, until one frame
+    // has been read. waitState() and endWait() as for a picture.
+    virtual void startTextWait(const QString &wanted, const QRect &region) = 0;
 
     // Writes the newest frame as PNG; false and `error` naming the file,
     // or saying that no frame has come.

@@ -6,6 +6,7 @@
 #include "link/seriallink.h"
 #include "macro/macrorunner.h"
 #include "macro/runhost.h"
+#include "macro/characters.h"
 #include "macro/runmessages.h"
 #include "platform/textlinereader.h"
 #include "platform/waiter.h"
@@ -13,6 +14,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <algorithm>
 
 namespace {
@@ -21,6 +23,8 @@ namespace {
 // watch wakes the wait when the picture is seen; this bounds how late an
 // ended source or a stall is noticed.
 constexpr double kScreenLookMs = 100.0;
+// How long READTEXT waits for a frame to read.
+constexpr double kReadTextSeconds = 10.0;
 
 QString noScreen(const Statement &st)
 {
@@ -63,6 +67,36 @@ QString bestSeen(const RunScreen::WaitState &state)
         .arg(state.bestPlace.y());
 }
 
+// What the last reading found, quoted and shortened for a message.
+QString quotedReading(const RunScreen::WaitState &state)
+{
+    if (state.readings == 0)
+        return QStringLiteral("なし（読めたフレームはありません）");
+    QString text = state.lastRead.simplified();
+    if (text.isEmpty())
+        return QStringLiteral("「」（文字は読めませんでした）");
+    constexpr qsizetype kLongest = 60;
+    if (text.size() > kLongest)
+        text = text.left(kLongest) + QStringLiteral("…");
+    return QStringLiteral("「%1」").arg(visibleText(text));
+}
+
+QString framesRead(const RunScreen::WaitState &state)
+{
+    return QStringLiteral("読んだフレーム %1 枚、%2").arg(state.readings).arg(framesSeen(state));
+}
+
+// Writes `text` to `path` in UTF-8, whole or not at all.
+bool writeTextFile(const QString &path, const QString &text, QString *error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write((text + u'\n').toUtf8()) < 0 || !file.flush() || !file.commit()) {
+        *error = QStringLiteral("ファイル「%1」に書けません: %2。").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
 bool isFileSource(const QString &source)
 {
     return !source.contains(QLatin1String("://")) && !source.startsWith(QLatin1String("camera"), Qt::CaseInsensitive);
@@ -87,11 +121,12 @@ bool MacroRunner::readTemplates()
         return true; // the pass says why
     RunScreen *screen = host_.screen();
     bool sourceSet = screen && screen->hasSource();
+    bool readerReady = false;
     while (const std::optional<QString> line = file.readLine()) {
         const Statement st = parseStatement(*line);
         if (st.kind == Statement::Kind::Screen)
             sourceSet = true;
-        if (!st.isScreenWait())
+        if (!st.isScreenWait() && !st.readsText())
             continue;
         auto failHere = [&](const QString &reason) {
             failure_ = {path, file.linesRead(), st.keyword, reason};
@@ -104,6 +139,13 @@ bool MacroRunner::readTemplates()
             return failHere(noScreenHere(st));
         if (!sourceSet)
             return failHere(noScreen(st));
+        if (st.readsText()) {
+            QString reason;
+            if (!readerReady && !screen->prepareTextReading(&reason))
+                return failHere(QStringLiteral("%1: %2").arg(st.keyword, reason));
+            readerReady = true;
+            continue;
+        }
         const QString picture = QFileInfo(path).dir().filePath(st.text);
         QString reason;
         if (!screen->loadTemplate(QDir::isAbsolutePath(st.text) ? st.text : picture, &reason))
@@ -124,6 +166,9 @@ MacroRunner::Flow MacroRunner::screenStatement(const Statement &st)
         return openScreen(st, *screen);
     case Statement::Kind::Snapshot:
         return snapshot(st, *screen);
+    case Statement::Kind::WaitText:
+    case Statement::Kind::ReadText:
+        return readScreenText(st, *screen);
     default:
         return waitForPicture(st, *screen);
     }
@@ -149,6 +194,31 @@ MacroRunner::Flow MacroRunner::snapshot(const Statement &st, RunScreen &screen)
     return Flow::Next;
 }
 
+void MacroRunner::waitForTheLine()
+{
+    // The handset cannot show what it has not received: a wait counts from
+    // when every packet handed over before it has crossed the line.
+    const SerialPort &port = link_.port();
+    const double lineDone = std::max(port.lineDoneMs(), waiter_.elapsedMs() + LineTiming::lineMs(port.pendingBytes()));
+    while (waiter_.elapsedMs() < lineDone && settings_.MacroExe && linkFailure_.isEmpty())
+        waiter_.sleepUntil(lineDone);
+}
+
+QString MacroRunner::saveEvidence(RunScreen &screen, const QString &name, QString *savedPath)
+{
+    // The newest frame, beside the log or in the temporary folder.
+    const QString folder = screen.evidenceFolder().isEmpty() ? QDir::tempPath() : screen.evidenceFolder();
+    const QString evidence = QDir(folder).filePath(
+        QStringLiteral("quillonemu-%1-%2-%3.png")
+            .arg(name, QString::number(counter_),
+                 QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"))));
+    QString error;
+    if (!screen.saveNewest(evidence, &error))
+        return QStringLiteral("最後のフレームは保存できませんでした（%1）。").arg(error);
+    *savedPath = evidence;
+    return QStringLiteral("最後のフレームを「%1」に保存しました。").arg(evidence);
+}
+
 MacroRunner::Flow MacroRunner::waitForPicture(const Statement &st, RunScreen &screen)
 {
     if (!screen.hasSource())
@@ -159,12 +229,7 @@ MacroRunner::Flow MacroRunner::waitForPicture(const Statement &st, RunScreen &sc
         return failAt(st, QStringLiteral("%1: 画像ファイル「%2」を読めません: %3。").arg(st.keyword, st.text, reason));
     const bool gone = st.kind == Statement::Kind::WaitGone;
 
-    // The handset cannot show what it has not received: the wait counts
-    // from when every packet handed over before it has crossed the line.
-    const SerialPort &port = link_.port();
-    const double lineDone = std::max(port.lineDoneMs(), waiter_.elapsedMs() + LineTiming::lineMs(port.pendingBytes()));
-    while (waiter_.elapsedMs() < lineDone && settings_.MacroExe && linkFailure_.isEmpty())
-        waiter_.sleepUntil(lineDone);
+    waitForTheLine();
 
     const double start = waiter_.elapsedMs();
     const double deadline = start + std::max(0.0, double(st.seconds)) * 1000.0;
@@ -207,17 +272,8 @@ MacroRunner::Flow MacroRunner::waitForPicture(const Statement &st, RunScreen &sc
     report.framesUndecodable = state.framesUndecodable;
     const bool ranOut = !state.done && failureText.isEmpty() && settings_.MacroExe && linkFailure_.isEmpty();
     if (ranOut || !failureText.isEmpty()) {
-        // The evidence: the newest frame, beside the log or in the
-        // temporary folder.
-        const QString folder = screen.evidenceFolder().isEmpty() ? QDir::tempPath() : screen.evidenceFolder();
-        const QString evidence = QDir(folder).filePath(
-            QStringLiteral("quillonemu-%1-%2-%3.png")
-                .arg(QFileInfo(st.text).completeBaseName(), QString::number(counter_),
-                     QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"))));
-        QString error;
-        const QString saved = screen.saveNewest(evidence, &error)
-                                  ? QStringLiteral("最後のフレームを「%1」に保存しました。").arg(evidence)
-                                  : QStringLiteral("最後のフレームは保存できませんでした（%1）。").arg(error);
+        QString evidence;
+        const QString saved = saveEvidence(screen, QFileInfo(st.text).completeBaseName(), &evidence);
         if (ranOut) {
             failureText = QStringLiteral("%1: %2 秒待っても、画像「%3」が%4（%5。%6）。")
                               .arg(st.keyword, QString::number(report.secondsWaited, 'f', 1), st.text,
@@ -225,7 +281,83 @@ MacroRunner::Flow MacroRunner::waitForPicture(const Statement &st, RunScreen &sc
                                    bestSeen(state), framesSeen(state));
         }
         failureText += u'\n' + saved;
-        report.evidence = saved.contains(evidence) ? evidence : QString();
+        report.evidence = evidence;
+    }
+    Q_EMIT screenWaitEnded(report);
+    if (!failureText.isEmpty())
+        return failAt(st, failureText);
+    return Flow::Next;
+}
+
+MacroRunner::Flow MacroRunner::readScreenText(const Statement &st, RunScreen &screen)
+{
+    if (!screen.hasSource())
+        return failAt(st, noScreen(st));
+    const bool waiting = st.kind == Statement::Kind::WaitText;
+    if (waiting)
+        waitForTheLine();
+
+    // READTEXT reads the newest frame once; it waits only for a frame to
+    // come (or the reading to end).
+    const double start = waiter_.elapsedMs();
+    const double deadline = start + (waiting ? std::max(0.0, double(st.seconds)) : kReadTextSeconds) * 1000.0;
+    screen.setWakeUp([this] { waiter_.wake(); });
+    screen.startTextWait(waiting ? st.text : QString(), st.region);
+    RunScreen::WaitState state;
+    QString failureText;
+    for (;;) {
+        state = screen.waitState();
+        if (state.done || !settings_.MacroExe || !linkFailure_.isEmpty())
+            break;
+        if (!state.readError.isEmpty()) {
+            failureText = QStringLiteral("%1: %2").arg(st.keyword, state.readError);
+            break;
+        }
+        if (state.sourceEnded) {
+            failureText = QStringLiteral("%1: 画面の取り込み元「%2」: %3（%4）。")
+                              .arg(st.keyword, screen.sourceName(), state.endReason, framesSeen(state));
+            break;
+        }
+        const double now = waiter_.elapsedMs();
+        if (now >= deadline)
+            break;
+        waiter_.sleepUntil(std::min(deadline, now + kScreenLookMs));
+    }
+    screen.endWait();
+    screen.setWakeUp({});
+
+    ScreenWaitReport report;
+    report.line = macro_.linesRead();
+    report.keyword = st.keyword;
+    report.found = state.done;
+    report.secondsWaited = (waiter_.elapsedMs() - start) / 1000.0;
+    report.framesSeen = state.framesSeen;
+    report.framesUndecodable = state.framesUndecodable;
+    report.wantedText = waiting ? st.text : QString();
+    report.readText = state.lastRead;
+    report.readings = state.readings;
+    const bool stopped = !settings_.MacroExe || !linkFailure_.isEmpty();
+    const bool ranOut = !state.done && failureText.isEmpty() && !stopped;
+    if (ranOut && waiting) {
+        failureText = QStringLiteral("%1: %2 秒待っても、文字列「%3」が画面に現れませんでした（最後に読めた文字: %4。%5）。")
+                          .arg(st.keyword, QString::number(report.secondsWaited, 'f', 1), st.text,
+                               quotedReading(state), framesRead(state));
+    } else if (ranOut) {
+        failureText = QStringLiteral("%1: %2 秒のうちに読めるフレームが来ませんでした（%3）。")
+                          .arg(st.keyword, QString::number(report.secondsWaited, 'f', 1), framesSeen(state));
+    }
+    if (!failureText.isEmpty() && waiting) {
+        QString evidence;
+        failureText += u'\n' + saveEvidence(screen, QStringLiteral("WAITTEXT"), &evidence);
+        report.evidence = evidence;
+    }
+    if (failureText.isEmpty() && !stopped && !waiting) {
+        QString name = st.text;
+        name.replace(QLatin1String("{counter}"), QString::number(counter_));
+        const QString path = besideMacro(name);
+        QString error;
+        if (!writeTextFile(path, state.lastRead, &error))
+            failureText = QStringLiteral("READTEXT: %1").arg(error);
     }
     Q_EMIT screenWaitEnded(report);
     if (!failureText.isEmpty())

@@ -1,5 +1,7 @@
 #include "macro/statement.h"
 
+#include <algorithm>
+
 #include "link/keytable.h"
 #include "macro/seconds.h"
 #include "platform/portnumber.h"
@@ -18,10 +20,23 @@ constexpr Control kControls[] = {
     {"STRING", Statement::Kind::String},     {"EXIT", Statement::Kind::Exit},
     {"SCREEN", Statement::Kind::Screen},     {"WAITIMAGE", Statement::Kind::WaitImage},
     {"WAITGONE", Statement::Kind::WaitGone}, {"SNAPSHOT", Statement::Kind::Snapshot},
+    {"WAITTEXT", Statement::Kind::WaitText}, {"READTEXT", Statement::Kind::ReadText},
 };
 
+bool typeRegion(Statement &st, const QString &word)
+{
+    const std::optional<QRect> region = parseRegion(word);
+    if (!region) {
+        st.problem = Statement::Problem::NotARegion;
+        return false;
+    }
+    st.region = *region;
+    return true;
+}
+
 // SCREEN and SNAPSHOT need word 1; the waits also word 2 (seconds) and may
-// have word 3 (the level).
+// have word 3 (the level, or WAITTEXT's region); READTEXT may have a region
+// in word 2.
 void typeScreenArguments(Statement &st, const QStringList &words)
 {
     if (!st.argument) {
@@ -33,7 +48,12 @@ void typeScreenArguments(Statement &st, const QStringList &words)
         return;
     }
     st.text = *st.argument;
-    if (!st.isScreenWait())
+    if (st.kind == Statement::Kind::ReadText) {
+        if (words.size() > 2)
+            typeRegion(st, words[2]);
+        return;
+    }
+    if (!st.isScreenWait() && st.kind != Statement::Kind::WaitText)
         return;
     const std::optional<float> seconds = parseSeconds(words.value(2));
     if (words.size() < 3 || !seconds || *seconds < 0) {
@@ -41,6 +61,11 @@ void typeScreenArguments(Statement &st, const QStringList &words)
         return;
     }
     st.seconds = *seconds;
+    if (st.kind == Statement::Kind::WaitText) {
+        if (words.size() > 3)
+            typeRegion(st, words[3]);
+        return;
+    }
     if (words.size() > 3) {
         const std::optional<double> level = parseLevel(words[3]);
         if (!level) {
@@ -119,6 +144,8 @@ Statement parseStatement(const QString &line)
     case Statement::Kind::WaitImage:
     case Statement::Kind::WaitGone:
     case Statement::Kind::Snapshot:
+    case Statement::Kind::WaitText:
+    case Statement::Kind::ReadText:
         typeScreenArguments(st, words);
         break;
     case Statement::Kind::None:
@@ -147,4 +174,25 @@ QStringList controlKeywords()
     for (const Control &c : kControls)
         list.append(QString::fromLatin1(c.keyword));
     return list;
+}
+
+std::optional<QRect> parseRegion(const QString &text)
+{
+    const QStringList parts = text.split(u',');
+    if (parts.size() != 4)
+        return std::nullopt;
+    int values[4] = {};
+    for (int i = 0; i < 4; ++i) {
+        const QString &part = parts.at(i);
+        // Plain digits only: no sign, no spaces.
+        if (part.isEmpty() || !std::all_of(part.begin(), part.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
+            return std::nullopt;
+        bool ok = false;
+        values[i] = part.toInt(&ok);
+        if (!ok)
+            return std::nullopt;
+    }
+    if (values[2] <= 0 || values[3] <= 0)
+        return std::nullopt;
+    return QRect(values[0], values[1], values[2], values[3]);
 }

@@ -2,6 +2,7 @@
 
 #include "link/keypacket.h"
 
+#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -11,14 +12,17 @@
 // is split into words at every single space (two spaces give an empty word, a
 // leading space an empty word 0; tabs belong to the words). Word 0,
 // upper-cased from a-z to A-Z, is the keyword; word 1, exactly as written,
-// is the argument. Later words are remarks, except for the screen waits,
-// which take the seconds in word 2 and the similarity in word 3.
+// is the argument. Later words are remarks, except for the screen's
+// statements: the picture waits take the seconds in word 2 and the
+// similarity in word 3, WAITTEXT the seconds in word 2 and a region in
+// word 3, READTEXT a region in word 2.
 struct Statement {
     enum class Kind {
         None, Key, BaseWait, PortNo, Sleep, Repeat, GetStr, SendStr, String, Exit,
         // The screen: SCREEN SOURCE, WAITIMAGE FILE SECONDS [LEVEL],
-        // WAITGONE FILE SECONDS [LEVEL], SNAPSHOT FILE.
-        Screen, WaitImage, WaitGone, Snapshot,
+        // WAITGONE FILE SECONDS [LEVEL], SNAPSHOT FILE, WAITTEXT TEXT
+        // SECONDS [REGION], READTEXT FILE [REGION].
+        Screen, WaitImage, WaitGone, Snapshot, WaitText, ReadText,
     };
 
     // Why a BASEWAIT, SLEEP or PORTNO cannot run.
@@ -30,6 +34,7 @@ struct Statement {
         NotAPortNumber, // PORTNO: word 1 is no whole number
         NoSeconds,   // WAITIMAGE, WAITGONE: word 2 is missing, empty, or no number of seconds at least 0
         NotALevel,   // WAITIMAGE, WAITGONE: word 3 is no number from 0 to 1
+        NotARegion,  // WAITTEXT (word 3), READTEXT (word 2): not x,y,w,h in whole numbers
     };
 
     Kind kind = Kind::None;
@@ -43,8 +48,12 @@ struct Statement {
     // PORTNO: the port number.
     qint32 port = 0;
     // STRING: the text it types (empty when the line has no word 1).
-    // SCREEN: the source; WAITIMAGE, WAITGONE, SNAPSHOT: the file as written.
+    // SCREEN: the source; WAITIMAGE, WAITGONE, SNAPSHOT, READTEXT: the file
+    // as written; WAITTEXT: the text it waits for.
     QString text;
+    // WAITTEXT, READTEXT: the part of the frame read (frame pixels); empty:
+    // the whole frame.
+    QRect region;
     // WAITIMAGE, WAITGONE: the least similarity that counts as seen.
     double level = kDefaultLevel;
 
@@ -57,6 +66,8 @@ struct Statement {
 
     bool isValid() const { return problem == Problem::None; }
     bool isScreenWait() const { return kind == Kind::WaitImage || kind == Kind::WaitGone; }
+    // The statements that read the screen's text.
+    bool readsText() const { return kind == Kind::WaitText || kind == Kind::ReadText; }
 };
 
 // The words of `line`, split at every single space.
@@ -69,6 +80,10 @@ Statement parseStatement(const QString &line);
 
 // A similarity as the screen waits take it: a number from 0 to 1.
 std::optional<double> parseLevel(const QString &text);
+
+// A region of a frame as WAITTEXT and READTEXT take it, "x,y,w,h": plain
+// whole numbers (frame pixels), the width and height above 0.
+std::optional<QRect> parseRegion(const QString &text);
 
 // The control keywords, "BASEWAIT" ... "EXIT", then the screen's.
 QStringList controlKeywords();

@@ -181,3 +181,16 @@ bool LazyScreen::saveNewest(const QString &path, QString *error)
     }
     return inner_->saveNewest(path, error);
 }
+
+bool LazyScreen::prepareTextReading(QString *reason)
+{
+    return load(reason) && inner_->prepareTextReading(reason);
+}
+
+void LazyScreen::startTextWait(const QString &wanted, const QRect &region)
+{
+    if (!inner_)
+        return;
+    inner_->setWakeUp(wakeUp_);
+    inner_->startTextWait(wanted, region);
+}

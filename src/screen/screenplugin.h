@@ -48,6 +48,8 @@ public:
     WaitState waitState() const override;
     void endWait() override;
     bool saveNewest(const QString &path, QString *error) override;
+    bool prepareTextReading(QString *reason) override;
+    void startTextWait(const QString &wanted, const QRect &region) override;
 
 private:
     bool load(QString *error);

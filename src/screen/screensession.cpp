@@ -32,11 +32,13 @@ ScreenSession::ScreenSession(QObject *parent)
 ScreenSession::~ScreenSession()
 {
     watch_.reset();
+    textWatch_.reset();
 }
 
 bool ScreenSession::openSource(const QString &source, QString *error)
 {
     watch_.reset();
+    textWatch_.reset();
     source_.reset();
     const SourceSpec spec = parseSourceSpec(source);
     if (!spec.isValid()) {
@@ -66,6 +68,7 @@ bool ScreenSession::loadTemplate(const QString &path, QString *reason)
 void ScreenSession::startWait(const QString &path, double level, bool gone)
 {
     watch_.reset();
+    textWatch_.reset();
     if (!source_)
         return;
     atWaitStart_ = source_->status();
@@ -104,12 +107,51 @@ RunScreen::WaitState ScreenSession::waitState() const
         state.bestPlace = progress.best.place;
         state.framesMatched = progress.framesMatched;
     }
+    if (textWatch_) {
+        const TextWatch::Progress progress = textWatch_->progress();
+        state.done = progress.done;
+        state.lastRead = progress.lastRead;
+        state.readings = progress.readings;
+        state.readError = progress.error;
+    }
     return state;
 }
 
 void ScreenSession::endWait()
 {
     watch_.reset();
+    textWatch_.reset();
+}
+
+bool ScreenSession::prepareTextReading(QString *reason)
+{
+    if (!reader_) {
+        auto reader = std::make_shared<TextReader>();
+        if (!reader->open()) {
+            *reason = reader->errorText();
+            return false;
+        }
+        reader_ = std::move(reader);
+    }
+    return true;
+}
+
+void ScreenSession::startTextWait(const QString &wanted, const QRect &region)
+{
+    watch_.reset();
+    textWatch_.reset();
+    if (!source_)
+        return;
+    atWaitStart_ = source_->status();
+    QString reason;
+    if (!prepareTextReading(&reason)) {
+        textWatch_ = std::make_unique<TextWatch>(reason);
+        return;
+    }
+    textWatch_ = std::make_unique<TextWatch>(*source_, reader_, wanted, region, [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { if (wakeUp_) wakeUp_(); }, Qt::QueuedConnection);
+    });
 }
 
 bool ScreenSession::saveNewest(const QString &path, QString *error)

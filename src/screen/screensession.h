@@ -4,6 +4,7 @@
 #include "screen/framesource.h"
 #include "screen/matcher.h"
 #include "screen/picturewatch.h"
+#include "screen/textwatch.h"
 
 #include <QHash>
 #include <QObject>
@@ -25,6 +26,8 @@ public:
     WaitState waitState() const override;
     void endWait() override;
     bool saveNewest(const QString &path, QString *error) override;
+    bool prepareTextReading(QString *reason) override;
+    void startTextWait(const QString &wanted, const QRect &region) override;
 
     const FrameSource *source() const { return source_.get(); }
 
@@ -32,6 +35,9 @@ private:
     std::unique_ptr<FrameSource> source_;
     QHash<QString, std::shared_ptr<const TemplateMatcher>> templates_;
     std::unique_ptr<PictureWatch> watch_;
+    // One reader for the session's text waits, one at a time.
+    std::shared_ptr<TextReader> reader_;
+    std::unique_ptr<TextWatch> textWatch_;
     SourceStatus atWaitStart_;
 };
 

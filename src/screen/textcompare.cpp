@@ -1,0 +1,30 @@
+#include "screen/textcompare.h"
+
+
+namespace {
+
+// Pairs that look alike in a screen font: each character of the first row
+// is taken as the one below it.
+const QString kLookAlike = QStringLiteral("へべぺり口力工二卜夕八一‐−–—―OolI|」,csvwxz");
+const QString kTakenAs = QStringLiteral("ヘベペリロカエニトタハーーーーーー00111j.CSVWXZ");
+
+} // namespace
+
+QString comparableText(const QString &text)
+{
+    const QString compatible = text.normalized(QString::NormalizationForm_KC);
+    QString result;
+    result.reserve(compatible.size());
+    for (const QChar c : compatible) {
+        if (c.isSpace())
+            continue;
+        const qsizetype i = kLookAlike.indexOf(c);
+        result.append(i >= 0 ? kTakenAs.at(i) : c);
+    }
+    return result;
+}
+
+bool screenTextContains(const QString &read, const QString &wanted)
+{
+    return comparableText(read).contains(comparableText(wanted));
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QRect>
+#include <QString>
+#include <memory>
+#include <opencv2/core/mat.hpp>
+
+namespace tesseract {
+class TessBaseAPI;
+}
+
+// Reads the text on a picture of a handset's screen with Tesseract
+// (Japanese, which also reads Latin letters, digits and signs, and English).
+// The picture is prepared as screen pictures need it: grayscale and enlarged
+// twice (measured on the model handset's noisy frames: enlarging finds more,
+// thresholding finds less). Reading takes tens of milliseconds for a QVGA
+// frame: one reader serves one thread, and callers read the newest frame
+// whenever the previous reading is done.
+class TextReader {
+public:
+    TextReader();
+    ~TextReader();
+    TextReader(const TextReader &) = delete;
+    TextReader &operator=(const TextReader &) = delete;
+
+    // Loads the language data; false and errorText() (naming the languages
+    // and the Debian packages that hold them) when it cannot.
+    bool open();
+    QString errorText() const { return errorText_; }
+
+    // The text in `picture` (8-bit gray, BGR or BGRA), within `region` (in
+    // the picture's pixels, clipped to it) when that is not empty; empty
+    // when the region lies outside the picture. open() must have succeeded.
+    QString read(const cv::Mat &picture, const QRect &region = QRect());
+
+    // The languages read, as Tesseract names them.
+    static const char *languages();
+
+private:
+    std::unique_ptr<tesseract::TessBaseAPI> api_;
+    QString errorText_;
+};
