@@ -48,7 +48,9 @@ const QString kHelp = QStringLiteral(
     "  --log ファイル     送ったパケットを 1 個ごとに JSON で 1 行ずつ追記します\n"
     "                     （\"event\":\"packet\"、時刻、カウンタ、行番号、キーワード、バイト列）。\n"
     "                     REPEAT で巡が済むごとにも 1 行（\"event\":\"pass\"、カウンタ、時刻、\n"
-    "                     巡の秒数、その巡のパケット数）。\n"
+    "                     巡の秒数、その巡のパケット数）。ポートが途中で使えなくなり、\n"
+    "                     届いたことが確かでないパケットがあれば、最後に 1 行（\"event\":\"delivery\"、\n"
+    "                     送ったパケット数、届いたことが確かな数、再開するカウンタ）。\n"
     "  -h, --help         この説明を表示します。\n"
     "\n"
     "Ctrl-C（SIGINT）で、また出力の読み手が終わったとき（| head など）にも停止します。\n"
@@ -63,31 +65,69 @@ const QString kHelp = QStringLiteral(
     "  2    使い方の誤り\n"
     "  130  シグナルで停止した");
 
-// The last words of a run, with the counter to resume from.
-QString summary(MacroRunner::Outcome outcome, qint32 counter)
+// Where to go on from, after the counter to resume with: the address line
+// the resumed run takes first when that is not plain from the counter, and
+// what resuming does again.
+QString resumeDetails(const MacroRunner &runner)
 {
+    const MacroRunner::ResumePoint point = runner.resumePoint();
+    QString details;
+    if (point.passesAgain > 0) {
+        details += QStringLiteral("ポートが途中で使えなくなったため、パケットがすべて届いたことが確かな巡まで戻ります"
+                                  "（この実行の最後の %1 巡はもう一度実行されます）。")
+                       .arg(formatCount(point.passesAgain));
+    }
+    if (point.nextAddrLine) {
+        if (point.typedAgainUpTo) {
+            details += QStringLiteral("アドレスファイルの %1 行目から入力します（%2 行目までは入力済みですが、その巡が"
+                                      "終わっていないため、もう一度入力されます）。")
+                           .arg(formatCount(*point.nextAddrLine), formatCount(*point.typedAgainUpTo));
+        } else if (point.counter != *point.nextAddrLine - 1 || point.counter != runner.counter()) {
+            details += QStringLiteral("アドレスファイルの %1 行目から入力します。").arg(formatCount(*point.nextAddrLine));
+        }
+    }
+    return details;
+}
+
+// The last words of a run, with the counter to resume from.
+QString summary(MacroRunner::Outcome outcome, const MacroRunner &runner)
+{
+    const qint32 counter = runner.counter();
+    const QString resume = QString::number(runner.resumePoint().counter);
+    const QString undelivered = runner.closeFailed() ? QStringLiteral("が、送ったパケットを届けきれませんでした") : QString();
     switch (outcome) {
     case MacroRunner::Outcome::Finished:
-        return QStringLiteral("マクロの終わりまで実行しました（カウンタ %1）。").arg(counter);
+        return QStringLiteral("マクロの終わりまで実行しました%2（カウンタ %1）。").arg(counter).arg(undelivered);
     case MacroRunner::Outcome::Exited:
-        return QStringLiteral("EXIT で終わりました（カウンタ %1）。").arg(counter);
+        return QStringLiteral("EXIT で終わりました%2（カウンタ %1）。").arg(counter).arg(undelivered);
     case MacroRunner::Outcome::Stopped:
-        return QStringLiteral("停止しました（カウンタ %1）。続きは --counter %1 で再開できます。").arg(counter);
+        return QStringLiteral("停止しました（カウンタ %1）。続きは --counter %2 で再開できます。").arg(counter).arg(resume) +
+               resumeDetails(runner);
     case MacroRunner::Outcome::Failed:
     case MacroRunner::Outcome::NotStarted:
         break;
     }
-    return QStringLiteral("エラーで終わりました（カウンタ %1）。直したあと --counter %1 で続きから再開できます。").arg(counter);
+    return QStringLiteral("エラーで終わりました（カウンタ %1）。直したあと --counter %2 で続きから再開できます。")
+               .arg(counter)
+               .arg(resume) +
+           resumeDetails(runner);
 }
 
 // What this run did: "この実行: 3 巡、パケット 57 個、1 分 12 秒。" (the
-// passes only for a macro that repeats).
+// passes only for a macro that repeats). When the port failed with packets
+// on the line, how many surely arrived.
 QString runFigures(const MacroRunner &runner, bool repeats, double seconds)
 {
     QString figures = QStringLiteral("この実行: ");
     if (repeats)
         figures += QStringLiteral("%1 巡、").arg(formatCount(runner.passesCompleted()));
-    return figures + QStringLiteral("パケット %1 個、%2。").arg(formatCount(runner.packetsSent()), formatDuration(seconds));
+    const qint64 sent = runner.packetsSent();
+    const qint64 delivered = runner.packetsDelivered();
+    if (delivered < sent) {
+        return figures + QStringLiteral("届いたことが確かなパケット %1 個（ほかに送った %2 個は届いていない可能性があります）、%3。")
+                             .arg(formatCount(delivered), formatCount(sent - delivered), formatDuration(seconds));
+    }
+    return figures + QStringLiteral("パケット %1 個、%2。").arg(formatCount(sent), formatDuration(seconds));
 }
 
 // The shape of the job a run starts: whether it repeats, and the counter it
@@ -95,6 +135,8 @@ QString runFigures(const MacroRunner &runner, bool repeats, double seconds)
 struct JobPlan {
     bool repeats = false;
     std::optional<qint64> endCounter;
+    // The passes' worth of address lines the counter skips.
+    std::optional<double> passesBefore;
 };
 
 // Read before the run starts; a file that cannot be read leaves the plan
@@ -107,8 +149,10 @@ JobPlan planJob(const MacroSettings &settings, qint32 counter)
     plan.repeats = shape.repeats;
     if (!shape.repeats || shape.getStrs == 0 || settings.AddrFile.isEmpty())
         return plan;
-    if (const std::optional<qint64> lines = countFileLines(settings.AddrFile))
+    if (const std::optional<qint64> lines = countFileLines(settings.AddrFile)) {
         plan.endCounter = counter + passesAllowed(*lines, counter, shape.getStrs);
+        plan.passesBefore = double(std::max<qint64>(0, counter)) / shape.getStrs;
+    }
     return plan;
 }
 
@@ -190,7 +234,7 @@ int runCommand(const QStringList &arguments)
     runTime.start();
     const qint32 counter = *parseWholeNumber(counterText);
     const JobPlan plan = planJob(settings, counter);
-    JobProgress progress(counter, plan.endCounter);
+    JobProgress progress(counter, plan.endCounter, plan.passesBefore);
     if (plan.repeats) {
         host.setProgress(&progress);
         QObject::connect(&runner, &MacroRunner::passCompleted, &runner,
@@ -203,9 +247,11 @@ int runCommand(const QStringList &arguments)
 
     const MacroRunner::Outcome outcome = runner.RunMacro();
     host.endStatusLine();
+    if (runner.packetsDelivered() < runner.packetsSent())
+        log.writeDelivery(runner);
     if (!log.close())
         Console::report(kCommand, log.errorText());
-    Console::out(summary(outcome, runner.counter()) +
+    Console::out(summary(outcome, runner) +
                  runFigures(runner, plan.repeats, double(runTime.elapsed()) / 1000.0));
     return exitStatus(outcome, runner.closeFailed());
 }

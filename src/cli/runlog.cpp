@@ -51,6 +51,17 @@ void RunLog::writePass(qint32 counter, double durationMs, qint64 packets)
     });
 }
 
+void RunLog::writeDelivery(const MacroRunner &runner)
+{
+    write({
+        {QStringLiteral("event"), QStringLiteral("delivery")},
+        {QStringLiteral("time"), isoTime(static_cast<double>(QDateTime::currentMSecsSinceEpoch()))},
+        {QStringLiteral("packets"), runner.packetsSent()},
+        {QStringLiteral("delivered"), runner.packetsDelivered()},
+        {QStringLiteral("resume_counter"), runner.resumePoint().counter},
+    });
+}
+
 void RunLog::write(const QJsonObject &entry)
 {
     if (!file_.isOpen())

@@ -22,6 +22,10 @@ public:
     bool open(const QString &path);
     // Logs what `runner` sends through `link` from now on.
     void follow(const MacroRunner &runner, const SerialLink &link);
+    // The port failed with packets on the line ("event":"delivery"): the
+    // packets handed over, those that surely arrived, and the counter to
+    // resume from.
+    void writeDelivery(const MacroRunner &runner);
     // Closes the file; false when something could not be written (then
     // errorText() says so).
     bool close();

@@ -26,6 +26,8 @@ private slots:
     void undeliveredPacketsFailTheRun();
     void stopsPromptlyAtLineSpeed_data();
     void stopsPromptlyAtLineSpeed();
+    void deviceLostAtLineSpeed_data();
+    void deviceLostAtLineSpeed();
     void logsEveryPacket();
     void statusLineOnTerminal_data();
     void statusLineOnTerminal();
@@ -197,6 +199,76 @@ void TestCliRun::stopsPromptlyAtLineSpeed()
     QVERIFY(times.last() < endedAt + 200);
     if (packet.at(3) == 1) // the text was cut short
         QVERIFY2(bytes.size() < 120 * 10, qPrintable(QString::number(bytes.size())));
+}
+
+void TestCliRun::deviceLostAtLineSpeed_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<int>("hangUpAfter"); // bytes the handset reads before it goes
+    QTest::addColumn<int>("passBytes");   // 0: the job does not repeat
+
+    QStringList keys{"BASEWAIT 0.01"};
+    for (int i = 0; i < 40; ++i)
+        keys.append("UP");
+    QTest::newRow("run: keys queued") << "run" << keys << 130 << 0;
+    // An address of four characters and ENTER: 50 bytes a pass.
+    QTest::newRow("run: passes queued") << "run" << QStringList{"BASEWAIT 0.05", "GETSTR", "SENDSTR", "ENTER", "REPEAT"}
+                                        << 600 << 50;
+    QTest::newRow("send: a text") << "send" << QStringList{} << 80 << 0;
+}
+
+void TestCliRun::deviceLostAtLineSpeed()
+{
+    // The handset reads at the line's pace, then goes away with packets
+    // still on their way: the program fails, names the port, and neither
+    // counts nor resumes past what surely crossed.
+    QFETCH(QString, command);
+    QFETCH(QStringList, lines);
+    QFETCH(int, hangUpAfter);
+    QFETCH(int, passBytes);
+
+    QStringList addresses;
+    for (int i = 0; i < 200; ++i)
+        addresses.append(QStringLiteral("a%1").arg(i, 3, 10, QChar(u'0')));
+    const QString log = files_.path("lost.log");
+    const QStringList arguments = command == "send"
+                                      ? QStringList{"send", "--port", "1", "--text", QString(40, u'A')}
+                                      : QStringList{"run", macro(lines), "--log", log, "--addr",
+                                                    files_.writeShiftJis("addr.txt", addresses.join("\r\n"))};
+    auto handset = std::make_unique<LineSpeedReader>(*pty_);
+    CliProcess run(arguments);
+    QVERIFY(handset->waitFor(hangUpAfter, 30'000));
+    handset->stop();
+    const qsizetype received = handset->bytes().size();
+    pty_->closeMaster();
+    QVERIFY2(run.waitForEnd(15'000), qPrintable(run.out() + run.err()));
+    QVERIFY2(run.exitCode() == 1, qPrintable(run.out() + run.err()));
+    QVERIFY2(run.err().contains(pty_->slavePath()) && run.err().contains(QStringLiteral("届いていない可能性")),
+             qPrintable(run.err()));
+    if (command == "send")
+        return;
+
+    // The figures count the packets that surely arrived, no more.
+    const QRegularExpressionMatch figures =
+        QRegularExpression(QStringLiteral("届いたことが確かなパケット (\\d+) 個")).match(run.out());
+    QVERIFY2(figures.hasMatch(), qPrintable(run.out()));
+    QVERIFY2(figures.captured(1).toInt() * 10 <= received, qPrintable(run.out()));
+    QVERIFY2(figures.captured(1).toInt() * 10 >= received - 2 * LineTiming::kQueueBoundBytes, qPrintable(run.out()));
+    if (passBytes == 0)
+        return;
+    // Resuming from the counter given skips no address that did not arrive.
+    const QRegularExpressionMatch resume =
+        QRegularExpression(QStringLiteral("--counter (\\d+) で続きから再開できます")).match(run.out());
+    QVERIFY2(resume.hasMatch(), qPrintable(run.out()));
+    QVERIFY2(resume.captured(1).toInt() <= received / passBytes, qPrintable(run.out()));
+    QVERIFY2(run.out().contains(QStringLiteral("もう一度実行されます")), qPrintable(run.out()));
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> entries = file.readAll().trimmed().split('\n');
+    const QJsonObject last = QJsonDocument::fromJson(entries.last()).object();
+    QCOMPARE(last.value("event").toString(), QStringLiteral("delivery"));
+    QCOMPARE(last.value("resume_counter").toInt(), resume.captured(1).toInt());
 }
 
 void TestCliRun::logsEveryPacket()

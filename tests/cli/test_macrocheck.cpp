@@ -338,6 +338,9 @@ void TestMacroCheck::jobProgress_data()
                                      << 99 * 41 * 110 / 0.6 << 6.0 / 105;
     QTest::newRow("passes without end") << 0 << -1 << QList<double>{100} << QList<qint64>{0} << 100.0 << -1.0
                                         << -1.0;
+    // A counter below 0 reads from the first line: 5 of 10 passes are half.
+    QTest::newRow("counter below 0") << -5 << 5 << QList<double>(5, 10) << QList<qint64>(5, 0) << 10.0 << 5 * 10.0
+                                     << 0.5;
     QTest::newRow("done") << 0 << 2 << QList<double>{10, 10, 10} << QList<qint64>{0, 0, 0} << 10.0 << 0.0 << 1.0;
 }
 
