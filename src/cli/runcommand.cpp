@@ -160,28 +160,39 @@ int runCommand(const QStringList &arguments)
     SerialLink link([&settings] { return settings.CommPort; }, &waiter);
     MacroRunner runner(settings, host, link, waiter);
 
+    // The log the user asked for: one that cannot be opened stops the run
+    // before it starts; one that cannot be written stops it after the
+    // statement in progress, and the run fails.
     RunLog log;
+    bool logFailed = false;
     if (args->has(QStringLiteral("log"))) {
         if (!log.open(args->value(QStringLiteral("log")))) {
             Console::report(kCommand, log.errorText());
             return ExitStatus::Failed;
         }
         log.follow(runner, link);
+        QObject::connect(&log, &RunLog::writeFailed, &runner, [&](const QString &message) {
+            logFailed = true;
+            host.showMessage(message + QStringLiteral("\n実行中の文を終えたところで止めます。"));
+            runner.RequestStop();
+        });
     }
 
     // Signals reach the run through the event loop that its waits, and its
     // pauses for the line, keep turning. Ctrl-C and a reader that goes away
     // are the stop button; SIGTERM, SIGHUP and a second Ctrl-C cannot wait
-    // for a long text to finish.
+    // for a long text to finish. Only the user's own second Ctrl-C counts as
+    // one: a reader that went away may raise SIGPIPE more than once.
     TerminationSignals terminations;
-    bool stopRequested = false;
+    bool interrupted = false;
     QObject::connect(&terminations, &TerminationSignals::received, &runner,
-                     [&runner, &stopRequested](TerminationSignals::Kind kind) {
-                         if (kind == TerminationSignals::Kind::Terminate || stopRequested) {
+                     [&runner, &interrupted](TerminationSignals::Kind kind) {
+                         using Kind = TerminationSignals::Kind;
+                         if (kind == Kind::Terminate || (kind == Kind::Interrupt && interrupted)) {
                              runner.StopAtOnce();
                              return;
                          }
-                         stopRequested = true;
+                         interrupted = interrupted || kind == Kind::Interrupt;
                          runner.RequestStop();
                      });
 
@@ -203,9 +214,11 @@ int runCommand(const QStringList &arguments)
 
     const MacroRunner::Outcome outcome = runner.RunMacro();
     host.endStatusLine();
-    if (!log.close())
+    if (!log.close()) {
         Console::report(kCommand, log.errorText());
+        logFailed = true;
+    }
     Console::out(summary(outcome, runner.counter()) +
                  runFigures(runner, plan.repeats, double(runTime.elapsed()) / 1000.0));
-    return exitStatus(outcome, runner.closeFailed());
+    return logFailed ? ExitStatus::Failed : exitStatus(outcome, runner.closeFailed());
 }
