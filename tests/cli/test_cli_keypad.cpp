@@ -10,6 +10,7 @@
 #include "support/tempfiles.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
@@ -266,6 +267,8 @@ void TestCliKeypad::aLongPasteInThePrompt()
     // The terminal takes a paste this long a part at a time; what the
     // keypad shows meanwhile is read so that it never waits for the screen.
     qsizetype written = 0;
+    QElapsedTimer pasting;
+    pasting.start();
     QVERIFY(QTest::qWaitFor(
         [&] {
             const ssize_t n = ::write(s.terminal.masterFd(), paste.constData() + written, size_t(paste.size() - written));
@@ -277,6 +280,7 @@ void TestCliKeypad::aLongPasteInThePrompt()
     // 79 columns: "文字列> " takes 8, "…" one, the end of the text the rest.
     const QString shown = QStringLiteral("\r文字列> …") + QString(52, u'x') + QStringLiteral("あい<U+009B>2J0123\x1b[K");
     QVERIFY2(s.shows(shown, 10'000), qPrintable(s.screenText().right(300)));
+    qInfo("10,000 characters pasted and shown in %lld ms", pasting.elapsed());
     QVERIFY(s.terminal.write("\x1b"));
     QVERIFY(s.shows(QStringLiteral("文字列の入力を取り消しました")));
     QVERIFY(s.terminal.write("\x04"));
