@@ -28,6 +28,16 @@ void write(std::FILE *stream, const QString &text)
     }
 }
 
+// `text` with its line ends kept and every other control character shown:
+// messages quote file names, macro lines and address lines.
+QString visibleLines(const QString &text)
+{
+    QStringList lines = text.split(u'\n');
+    for (QString &line : lines)
+        line = visibleText(line);
+    return lines.join(u'\n');
+}
+
 bool isWide(char32_t c)
 {
     if (c >= 0xFF61 && c <= 0xFF9F) // half-width katakana
@@ -40,16 +50,6 @@ bool isWide(char32_t c)
 } // namespace
 
 namespace Console {
-
-// `text` with its line ends kept and every other control character shown:
-// messages quote file names, macro lines and address lines.
-QString visibleLines(const QString &text)
-{
-    QStringList lines = text.split(u'\n');
-    for (QString &line : lines)
-        line = visibleText(line);
-    return lines.join(u'\n');
-}
 
 void out(const QString &line)
 {
