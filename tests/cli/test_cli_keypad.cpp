@@ -76,6 +76,7 @@ private slots:
     void recordingUnwritableAtTheEnd_data();
     void recordingUnwritableAtTheEnd();
     void aLongPasteInThePrompt();
+    void aCharacterWhoseBytesComeSlowly();
     void refuses_data();
     void refuses();
 };
@@ -322,6 +323,25 @@ void TestCliKeypad::refuses()
     QVERIFY2(s.keypad->err().contains(error), qPrintable(s.keypad->err()));
     QCOMPARE(modeOf(s.terminal.settings()), s.before);
     QCOMPARE(s.handset.readAvailable(50), QByteArray());
+}
+
+void TestCliKeypad::aCharacterWhoseBytesComeSlowly()
+{
+    // Over a slow link the bytes of one UTF-8 character can come further
+    // apart than the time that makes a lone ESC the Escape key: the
+    // character still arrives whole.
+    Session s;
+    s.start({"--port", "1"});
+    QVERIFY(s.shows(QStringLiteral("キーを押してください")));
+    QVERIFY(s.terminal.write("\t\xe3\x81"));
+    QVERIFY(s.shows(QStringLiteral("文字列> ")));
+    // The gap itself is what is tested: four times the ESC time-out.
+    QTest::qWait(200);
+    QVERIFY(s.terminal.write("\x82\r"));
+    QCOMPARE(s.handset.read(10).toHex(' '), textBytes(QStringLiteral("あ")).toHex(' '));
+    QVERIFY(s.terminal.write("\x04"));
+    QVERIFY(s.keypad->waitForEnd());
+    QCOMPARE(s.keypad->exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestCliKeypad)
