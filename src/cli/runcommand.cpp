@@ -51,17 +51,20 @@ const QString kHelp = QStringLiteral(
     "                     巡の秒数、その巡のパケット数）。ポートが途中で使えなくなり、\n"
     "                     届いたことが確かでないパケットがあれば、最後に 1 行（\"event\":\"delivery\"、\n"
     "                     送ったパケット数、届いたことが確かな数、再開するカウンタ）。\n"
+    "                     開けなければ実行しません。実行中に書けなくなったら、\n"
+    "                     実行中の文を終えて止め、終了ステータス 1 です。\n"
     "  -h, --help         この説明を表示します。\n"
     "\n"
     "Ctrl-C（SIGINT）で、また出力の読み手が終わったとき（| head など）にも停止します。\n"
     "実行中の文を終え、送ったバイトをすべて届けてから、終わったときのカウンタを\n"
     "表示します。--counter にその値を付けて実行し直すと続きから再開できます。\n"
     "2 回目の Ctrl-C と SIGTERM、SIGHUP では、長い文字列の途中でもパケットの切れ目で\n"
-    "すぐに止まります（回線に渡したパケットは届け、残りは送りません）。\n"
+    "すぐに止まります（回線に渡したパケットは届け、残りは送りません）。出力の読み手が\n"
+    "終わっても文字列は途中で切らず、その出力にはそれ以上書きません。\n"
     "\n"
     "終了ステータス:\n"
     "  0    マクロの終わりまで実行したか、EXIT で終わった\n"
-    "  1    エラーで終わった、またはパケットを届けきれずにポートを閉じた\n"
+    "  1    エラーで終わった、ログに書けなかった、またはパケットを届けきれずにポートを閉じた\n"
     "  2    使い方の誤り\n"
     "  130  シグナルで停止した");
 
@@ -204,28 +207,39 @@ int runCommand(const QStringList &arguments)
     SerialLink link([&settings] { return settings.CommPort; }, &waiter);
     MacroRunner runner(settings, host, link, waiter);
 
+    // The log the user asked for: one that cannot be opened stops the run
+    // before it starts; one that cannot be written stops it after the
+    // statement in progress, and the run fails.
     RunLog log;
+    bool logFailed = false;
     if (args->has(QStringLiteral("log"))) {
         if (!log.open(args->value(QStringLiteral("log")))) {
             Console::report(kCommand, log.errorText());
             return ExitStatus::Failed;
         }
         log.follow(runner, link);
+        QObject::connect(&log, &RunLog::writeFailed, &runner, [&](const QString &message) {
+            logFailed = true;
+            host.showMessage(message + QStringLiteral("\n実行中の文を終えたところで止めます。"));
+            runner.RequestStop();
+        });
     }
 
     // Signals reach the run through the event loop that its waits, and its
     // pauses for the line, keep turning. Ctrl-C and a reader that goes away
     // are the stop button; SIGTERM, SIGHUP and a second Ctrl-C cannot wait
-    // for a long text to finish.
+    // for a long text to finish. Only the user's own second Ctrl-C counts as
+    // one: a reader that went away may raise SIGPIPE more than once.
     TerminationSignals terminations;
-    bool stopRequested = false;
+    bool interrupted = false;
     QObject::connect(&terminations, &TerminationSignals::received, &runner,
-                     [&runner, &stopRequested](TerminationSignals::Kind kind) {
-                         if (kind == TerminationSignals::Kind::Terminate || stopRequested) {
+                     [&runner, &interrupted](TerminationSignals::Kind kind) {
+                         using Kind = TerminationSignals::Kind;
+                         if (kind == Kind::Terminate || (kind == Kind::Interrupt && interrupted)) {
                              runner.StopAtOnce();
                              return;
                          }
-                         stopRequested = true;
+                         interrupted = interrupted || kind == Kind::Interrupt;
                          runner.RequestStop();
                      });
 
@@ -249,9 +263,11 @@ int runCommand(const QStringList &arguments)
     host.endStatusLine();
     if (runner.packetsDelivered() < runner.packetsSent())
         log.writeDelivery(runner);
-    if (!log.close())
+    if (!log.close()) {
         Console::report(kCommand, log.errorText());
+        logFailed = true;
+    }
     Console::out(summary(outcome, runner) +
                  runFigures(runner, plan.repeats, double(runTime.elapsed()) / 1000.0));
-    return exitStatus(outcome, runner.closeFailed());
+    return logFailed ? ExitStatus::Failed : exitStatus(outcome, runner.closeFailed());
 }

@@ -66,8 +66,12 @@ void RunLog::write(const QJsonObject &entry)
 {
     if (!file_.isOpen())
         return;
-    file_.write((jsonLine(entry) + u'\n').toUtf8());
-    file_.flush();
+    const QByteArray line = (jsonLine(entry) + u'\n').toUtf8();
+    if (file_.write(line) == line.size() && file_.flush())
+        return;
+    error_ = QStringLiteral("ログファイル「%1」に書けません: %2").arg(file_.fileName(), file_.errorString());
+    file_.close();
+    Q_EMIT writeFailed(error_);
 }
 
 bool RunLog::close()

@@ -14,7 +14,8 @@ class SerialLink;
 // file ("event":"packet"): the time, the pass counter, the line number and
 // keyword of the statement that sent it, and the ten bytes; and every pass
 // that reached REPEAT ("event":"pass"): the counter after it, the time, its
-// length in seconds and the packets it sent.
+// length in seconds and the packets it sent. A write that fails is told at
+// once (writeFailed), and nothing more is written.
 class RunLog : public QObject {
     Q_OBJECT
 public:
@@ -31,6 +32,11 @@ public:
     bool close();
 
     QString errorText() const { return error_; }
+
+Q_SIGNALS:
+    // An entry could not be written (a full disk, say); `message` names the
+    // file. The log is closed.
+    void writeFailed(const QString &message);
 
 private:
     void writePacket(const KeyPacket &packet);
