@@ -7,6 +7,7 @@
 #include "keypad/keypadwindows.h"
 #include "platform/process.h"
 #include "support/mainwindow.h"
+#include "support/packets.h"
 #include "support/programprocess.h"
 #include "support/pseudoterminal.h"
 #include "support/tempfiles.h"
@@ -47,6 +48,7 @@ private slots:
     void programWithoutDisplay();
     void unattendedJobEnds();
     void screenSource();
+    void unattendedJobFromPipes();
 };
 
 void TestApp::commandLine_data()
@@ -409,6 +411,24 @@ void TestApp::unattendedJobEnds()
     QVERIFY(undelivered.waitForEnd(10'000));
     QCOMPARE(undelivered.exitCode(), 1);
     QVERIFY2(undelivered.err().contains(QStringLiteral("パケット 1 個分")), qPrintable(undelivered.err()));
+}
+
+void TestApp::unattendedJobFromPipes()
+{
+    // `quillonemu "/M"<(cat job.txt) "/A"<(cat address.txt)`: each pipe is
+    // read once and kept, for the run and for every REPEAT; the job ends
+    // where the address lines run out, as it does with the files themselves.
+    TempFiles files;
+    PseudoTerminal pty;
+    pty.bindPort(34);
+    const QString macro = files.writeShiftJis("job.txt", "BASEWAIT 0\r\nGETSTR\r\nSENDSTR\r\nREPEAT\r\n");
+    const QString addr = files.writeShiftJis("address.txt", "one\r\ntwo\r\n");
+    ProgramProcess p("/bin/bash", {"-c", "exec \"$0\" \"/M\"<(cat \"$1\") \"/A\"<(cat \"$2\") /P34",
+                                   ProgramProcess::built("quillonemu"), macro, addr},
+                     &ProgramProcess::offscreen);
+    QVERIFY(p.waitForEnd(20'000));
+    QVERIFY2(p.exitCode() == 1 && p.err().contains(QStringLiteral("3 行目")), qPrintable(p.err()));
+    QCOMPARE(pty.readAvailable(100).toHex(' '), (textBytes("one") + textBytes("two")).toHex(' '));
 }
 
 QTEST_MAIN(TestApp)

@@ -38,6 +38,7 @@ private slots:
     void queueStaysBoundedAtLineSpeed();
     void aLineThatDoesNotDrain();
     void heldBytesKeepTheLineBusy();
+    void deviceLostWithBytesInTheDriver();
     void bytesOutOfRangeAreRefused();
 
     void textSending_data();
@@ -203,6 +204,35 @@ void TestLink::heldBytesKeepTheLineBusy()
     QVERIFY2(clock.now - takenAt >= LineTiming::lineMs(500 + 300 - LineTiming::kQueueBoundBytes) - 1,
              qPrintable(QString::number(clock.now - takenAt)));
     link.ClosePort();
+}
+
+void TestLink::deviceLostWithBytesInTheDriver()
+{
+    // The driver took every byte at once (nothing waits in the program),
+    // and the device goes while the line still carries them: the close fails,
+    // naming the port and the packets that may not have arrived, and only
+    // the bytes the line carried before are counted across.
+    FakeWaiter clock;
+    PseudoTerminal pty;
+    pty.bindPort(18);
+    SerialLink link([] { return QStringLiteral("18"); }, &clock);
+    QVERIFY(link.OpenPort());
+    for (int i = 0; i < 5; ++i)
+        link.SendPacket(KeyTable::find("UP").value());
+    QCOMPARE(link.port().heldBytes(), 0); // a pseudo-terminal says it holds nothing
+    const double start = clock.now;
+    clock.onPause = [&] {
+        if (clock.now - start > LineTiming::lineMs(20))
+            pty.closeMaster();
+    };
+    QVERIFY(!link.ClosePort());
+    const QString message = link.errorText();
+    QVERIFY2(message.contains(pty.slavePath()) && message.contains("18"), qPrintable(message));
+    const QRegularExpressionMatch lost = QRegularExpression(QStringLiteral("最大 (\\d+) 個")).match(message);
+    QVERIFY2(lost.hasMatch(), qPrintable(message));
+    QVERIFY2(lost.captured(1).toInt() >= 3 && lost.captured(1).toInt() <= 4, qPrintable(message));
+    QCOMPARE(link.port().bytesHandedOver(), 50);
+    QVERIFY(link.port().bytesSurelyAcross() < 30);
 }
 
 void TestLink::bytesOutOfRangeAreRefused()

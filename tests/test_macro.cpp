@@ -46,6 +46,9 @@ private slots:
 
     void faultsEndTheRunInOrder();
     void linkFailureMidRun();
+    void resumeTypesEveryAddressOnce_data();
+    void resumeTypesEveryAddressOnce();
+    void resumeBeforePassesLostOnTheLine();
     void addressFileChosenDuringRun();
 };
 
@@ -244,6 +247,99 @@ void TestMacro::linkFailureMidRun()
     QVERIFY2(message(r).contains(r.pty.slavePath()) && message(r).contains("3 行目"), qPrintable(message(r)));
     QCOMPARE(r.host.statuses.last(), QStringLiteral("3 UP"));
     QVERIFY(r.endedInOrder());
+}
+
+void TestMacro::resumeTypesEveryAddressOnce_data()
+{
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QString>("counter");
+    QTest::addColumn<QString>("stopAfterTyping");
+    QTest::addColumn<QString>("resume");
+    QTest::addColumn<qint64>("nextLine");
+    QTest::addColumn<qint64>("typedAgainUpTo"); // 0: nothing is typed again
+
+    const QStringList one{"GETSTR", "SENDSTR", "ENTER", "REPEAT"};
+    const QStringList two{"GETSTR", "SENDSTR", "GETSTR", "SENDSTR", "ENTER", "REPEAT"};
+    // The counter starts below 0 (the first line all the same): x0 to x5
+    // passed, x6 typed but its pass not done.
+    QTest::newRow("counter below 0") << one << "-3" << "x6" << "6" << qint64(7) << qint64(7);
+    QTest::newRow("counter from 0") << one << "2" << "x4" << "4" << qint64(5) << qint64(5);
+    // Two lines a pass: three passes took six lines.
+    QTest::newRow("two lines a pass") << two << "0" << "x7" << "6" << qint64(7) << qint64(8);
+    QTest::newRow("two lines, from line 5") << two << "4" << "x9" << "8" << qint64(9) << qint64(10);
+}
+
+void TestMacro::resumeTypesEveryAddressOnce()
+{
+    // Resumed with the counter the run ends with, the job takes every
+    // address line once: none is skipped, and what is typed again (the
+    // pass that was cut) is said.
+    QFETCH(QStringList, lines);
+    QFETCH(QString, counter);
+    QFETCH(QString, stopAfterTyping);
+    QFETCH(QString, resume);
+    QFETCH(qint64, nextLine);
+    QFETCH(qint64, typedAgainUpTo);
+
+    QStringList addresses;
+    for (int i = 0; i < 20; ++i)
+        addresses.append(QStringLiteral("x%1").arg(i));
+    FakeRun r;
+    r.setMacro(lines);
+    r.setAddresses(addresses);
+    r.host.counter = counter;
+    r.waiter.onSleep = [&](double) {
+        if (r.host.addrTexts.last() == stopAfterTyping)
+            r.runner.RequestStop();
+        return false;
+    };
+    QCOMPARE(r.run(), Outcome::Stopped);
+    const MacroRunner::ResumePoint point = r.runner.resumePoint();
+    QCOMPARE(QString::number(point.counter), resume);
+    QCOMPARE(r.host.counter, resume); // the window's next run goes on there
+    QCOMPARE(point.nextAddrLine.value_or(0), nextLine);
+    QCOMPARE(point.typedAgainUpTo.value_or(0), typedAgainUpTo);
+    QCOMPARE(point.passesAgain, 0);
+
+    // The next run from there starts with the line the resume point names.
+    r.host.addrTexts.clear();
+    r.waiter.onSleep = [&](double) {
+        if (r.host.addrTexts.size() > 1)
+            r.runner.RequestStop();
+        return false;
+    };
+    r.run();
+    QCOMPARE(r.host.addrTexts.value(1), addresses.at(nextLine - 1));
+}
+
+void TestMacro::resumeBeforePassesLostOnTheLine()
+{
+    // The run outruns the line (no base wait): when the device goes, the
+    // last passes were handed over but had not crossed. The counter to
+    // resume with is that of the last pass that surely crossed, never the
+    // counter reached; the packets said delivered are those across.
+    FakeRun r;
+    r.setMacro({"GETSTR", "SENDSTR", "ENTER", "REPEAT"});
+    QStringList addresses;
+    for (int i = 0; i < 200; ++i)
+        addresses.append(QStringLiteral("a%1").arg(i, 3, 10, QChar(u'0')));
+    r.setAddresses(addresses);
+    const double start = r.waiter.now;
+    r.waiter.onPause = [&] {
+        if (r.waiter.now - start > 12'000)
+            r.pty.closeMaster();
+    };
+    QCOMPARE(r.run(), Outcome::Failed);
+    // 5 packets a pass: 12 s of line carry about 13 passes.
+    const qint64 acrossPasses = qint64(12'000 / LineTiming::lineMs(50));
+    const MacroRunner::ResumePoint point = r.runner.resumePoint();
+    QVERIFY2(point.counter <= acrossPasses + 1 && point.counter >= acrossPasses - 2,
+             qPrintable(QString::number(point.counter)));
+    QVERIFY2(point.passesAgain >= 5, qPrintable(QString::number(point.passesAgain)));
+    QCOMPARE(point.counter + point.passesAgain, r.runner.counter());
+    QCOMPARE(r.host.counter, QString::number(point.counter));
+    QVERIFY(r.runner.packetsDelivered() <= (acrossPasses + 2) * 5);
+    QVERIFY(r.runner.packetsDelivered() < r.runner.packetsSent());
 }
 
 void TestMacro::addressFileChosenDuringRun()

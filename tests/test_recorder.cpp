@@ -8,6 +8,7 @@
 #include "macro/macrocheck.h"
 #include "macro/macrorecorder.h"
 #include "support/fakerun.h"
+#include "support/fulldisk.h"
 
 #include <QDir>
 #include <QtTest>
@@ -138,6 +139,17 @@ void TestRecorder::writtenWholeOrNotAtAll()
     QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
     old.close();
     QVERIFY(MacroRecorder::canWrite(path, &error));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"rec.txt"});
+    {
+        // The disk fills while the file is written: that is said, naming
+        // the file, and the old file stays as it was.
+        const FullDisk full;
+        QVERIFY(!recorder.write(path, &error));
+    }
+    QVERIFY2(error.startsWith(QStringLiteral("記録ファイル「%1」に書き込めません。").arg(path)), qPrintable(error));
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), QByteArray("old"));
+    old.close();
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"rec.txt"});
     QVERIFY(recorder.write(path, &error));
     QVERIFY(old.open(QIODevice::ReadOnly));

@@ -33,6 +33,13 @@ public:
     QStringList waitPaths;
     QList<double> levels;
     QStringList saved;          // frames saved
+    // Reading the text: what the screen says, and why it cannot be read.
+    QString shownText = QStringLiteral("ＯＫ 送信");
+    QString readerProblem;
+    QStringList neverShown;     // texts the screen never shows
+    QStringList wantedTexts;    // of each text wait; empty: one reading
+    QList<QRect> regions;
+    bool readingText = false;
 
     bool openSource(const QString &text, QString *error) override
     {
@@ -56,8 +63,21 @@ public:
             loaded.append(path);
         return true;
     }
+    bool prepareTextReading(QString *reason) override
+    {
+        *reason = readerProblem;
+        return readerProblem.isEmpty();
+    }
+    void startTextWait(const QString &wanted, const QRect &region) override
+    {
+        readingText = true;
+        waitStarts.append(clock_.now);
+        wantedTexts.append(wanted);
+        regions.append(region);
+    }
     void startWait(const QString &path, double level, bool) override
     {
+        readingText = false;
         waitStarts.append(clock_.now);
         waitPaths.append(path);
         levels.append(level);
@@ -73,6 +93,12 @@ public:
         s.bestSimilarity = 0.42;
         s.bestPlace = QPoint(7, 9);
         s.framesSeen = 12;
+        if (readingText) {
+            s.done = s.done && !neverShown.contains(wantedTexts.last());
+            s.lastRead = s.done ? shownText : QStringLiteral("メニュー");
+            s.readings = 4;
+            s.done = s.done || wantedTexts.last().isEmpty();
+        }
         return s;
     }
     void endWait() override {}
@@ -108,6 +134,7 @@ private Q_SLOTS:
     void failsBeforeTheFirstPacket();
     void screenAndSnapshot();
     void checkSaysWhatTheRunWouldStopAt();
+    void textWaitsAndReadings();
 };
 
 void TestScreenRun::waitCountsFromWhenTheLineIsDone()
@@ -304,3 +331,53 @@ void TestScreenRun::checkSaysWhatTheRunWouldStopAt()
 
 QTEST_GUILESS_MAIN(TestScreenRun)
 #include "test_screenrun.moc"
+
+void TestScreenRun::textWaitsAndReadings()
+{
+    // A text the screen shows late is waited for from when the line is
+    // done; READTEXT keeps what the screen said, a file a pass; a text that
+    // never comes stops the run with what was read and the evidence.
+    ScreenRun r;
+    r.host.counter = QStringLiteral("3");
+    r.setMacro({"BASEWAIT 0", "STRING abc", "WAITTEXT OK 5 0,28,320,212", "READTEXT said-{counter}.txt",
+                "WAITTEXT 受信しました 2", "UP"});
+    r.waiter.onSleep = [&](double) {
+        if (r.screen.waitStarts.size() == 1 && r.screen.doneAtMs == kNever)
+            r.screen.doneAtMs = r.screen.waitStarts.first() + 1500;
+        return false;
+    };
+    r.screen.neverShown = QStringList{"受信しました"};
+    QList<ScreenWaitReport> reports;
+    QObject::connect(&r.runner, &MacroRunner::screenWaitEnded, &r.runner,
+                     [&](const ScreenWaitReport &report) { reports.append(report); });
+    const double start = r.waiter.now;
+    QCOMPARE(r.run(), MacroRunner::Outcome::Failed);
+
+    QCOMPARE(r.screen.wantedTexts, (QStringList{"OK", "", "受信しました"}));
+    QCOMPARE(r.screen.regions.first(), QRect(0, 28, 320, 212));
+    QVERIFY(r.screen.waitStarts.first() - start >= 3 * 10 * LineTiming::kByteMs - 1);
+    QCOMPARE(reports.size(), 3);
+    QVERIFY(reports[0].found && reports[1].found && !reports[2].found);
+    QCOMPARE(reports[1].readText, QStringLiteral("ＯＫ 送信"));
+    QFile said(QFileInfo(r.settings.MacroFile).dir().filePath("said-3.txt"));
+    QVERIFY(said.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(said.readAll()), QStringLiteral("ＯＫ 送信\n"));
+
+    const QString reason = r.runner.failure().reason;
+    QCOMPARE(r.runner.failure().line, qint64(5));
+    QVERIFY2(reason.contains(QStringLiteral("2.0 秒待っても、文字列「受信しました」が画面に現れませんでした（最後に読めた文字: 「メニュー」")),
+             qPrintable(reason));
+    QCOMPARE(r.screen.saved.size(), 1);
+    QVERIFY(reason.contains(r.screen.saved.first()));
+    QCOMPARE(reports[2].evidence, r.screen.saved.first());
+    QCOMPARE(r.received(), packetList(textBytes("abc")));
+
+    // Without the recogniser's data the run stops before its first packet.
+    ScreenRun without;
+    without.screen.readerProblem = QStringLiteral("言語データがありません。");
+    without.setMacro({"UP", "READTEXT said.txt"});
+    QCOMPARE(without.run(), MacroRunner::Outcome::Failed);
+    QCOMPARE(without.runner.failure().line, qint64(2));
+    QVERIFY(without.runner.failure().reason.contains(QStringLiteral("言語データがありません。")));
+    QVERIFY(without.received().isEmpty());
+}

@@ -51,11 +51,17 @@ const QString kHelp = QStringLiteral(
     "  --log ファイル     送ったパケットを 1 個ごとに JSON で 1 行ずつ追記します\n"
     "                     （\"event\":\"packet\"、時刻、カウンタ、行番号、キーワード、バイト列）。\n"
     "                     REPEAT で巡が済むごとにも 1 行（\"event\":\"pass\"、カウンタ、時刻、\n"
-    "                     巡の秒数、その巡のパケット数）。画面待ちごとにも 1 行\n"
-    "                     （\"event\":\"screen\"、画像、見つかったか、類似度と位置、待った秒数、\n"
-    "                     フレーム数）。待ちが時間切れになったときの証拠の画像もこの\n"
-    "                     ファイルのフォルダに保存します（なければ一時フォルダ）。\n"
-    "  --screen 取り込み元 画面の取り込み元（WAITIMAGE、WAITGONE、SNAPSHOT が見る画面）:\n"
+    "                     巡の秒数、その巡のパケット数）。画面の文ごとにも 1 行\n"
+    "                     （\"event\":\"screen\"、画像か文字列、見つかったか、類似度と位置か\n"
+    "                     読めた文字、待った秒数、フレーム数）。待ちが時間切れになったときの\n"
+    "                     証拠の画像もこのファイルのフォルダに保存します（なければ一時フォルダ）。\n"
+    "                     ポートが途中で使えなくなり、届いたことが確かでないパケットがあれば、\n"
+    "                     最後に 1 行（\"event\":\"delivery\"、送ったパケット数、届いたことが\n"
+    "                     確かな数、再開するカウンタ）。\n"
+    "                     開けなければ実行しません。実行中に書けなくなったら、\n"
+    "                     実行中の文を終えて止め、終了ステータス 1 です。\n"
+    "  --screen 取り込み元 画面の取り込み元（WAITIMAGE、WAITGONE、SNAPSHOT、WAITTEXT、READTEXT\n"
+    "                     が見る画面）:\n"
     "                     camera、camera:番号、camera:名前の一部、http://…、https://…、\n"
     "                     rtsp://…、動画ファイルか静止画（.png .jpg .bmp）のパス。\n"
     "                     開けなければ、パケットを送る前にエラーで終わります。\n"
@@ -65,39 +71,78 @@ const QString kHelp = QStringLiteral(
     "実行中の文を終え、送ったバイトをすべて届けてから、終わったときのカウンタを\n"
     "表示します。--counter にその値を付けて実行し直すと続きから再開できます。\n"
     "2 回目の Ctrl-C と SIGTERM、SIGHUP では、長い文字列の途中でもパケットの切れ目で\n"
-    "すぐに止まります（回線に渡したパケットは届け、残りは送りません）。\n"
+    "すぐに止まります（回線に渡したパケットは届け、残りは送りません）。出力の読み手が\n"
+    "終わっても文字列は途中で切らず、その出力にはそれ以上書きません。\n"
     "\n"
     "終了ステータス:\n"
     "  0    マクロの終わりまで実行したか、EXIT で終わった\n"
-    "  1    エラーで終わった、またはパケットを届けきれずにポートを閉じた\n"
+    "  1    エラーで終わった、ログに書けなかった、またはパケットを届けきれずにポートを閉じた\n"
     "  2    使い方の誤り\n"
     "  130  シグナルで停止した");
 
-// The last words of a run, with the counter to resume from.
-QString summary(MacroRunner::Outcome outcome, qint32 counter)
+// Where to go on from, after the counter to resume with: the address line
+// the resumed run takes first when that is not plain from the counter, and
+// what resuming does again.
+QString resumeDetails(const MacroRunner &runner)
 {
+    const MacroRunner::ResumePoint point = runner.resumePoint();
+    QString details;
+    if (point.passesAgain > 0) {
+        details += QStringLiteral("ポートが途中で使えなくなったため、パケットがすべて届いたことが確かな巡まで戻ります"
+                                  "（この実行の最後の %1 巡はもう一度実行されます）。")
+                       .arg(formatCount(point.passesAgain));
+    }
+    if (point.nextAddrLine) {
+        if (point.typedAgainUpTo) {
+            details += QStringLiteral("アドレスファイルの %1 行目から入力します（%2 行目までは入力済みですが、その巡が"
+                                      "終わっていないため、もう一度入力されます）。")
+                           .arg(formatCount(*point.nextAddrLine), formatCount(*point.typedAgainUpTo));
+        } else if (point.counter != *point.nextAddrLine - 1 || point.counter != runner.counter()) {
+            details += QStringLiteral("アドレスファイルの %1 行目から入力します。").arg(formatCount(*point.nextAddrLine));
+        }
+    }
+    return details;
+}
+
+// The last words of a run, with the counter to resume from.
+QString summary(MacroRunner::Outcome outcome, const MacroRunner &runner)
+{
+    const qint32 counter = runner.counter();
+    const QString resume = QString::number(runner.resumePoint().counter);
+    const QString undelivered = runner.closeFailed() ? QStringLiteral("が、送ったパケットを届けきれませんでした") : QString();
     switch (outcome) {
     case MacroRunner::Outcome::Finished:
-        return QStringLiteral("マクロの終わりまで実行しました（カウンタ %1）。").arg(counter);
+        return QStringLiteral("マクロの終わりまで実行しました%2（カウンタ %1）。").arg(counter).arg(undelivered);
     case MacroRunner::Outcome::Exited:
-        return QStringLiteral("EXIT で終わりました（カウンタ %1）。").arg(counter);
+        return QStringLiteral("EXIT で終わりました%2（カウンタ %1）。").arg(counter).arg(undelivered);
     case MacroRunner::Outcome::Stopped:
-        return QStringLiteral("停止しました（カウンタ %1）。続きは --counter %1 で再開できます。").arg(counter);
+        return QStringLiteral("停止しました（カウンタ %1）。続きは --counter %2 で再開できます。").arg(counter).arg(resume) +
+               resumeDetails(runner);
     case MacroRunner::Outcome::Failed:
     case MacroRunner::Outcome::NotStarted:
         break;
     }
-    return QStringLiteral("エラーで終わりました（カウンタ %1）。直したあと --counter %1 で続きから再開できます。").arg(counter);
+    return QStringLiteral("エラーで終わりました（カウンタ %1）。直したあと --counter %2 で続きから再開できます。")
+               .arg(counter)
+               .arg(resume) +
+           resumeDetails(runner);
 }
 
 // What this run did: "この実行: 3 巡、パケット 57 個、1 分 12 秒。" (the
-// passes only for a macro that repeats).
+// passes only for a macro that repeats). When the port failed with packets
+// on the line, how many surely arrived.
 QString runFigures(const MacroRunner &runner, bool repeats, double seconds)
 {
     QString figures = QStringLiteral("この実行: ");
     if (repeats)
         figures += QStringLiteral("%1 巡、").arg(formatCount(runner.passesCompleted()));
-    return figures + QStringLiteral("パケット %1 個、%2。").arg(formatCount(runner.packetsSent()), formatDuration(seconds));
+    const qint64 sent = runner.packetsSent();
+    const qint64 delivered = runner.packetsDelivered();
+    if (delivered < sent) {
+        return figures + QStringLiteral("届いたことが確かなパケット %1 個（ほかに送った %2 個は届いていない可能性があります）、%3。")
+                             .arg(formatCount(delivered), formatCount(sent - delivered), formatDuration(seconds));
+    }
+    return figures + QStringLiteral("パケット %1 個、%2。").arg(formatCount(sent), formatDuration(seconds));
 }
 
 // The shape of the job a run starts: whether it repeats, and the counter it
@@ -105,6 +150,8 @@ QString runFigures(const MacroRunner &runner, bool repeats, double seconds)
 struct JobPlan {
     bool repeats = false;
     std::optional<qint64> endCounter;
+    // The passes' worth of address lines the counter skips.
+    std::optional<double> passesBefore;
 };
 
 // Read before the run starts; a file that cannot be read leaves the plan
@@ -117,8 +164,10 @@ JobPlan planJob(const MacroSettings &settings, qint32 counter)
     plan.repeats = shape.repeats;
     if (!shape.repeats || shape.getStrs == 0 || settings.AddrFile.isEmpty())
         return plan;
-    if (const std::optional<qint64> lines = countFileLines(settings.AddrFile))
+    if (const std::optional<qint64> lines = countFileLines(settings.AddrFile)) {
         plan.endCounter = counter + passesAllowed(*lines, counter, shape.getStrs);
+        plan.passesBefore = double(std::max<qint64>(0, counter)) / shape.getStrs;
+    }
     return plan;
 }
 
@@ -184,28 +233,39 @@ int runCommand(const QStringList &arguments)
     if (args->has(QStringLiteral("log")))
         screen.setEvidenceFolder(QFileInfo(args->value(QStringLiteral("log"))).absolutePath());
 
+    // The log the user asked for: one that cannot be opened stops the run
+    // before it starts; one that cannot be written stops it after the
+    // statement in progress, and the run fails.
     RunLog log;
+    bool logFailed = false;
     if (args->has(QStringLiteral("log"))) {
         if (!log.open(args->value(QStringLiteral("log")))) {
             Console::report(kCommand, log.errorText());
             return ExitStatus::Failed;
         }
         log.follow(runner, link);
+        QObject::connect(&log, &RunLog::writeFailed, &runner, [&](const QString &message) {
+            logFailed = true;
+            host.showMessage(message + QStringLiteral("\n実行中の文を終えたところで止めます。"));
+            runner.RequestStop();
+        });
     }
 
     // Signals reach the run through the event loop that its waits, and its
     // pauses for the line, keep turning. Ctrl-C and a reader that goes away
     // are the stop button; SIGTERM, SIGHUP and a second Ctrl-C cannot wait
-    // for a long text to finish.
+    // for a long text to finish. Only the user's own second Ctrl-C counts as
+    // one: a reader that went away may raise SIGPIPE more than once.
     TerminationSignals terminations;
-    bool stopRequested = false;
+    bool interrupted = false;
     QObject::connect(&terminations, &TerminationSignals::received, &runner,
-                     [&runner, &stopRequested](TerminationSignals::Kind kind) {
-                         if (kind == TerminationSignals::Kind::Terminate || stopRequested) {
+                     [&runner, &interrupted](TerminationSignals::Kind kind) {
+                         using Kind = TerminationSignals::Kind;
+                         if (kind == Kind::Terminate || (kind == Kind::Interrupt && interrupted)) {
                              runner.StopAtOnce();
                              return;
                          }
-                         stopRequested = true;
+                         interrupted = interrupted || kind == Kind::Interrupt;
                          runner.RequestStop();
                      });
 
@@ -214,7 +274,7 @@ int runCommand(const QStringList &arguments)
     runTime.start();
     const qint32 counter = *parseWholeNumber(counterText);
     const JobPlan plan = planJob(settings, counter);
-    JobProgress progress(counter, plan.endCounter);
+    JobProgress progress(counter, plan.endCounter, plan.passesBefore);
     if (plan.repeats) {
         host.setProgress(&progress);
         QObject::connect(&runner, &MacroRunner::passCompleted, &runner,
@@ -227,9 +287,13 @@ int runCommand(const QStringList &arguments)
 
     const MacroRunner::Outcome outcome = runner.RunMacro();
     host.endStatusLine();
-    if (!log.close())
+    if (runner.packetsDelivered() < runner.packetsSent())
+        log.writeDelivery(runner);
+    if (!log.close()) {
         Console::report(kCommand, log.errorText());
-    Console::out(summary(outcome, runner.counter()) +
+        logFailed = true;
+    }
+    Console::out(summary(outcome, runner) +
                  runFigures(runner, plan.repeats, double(runTime.elapsed()) / 1000.0));
-    return exitStatus(outcome, runner.closeFailed());
+    return logFailed ? ExitStatus::Failed : exitStatus(outcome, runner.closeFailed());
 }

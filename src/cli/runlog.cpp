@@ -37,15 +37,23 @@ void RunLog::writeScreenWait(const ScreenWaitReport &report)
         {QStringLiteral("counter"), runner_ ? runner_->counter() : 0},
         {QStringLiteral("line"), report.line},
         {QStringLiteral("keyword"), report.keyword},
-        {QStringLiteral("template"), report.templatePath},
         {QStringLiteral("found"), report.found},
-        {QStringLiteral("similarity"), std::round(report.similarity * 1000) / 1000.0},
-        {QStringLiteral("x"), report.place.x()},
-        {QStringLiteral("y"), report.place.y()},
         {QStringLiteral("seconds"), std::round(report.secondsWaited * 1000) / 1000.0},
         {QStringLiteral("frames"), report.framesSeen},
         {QStringLiteral("framesUndecodable"), report.framesUndecodable},
     };
+    if (report.keyword == QLatin1String("WAITTEXT") || report.keyword == QLatin1String("READTEXT")) {
+        // What the screen said: the text read last, as read.
+        if (!report.wantedText.isEmpty())
+            entry.insert(QStringLiteral("text"), report.wantedText);
+        entry.insert(QStringLiteral("read"), report.readText);
+        entry.insert(QStringLiteral("readings"), report.readings);
+    } else {
+        entry.insert(QStringLiteral("template"), report.templatePath);
+        entry.insert(QStringLiteral("similarity"), std::round(report.similarity * 1000) / 1000.0);
+        entry.insert(QStringLiteral("x"), report.place.x());
+        entry.insert(QStringLiteral("y"), report.place.y());
+    }
     if (!report.evidence.isEmpty())
         entry.insert(QStringLiteral("evidence"), report.evidence);
     write(entry);
@@ -74,12 +82,27 @@ void RunLog::writePass(qint32 counter, double durationMs, qint64 packets)
     });
 }
 
+void RunLog::writeDelivery(const MacroRunner &runner)
+{
+    write({
+        {QStringLiteral("event"), QStringLiteral("delivery")},
+        {QStringLiteral("time"), isoTime(static_cast<double>(QDateTime::currentMSecsSinceEpoch()))},
+        {QStringLiteral("packets"), runner.packetsSent()},
+        {QStringLiteral("delivered"), runner.packetsDelivered()},
+        {QStringLiteral("resume_counter"), runner.resumePoint().counter},
+    });
+}
+
 void RunLog::write(const QJsonObject &entry)
 {
     if (!file_.isOpen())
         return;
-    file_.write((jsonLine(entry) + u'\n').toUtf8());
-    file_.flush();
+    const QByteArray line = (jsonLine(entry) + u'\n').toUtf8();
+    if (file_.write(line) == line.size() && file_.flush())
+        return;
+    error_ = QStringLiteral("ログファイル「%1」に書けません: %2").arg(file_.fileName(), file_.errorString());
+    file_.close();
+    Q_EMIT writeFailed(error_);
 }
 
 bool RunLog::close()

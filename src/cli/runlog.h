@@ -17,7 +17,8 @@ class SerialLink;
 // that reached REPEAT ("event":"pass"): the counter after it, the time, its
 // length in seconds and the packets it sent; and every screen wait
 // ("event":"screen"): the template, whether it was found, the best
-// similarity and its place, the seconds waited and the frames seen.
+// similarity and its place, the seconds waited and the frames seen. A write
+// that fails is told at once (writeFailed), and nothing more is written.
 class RunLog : public QObject {
     Q_OBJECT
 public:
@@ -25,11 +26,20 @@ public:
     bool open(const QString &path);
     // Logs what `runner` sends through `link` from now on.
     void follow(const MacroRunner &runner, const SerialLink &link);
+    // The port failed with packets on the line ("event":"delivery"): the
+    // packets handed over, those that surely arrived, and the counter to
+    // resume from.
+    void writeDelivery(const MacroRunner &runner);
     // Closes the file; false when something could not be written (then
     // errorText() says so).
     bool close();
 
     QString errorText() const { return error_; }
+
+Q_SIGNALS:
+    // An entry could not be written (a full disk, say); `message` names the
+    // file. The log is closed.
+    void writeFailed(const QString &message);
 
 private:
     void writePacket(const KeyPacket &packet);

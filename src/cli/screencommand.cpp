@@ -1,16 +1,18 @@
 // quillonemu-cli screen: the cameras the system lists, a frame of any source
-// saved, and a picture looked for in it.
+// saved, a picture looked for in it, and its text read.
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/exitstatus.h"
+#include "macro/characters.h"
 #include "macro/statement.h"
 #include "macro/seconds.h"
 #include "screen/cameras.h"
 #include "screen/framesource.h"
 #include "screen/matcher.h"
 #include "screen/screensession.h"
+#include "screen/textreader.h"
 
 #include <QRegularExpression>
 
@@ -24,6 +26,7 @@ const QString kHelp = QStringLiteral(
     "使い方: quillonemu-cli screen --list\n"
     "        quillonemu-cli screen 取り込み元 --snapshot ファイル [--crop X,Y,幅,高さ]\n"
     "        quillonemu-cli screen 取り込み元 --find 画像ファイル [--level 類似度]\n"
+    "        quillonemu-cli screen 取り込み元 --read [--region X,Y,幅,高さ]\n"
     "\n"
     "携帯電話機の画面を映す取り込み元を調べます。取り込み元は run の --screen と同じく\n"
     "camera、camera:番号、camera:名前の一部、http://…、https://…、rtsp://…、\n"
@@ -37,11 +40,14 @@ const QString kHelp = QStringLiteral(
     "  --find 画像ファイル 最初のフレームの中で画像に最も似た場所を探し、類似度（0〜1）と\n"
     "                     位置（左上の x, y）を表示します。\n"
     "  --level 類似度     （--find と共に）見つかったとみなす類似度（既定 %1）。\n"
+    "  --read             最初のフレームの文字を読んで表示します（WAITTEXT が読むのと同じ）。\n"
+    "  --region X,Y,幅,高さ （--read と共に）フレームのこの部分だけを読みます。\n"
     "  -h, --help         この説明を表示します。\n"
     "\n"
     "終了ステータス:\n"
-    "  0  一覧を表示した、保存した、または画像が見つかった\n"
-    "  1  取り込み元か画像を開けない、フレームが来ない、保存できない、または画像が見つからない\n"
+    "  0  一覧を表示した、保存した、画像が見つかった、または文字を読んだ\n"
+    "  1  取り込み元か画像を開けない、フレームが来ない、保存できない、画像が見つからない、\n"
+    "     または文字を読むためのデータがない\n"
     "  2  使い方の誤り").arg(Statement::kDefaultLevel);
 
 std::optional<cv::Rect> parseCrop(const QString &text)
@@ -61,15 +67,17 @@ int screenCommand(const QStringList &arguments)
     const std::optional<Arguments> args = openCommand(
         kCommand, kHelp, arguments,
         {{QStringLiteral("list")}, {QStringLiteral("snapshot"), true}, {QStringLiteral("crop"), true},
-         {QStringLiteral("find"), true}, {QStringLiteral("level"), true}},
+         {QStringLiteral("find"), true}, {QStringLiteral("level"), true}, {QStringLiteral("read")},
+         {QStringLiteral("region"), true}},
         1, QString(), &status);
     if (!args)
         return status;
     const bool list = args->has(QStringLiteral("list"));
     const bool snapshot = args->has(QStringLiteral("snapshot"));
     const bool find = args->has(QStringLiteral("find"));
-    if (int(list) + int(snapshot) + int(find) != 1)
-        return usageError(kCommand, QStringLiteral("--list、--snapshot、--find のどれか 1 つを指定してください。"));
+    const bool read = args->has(QStringLiteral("read"));
+    if (int(list) + int(snapshot) + int(find) + int(read) != 1)
+        return usageError(kCommand, QStringLiteral("--list、--snapshot、--find、--read のどれか 1 つを指定してください。"));
     if (list) {
         if (!args->positional.isEmpty())
             return usageError(kCommand, QStringLiteral("--list は取り込み元を取りません。"));
@@ -93,6 +101,16 @@ int screenCommand(const QStringList &arguments)
             return usageError(kCommand, QStringLiteral("--crop の値「%1」は X,Y,幅,高さ（例: 8,36,120,30）ではありません。")
                                             .arg(args->value(QStringLiteral("crop"))));
     }
+    if (args->has(QStringLiteral("region")) && !read)
+        return usageError(kCommand, QStringLiteral("--region は --read と共にだけ使えます。"));
+    QRect region;
+    if (args->has(QStringLiteral("region"))) {
+        const std::optional<QRect> value = parseRegion(args->value(QStringLiteral("region")));
+        if (!value)
+            return usageError(kCommand, QStringLiteral("--region の値「%1」は X,Y,幅,高さ（例: 0,28,320,212）ではありません。")
+                                            .arg(args->value(QStringLiteral("region"))));
+        region = *value;
+    }
     double level = Statement::kDefaultLevel;
     if (args->has(QStringLiteral("level"))) {
         const std::optional<double> value = parseLevel(args->value(QStringLiteral("level")));
@@ -111,6 +129,13 @@ int screenCommand(const QStringList &arguments)
             Console::report(kCommand, QStringLiteral("画像ファイル「%1」を読めません: %2。").arg(args->value(QStringLiteral("find")), reason));
             return ExitStatus::Failed;
         }
+    }
+
+    // The recogniser's data, like the template, before the source.
+    TextReader reader;
+    if (read && !reader.open()) {
+        Console::report(kCommand, reader.errorText());
+        return ExitStatus::Failed;
     }
 
     const QString sourceText = args->positional.first();
@@ -148,6 +173,11 @@ int screenCommand(const QStringList &arguments)
             return ExitStatus::Failed;
         }
         Console::out(QStringLiteral("%1×%2 のフレームを「%3」に保存しました。").arg(image.cols).arg(image.rows).arg(args->value(QStringLiteral("snapshot"))));
+        return ExitStatus::Ok;
+    }
+
+    if (read) {
+        Console::out(visibleText(reader.read(frame.image, region)));
         return ExitStatus::Ok;
     }
 

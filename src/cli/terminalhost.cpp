@@ -2,6 +2,7 @@
 
 #include "cli/console.h"
 #include "cli/progresstext.h"
+#include "macro/characters.h"
 
 #include <QDateTime>
 
@@ -90,7 +91,7 @@ void TerminalHost::showStatusLine()
     line += QStringLiteral(" | ポート %1 | %2").arg(port_, status_);
     if (!typed_.isEmpty())
         line += QStringLiteral(" | 入力「%1」").arg(typed_);
-    Console::writeOut(kRewriteLine + Console::fitWidth(line, Console::terminalColumns() - 1));
+    Console::writeOut(kRewriteLine + Console::fitWidth(visibleText(line), Console::terminalColumns() - 1));
     statusShown_ = true;
 }
 

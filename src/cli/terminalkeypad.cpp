@@ -40,8 +40,12 @@ void TerminalKeypad::decodeTyped(bool complete)
     qsizetype used = 0;
     const QList<TerminalKey> keys = decodeTerminalKeys(typed_, complete, &used);
     typed_.remove(0, used);
-    if (!typed_.isEmpty())
+    // Only an ESC waits for the terminal to be quiet; the rest of a UTF-8
+    // character is waited for as long as it takes.
+    if (typed_.startsWith('\x1b'))
         quiet_.start();
+    else
+        quiet_.stop();
     for (const TerminalKey &key : keys) {
         if (key.kind == Kind::Interrupt) {
             // The keys typed before it go out, unless a text is going out:
@@ -141,9 +145,13 @@ void TerminalKeypad::handlePrompt(const TerminalKey &key)
             typeText(prompt_);
         return;
     default:
-        return;
+        break;
     }
-    setStatus(QString());
+    // A paste comes as many keys at once: the line is shown once, after
+    // the last of them.
+    status_.clear();
+    if (queue_.isEmpty())
+        showStatus();
 }
 
 void TerminalKeypad::pressKey(const QString &name)
@@ -188,13 +196,17 @@ void TerminalKeypad::showStatus()
     if (mode_ == Mode::Prompt) {
         // The end of a long text, where the next character goes; on a
         // terminal too narrow even for that, the line is simply cut.
+        // Measured from the end, so that a long paste costs what is shown,
+        // not the whole text once for every character.
         const QString start = line + QStringLiteral("文字列> ");
-        QString shown = prompt_;
-        while (shown.size() > 1 && Console::fitWidth(start + shown, columns).size() < start.size() + shown.size())
-            shown = QStringLiteral("…") + shown.mid(2);
+        const int room = columns - Console::widthOf(start);
+        const QString end = Console::fitWidthFromEnd(prompt_, room);
+        QString shown = visibleText(end);
+        if (end.size() < prompt_.size() || Console::widthOf(shown) > room)
+            shown = QStringLiteral("…") + Console::fitWidthFromEnd(shown, room - 1);
         line = start + shown;
     } else {
-        line += status_;
+        line += visibleText(status_);
     }
     // One line, rewritten in place; the cursor stays at its end.
     Console::writeOut(u'\r' + Console::fitWidth(line, columns) + QStringLiteral("\x1b[K"));

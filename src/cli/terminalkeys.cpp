@@ -231,7 +231,9 @@ QList<TerminalKey> decodeTerminalKeys(QByteArrayView bytes, bool complete, qsize
         } else {
             QString character;
             length = utf8Character(rest, &character);
-            if (length == 0 && !complete)
+            // A character cut short waits for its bytes however long they
+            // take: the quiet only ever decides a lone ESC.
+            if (length == 0)
                 break;
             if (length <= 0) {
                 keys.append(key(Kind::Unknown));

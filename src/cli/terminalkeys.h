@@ -41,6 +41,7 @@ struct TerminalKey {
 // keys of the complete sequences at the start of `bytes` and sets `*used` to
 // the bytes they took. A sequence cut short at the end is left for the next
 // call, unless `complete` says that no more bytes follow it (the terminal
-// has been quiet): then a lone ESC is the Escape key. However the bytes are
-// split into calls, the same keys come out.
+// has been quiet): then a lone ESC is the Escape key. A UTF-8 character cut
+// short is always left for the next call, quiet or not. However the bytes
+// are split into calls, the same keys come out.
 QList<TerminalKey> decodeTerminalKeys(QByteArrayView bytes, bool complete, qsizetype *used);

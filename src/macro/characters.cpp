@@ -2,6 +2,8 @@
 
 #include "link/textsender.h"
 
+#include <algorithm>
+
 namespace {
 
 // The characters of `text`, a surrogate pair as one.
@@ -26,6 +28,11 @@ QStringList charactersWithoutPacket(const QString &text, QList<KeyPacket> (*pack
     return missing;
 }
 
+bool isControl(QChar c)
+{
+    return c.category() == QChar::Other_Control || c.category() == QChar::Other_Format;
+}
+
 QString describeCharacter(const QString &c)
 {
     if (c == u" ")
@@ -36,7 +43,7 @@ QString describeCharacter(const QString &c)
         return QStringLiteral("タブ");
     if (c == u"\uFFFD")
         return QStringLiteral("Shift-JIS の文字でないバイト");
-    if (c.size() == 1 && (c[0].category() == QChar::Other_Control || c[0].category() == QChar::Other_Format))
+    if (c.size() == 1 && isControl(c[0]))
         return QStringLiteral("U+%1").arg(c[0].unicode(), 4, 16, QChar(u'0')).toUpper();
     return u'「' + c + u'」';
 }
@@ -59,4 +66,19 @@ QString describeCharacters(const QStringList &characters)
     for (const QString &c : characters)
         described.append(describeCharacter(c));
     return described.join(u'、');
+}
+
+QString visibleText(const QString &text)
+{
+    if (std::none_of(text.begin(), text.end(), isControl))
+        return text;
+    QString shown;
+    shown.reserve(text.size() + 16);
+    for (const QChar c : text) {
+        if (isControl(c))
+            shown += u'<' + describeCharacter(QString(c)) + u'>';
+        else
+            shown += c;
+    }
+    return shown;
 }

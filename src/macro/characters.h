@@ -14,3 +14,9 @@ QStringList unsentAddressCharacters(const QString &text);
 
 // The characters for a message: 「<」、「€」、半角スペース、タブ.
 QString describeCharacters(const QStringList &characters);
+
+// `text` with every control and format character shown by its name as
+// above, in angle brackets ("<U+001B>]2;<U+0007>", "a<タブ>b"), for a
+// terminal: text from a file never moves the cursor, retitles the window
+// or clears the screen.
+QString visibleText(const QString &text);

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 
-JobProgress::JobProgress(qint64 counter, std::optional<qint64> endCounter) : counter_(counter), endCounter_(endCounter)
+JobProgress::JobProgress(qint64 counter, std::optional<qint64> endCounter, std::optional<double> passesBefore)
+    : startCounter_(counter), passesBefore_(passesBefore.value_or(double(std::max<qint64>(0, counter)))),
+      counter_(counter), endCounter_(endCounter)
 {
 }
 
@@ -19,9 +21,12 @@ void JobProgress::passCompleted(qint64 counter, double durationMs, qint64 packet
 
 std::optional<double> JobProgress::shareDone() const
 {
-    if (!endCounter_ || *endCounter_ <= 0)
+    if (!endCounter_)
         return std::nullopt;
-    return std::clamp(double(counter_) / double(*endCounter_), 0.0, 1.0);
+    const double whole = passesBefore_ + double(*endCounter_ - startCounter_);
+    if (whole <= 0)
+        return std::nullopt;
+    return std::clamp((passesBefore_ + double(counter_ - startCounter_)) / whole, 0.0, 1.0);
 }
 
 std::optional<double> JobProgress::passMs() const

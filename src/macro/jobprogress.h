@@ -10,8 +10,11 @@ class JobProgress {
 public:
     // `counter`: the counter the run starts at. `endCounter`: the counter
     // the job ends at (the start plus the passes the address file allows);
-    // no value when the passes have no end.
-    JobProgress(qint64 counter, std::optional<qint64> endCounter);
+    // no value when the passes have no end. `passesBefore`: the passes'
+    // worth of the job done before this run (the address lines the counter
+    // skips, over the lines a pass takes); by default the counter itself,
+    // or 0 below 0 (a counter below 0 skips no line).
+    JobProgress(qint64 counter, std::optional<qint64> endCounter, std::optional<double> passesBefore = std::nullopt);
 
     // A pass ended at `atMs` (milliseconds since the epoch), `durationMs`
     // after it began, having sent `packets`; `counter` is the counter now.
@@ -21,7 +24,8 @@ public:
     std::optional<qint64> endCounter() const { return endCounter_; }
     // Passes completed in this run.
     qint64 passes() const { return passes_; }
-    // counter / endCounter, from 0 to 1.
+    // The share of the job's passes done, before this run and in it, from
+    // 0 to 1.
     std::optional<double> shareDone() const;
     // How long a pass takes, as measured in this run: the mean of its
     // passes, or the line time of their mean packets when that is longer
@@ -34,6 +38,8 @@ public:
     std::optional<double> endsAtMs() const;
 
 private:
+    qint64 startCounter_;
+    double passesBefore_;
     qint64 counter_;
     std::optional<qint64> endCounter_;
     qint64 passes_ = 0;

@@ -92,8 +92,17 @@ bool MacroRecorder::write(const QString &path, QString *error) const
         *error = cannotWrite(path, file.errorString());
         return false;
     }
+    // write() only fills the file's buffer, and commit() does not tell
+    // every failure of writing it out (a full disk): the bytes are flushed
+    // and checked first, and on any failure the temporary file goes and the
+    // file at `path` stays as it was.
     const QByteArray bytes = fileBytes();
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
+    if (file.write(bytes) != bytes.size() || !file.flush() || file.error() != QFileDevice::NoError) {
+        *error = cannotWrite(path, file.errorString());
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
         *error = cannotWrite(path, file.errorString());
         return false;
     }

@@ -43,12 +43,25 @@ MacroRunner::Outcome MacroRunner::RunMacro()
     packetsSent_ = 0;
     linkFailure_.clear();
     closeFailure_.clear();
+    marks_.clear();
+    runStartBytes_ = link_.port().bytesHandedOver();
+    acrossBeforeSwitch_.reset();
+    lastTypedAddrLine_ = 0;
+    currentAddrLine_ = 0;
 
     const Outcome outcome = runPasses();
     running_ = false;
     if (outcome == Outcome::Exited)
         return outcome;
     endRun();
+    // The counter box is where the next run goes on from: never past a pass
+    // that may not have reached the handset, nor off the address line next
+    // due.
+    if (!marks_.isEmpty()) {
+        const qint32 resume = resumePoint().counter;
+        if (resume != counter_)
+            host_.setCounterText(QString::number(resume));
+    }
     if (outcome == Outcome::Failed)
         host_.showFailure(failure_);
     if (!closeFailure_.isEmpty())
@@ -97,6 +110,9 @@ bool MacroRunner::startRun()
             }
         }
     }
+    startAddrLines_ = addrPath_.isEmpty() ? 0 : addr_.linesRead();
+    runStartBytes_ = link_.port().bytesHandedOver();
+    markPass();
     return readTemplates();
 }
 
@@ -229,6 +245,8 @@ MacroRunner::Flow MacroRunner::switchPort(const Statement &st)
         return failAt(st, RunMessages::argumentProblem(st));
     settings_.CommPort = *st.argument;
     closePort();
+    if (!closeFailure_.isEmpty() && !acrossBeforeSwitch_)
+        acrossBeforeSwitch_ = link_.port().bytesSurelyAcross();
     if (!link_.OpenPort())
         return failAt(st, link_.errorText());
     host_.setPortText(*st.argument);
@@ -241,6 +259,7 @@ MacroRunner::Flow MacroRunner::repeat(const Statement &st)
         return failAt(st, RunMessages::counterFull());
     ++counter_;
     ++passesCompleted_;
+    markPass();
     host_.setCounterText(QString::number(counter_));
     return Flow::Repeat;
 }
@@ -258,11 +277,14 @@ MacroRunner::Flow MacroRunner::takeAddress(const Statement &st)
         return failAt(st, RunMessages::addrFileEnded(addrPath_, addr_.linesRead() + 1));
     }
     currentAddr_ = *line;
+    currentAddrLine_ = addr_.linesRead();
     return Flow::Next;
 }
 
 MacroRunner::Flow MacroRunner::typeAddress(const Statement &)
 {
+    if (currentAddrLine_ > 0)
+        lastTypedAddrLine_ = currentAddrLine_;
     sender_.SendCharacters(currentAddr_);
     return Flow::Next;
 }
@@ -345,6 +367,56 @@ void MacroRunner::closePort()
 {
     if (!link_.ClosePort() && closeFailure_.isEmpty())
         closeFailure_ = link_.errorText();
+}
+
+void MacroRunner::markPass()
+{
+    marks_.append({link_.port().bytesHandedOver(), counter_, addrPath_.isEmpty() ? startAddrLines_ : addr_.linesRead(),
+                   passesCompleted_});
+    // Keep the last boundary that surely crossed and those after it.
+    const qint64 across = bytesSurelyAcross();
+    while (marks_.size() > 1 && marks_.at(1).handedBytes <= across)
+        marks_.removeFirst();
+}
+
+qint64 MacroRunner::bytesSurelyAcross() const
+{
+    const qint64 across = link_.port().bytesSurelyAcross();
+    return acrossBeforeSwitch_ ? std::min(across, *acrossBeforeSwitch_) : across;
+}
+
+MacroRunner::ResumePoint MacroRunner::resumePoint() const
+{
+    ResumePoint point;
+    point.counter = counter_;
+    if (marks_.isEmpty())
+        return point;
+    const qint64 across = bytesSurelyAcross();
+    PassMark mark = marks_.first();
+    for (const PassMark &m : marks_) {
+        if (m.handedBytes <= across)
+            mark = m;
+    }
+    point.passesAgain = passesCompleted_ - mark.passes;
+    // A run that takes addresses goes on at the first line of the pass it
+    // resumes with: the counter as the number of lines to skip. Otherwise
+    // (or before any line was taken) the counter is the pass count.
+    const bool tookAddresses = mark.addrLines != startAddrLines_;
+    point.counter = tookAddresses && mark.addrLines <= std::numeric_limits<qint32>::max()
+                        ? static_cast<qint32>(mark.addrLines)
+                        : mark.counter;
+    if (!addrPath_.isEmpty() && (tookAddresses || currentAddrLine_ > 0)) {
+        point.nextAddrLine = mark.addrLines + 1;
+        if (lastTypedAddrLine_ >= *point.nextAddrLine)
+            point.typedAgainUpTo = lastTypedAddrLine_;
+    }
+    return point;
+}
+
+qint64 MacroRunner::packetsDelivered() const
+{
+    const qint64 across = bytesSurelyAcross() - runStartBytes_;
+    return std::clamp<qint64>(across / static_cast<qint64>(KeyPacket::kSize), 0, packetsSent_);
 }
 
 void MacroRunner::endRun()

@@ -54,12 +54,32 @@ public:
 
     static constexpr double kShortestWaitMs = 10.0;
 
+    // Where a job that this run did not finish goes on: the counter that
+    // makes the next run start with the first pass not surely done.
+    struct ResumePoint {
+        qint32 counter = 0;
+        // Passes this run completed that resuming there does again: the
+        // port failed before their packets had surely crossed the line.
+        qint32 passesAgain = 0;
+        // When the run reads an address file: the line (from 1) the resumed
+        // run takes first, and the last line this run typed when that is at
+        // or past it (typed again by resuming: an address typed twice can be
+        // mended, one skipped is lost).
+        std::optional<qint64> nextAddrLine;
+        std::optional<qint64> typedAgainUpTo;
+    };
+    // Of the last run.
+    ResumePoint resumePoint() const;
+
     bool isRunning() const { return running_; }
     qint32 counter() const { return counter_; }
     // Of the run in progress, or of the last one: the passes that reached
     // REPEAT, and the packets handed to the line.
     qint32 passesCompleted() const { return passesCompleted_; }
     qint64 packetsSent() const { return packetsSent_; }
+    // Of those, the packets that surely crossed the line: fewer only when
+    // the port failed before the line had carried them all.
+    qint64 packetsDelivered() const;
     const RunFailure &failure() const { return failure_; }
     // Whether the run's port, at the end of the last run, closed without
     // delivering everything handed to it (the line did not drain, or the
@@ -120,6 +140,9 @@ private:
     Flow failAt(const Statement &st, const QString &reason);
     void closePort();
     void endRun();
+    // A pass boundary (the run's start, each REPEAT), to resume from.
+    void markPass();
+    qint64 bytesSurelyAcross() const;
 
     MacroSettings &settings_;
     RunHost &host_;
@@ -143,4 +166,21 @@ private:
     QString linkFailure_;
     // The port did not drain when it closed; shown after the run.
     QString closeFailure_;
+
+    // The pass boundaries whose packets may not all have crossed the line
+    // yet, and the last one before them that surely did.
+    struct PassMark {
+        qint64 handedBytes = 0; // handed to the line by then
+        qint32 counter = 0;
+        qint64 addrLines = 0; // address lines taken or skipped by then
+        qint32 passes = 0;
+    };
+    QList<PassMark> marks_;
+    qint64 startAddrLines_ = 0;
+    qint64 runStartBytes_ = 0;
+    qint64 lastTypedAddrLine_ = 0;
+    qint64 currentAddrLine_ = 0;
+    // What had surely crossed when a port that failed to drain was left for
+    // another (PORTNO): nothing handed over later counts as across.
+    std::optional<qint64> acrossBeforeSwitch_;
 };

@@ -8,9 +8,11 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -24,17 +26,45 @@ const double kStalledMs = LineTiming::lineMs(LineTiming::kQueueBoundBytes) + 100
 // Slack on top of the line time when the port drains before it closes.
 constexpr double kDrainSlackMs = 1000.0;
 
-// Bytes the operating system holds for the line but has not sent yet.
-qint64 systemQueuedBytes(QSerialPort &port)
+// How often a port that drains before it closes asks whether its device is
+// still there: the packets that may be lost are counted from the last time
+// it was.
+constexpr double kDeviceCheckMs = 100.0;
+// The packets the port carries are ten bytes each: a count of bytes that may
+// be lost is told as packets.
+constexpr qint64 kPacketBytes = 10;
+
+// Bytes the operating system holds for the line but has not sent yet; no
+// value when the driver cannot say (a hung-up terminal answers EIO).
+std::optional<qint64> systemQueuedBytes(const QSerialPort &port)
 {
 #if defined(Q_OS_UNIX) && defined(TIOCOUTQ)
     int queued = 0;
-    if (port.isOpen() && ::ioctl(port.handle(), TIOCOUTQ, &queued) == 0)
-        return queued;
+    if (!port.isOpen() || ::ioctl(port.handle(), TIOCOUTQ, &queued) != 0)
+        return std::nullopt;
+    return queued;
+#else
+    Q_UNUSED(port);
+    return 0;
+#endif
+}
+
+// Why the device behind an open port is gone, or nothing while it is there.
+// A write-only port hears nothing of a hang-up unless it asks.
+std::optional<QString> deviceGoneReason(const QSerialPort &port)
+{
+#ifdef Q_OS_UNIX
+    pollfd fd{port.handle(), POLLOUT, 0};
+    if (::poll(&fd, 1, 0) < 0 && errno != EINTR)
+        return qt_error_string(errno);
+    if (fd.revents & (POLLHUP | POLLERR | POLLNVAL))
+        return QStringLiteral("回線が切れました");
+    if (!systemQueuedBytes(port))
+        return qt_error_string(errno);
 #else
     Q_UNUSED(port);
 #endif
-    return 0;
+    return std::nullopt;
 }
 
 bool userMayAccess(const QString &path)
@@ -140,6 +170,9 @@ bool SerialPort::open(const QString &portText)
         return false;
     }
     lineClock_ = LineClock();
+    confirmedAtMs_ = now();
+    // Whoever asks what crossed the line asks of the device open now.
+    firstUnsureByte_.reset();
     return true;
 }
 
@@ -153,29 +186,76 @@ qint64 SerialPort::close()
     if (!port_.isOpen())
         return 0;
     // Another close may run inside one of the pauses (a window closed while
-    // the port drains): whichever finds the port still open closes it.
+    // the port drains): whichever finds the port still open closes it. The
+    // device is asked after every pause: one that went away takes with it
+    // what the line had not carried yet, and the close must say so.
     const int failuresBefore = failures_;
-    noteHeldBytes();
+    if (deviceThere(true))
+        noteHeldBytes();
     const double deadline = now() + LineTiming::lineMs(pendingBytes()) + kDrainSlackMs;
     for (qint64 pending = pendingBytes(); port_.isOpen() && pending > 0; pending = pendingBytes()) {
         const double left = deadline - now();
         if (left <= 0)
             break;
-        clock_->pauseUntil(now() + std::min(std::max(LineTiming::lineMs(pending), 1.0), left));
-        noteHeldBytes();
+        clock_->pauseUntil(now() + std::min({std::max(LineTiming::lineMs(pending), 1.0), left, kDeviceCheckMs}));
+        if (port_.isOpen() && deviceThere(true))
+            noteHeldBytes();
     }
     if (!port_.isOpen())
         return failures_ == failuresBefore ? 0 : -1;
     const qint64 dropped = heldBytes();
+    noteLoss(std::max(dropped, lineClock_.bytesOnLine(now())));
     port_.close();
     return dropped;
+}
+
+bool SerialPort::deviceThere(bool closing)
+{
+    const std::optional<QString> gone = deviceGoneReason(port_);
+    if (!gone) {
+        confirmedAtMs_ = now();
+        return true;
+    }
+    const qint64 unsure = bytesUnsureSinceConfirmed();
+    if (unsure == 0 && closing) {
+        // Everything crossed before the device went: nothing is lost.
+        port_.close();
+        return false;
+    }
+    const qint64 packets = (unsure + kPacketBytes - 1) / kPacketBytes;
+    fail(QSerialPort::ResourceError, *gone,
+         packets == 0 ? QString()
+                      : QStringLiteral("回線に出し終えていなかったパケット最大 %1 個が届いていない可能性があります。")
+                            .arg(packets));
+    return false;
+}
+
+qint64 SerialPort::bytesUnsureSinceConfirmed() const
+{
+    return std::min(handedTotal_, lineClock_.bytesOnLine(confirmedAtMs_));
+}
+
+void SerialPort::noteLoss(qint64 bytes)
+{
+    if (bytes <= 0)
+        return;
+    const qint64 first = handedTotal_ - std::min(bytes, handedTotal_);
+    firstUnsureByte_ = std::min(first, firstUnsureByte_.value_or(std::numeric_limits<qint64>::max()));
+}
+
+qint64 SerialPort::bytesSurelyAcross() const
+{
+    qint64 across = handedTotal_ - (port_.isOpen() ? std::min(handedTotal_, lineClock_.bytesOnLine(now())) : 0);
+    if (firstUnsureByte_)
+        across = std::min(across, *firstUnsureByte_);
+    return across;
 }
 
 qint64 SerialPort::heldBytes() const
 {
     if (!port_.isOpen())
         return 0;
-    return port_.bytesToWrite() + systemQueuedBytes(const_cast<QSerialPort &>(port_));
+    return port_.bytesToWrite() + systemQueuedBytes(port_).value_or(0);
 }
 
 qint64 SerialPort::pendingBytes() const
@@ -201,6 +281,7 @@ bool SerialPort::write(const QByteArray &bytes)
         return false;
     // The line carries these after everything handed over before them.
     lineClock_.add(now(), bytes.size());
+    handedTotal_ += bytes.size();
     return port_.isOpen();
 }
 
@@ -209,7 +290,7 @@ bool SerialPort::waitForRoom(qint64 bytes)
     qint64 held = heldBytes();
     double movedAt = now();
     for (;;) {
-        if (!port_.isOpen())
+        if (!port_.isOpen() || !deviceThere(false))
             return false;
         noteHeldBytes();
         const qint64 pending = pendingBytes();
@@ -294,7 +375,7 @@ void SerialPort::onError(QSerialPort::SerialPortError error)
     }
 }
 
-void SerialPort::fail(QSerialPort::SerialPortError error, const QString &detail)
+void SerialPort::fail(QSerialPort::SerialPortError error, const QString &detail, const QString &consequence)
 {
     QString what;
     switch (error) {
@@ -308,9 +389,12 @@ void SerialPort::fail(QSerialPort::SerialPortError error, const QString &detail)
         what = QStringLiteral("書き込みエラーです");
         break;
     }
-    const QString message = QStringLiteral("ポート %1 (%2) に書き込めません: %3（%4）。")
-                                .arg(portNumber_)
-                                .arg(devicePath_, what, detail);
+    QString message = QStringLiteral("ポート %1 (%2) に書き込めません: %3（%4）。")
+                          .arg(portNumber_)
+                          .arg(devicePath_, what, detail);
+    if (!consequence.isEmpty())
+        message += u'\n' + consequence;
+    noteLoss(bytesUnsureSinceConfirmed());
     port_.clearError();
     if (port_.isOpen())
         port_.close();

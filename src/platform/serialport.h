@@ -7,6 +7,7 @@
 #include <QSerialPort>
 #include <QString>
 #include <memory>
+#include <optional>
 
 // One serial port chosen by number, opened write-only at 600 baud, even
 // parity, 8 data bits, 1 stop bit, without flow control.
@@ -43,8 +44,9 @@ public:
     // that does not drain (nobody reads the device) ends the wait at its
     // time-out: the line time of what is left and a second more. Returns
     // the bytes the program still held then and had to drop (0 normally),
-    // or -1 when the port failed while it drained (the device went away:
-    // failed() was signalled and errorText() says why).
+    // or -1 when the port failed while it drained (the device went away, or
+    // the driver can no longer say what it holds: failed() was signalled
+    // and errorText() says how many packets may not have arrived).
     qint64 close();
 
     // Hands the bytes on once the queue has room for them; false when the
@@ -59,6 +61,16 @@ public:
     // When, on clock(), the last byte handed over will have crossed the
     // line: the handset cannot have seen it before.
     double lineDoneMs() const { return lineClock_.busyUntilMs(); }
+
+    // Every byte handed to the line since this port object was made, over
+    // all the devices it opened.
+    qint64 bytesHandedOver() const { return handedTotal_; }
+    // How many of the first bytesHandedOver() have surely crossed the line:
+    // by the line's clock while the device was known to be there. After a
+    // failure or a close that dropped bytes, the bytes from the first that
+    // may be lost on are not counted, whatever came after them (until the
+    // port opens again).
+    qint64 bytesSurelyAcross() const;
 
     QString errorText() const { return errorText_; }
     qint32 portNumber() const { return portNumber_; }
@@ -77,8 +89,18 @@ private:
     bool waitForRoom(qint64 bytes);
     bool handOver(const QByteArray &bytes);
     void onError(QSerialPort::SerialPortError error);
-    void fail(QSerialPort::SerialPortError error, const QString &detail);
+    void fail(QSerialPort::SerialPortError error, const QString &detail, const QString &consequence = QString());
     void noteHeldBytes();
+    // Whether the device is still there (a hung-up terminal, a pulled USB
+    // adapter, a driver that cannot say what it holds): notes the time when
+    // it is, fails the port when it is not (while `closing`, only when bytes
+    // may be lost with it).
+    bool deviceThere(bool closing);
+    // The bytes handed over that may not have crossed the line: those the
+    // line's clock had not carried across when the device was last known
+    // to be there.
+    qint64 bytesUnsureSinceConfirmed() const;
+    void noteLoss(qint64 bytes);
     double now() const { return clock_->elapsedMs(); }
 
     QSerialPort port_;
@@ -89,6 +111,11 @@ private:
     // Failures since the port was made, so that a close can tell whether
     // the port failed while it drained.
     int failures_ = 0;
+    // When the device was last known to be there (line clock time).
+    double confirmedAtMs_ = 0;
+    qint64 handedTotal_ = 0;
+    // Bytes from the first that may have been lost (see bytesSurelyAcross).
+    std::optional<qint64> firstUnsureByte_;
     QString errorText_;
     QString devicePath_;
     qint32 portNumber_ = 0;

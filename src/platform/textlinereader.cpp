@@ -3,10 +3,49 @@
 #include "platform/cp932.h"
 
 #include <QFileInfo>
+#include <QHash>
+#include <QMutex>
 
 namespace {
 constexpr qint64 kChunk = 64 * 1024;
+
+// The files that are no regular files, by path, as their first open read
+// them.
+struct KeptStreams {
+    QMutex mutex;
+    QHash<QString, QByteArray> contents;
+};
+
+KeptStreams &keptStreams()
+{
+    static KeptStreams streams;
+    return streams;
 }
+
+// Reads `file`, open and no regular file, to its end; no value with `*error`
+// set when it cannot be read or is too long to keep.
+std::optional<QByteArray> readStream(QFile &file, QString *error)
+{
+    QByteArray bytes;
+    for (;;) {
+        const qsizetype old = bytes.size();
+        bytes.resize(old + kChunk);
+        const qint64 n = file.read(bytes.data() + old, kChunk);
+        if (n < 0) {
+            *error = file.errorString();
+            return std::nullopt;
+        }
+        bytes.resize(old + n);
+        if (n == 0)
+            return bytes;
+        if (bytes.size() > TextLineReader::kLongestStream) {
+            *error = QStringLiteral("通常のファイルでない（パイプなど）ので全体を読んでおく必要がありますが、%1 MB を超えています。")
+                         .arg(TextLineReader::kLongestStream / (1024 * 1024));
+            return std::nullopt;
+        }
+    }
+}
+} // namespace
 
 bool TextLineReader::open(const QString &path)
 {
@@ -25,12 +64,32 @@ bool TextLineReader::open(const QString &path)
         failed_ = true;
         return false;
     }
+    if (!file_.isSequential())
+        return true;
+    // A pipe or the like: read it whole the first time, keep it for later.
+    KeptStreams &streams = keptStreams();
+    const QMutexLocker lock(&streams.mutex);
+    if (const auto kept = streams.contents.constFind(path); kept != streams.contents.cend()) {
+        file_.close();
+        kept_ = *kept;
+        return true;
+    }
+    std::optional<QByteArray> bytes = readStream(file_, &error_);
+    file_.close();
+    if (!bytes) {
+        failed_ = true;
+        return false;
+    }
+    streams.contents.insert(path, *bytes);
+    kept_ = std::move(*bytes);
     return true;
 }
 
 void TextLineReader::close()
 {
     file_.close();
+    kept_.reset();
+    keptPos_ = 0;
     buffer_.clear();
     pos_ = 0;
     scanned_ = 0;
@@ -42,7 +101,7 @@ void TextLineReader::close()
 
 void TextLineReader::fill()
 {
-    if (!file_.isOpen())
+    if (!isOpen())
         atEof_ = true;
     if (atEof_ || failed_)
         return;
@@ -50,6 +109,13 @@ void TextLineReader::fill()
         buffer_.remove(0, pos_);
         scanned_ -= pos_;
         pos_ = 0;
+    }
+    if (kept_) {
+        const QByteArrayView more = QByteArrayView(*kept_).sliced(keptPos_).first(std::min<qsizetype>(kChunk, kept_->size() - keptPos_));
+        buffer_ += more;
+        keptPos_ += more.size();
+        atEof_ = more.isEmpty();
+        return;
     }
     const qsizetype old = buffer_.size();
     buffer_.resize(old + kChunk);

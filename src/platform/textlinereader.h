@@ -8,6 +8,12 @@
 // Reads a Shift-JIS text file line by line. A line ends at CR LF, at a lone
 // CR or at a lone LF; the last line needs no line end. Lines may be of any
 // length; bytes that are no Shift-JIS character decode to U+FFFD.
+//
+// A file that is no regular file (a pipe, `<(cat job.txt)`, a terminal) can
+// be read only once: the first open reads it to its end and keeps what it
+// held, and every open of the same path in this process reads that (a run
+// reads its macro file again at every REPEAT). One larger than kLongestStream
+// is refused.
 class TextLineReader {
 public:
     TextLineReader() = default;
@@ -18,7 +24,9 @@ public:
     // and errorString() says why.
     bool open(const QString &path);
     void close();
-    bool isOpen() const { return file_.isOpen(); }
+    bool isOpen() const { return file_.isOpen() || kept_.has_value(); }
+
+    static constexpr qint64 kLongestStream = 256 * 1024 * 1024;
 
     // The next line without its line end, or no value at the end of the file
     // or on a read error (then failed() is true).
@@ -45,6 +53,10 @@ private:
     bool nextLine(QByteArrayView *line);
 
     QFile file_;
+    // What a file that is no regular file held, kept for every later open;
+    // read from keptPos_ on.
+    std::optional<QByteArray> kept_;
+    qsizetype keptPos_ = 0;
     QByteArray buffer_;
     qsizetype pos_ = 0;
     qsizetype scanned_ = 0;

@@ -1,5 +1,7 @@
 #include "screen/screensession.h"
 
+#include "screen/textreader.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <opencv2/imgcodecs.hpp>

@@ -3,12 +3,14 @@
 // from), sending to a pseudo-terminal bound to port 1. Its recording is
 // checked and replayed by the real check and run.
 
+#include "support/fulldisk.h"
 #include "support/packets.h"
 #include "support/programprocess.h"
 #include "support/pseudoterminal.h"
 #include "support/tempfiles.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
@@ -34,11 +36,13 @@ struct Session {
 
     Session() { handset.bindPort(1); }
 
-    // Starts `quillonemu-cli keypad ARGUMENTS`, on the terminal or not.
+    // Starts `quillonemu-cli keypad ARGUMENTS`, on the terminal or not;
+    // ready for FullDisk::fillFor().
     void start(const QStringList &arguments, bool onTerminal = true)
     {
         keypad = std::make_unique<CliProcess>(QStringList{"keypad"} + arguments,
                                               [tty = terminal.slavePath(), onTerminal](QProcess &p) {
+                                                  p.setChildProcessModifier(&FullDisk::ignoreSignalInChild);
                                                   if (!onTerminal)
                                                       return;
                                                   p.setStandardInputFile(tty);
@@ -69,7 +73,10 @@ private slots:
     void endsInOrder();
     void aLongText_data();
     void aLongText();
+    void recordingUnwritableAtTheEnd_data();
     void recordingUnwritableAtTheEnd();
+    void aLongPasteInThePrompt();
+    void aCharacterWhoseBytesComeSlowly();
     void refuses_data();
     void refuses();
 };
@@ -204,23 +211,83 @@ void TestCliKeypad::aLongText()
     }
 }
 
+void TestCliKeypad::recordingUnwritableAtTheEnd_data()
+{
+    QTest::addColumn<bool>("diskFull"); // else the folder goes
+
+    QTest::newRow("folder gone") << false;
+    // (The file-size limit stands in for the full disk.)
+    QTest::newRow("disk full") << true;
+}
+
 void TestCliKeypad::recordingUnwritableAtTheEnd()
 {
-    // The folder goes while the session runs: the message names the file and
-    // the recording is shown, not lost.
+    // The recording cannot be written when the session ends: the message
+    // names the file, the recording is shown, not lost, and a file that was
+    // there stays as it was.
+    QFETCH(bool, diskFull);
     Session s;
-    const QString folder = s.dir.filePath(QStringLiteral("gone"));
+    const QString folder = s.dir.filePath(QStringLiteral("folder"));
     QVERIFY(QDir().mkpath(folder));
     const QString record = folder + QStringLiteral("/recorded.txt");
+    QFile old(record);
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+    old.close();
     s.start({"--port", "1", "--record", record});
     QVERIFY(s.shows(QStringLiteral("キーを押してください")));
-    QVERIFY(QDir(folder).removeRecursively());
+    if (diskFull)
+        QVERIFY(FullDisk::fillFor(s.keypad->processId()));
+    else
+        QVERIFY(QDir(folder).removeRecursively());
     QVERIFY(s.terminal.write("m\x04"));
     QVERIFY(s.keypad->waitForEnd());
     QCOMPARE(s.keypad->exitCode(), 1);
     QVERIFY2(s.keypad->err().contains(QStringLiteral("記録ファイル「%1」に書き込めません").arg(record)), qPrintable(s.keypad->err()));
     QVERIFY2(s.shows(QStringLiteral("BASEWAIT 0.2\r\nMAIL")), qPrintable(s.screenText()));
+    QVERIFY2(!s.screenText().contains(QStringLiteral("を書きました")), qPrintable(s.screenText()));
     QCOMPARE(s.handset.read(10), keyBytes("MAIL"));
+    if (diskFull) {
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), QByteArray("old"));
+        QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{"recorded.txt"});
+    }
+}
+
+void TestCliKeypad::aLongPasteInThePrompt()
+{
+    // 10,000 characters pasted after Tab: the prompt shows their end, the
+    // control character among them by its name, long before the bound (a
+    // prompt that measured the whole text for every character took minutes).
+    Session s;
+    const winsize size{static_cast<unsigned short>(24), static_cast<unsigned short>(80), 0, 0};
+    QCOMPARE(::ioctl(s.terminal.masterFd(), TIOCSWINSZ, &size), 0);
+    s.start({"--port", "1"});
+    QVERIFY(s.shows(QStringLiteral("キーを押してください")));
+    const QString end = QStringLiteral("あい\u009B2J0123");
+    const QByteArray paste = "\t" + QByteArray(10'000 - end.size(), 'x') + end.toUtf8();
+    // The terminal takes a paste this long a part at a time; what the
+    // keypad shows meanwhile is read so that it never waits for the screen.
+    qsizetype written = 0;
+    QElapsedTimer pasting;
+    pasting.start();
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            const ssize_t n = ::write(s.terminal.masterFd(), paste.constData() + written, size_t(paste.size() - written));
+            written += std::max<ssize_t>(n, 0);
+            s.screen += s.terminal.readReady();
+            return written == paste.size();
+        },
+        10'000));
+    // 79 columns: "文字列> " takes 8, "…" one, the end of the text the rest.
+    const QString shown = QStringLiteral("\r文字列> …") + QString(52, u'x') + QStringLiteral("あい<U+009B>2J0123\x1b[K");
+    QVERIFY2(s.shows(shown, 10'000), qPrintable(s.screenText().right(300)));
+    qInfo("10,000 characters pasted and shown in %lld ms", pasting.elapsed());
+    QVERIFY(s.terminal.write("\x1b"));
+    QVERIFY(s.shows(QStringLiteral("文字列の入力を取り消しました")));
+    QVERIFY(s.terminal.write("\x04"));
+    QVERIFY(s.keypad->waitForEnd());
+    QCOMPARE(s.keypad->exitCode(), 0);
+    QCOMPARE(s.handset.readAvailable(50), QByteArray());
 }
 
 void TestCliKeypad::refuses_data()
@@ -256,6 +323,25 @@ void TestCliKeypad::refuses()
     QVERIFY2(s.keypad->err().contains(error), qPrintable(s.keypad->err()));
     QCOMPARE(modeOf(s.terminal.settings()), s.before);
     QCOMPARE(s.handset.readAvailable(50), QByteArray());
+}
+
+void TestCliKeypad::aCharacterWhoseBytesComeSlowly()
+{
+    // Over a slow link the bytes of one UTF-8 character can come further
+    // apart than the time that makes a lone ESC the Escape key: the
+    // character still arrives whole.
+    Session s;
+    s.start({"--port", "1"});
+    QVERIFY(s.shows(QStringLiteral("キーを押してください")));
+    QVERIFY(s.terminal.write("\t\xe3\x81"));
+    QVERIFY(s.shows(QStringLiteral("文字列> ")));
+    // The gap itself is what is tested: four times the ESC time-out.
+    QTest::qWait(200);
+    QVERIFY(s.terminal.write("\x82\r"));
+    QCOMPARE(s.handset.read(10).toHex(' '), textBytes(QStringLiteral("あ")).toHex(' '));
+    QVERIFY(s.terminal.write("\x04"));
+    QVERIFY(s.keypad->waitForEnd());
+    QCOMPARE(s.keypad->exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestCliKeypad)

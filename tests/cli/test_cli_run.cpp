@@ -26,7 +26,12 @@ private slots:
     void undeliveredPacketsFailTheRun();
     void stopsPromptlyAtLineSpeed_data();
     void stopsPromptlyAtLineSpeed();
+    void deviceLostAtLineSpeed_data();
+    void deviceLostAtLineSpeed();
     void logsEveryPacket();
+    void filesFromPipes_data();
+    void filesFromPipes();
+    void aClosedOutputLetsTheTextFinish();
     void statusLineOnTerminal_data();
     void statusLineOnTerminal();
     void sendsInCommandLineOrder_data();
@@ -87,6 +92,18 @@ void TestCliRun::exitStatus_data()
                                         << 2;
     QTest::newRow("log cannot open") << up << QStringList{"@macro", "--log", "/nonexistent/dir/run.log"} << 1
                                      << "/nonexistent/dir/run.log" << QStringList{} << 0;
+    // A log whose writes fail: said when it happens, the run stops after
+    // the statement in progress and fails.
+    QTest::newRow("log cannot be written") << QStringList{"UP", "DOWN", "LEFT"} << QStringList{"@macro", "--log", "/dev/full"}
+                                           << 1 << "ログファイル「/dev/full」に書けません" << QStringList{"停止しました"} << 1;
+    // Text from the files acts on no terminal: its control characters are
+    // shown by name.
+    QTest::newRow("control characters of an address line")
+        << QStringList{"GETSTR", "SENDSTR", "EXIT"} << QStringList{"@macro", "--addr", "@control"} << 0 << ""
+        << QStringList{"入力「<U+001B>]2;x<U+0007><U+001B>[2J」"} << 5;
+    QTest::newRow("control characters of a macro line")
+        << QStringList{"SLEEP \x1b[2J"} << QStringList{"@macro"} << 1 << "SLEEP の秒数「<U+001B>[2J」"
+        << QStringList{"カウンタ 0  1 SLEEP"} << 0;
 
     QTest::newRow("no macro file") << up << QStringList{} << 2 << "マクロファイルが指定されていません" << QStringList{}
                                    << 0;
@@ -107,12 +124,14 @@ void TestCliRun::exitStatus()
     const QString addrPath = files_.writeShiftJis("addr%2.txt", "one\r\ntwo\r\n");
     arguments.replaceInStrings("@macro", macroPath);
     arguments.replaceInStrings("@addr", addrPath);
+    arguments.replaceInStrings("@control", files_.writeShiftJis("control.txt", "\x1b]2;x\x07\x1b[2J\r\n"));
     CliProcess run(QStringList{"run"} + arguments);
     QVERIFY(run.waitForEnd());
     QCOMPARE(run.exitCode(), exitCode);
     QVERIFY2(run.err().contains(error), qPrintable(run.err()));
     for (const QString &part : output)
         QVERIFY2(run.out().contains(part), qPrintable(run.out()));
+    QVERIFY2(!run.out().contains(u'\x1b') && !run.err().contains(u'\x1b'), qPrintable(run.out() + run.err()));
     QCOMPARE(pty_->readAvailable(50).size(), packets * 10);
 }
 
@@ -199,6 +218,76 @@ void TestCliRun::stopsPromptlyAtLineSpeed()
         QVERIFY2(bytes.size() < 120 * 10, qPrintable(QString::number(bytes.size())));
 }
 
+void TestCliRun::deviceLostAtLineSpeed_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<int>("hangUpAfter"); // bytes the handset reads before it goes
+    QTest::addColumn<int>("passBytes");   // 0: the job does not repeat
+
+    QStringList keys{"BASEWAIT 0.01"};
+    for (int i = 0; i < 40; ++i)
+        keys.append("UP");
+    QTest::newRow("run: keys queued") << "run" << keys << 130 << 0;
+    // An address of four characters and ENTER: 50 bytes a pass.
+    QTest::newRow("run: passes queued") << "run" << QStringList{"BASEWAIT 0.05", "GETSTR", "SENDSTR", "ENTER", "REPEAT"}
+                                        << 600 << 50;
+    QTest::newRow("send: a text") << "send" << QStringList{} << 80 << 0;
+}
+
+void TestCliRun::deviceLostAtLineSpeed()
+{
+    // The handset reads at the line's pace, then goes away with packets
+    // still on their way: the program fails, names the port, and neither
+    // counts nor resumes past what surely crossed.
+    QFETCH(QString, command);
+    QFETCH(QStringList, lines);
+    QFETCH(int, hangUpAfter);
+    QFETCH(int, passBytes);
+
+    QStringList addresses;
+    for (int i = 0; i < 200; ++i)
+        addresses.append(QStringLiteral("a%1").arg(i, 3, 10, QChar(u'0')));
+    const QString log = files_.path("lost.log");
+    const QStringList arguments = command == "send"
+                                      ? QStringList{"send", "--port", "1", "--text", QString(40, u'A')}
+                                      : QStringList{"run", macro(lines), "--log", log, "--addr",
+                                                    files_.writeShiftJis("addr.txt", addresses.join("\r\n"))};
+    auto handset = std::make_unique<LineSpeedReader>(*pty_);
+    CliProcess run(arguments);
+    QVERIFY(handset->waitFor(hangUpAfter, 30'000));
+    handset->stop();
+    const qsizetype received = handset->bytes().size();
+    pty_->closeMaster();
+    QVERIFY2(run.waitForEnd(15'000), qPrintable(run.out() + run.err()));
+    QVERIFY2(run.exitCode() == 1, qPrintable(run.out() + run.err()));
+    QVERIFY2(run.err().contains(pty_->slavePath()) && run.err().contains(QStringLiteral("届いていない可能性")),
+             qPrintable(run.err()));
+    if (command == "send")
+        return;
+
+    // The figures count the packets that surely arrived, no more.
+    const QRegularExpressionMatch figures =
+        QRegularExpression(QStringLiteral("届いたことが確かなパケット (\\d+) 個")).match(run.out());
+    QVERIFY2(figures.hasMatch(), qPrintable(run.out()));
+    QVERIFY2(figures.captured(1).toInt() * 10 <= received, qPrintable(run.out()));
+    QVERIFY2(figures.captured(1).toInt() * 10 >= received - 2 * LineTiming::kQueueBoundBytes, qPrintable(run.out()));
+    if (passBytes == 0)
+        return;
+    // Resuming from the counter given skips no address that did not arrive.
+    const QRegularExpressionMatch resume =
+        QRegularExpression(QStringLiteral("--counter (\\d+) で続きから再開できます")).match(run.out());
+    QVERIFY2(resume.hasMatch(), qPrintable(run.out()));
+    QVERIFY2(resume.captured(1).toInt() <= received / passBytes, qPrintable(run.out()));
+    QVERIFY2(run.out().contains(QStringLiteral("もう一度実行されます")), qPrintable(run.out()));
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> entries = file.readAll().trimmed().split('\n');
+    const QJsonObject last = QJsonDocument::fromJson(entries.last()).object();
+    QCOMPARE(last.value("event").toString(), QStringLiteral("delivery"));
+    QCOMPARE(last.value("resume_counter").toInt(), resume.captured(1).toInt());
+}
+
 void TestCliRun::logsEveryPacket()
 {
     const QString log = files_.path("run.log");
@@ -241,6 +330,57 @@ void TestCliRun::logsEveryPacket()
     QCOMPARE(entries, expected);
 }
 
+void TestCliRun::filesFromPipes_data()
+{
+    QTest::addColumn<QString>("command"); // bash, the programs as $0, the files as $1 and $2
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<int>("packets");
+
+    // The job reads both files before the run, the run reads the macro at
+    // every REPEAT: a pipe is read once and kept, never an empty run.
+    QTest::newRow("run") << "exec \"$0\" run <(cat \"$1\") --addr <(cat \"$2\")" << 1
+                         << "巡完了: カウンタ 2/2（100.0%）" << 6;
+    QTest::newRow("run, macro on standard input") << "exec \"$0\" run /dev/stdin --addr \"$2\" < <(cat \"$1\")" << 1
+                                                  << "巡完了: カウンタ 2/2（100.0%）" << 6;
+    QTest::newRow("check") << "exec \"$0\" check <(cat \"$1\") --addr <(cat \"$2\")" << 1 << "全体（カウンタ 0 から）: 2 巡"
+                           << 0;
+}
+
+void TestCliRun::filesFromPipes()
+{
+    QFETCH(QString, command);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    QFETCH(int, packets);
+    const QString macroPath = macro({"BASEWAIT 0", "GETSTR", "SENDSTR", "REPEAT"});
+    const QString addrPath = files_.writeShiftJis("addr.txt", "one\r\ntwo\r\n");
+    ProgramProcess run("/bin/bash", {"-c", command, ProgramProcess::built("quillonemu-cli"), macroPath, addrPath});
+    QVERIFY(run.waitForEnd());
+    QVERIFY2(run.exitCode() == exitCode, qPrintable(run.out() + run.err()));
+    QVERIFY2(run.out().contains(output), qPrintable(run.out() + run.err()));
+    const QByteArray sent = packets > 0 ? textBytes("one") + textBytes("two") : QByteArray();
+    QCOMPARE(pty_->readAvailable(50).toHex(' '), sent.toHex(' '));
+}
+
+void TestCliRun::aClosedOutputLetsTheTextFinish()
+{
+    // `run | head -2`: the reader of the output is gone (the base wait
+    // gives it the time) when the text is to be typed. That is the stop
+    // button, however many writes find the output closed: the text goes out
+    // whole, and nothing after it.
+    const QString text(60, u'A');
+    const QString path = macro({"BASEWAIT 0.5", "UP", "STRING " + text, "DOWN"});
+    LineSpeedReader handset(*pty_);
+    ProgramProcess run("/bin/bash", {"-c", "\"$0\" run \"$1\" | head -2; exit ${PIPESTATUS[0]}",
+                                     ProgramProcess::built("quillonemu-cli"), path});
+    QVERIFY(run.waitForEnd(30'000));
+    QCOMPARE(run.exitCode(), 130);
+    QVERIFY2(run.out() == QStringLiteral("カウンタ 0  1 BASEWAIT\nカウンタ 0  2 UP\n"), qPrintable(run.out()));
+    handset.waitForQuiet(300, 5000);
+    QCOMPARE(handset.bytes().toHex(' '), (keyBytes("UP") + textBytes(text)).toHex(' '));
+}
+
 void TestCliRun::statusLineOnTerminal_data()
 {
     QTest::addColumn<QStringList>("lines");
@@ -262,6 +402,11 @@ void TestCliRun::statusLineOnTerminal_data()
                        "\\r\\x1b\\[Kカウンタ 2/3（66.6%） \\| 終了予定 "}
         << "カウンタ 3/3（100.0%） \\| ポート 1 \\| 10 GETSTR \\| 入力「three」\\nエラーで終わりました（カウンタ 3）。"
            "直したあと --counter 3 で続きから再開できます。この実行: 3 巡、パケット 11 個、[0-9.]+ 秒。\\n";
+    // An address line that would retitle the terminal and clear it: shown
+    // by name.
+    QTest::newRow("control characters") << QStringList{"GETSTR", "SENDSTR"} << QStringList{"\x1b]2;x\x07\x1b[2J"}
+                                        << QStringList{"入力「<U\\+001B>\\]2;x<U\\+0007><U\\+001B>\\[2J」"}
+                                        << "」\\nマクロの終わりまで実行しました（カウンタ 0）。この実行: パケット \\d+ 個、[0-9.]+ 秒。\\n";
 }
 
 void TestCliRun::statusLineOnTerminal()
@@ -286,6 +431,8 @@ void TestCliRun::statusLineOnTerminal()
     }
     QVERIFY2(QRegularExpression(end + '$').match(text).hasMatch(), qPrintable(text));
     QCOMPARE(text.count(u'\n'), 2);
+    // The status line's own rewrite is the only control sequence.
+    QCOMPARE(text.count(u'\x1b'), text.count(QStringLiteral("\x1b[K")));
 }
 
 void TestCliRun::sendsInCommandLineOrder_data()

@@ -130,7 +130,8 @@ void TestMacroCheck::findings_data()
         << QStringList{"BASEWAIT 0", "UP", "SLEEP 0", "REPEAT"} << ""
         << QStringList{"macro:2 warning 次にパケットを送る 2 行目（次の巡）までは 0 秒です。",
                        "macro:4 warning REPEAT で繰り返す 1 巡に待ち時間がありません（SLEEP も基本待ち時間もありません）。"
-                       "止めるまで休みなく繰り返します。送るパケットは回線に際限なく溜まります。"};
+                       "止めるまで休みなく繰り返します。実行は回線の速さに合わせて進み（パケット 1 個に約 0.183 秒）、"
+                       "携帯電話機はキーを休みなく押され続けます。"};
     QTest::newRow("loop of nothing but REPEAT") << QStringList{"REPEAT"} << ""
                                                 << QStringList{"macro:1 warning 止めるまで休みなく繰り返します。"};
     QTest::newRow("packets queue behind a short wait")
@@ -338,6 +339,9 @@ void TestMacroCheck::jobProgress_data()
                                      << 99 * 41 * 110 / 0.6 << 6.0 / 105;
     QTest::newRow("passes without end") << 0 << -1 << QList<double>{100} << QList<qint64>{0} << 100.0 << -1.0
                                         << -1.0;
+    // A counter below 0 reads from the first line: 5 of 10 passes are half.
+    QTest::newRow("counter below 0") << -5 << 5 << QList<double>(5, 10) << QList<qint64>(5, 0) << 10.0 << 5 * 10.0
+                                     << 0.5;
     QTest::newRow("done") << 0 << 2 << QList<double>{10, 10, 10} << QList<qint64>{0, 0, 0} << 10.0 << 0.0 << 1.0;
 }
 

@@ -74,6 +74,9 @@ void TestTerminalKeys::decoding_data()
                                                   << "Unknown Unknown Unknown 'x'" << 0;
     QTest::newRow("a sequence cut short waits") << QByteArray("a\x1b[1;") << false << "'a'" << 4;
     QTest::newRow("a character cut short waits") << QByteArray("a\xe3\x81") << false << "'a'" << 2;
+    // The quiet after an ESC is no reason to give up on a character whose
+    // bytes come slowly (over a slow link, say).
+    QTest::newRow("a character cut short waits in quiet too") << QByteArray("a\xe3\x81") << true << "'a'" << 2;
     QTest::newRow("a lone ESC waits for quiet") << QByteArray("\x1b") << false << "" << 1;
     QTest::newRow("a lone ESC in quiet is Escape") << QByteArray("\x1b") << true << "Escape" << 0;
     QTest::newRow("ESC pressed twice, then a key") << QByteArray("\x1b\x1b\x1b[A") << false << "Escape Escape Up" << 0;

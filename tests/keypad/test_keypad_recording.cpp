@@ -5,6 +5,7 @@
 
 #include "keypadfixture.h"
 #include "support/controlplaces.h"
+#include "support/fulldisk.h"
 #include "support/tempfiles.h"
 
 #include <QAction>
@@ -123,19 +124,23 @@ void TestKeypadRecording::endingWritesTheFile()
 void TestKeypadRecording::unwritableFile_data()
 {
     QTest::addColumn<bool>("goneWhileRecording"); // else unwritable from the start
+    QTest::addColumn<bool>("diskFull");           // while the recording is written
     QTest::addColumn<bool>("otherFileChosen");
     QTest::addColumn<QStringList>("messages");
 
-    QTest::newRow("refused at the start") << false << false << QStringList{"記録ファイル「%1」に書き込めません。"};
-    QTest::newRow("folder gone, another file chosen") << true << true << QStringList{"記録ファイル「%1」に書き込めません。"};
-    QTest::newRow("folder gone, no other file") << true << false
-                                                << QStringList{"記録ファイル「%1」に書き込めません。",
-                                                               "記録（キーと文字列 1 個）を保存しませんでした。"};
+    const QStringList notSaved{"記録ファイル「%1」に書き込めません。", "記録（キーと文字列 1 個）を保存しませんでした。"};
+    QTest::newRow("refused at the start") << false << false << false << QStringList{"記録ファイル「%1」に書き込めません。"};
+    QTest::newRow("folder gone, another file chosen") << true << false << true << QStringList{"記録ファイル「%1」に書き込めません。"};
+    QTest::newRow("folder gone, no other file") << true << false << false << notSaved;
+    // The file that was there stays as it was (the file-size limit stands
+    // in for the full disk).
+    QTest::newRow("disk full, no other file") << false << true << false << notSaved;
 }
 
 void TestKeypadRecording::unwritableFile()
 {
     QFETCH(bool, goneWhileRecording);
+    QFETCH(bool, diskFull);
     QFETCH(bool, otherFileChosen);
     QFETCH(QStringList, messages);
     KeypadFixture f;
@@ -144,16 +149,28 @@ void TestKeypadRecording::unwritableFile()
     const QString path = folder + QStringLiteral("/rec.txt");
     const QString other = dir_.filePath(QStringLiteral("other.txt"));
     QFile::remove(other);
-    QVERIFY(!goneWhileRecording || QDir().mkpath(folder));
+    QVERIFY(!(goneWhileRecording || diskFull) || QDir().mkpath(folder));
+    QFile old(path);
+    QVERIFY(!diskFull || (old.open(QIODevice::WriteOnly) && old.write("old") == 3));
+    old.close();
     f.desktop.dialogAnswers = {path, otherFileChosen ? other : QString()};
     kb->mnuRecordStart->trigger();
-    QCOMPARE(kb->isRecording(), goneWhileRecording);
-    if (goneWhileRecording) {
+    QCOMPARE(kb->isRecording(), goneWhileRecording || diskFull);
+    if (goneWhileRecording || diskFull) {
         QVERIFY(f.connectPort());
         kb->Command1_Click(18);
-        QVERIFY(QDir(folder).removeRecursively());
-        kb->mnuRecordStop->trigger();
+        if (goneWhileRecording)
+            QVERIFY(QDir(folder).removeRecursively());
+        {
+            const FullDisk full(diskFull);
+            kb->mnuRecordStop->trigger();
+        }
         QCOMPARE(f.desktop.newFileStarts, (QStringList{"記録.txt", path}));
+    }
+    if (diskFull) {
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), QByteArray("old"));
+        QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{"rec.txt"});
     }
     QCOMPARE(f.messages.size(), messages.size());
     for (qsizetype i = 0; i < messages.size(); ++i)

@@ -16,8 +16,14 @@ LineSpeedReader::LineSpeedReader(const PseudoTerminal &pty) : thread_([this, fd 
 
 LineSpeedReader::~LineSpeedReader()
 {
+    stop();
+}
+
+void LineSpeedReader::stop()
+{
     stop_ = true;
-    thread_.join();
+    if (thread_.joinable())
+        thread_.join();
 }
 
 double LineSpeedReader::nowMs()

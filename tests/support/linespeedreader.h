@@ -29,6 +29,10 @@ public:
     // Waits until no byte has come for `quietMs`, or `timeoutMs` passed.
     void waitForQuiet(int quietMs, int timeoutMs) const;
 
+    // Stops reading for good: the line's end is the test's again (to close
+    // it, say, as a handset that goes away).
+    void stop();
+
     // Milliseconds on the clock of times().
     static double nowMs();
 

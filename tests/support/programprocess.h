@@ -32,6 +32,7 @@ public:
     // it running after that).
     bool endsWithin(int ms) { return !isRunning() || process_.waitForFinished(ms); }
     void sendSignal(int signalNumber) { ::kill(static_cast<pid_t>(process_.processId()), signalNumber); }
+    pid_t processId() const { return static_cast<pid_t>(process_.processId()); }
     bool isRunning() const { return process_.state() != QProcess::NotRunning; }
 
     // Ended on its own (not by a signal) with this status.

@@ -19,6 +19,10 @@ PseudoTerminal::PseudoTerminal(Mode mode)
     }
     slavePath_ = QString::fromLocal8Bit(name);
     ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+    // A program the test starts opens the slave by its path; inheriting the
+    // master would keep the line up after closeMaster().
+    ::fcntl(master_, F_SETFD, FD_CLOEXEC);
+    ::fcntl(slave_, F_SETFD, FD_CLOEXEC);
     if (mode == Mode::Cooked)
         return;
     // Raw on both sides so the bytes arrive exactly as written.
