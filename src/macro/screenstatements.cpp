@@ -323,6 +323,8 @@ MacroRunner::Flow MacroRunner::readScreenText(const Statement &st, RunScreen &sc
             break;
         waiter_.sleepUntil(std::min(deadline, now + kScreenLookMs));
     }
+    const double waitedMs = waiter_.elapsedMs() - start;
+    // (A reading in progress is finished first.)
     screen.endWait();
     screen.setWakeUp({});
 
@@ -330,7 +332,7 @@ MacroRunner::Flow MacroRunner::readScreenText(const Statement &st, RunScreen &sc
     report.line = macro_.linesRead();
     report.keyword = st.keyword;
     report.found = state.done;
-    report.secondsWaited = (waiter_.elapsedMs() - start) / 1000.0;
+    report.secondsWaited = waitedMs / 1000.0;
     report.framesSeen = state.framesSeen;
     report.framesUndecodable = state.framesUndecodable;
     report.wantedText = waiting ? st.text : QString();

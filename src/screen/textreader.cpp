@@ -1,9 +1,13 @@
 #include "screen/textreader.h"
 
-#include <omp.h>
+#include <QStringList>
 #include <opencv2/imgproc.hpp>
 #include <tesseract/baseapi.h>
 #include <vector>
+
+// The OpenMP runtime that Tesseract runs on (declared here: the compiler's
+// OpenMP header is not needed for one call).
+extern "C" void omp_set_max_active_levels(int levels);
 
 namespace {
 
@@ -17,6 +21,9 @@ constexpr int kInkPixelsInALine = 2;
 // of the enlarged picture.
 constexpr int kLineMargin = 6;
 constexpr int kLineGap = 16;
+// Fewer rows than this (of the enlarged picture) hold no line of text: the
+// blurred edge of a dark band, a rule.
+constexpr int kShortestLine = 8;
 
 cv::Mat grayOf(const cv::Mat &picture, const QRect &region)
 {
@@ -38,27 +45,57 @@ cv::Mat grayOf(const cv::Mat &picture, const QRect &region)
     return larger;
 }
 
-// The lines of text in `gray`, each cut to its ink, laid side by side as one
-// line. A handset wraps a long text anywhere: read as one line, the
-// recogniser has the whole text as context, and a line of one or two
-// characters is not read alone (the comparison ignores line breaks anyway).
-cv::Mat linesSideBySide(const cv::Mat &gray)
+// One line of text found in a picture: its pixels, dark on light, and
+// whether it was light on dark (a status bar).
+struct TextLine {
+    cv::Mat pixels;
+    bool turned = false;
+};
+
+// The lines of text in `gray`, each cut to its ink. Light text on a dark
+// band (rows darker than the middle grey on the whole) is turned over first,
+// so that all text is dark on light.
+std::vector<TextLine> textLines(const cv::Mat &gray)
 {
+    cv::Mat rowMeans;
+    cv::reduce(gray, rowMeans, 1, cv::REDUCE_AVG, CV_32F);
+    cv::Mat upright = gray.clone();
+    std::vector<bool> turned(static_cast<size_t>(gray.rows), false);
+    for (int y = 0; y < gray.rows; ++y) {
+        if (rowMeans.at<float>(y) < 128.0f) {
+            cv::bitwise_not(upright.row(y), upright.row(y));
+            turned[static_cast<size_t>(y)] = true;
+        }
+    }
     cv::Mat ink;
-    cv::threshold(gray, ink, 0, 255, cv::THRESH_BINARY_INV | cv::THRESH_OTSU);
+    cv::threshold(upright, ink, 0, 255, cv::THRESH_BINARY_INV | cv::THRESH_OTSU);
     cv::Mat rows;
     cv::reduce(ink, rows, 1, cv::REDUCE_SUM, CV_32S);
-    std::vector<cv::Mat> lines;
+    std::vector<TextLine> lines;
     int start = -1;
     for (int y = 0; y <= rows.rows; ++y) {
-        const bool inked = y < rows.rows && rows.at<int>(y) > 255 * kInkPixelsInALine;
+        // A line ends where the ink ends, or where a dark band begins or ends.
+        const bool inked = y < rows.rows && rows.at<int>(y) > 255 * kInkPixelsInALine &&
+                           (start < 0 || turned[static_cast<size_t>(y)] == turned[static_cast<size_t>(start)]);
         if (inked && start < 0)
             start = y;
         if (inked || start < 0)
             continue;
-        const int top = std::max(0, start - kLineMargin);
-        const int bottom = std::min(gray.rows, y + kLineMargin);
+        const bool lineTurned = turned[static_cast<size_t>(start)];
+        if (y - start < kShortestLine) {
+            // The edge of a band, a rule, noise: no line of text.
+            start = -1;
+            continue;
+        }
+        int top = start;
+        int bottom = y;
+        for (int m = 0; m < kLineMargin && top > 0 && turned[static_cast<size_t>(top - 1)] == lineTurned; ++m)
+            --top;
+        for (int m = 0; m < kLineMargin && bottom < gray.rows && turned[static_cast<size_t>(bottom)] == lineTurned; ++m)
+            ++bottom;
         start = -1;
+        if (y < rows.rows && rows.at<int>(y) > 255 * kInkPixelsInALine)
+            --y; // a band's edge cut an inked row: it starts the next line
         cv::Mat columns;
         cv::reduce(ink.rowRange(top, bottom), columns, 0, cv::REDUCE_SUM, CV_32S);
         int left = 0;
@@ -69,23 +106,56 @@ cv::Mat linesSideBySide(const cv::Mat &gray)
             --right;
         left = std::max(0, left - kLineMargin);
         right = std::min(columns.cols - 1, right + kLineMargin);
-        lines.push_back(gray(cv::Range(top, bottom), cv::Range(left, right + 1)));
+        lines.push_back({upright(cv::Range(top, bottom), cv::Range(left, right + 1)), lineTurned});
     }
-    if (lines.empty())
-        return gray;
+    return lines;
+}
+
+// Lines laid side by side as one. A handset wraps a long text anywhere:
+// read as one line, the recogniser has the whole text as context, and a
+// line of one or two characters is not read alone (the comparison ignores
+// line breaks anyway).
+cv::Mat sideBySide(const std::vector<cv::Mat> &lines, const cv::Scalar &background)
+{
     int height = 0;
     int width = 0;
     for (const cv::Mat &line : lines) {
         height = std::max(height, line.rows);
         width += line.cols + kLineGap;
     }
-    cv::Mat one(height, width, CV_8U, cv::mean(gray));
+    cv::Mat one(height, width, CV_8U, background);
     int x = 0;
     for (const cv::Mat &line : lines) {
         line.copyTo(one(cv::Rect(x, (height - line.rows) / 2, line.cols, line.rows)));
         x += line.cols + kLineGap;
     }
     return one;
+}
+
+// The lines in groups that are read as one: lines of one text have one
+// height and lie on one kind of band; a status bar, or a line of another
+// size, starts a group of its own.
+std::vector<cv::Mat> textGroups(const cv::Mat &gray)
+{
+    std::vector<cv::Mat> groups;
+    std::vector<cv::Mat> group;
+    const TextLine *first = nullptr;
+    const std::vector<TextLine> lines = textLines(gray);
+    const cv::Scalar background = cv::mean(gray);
+    for (const TextLine &line : lines) {
+        const bool sameKind = first && first->turned == line.turned &&
+                              std::abs(line.pixels.rows - first->pixels.rows) * 4 <= first->pixels.rows;
+        if (!sameKind && !group.empty()) {
+            groups.push_back(sideBySide(group, background));
+            group.clear();
+        }
+        if (!sameKind)
+            first = &line;
+        group.push_back(line.pixels);
+    }
+    if (!group.empty())
+        groups.push_back(sideBySide(group, background));
+    return groups;
 }
 
 } // namespace
@@ -130,11 +200,15 @@ QString TextReader::read(const cv::Mat &picture, const QRect &region)
     const cv::Mat gray = grayOf(picture, region);
     if (gray.empty())
         return QString();
-    const cv::Mat line = linesSideBySide(gray);
-    api_->SetImage(line.data, line.cols, line.rows, 1, static_cast<int>(line.step));
-    // The enlarged glyphs are about as large as print scanned at 300 dpi.
-    api_->SetSourceResolution(300);
-    const std::unique_ptr<char[]> text(api_->GetUTF8Text());
+    QStringList read;
+    for (const cv::Mat &group : textGroups(gray)) {
+        api_->SetImage(group.data, group.cols, group.rows, 1, static_cast<int>(group.step));
+        // The enlarged glyphs are about as large as print scanned at 300 dpi.
+        api_->SetSourceResolution(300);
+        const std::unique_ptr<char[]> text(api_->GetUTF8Text());
+        if (text)
+            read.append(QString::fromUtf8(text.get()).trimmed());
+    }
     api_->Clear();
-    return text ? QString::fromUtf8(text.get()).trimmed() : QString();
+    return read.join(u'\n');
 }

@@ -52,6 +52,7 @@ class TestCliScreen : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void closedLoopAgainstTheModelHandset();
+    void textAgainstTheModelHandset();
     void streamThatEndsDuringAWait();
     void stalledStreamStillTimesOut();
     void failsBeforeTheFirstPacket_data();
@@ -116,6 +117,68 @@ void TestCliScreen::closedLoopAgainstTheModelHandset()
     handset.sendSignal(SIGTERM);
     QVERIFY(handset.waitForEnd());
     QVERIFY(handset.out().contains("キー UP"));
+}
+
+void TestCliScreen::textAgainstTheModelHandset()
+{
+    // The model shows each change a second late, through a camera's noise:
+    // the text typed in full-width letters is found by a half-width WAITTEXT
+    // once it shows, READTEXT keeps what the screen said, and a text looked
+    // for in a region that does not hold it runs out with what was read
+    // there and the evidence. screen --read reads the same picture.
+    const QString link = files_.path("handset-text");
+    const QString picture = files_.path("screen.png");
+    CliProcess handset({"handset", "--pty", "--link", link, "--screen-stream", "0", "--screen-noise",
+                        "--screen-delay", "1", "--screen-file", picture, "--timeout", "120"});
+    QTRY_VERIFY_WITH_TIMEOUT(!streamUrl(handset).isEmpty() && QFileInfo(link).isSymLink(), 10000);
+    const QString macro = files_.writeShiftJis(
+        "text.txt", QStringList{"BASEWAIT 0.05", "CLEAR", "STRING ＯＫ１２３", "WAITTEXT OK123 20",
+                                "READTEXT said-{counter}.txt", "WAITTEXT OK123 2 0,0,320,28"}
+                        .join("\r\n"));
+    const QString log = files_.path("text-logs/run.log");
+    QDir().mkpath(files_.path("text-logs"));
+    qputenv("QUILLONEMU_COM1", QFile::encodeName(link));
+    CliProcess run({"run", macro, "--screen", streamUrl(handset), "--log", log, "--counter", "4"});
+    QVERIFY(run.waitForEnd(90000));
+
+    QCOMPARE(run.exitCode(), 1);
+    QVERIFY2(QRegularExpression(QRegularExpression::escape(macro) +
+                                QStringLiteral(":6: error: WAITTEXT: 2\\.\\d 秒待っても、文字列「OK123」が画面に現れませんでした"
+                                               "（最後に読めた文字: 「[^」]*」。読んだフレーム \\d+ 枚"))
+                 .match(run.err())
+                 .hasMatch(),
+             qPrintable(run.err()));
+    QVERIFY(run.out().contains("--counter 4"));
+    QFile said(files_.path("said-4.txt"));
+    QVERIFY(said.open(QIODevice::ReadOnly));
+    const QString saidText = QString::fromUtf8(said.readAll());
+    QVERIFY2(saidText.normalized(QString::NormalizationForm_KC).remove(u' ').contains("OK123"), qPrintable(saidText));
+
+    QList<QJsonObject> entries;
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const QJsonObject o = QJsonDocument::fromJson(line).object();
+        if (o.value("event").toString() == "screen")
+            entries.append(o);
+    }
+    QCOMPARE(entries.size(), 3);
+    QCOMPARE(entries[0].value("keyword").toString(), QStringLiteral("WAITTEXT"));
+    QCOMPARE(entries[0].value("found").toBool(), true);
+    // Found once the late screen showed it: not at once, well before the end.
+    QVERIFY2(entries[0].value("seconds").toDouble() >= 0.5 && entries[0].value("seconds").toDouble() < 15,
+             qPrintable(QString::number(entries[0].value("seconds").toDouble())));
+    QCOMPARE(entries[1].value("read").toString(), saidText.trimmed());
+    QCOMPARE(entries[2].value("found").toBool(), false);
+    QVERIFY(QFileInfo(entries[2].value("evidence").toString()).isFile());
+    QVERIFY(run.err().contains(entries[2].value("evidence").toString()));
+
+    CliProcess read({"screen", picture, "--read", "--region", "0,28,320,212"});
+    QVERIFY(read.waitForEnd(30000));
+    QCOMPARE(read.exitCode(), 0);
+    QVERIFY2(read.out().normalized(QString::NormalizationForm_KC).remove(u' ').contains("OK123"), qPrintable(read.out()));
+    handset.sendSignal(SIGTERM);
+    QVERIFY(handset.waitForEnd());
 }
 
 void TestCliScreen::streamThatEndsDuringAWait()
