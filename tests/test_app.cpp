@@ -129,13 +129,19 @@ void TestApp::screenSource()
     }
     QVERIFY(other.save(files.path("other.png")));
     const QString job = files.writeShiftJis("wait.txt", "UP\r\nWAITIMAGE other.png 0.5\r\nDOWN");
+    // Its evidence goes to the temporary folder: this test's own.
     ProgramProcess unattended(ProgramProcess::built("quillonemu"), {"/M" + job, "/P9", "/S" + still},
-                              &ProgramProcess::offscreen);
+                              [&files](QProcess &process) {
+                                  ProgramProcess::offscreen(process);
+                                  QProcessEnvironment env = process.processEnvironment();
+                                  env.insert("TMPDIR", files.path(QString()));
+                                  process.setProcessEnvironment(env);
+                              });
     QVERIFY(unattended.waitForEnd(20'000));
     QCOMPARE(unattended.exitCode(), 1);
     QVERIFY2(unattended.err().contains("WAITIMAGE: 0.5 秒待っても、画像「other.png」が画面に現れませんでした"),
              qPrintable(unattended.err()));
-    QVERIFY(unattended.err().contains("に保存しました"));
+    QVERIFY(unattended.err().contains("「" + files.path("quillonemu-other-0-")));
     QCOMPARE(pty.read(10), QByteArray::fromHex("c4010203000001010000"));
     QVERIFY(pty.readAvailable(100).isEmpty());
 }
