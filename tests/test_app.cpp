@@ -121,6 +121,31 @@ void TestApp::screenSource()
     QVERIFY(!m.w.screenSession().hasSource());
     QCOMPARE(m.desktop.messages.size(), 1);
     QVERIFY(m.desktop.messages[0].contains(missing));
+
+    // The unattended job with /S: a wait that runs out ends it with status 1,
+    // after the key before it, naming the picture and the evidence saved.
+    QImage other(16, 16, QImage::Format_RGB888);
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 16; ++x)
+            other.setPixelColor(x, y, QColor((x * 37 + y * 11) % 256, (x * y * 7) % 256, (x + y * 5) % 256));
+    }
+    QVERIFY(other.save(files.path("other.png")));
+    const QString job = files.writeShiftJis("wait.txt", "UP\r\nWAITIMAGE other.png 0.5\r\nDOWN");
+    // Its evidence goes to the temporary folder: this test's own.
+    ProgramProcess unattended(ProgramProcess::built("quillonemu"), {"/M" + job, "/P9", "/S" + still},
+                              [&files](QProcess &process) {
+                                  ProgramProcess::offscreen(process);
+                                  QProcessEnvironment env = process.processEnvironment();
+                                  env.insert("TMPDIR", files.path(QString()));
+                                  process.setProcessEnvironment(env);
+                              });
+    QVERIFY(unattended.waitForEnd(20'000));
+    QCOMPARE(unattended.exitCode(), 1);
+    QVERIFY2(unattended.err().contains("WAITIMAGE: 0.5 秒待っても、画像「other.png」が画面に現れませんでした"),
+             qPrintable(unattended.err()));
+    QVERIFY(unattended.err().contains("「" + files.path("quillonemu-other-0-")));
+    QCOMPARE(pty.read(10), QByteArray::fromHex("c4010203000001010000"));
+    QVERIFY(pty.readAvailable(100).isEmpty());
 }
 
 void TestApp::argumentsRebuiltOnPosix()

@@ -22,6 +22,7 @@ namespace {
 // server gone or stalled): a wait fails within about this time.
 constexpr int kReadTimeoutMs = 2000;
 constexpr int kOpenTimeoutMs = 5000;
+constexpr int kProbeTimeoutMs = 2000;
 // A still image is shown as frames at this rate, and its file looked at as
 // often, so that a change is seen within a tenth of a second.
 constexpr int kStillFrameMs = 100;
@@ -154,9 +155,11 @@ QString streamReason(const QString &text)
     const int defaultPort = url.scheme().compare(QLatin1String("rtsp"), Qt::CaseInsensitive) == 0 ? 554
                             : url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443
                                                                                                      : 80;
+    // Only asked once the stream reader has failed: a server that is there
+    // answers at once, so a short wait does.
     QTcpSocket socket;
     socket.connectToHost(url.host(), static_cast<quint16>(url.port(defaultPort)));
-    if (!socket.waitForConnected(kOpenTimeoutMs))
+    if (!socket.waitForConnected(kProbeTimeoutMs))
         return socket.errorString();
     return QStringLiteral("接続できましたが、映像として読めません");
 }

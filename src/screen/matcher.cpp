@@ -7,11 +7,11 @@ namespace {
 
 // The reduced search keeps the template at least this many pixels on its
 // shorter side, so that it still holds enough of the picture to be found.
-constexpr int kSmallestReducedSide = 8;
+constexpr int kSmallestReducedSide = 6;
 constexpr int kLargestFactor = 4;
 // The reduced search's best places looked at in full, in case the best of
 // the reduced frame is not the best in full.
-constexpr int kCandidates = 3;
+constexpr int kCandidates = 5;
 
 MatchResult bestOf(const cv::Mat &frame, const cv::Mat &picture, QPoint offset)
 {

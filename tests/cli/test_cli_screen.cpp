@@ -190,7 +190,7 @@ void TestCliScreen::streamThatEndsDuringAWait()
     writePng(files_, "never.png", texturedPicture(60, 30, 5));
     const QString macro = files_.writeShiftJis("ending.txt", "WAITIMAGE never.png 60");
     qputenv("QUILLONEMU_COM1", QFile::encodeName(link));
-    CliProcess run({"run", macro, "--screen", url});
+    CliProcess run({"run", macro, "--screen", url, "--log", files_.path("ending.log")});
     QVERIFY(run.waitForOutput("WAITIMAGE"));
     handset.sendSignal(SIGTERM);
     QVERIFY(handset.waitForEnd());
@@ -222,7 +222,8 @@ void TestCliScreen::stalledStreamStillTimesOut()
     writePng(files_, "absent.png", texturedPicture(30, 20, 9));
     PseudoTerminal pty;
     pty.bindPort(1);
-    CliProcess run({"run", files_.writeShiftJis("stall.txt", "WAITIMAGE absent.png 1.5"), "--screen", url});
+    CliProcess run({"run", files_.writeShiftJis("stall.txt", "WAITIMAGE absent.png 1.5"), "--screen", url, "--log",
+                    files_.path("stall.log")});
     QVERIFY(run.waitForOutput("WAITIMAGE"));
     call([&] { server->setStalled(true); });
     QVERIFY(run.waitForEnd(15000));
