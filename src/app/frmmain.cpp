@@ -6,6 +6,7 @@
 #include "keypad/keypadwindows.h"
 #include "widgets/appearance.h"
 #include "widgets/desktop.h"
+#include "widgets/taskbar.h"
 #include "widgets/twips.h"
 
 #include <QApplication>
@@ -171,6 +172,10 @@ void frmMain::closePortsAndEnd()
 {
     // What the keypad recorded is written before anything else can fail.
     keypad_->finishRecording();
+    // The windows go at once; the ports may take the line's time (up to the
+    // queue's, about 10 s) to let out what was handed to them.
+    for (QWidget *window : QApplication::topLevelWidgets())
+        window->hide();
     QStringList undelivered;
     if (!MSComm1.ClosePort())
         undelivered.append(MSComm1.errorText());
@@ -259,8 +264,7 @@ void frmMain::mnuHelpAbout_Click()
         about_ = new frmAbout();
         about_->Form_Load(frameGeometry().topLeft(), Title, Version, Copyright);
     }
-    about_->show();
-    about_->raise();
+    bringBack(about_);
 }
 
 QString frmMain::counterText() const

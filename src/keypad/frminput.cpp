@@ -68,6 +68,7 @@ frmInput::frmInput(QWidget *parent)
     setFont(userInterfaceFont());
     setFixedSize(twipsSize(3120, 495));
     keepOffTaskbar(this);
+    askForNoMinimize(this);
 
     Text1 = new QLineEdit(this);
     Text1->setObjectName(QStringLiteral("Text1"));

@@ -40,6 +40,7 @@ frmKeyboard::frmKeyboard(Desktop &desktop, Waiter *lineClock, QWidget *parent)
     setFont(userInterfaceFont());
     setFixedSize(twipsSize(3150, 4590));
     keepOffTaskbar(this);
+    askForNoMinimize(this);
 
     for (int i = 0; i < kButtonCount; ++i) {
         const KeypadButton &b = kKeypadButtons[i];
@@ -246,6 +247,9 @@ void frmKeyboard::closeEvent(QCloseEvent *event)
     {
         const UnloadGuard::Busy busy(unloadGuard_);
         finishRecording();
+        // Gone at once, while the port lets out what was handed to it.
+        hide();
+        Q_EMIT closing();
         if (!MSComm1.ClosePort())
             desktop_.showMessage(this, MSComm1.errorText());
     }

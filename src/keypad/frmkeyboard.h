@@ -75,6 +75,8 @@ public:
     void unload() { unloadGuard_.unload(); }
 
 Q_SIGNALS:
+    // The user closes the window: it has hidden, its port still drains.
+    void closing();
     // The user closed the window; the port is closed already.
     void closed();
 

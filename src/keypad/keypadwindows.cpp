@@ -1,5 +1,7 @@
 #include "keypad/keypadwindows.h"
 
+#include "widgets/taskbar.h"
+
 KeypadWindows::KeypadWindows(Desktop &desktop, QObject *parent, Waiter *lineClock)
     : QObject(parent), desktop_(desktop), lineClock_(lineClock)
 {
@@ -25,8 +27,11 @@ void KeypadWindows::finishRecording()
 void KeypadWindows::showKeyboard(const QString &title, const QString &version, const QString &mainPortText)
 {
     if (keyboard_) {
-        keyboard_->show();
-        keyboard_->activateWindow();
+        // Minimised or covered, both come back (a minimised keypad has no
+        // taskbar entry to bring it back by).
+        if (input_)
+            bringBack(input_);
+        bringBack(keyboard_);
         return;
     }
     loadKeyboard(title, version, mainPortText);
@@ -36,6 +41,10 @@ void KeypadWindows::loadKeyboard(const QString &title, const QString &version, c
 {
     keyboard_ = new frmKeyboard(desktop_, lineClock_);
     connect(keyboard_, &frmKeyboard::closed, this, &KeypadWindows::keyboardClosed);
+    connect(keyboard_, &frmKeyboard::closing, this, [this] {
+        if (input_)
+            input_->hide();
+    });
     keyboard_->load(title, version, mainPortText);
     // Shown before the text entry window, which places itself below it.
     keyboard_->show();
@@ -46,7 +55,7 @@ void KeypadWindows::showInput(const QString &title, const QString &version)
 {
     if (input_) {
         input_->setKeyboard(keyboard_);
-        input_->show();
+        bringBack(input_);
         return;
     }
     input_ = new frmInput;

@@ -23,7 +23,9 @@ public:
 
     // Returns once elapsedMs() has passed `deadlineMs`, letting every event
     // run meanwhile except the user's input: windows repaint, a window close
-    // or a signal is handled, clicks and keys wait for the next sleepUntil().
+    // (the window manager's too) or a signal is handled, clicks and keys wait
+    // for the next sleepUntil() or the end of the pauses, and then come in
+    // their order.
     // A sender waits like this for the line in the middle of a text, so that
     // nothing else is sent on its port before the text is out. wake() does
     // not end it.

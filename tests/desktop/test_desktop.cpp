@@ -8,6 +8,7 @@
 #include "keypad/keypadwindows.h"
 #include "support/mainwindow.h"
 #include "support/controlplaces.h"
+#include "support/linespeedreader.h"
 #include "support/packets.h"
 #include "support/programprocess.h"
 #include "support/pseudoterminal.h"
@@ -75,6 +76,9 @@ private slots:
     void aboutBoxAtTheMainWindowsCorner();
     void fixedSizesAndDialogFrames();
     void keypadRecordsThroughItsContextMenu();
+    void closingEndsALongText_data();
+    void closingEndsALongText();
+    void minimisedWindowsComeBack();
     void fileDialogListsEveryFile();
     void userInterfaceFontIsProportional();
     void programSpeaksJapanese();
@@ -241,6 +245,133 @@ void TestDesktop::keypadRecordsThroughItsContextMenu()
     QVERIFY(d.desktop.messages.isEmpty());
     // A right click presses no button.
     QCOMPARE(pty.readAvailable(50), QByteArray());
+}
+
+void TestDesktop::closingEndsALongText_data()
+{
+    QTest::addColumn<QString>("window");
+    QTest::newRow("main window, in a STRING of the run") << "main";
+    QTest::newRow("keypad, in a text of the text entry window") << "keypad";
+}
+
+void TestDesktop::closingEndsALongText()
+{
+    // The window manager's close (Alt+F4 as the close box) while a text
+    // longer than the line's queue goes out: the text ends between two
+    // packets, as it does on SIGTERM, and the window goes.
+    QFETCH(QString, window);
+    constexpr int kCharacters = 80;
+    const QString text(kCharacters, u'a');
+    PseudoTerminal pty;
+    pty.bindPort(kPort);
+    const LineSpeedReader line(pty);
+    TempFiles files;
+    ProgramWindows d;
+    d.w.cmbCommPort->setEditText(QString::number(kPort));
+    QPointer<QWidget> closing = &d.w;
+    std::function<void()> send;
+    if (window == u"main") {
+        d.w.MacroFile = files.writeShiftJis(QStringLiteral("long.txt"), QStringLiteral("STRING ") + text + QStringLiteral("\r\n"));
+        send = [&] { d.w.cmdSend_Click(); };
+    } else {
+        d.w.mnuKeyboard->trigger();
+        QTRY_VERIFY(managed(d.keyboard()) && managed(d.input()));
+        d.keyboard()->Command1_Click(39);
+        QVERIFY(d.keyboard()->MSComm1.isOpen());
+        closing = d.keyboard();
+        send = [&] {
+            d.input()->Text1->setText(text);
+            d.input()->SubmitText();
+        };
+    }
+    QTRY_VERIFY(managed(closing));
+    QVERIFY(activate(closing));
+
+    bool closeAsked = false;
+    QTimer closer;
+    closer.setInterval(20);
+    connect(&closer, &QTimer::timeout, this, [&] {
+        if (line.bytes().size() < 3 * 10)
+            return;
+        closer.stop();
+        closeAsked = xtool::key(QStringLiteral("alt+F4"));
+    });
+    bool returned = false;
+    QTimer::singleShot(0, this, [&] {
+        closer.start();
+        send();
+        returned = true;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(returned, 60'000);
+    QVERIFY(closeAsked);
+    QTRY_VERIFY(!closing || !closing->isVisible());
+    if (window == u"main")
+        QCOMPARE(d.desktop.ended, 1);
+    else
+        QVERIFY(!d.keyboard());
+    line.waitForQuiet(1'000, 20'000);
+    const QByteArray received = line.bytes();
+    QCOMPARE(received.size() % 10, 0);
+    QVERIFY2(received.size() / 10 < kCharacters, qPrintable(QString::number(received.size() / 10)));
+    QCOMPARE(received, textBytes(text.left(received.size() / 10)));
+}
+
+void TestDesktop::minimisedWindowsComeBack()
+{
+    // openbox offers minimise on the dialog-style windows whatever they ask
+    // for; the keypad and its text entry window have no taskbar entry to
+    // come back by. What shows a window shows it minimised or not.
+    ProgramWindows d;
+    d.w.mnuKeyboard->trigger();
+    d.w.mnuHelpAbout->trigger();
+    QTRY_VERIFY(managed(&d.w) && managed(d.keyboard()) && managed(d.input()) && managed(d.w.about()));
+    auto onScreen = [](QWidget *window) {
+        return window && xtool::run(QStringLiteral("xwininfo"), {"-id", QString::number(window->winId())})
+                             .contains("IsViewable") &&
+               !xtool::atoms(window->winId(), QStringLiteral("_NET_WM_STATE")).contains(QStringLiteral("_NET_WM_STATE_HIDDEN"));
+    };
+    auto minimise = [&](QWidget *window) {
+        // Asked again while the window manager is still busy with the
+        // window's last change, which it would finish first.
+        return QTest::qWaitFor(
+            [&] {
+                if (!onScreen(window) && window->isMinimized())
+                    return true;
+                xtool::run(QStringLiteral("xdotool"), {"windowminimize", QString::number(window->winId())});
+                return QTest::qWaitFor([&] { return !onScreen(window) && window->isMinimized(); }, 500);
+            },
+            10'000);
+    };
+    for (QWidget *window : {static_cast<QWidget *>(d.keyboard()), static_cast<QWidget *>(d.input()),
+                            static_cast<QWidget *>(d.w.about())}) {
+        // Asked for: move and close, no minimise, no maximise.
+        const QStringList hints =
+            xtool::property(window->winId(), QStringLiteral("_MOTIF_WM_HINTS")).section(u'=', 1).split(u',');
+        QVERIFY2(hints.size() == 5 && (hints[1].trimmed().toUInt(nullptr, 0) & (8 | 16)) == 0,
+                 qPrintable(window->objectName() + u' ' + hints.join(u',')));
+    }
+
+    // 表示 → キーボード(&K), as the user chooses it: both come back.
+    QVERIFY(minimise(d.input()));
+    QVERIFY(minimise(d.keyboard()));
+    QVERIFY(activate(&d.w));
+    QVERIFY(xtool::key(QStringLiteral("alt+v")));
+    QTRY_VERIFY(QApplication::activePopupWidget() == d.w.mnuView);
+    QVERIFY(xtool::key(QStringLiteral("k")));
+    QTRY_VERIFY(onScreen(d.keyboard()) && onScreen(d.input()));
+
+    // The text entry window left minimised comes back with the next keypad.
+    QVERIFY(minimise(d.input()));
+    d.keyboard()->close();
+    QTRY_VERIFY(!d.keyboard());
+    d.w.mnuKeyboard->trigger();
+    QTRY_VERIFY(managed(d.keyboard()));
+    QTRY_VERIFY(onScreen(d.keyboard()) && onScreen(d.input()));
+
+    // バージョン情報(&A) again.
+    QVERIFY(minimise(d.w.about()));
+    d.w.mnuHelpAbout->trigger();
+    QTRY_VERIFY(onScreen(d.w.about()));
 }
 
 void TestDesktop::fileDialogListsEveryFile()
