@@ -42,6 +42,7 @@ private slots:
     void aboutAndGuide();
     void exitPathsClosePortFirst();
     void aLongTextKeepsTheWindowResponsive();
+    void portHeldByTheProgramItself();
     void programWithoutDisplay();
     void unattendedJobEnds();
 };
@@ -300,6 +301,49 @@ void TestApp::aLongTextKeepsTheWindowResponsive()
     QVERIFY2(longestGap < 1000, qPrintable(QString::number(longestGap)));
     QCOMPARE(pty.readAvailable(50).size(), 600);
     QVERIFY(m.desktop.messages.isEmpty());
+}
+
+void TestApp::portHeldByTheProgramItself()
+{
+    // The keypad holds the port a run wants, then a run holds the port the
+    // keypad wants: the message names the holder in this program and how to
+    // free the port, not another program.
+    TempFiles files;
+    PseudoTerminal pty;
+    pty.bindPort(9);
+    MainWindow m;
+    m.load(files.writeShiftJis("m.txt", "UP\r\nSLEEP 60\r\n"), 9);
+    m.w.mnuKeyboard->trigger();
+    frmKeyboard *keypad = m.w.keypad().keyboard();
+    keypad->Command1_Click(39);
+    QVERIFY(keypad->MSComm1.isOpen());
+    m.w.cmdSend_Click();
+    const QString device = pty.slavePath();
+    QCOMPARE(m.desktop.messages,
+             QStringList{QStringLiteral("ポート 9 (%1) を開けません: このプログラムのキーボードが使用中です"
+                                        "（キーボードの「切断」で使えるようになります）。")
+                             .arg(device)});
+    keypad->Command1_Click(39);
+    QVERIFY(!keypad->MSComm1.isOpen());
+
+    m.desktop.messages.clear();
+    QTimer poll; // in the run's SLEEP
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (m.w.lblStatus->text() != QStringLiteral("2 SLEEP"))
+            return;
+        poll.stop();
+        keypad->Command1_Click(39);
+        m.w.cmdStop_Click();
+    });
+    poll.start(5);
+    m.w.cmdSend_Click();
+    QCOMPARE(m.desktop.messages,
+             QStringList{QStringLiteral("キーボードを接続できません。\nポート 9 (%1) を開けません: このプログラムのマクロの実行が"
+                                        "使用中です（メインウィンドウの「停止」で実行を止めると使えます）。")
+                             .arg(device)});
+    // Free again: the keypad connects.
+    keypad->Command1_Click(39);
+    QVERIFY(keypad->MSComm1.isOpen());
 }
 
 void TestApp::programWithoutDisplay()

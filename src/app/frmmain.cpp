@@ -40,6 +40,7 @@ frmMain::frmMain(Desktop &desktop, QWidget *parent)
     installedHelp = QCoreApplication::applicationDirPath() + QStringLiteral("/" QUILLONEMU_HELP_FROM_BINDIR);
 
     setObjectName(QStringLiteral("frmMain"));
+    MSComm1.setHolder(QStringLiteral("マクロの実行"), QStringLiteral("メインウィンドウの「停止」で実行を止めると使えます"));
     setWindowIcon(programIcon());
     setFont(userInterfaceFont());
     createControls();

@@ -34,6 +34,7 @@ frmKeyboard::frmKeyboard(Desktop &desktop, Waiter *lineClock, QWidget *parent)
       MSComm1([this] { return cmbCommPort->currentText(); }, lineClock), desktop_(desktop)
 {
     setObjectName(QStringLiteral("frmKeyboard"));
+    MSComm1.setHolder(QStringLiteral("キーボード"), QStringLiteral("キーボードの「切断」で使えるようになります"));
     // The program ends with the main window, whatever the keypad shows.
     setAttribute(Qt::WA_QuitOnClose, false);
     setWindowIcon(programIcon());
