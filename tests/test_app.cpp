@@ -43,6 +43,7 @@ private slots:
     void exitPathsClosePortFirst();
     void aLongTextKeepsTheWindowResponsive();
     void portHeldByTheProgramItself();
+    void aLongTextShowsItsProgress();
     void programWithoutDisplay();
     void unattendedJobEnds();
 };
@@ -344,6 +345,47 @@ void TestApp::portHeldByTheProgramItself()
     // Free again: the keypad connects.
     keypad->Command1_Click(39);
     QVERIFY(keypad->MSComm1.isOpen());
+}
+
+void TestApp::aLongTextShowsItsProgress()
+{
+    // A text longer than the line's queue: the statement line counts the
+    // characters typed, the pointer is busy, and a click on 停止 during the
+    // text shows as waiting and stops the run once the text is out.
+    TempFiles files;
+    PseudoTerminal pty;
+    pty.bindPort(10);
+    MainWindow m;
+    m.load(files.writeShiftJis("m.txt", "STRING " + QString(60, u'A') + "\r\nUP\r\n"), 10);
+    m.w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&m.w));
+    QStringList seen;
+    bool busy = false;
+    bool stopDown = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        const QString status = m.w.lblStatus->text();
+        if (seen.isEmpty() || seen.last() != status)
+            seen.append(status);
+        if (status.startsWith(QStringLiteral("1 STRING 入力中 ")) && QApplication::overrideCursor())
+            busy = busy || QApplication::overrideCursor()->shape() == Qt::BusyCursor;
+        if (status == QStringLiteral("1 STRING 入力中 55/60") && !stopDown) {
+            // The click as the window system brings it, held back by the text.
+            QTest::mouseClick(m.w.windowHandle(), Qt::LeftButton, {},
+                              m.w.cmdStop->mapTo(&m.w, m.w.cmdStop->rect().center()));
+            stopDown = m.w.cmdStop->isDown();
+        }
+    });
+    poll.start(2);
+    m.w.cmdSend_Click();
+    QVERIFY(busy);
+    QVERIFY(stopDown);
+    QVERIFY2(seen.contains(QStringLiteral("1 STRING 入力中 56/60 停止待ち")), qPrintable(seen.join(u'|')));
+    QVERIFY(!QApplication::overrideCursor());
+    // The text whole, then the stop: UP is not sent.
+    QCOMPARE(pty.readAvailable(100).size(), 600);
+    QCOMPARE(m.w.lblAddr->text(), QStringLiteral("糸冬了"));
+    QVERIFY(!m.w.cmdStop->isDown());
 }
 
 void TestApp::programWithoutDisplay()

@@ -4,6 +4,7 @@
 #include "app/frmabout.h"
 #include "app/programinfo.h"
 #include "keypad/keypadwindows.h"
+#include "link/textsender.h"
 #include "widgets/appearance.h"
 #include "widgets/desktop.h"
 #include "widgets/taskbar.h"
@@ -11,6 +12,9 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCursor>
+#include <QMouseEvent>
+#include <QWindow>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -46,9 +50,15 @@ frmMain::frmMain(Desktop &desktop, QWidget *parent)
     createControls();
     createMenus();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+    connect(&MSComm1, &SerialLink::packetSent, this, &frmMain::packetSent);
+    observeHeldInput([this](QObject *receiver, const QEvent &event) { inputHeld(receiver, event); });
 }
 
-frmMain::~frmMain() = default;
+frmMain::~frmMain()
+{
+    observeHeldInput({});
+    endTyping();
+}
 
 void frmMain::createControls()
 {
@@ -290,16 +300,90 @@ void frmMain::setPortText(const QString &text)
 
 void frmMain::setStatusText(const QString &text)
 {
+    endTyping();
+    statusText_ = text;
     lblStatus->setText(text);
 }
 
 void frmMain::setAddrText(const QString &text)
 {
     lblAddr->setText(text);
+    // Shown just before its packets go out.
+    if (runner_.isRunning())
+        startTyping(text);
+}
+
+void frmMain::startTyping(const QString &text)
+{
+    endTyping();
+    qsizetype total = 0;
+    if (statusText_.endsWith(QStringLiteral(" STRING")))
+        total = TextSender::packetsForString(text).size();
+    else if (statusText_.endsWith(QStringLiteral(" SENDSTR")))
+        total = TextSender::packetsForCharacters(text).size();
+    if (total == 0)
+        return;
+    typing_ = Typing{total};
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    showTyping();
+}
+
+void frmMain::showTyping()
+{
+    QString text = QStringLiteral("%1 入力中 %2/%3").arg(statusText_).arg(typing_->sent).arg(typing_->total);
+    QString tip;
+    if (typing_->stopWaits) {
+        text += QStringLiteral(" 停止待ち");
+        tip = QStringLiteral("停止は文字列を入力し終えてから行います。");
+    } else if (typing_->inputWaits) {
+        text += QStringLiteral(" 操作待ち");
+        tip = QStringLiteral("クリックとキー操作は文字列を入力し終えてから行います。");
+    }
+    lblStatus->setText(text);
+    lblStatus->setToolTip(tip);
+}
+
+void frmMain::endTyping()
+{
+    if (!typing_)
+        return;
+    typing_.reset();
+    QApplication::restoreOverrideCursor();
+    lblStatus->setText(statusText_);
+    lblStatus->setToolTip(QString());
+}
+
+void frmMain::packetSent()
+{
+    if (!typing_)
+        return;
+    if (++typing_->sent >= typing_->total)
+        endTyping();
+    else
+        showTyping();
+}
+
+void frmMain::inputHeld(QObject *receiver, const QEvent &event)
+{
+    if (!typing_)
+        return;
+    if (event.type() == QEvent::MouseButtonPress && receiver == static_cast<QObject *>(windowHandle())) {
+        const auto &press = static_cast<const QMouseEvent &>(event);
+        if (childAt(press.position().toPoint()) == cmdStop && cmdStop->isEnabled()) {
+            // Pressed until the click comes through after the text.
+            cmdStop->setDown(true);
+            typing_->stopWaits = true;
+        }
+    }
+    if (event.type() == QEvent::MouseButtonPress || event.type() == QEvent::KeyPress || event.type() == QEvent::Shortcut)
+        typing_->inputWaits = true;
+    showTyping();
 }
 
 void frmMain::setRunning(bool running)
 {
+    if (!running)
+        endTyping();
     cmdSend->setEnabled(!running);
     cmdStop->setEnabled(running);
 }

@@ -9,6 +9,8 @@
 #include "widgets/twips.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QScopeGuard>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
@@ -121,6 +123,9 @@ void frmKeyboard::Command1_Click(int Index)
 void frmKeyboard::SendStr(const QString &Str)
 {
     const UnloadGuard::Busy busy(unloadGuard_);
+    // Busy over the program's windows while the text goes out.
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
     if (!recording_ || !MSComm1.isOpen()) {
         text_.SendString(Str);
         return;

@@ -63,6 +63,8 @@ public:
             QTimer::singleShot(0, this, [this] { handOn(); });
     }
 
+    std::function<void(QObject *, const QEvent &)> observer_;
+
     // Hands on what was held, unless a pause runs.
     void handOn()
     {
@@ -84,6 +86,8 @@ protected:
             return false;
         held_.push_back(Held{receiver, std::unique_ptr<QEvent>(event->clone())});
         event->accept();
+        if (observer_)
+            observer_(receiver, *event);
         return true;
     }
 
@@ -125,6 +129,12 @@ private:
     std::vector<int> pauses_;
 };
 } // namespace
+
+void observeHeldInput(std::function<void(QObject *receiver, const QEvent &event)> observer)
+{
+    if (InputHold *hold = InputHold::instance())
+        hold->observer_ = std::move(observer);
+}
 
 EventLoopWaiter::EventLoopWaiter()
 {

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <functional>
 #include <limits>
 
+class QEvent;
 class QEventLoop;
+class QObject;
 
 // The clock and the sleeps behind a run's waits and the line's pace. Nothing
 // sleeps without letting the event loop run, so windows repaint and a window
@@ -38,6 +41,11 @@ public:
     // Lets pending events run once, without sleeping.
     void letEventsRun() { sleepUntil(-std::numeric_limits<double>::infinity()); }
 };
+
+// Tells `observer` of every click or key a pause holds back, as it is held
+// (the window it went to, the event): a window can show that it is waiting.
+// One observer for the program; an empty one ends the telling.
+void observeHeldInput(std::function<void(QObject *receiver, const QEvent &event)> observer);
 
 // The real one: a nested event loop with a precise timer for the bulk of the
 // wait and a short sleep without events for the last millisecond or so.
