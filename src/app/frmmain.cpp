@@ -251,7 +251,7 @@ void frmMain::mnuFileExit_Click()
 
 void frmMain::mnuKeyboard_Click()
 {
-    keypad_->showKeyboard(Title, Version, cmbCommPort->currentText());
+    keypad_->showKeyboard(Title, Version, cmbCommPort->currentText(), this);
 }
 
 void frmMain::mnuHelpContents_Click()

@@ -1,6 +1,10 @@
 #include "keypad/keypadwindows.h"
 
+#include "widgets/placement.h"
 #include "widgets/taskbar.h"
+#include "widgets/twips.h"
+
+#include <QScreen>
 
 KeypadWindows::KeypadWindows(Desktop &desktop, QObject *parent, Waiter *lineClock)
     : QObject(parent), desktop_(desktop), lineClock_(lineClock)
@@ -24,7 +28,8 @@ void KeypadWindows::finishRecording()
         keyboard_->finishRecording();
 }
 
-void KeypadWindows::showKeyboard(const QString &title, const QString &version, const QString &mainPortText)
+void KeypadWindows::showKeyboard(const QString &title, const QString &version, const QString &mainPortText,
+                                 const QWidget *beside)
 {
     if (keyboard_) {
         // Minimised or covered, both come back (a minimised keypad has no
@@ -34,12 +39,22 @@ void KeypadWindows::showKeyboard(const QString &title, const QString &version, c
         bringBack(keyboard_);
         return;
     }
-    loadKeyboard(title, version, mainPortText);
+    loadKeyboard(title, version, mainPortText, beside);
 }
 
-void KeypadWindows::loadKeyboard(const QString &title, const QString &version, const QString &mainPortText)
+void KeypadWindows::loadKeyboard(const QString &title, const QString &version, const QString &mainPortText,
+                                 const QWidget *beside)
 {
     keyboard_ = new frmKeyboard(desktop_, lineClock_);
+    if (beside && beside->isVisible() && beside->screen()) {
+        // Not over the main window's buttons (a window manager centres a
+        // window it places on its group's leader); the text entry window
+        // opens below the keypad, so there must be room for it too.
+        const QSize keypad = outerSize(keyboard_->size(), beside);
+        const int entryBottom = twipsToPixels(frmInput::kBelowKeypadTwips) + outerSize(frmInput::clientSize(), beside).height();
+        keyboard_->move(placeBeside(beside->frameGeometry(), keypad, beside->screen()->availableGeometry(),
+                                    entryBottom - keypad.height()));
+    }
     connect(keyboard_, &frmKeyboard::closed, this, &KeypadWindows::keyboardClosed);
     connect(keyboard_, &frmKeyboard::closing, this, [this] {
         if (input_)

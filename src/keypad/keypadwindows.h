@@ -27,7 +27,10 @@ public:
     // loaded (reading title, version and the main window's port text once)
     // and shows it together with the text entry window; otherwise shows the
     // loaded keypad again as the user left it.
-    void showKeyboard(const QString &title, const QString &version, const QString &mainPortText);
+    // A keypad loaded now goes beside `beside` (the main window), on the
+    // side of the screen with room for it and the text entry window below.
+    void showKeyboard(const QString &title, const QString &version, const QString &mainPortText,
+                      const QWidget *beside = nullptr);
 
     // The end of the program: closes the keypad's port, when one is loaded
     // and connected, once every packet sent has left the line, without the
@@ -43,7 +46,8 @@ public:
     frmInput *input() const { return input_; }
 
 private:
-    void loadKeyboard(const QString &title, const QString &version, const QString &mainPortText);
+    void loadKeyboard(const QString &title, const QString &version, const QString &mainPortText,
+                      const QWidget *beside);
     void showInput(const QString &title, const QString &version);
     void keyboardClosed();
     void inputClosed();

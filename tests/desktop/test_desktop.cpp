@@ -73,6 +73,8 @@ private slots:
     // (Alt+F, Alt+V and Alt+H open their menus on the way to the file dialog,
     // the keypad and the About box.)
     void textEntryWindowBelowTheKeypad();
+    void keypadBesideTheMainWindow_data();
+    void keypadBesideTheMainWindow();
     void aboutBoxAtTheMainWindowsCorner();
     void fixedSizesAndDialogFrames();
     void keypadRecordsThroughItsContextMenu();
@@ -96,6 +98,45 @@ void TestDesktop::textEntryWindowBelowTheKeypad()
     // Where the window manager put the keypad, and 5000 twips below it.
     const QPoint keypad = xtool::frameTopLeft(d.keyboard()->winId());
     QCOMPARE(xtool::frameTopLeft(d.input()->winId()), keypad + QPoint(0, 333));
+}
+
+void TestDesktop::keypadBesideTheMainWindow_data()
+{
+    QTest::addColumn<QPoint>("mainAt");
+    QTest::addColumn<QString>("side");
+    QTest::newRow("where the window manager put it") << QPoint(-1, -1) << "right";
+    QTest::newRow("room on the right") << QPoint(40, 60) << "right";
+    QTest::newRow("at the screen's right edge") << QPoint(900, 60) << "left";
+    QTest::newRow("low on the screen") << QPoint(300, 800) << "right";
+}
+
+void TestDesktop::keypadBesideTheMainWindow()
+{
+    // The keypad opens beside the main window, never over its buttons, and
+    // inside the screen with the text entry window below it.
+    QFETCH(QPoint, mainAt);
+    QFETCH(QString, side);
+    ProgramWindows d;
+    QTRY_VERIFY(managed(&d.w));
+    if (mainAt.x() >= 0) {
+        QVERIFY(xtool::run(QStringLiteral("xdotool"), {"windowmove", QString::number(d.w.winId()),
+                                                       QString::number(mainAt.x()), QString::number(mainAt.y())})
+                    .isEmpty());
+    }
+    QTRY_VERIFY(d.w.frameGeometry().topLeft() != QPoint(0, 0) &&
+                d.w.frameGeometry().topLeft() == xtool::frameTopLeft(d.w.winId()));
+    d.w.mnuKeyboard->trigger();
+    QTRY_VERIFY(managed(d.keyboard()) && managed(d.input()));
+    const QRect screen(0, 0, 1280, 1024);
+    const QRect main(xtool::frameTopLeft(d.w.winId()), d.w.frameGeometry().size());
+    const QRect keypad(xtool::frameTopLeft(d.keyboard()->winId()), d.keyboard()->frameGeometry().size());
+    const QRect entry(xtool::frameTopLeft(d.input()->winId()), d.input()->frameGeometry().size());
+    const QString where = QStringLiteral("main %1,%2 keypad %3,%4 entry %5,%6")
+                              .arg(main.x()).arg(main.y()).arg(keypad.x()).arg(keypad.y()).arg(entry.x()).arg(entry.y());
+    QVERIFY2(!keypad.intersects(main), qPrintable(where));
+    QVERIFY2(side == u"right" ? keypad.left() > main.right() : keypad.right() < main.left(), qPrintable(where));
+    QVERIFY2(screen.contains(keypad) && screen.contains(entry), qPrintable(where));
+    QCOMPARE(entry.topLeft(), keypad.topLeft() + QPoint(0, 333));
 }
 
 void TestDesktop::aboutBoxAtTheMainWindowsCorner()
