@@ -155,10 +155,24 @@ void frmKeyboard::mnuRecordStart_Click()
     recordPath_ = path;
     recording_ = std::make_unique<MacroRecorder>();
     showRecording();
+    if (!MSComm1.isOpen())
+        desktop_.showMessage(this, QStringLiteral("記録を始めましたが、キーボードは切断中です。\n"
+                                                  "「切断」のボタンを押して接続するまで、キーは送られず記録もされません。"));
 }
 
 void frmKeyboard::mnuRecordStop_Click()
 {
+    if (!recording_)
+        return;
+    recordTextGoingOut();
+    if (recording_->size() == 0) {
+        recording_.reset();
+        showRecording();
+        desktop_.showMessage(this, QStringLiteral("記録したキーと文字列はありません（切断中のキーは記録されません）。\n"
+                                                  "ファイル「%1」には書き込みませんでした。")
+                                       .arg(QDir::toNativeSeparators(recordPath_)));
+        return;
+    }
     finishRecording();
 }
 
@@ -171,6 +185,12 @@ void frmKeyboard::finishRecording()
     if (!recording_)
         return;
     recordTextGoingOut();
+    if (recording_->size() == 0) {
+        // Nothing recorded: no file is written, none replaced.
+        recording_.reset();
+        showRecording();
+        return;
+    }
     finishing_ = std::move(recording_);
     showRecording();
     QString error;

@@ -48,11 +48,14 @@ public:
     void SendStr(const QString &Str);
 
     // 「記録開始...」: asks for the file (the save-file dialog) and starts
-    // recording into it, once it is known to be writable.
+    // recording into it, once it is known to be writable; warns when the
+    // keypad is disconnected (nothing is recorded until it connects).
     void mnuRecordStart_Click();
-    // 「記録終了」: see finishRecording().
+    // 「記録終了」: see finishRecording(); a recording that holds nothing is
+    // not written, and the user is told so.
     void mnuRecordStop_Click();
-    // Ends the recording, if one runs, and writes its file. When the file
+    // Ends the recording, if one runs, and writes its file (a recording that
+    // holds nothing writes none). When the file
     // cannot be written the user is told and asked for another one, until
     // it is written or the user cancels (and is told that it was not).
     // Called again while the user is being asked (the program ends meanwhile:

@@ -283,7 +283,9 @@ void TestDesktop::keypadRecordsThroughItsContextMenu()
     // Nothing moved or changed size.
     QCOMPARE(controlPlaces(kb), places);
     QCOMPARE(kb->frameGeometry().size(), frame);
-    QVERIFY(d.desktop.messages.isEmpty());
+    // Recording began while disconnected: the user was told.
+    QCOMPARE(d.desktop.messages.size(), 1);
+    QVERIFY(d.desktop.messages[0].startsWith(QStringLiteral("記録を始めましたが、キーボードは切断中です。")));
     // A right click presses no button.
     QCOMPARE(pty.readAvailable(50), QByteArray());
 }
