@@ -44,6 +44,8 @@ private slots:
     void aLongTextKeepsTheWindowResponsive();
     void portHeldByTheProgramItself();
     void aLongTextShowsItsProgress();
+    void longPathsKeepTheFileName_data();
+    void longPathsKeepTheFileName();
     void programWithoutDisplay();
     void unattendedJobEnds();
 };
@@ -386,6 +388,35 @@ void TestApp::aLongTextShowsItsProgress()
     QCOMPARE(pty.readAvailable(100).size(), 600);
     QCOMPARE(m.w.lblAddr->text(), QStringLiteral("糸冬了"));
     QVERIFY(!m.w.cmdStop->isDown());
+}
+
+void TestApp::longPathsKeepTheFileName_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("cut");
+    QTest::newRow("short") << "/jobs/m.txt" << false;
+    QTest::newRow("deep folders") << "/home/user/" + QStringLiteral("とても長いフォルダの名前/").repeated(12) + "送信ジョブ.txt" << true;
+    QTest::newRow("one long folder") << "/" + QString(300, u'x') + "/m.txt" << true;
+}
+
+void TestApp::longPathsKeepTheFileName()
+{
+    // The macro and address file frames: a path too long for the frame is
+    // cut in the middle, the file name stays; the tooltip has it whole.
+    QFETCH(QString, path);
+    QFETCH(bool, cut);
+    MainWindow m;
+    m.w.InitSettings(QStringLiteral(R"("/M%1" "/A%1")").arg(path));
+    for (QLabel *label : {m.w.lblMacroFile, m.w.lblAddrFile}) {
+        const QString shown = label->text();
+        QCOMPARE(shown == path, !cut);
+        QVERIFY2(shown.endsWith(path.section(u'/', -1)), qPrintable(shown));
+        QVERIFY2(shown.startsWith(u'/'), qPrintable(shown));
+        QVERIFY(label->fontMetrics().horizontalAdvance(shown) <= label->contentsRect().width());
+        QCOMPARE(label->toolTip(), path);
+    }
+    QCOMPARE(m.w.MacroFile, path);
+    QCOMPARE(m.w.AddrFile, path);
 }
 
 void TestApp::programWithoutDisplay()

@@ -35,6 +35,14 @@ Widget *place(Widget *widget, const char *name, QRect geometry)
     return widget;
 }
 
+// A file's path in its frame: cut in the middle when it is too long, so
+// that the file's name stays in view; the whole path as the tooltip.
+void showPath(QLabel *label, const QString &path)
+{
+    label->setText(label->fontMetrics().elidedText(path, Qt::ElideMiddle, label->contentsRect().width()));
+    label->setToolTip(path);
+}
+
 } // namespace
 
 frmMain::frmMain(Desktop &desktop, QWidget *parent)
@@ -165,9 +173,9 @@ void frmMain::ParseCommandLine(const QString &text)
 {
     const StartSettings start = startSettings(text);
     MacroFile = start.macroFile;
-    lblMacroFile->setText(start.macroFile);
+    showPath(lblMacroFile, start.macroFile);
     AddrFile = start.addrFile;
-    lblAddrFile->setText(start.addrFile);
+    showPath(lblAddrFile, start.addrFile);
     if (start.port) {
         CommPort = *start.port;
         cmbCommPort->setEditText(*start.port);
@@ -232,7 +240,7 @@ void frmMain::mnuFileMacro_Click()
     if (!chooseFile(&path))
         return;
     MacroFile = path;
-    lblMacroFile->setText(path);
+    showPath(lblMacroFile, path);
 }
 
 void frmMain::mnuFileAddr_Click()
@@ -241,7 +249,7 @@ void frmMain::mnuFileAddr_Click()
     if (!chooseFile(&path))
         return;
     AddrFile = path;
-    lblAddrFile->setText(path);
+    showPath(lblAddrFile, path);
 }
 
 void frmMain::mnuFileExit_Click()
