@@ -15,7 +15,13 @@
 #include "support/tempfiles.h"
 #include "xsession.h"
 
+#include "widgets/appearance.h"
+
 #include <QAbstractItemView>
+#include <QHeaderView>
+#include <QListView>
+#include <QRegularExpression>
+#include <QTreeView>
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
@@ -422,8 +428,9 @@ void TestDesktop::fileDialogListsEveryFile()
     QTemporaryDir dir;
     for (const char *name : {"job", "job.txt"}) {
         QFile file(dir.filePath(QString::fromLatin1(name)));
-        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(42, 'x')) == 42);
     }
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder")));
     const QString previous = QDir::currentPath();
     QVERIFY(QDir::setCurrent(dir.path()));
     ProgramWindows d;
@@ -435,6 +442,8 @@ void TestDesktop::fileDialogListsEveryFile()
     // the user types the name without a dot and presses Enter.
     QString filter;
     QStringList listed;
+    QStringList details; // the detail view's rows, cells joined by "|"
+    QStringList cutOff;  // texts the dialog's columns or places cut
     QTimer watch;
     watch.setInterval(20);
     QDeadlineTimer listing(10'000);
@@ -446,9 +455,28 @@ void TestDesktop::fileDialogListsEveryFile()
         listed.clear();
         for (int row = 0; view && row < view->model()->rowCount(view->rootIndex()); ++row)
             listed.append(view->model()->index(row, 0, view->rootIndex()).data().toString());
-        if (listed.size() < 2 && !listing.hasExpired())
+        if (listed.size() < 3 && !listing.hasExpired())
             return; // the folder is still being read
         watch.stop();
+        // What a user of the C locale reads in the detail view and the
+        // places, and whether the columns are wide enough for it.
+        auto *tree = dialog->findChild<QTreeView *>(QStringLiteral("treeView"));
+        for (int row = 0; tree && row < tree->model()->rowCount(tree->rootIndex()); ++row) {
+            QStringList cells;
+            for (int column = 0; column < 4; ++column) {
+                const QString text = tree->model()->index(row, column, tree->rootIndex()).data().toString();
+                cells.append(text);
+                if (tree->header()->sectionSize(column) < tree->fontMetrics().horizontalAdvance(text) + (column == 0 ? 24 : 0))
+                    cutOff.append(text);
+            }
+            details.append(cells.join(u'|'));
+        }
+        auto *places = dialog->findChild<QListView *>(QStringLiteral("sidebar"));
+        for (int row = 0; places && row < places->model()->rowCount(); ++row) {
+            const QString text = places->model()->index(row, 0).data().toString();
+            if (places->viewport()->width() < places->fontMetrics().horizontalAdvance(text) + places->iconSize().width())
+                cutOff.append(text);
+        }
         filter = dialog->findChild<QComboBox *>(QStringLiteral("fileTypeCombo"))->currentText();
         xtool::type(QStringLiteral("job"));
         xtool::key(QStringLiteral("Return"));
@@ -461,7 +489,19 @@ void TestDesktop::fileDialogListsEveryFile()
     QDir::setCurrent(previous);
 
     listed.sort();
-    QCOMPARE(listed, (QStringList{"job", "job.txt"}));
+    QCOMPARE(listed, (QStringList{"folder", "job", "job.txt"}));
+    // In Japanese, sizes and dates too, and nothing cut.
+    QCOMPARE(details.size(), 3);
+    const QRegularExpression date(QStringLiteral("^\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}$"));
+    for (const QString &row : details) {
+        const QStringList cells = row.split(u'|');
+        QVERIFY2(date.match(cells[3]).hasMatch(), qPrintable(row));
+        if (cells[0] == u"folder")
+            QCOMPARE(cells[2], QStringLiteral("フォルダー"));
+        else
+            QCOMPARE(cells[1], QStringLiteral("42 バイト"));
+    }
+    QVERIFY2(cutOff.isEmpty(), qPrintable(cutOff.join(u'|')));
     QCOMPARE(filter, QStringLiteral("すべて(*.*)"));
     QCOMPARE(d.w.MacroFile, dir.filePath(QStringLiteral("job")));
 }
@@ -505,12 +545,15 @@ void TestDesktop::programSpeaksJapanese()
 
 int main(int argc, char **argv)
 {
+    // The program's own start: Japanese whatever the locale.
+    useJapaneseSystemLocale();
     XSession session;
     if (!session.startServer()) {
         qCritical("%s", qPrintable(session.error()));
         return 1;
     }
     QApplication app(argc, argv);
+    installToolkitTranslations();
     if (!session.startWindowManager()) {
         qCritical("%s", qPrintable(session.error()));
         return 1;
