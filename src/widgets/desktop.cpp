@@ -82,6 +82,11 @@ QString ScreenDesktop::chooseNewFile(QWidget *parent, const QString &fileName)
 
 void ScreenDesktop::showMessage(QWidget *parent, const QString &text)
 {
+    // A window not shown yet (a message of the start-up run) would place the
+    // box at its own place, the screen's corner: without it, the box is
+    // centred on the screen the windows open on.
+    if (parent && !parent->window()->isVisible())
+        parent = nullptr;
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("QuillonEmu"), text, QMessageBox::Ok, parent);
     box.setWindowIcon(programIcon());
     box.exec();

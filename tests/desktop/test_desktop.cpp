@@ -90,6 +90,8 @@ private slots:
     void fileDialogListsEveryFile();
     void userInterfaceFontIsProportional();
     void programSpeaksJapanese();
+    void startUpMessagesCentred_data();
+    void startUpMessagesCentred();
 };
 
 void TestDesktop::textEntryWindowBelowTheKeypad()
@@ -541,6 +543,44 @@ void TestDesktop::programSpeaksJapanese()
     QVERIFY(xtool::key(QStringLiteral("x")));
     QVERIFY(program.waitForEnd(20'000));
     QCOMPARE(program.exitCode(), 0);
+}
+
+void TestDesktop::startUpMessagesCentred_data()
+{
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("missing macro file") << "macro";
+    QTest::newRow("port not a number") << "port";
+}
+
+void TestDesktop::startUpMessagesCentred()
+{
+    // The start-up run's message comes before the main window shows: it
+    // is centred on the screen, not at the corner the hidden window has.
+    QFETCH(QString, problem);
+    TempFiles files;
+    const QString macro = files.writeShiftJis(QStringLiteral("m.txt"), QStringLiteral("UP\r\n"));
+    const QStringList arguments = problem == u"macro"
+                                      ? QStringList{QStringLiteral("/M") + files.path(QStringLiteral("missing.txt"))}
+                                      : QStringList{QStringLiteral("/M") + macro, QStringLiteral("/Pabc")};
+    ProgramProcess program(ProgramProcess::built("quillonemu"), arguments);
+    auto active = [] { return xtool::run(QStringLiteral("xdotool"), {"getactivewindow"}).trimmed().toULongLong(); };
+    auto caption = [](quint64 id) { return xtool::property(id, QStringLiteral("_NET_WM_NAME")).section(u'"', 1, 1); };
+    QTRY_COMPARE_WITH_TIMEOUT(caption(active()), QStringLiteral("QuillonEmu"), 20'000);
+    const QString info = QString::fromUtf8(xtool::run(QStringLiteral("xwininfo"), {"-id", QString::number(active())}));
+    auto value = [&](const QString &name) {
+        const QRegularExpression pattern(name + QStringLiteral(":\\s*(-?\\d+)"));
+        return pattern.match(info).captured(1).toInt();
+    };
+    const QPoint centre(value(QStringLiteral("Absolute upper-left X")) + value(QStringLiteral("Width")) / 2,
+                        value(QStringLiteral("Absolute upper-left Y")) + value(QStringLiteral("Height")) / 2);
+    const QPoint screenCentre(1280 / 2, 1024 / 2);
+    QVERIFY2((centre - screenCentre).manhattanLength() < 60,
+             qPrintable(QStringLiteral("the box's centre at %1,%2").arg(centre.x()).arg(centre.y())));
+    QVERIFY(xtool::key(QStringLiteral("Return")));
+    QTRY_COMPARE_WITH_TIMEOUT(caption(active()), QStringLiteral("QuillonEmu release 25F"), 20'000);
+    QVERIFY(xtool::key(QStringLiteral("alt+f")));
+    QVERIFY(xtool::key(QStringLiteral("x")));
+    QVERIFY(program.waitForEnd(20'000));
 }
 
 int main(int argc, char **argv)
