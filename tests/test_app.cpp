@@ -44,6 +44,7 @@ private slots:
     void aLongTextKeepsTheWindowResponsive();
     void portHeldByTheProgramItself();
     void aLongTextShowsItsProgress();
+    void recordingStartsWhereTheLastOneWent();
     void longPathsKeepTheFileName_data();
     void longPathsKeepTheFileName();
     void programWithoutDisplay();
@@ -388,6 +389,35 @@ void TestApp::aLongTextShowsItsProgress()
     QCOMPARE(pty.readAvailable(100).size(), 600);
     QCOMPARE(m.w.lblAddr->text(), QStringLiteral("糸冬了"));
     QVERIFY(!m.w.cmdStop->isDown());
+}
+
+void TestApp::recordingStartsWhereTheLastOneWent()
+{
+    // The keypad's save-file dialog: the first recording beside the macro
+    // file, the next where the last one went, also from a keypad opened
+    // anew.
+    TempFiles files;
+    PseudoTerminal pty;
+    pty.bindPort(11);
+    MainWindow m;
+    const QString macro = files.writeShiftJis(QStringLiteral("job.txt"), QStringLiteral("UP\r\n"));
+    m.w.ParseCommandLine(QStringLiteral(R"("/M%1" "/P11")").arg(macro));
+    m.w.mnuKeyboard->trigger();
+    frmKeyboard *keypad = m.w.keypad().keyboard();
+    keypad->Command1_Click(39);
+    const QString recorded = files.path(QStringLiteral("rec/one.txt"));
+    QVERIFY(QDir().mkpath(files.path(QStringLiteral("rec"))));
+    m.desktop.dialogAnswers = {recorded};
+    keypad->mnuRecordStart->trigger();
+    keypad->Command1_Click(17);
+    keypad->mnuRecordStop->trigger();
+    keypad->close();
+    QTRY_VERIFY(!m.w.keypad().keyboard());
+    m.w.mnuKeyboard->trigger();
+    m.desktop.dialogAnswers = {QString()};
+    m.w.keypad().keyboard()->mnuRecordStart->trigger();
+    QCOMPARE(m.desktop.newFileStarts, (QStringList{files.path(QStringLiteral("記録.txt")), recorded}));
+    QCOMPARE(m.desktop.messages, QStringList());
 }
 
 void TestApp::longPathsKeepTheFileName_data()

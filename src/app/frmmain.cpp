@@ -59,6 +59,7 @@ frmMain::frmMain(Desktop &desktop, QWidget *parent)
     createMenus();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     connect(&MSComm1, &SerialLink::packetSent, this, &frmMain::packetSent);
+    keypad_->setRecordFolder([this] { return MacroFile.isEmpty() ? QString() : QFileInfo(MacroFile).absolutePath(); });
     observeHeldInput([this](QObject *receiver, const QEvent &event) { inputHeld(receiver, event); });
 }
 

@@ -24,7 +24,8 @@ namespace {
 const QString kDisconnected = QStringLiteral("切断");
 const QString kConnected = QStringLiteral("接続中");
 const QString kRecording = QStringLiteral(" - 記録中");
-// The save-file dialog's first suggestion, in the current folder.
+// The save-file dialog's first suggestion, beside the macro file or in the
+// current folder.
 const QString kRecordFileName = QStringLiteral("記録.txt");
 
 constexpr int kPortCount = 16;
@@ -144,7 +145,13 @@ void frmKeyboard::mnuRecordStart_Click()
 {
     if (recording_)
         return;
-    const QString path = desktop_.chooseNewFile(this, recordPath_.isEmpty() ? kRecordFileName : recordPath_);
+    // Where the last recording went; before any, beside the macro file.
+    QString start = recordPath_;
+    if (start.isEmpty()) {
+        const QString folder = recordFolder ? recordFolder() : QString();
+        start = folder.isEmpty() ? kRecordFileName : QDir(folder).filePath(kRecordFileName);
+    }
+    const QString path = desktop_.chooseNewFile(this, start);
     if (path.isEmpty())
         return;
     QString error;

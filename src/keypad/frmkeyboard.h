@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -63,6 +64,12 @@ public:
     // folder and says where.
     void finishRecording();
     bool isRecording() const { return recording_ != nullptr; }
+    // The file the last recording went to (the next one's dialog starts
+    // there), and the folder a first recording's dialog starts in (the macro
+    // file's; none: the current folder).
+    QString recordPath() const { return recordPath_; }
+    void setRecordPath(const QString &path) { recordPath_ = path; }
+    std::function<QString()> recordFolder;
 
     // Indexes 0 to 38 are the key buttons, 39 the connect button.
     QList<QPushButton *> Command1;

@@ -55,6 +55,8 @@ void KeypadWindows::loadKeyboard(const QString &title, const QString &version, c
         keyboard_->move(placeBeside(beside->frameGeometry(), keypad, beside->screen()->availableGeometry(),
                                     entryBottom - keypad.height()));
     }
+    keyboard_->recordFolder = recordFolder_;
+    keyboard_->setRecordPath(lastRecordPath_);
     connect(keyboard_, &frmKeyboard::closed, this, &KeypadWindows::keyboardClosed);
     connect(keyboard_, &frmKeyboard::closing, this, [this] {
         if (input_)
@@ -84,6 +86,7 @@ void KeypadWindows::keyboardClosed()
 {
     // Unloaded: the next showKeyboard() loads a fresh keypad. The text entry
     // window only hides.
+    lastRecordPath_ = keyboard_->recordPath();
     keyboard_->disconnect(this);
     keyboard_->unload();
     keyboard_ = nullptr;

@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QString>
+#include <functional>
 
 class Desktop;
 class QWidget;
@@ -41,6 +42,11 @@ public:
     // in progress is written (see frmKeyboard::finishRecording).
     void finishRecording();
 
+    // The folder a keypad's first recording is saved in (the main window's
+    // macro file's); a later one starts where the last one, of this keypad or
+    // an earlier one, went.
+    void setRecordFolder(std::function<QString()> folder) { recordFolder_ = std::move(folder); }
+
     // Each is nullptr while not loaded.
     frmKeyboard *keyboard() const { return keyboard_; }
     frmInput *input() const { return input_; }
@@ -56,4 +62,6 @@ private:
     Waiter *lineClock_;
     frmKeyboard *keyboard_ = nullptr;
     frmInput *input_ = nullptr;
+    std::function<QString()> recordFolder_;
+    QString lastRecordPath_;
 };

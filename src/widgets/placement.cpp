@@ -1,7 +1,5 @@
 #include "widgets/placement.h"
 
-#include <QGuiApplication>
-#include <QScreen>
 #include <QWidget>
 #include <algorithm>
 
@@ -31,11 +29,3 @@ QSize outerSize(const QSize &client, const QWidget *anchor)
     return client + QSize(outer.width() - inner.width(), outer.height() - inner.height());
 }
 
-QPoint centredOnScreen(const QSize &frame, const QWidget *anchor)
-{
-    QScreen *screen = anchor && anchor->screen() ? anchor->screen() : QGuiApplication::primaryScreen();
-    if (!screen)
-        return {};
-    const QRect available = screen->availableGeometry();
-    return available.topLeft() + QPoint((available.width() - frame.width()) / 2, (available.height() - frame.height()) / 2);
-}

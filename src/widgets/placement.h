@@ -18,6 +18,3 @@ QPoint placeBeside(const QRect &anchor, const QSize &frame, const QRect &availab
 // window manager gave the shown window `anchor` (the client size without).
 QSize outerSize(const QSize &client, const QWidget *anchor);
 
-// The middle of the screen `anchor` is on (the primary screen without one)
-// for a window of outer size `frame`: its top-left.
-QPoint centredOnScreen(const QSize &frame, const QWidget *anchor = nullptr);
