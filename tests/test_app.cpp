@@ -222,6 +222,19 @@ void TestApp::aboutAndGuide()
     const QStringList &messages = m.desktop.messages;
     QCOMPARE(messages.size(), 1);
     QVERIFY2(messages[0].contains(here) && messages[0].contains(m.w.installedHelp), qPrintable(messages[0]));
+
+    // The paths as a user reads them, the way up from the program's folder
+    // taken.
+    MainWindow fresh;
+    QVERIFY2(!fresh.w.installedHelp.contains(QStringLiteral("/..")), qPrintable(fresh.w.installedHelp));
+    fresh.w.installedHelp = files.path(QStringLiteral("bin/../share/help.mht"));
+    QVERIFY(QDir::setCurrent(files.path(QString())));
+    fresh.w.mnuHelpContents->trigger();
+    QDir::setCurrent(previous);
+    QCOMPARE(fresh.desktop.messages.size(), 1);
+    QVERIFY2(fresh.desktop.messages[0].contains(files.path(QStringLiteral("share/help.mht"))) &&
+                 !fresh.desktop.messages[0].contains(QStringLiteral("/..")),
+             qPrintable(fresh.desktop.messages[0]));
 }
 
 void TestApp::exitPathsClosePortFirst()

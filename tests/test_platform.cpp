@@ -141,7 +141,9 @@ void TestPlatform::openFailuresSayWhy_data()
     // (Permitted but refused, someone holds it: test_faults.)
     // No message of its own: the system's reason, not silence.
     QTest::newRow("terminal in a bad state") << int(QSerialPort::OpenError) << "Invalid argument" << true
-                                             << QStringLiteral("開けませんでした（Invalid argument）。");
+                                             << QStringLiteral("開けませんでした（システムの理由: Invalid argument）。");
+    QTest::newRow("reason in Japanese") << int(QSerialPort::OpenError) << QStringLiteral("引数が無効です") << true
+                                        << QStringLiteral("開けませんでした（引数が無効です）。");
     QTest::newRow("no reason given") << int(QSerialPort::UnknownError) << " " << true
                                      << QStringLiteral("開けませんでした。");
 }

@@ -49,7 +49,7 @@ frmMain::frmMain(Desktop &desktop, QWidget *parent)
     : QMainWindow(parent), MSComm1([this] { return CommPort; }, &waiter_), desktop_(desktop),
       runner_(*this, *this, MSComm1, waiter_), keypad_(new KeypadWindows(desktop, this))
 {
-    installedHelp = QCoreApplication::applicationDirPath() + QStringLiteral("/" QUILLONEMU_HELP_FROM_BINDIR);
+    installedHelp = QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/" QUILLONEMU_HELP_FROM_BINDIR));
 
     setObjectName(QStringLiteral("frmMain"));
     MSComm1.setHolder(QStringLiteral("マクロの実行"), QStringLiteral("メインウィンドウの「停止」で実行を止めると使えます"));
@@ -274,7 +274,8 @@ void frmMain::mnuHelpContents_Click()
         desktop_.openGuide(this, installedHelp);
     } else {
         desktop_.showMessage(this, QStringLiteral("ヘルプファイル「%1」が見つかりません（インストール先の「%2」にもありません）。")
-                             .arg(QDir::toNativeSeparators(here), QDir::toNativeSeparators(installedHelp)));
+                             .arg(QDir::toNativeSeparators(QDir::cleanPath(here)),
+                                  QDir::toNativeSeparators(QDir::cleanPath(installedHelp))));
     }
 }
 

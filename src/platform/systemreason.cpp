@@ -1,0 +1,36 @@
+#include "platform/systemreason.h"
+
+#include <algorithm>
+
+namespace {
+
+bool inEnglish(const QString &text)
+{
+    return std::all_of(text.cbegin(), text.cend(), [](QChar ch) { return ch.unicode() < 0x80; });
+}
+
+} // namespace
+
+namespace SystemReason {
+
+QString inSentence(const QString &reason)
+{
+    const QString text = reason.trimmed();
+    if (text.isEmpty())
+        return QString();
+    if (inEnglish(text))
+        return QStringLiteral("（システムの理由: %1）").arg(text);
+    return QStringLiteral("（%1）").arg(text);
+}
+
+QString asLine(const QString &reason)
+{
+    const QString text = reason.trimmed();
+    if (text.isEmpty())
+        return QString();
+    if (inEnglish(text))
+        return QStringLiteral("（システムの理由: %1）").arg(text);
+    return text.endsWith(u'。') ? text : text + u'。';
+}
+
+} // namespace SystemReason
