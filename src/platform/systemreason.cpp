@@ -1,8 +1,18 @@
 #include "platform/systemreason.h"
 
+#include <QCoreApplication>
 #include <algorithm>
 
 namespace {
+
+// The reason in Japanese where Qt's catalogue has it (the C library's
+// words for the common failures), else as given.
+QString translated(const QString &reason)
+{
+    const QString text = reason.trimmed();
+    const QByteArray source = text.toUtf8();
+    return QCoreApplication::translate("QIODevice", source.constData());
+}
 
 bool inEnglish(const QString &text)
 {
@@ -15,7 +25,7 @@ namespace SystemReason {
 
 QString inSentence(const QString &reason)
 {
-    const QString text = reason.trimmed();
+    const QString text = translated(reason);
     if (text.isEmpty())
         return QString();
     if (inEnglish(text))
@@ -25,7 +35,7 @@ QString inSentence(const QString &reason)
 
 QString asLine(const QString &reason)
 {
-    const QString text = reason.trimmed();
+    const QString text = translated(reason);
     if (text.isEmpty())
         return QString();
     if (inEnglish(text))
