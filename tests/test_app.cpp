@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
@@ -44,6 +45,7 @@ private slots:
     void aLongTextKeepsTheWindowResponsive();
     void portHeldByTheProgramItself();
     void aLongTextShowsItsProgress();
+    void aClickHeldBackMeetsAModalDialog();
     void recordingStartsWhereTheLastOneWent();
     void longPathsKeepTheFileName_data();
     void longPathsKeepTheFileName();
@@ -431,6 +433,45 @@ void TestApp::recordingStartsWhereTheLastOneWent()
     m.w.keypad().keyboard()->mnuRecordStart->trigger();
     QCOMPARE(m.desktop.newFileStarts, (QStringList{files.path(QStringLiteral("記録.txt")), recorded}));
     QCOMPARE(m.desktop.messages, QStringList());
+}
+
+void TestApp::aClickHeldBackMeetsAModalDialog()
+{
+    // A click on 停止 and Alt+F held back by a text, and a modal dialog that
+    // opens before the text is out: both are dropped, as input for a window
+    // the dialog blocks is; the run goes on to its SLEEP, no menu opens.
+    TempFiles files;
+    PseudoTerminal pty;
+    pty.bindPort(12);
+    MainWindow m;
+    m.load(files.writeShiftJis("m.txt", "STRING " + QString(60, u'A') + "\r\nSLEEP 0.2\r\n"), 12);
+    m.w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&m.w));
+    QDialog modal;
+    modal.setWindowModality(Qt::ApplicationModal);
+    QStringList seen;
+    bool menuOpened = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        const QString status = m.w.lblStatus->text();
+        if (seen.isEmpty() || seen.last() != status)
+            seen.append(status);
+        if (status == QStringLiteral("1 STRING 入力中 55/60")) {
+            QTest::mouseClick(m.w.windowHandle(), Qt::LeftButton, {}, m.w.cmdStop->mapTo(&m.w, m.w.cmdStop->rect().center()));
+            QTest::keyClick(m.w.windowHandle(), Qt::Key_F, Qt::AltModifier);
+        }
+        if (QApplication::activePopupWidget())
+            menuOpened = true;
+        if (status.startsWith(QStringLiteral("1 STRING 入力中 56/60")) && !modal.isVisible())
+            modal.show();
+        if (status == QStringLiteral("2 SLEEP"))
+            modal.hide();
+    });
+    poll.start(2);
+    m.w.cmdSend_Click();
+    QVERIFY2(seen.contains(QStringLiteral("2 SLEEP")), qPrintable(seen.join(u'|')));
+    QVERIFY(!menuOpened && !QApplication::activePopupWidget());
+    QCOMPARE(pty.readAvailable(100).size(), 600);
 }
 
 void TestApp::longPathsKeepTheFileName_data()

@@ -61,11 +61,16 @@ frmMain::frmMain(Desktop &desktop, QWidget *parent)
     connect(&MSComm1, &SerialLink::packetSent, this, &frmMain::packetSent);
     keypad_->setRecordFolder([this] { return MacroFile.isEmpty() ? QString() : QFileInfo(MacroFile).absolutePath(); });
     observeHeldInput([this](QObject *receiver, const QEvent &event) { inputHeld(receiver, event); });
+    gateHeldInput([](QObject *receiver) {
+        const QWindow *modal = QGuiApplication::modalWindow();
+        return !modal || receiver == modal;
+    });
 }
 
 frmMain::~frmMain()
 {
     observeHeldInput({});
+    gateHeldInput({});
     endTyping();
 }
 

@@ -64,6 +64,7 @@ public:
     }
 
     std::function<void(QObject *, const QEvent &)> observer_;
+    std::function<bool(QObject *)> gate_;
 
     // Hands on what was held, unless a pause runs.
     void handOn()
@@ -71,7 +72,7 @@ public:
         while (pauses_.empty() && !held_.empty()) {
             Held next = std::move(held_.front());
             held_.pop_front();
-            if (next.receiver)
+            if (next.receiver && (!gate_ || gate_(next.receiver)))
                 QCoreApplication::sendEvent(next.receiver, next.event.get());
         }
     }
@@ -134,6 +135,12 @@ void observeHeldInput(std::function<void(QObject *receiver, const QEvent &event)
 {
     if (InputHold *hold = InputHold::instance())
         hold->observer_ = std::move(observer);
+}
+
+void gateHeldInput(std::function<bool(QObject *receiver)> mayHandOn)
+{
+    if (InputHold *hold = InputHold::instance())
+        hold->gate_ = std::move(mayHandOn);
 }
 
 EventLoopWaiter::EventLoopWaiter()

@@ -47,6 +47,11 @@ public:
 // One observer for the program; an empty one ends the telling.
 void observeHeldInput(std::function<void(QObject *receiver, const QEvent &event)> observer);
 
+// Asked, as each held click or key is handed on, whether its window may have
+// it now: one a modal dialog blocks meanwhile drops it, as the window system
+// would have. One gate for the program; an empty one lets everything on.
+void gateHeldInput(std::function<bool(QObject *receiver)> mayHandOn);
+
 // The real one: a nested event loop with a precise timer for the bulk of the
 // wait and a short sleep without events for the last millisecond or so.
 class EventLoopWaiter : public Waiter {
