@@ -62,8 +62,18 @@ bool managed(QWidget *window)
 // Makes `window` the active one, as a click on its title would.
 bool activate(QWidget *window)
 {
-    window->activateWindow();
-    return QTest::qWaitForWindowActive(window, 10'000);
+    // A window manager may pass over a program's own request for the focus
+    // (openbox does, now and then, on a busy machine): ask again, and then
+    // as the user's tools do, through the window manager.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        window->activateWindow();
+        if (QTest::qWaitForWindowActive(window, 1000))
+            return true;
+        xtool::run(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QString::number(window->winId())});
+        if (QTest::qWaitForWindowActive(window, 1000))
+            return true;
+    }
+    return false;
 }
 
 QPoint centreOf(QWidget *widget)
