@@ -7,11 +7,16 @@
 //            the template of the typed text あいう as levels cuts it;
 //   serve W H FPS SECONDS
 //            an MJPEG stream of camera-like W×H frames at FPS frames a
-//            second, for the CPU of a wait that never ends (its URL first).
+//            second, for the CPU of a wait that never ends (its URL first);
+//   read     the share of typed texts the reader finds on the model
+//            screen's camera-like frames (words, and characters at random),
+//            false finds, and the time to read a QVGA and a 720p frame.
 
 #include "handset/mjpegserver.h"
 #include "handset/modelscreen.h"
 #include "screen/matcher.h"
+#include "screen/textcompare.h"
+#include "screen/textreader.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -160,6 +165,97 @@ int serve(int width, int height, double fps, double seconds)
     return QCoreApplication::exec();
 }
 
+// A text of 4 to 20 characters as a user types it: words of one kind (kana,
+// kanji, Latin letters and digits) or of all, or characters at random.
+QString typedText(std::mt19937 &random, int kind, bool words)
+{
+    static const QStringList kana{"こんにちは", "ありがとう", "おはよう", "よろしく", "おやすみ", "メール", "アドレス",
+                                  "データ", "フォルダ", "はい", "いいえ", "もしもし", "さようなら", "ひらがな",
+                                  "カタカナ", "テスト", "サーバ", "ソフトバンク"};
+    static const QStringList kanji{"送信", "受信", "完了", "失敗", "東京都", "千代田区", "山田太郎", "電話番号", "新着",
+                                   "確認", "設定", "画面", "表示", "入力", "会社", "大阪府", "日本語", "時間"};
+    static const QStringList latin{"taro", "yamada", "example", "jp", "info", "mail", "2026", "0312345678", "abc",
+                                   "test", "user", "123", "host", "net", "OK", "NG", "ID", "box"};
+    const QStringList *sets[] = {&kana, &kanji, &latin};
+    const int length = std::uniform_int_distribution<int>(4, 20)(random);
+    QString text;
+    while (text.size() < length) {
+        const QStringList *set = sets[kind < 3 ? kind : random() % 3];
+        const QString word = set->at(qsizetype(random() % set->size()));
+        if (words) {
+            if (set == &latin && !text.isEmpty())
+                text += random() % 2 ? u'.' : u'@';
+            text += word;
+        } else {
+            text += word.at(qsizetype(random() % word.size()));
+        }
+    }
+    return text.left(std::max<qsizetype>(4, length));
+}
+
+int reading()
+{
+    std::mt19937 random(5);
+    TextReader reader;
+    if (!reader.open()) {
+        std::fprintf(stderr, "%s\n", qPrintable(reader.errorText()));
+        return 1;
+    }
+    for (const bool words : {true, false}) {
+        int found = 0;
+        int foundWithinWait = 0;
+        int falseFinds = 0;
+        std::vector<double> qvga;
+        std::vector<double> hd;
+        constexpr int kScreens = 200;
+        // A wait reads frame after frame, each with its own noise: found
+        // within this many readings (a wait of a second or less).
+        constexpr int kReadingsInAWait = 5;
+        for (int i = 0; i < kScreens; ++i) {
+            const QString text = typedText(random, i % 4, words);
+            const QString other = typedText(random, i % 4, words);
+            const cv::Mat screen = toBgr(ModelScreen::render(QStringLiteral("ENTER"), text));
+            cv::Mat frame;
+            for (int reading = 0; reading < kReadingsInAWait; ++reading) {
+                frame = throughJpeg(cameraLike(screen, random));
+                QElapsedTimer timer;
+                timer.start();
+                const QString read = reader.read(frame);
+                if (reading == 0)
+                    qvga.push_back(double(timer.nsecsElapsed()) / 1e6);
+                // A text not on the screen (another one that happens to be
+                // in it is no false find).
+                if (!screenTextContains(text, other))
+                    falseFinds += screenTextContains(read, other) ? 1 : 0;
+                if (screenTextContains(read, text)) {
+                    found += reading == 0 ? 1 : 0;
+                    ++foundWithinWait;
+                    break;
+                }
+                if (reading == 0 && qEnvironmentVariableIsSet("SHOW"))
+                    std::fprintf(stderr, "want %s\n got %s\n", qPrintable(text), qPrintable(comparableText(read)));
+            }
+            if (i % 10 == 0) {
+                // The same screen as a 720p camera frames it: scaled up, with
+                // a border around the handset's display.
+                cv::Mat large(720, 1280, CV_8UC3, cv::Scalar(40, 40, 40));
+                cv::Mat display;
+                cv::resize(frame, display, cv::Size(960, 720), 0, 0, cv::INTER_LINEAR);
+                display.copyTo(large(cv::Rect(160, 0, 960, 720)));
+                QElapsedTimer timer;
+                timer.start();
+                reader.read(large);
+                hd.push_back(double(timer.nsecsElapsed()) / 1e6);
+            }
+        }
+        print({{"figure", "read"}, {"texts", words ? "words" : "characters at random"}, {"screens", kScreens},
+               {"found", found}, {"foundWithinWait", foundWithinWait}, {"readingsInAWait", kReadingsInAWait},
+               {"falseFinds", falseFinds}, {"qvgaMedian", percentile(qvga, 0.5)},
+               {"qvgaP95", percentile(qvga, 0.95)}, {"hdMedian", percentile(hd, 0.5)}, {"hdP95", percentile(hd, 0.95)}});
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -171,10 +267,12 @@ int main(int argc, char *argv[])
         return matchCost();
     if (args.value(0) == "levels")
         return levels();
+    if (args.value(0) == "read")
+        return reading();
     if (args.value(0) == "template" && args.size() == 2)
         return cv::imwrite(args[1].toStdString(), typedTemplate()) ? 0 : 1;
     if (args.value(0) == "serve" && args.size() == 5)
         return serve(args[1].toInt(), args[2].toInt(), args[3].toDouble(), args[4].toDouble());
-    std::fprintf(stderr, "usage: quillonemu-bench-screen match | levels | template FILE | serve W H FPS SECONDS\n");
+    std::fprintf(stderr, "usage: quillonemu-bench-screen match | levels | read | template FILE | serve W H FPS SECONDS\n");
     return 2;
 }

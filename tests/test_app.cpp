@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QImage>
@@ -45,6 +46,12 @@ private slots:
     void aboutAndGuide();
     void exitPathsClosePortFirst();
     void aLongTextKeepsTheWindowResponsive();
+    void portHeldByTheProgramItself();
+    void aLongTextShowsItsProgress();
+    void aClickHeldBackMeetsAModalDialog();
+    void recordingStartsWhereTheLastOneWent();
+    void longPathsKeepTheFileName_data();
+    void longPathsKeepTheFileName();
     void programWithoutDisplay();
     void unattendedJobEnds();
     void screenSource();
@@ -286,6 +293,19 @@ void TestApp::aboutAndGuide()
     const QStringList &messages = m.desktop.messages;
     QCOMPARE(messages.size(), 1);
     QVERIFY2(messages[0].contains(here) && messages[0].contains(m.w.installedHelp), qPrintable(messages[0]));
+
+    // The paths as a user reads them, the way up from the program's folder
+    // taken.
+    MainWindow fresh;
+    QVERIFY2(!fresh.w.installedHelp.contains(QStringLiteral("/..")), qPrintable(fresh.w.installedHelp));
+    fresh.w.installedHelp = files.path(QStringLiteral("bin/../share/help.mht"));
+    QVERIFY(QDir::setCurrent(files.path(QString())));
+    fresh.w.mnuHelpContents->trigger();
+    QDir::setCurrent(previous);
+    QCOMPARE(fresh.desktop.messages.size(), 1);
+    QVERIFY2(fresh.desktop.messages[0].contains(files.path(QStringLiteral("share/help.mht"))) &&
+                 !fresh.desktop.messages[0].contains(QStringLiteral("/..")),
+             qPrintable(fresh.desktop.messages[0]));
 }
 
 void TestApp::exitPathsClosePortFirst()
@@ -369,6 +389,187 @@ void TestApp::aLongTextKeepsTheWindowResponsive()
     QVERIFY2(longestGap < 1000, qPrintable(QString::number(longestGap)));
     QCOMPARE(pty.readAvailable(50).size(), 600);
     QVERIFY(m.desktop.messages.isEmpty());
+}
+
+void TestApp::portHeldByTheProgramItself()
+{
+    // The keypad holds the port a run wants, then a run holds the port the
+    // keypad wants: the message names the holder in this program and how to
+    // free the port, not another program.
+    TempFiles files;
+    PseudoTerminal pty;
+    pty.bindPort(9);
+    MainWindow m;
+    m.load(files.writeShiftJis("m.txt", "UP\r\nSLEEP 60\r\n"), 9);
+    m.w.mnuKeyboard->trigger();
+    frmKeyboard *keypad = m.w.keypad().keyboard();
+    keypad->Command1_Click(39);
+    QVERIFY(keypad->MSComm1.isOpen());
+    m.w.cmdSend_Click();
+    const QString device = pty.slavePath();
+    QCOMPARE(m.desktop.messages,
+             QStringList{QStringLiteral("ポート 9 (%1) を開けません: このプログラムのキーボードが使用中です"
+                                        "（キーボードの「切断」で使えるようになります）。")
+                             .arg(device)});
+    keypad->Command1_Click(39);
+    QVERIFY(!keypad->MSComm1.isOpen());
+
+    m.desktop.messages.clear();
+    QTimer poll; // in the run's SLEEP
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (m.w.lblStatus->text() != QStringLiteral("2 SLEEP"))
+            return;
+        poll.stop();
+        keypad->Command1_Click(39);
+        m.w.cmdStop_Click();
+    });
+    poll.start(5);
+    m.w.cmdSend_Click();
+    QCOMPARE(m.desktop.messages,
+             QStringList{QStringLiteral("キーボードを接続できません。\nポート 9 (%1) を開けません: このプログラムのマクロの実行が"
+                                        "使用中です（メインウィンドウの「停止」で実行を止めると使えます）。")
+                             .arg(device)});
+    // Free again: the keypad connects.
+    keypad->Command1_Click(39);
+    QVERIFY(keypad->MSComm1.isOpen());
+}
+
+void TestApp::aLongTextShowsItsProgress()
+{
+    // A text longer than the line's queue: the statement line counts the
+    // characters typed, the pointer is busy, and a click on 停止 during the
+    // text shows as waiting and stops the run once the text is out.
+    TempFiles files;
+    PseudoTerminal pty;
+    pty.bindPort(10);
+    MainWindow m;
+    m.load(files.writeShiftJis("m.txt", "STRING " + QString(60, u'A') + "\r\nUP\r\n"), 10);
+    m.w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&m.w));
+    QStringList seen;
+    bool busy = false;
+    bool stopDown = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        const QString status = m.w.lblStatus->text();
+        if (seen.isEmpty() || seen.last() != status)
+            seen.append(status);
+        if (status.startsWith(QStringLiteral("1 STRING 入力中 ")) && QApplication::overrideCursor())
+            busy = busy || QApplication::overrideCursor()->shape() == Qt::BusyCursor;
+        if (status == QStringLiteral("1 STRING 入力中 55/60") && !stopDown) {
+            // The click as the window system brings it, held back by the text.
+            QTest::mouseClick(m.w.windowHandle(), Qt::LeftButton, {},
+                              m.w.cmdStop->mapTo(&m.w, m.w.cmdStop->rect().center()));
+            stopDown = m.w.cmdStop->isDown();
+        }
+    });
+    poll.start(2);
+    m.w.cmdSend_Click();
+    QVERIFY(busy);
+    QVERIFY(stopDown);
+    QVERIFY2(seen.contains(QStringLiteral("1 STRING 入力中 56/60 停止待ち")), qPrintable(seen.join(u'|')));
+    QVERIFY(!QApplication::overrideCursor());
+    // The text whole, then the stop: UP is not sent.
+    QCOMPARE(pty.readAvailable(100).size(), 600);
+    QCOMPARE(m.w.lblAddr->text(), QStringLiteral("糸冬了"));
+    QVERIFY(!m.w.cmdStop->isDown());
+}
+
+void TestApp::recordingStartsWhereTheLastOneWent()
+{
+    // The keypad's save-file dialog: the first recording beside the macro
+    // file, the next where the last one went, also from a keypad opened
+    // anew.
+    TempFiles files;
+    PseudoTerminal pty;
+    pty.bindPort(11);
+    MainWindow m;
+    const QString macro = files.writeShiftJis(QStringLiteral("job.txt"), QStringLiteral("UP\r\n"));
+    m.w.ParseCommandLine(QStringLiteral(R"("/M%1" "/P11")").arg(macro));
+    m.w.mnuKeyboard->trigger();
+    frmKeyboard *keypad = m.w.keypad().keyboard();
+    keypad->Command1_Click(39);
+    const QString recorded = files.path(QStringLiteral("rec/one.txt"));
+    QVERIFY(QDir().mkpath(files.path(QStringLiteral("rec"))));
+    m.desktop.dialogAnswers = {recorded};
+    keypad->mnuRecordStart->trigger();
+    keypad->Command1_Click(17);
+    keypad->mnuRecordStop->trigger();
+    keypad->close();
+    QTRY_VERIFY(!m.w.keypad().keyboard());
+    m.w.mnuKeyboard->trigger();
+    m.desktop.dialogAnswers = {QString()};
+    m.w.keypad().keyboard()->mnuRecordStart->trigger();
+    QCOMPARE(m.desktop.newFileStarts, (QStringList{files.path(QStringLiteral("記録.txt")), recorded}));
+    QCOMPARE(m.desktop.messages, QStringList());
+}
+
+void TestApp::aClickHeldBackMeetsAModalDialog()
+{
+    // A click on 停止 and Alt+F held back by a text, and a modal dialog that
+    // opens before the text is out: both are dropped, as input for a window
+    // the dialog blocks is; the run goes on to its SLEEP, no menu opens.
+    TempFiles files;
+    PseudoTerminal pty;
+    pty.bindPort(12);
+    MainWindow m;
+    m.load(files.writeShiftJis("m.txt", "STRING " + QString(60, u'A') + "\r\nSLEEP 0.2\r\n"), 12);
+    m.w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&m.w));
+    QDialog modal;
+    modal.setWindowModality(Qt::ApplicationModal);
+    QStringList seen;
+    bool menuOpened = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        const QString status = m.w.lblStatus->text();
+        if (seen.isEmpty() || seen.last() != status)
+            seen.append(status);
+        if (status == QStringLiteral("1 STRING 入力中 55/60")) {
+            QTest::mouseClick(m.w.windowHandle(), Qt::LeftButton, {}, m.w.cmdStop->mapTo(&m.w, m.w.cmdStop->rect().center()));
+            QTest::keyClick(m.w.windowHandle(), Qt::Key_F, Qt::AltModifier);
+        }
+        if (QApplication::activePopupWidget())
+            menuOpened = true;
+        if (status.startsWith(QStringLiteral("1 STRING 入力中 56/60")) && !modal.isVisible())
+            modal.show();
+        if (status == QStringLiteral("2 SLEEP"))
+            modal.hide();
+    });
+    poll.start(2);
+    m.w.cmdSend_Click();
+    QVERIFY2(seen.contains(QStringLiteral("2 SLEEP")), qPrintable(seen.join(u'|')));
+    QVERIFY(!menuOpened && !QApplication::activePopupWidget());
+    QCOMPARE(pty.readAvailable(100).size(), 600);
+}
+
+void TestApp::longPathsKeepTheFileName_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("cut");
+    QTest::newRow("short") << "/jobs/m.txt" << false;
+    QTest::newRow("deep folders") << "/home/user/" + QStringLiteral("とても長いフォルダの名前/").repeated(12) + "送信ジョブ.txt" << true;
+    QTest::newRow("one long folder") << "/" + QString(300, u'x') + "/m.txt" << true;
+}
+
+void TestApp::longPathsKeepTheFileName()
+{
+    // The macro and address file frames: a path too long for the frame is
+    // cut in the middle, the file name stays; the tooltip has it whole.
+    QFETCH(QString, path);
+    QFETCH(bool, cut);
+    MainWindow m;
+    m.w.InitSettings(QStringLiteral(R"("/M%1" "/A%1")").arg(path));
+    for (QLabel *label : {m.w.lblMacroFile, m.w.lblAddrFile}) {
+        const QString shown = label->text();
+        QCOMPARE(shown == path, !cut);
+        QVERIFY2(shown.endsWith(path.section(u'/', -1)), qPrintable(shown));
+        QVERIFY2(shown.startsWith(u'/'), qPrintable(shown));
+        QVERIFY(label->fontMetrics().horizontalAdvance(shown) <= label->contentsRect().width());
+        QCOMPARE(label->toolTip(), path);
+    }
+    QCOMPARE(m.w.MacroFile, path);
+    QCOMPARE(m.w.AddrFile, path);
 }
 
 void TestApp::programWithoutDisplay()

@@ -10,12 +10,15 @@
 #include "platform/waiter.h"
 #include "support/tempfiles.h"
 
+#include <QLibraryInfo>
 #include <QTimer>
+#include <QTranslator>
 #include <QtTest>
 
 class TestPlatform : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void decodeNeverFails();
     void lineEnds_data();
     void lineEnds();
@@ -27,6 +30,15 @@ private slots:
     void openFailuresSayWhy();
     void waiterWakesAndProcessesEvents();
 };
+
+void TestPlatform::initTestCase()
+{
+    // Qt's Japanese catalogue, as the program loads it: the system's reasons
+    // it knows come in Japanese.
+    auto *catalogue = new QTranslator(this);
+    QVERIFY(catalogue->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)));
+    QCoreApplication::installTranslator(catalogue);
+}
 
 void TestPlatform::decodeNeverFails()
 {
@@ -141,7 +153,12 @@ void TestPlatform::openFailuresSayWhy_data()
     // (Permitted but refused, someone holds it: test_faults.)
     // No message of its own: the system's reason, not silence.
     QTest::newRow("terminal in a bad state") << int(QSerialPort::OpenError) << "Invalid argument" << true
-                                             << QStringLiteral("開けませんでした（Invalid argument）。");
+                                             << QStringLiteral("開けませんでした（システムの理由: Invalid argument）。");
+    QTest::newRow("reason in Japanese") << int(QSerialPort::OpenError) << QStringLiteral("引数が無効です") << true
+                                        << QStringLiteral("開けませんでした（引数が無効です）。");
+    // Qt's catalogue has the C library's words for a few.
+    QTest::newRow("reason Qt translates") << int(QSerialPort::OpenError) << "Too many open files" << true
+                                          << QStringLiteral("開けませんでした（開かれたファイルが多すぎます）。");
     QTest::newRow("no reason given") << int(QSerialPort::UnknownError) << " " << true
                                      << QStringLiteral("開けませんでした。");
 }

@@ -124,6 +124,11 @@ void TestRecorder::writtenWholeOrNotAtAll()
     const QString missing = dir.filePath(QStringLiteral("no-such-folder/rec.txt"));
     QVERIFY(!MacroRecorder::canWrite(missing, &error));
     QVERIFY2(error.startsWith(QStringLiteral("記録ファイル「%1」に書き込めません。").arg(missing)), qPrintable(error));
+    // The system's reason on the second line: a sentence in Japanese, or
+    // its English set apart.
+    const QString reason = error.section(u'\n', 1);
+    QVERIFY2(reason.endsWith(u'。') || (reason.startsWith(QStringLiteral("（システムの理由: ")) && reason.endsWith(u'）')),
+             qPrintable(error));
     error.clear();
     QVERIFY(!recorder.write(missing, &error));
     QVERIFY2(error.contains(missing), qPrintable(error));

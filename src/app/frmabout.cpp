@@ -1,6 +1,7 @@
 #include "app/frmabout.h"
 
 #include "widgets/appearance.h"
+#include "widgets/taskbar.h"
 #include "widgets/twips.h"
 
 #include <QLabel>
@@ -18,6 +19,7 @@ frmAbout::frmAbout(QWidget *parent) : QDialog(parent)
     setWindowIcon(programIcon());
     setFont(userInterfaceFont());
     setFixedSize(twipsSize(5925, 3300));
+    askForNoMinimize(this);
 
     Image1 = new QLabel(this);
     Image1->setObjectName(QStringLiteral("Image1"));

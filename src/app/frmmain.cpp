@@ -4,13 +4,18 @@
 #include "app/frmabout.h"
 #include "app/programinfo.h"
 #include "keypad/keypadwindows.h"
+#include "link/textsender.h"
 #include "screen/cameras.h"
 #include "widgets/appearance.h"
 #include "widgets/desktop.h"
+#include "widgets/taskbar.h"
 #include "widgets/twips.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCursor>
+#include <QMouseEvent>
+#include <QWindow>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -31,23 +36,44 @@ Widget *place(Widget *widget, const char *name, QRect geometry)
     return widget;
 }
 
+// A file's path in its frame: cut in the middle when it is too long, so
+// that the file's name stays in view; the whole path as the tooltip.
+void showPath(QLabel *label, const QString &path)
+{
+    label->setText(label->fontMetrics().elidedText(path, Qt::ElideMiddle, label->contentsRect().width()));
+    label->setToolTip(path);
+}
+
 } // namespace
 
 frmMain::frmMain(Desktop &desktop, QWidget *parent)
     : QMainWindow(parent), MSComm1([this] { return CommPort; }, &waiter_), desktop_(desktop),
       runner_(*this, *this, MSComm1, waiter_), keypad_(new KeypadWindows(desktop, this))
 {
-    installedHelp = QCoreApplication::applicationDirPath() + QStringLiteral("/" QUILLONEMU_HELP_FROM_BINDIR);
+    installedHelp = QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/" QUILLONEMU_HELP_FROM_BINDIR));
 
     setObjectName(QStringLiteral("frmMain"));
+    MSComm1.setHolder(QStringLiteral("マクロの実行"), QStringLiteral("メインウィンドウの「停止」で実行を止めると使えます"));
     setWindowIcon(programIcon());
     setFont(userInterfaceFont());
     createControls();
     createMenus();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+    connect(&MSComm1, &SerialLink::packetSent, this, &frmMain::packetSent);
+    keypad_->setRecordFolder([this] { return MacroFile.isEmpty() ? QString() : QFileInfo(MacroFile).absolutePath(); });
+    observeHeldInput([this](QObject *receiver, const QEvent &event) { inputHeld(receiver, event); });
+    gateHeldInput([](QObject *receiver) {
+        const QWindow *modal = QGuiApplication::modalWindow();
+        return !modal || receiver == modal;
+    });
 }
 
-frmMain::~frmMain() = default;
+frmMain::~frmMain()
+{
+    observeHeldInput({});
+    gateHeldInput({});
+    endTyping();
+}
 
 void frmMain::createControls()
 {
@@ -159,9 +185,9 @@ void frmMain::ParseCommandLine(const QString &text)
 {
     const StartSettings start = startSettings(text);
     MacroFile = start.macroFile;
-    lblMacroFile->setText(start.macroFile);
+    showPath(lblMacroFile, start.macroFile);
     AddrFile = start.addrFile;
-    lblAddrFile->setText(start.addrFile);
+    showPath(lblAddrFile, start.addrFile);
     if (start.port) {
         CommPort = *start.port;
         cmbCommPort->setEditText(*start.port);
@@ -197,6 +223,10 @@ void frmMain::closePortsAndEnd()
 {
     // What the keypad recorded is written before anything else can fail.
     keypad_->finishRecording();
+    // The windows go at once; the ports may take the line's time (up to the
+    // queue's, about 10 s) to let out what was handed to them.
+    for (QWidget *window : QApplication::topLevelWidgets())
+        window->hide();
     QStringList undelivered;
     if (!MSComm1.ClosePort())
         undelivered.append(MSComm1.errorText());
@@ -242,7 +272,7 @@ void frmMain::mnuFileMacro_Click()
     if (!chooseFile(&path))
         return;
     MacroFile = path;
-    lblMacroFile->setText(path);
+    showPath(lblMacroFile, path);
 }
 
 void frmMain::mnuFileAddr_Click()
@@ -251,7 +281,7 @@ void frmMain::mnuFileAddr_Click()
     if (!chooseFile(&path))
         return;
     AddrFile = path;
-    lblAddrFile->setText(path);
+    showPath(lblAddrFile, path);
 }
 
 void frmMain::mnuFileExit_Click()
@@ -261,7 +291,7 @@ void frmMain::mnuFileExit_Click()
 
 void frmMain::mnuKeyboard_Click()
 {
-    keypad_->showKeyboard(Title, Version, cmbCommPort->currentText());
+    keypad_->showKeyboard(Title, Version, cmbCommPort->currentText(), this);
 }
 
 void frmMain::mnuHelpContents_Click()
@@ -275,7 +305,8 @@ void frmMain::mnuHelpContents_Click()
         desktop_.openGuide(this, installedHelp);
     } else {
         desktop_.showMessage(this, QStringLiteral("ヘルプファイル「%1」が見つかりません（インストール先の「%2」にもありません）。")
-                             .arg(QDir::toNativeSeparators(here), QDir::toNativeSeparators(installedHelp)));
+                             .arg(QDir::toNativeSeparators(QDir::cleanPath(here)),
+                                  QDir::toNativeSeparators(QDir::cleanPath(installedHelp))));
     }
 }
 
@@ -285,8 +316,7 @@ void frmMain::mnuHelpAbout_Click()
         about_ = new frmAbout();
         about_->Form_Load(frameGeometry().topLeft(), Title, Version, Copyright);
     }
-    about_->show();
-    about_->raise();
+    bringBack(about_);
 }
 
 QString frmMain::counterText() const
@@ -311,16 +341,90 @@ void frmMain::setPortText(const QString &text)
 
 void frmMain::setStatusText(const QString &text)
 {
+    endTyping();
+    statusText_ = text;
     lblStatus->setText(text);
 }
 
 void frmMain::setAddrText(const QString &text)
 {
     lblAddr->setText(text);
+    // Shown just before its packets go out.
+    if (runner_.isRunning())
+        startTyping(text);
+}
+
+void frmMain::startTyping(const QString &text)
+{
+    endTyping();
+    qsizetype total = 0;
+    if (statusText_.endsWith(QStringLiteral(" STRING")))
+        total = TextSender::packetsForString(text).size();
+    else if (statusText_.endsWith(QStringLiteral(" SENDSTR")))
+        total = TextSender::packetsForCharacters(text).size();
+    if (total == 0)
+        return;
+    typing_ = Typing{total};
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    showTyping();
+}
+
+void frmMain::showTyping()
+{
+    QString text = QStringLiteral("%1 入力中 %2/%3").arg(statusText_).arg(typing_->sent).arg(typing_->total);
+    QString tip;
+    if (typing_->stopWaits) {
+        text += QStringLiteral(" 停止待ち");
+        tip = QStringLiteral("停止は文字列を入力し終えてから行います。");
+    } else if (typing_->inputWaits) {
+        text += QStringLiteral(" 操作待ち");
+        tip = QStringLiteral("クリックとキー操作は文字列を入力し終えてから行います。");
+    }
+    lblStatus->setText(text);
+    lblStatus->setToolTip(tip);
+}
+
+void frmMain::endTyping()
+{
+    if (!typing_)
+        return;
+    typing_.reset();
+    QApplication::restoreOverrideCursor();
+    lblStatus->setText(statusText_);
+    lblStatus->setToolTip(QString());
+}
+
+void frmMain::packetSent()
+{
+    if (!typing_)
+        return;
+    if (++typing_->sent >= typing_->total)
+        endTyping();
+    else
+        showTyping();
+}
+
+void frmMain::inputHeld(QObject *receiver, const QEvent &event)
+{
+    if (!typing_)
+        return;
+    if (event.type() == QEvent::MouseButtonPress && receiver == static_cast<QObject *>(windowHandle())) {
+        const auto &press = static_cast<const QMouseEvent &>(event);
+        if (childAt(press.position().toPoint()) == cmdStop && cmdStop->isEnabled()) {
+            // Pressed until the click comes through after the text.
+            cmdStop->setDown(true);
+            typing_->stopWaits = true;
+        }
+    }
+    if (event.type() == QEvent::MouseButtonPress || event.type() == QEvent::KeyPress || event.type() == QEvent::Shortcut)
+        typing_->inputWaits = true;
+    showTyping();
 }
 
 void frmMain::setRunning(bool running)
 {
+    if (!running)
+        endTyping();
     cmdSend->setEnabled(!running);
     cmdStop->setEnabled(running);
 }

@@ -134,6 +134,22 @@ private:
     // could not be delivered, and ends the program.
     void closePortsAndEnd();
 
+    // A text of the run going out (STRING, SENDSTR): the statement line
+    // shows the characters typed so far, the pointer is busy over the
+    // program's windows, and a click held back until the text is out (a
+    // stop) is shown as waiting.
+    struct Typing {
+        qsizetype total = 0;
+        qsizetype sent = 0;
+        bool stopWaits = false;
+        bool inputWaits = false;
+    };
+    void startTyping(const QString &text);
+    void showTyping();
+    void endTyping();
+    void packetSent();
+    void inputHeld(QObject *receiver, const QEvent &event);
+
     Desktop &desktop_;
     // The open-file dialog's file name, kept from one use to the next (one
     // dialog serves both file menu items).
@@ -144,4 +160,7 @@ private:
     MacroRunner runner_;
     KeypadWindows *keypad_;
     QPointer<frmAbout> about_;
+    // The statement line as the run last set it.
+    QString statusText_;
+    std::optional<Typing> typing_;
 };

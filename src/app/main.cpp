@@ -50,6 +50,7 @@ QStringList argumentsOf(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    useJapaneseSystemLocale();
     // Only as the first argument: everything else follows the /M /A /P rules.
     if (argc > 1 && qstrcmp(argv[1], "--version") == 0) {
         std::printf("%s %s\n", qUtf8Printable(ProgramInfo::title()), qUtf8Printable(ProgramInfo::version()));

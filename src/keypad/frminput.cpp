@@ -66,14 +66,20 @@ frmInput::frmInput(QWidget *parent)
     setAttribute(Qt::WA_QuitOnClose, false);
     setWindowIcon(programIcon());
     setFont(userInterfaceFont());
-    setFixedSize(twipsSize(3120, 495));
+    setFixedSize(clientSize());
     keepOffTaskbar(this);
+    askForNoMinimize(this);
 
     Text1 = new QLineEdit(this);
     Text1->setObjectName(QStringLiteral("Text1"));
     Text1->setGeometry(twipsRect(120, 120, 2895, 270));
     Text1->setMaxLength(std::numeric_limits<int>::max());
     Text1->installEventFilter(this);
+}
+
+QSize frmInput::clientSize()
+{
+    return twipsSize(3120, 495);
 }
 
 void frmInput::setKeyboard(frmKeyboard *keyboard)
@@ -105,7 +111,7 @@ void frmInput::load(const QString &title, const QString &version)
 void frmInput::placeBelowKeypad()
 {
     const QPoint keypad = keyboard_->frameGeometry().topLeft();
-    move(keypad.x(), keypad.y() + twipsToPixels(5000));
+    move(keypad.x(), keypad.y() + twipsToPixels(kBelowKeypadTwips));
 }
 
 void frmInput::setVisible(bool visible)

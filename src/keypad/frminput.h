@@ -18,6 +18,11 @@ class frmInput : public QWidget {
 public:
     explicit frmInput(QWidget *parent = nullptr);
 
+    // The window's fixed client size, and how far below the keypad's outer
+    // top it opens.
+    static QSize clientSize();
+    static constexpr int kBelowKeypadTwips = 5000;
+
     // The keypad this window sends through, or nullptr.
     void setKeyboard(frmKeyboard *keyboard);
     frmKeyboard *keyboard() const;

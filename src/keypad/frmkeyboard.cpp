@@ -9,6 +9,8 @@
 #include "widgets/twips.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QScopeGuard>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
@@ -22,7 +24,8 @@ namespace {
 const QString kDisconnected = QStringLiteral("切断");
 const QString kConnected = QStringLiteral("接続中");
 const QString kRecording = QStringLiteral(" - 記録中");
-// The save-file dialog's first suggestion, in the current folder.
+// The save-file dialog's first suggestion, beside the macro file or in the
+// current folder.
 const QString kRecordFileName = QStringLiteral("記録.txt");
 
 constexpr int kPortCount = 16;
@@ -34,12 +37,14 @@ frmKeyboard::frmKeyboard(Desktop &desktop, Waiter *lineClock, QWidget *parent)
       MSComm1([this] { return cmbCommPort->currentText(); }, lineClock), desktop_(desktop)
 {
     setObjectName(QStringLiteral("frmKeyboard"));
+    MSComm1.setHolder(QStringLiteral("キーボード"), QStringLiteral("キーボードの「切断」で使えるようになります"));
     // The program ends with the main window, whatever the keypad shows.
     setAttribute(Qt::WA_QuitOnClose, false);
     setWindowIcon(programIcon());
     setFont(userInterfaceFont());
     setFixedSize(twipsSize(3150, 4590));
     keepOffTaskbar(this);
+    askForNoMinimize(this);
 
     for (int i = 0; i < kButtonCount; ++i) {
         const KeypadButton &b = kKeypadButtons[i];
@@ -119,6 +124,9 @@ void frmKeyboard::Command1_Click(int Index)
 void frmKeyboard::SendStr(const QString &Str)
 {
     const UnloadGuard::Busy busy(unloadGuard_);
+    // Busy over the program's windows while the text goes out.
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
     if (!recording_ || !MSComm1.isOpen()) {
         text_.SendString(Str);
         return;
@@ -137,7 +145,13 @@ void frmKeyboard::mnuRecordStart_Click()
 {
     if (recording_)
         return;
-    const QString path = desktop_.chooseNewFile(this, recordPath_.isEmpty() ? kRecordFileName : recordPath_);
+    // Where the last recording went; before any, beside the macro file.
+    QString start = recordPath_;
+    if (start.isEmpty()) {
+        const QString folder = recordFolder ? recordFolder() : QString();
+        start = folder.isEmpty() ? kRecordFileName : QDir(folder).filePath(kRecordFileName);
+    }
+    const QString path = desktop_.chooseNewFile(this, start);
     if (path.isEmpty())
         return;
     QString error;
@@ -148,10 +162,24 @@ void frmKeyboard::mnuRecordStart_Click()
     recordPath_ = path;
     recording_ = std::make_unique<MacroRecorder>();
     showRecording();
+    if (!MSComm1.isOpen())
+        desktop_.showMessage(this, QStringLiteral("記録を始めましたが、キーボードは切断中です。\n"
+                                                  "「切断」のボタンを押して接続するまで、キーは送られず記録もされません。"));
 }
 
 void frmKeyboard::mnuRecordStop_Click()
 {
+    if (!recording_)
+        return;
+    recordTextGoingOut();
+    if (recording_->size() == 0) {
+        recording_.reset();
+        showRecording();
+        desktop_.showMessage(this, QStringLiteral("記録したキーと文字列はありません（切断中のキーは記録されません）。\n"
+                                                  "ファイル「%1」には書き込みませんでした。")
+                                       .arg(QDir::toNativeSeparators(recordPath_)));
+        return;
+    }
     finishRecording();
 }
 
@@ -164,6 +192,12 @@ void frmKeyboard::finishRecording()
     if (!recording_)
         return;
     recordTextGoingOut();
+    if (recording_->size() == 0) {
+        // Nothing recorded: no file is written, none replaced.
+        recording_.reset();
+        showRecording();
+        return;
+    }
     finishing_ = std::move(recording_);
     showRecording();
     QString error;
@@ -246,6 +280,9 @@ void frmKeyboard::closeEvent(QCloseEvent *event)
     {
         const UnloadGuard::Busy busy(unloadGuard_);
         finishRecording();
+        // Gone at once, while the port lets out what was handed to it.
+        hide();
+        Q_EMIT closing();
         if (!MSComm1.ClosePort())
             desktop_.showMessage(this, MSComm1.errorText());
     }

@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -48,11 +49,14 @@ public:
     void SendStr(const QString &Str);
 
     // 「記録開始...」: asks for the file (the save-file dialog) and starts
-    // recording into it, once it is known to be writable.
+    // recording into it, once it is known to be writable; warns when the
+    // keypad is disconnected (nothing is recorded until it connects).
     void mnuRecordStart_Click();
-    // 「記録終了」: see finishRecording().
+    // 「記録終了」: see finishRecording(); a recording that holds nothing is
+    // not written, and the user is told so.
     void mnuRecordStop_Click();
-    // Ends the recording, if one runs, and writes its file. When the file
+    // Ends the recording, if one runs, and writes its file (a recording that
+    // holds nothing writes none). When the file
     // cannot be written the user is told and asked for another one, until
     // it is written or the user cancels (and is told that it was not).
     // Called again while the user is being asked (the program ends meanwhile:
@@ -60,6 +64,12 @@ public:
     // folder and says where.
     void finishRecording();
     bool isRecording() const { return recording_ != nullptr; }
+    // The file the last recording went to (the next one's dialog starts
+    // there), and the folder a first recording's dialog starts in (the macro
+    // file's; none: the current folder).
+    QString recordPath() const { return recordPath_; }
+    void setRecordPath(const QString &path) { recordPath_ = path; }
+    std::function<QString()> recordFolder;
 
     // Indexes 0 to 38 are the key buttons, 39 the connect button.
     QList<QPushButton *> Command1;
@@ -75,6 +85,8 @@ public:
     void unload() { unloadGuard_.unload(); }
 
 Q_SIGNALS:
+    // The user closes the window: it has hidden, its port still drains.
+    void closing();
     // The user closed the window; the port is closed already.
     void closed();
 

@@ -1,5 +1,11 @@
 #include "keypad/keypadwindows.h"
 
+#include "widgets/placement.h"
+#include "widgets/taskbar.h"
+#include "widgets/twips.h"
+
+#include <QScreen>
+
 KeypadWindows::KeypadWindows(Desktop &desktop, QObject *parent, Waiter *lineClock)
     : QObject(parent), desktop_(desktop), lineClock_(lineClock)
 {
@@ -22,20 +28,40 @@ void KeypadWindows::finishRecording()
         keyboard_->finishRecording();
 }
 
-void KeypadWindows::showKeyboard(const QString &title, const QString &version, const QString &mainPortText)
+void KeypadWindows::showKeyboard(const QString &title, const QString &version, const QString &mainPortText,
+                                 const QWidget *beside)
 {
     if (keyboard_) {
-        keyboard_->show();
-        keyboard_->activateWindow();
+        // Minimised or covered, both come back (a minimised keypad has no
+        // taskbar entry to bring it back by).
+        if (input_)
+            bringBack(input_);
+        bringBack(keyboard_);
         return;
     }
-    loadKeyboard(title, version, mainPortText);
+    loadKeyboard(title, version, mainPortText, beside);
 }
 
-void KeypadWindows::loadKeyboard(const QString &title, const QString &version, const QString &mainPortText)
+void KeypadWindows::loadKeyboard(const QString &title, const QString &version, const QString &mainPortText,
+                                 const QWidget *beside)
 {
     keyboard_ = new frmKeyboard(desktop_, lineClock_);
+    if (beside && beside->isVisible() && beside->screen()) {
+        // Not over the main window's buttons (a window manager centres a
+        // window it places on its group's leader); the text entry window
+        // opens below the keypad, so there must be room for it too.
+        const QSize keypad = outerSize(keyboard_->size(), beside);
+        const int entryBottom = twipsToPixels(frmInput::kBelowKeypadTwips) + outerSize(frmInput::clientSize(), beside).height();
+        keyboard_->move(placeBeside(beside->frameGeometry(), keypad, beside->screen()->availableGeometry(),
+                                    entryBottom - keypad.height()));
+    }
+    keyboard_->recordFolder = recordFolder_;
+    keyboard_->setRecordPath(lastRecordPath_);
     connect(keyboard_, &frmKeyboard::closed, this, &KeypadWindows::keyboardClosed);
+    connect(keyboard_, &frmKeyboard::closing, this, [this] {
+        if (input_)
+            input_->hide();
+    });
     keyboard_->load(title, version, mainPortText);
     // Shown before the text entry window, which places itself below it.
     keyboard_->show();
@@ -46,7 +72,7 @@ void KeypadWindows::showInput(const QString &title, const QString &version)
 {
     if (input_) {
         input_->setKeyboard(keyboard_);
-        input_->show();
+        bringBack(input_);
         return;
     }
     input_ = new frmInput;
@@ -60,6 +86,7 @@ void KeypadWindows::keyboardClosed()
 {
     // Unloaded: the next showKeyboard() loads a fresh keypad. The text entry
     // window only hides.
+    lastRecordPath_ = keyboard_->recordPath();
     keyboard_->disconnect(this);
     keyboard_->unload();
     keyboard_ = nullptr;

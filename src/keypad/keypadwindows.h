@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QString>
+#include <functional>
 
 class Desktop;
 class QWidget;
@@ -27,7 +28,10 @@ public:
     // loaded (reading title, version and the main window's port text once)
     // and shows it together with the text entry window; otherwise shows the
     // loaded keypad again as the user left it.
-    void showKeyboard(const QString &title, const QString &version, const QString &mainPortText);
+    // A keypad loaded now goes beside `beside` (the main window), on the
+    // side of the screen with room for it and the text entry window below.
+    void showKeyboard(const QString &title, const QString &version, const QString &mainPortText,
+                      const QWidget *beside = nullptr);
 
     // The end of the program: closes the keypad's port, when one is loaded
     // and connected, once every packet sent has left the line, without the
@@ -38,12 +42,18 @@ public:
     // in progress is written (see frmKeyboard::finishRecording).
     void finishRecording();
 
+    // The folder a keypad's first recording is saved in (the main window's
+    // macro file's); a later one starts where the last one, of this keypad or
+    // an earlier one, went.
+    void setRecordFolder(std::function<QString()> folder) { recordFolder_ = std::move(folder); }
+
     // Each is nullptr while not loaded.
     frmKeyboard *keyboard() const { return keyboard_; }
     frmInput *input() const { return input_; }
 
 private:
-    void loadKeyboard(const QString &title, const QString &version, const QString &mainPortText);
+    void loadKeyboard(const QString &title, const QString &version, const QString &mainPortText,
+                      const QWidget *beside);
     void showInput(const QString &title, const QString &version);
     void keyboardClosed();
     void inputClosed();
@@ -52,4 +62,6 @@ private:
     Waiter *lineClock_;
     frmKeyboard *keyboard_ = nullptr;
     frmInput *input_ = nullptr;
+    std::function<QString()> recordFolder_;
+    QString lastRecordPath_;
 };

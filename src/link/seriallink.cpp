@@ -1,15 +1,48 @@
 #include "link/seriallink.h"
 
+#include <QFileInfo>
+#include <QList>
 #include <stdexcept>
+
+namespace {
+
+// Every link of the program, so that one that cannot open its device can
+// tell whether another of them has it.
+QList<const SerialLink *> &links()
+{
+    static QList<const SerialLink *> all;
+    return all;
+}
+
+// The device a path names, links followed.
+QString sameDevice(const QString &path)
+{
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? path : canonical;
+}
+
+} // namespace
 
 SerialLink::SerialLink(PortSource portSource, Waiter *clock, QObject *parent)
     : QObject(parent), portSource_(std::move(portSource))
 {
+    links().append(this);
     port_.setClock(clock);
     connect(&port_, &SerialPort::failed, this, [this](const QString &message) {
         errorText_ = message;
         Q_EMIT failed(message);
     });
+}
+
+SerialLink::~SerialLink()
+{
+    links().removeOne(this);
+}
+
+void SerialLink::setHolder(const QString &holder, const QString &howToFree)
+{
+    holder_ = holder;
+    howToFree_ = howToFree;
 }
 
 bool SerialLink::OpenPort()
@@ -18,6 +51,17 @@ bool SerialLink::OpenPort()
         return true;
     const bool opened = port_.open(portSource_());
     errorText_ = port_.errorText();
+    if (!opened && !port_.devicePath().isEmpty()) {
+        const QString device = sameDevice(port_.devicePath());
+        for (const SerialLink *other : links()) {
+            if (other == this || !other->isOpen() || other->holder_.isEmpty() ||
+                sameDevice(other->port_.devicePath()) != device)
+                continue;
+            errorText_ = QStringLiteral("ポート %1 (%2) を開けません: このプログラムの%3が使用中です（%4）。")
+                             .arg(QString::number(port_.portNumber()), port_.devicePath(), other->holder_, other->howToFree_);
+            break;
+        }
+    }
     return opened;
 }
 

@@ -20,6 +20,13 @@ public:
     // `clock` paces the line (see SerialPort::setClock); a run passes its
     // own, others leave it to the port.
     explicit SerialLink(PortSource portSource, Waiter *clock = nullptr, QObject *parent = nullptr);
+    ~SerialLink() override;
+
+    // Who in this program holds the port while this link has it open
+    // (「キーボード」), and how the user frees it (「キーボードの「切断」で…」):
+    // another link of the program that finds the device taken says so,
+    // instead of blaming another program.
+    void setHolder(const QString &holder, const QString &howToFree);
 
     // Opens the port on the number the source gives now, unless it is open
     // already (then nothing changes, whatever the source says). Returns
@@ -52,4 +59,6 @@ private:
     PortSource portSource_;
     SerialPort port_;
     QString errorText_;
+    QString holder_;
+    QString howToFree_;
 };

@@ -4,6 +4,7 @@
 #include "link/textsender.h"
 #include "macro/macrorunner.h"
 #include "platform/cp932.h"
+#include "platform/systemreason.h"
 
 #include <QSaveFile>
 #include <algorithm>
@@ -25,7 +26,7 @@ QString secondsText(qint64 ms)
 
 QString cannotWrite(const QString &path, const QString &reason)
 {
-    return QStringLiteral("記録ファイル「%1」に書き込めません。\n%2").arg(path, reason);
+    return QStringLiteral("記録ファイル「%1」に書き込めません。\n%2").arg(path, SystemReason::asLine(reason));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "macro/runmessages.h"
 
 #include "macro/statement.h"
+#include "platform/systemreason.h"
 
 namespace RunMessages {
 
@@ -11,27 +12,27 @@ QString noMacroFile()
 
 QString macroFileOpen(const QString &path, const QString &reason)
 {
-    return QStringLiteral("マクロファイル「%1」を開けません。\n%2").arg(path, reason);
+    return QStringLiteral("マクロファイル「%1」を開けません。\n%2").arg(path, SystemReason::asLine(reason));
 }
 
 QString macroFileReopen(const QString &path, const QString &reason)
 {
-    return QStringLiteral("REPEAT でマクロファイル「%1」を開き直せません。\n%2").arg(path, reason);
+    return QStringLiteral("REPEAT でマクロファイル「%1」を開き直せません。\n%2").arg(path, SystemReason::asLine(reason));
 }
 
 QString macroFileRead(const QString &path, const QString &reason)
 {
-    return QStringLiteral("マクロファイル「%1」を読めません。\n%2").arg(path, reason);
+    return QStringLiteral("マクロファイル「%1」を読めません。\n%2").arg(path, SystemReason::asLine(reason));
 }
 
 QString addrFileOpen(const QString &path, const QString &reason)
 {
-    return QStringLiteral("アドレスファイル「%1」を開けません。\n%2").arg(path, reason);
+    return QStringLiteral("アドレスファイル「%1」を開けません。\n%2").arg(path, SystemReason::asLine(reason));
 }
 
 QString addrFileRead(const QString &path, const QString &reason)
 {
-    return QStringLiteral("アドレスファイル「%1」を読めません。\n%2").arg(path, reason);
+    return QStringLiteral("アドレスファイル「%1」を読めません。\n%2").arg(path, SystemReason::asLine(reason));
 }
 
 QString addrFileShorterThanCounter(const QString &path, qint64 lines, qint64 counter)

@@ -2,6 +2,7 @@
 
 #include "platform/linetiming.h"
 #include "platform/portnumber.h"
+#include "platform/systemreason.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -91,9 +92,7 @@ QString portOpenFailureReason(QSerialPort::SerialPortError error, const QString 
             return QStringLiteral("アクセス権がありません（Linux ではユーザーを dialout グループに加えてください）。");
         return QStringLiteral("ほかのプログラムが使用中です。");
     default:
-        if (systemReason.trimmed().isEmpty())
-            return QStringLiteral("開けませんでした。");
-        return QStringLiteral("開けませんでした（%1）。").arg(systemReason.trimmed());
+        return QStringLiteral("開けませんでした%1。").arg(SystemReason::inSentence(systemReason));
     }
 }
 
@@ -389,9 +388,9 @@ void SerialPort::fail(QSerialPort::SerialPortError error, const QString &detail,
         what = QStringLiteral("書き込みエラーです");
         break;
     }
-    QString message = QStringLiteral("ポート %1 (%2) に書き込めません: %3（%4）。")
+    QString message = QStringLiteral("ポート %1 (%2) に書き込めません: %3%4。")
                           .arg(portNumber_)
-                          .arg(devicePath_, what, detail);
+                          .arg(devicePath_, what, SystemReason::inSentence(detail));
     if (!consequence.isEmpty())
         message += u'\n' + consequence;
     noteLoss(bytesUnsureSinceConfirmed());

@@ -5,8 +5,11 @@ namespace {
 
 // Pairs that look alike in a screen font: each character of the first row
 // is taken as the one below it.
-const QString kLookAlike = QStringLiteral("へべぺり口力工二卜夕八一‐−–—―OolI|」,csvwxz");
-const QString kTakenAs = QStringLiteral("ヘベペリロカエニトタハーーーーーー00111j.CSVWXZ");
+const QString kLookAlike = QStringLiteral("へべぺり口力工二卜夕八一‐−–—―-OolI|,csvwxz");
+const QString kTakenAs = QStringLiteral("ヘベペリロカエニトタハーーーーーーー00111.CSVWXZ");
+// Brackets and marks that specks of a camera's noise are read as, and that
+// tell nothing about the text: left out of both sides.
+const QString kSpecks = QStringLiteral("「」『』【】〔〕、・");
 
 } // namespace
 
@@ -16,7 +19,7 @@ QString comparableText(const QString &text)
     QString result;
     result.reserve(compatible.size());
     for (const QChar c : compatible) {
-        if (c.isSpace())
+        if (c.isSpace() || kSpecks.contains(c))
             continue;
         const qsizetype i = kLookAlike.indexOf(c);
         result.append(i >= 0 ? kTakenAs.at(i) : c);

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -36,6 +37,34 @@ QPixmap drawIcon(int size)
     return pixmap;
 }
 
+// Texts of Qt's file dialog that Debian's qtbase_ja.qm does not hold (its
+// file type column names folders and drives through the icon provider).
+// Installed before that catalogue, so that one wins where it has a text.
+class MissingToolkitTexts : public QTranslator {
+public:
+    using QTranslator::QTranslator;
+    bool isEmpty() const override { return false; }
+    QString translate(const char *context, const char *sourceText, const char *, int) const override
+    {
+        if (qstrcmp(context, "QAbstractFileIconProvider") != 0)
+            return QString();
+        static const struct {
+            const char *source;
+            const char16_t *japanese;
+        } texts[] = {
+            {"Folder", u"フォルダー"},
+            {"Drive", u"ドライブ"},
+            {"File", u"ファイル"},
+            {"%1 File", u"%1 ファイル"},
+        };
+        for (const auto &text : texts) {
+            if (qstrcmp(sourceText, text.source) == 0)
+                return QString::fromUtf16(text.japanese);
+        }
+        return QString();
+    }
+};
+
 } // namespace
 
 QIcon programIcon()
@@ -61,8 +90,22 @@ QFont userInterfaceFont()
     return font;
 }
 
+void useJapaneseSystemLocale()
+{
+    const QByteArray previous = qgetenv("LC_ALL");
+    const bool wasSet = qEnvironmentVariableIsSet("LC_ALL");
+    qputenv("LC_ALL", "ja_JP.UTF-8");
+    (void)QLocale::system().name();
+    if (wasSet)
+        qputenv("LC_ALL", previous);
+    else
+        qunsetenv("LC_ALL");
+}
+
 bool installToolkitTranslations()
 {
+    QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
+    QCoreApplication::installTranslator(new MissingToolkitTexts(QCoreApplication::instance()));
     // Where the system's Qt keeps them, then beside the program (a Windows
     // build ships them there, or in a translations folder).
     const QString programDir = QCoreApplication::applicationDirPath();

@@ -5,9 +5,66 @@
 #include "widgets/guide.h"
 
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QListView>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QScrollBar>
+#include <QSplitter>
 #include <QStandardPaths>
+#include <QTreeView>
+#include <algorithm>
+
+namespace {
+
+// The caption the user sees is 「すべて(*.*)」; the pattern matches every
+// file, names without a dot included.
+const QString kEveryFile = QStringLiteral("すべて(*.*) (*)");
+
+// Qt's own file dialog (where the desktop offers none of its own) wide
+// enough that its columns and places are read whole in the user interface
+// font: names, 「1,023 バイト」, 「平文テキストドキュメント」,
+// 「2026/12/07 11:41」, 「コンピュータ」.
+void sizeForReading(QFileDialog &dialog)
+{
+    auto *details = dialog.findChild<QTreeView *>(QStringLiteral("treeView"));
+    auto *places = dialog.findChild<QListView *>(QStringLiteral("sidebar"));
+    auto *splitter = dialog.findChild<QSplitter *>(QStringLiteral("splitter"));
+    if (!details || !places || !splitter)
+        return;
+    const QFontMetrics metrics(details->font());
+    const int pad = metrics.horizontalAdvance(QStringLiteral("MM"));
+    const int name = metrics.horizontalAdvance(QStringLiteral("メール送信マクロ-2026年12月.txt")) + 2 * pad;
+    const int size = metrics.horizontalAdvance(QStringLiteral("1,023 キロバイト")) + pad;
+    const int type = metrics.horizontalAdvance(QStringLiteral("平文テキストドキュメント")) + pad;
+    const int date = metrics.horizontalAdvance(QStringLiteral("2026/12/07 23:59")) + pad;
+    QHeaderView *header = details->header();
+    header->setStretchLastSection(false);
+    header->resizeSection(0, name);
+    header->resizeSection(1, size);
+    header->resizeSection(2, type);
+    header->resizeSection(3, date);
+    const QFontMetrics placeMetrics(places->font());
+    const int placesWidth = placeMetrics.horizontalAdvance(QStringLiteral("コンピュータ")) + places->iconSize().width() +
+                            3 * placeMetrics.horizontalAdvance(u'M');
+    const int listWidth = name + size + type + date + details->verticalScrollBar()->sizeHint().width() + 2 * details->frameWidth();
+    splitter->setSizes({placesWidth, listWidth});
+    dialog.resize(std::max(dialog.width(), placesWidth + listWidth + 4 * pad), std::max(dialog.height(), 28 * metrics.height()));
+}
+
+QString runFileDialog(QWidget *parent, const QString &fileName, QFileDialog::AcceptMode mode)
+{
+    QFileDialog dialog(parent, QString(), fileName, kEveryFile);
+    dialog.setOptions(QFileDialog::HideNameFilterDetails);
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    sizeForReading(dialog);
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    return dialog.selectedFiles().value(0);
+}
+
+} // namespace
 
 ScreenDesktop::ScreenDesktop()
     : guidePageDir(QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/help"))
@@ -16,20 +73,21 @@ ScreenDesktop::ScreenDesktop()
 
 QString ScreenDesktop::chooseFile(QWidget *parent, const QString &fileName)
 {
-    // The caption the user sees is 「すべて(*.*)」; the pattern matches every
-    // file, names without a dot included.
-    return QFileDialog::getOpenFileName(parent, QString(), fileName, QStringLiteral("すべて(*.*) (*)"), nullptr,
-                                        QFileDialog::HideNameFilterDetails);
+    return runFileDialog(parent, fileName, QFileDialog::AcceptOpen);
 }
 
 QString ScreenDesktop::chooseNewFile(QWidget *parent, const QString &fileName)
 {
-    return QFileDialog::getSaveFileName(parent, QString(), fileName, QStringLiteral("すべて(*.*) (*)"), nullptr,
-                                        QFileDialog::HideNameFilterDetails);
+    return runFileDialog(parent, fileName, QFileDialog::AcceptSave);
 }
 
 void ScreenDesktop::showMessage(QWidget *parent, const QString &text)
 {
+    // A window not shown yet (a message of the start-up run) would place the
+    // box at its own place, the screen's corner: without it, the box is
+    // centred on the screen the windows open on.
+    if (parent && !parent->window()->isVisible())
+        parent = nullptr;
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("QuillonEmu"), text, QMessageBox::Ok, parent);
     box.setWindowIcon(programIcon());
     box.exec();

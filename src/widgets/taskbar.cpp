@@ -87,7 +87,52 @@ void requestSkipTaskbar(QWidget *window)
                    reinterpret_cast<const char *>(&message));
     xcb_flush(atoms.connection);
 }
+
+// The Motif window manager hints: flags, functions, decorations, input
+// mode, status.
+void setNoMinimizeHints(QWidget *window)
+{
+    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (QGuiApplication::platformName() != QLatin1String("xcb") || !x11 || !x11->connection())
+        return;
+    xcb_connection_t *connection = x11->connection();
+    const xcb_atom_t hints = internAtom(connection, "_MOTIF_WM_HINTS");
+    if (hints == XCB_ATOM_NONE)
+        return;
+    enum : uint32_t {
+        kFunctions = 1,
+        kDecorations = 2,
+        kFunctionMove = 4,
+        kFunctionClose = 32,
+        kDecorBorder = 2,
+        kDecorTitle = 8,
+        kDecorMenu = 16,
+    };
+    const uint32_t value[5] = {kFunctions | kDecorations, kFunctionMove | kFunctionClose,
+                               kDecorBorder | kDecorTitle | kDecorMenu, 0, 0};
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, xcb_window_t(window->winId()), hints, hints, 32, 5, value);
+    xcb_flush(connection);
+}
 #endif
+
+// Before the window is mapped, where the window manager reads the hints.
+class NoMinimizeHinter : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+#if QT_CONFIG(xcb)
+        if (event->type() == QEvent::Show)
+            setNoMinimizeHints(static_cast<QWidget *>(watched));
+#else
+        Q_UNUSED(watched);
+        Q_UNUSED(event);
+#endif
+        return false;
+    }
+};
 
 // A window's show event comes before the window is mapped.
 class TaskbarHider : public QObject {
@@ -120,4 +165,18 @@ protected:
 void keepOffTaskbar(QWidget *window)
 {
     window->installEventFilter(new TaskbarHider(window));
+}
+
+void askForNoMinimize(QWidget *window)
+{
+    window->installEventFilter(new NoMinimizeHinter(window));
+}
+
+void bringBack(QWidget *window)
+{
+    if (window->isMinimized())
+        window->showNormal();
+    window->show();
+    window->raise();
+    window->activateWindow();
 }

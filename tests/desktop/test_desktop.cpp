@@ -8,13 +8,20 @@
 #include "keypad/keypadwindows.h"
 #include "support/mainwindow.h"
 #include "support/controlplaces.h"
+#include "support/linespeedreader.h"
 #include "support/packets.h"
 #include "support/programprocess.h"
 #include "support/pseudoterminal.h"
 #include "support/tempfiles.h"
 #include "xsession.h"
 
+#include "widgets/appearance.h"
+
 #include <QAbstractItemView>
+#include <QHeaderView>
+#include <QListView>
+#include <QRegularExpression>
+#include <QTreeView>
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
@@ -55,8 +62,18 @@ bool managed(QWidget *window)
 // Makes `window` the active one, as a click on its title would.
 bool activate(QWidget *window)
 {
-    window->activateWindow();
-    return QTest::qWaitForWindowActive(window, 10'000);
+    // A window manager may pass over a program's own request for the focus
+    // (openbox does, now and then, on a busy machine): ask again, and then
+    // as the user's tools do, through the window manager.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        window->activateWindow();
+        if (QTest::qWaitForWindowActive(window, 1000))
+            return true;
+        xtool::run(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QString::number(window->winId())});
+        if (QTest::qWaitForWindowActive(window, 1000))
+            return true;
+    }
+    return false;
 }
 
 QPoint centreOf(QWidget *widget)
@@ -72,12 +89,19 @@ private slots:
     // (Alt+F, Alt+V and Alt+H open their menus on the way to the file dialog,
     // the keypad and the About box.)
     void textEntryWindowBelowTheKeypad();
+    void keypadBesideTheMainWindow_data();
+    void keypadBesideTheMainWindow();
     void aboutBoxAtTheMainWindowsCorner();
     void fixedSizesAndDialogFrames();
     void keypadRecordsThroughItsContextMenu();
+    void closingEndsALongText_data();
+    void closingEndsALongText();
+    void minimisedWindowsComeBack();
     void fileDialogListsEveryFile();
     void userInterfaceFontIsProportional();
     void programSpeaksJapanese();
+    void startUpMessagesCentred_data();
+    void startUpMessagesCentred();
 };
 
 void TestDesktop::textEntryWindowBelowTheKeypad()
@@ -92,6 +116,45 @@ void TestDesktop::textEntryWindowBelowTheKeypad()
     // Where the window manager put the keypad, and 5000 twips below it.
     const QPoint keypad = xtool::frameTopLeft(d.keyboard()->winId());
     QCOMPARE(xtool::frameTopLeft(d.input()->winId()), keypad + QPoint(0, 333));
+}
+
+void TestDesktop::keypadBesideTheMainWindow_data()
+{
+    QTest::addColumn<QPoint>("mainAt");
+    QTest::addColumn<QString>("side");
+    QTest::newRow("where the window manager put it") << QPoint(-1, -1) << "right";
+    QTest::newRow("room on the right") << QPoint(40, 60) << "right";
+    QTest::newRow("at the screen's right edge") << QPoint(900, 60) << "left";
+    QTest::newRow("low on the screen") << QPoint(300, 800) << "right";
+}
+
+void TestDesktop::keypadBesideTheMainWindow()
+{
+    // The keypad opens beside the main window, never over its buttons, and
+    // inside the screen with the text entry window below it.
+    QFETCH(QPoint, mainAt);
+    QFETCH(QString, side);
+    ProgramWindows d;
+    QTRY_VERIFY(managed(&d.w));
+    if (mainAt.x() >= 0) {
+        QVERIFY(xtool::run(QStringLiteral("xdotool"), {"windowmove", QString::number(d.w.winId()),
+                                                       QString::number(mainAt.x()), QString::number(mainAt.y())})
+                    .isEmpty());
+    }
+    QTRY_VERIFY(d.w.frameGeometry().topLeft() != QPoint(0, 0) &&
+                d.w.frameGeometry().topLeft() == xtool::frameTopLeft(d.w.winId()));
+    d.w.mnuKeyboard->trigger();
+    QTRY_VERIFY(managed(d.keyboard()) && managed(d.input()));
+    const QRect screen(0, 0, 1280, 1024);
+    const QRect main(xtool::frameTopLeft(d.w.winId()), d.w.frameGeometry().size());
+    const QRect keypad(xtool::frameTopLeft(d.keyboard()->winId()), d.keyboard()->frameGeometry().size());
+    const QRect entry(xtool::frameTopLeft(d.input()->winId()), d.input()->frameGeometry().size());
+    const QString where = QStringLiteral("main %1,%2 keypad %3,%4 entry %5,%6")
+                              .arg(main.x()).arg(main.y()).arg(keypad.x()).arg(keypad.y()).arg(entry.x()).arg(entry.y());
+    QVERIFY2(!keypad.intersects(main), qPrintable(where));
+    QVERIFY2(side == u"right" ? keypad.left() > main.right() : keypad.right() < main.left(), qPrintable(where));
+    QVERIFY2(screen.contains(keypad) && screen.contains(entry), qPrintable(where));
+    QCOMPARE(entry.topLeft(), keypad.topLeft() + QPoint(0, 333));
 }
 
 void TestDesktop::aboutBoxAtTheMainWindowsCorner()
@@ -238,9 +301,138 @@ void TestDesktop::keypadRecordsThroughItsContextMenu()
     // Nothing moved or changed size.
     QCOMPARE(controlPlaces(kb), places);
     QCOMPARE(kb->frameGeometry().size(), frame);
-    QVERIFY(d.desktop.messages.isEmpty());
+    // Recording began while disconnected: the user was told.
+    QCOMPARE(d.desktop.messages.size(), 1);
+    QVERIFY(d.desktop.messages[0].startsWith(QStringLiteral("記録を始めましたが、キーボードは切断中です。")));
     // A right click presses no button.
     QCOMPARE(pty.readAvailable(50), QByteArray());
+}
+
+void TestDesktop::closingEndsALongText_data()
+{
+    QTest::addColumn<QString>("window");
+    QTest::newRow("main window, in a STRING of the run") << "main";
+    QTest::newRow("keypad, in a text of the text entry window") << "keypad";
+}
+
+void TestDesktop::closingEndsALongText()
+{
+    // The window manager's close (Alt+F4 as the close box) while a text
+    // longer than the line's queue goes out: the text ends between two
+    // packets, as it does on SIGTERM, and the window goes.
+    QFETCH(QString, window);
+    constexpr int kCharacters = 80;
+    const QString text(kCharacters, u'a');
+    PseudoTerminal pty;
+    pty.bindPort(kPort);
+    const LineSpeedReader line(pty);
+    TempFiles files;
+    ProgramWindows d;
+    d.w.cmbCommPort->setEditText(QString::number(kPort));
+    QPointer<QWidget> closing = &d.w;
+    std::function<void()> send;
+    if (window == u"main") {
+        d.w.MacroFile = files.writeShiftJis(QStringLiteral("long.txt"), QStringLiteral("STRING ") + text + QStringLiteral("\r\n"));
+        send = [&] { d.w.cmdSend_Click(); };
+    } else {
+        d.w.mnuKeyboard->trigger();
+        QTRY_VERIFY(managed(d.keyboard()) && managed(d.input()));
+        d.keyboard()->Command1_Click(39);
+        QVERIFY(d.keyboard()->MSComm1.isOpen());
+        closing = d.keyboard();
+        send = [&] {
+            d.input()->Text1->setText(text);
+            d.input()->SubmitText();
+        };
+    }
+    QTRY_VERIFY(managed(closing));
+    QVERIFY(activate(closing));
+
+    bool closeAsked = false;
+    QTimer closer;
+    closer.setInterval(20);
+    connect(&closer, &QTimer::timeout, this, [&] {
+        if (line.bytes().size() < 3 * 10)
+            return;
+        closer.stop();
+        closeAsked = xtool::key(QStringLiteral("alt+F4"));
+    });
+    bool returned = false;
+    QTimer::singleShot(0, this, [&] {
+        closer.start();
+        send();
+        returned = true;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(returned, 60'000);
+    QVERIFY(closeAsked);
+    QTRY_VERIFY(!closing || !closing->isVisible());
+    if (window == u"main")
+        QCOMPARE(d.desktop.ended, 1);
+    else
+        QVERIFY(!d.keyboard());
+    line.waitForQuiet(1'000, 20'000);
+    const QByteArray received = line.bytes();
+    QCOMPARE(received.size() % 10, 0);
+    QVERIFY2(received.size() / 10 < kCharacters, qPrintable(QString::number(received.size() / 10)));
+    QCOMPARE(received, textBytes(text.left(received.size() / 10)));
+}
+
+void TestDesktop::minimisedWindowsComeBack()
+{
+    // openbox offers minimise on the dialog-style windows whatever they ask
+    // for; the keypad and its text entry window have no taskbar entry to
+    // come back by. What shows a window shows it minimised or not.
+    ProgramWindows d;
+    d.w.mnuKeyboard->trigger();
+    d.w.mnuHelpAbout->trigger();
+    QTRY_VERIFY(managed(&d.w) && managed(d.keyboard()) && managed(d.input()) && managed(d.w.about()));
+    auto onScreen = [](QWidget *window) {
+        return window && xtool::run(QStringLiteral("xwininfo"), {"-id", QString::number(window->winId())})
+                             .contains("IsViewable") &&
+               !xtool::atoms(window->winId(), QStringLiteral("_NET_WM_STATE")).contains(QStringLiteral("_NET_WM_STATE_HIDDEN"));
+    };
+    auto minimise = [&](QWidget *window) {
+        // Asked again while the window manager is still busy with the
+        // window's last change, which it would finish first.
+        return QTest::qWaitFor(
+            [&] {
+                if (!onScreen(window) && window->isMinimized())
+                    return true;
+                xtool::run(QStringLiteral("xdotool"), {"windowminimize", QString::number(window->winId())});
+                return QTest::qWaitFor([&] { return !onScreen(window) && window->isMinimized(); }, 500);
+            },
+            10'000);
+    };
+    for (QWidget *window : {static_cast<QWidget *>(d.keyboard()), static_cast<QWidget *>(d.input()),
+                            static_cast<QWidget *>(d.w.about())}) {
+        // Asked for: move and close, no minimise, no maximise.
+        const QStringList hints =
+            xtool::property(window->winId(), QStringLiteral("_MOTIF_WM_HINTS")).section(u'=', 1).split(u',');
+        QVERIFY2(hints.size() == 5 && (hints[1].trimmed().toUInt(nullptr, 0) & (8 | 16)) == 0,
+                 qPrintable(window->objectName() + u' ' + hints.join(u',')));
+    }
+
+    // 表示 → キーボード(&K), as the user chooses it: both come back.
+    QVERIFY(minimise(d.input()));
+    QVERIFY(minimise(d.keyboard()));
+    QVERIFY(activate(&d.w));
+    QVERIFY(xtool::key(QStringLiteral("alt+v")));
+    QTRY_VERIFY(QApplication::activePopupWidget() == d.w.mnuView);
+    QVERIFY(xtool::key(QStringLiteral("k")));
+    QTRY_VERIFY(onScreen(d.keyboard()) && onScreen(d.input()));
+
+    // The text entry window left minimised comes back with the next keypad.
+    QVERIFY(minimise(d.input()));
+    d.keyboard()->close();
+    QTRY_VERIFY(!d.keyboard());
+    d.w.mnuKeyboard->trigger();
+    QTRY_VERIFY(managed(d.keyboard()));
+    QTRY_VERIFY(onScreen(d.keyboard()) && onScreen(d.input()));
+
+    // バージョン情報(&A) again.
+    QVERIFY(minimise(d.w.about()));
+    d.w.mnuHelpAbout->trigger();
+    QTRY_VERIFY(onScreen(d.w.about()));
 }
 
 void TestDesktop::fileDialogListsEveryFile()
@@ -248,8 +440,9 @@ void TestDesktop::fileDialogListsEveryFile()
     QTemporaryDir dir;
     for (const char *name : {"job", "job.txt"}) {
         QFile file(dir.filePath(QString::fromLatin1(name)));
-        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(42, 'x')) == 42);
     }
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder")));
     const QString previous = QDir::currentPath();
     QVERIFY(QDir::setCurrent(dir.path()));
     ProgramWindows d;
@@ -261,6 +454,8 @@ void TestDesktop::fileDialogListsEveryFile()
     // the user types the name without a dot and presses Enter.
     QString filter;
     QStringList listed;
+    QStringList details; // the detail view's rows, cells joined by "|"
+    QStringList cutOff;  // texts the dialog's columns or places cut
     QTimer watch;
     watch.setInterval(20);
     QDeadlineTimer listing(10'000);
@@ -272,9 +467,28 @@ void TestDesktop::fileDialogListsEveryFile()
         listed.clear();
         for (int row = 0; view && row < view->model()->rowCount(view->rootIndex()); ++row)
             listed.append(view->model()->index(row, 0, view->rootIndex()).data().toString());
-        if (listed.size() < 2 && !listing.hasExpired())
+        if (listed.size() < 3 && !listing.hasExpired())
             return; // the folder is still being read
         watch.stop();
+        // What a user of the C locale reads in the detail view and the
+        // places, and whether the columns are wide enough for it.
+        auto *tree = dialog->findChild<QTreeView *>(QStringLiteral("treeView"));
+        for (int row = 0; tree && row < tree->model()->rowCount(tree->rootIndex()); ++row) {
+            QStringList cells;
+            for (int column = 0; column < 4; ++column) {
+                const QString text = tree->model()->index(row, column, tree->rootIndex()).data().toString();
+                cells.append(text);
+                if (tree->header()->sectionSize(column) < tree->fontMetrics().horizontalAdvance(text) + (column == 0 ? 24 : 0))
+                    cutOff.append(text);
+            }
+            details.append(cells.join(u'|'));
+        }
+        auto *places = dialog->findChild<QListView *>(QStringLiteral("sidebar"));
+        for (int row = 0; places && row < places->model()->rowCount(); ++row) {
+            const QString text = places->model()->index(row, 0).data().toString();
+            if (places->viewport()->width() < places->fontMetrics().horizontalAdvance(text) + places->iconSize().width())
+                cutOff.append(text);
+        }
         filter = dialog->findChild<QComboBox *>(QStringLiteral("fileTypeCombo"))->currentText();
         xtool::type(QStringLiteral("job"));
         xtool::key(QStringLiteral("Return"));
@@ -287,7 +501,19 @@ void TestDesktop::fileDialogListsEveryFile()
     QDir::setCurrent(previous);
 
     listed.sort();
-    QCOMPARE(listed, (QStringList{"job", "job.txt"}));
+    QCOMPARE(listed, (QStringList{"folder", "job", "job.txt"}));
+    // In Japanese, sizes and dates too, and nothing cut.
+    QCOMPARE(details.size(), 3);
+    const QRegularExpression date(QStringLiteral("^\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}$"));
+    for (const QString &row : details) {
+        const QStringList cells = row.split(u'|');
+        QVERIFY2(date.match(cells[3]).hasMatch(), qPrintable(row));
+        if (cells[0] == u"folder")
+            QCOMPARE(cells[2], QStringLiteral("フォルダー"));
+        else
+            QCOMPARE(cells[1], QStringLiteral("42 バイト"));
+    }
+    QVERIFY2(cutOff.isEmpty(), qPrintable(cutOff.join(u'|')));
     QCOMPARE(filter, QStringLiteral("すべて(*.*)"));
     QCOMPARE(d.w.MacroFile, dir.filePath(QStringLiteral("job")));
 }
@@ -329,14 +555,55 @@ void TestDesktop::programSpeaksJapanese()
     QCOMPARE(program.exitCode(), 0);
 }
 
+void TestDesktop::startUpMessagesCentred_data()
+{
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("missing macro file") << "macro";
+    QTest::newRow("port not a number") << "port";
+}
+
+void TestDesktop::startUpMessagesCentred()
+{
+    // The start-up run's message comes before the main window shows: it
+    // is centred on the screen, not at the corner the hidden window has.
+    QFETCH(QString, problem);
+    TempFiles files;
+    const QString macro = files.writeShiftJis(QStringLiteral("m.txt"), QStringLiteral("UP\r\n"));
+    const QStringList arguments = problem == u"macro"
+                                      ? QStringList{QStringLiteral("/M") + files.path(QStringLiteral("missing.txt"))}
+                                      : QStringList{QStringLiteral("/M") + macro, QStringLiteral("/Pabc")};
+    ProgramProcess program(ProgramProcess::built("quillonemu"), arguments);
+    auto active = [] { return xtool::run(QStringLiteral("xdotool"), {"getactivewindow"}).trimmed().toULongLong(); };
+    auto caption = [](quint64 id) { return xtool::property(id, QStringLiteral("_NET_WM_NAME")).section(u'"', 1, 1); };
+    QTRY_COMPARE_WITH_TIMEOUT(caption(active()), QStringLiteral("QuillonEmu"), 20'000);
+    const QString info = QString::fromUtf8(xtool::run(QStringLiteral("xwininfo"), {"-id", QString::number(active())}));
+    auto value = [&](const QString &name) {
+        const QRegularExpression pattern(name + QStringLiteral(":\\s*(-?\\d+)"));
+        return pattern.match(info).captured(1).toInt();
+    };
+    const QPoint centre(value(QStringLiteral("Absolute upper-left X")) + value(QStringLiteral("Width")) / 2,
+                        value(QStringLiteral("Absolute upper-left Y")) + value(QStringLiteral("Height")) / 2);
+    const QPoint screenCentre(1280 / 2, 1024 / 2);
+    QVERIFY2((centre - screenCentre).manhattanLength() < 60,
+             qPrintable(QStringLiteral("the box's centre at %1,%2").arg(centre.x()).arg(centre.y())));
+    QVERIFY(xtool::key(QStringLiteral("Return")));
+    QTRY_COMPARE_WITH_TIMEOUT(caption(active()), QStringLiteral("QuillonEmu release 25F"), 20'000);
+    QVERIFY(xtool::key(QStringLiteral("alt+f")));
+    QVERIFY(xtool::key(QStringLiteral("x")));
+    QVERIFY(program.waitForEnd(20'000));
+}
+
 int main(int argc, char **argv)
 {
+    // The program's own start: Japanese whatever the locale.
+    useJapaneseSystemLocale();
     XSession session;
     if (!session.startServer()) {
         qCritical("%s", qPrintable(session.error()));
         return 1;
     }
     QApplication app(argc, argv);
+    installToolkitTranslations();
     if (!session.startWindowManager()) {
         qCritical("%s", qPrintable(session.error()));
         return 1;

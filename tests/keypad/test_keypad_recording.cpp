@@ -15,6 +15,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+namespace {
+
+const QString kStartedDisconnected = QStringLiteral(
+    "記録を始めましたが、キーボードは切断中です。\n「切断」のボタンを押して接続するまで、キーは送られず記録もされません。");
+
+} // namespace
+
 class TestKeypadRecording : public QObject {
     Q_OBJECT
 private slots:
@@ -24,6 +31,8 @@ private slots:
     void unwritableFile_data();
     void unwritableFile();
     void programEndWhileAskedForAFile();
+    void nothingRecorded_data();
+    void nothingRecorded();
 
 private:
     QTemporaryDir dir_;
@@ -67,7 +76,8 @@ void TestKeypadRecording::recordsWhatWasSent()
     QCOMPARE(kb->windowTitle(), QStringLiteral("QuillonEmu release 25F"));
     QVERIFY(kb->mnuRecordStart->isEnabled() && !kb->mnuRecordStop->isEnabled());
     QCOMPARE(controlPlaces(kb), places);
-    QCOMPARE(f.messages, QStringList());
+    // Started while disconnected: the user was told.
+    QCOMPARE(f.messages, QStringList{kStartedDisconnected});
 
     // The next recording's dialog starts at the last file.
     f.desktop.dialogAnswers = {QString()};
@@ -92,8 +102,8 @@ void TestKeypadRecording::endingWritesTheFile()
     const QString path = dir_.filePath(QStringLiteral("ending.txt"));
     QFile::remove(path);
     f.desktop.dialogAnswers = {path};
-    kb->mnuRecordStart->trigger();
     QVERIFY(f.connectPort());
+    kb->mnuRecordStart->trigger();
     kb->Command1_Click(26);
 
     if (ending == u"close") {
@@ -154,10 +164,10 @@ void TestKeypadRecording::unwritableFile()
     QVERIFY(!diskFull || (old.open(QIODevice::WriteOnly) && old.write("old") == 3));
     old.close();
     f.desktop.dialogAnswers = {path, otherFileChosen ? other : QString()};
+    QVERIFY(f.connectPort());
     kb->mnuRecordStart->trigger();
     QCOMPARE(kb->isRecording(), goneWhileRecording || diskFull);
     if (goneWhileRecording || diskFull) {
-        QVERIFY(f.connectPort());
         kb->Command1_Click(18);
         if (goneWhileRecording)
             QVERIFY(QDir(folder).removeRecursively());
@@ -196,8 +206,8 @@ void TestKeypadRecording::programEndWhileAskedForAFile()
     qputenv("HOME", QFile::encodeName(home));
     const auto restoreHome = qScopeGuard([&] { qputenv("HOME", realHome); });
     f.desktop.dialogAnswers = {folder + QStringLiteral("/rec.txt")};
-    kb->mnuRecordStart->trigger();
     QVERIFY(f.connectPort());
+    kb->mnuRecordStart->trigger();
     kb->Command1_Click(18);
     QVERIFY(QDir(folder).removeRecursively());
     f.desktop.dialog = [&](const QString &) {
@@ -211,6 +221,50 @@ void TestKeypadRecording::programEndWhileAskedForAFile()
     QCOMPARE(f.messages.size(), 2);
     QVERIFY2(f.messages[1].contains(QDir(home).filePath(saved.first())), qPrintable(f.messages[1]));
     QVERIFY(!kb->isRecording());
+}
+
+void TestKeypadRecording::nothingRecorded_data()
+{
+    QTest::addColumn<bool>("fileExisted");
+    QTest::newRow("over an existing file") << true;
+    QTest::newRow("new file") << false;
+}
+
+void TestKeypadRecording::nothingRecorded()
+{
+    // Recorded while disconnected: the user is told at the start, and at
+    // 記録終了 that nothing was recorded; no file is written or replaced.
+    QFETCH(bool, fileExisted);
+    KeypadFixture f;
+    frmKeyboard *kb = f.keyboard();
+    const QString path = dir_.filePath(QStringLiteral("empty.txt"));
+    QFile::remove(path);
+    if (fileExisted) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("UP\r\n") == 4);
+    }
+    f.desktop.dialogAnswers = {path};
+    kb->mnuRecordStart->trigger();
+    QCOMPARE(f.messages, QStringList{kStartedDisconnected});
+    kb->Command1_Click(17); // not sent
+    kb->mnuRecordStop->trigger();
+    QCOMPARE(f.messages.size(), 2);
+    QCOMPARE(f.messages[1], QStringLiteral("記録したキーと文字列はありません（切断中のキーは記録されません）。\n"
+                                           "ファイル「%1」には書き込みませんでした。")
+                                .arg(path));
+    QVERIFY(!kb->isRecording());
+    QCOMPARE(QFileInfo::exists(path), fileExisted);
+    if (fileExisted)
+        QCOMPARE(macroFileLines(path), QStringList{"UP"});
+
+    // Nor when the keypad closes with nothing recorded.
+    f.desktop.dialogAnswers = {path};
+    kb->mnuRecordStart->trigger();
+    QVERIFY(kb->isRecording());
+    kb->close();
+    QCOMPARE(QFileInfo::exists(path), fileExisted);
+    if (fileExisted)
+        QCOMPARE(macroFileLines(path), QStringList{"UP"});
 }
 
 QTEST_MAIN(TestKeypadRecording)

@@ -1,0 +1,105 @@
+// Reading the screen's text: the comparison a wait for a text makes, the
+// region a macro names, and the reader on the model handset's pictures.
+
+#include "handset/modelscreen.h"
+#include "macro/statement.h"
+#include "screen/textcompare.h"
+#include "screen/textreader.h"
+
+#include <QFontDatabase>
+#include <QtTest>
+
+class TestTextReading : public QObject {
+    Q_OBJECT
+private slots:
+    void comparison_data();
+    void comparison();
+    void regions_data();
+    void regions();
+    void readsTheModelScreen_data();
+    void readsTheModelScreen();
+};
+
+void TestTextReading::comparison_data()
+{
+    QTest::addColumn<QString>("read");
+    QTest::addColumn<QString>("wanted");
+    QTest::addColumn<bool>("contains");
+
+    QTest::newRow("full-width letters on the screen") << "送信 ＯＫ" << "OK" << true;
+    QTest::newRow("full-width in the macro") << "total 42" << "４２" << true;
+    QTest::newRow("half-width katakana") << "ｶﾞｲﾄﾞ" << "ガイド" << true;
+    QTest::newRow("spaces and line breaks") << "送 信し\nました" << "送信しました" << true;
+    QTest::newRow("look-alike kana and kanji") << "口グイン" << "ログイン" << true;
+    QTest::newRow("zero and capital O") << "P0RT 1" << "PORT" << true;
+    QTest::newRow("another word") << "送信しました" << "受信しました" << false;
+    QTest::newRow("a part only") << "送信" << "送信しました" << false;
+    QTest::newRow("case matters") << "ok" << "OK" << false;
+    QTest::newRow("nothing wanted") << "" << "" << true;
+}
+
+void TestTextReading::comparison()
+{
+    QFETCH(QString, read);
+    QFETCH(QString, wanted);
+    QFETCH(bool, contains);
+    QCOMPARE(screenTextContains(read, wanted), contains);
+}
+
+void TestTextReading::regions_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QRect>("region"); // null: refused
+
+    QTest::newRow("plain") << "0,28,320,212" << QRect(0, 28, 320, 212);
+    QTest::newRow("three numbers") << "0,28,320" << QRect();
+    QTest::newRow("five numbers") << "0,0,1,1,1" << QRect();
+    QTest::newRow("negative") << "-1,0,10,10" << QRect();
+    QTest::newRow("empty width") << "0,0,0,10" << QRect();
+    QTest::newRow("not a number") << "0,0,a,10" << QRect();
+    QTest::newRow("spaces") << "0, 0,10,10" << QRect();
+    QTest::newRow("beyond 32 bits") << "0,0,99999999999,10" << QRect();
+}
+
+void TestTextReading::regions()
+{
+    QFETCH(QString, text);
+    QFETCH(QRect, region);
+    QCOMPARE(parseRegion(text).value_or(QRect()), region);
+}
+
+void TestTextReading::readsTheModelScreen_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QRect>("region");
+    QTest::addColumn<QString>("wanted");
+    QTest::addColumn<bool>("found");
+
+    const QRect text = ModelScreen::textArea();
+    QTest::newRow("letters and digits") << "taro.yamada@example.jp" << QRect() << "yamada@example" << true;
+    QTest::newRow("kana and kanji") << "送信しました" << QRect() << "送信しました" << true;
+    QTest::newRow("full-width on the screen") << "ＯＫ１２３" << QRect() << "OK123" << true;
+    // The status bar names the last key: outside the region it is not read.
+    QTest::newRow("status bar in the frame") << "abc" << QRect() << "ENTER" << true;
+    QTest::newRow("status bar outside the region") << "abc" << text << "ENTER" << false;
+    QTest::newRow("region outside the frame") << "abc" << QRect(400, 400, 10, 10) << "abc" << false;
+}
+
+void TestTextReading::readsTheModelScreen()
+{
+    QFETCH(QString, typed);
+    QFETCH(QRect, region);
+    QFETCH(QString, wanted);
+    QFETCH(bool, found);
+    const bool japanese = std::any_of(typed.begin(), typed.end(), [](QChar c) { return c.unicode() > 0x7f; });
+    if (japanese && !QFontDatabase::families(QFontDatabase::Japanese).contains(QStringLiteral("IPAGothic")))
+        QSKIP("no Japanese font to draw the model's screen with");
+
+    TextReader reader;
+    QVERIFY2(reader.open(), qPrintable(reader.errorText()));
+    const QString read = reader.read(toBgr(ModelScreen::render(QStringLiteral("ENTER"), typed)), region);
+    QVERIFY2(screenTextContains(read, wanted) == found, qPrintable(read));
+}
+
+QTEST_MAIN(TestTextReading)
+#include "test_textreading.moc"
