@@ -126,6 +126,10 @@ private:
     Flow readScreenText(const Statement &st, RunScreen &screen);
     // Waits until every packet handed over has crossed the line.
     void waitForTheLine();
+    // Looks at a screen wait started on `screen` until it is done, the run
+    // is stopped, the wait cannot go on (`failureText` says why) or
+    // `deadline` has come; its state then.
+    RunScreen::WaitState watchScreen(const Statement &st, RunScreen &screen, double deadline, QString *failureText);
     // Saves the newest frame as a failed wait's evidence; the sentence for
     // the message, and the file in `savedPath` when it was saved.
     QString saveEvidence(RunScreen &screen, const QString &name, QString *savedPath);

@@ -194,6 +194,35 @@ MacroRunner::Flow MacroRunner::snapshot(const Statement &st, RunScreen &screen)
     return Flow::Next;
 }
 
+RunScreen::WaitState MacroRunner::watchScreen(const Statement &st, RunScreen &screen, double deadline,
+                                              QString *failureText)
+{
+    for (;;) {
+        const RunScreen::WaitState state = screen.waitState();
+        if (state.done || !settings_.MacroExe || !linkFailure_.isEmpty())
+            return state;
+        if (state.tooLarge) {
+            *failureText = QStringLiteral("%1: 画像「%2」がフレーム（%3×%4）より大きいため、照合できません。")
+                               .arg(st.keyword, st.text, QString::number(state.frameSize.width()),
+                                    QString::number(state.frameSize.height()));
+            return state;
+        }
+        if (!state.readError.isEmpty()) {
+            *failureText = QStringLiteral("%1: %2").arg(st.keyword, state.readError);
+            return state;
+        }
+        if (state.sourceEnded) {
+            *failureText = QStringLiteral("%1: 画面の取り込み元「%2」: %3（%4）。")
+                               .arg(st.keyword, screen.sourceName(), state.endReason, framesSeen(state));
+            return state;
+        }
+        const double now = waiter_.elapsedMs();
+        if (now >= deadline)
+            return state;
+        waiter_.sleepUntil(std::min(deadline, now + kScreenLookMs));
+    }
+}
+
 void MacroRunner::waitForTheLine()
 {
     // The handset cannot show what it has not received: a wait counts from
@@ -235,32 +264,12 @@ MacroRunner::Flow MacroRunner::waitForPicture(const Statement &st, RunScreen &sc
     const double deadline = start + std::max(0.0, double(st.seconds)) * 1000.0;
     screen.setWakeUp([this] { waiter_.wake(); });
     screen.startWait(path, st.level, gone);
-    RunScreen::WaitState state;
     ScreenWaitReport report;
     report.line = macro_.linesRead();
     report.keyword = st.keyword;
     report.templatePath = path;
     QString failureText;
-    for (;;) {
-        state = screen.waitState();
-        if (state.done || !settings_.MacroExe || !linkFailure_.isEmpty())
-            break;
-        if (state.tooLarge) {
-            failureText = QStringLiteral("%1: 画像「%2」がフレーム（%3×%4）より大きいため、照合できません。")
-                              .arg(st.keyword, st.text, QString::number(state.frameSize.width()),
-                                   QString::number(state.frameSize.height()));
-            break;
-        }
-        if (state.sourceEnded) {
-            failureText = QStringLiteral("%1: 画面の取り込み元「%2」: %3（%4）。")
-                              .arg(st.keyword, screen.sourceName(), state.endReason, framesSeen(state));
-            break;
-        }
-        const double now = waiter_.elapsedMs();
-        if (now >= deadline)
-            break;
-        waiter_.sleepUntil(std::min(deadline, now + kScreenLookMs));
-    }
+    const RunScreen::WaitState state = watchScreen(st, screen, deadline, &failureText);
     screen.endWait();
     screen.setWakeUp({});
 
@@ -303,26 +312,8 @@ MacroRunner::Flow MacroRunner::readScreenText(const Statement &st, RunScreen &sc
     const double deadline = start + (waiting ? std::max(0.0, double(st.seconds)) : kReadTextSeconds) * 1000.0;
     screen.setWakeUp([this] { waiter_.wake(); });
     screen.startTextWait(waiting ? st.text : QString(), st.region);
-    RunScreen::WaitState state;
     QString failureText;
-    for (;;) {
-        state = screen.waitState();
-        if (state.done || !settings_.MacroExe || !linkFailure_.isEmpty())
-            break;
-        if (!state.readError.isEmpty()) {
-            failureText = QStringLiteral("%1: %2").arg(st.keyword, state.readError);
-            break;
-        }
-        if (state.sourceEnded) {
-            failureText = QStringLiteral("%1: 画面の取り込み元「%2」: %3（%4）。")
-                              .arg(st.keyword, screen.sourceName(), state.endReason, framesSeen(state));
-            break;
-        }
-        const double now = waiter_.elapsedMs();
-        if (now >= deadline)
-            break;
-        waiter_.sleepUntil(std::min(deadline, now + kScreenLookMs));
-    }
+    const RunScreen::WaitState state = watchScreen(st, screen, deadline, &failureText);
     const double waitedMs = waiter_.elapsedMs() - start;
     // (A reading in progress is finished first.)
     screen.endWait();

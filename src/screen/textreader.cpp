@@ -1,5 +1,7 @@
 #include "screen/textreader.h"
 
+#include "screen/matcher.h"
+
 #include <QStringList>
 #include <opencv2/imgproc.hpp>
 #include <tesseract/baseapi.h>
@@ -32,16 +34,8 @@ cv::Mat grayOf(const cv::Mat &picture, const QRect &region)
         area &= cv::Rect(region.x(), region.y(), region.width(), region.height());
     if (area.empty())
         return cv::Mat();
-    const cv::Mat part = picture(area);
-    cv::Mat gray;
-    if (part.channels() == 3)
-        cv::cvtColor(part, gray, cv::COLOR_BGR2GRAY);
-    else if (part.channels() == 4)
-        cv::cvtColor(part, gray, cv::COLOR_BGRA2GRAY);
-    else
-        gray = part.clone();
     cv::Mat larger;
-    cv::resize(gray, larger, cv::Size(), kEnlargement, kEnlargement, cv::INTER_CUBIC);
+    cv::resize(toGray(picture(area)), larger, cv::Size(), kEnlargement, kEnlargement, cv::INTER_CUBIC);
     return larger;
 }
 
