@@ -93,7 +93,11 @@ QString resumeDetails(const MacroRunner &runner)
                        .arg(formatCount(point.passesAgain));
     }
     if (point.nextAddrLine) {
-        if (point.typedAgainUpTo) {
+        if (point.typedAgainUpTo && point.passesAgain > 0) {
+            details += QStringLiteral("アドレスファイルの %1 行目から入力します（%2 行目まで送りましたが、届いたことが"
+                                      "確かでない分はもう一度入力されます）。")
+                           .arg(formatCount(*point.nextAddrLine), formatCount(*point.typedAgainUpTo));
+        } else if (point.typedAgainUpTo) {
             details += QStringLiteral("アドレスファイルの %1 行目から入力します（%2 行目までは入力済みですが、その巡が"
                                       "終わっていないため、もう一度入力されます）。")
                            .arg(formatCount(*point.nextAddrLine), formatCount(*point.typedAgainUpTo));
