@@ -54,10 +54,10 @@ MacroRunner::Outcome MacroRunner::RunMacro()
     if (outcome == Outcome::Exited)
         return outcome;
     endRun();
-    // The counter box is where the next run goes on from: never past a pass
-    // that may not have reached the handset, nor off the address line next
-    // due.
-    if (!marks_.isEmpty()) {
+    // After a stop or an error the counter box is where the next run goes
+    // on from: never past a pass that may not have reached the handset, nor
+    // off the address line next due.
+    if (!marks_.isEmpty() && (outcome == Outcome::Stopped || outcome == Outcome::Failed)) {
         const qint32 resume = resumePoint().counter;
         if (resume != counter_)
             host_.setCounterText(QString::number(resume));
