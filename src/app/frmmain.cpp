@@ -73,6 +73,9 @@ frmMain::~frmMain()
     observeHeldInput({});
     gateHeldInput({});
     endTyping();
+    // The About box has no owner (so that the window manager treats it as a
+    // window of its own): one still open goes with the main window.
+    delete about_.data();
 }
 
 void frmMain::createControls()
