@@ -11,9 +11,11 @@ namespace {
 constexpr int kFrameWaitMs = 50;
 // After each reading the watch rests this share of the reading's time: the
 // reading and the source's own decoding stay within one core of a 2-core
-// machine (a 720p reading takes about 120 ms, decoding 30 frames a second
-// about a fifth of a core), and the windows keep the other.
-constexpr double kRestShare = 0.5;
+// machine, and the windows keep the other. Measured on a 30 fps 720p
+// stream: resting half the reading's time, a wait used 116 % of a core (a
+// busy 720p picture takes up to half a second to read, decoding the stream
+// about a third of a core).
+constexpr double kRestShare = 1.0;
 } // namespace
 
 TextWatch::TextWatch(const FrameSource &source, std::shared_ptr<TextReader> reader, const QString &wanted,
