@@ -12,10 +12,11 @@ class FrameSource;
 class TextReader;
 
 // Reads a source's frames for a text on a thread of its own: the newest
-// frame once the reading before is done and the watch has rested as long (reading takes tens of milliseconds for a QVGA frame, about a tenth
-// of a second for 720p: at 30 frames a second most frames are skipped,
-// never queued), until one holds the text waited for; with no text waited
-// for, until one frame has been read.
+// frame once the reading before is done and the watch has rested as long
+// as that reading took (reading takes tens of milliseconds for a QVGA
+// frame, about a tenth of a second for 720p: at 30 frames a second most
+// frames are skipped, never queued), until one holds the text waited for;
+// with no text waited for, until one frame has been read.
 class TextWatch {
 public:
     struct Progress {
