@@ -6,7 +6,7 @@
 #include "handset/mjpegserver.h"
 #include "screen/framesource.h"
 #include "screen/matcher.h"
-#include "screen/sourcespec.h"
+#include "screen/sourceaddress.h"
 #include "support/tempfiles.h"
 
 #include <QFile>
@@ -92,7 +92,7 @@ void TestScreen::sourcesAsWritten_data()
     QTest::addColumn<int>("kind");
     QTest::addColumn<int>("cameraNumber");
     QTest::addColumn<QString>("cameraName");
-    using K = SourceSpec::Kind;
+    using K = SourceAddress::Kind;
     QTest::newRow("first camera") << "camera" << int(K::Camera) << 0 << "";
     QTest::newRow("upper case") << "CAMERA" << int(K::Camera) << 0 << "";
     QTest::newRow("number") << "camera:2" << int(K::Camera) << 2 << "";
@@ -123,11 +123,11 @@ void TestScreen::sourcesAsWritten()
     QFETCH(int, kind);
     QFETCH(int, cameraNumber);
     QFETCH(QString, cameraName);
-    const SourceSpec spec = parseSourceSpec(text);
-    QCOMPARE(int(spec.kind), kind);
-    QCOMPARE(spec.cameraNumber, cameraNumber);
-    QCOMPARE(spec.cameraName, cameraName);
-    QCOMPARE(spec.problem.isEmpty(), spec.isValid());
+    const SourceAddress address = parseSourceAddress(text);
+    QCOMPARE(int(address.kind), kind);
+    QCOMPARE(address.cameraNumber, cameraNumber);
+    QCOMPARE(address.cameraName, cameraName);
+    QCOMPARE(address.problem.isEmpty(), address.isValid());
 }
 
 void TestScreen::matcherFindsWhatTheFullSearchFinds_data()
@@ -191,7 +191,7 @@ void TestScreen::videoFilePlaysOnceAndKeepsItsLastFrame()
         for (int i = 0; i < 20; ++i)
             writer.write(cv::Mat(120, 160, CV_8UC3, cv::Scalar::all(20 + 10 * i)));
     }
-    std::unique_ptr<FrameSource> source = makeFrameSource(parseSourceSpec(path));
+    std::unique_ptr<FrameSource> source = makeFrameSource(parseSourceAddress(path));
     QVERIFY2(source->start(), qPrintable(source->errorText()));
     QTRY_COMPARE_WITH_TIMEOUT(source->status().framesSeen, qint64(20), 10000);
     const Frame last = source->newest();
@@ -208,7 +208,7 @@ void TestScreen::stillImageIsReadAgainWhenItChanges()
     TempFiles files;
     const QString path = files.path(QStringLiteral("screen.png"));
     QVERIFY(cv::imwrite(path.toStdString(), cv::Mat(60, 80, CV_8UC3, cv::Scalar::all(50))));
-    std::unique_ptr<FrameSource> source = makeFrameSource(parseSourceSpec(path));
+    std::unique_ptr<FrameSource> source = makeFrameSource(parseSourceAddress(path));
     QVERIFY2(source->start(), qPrintable(source->errorText()));
     // Frames keep coming while the picture stays.
     const Frame first = source->waitNewer(0, 5000);
@@ -233,7 +233,7 @@ void TestScreen::streamOverHttpEndsNamingTheSource()
     const QByteArray dark = jpegOf(cv::Mat(120, 160, CV_8UC3, cv::Scalar::all(30)));
     const QByteArray bright = jpegOf(cv::Mat(120, 160, CV_8UC3, cv::Scalar::all(220)));
     server.call([&] { server.server_->setPicture(dark); });
-    std::unique_ptr<FrameSource> source = makeFrameSource(parseSourceSpec(server.url()));
+    std::unique_ptr<FrameSource> source = makeFrameSource(parseSourceAddress(server.url()));
     QVERIFY2(source->start(), qPrintable(source->errorText()));
     QTRY_VERIFY_WITH_TIMEOUT(source->status().framesSeen >= 3, 5000);
     QVERIFY(std::abs(meanOf(source->newest().image) - 30) < 3);
@@ -255,7 +255,7 @@ void TestScreen::undecodableStreamFramesAreSkippedAndCounted()
     ServerThread server;
     const QByteArray good = jpegOf(cv::Mat(120, 160, CV_8UC3, cv::Scalar::all(90)));
     server.call([&] { server.server_->setPicture(good); });
-    std::unique_ptr<FrameSource> source = makeFrameSource(parseSourceSpec(server.url()));
+    std::unique_ptr<FrameSource> source = makeFrameSource(parseSourceAddress(server.url()));
     QVERIFY2(source->start(), qPrintable(source->errorText()));
     QTRY_VERIFY_WITH_TIMEOUT(source->status().framesSeen >= 2, 5000);
     // JPEG parts whose header is damaged: no picture in them.
@@ -292,7 +292,7 @@ void TestScreen::sourcesThatCannotBeOpened()
     const QString text = name.startsWith(QLatin1String("http")) ? name
                          : contents.isEmpty()                 ? files.path(name)
                                                               : files.writeBytes(name, contents);
-    std::unique_ptr<FrameSource> source = makeFrameSource(parseSourceSpec(text));
+    std::unique_ptr<FrameSource> source = makeFrameSource(parseSourceAddress(text));
     QVERIFY(!source->start());
     QVERIFY2(source->errorText().contains(text), qPrintable(source->errorText()));
     QVERIFY2(source->errorText().contains(reason, Qt::CaseInsensitive), qPrintable(source->errorText()));

@@ -139,12 +139,12 @@ int screenCommand(const QStringList &arguments)
     }
 
     const QString sourceText = args->positional.first();
-    const SourceSpec spec = parseSourceSpec(sourceText);
-    if (!spec.isValid()) {
-        Console::report(kCommand, spec.problem);
+    const SourceAddress address = parseSourceAddress(sourceText);
+    if (!address.isValid()) {
+        Console::report(kCommand, address.problem);
         return ExitStatus::Failed;
     }
-    std::unique_ptr<FrameSource> source = makeFrameSource(spec);
+    std::unique_ptr<FrameSource> source = makeFrameSource(address);
     if (!source->start()) {
         Console::report(kCommand, source->errorText());
         return ExitStatus::Failed;

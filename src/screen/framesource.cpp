@@ -187,34 +187,34 @@ bool isMotionJpeg(int fourcc)
 // Cameras, streams and video files: cv::VideoCapture on a thread of its own.
 class CaptureSource : public FrameSource {
 public:
-    explicit CaptureSource(const SourceSpec &spec)
-        : FrameSource(spec.text), spec_(spec)
+    explicit CaptureSource(const SourceAddress &address)
+        : FrameSource(address.text), address_(address)
     {
     }
 
     bool start() override
     {
         auto capture = std::make_shared<cv::VideoCapture>();
-        const std::string path = QFile::encodeName(spec_.text).toStdString();
+        const std::string path = QFile::encodeName(address_.text).toStdString();
         const std::vector<int> timeouts{cv::CAP_PROP_OPEN_TIMEOUT_MSEC, kOpenTimeoutMs, cv::CAP_PROP_READ_TIMEOUT_MSEC,
                                         kReadTimeoutMs};
         bool paced = false;
-        switch (spec_.kind) {
-        case SourceSpec::Kind::Camera:
+        switch (address_.kind) {
+        case SourceAddress::Kind::Camera:
             if (!openCamera(*capture))
                 return false;
             break;
-        case SourceSpec::Kind::Stream:
+        case SourceAddress::Kind::Stream:
             if (!capture->open(path, cv::CAP_FFMPEG, timeouts)) {
-                errorText_ = QStringLiteral("画面の取り込み元「%1」を開けません: %2。").arg(spec_.text, streamReason(spec_.text));
+                errorText_ = QStringLiteral("画面の取り込み元「%1」を開けません: %2。").arg(address_.text, streamReason(address_.text));
                 return false;
             }
             break;
         default: {
-            const QString reason = fileReason(spec_.text);
+            const QString reason = fileReason(address_.text);
             if (!reason.isEmpty() || !capture->open(path, cv::CAP_FFMPEG)) {
                 errorText_ = QStringLiteral("画面の取り込み元「%1」を開けません: %2。")
-                                 .arg(spec_.text, reason.isEmpty() ? QStringLiteral("動画として読めません") : reason);
+                                 .arg(address_.text, reason.isEmpty() ? QStringLiteral("動画として読めません") : reason);
                 return false;
             }
             paced = true;
@@ -224,14 +224,14 @@ public:
         double fps = capture->get(cv::CAP_PROP_FPS);
         if (!(fps > 0 && fps < 1000))
             fps = 25;
-        const QString endReason = spec_.kind == SourceSpec::Kind::Camera
+        const QString endReason = address_.kind == SourceAddress::Kind::Camera
                                       ? QStringLiteral("カメラが外されたか、%1 秒以上フレームが来ません").arg(kReadTimeoutMs / 1000)
                                       : QStringLiteral("ストリームが終わったか、%1 秒以上フレームが来ません").arg(kReadTimeoutMs / 1000);
         state_->readerStarted();
         // An MJPEG stream is taken as its JPEG images, decoded here, so that
         // one that cannot be decoded is counted rather than skipped unseen
         // inside the stream reader.
-        const bool raw = spec_.kind == SourceSpec::Kind::Stream &&
+        const bool raw = address_.kind == SourceAddress::Kind::Stream &&
                          isMotionJpeg(static_cast<int>(capture->get(cv::CAP_PROP_FOURCC))) &&
                          capture->set(cv::CAP_PROP_FORMAT, -1);
         std::thread(read, state_, capture, paced, raw, fps, endReason).detach();
@@ -243,24 +243,24 @@ private:
     {
         const QList<CameraEntry> cameras = cameraEntries();
         int index = -1;
-        if (!spec_.cameraName.isEmpty()) {
+        if (!address_.cameraName.isEmpty()) {
             for (const CameraEntry &c : cameras) {
-                if (c.name.contains(spec_.cameraName, Qt::CaseInsensitive)) {
+                if (c.name.contains(address_.cameraName, Qt::CaseInsensitive)) {
                     index = c.index;
                     break;
                 }
             }
-        } else if (spec_.cameraNumber > 0) {
+        } else if (address_.cameraNumber > 0) {
             // Where the system gives no list, camera:N is its N-th device.
-            index = cameras.isEmpty() ? spec_.cameraNumber - 1
-                    : spec_.cameraNumber <= cameras.size() ? cameras[spec_.cameraNumber - 1].index
+            index = cameras.isEmpty() ? address_.cameraNumber - 1
+                    : address_.cameraNumber <= cameras.size() ? cameras[address_.cameraNumber - 1].index
                                                            : -1;
         } else {
             index = cameras.isEmpty() ? 0 : cameras.first().index;
         }
         if (index < 0) {
             errorText_ = QStringLiteral("画面の取り込み元「%1」を開けません: そのカメラは一覧にありません（%2 台）。")
-                             .arg(spec_.text, QString::number(cameras.size()));
+                             .arg(address_.text, QString::number(cameras.size()));
             return false;
         }
 #ifdef Q_OS_LINUX
@@ -270,7 +270,7 @@ private:
 #endif
         if (!capture.open(index, api)) {
             errorText_ = QStringLiteral("画面の取り込み元「%1」を開けません: カメラ %2 を開けません（使用中か、権限がありません）。")
-                             .arg(spec_.text, QString::number(index));
+                             .arg(address_.text, QString::number(index));
             return false;
         }
         return true;
@@ -305,7 +305,7 @@ private:
         state->readerEnded();
     }
 
-    SourceSpec spec_;
+    SourceAddress address_;
 };
 
 // A still image, shown as frames at a steady rate and read again whenever
@@ -313,8 +313,8 @@ private:
 // not a picture) is counted and the picture before it stays.
 class StillImageSource : public FrameSource {
 public:
-    explicit StillImageSource(const SourceSpec &spec)
-        : FrameSource(spec.text)
+    explicit StillImageSource(const SourceAddress &address)
+        : FrameSource(address.text)
     {
     }
 
@@ -365,16 +365,16 @@ private:
 
 } // namespace
 
-std::unique_ptr<FrameSource> makeFrameSource(const SourceSpec &spec)
+std::unique_ptr<FrameSource> makeFrameSource(const SourceAddress &address)
 {
     // The stream reader's own log would repeat on standard error what the
     // source reports in the user's words (a refused connection, a frame
     // that cannot be decoded); it is quiet unless asked for.
     if (qEnvironmentVariableIsEmpty("OPENCV_FFMPEG_LOGLEVEL") && qEnvironmentVariableIsEmpty("OPENCV_FFMPEG_DEBUG"))
         qputenv("OPENCV_FFMPEG_LOGLEVEL", "-8");
-    if (spec.kind == SourceSpec::Kind::StillImage)
-        return std::make_unique<StillImageSource>(spec);
-    return std::make_unique<CaptureSource>(spec);
+    if (address.kind == SourceAddress::Kind::StillImage)
+        return std::make_unique<StillImageSource>(address);
+    return std::make_unique<CaptureSource>(address);
 }
 
 bool saveFramePng(const cv::Mat &frame, const QString &path, QString *error)

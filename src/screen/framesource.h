@@ -1,6 +1,6 @@
 #pragma once
 
-#include "screen/sourcespec.h"
+#include "screen/sourceaddress.h"
 
 #include <QDateTime>
 #include <QString>
@@ -69,8 +69,8 @@ protected:
     QString errorText_;
 };
 
-// Makes the source that `spec` names; start() opens it.
-std::unique_ptr<FrameSource> makeFrameSource(const SourceSpec &spec);
+// Makes the source that `address` names; start() opens it.
+std::unique_ptr<FrameSource> makeFrameSource(const SourceAddress &address);
 
 // Writes `frame` as a PNG file, atomically (the file is whole or not
 // there); false and `error` (naming the file) on failure.

@@ -42,12 +42,12 @@ bool ScreenSession::openSource(const QString &source, QString *error)
     watch_.reset();
     textWatch_.reset();
     source_.reset();
-    const SourceSpec spec = parseSourceSpec(source);
-    if (!spec.isValid()) {
-        *error = spec.problem;
+    const SourceAddress address = parseSourceAddress(source);
+    if (!address.isValid()) {
+        *error = address.problem;
         return false;
     }
-    std::unique_ptr<FrameSource> opened = makeFrameSource(spec);
+    std::unique_ptr<FrameSource> opened = makeFrameSource(address);
     if (!opened->start()) {
         *error = opened->errorText();
         return false;

@@ -68,7 +68,7 @@ void TestHandsetScreen::showsWhatWasTypedInTheFileAndTheStream()
     QTRY_VERIFY_WITH_TIMEOUT(!streamUrl(handset).isEmpty() && QFileInfo(link).isSymLink(), 10000);
     QVERIFY(samePicture(readPng(png), toBgr(ModelScreen::render(QString(), QString()))));
 
-    std::unique_ptr<FrameSource> source = makeFrameSource(parseSourceSpec(streamUrl(handset)));
+    std::unique_ptr<FrameSource> source = makeFrameSource(parseSourceAddress(streamUrl(handset)));
     QVERIFY2(source->start(), qPrintable(source->errorText()));
 
     qputenv("QUILLONEMU_COM9", QFile::encodeName(link));

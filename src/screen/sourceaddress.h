@@ -10,7 +10,7 @@
 //   http://… https://… rtsp://…   a stream (MJPEG over HTTP, RTSP)
 //   anything else    a file: a still image when it ends in .png, .jpg,
 //                    .jpeg or .bmp, otherwise a video file
-struct SourceSpec {
+struct SourceAddress {
     enum class Kind { Invalid, Camera, Stream, VideoFile, StillImage };
 
     Kind kind = Kind::Invalid;
@@ -26,4 +26,4 @@ struct SourceSpec {
     bool isValid() const { return kind != Kind::Invalid; }
 };
 
-SourceSpec parseSourceSpec(const QString &text);
+SourceAddress parseSourceAddress(const QString &text);

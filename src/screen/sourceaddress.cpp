@@ -1,4 +1,4 @@
-#include "screen/sourcespec.h"
+#include "screen/sourceaddress.h"
 
 namespace {
 
@@ -12,24 +12,24 @@ bool hasScheme(const QString &text, QLatin1StringView scheme)
 
 } // namespace
 
-SourceSpec parseSourceSpec(const QString &text)
+SourceAddress parseSourceAddress(const QString &text)
 {
-    SourceSpec spec;
-    spec.text = text;
+    SourceAddress address;
+    address.text = text;
     if (text.trimmed().isEmpty()) {
-        spec.problem = QStringLiteral("画面の取り込み元が空です。");
-        return spec;
+        address.problem = QStringLiteral("画面の取り込み元が空です。");
+        return address;
     }
     const QLatin1StringView camera("camera");
     if (text.compare(camera, Qt::CaseInsensitive) == 0) {
-        spec.kind = SourceSpec::Kind::Camera;
-        return spec;
+        address.kind = SourceAddress::Kind::Camera;
+        return address;
     }
     if (hasScheme(text, QLatin1StringView("camera:"))) {
         const QString rest = text.mid(camera.size() + 1);
         if (rest.isEmpty()) {
-            spec.problem = QStringLiteral("「%1」: camera: の後にカメラの番号か名前がありません。").arg(text);
-            return spec;
+            address.problem = QStringLiteral("「%1」: camera: の後にカメラの番号か名前がありません。").arg(text);
+            return address;
         }
         bool allDigits = true;
         for (const QChar c : rest)
@@ -38,34 +38,34 @@ SourceSpec parseSourceSpec(const QString &text)
             bool ok = false;
             const int number = rest.toInt(&ok);
             if (!ok || number < 1 || number > kLargestCameraNumber) {
-                spec.problem = QStringLiteral("「%1」: カメラの番号は 1 から %2 までです。").arg(text, QString::number(kLargestCameraNumber));
-                return spec;
+                address.problem = QStringLiteral("「%1」: カメラの番号は 1 から %2 までです。").arg(text, QString::number(kLargestCameraNumber));
+                return address;
             }
-            spec.cameraNumber = number;
+            address.cameraNumber = number;
         } else {
-            spec.cameraName = rest;
+            address.cameraName = rest;
         }
-        spec.kind = SourceSpec::Kind::Camera;
-        return spec;
+        address.kind = SourceAddress::Kind::Camera;
+        return address;
     }
     for (const char *scheme : {"http://", "https://", "rtsp://"}) {
         const QLatin1StringView prefix(scheme);
         if (hasScheme(text, prefix)) {
             if (text.size() == prefix.size() || text.at(prefix.size()) == u'/') {
-                spec.problem = QStringLiteral("「%1」: URL にホスト名がありません。").arg(text);
-                return spec;
+                address.problem = QStringLiteral("「%1」: URL にホスト名がありません。").arg(text);
+                return address;
             }
-            spec.kind = SourceSpec::Kind::Stream;
-            return spec;
+            address.kind = SourceAddress::Kind::Stream;
+            return address;
         }
     }
     const QString lower = text.toLower();
     for (const char *ext : {".png", ".jpg", ".jpeg", ".bmp"}) {
         if (lower.endsWith(QLatin1StringView(ext))) {
-            spec.kind = SourceSpec::Kind::StillImage;
-            return spec;
+            address.kind = SourceAddress::Kind::StillImage;
+            return address;
         }
     }
-    spec.kind = SourceSpec::Kind::VideoFile;
-    return spec;
+    address.kind = SourceAddress::Kind::VideoFile;
+    return address;
 }
