@@ -2,6 +2,7 @@
 
 #include "app/commandline.h"
 #include "app/frmabout.h"
+#include "app/frmscreen.h"
 #include "app/programinfo.h"
 #include "keypad/keypadwindows.h"
 #include "link/textsender.h"
@@ -61,6 +62,7 @@ frmMain::frmMain(Desktop &desktop, QWidget *parent)
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     connect(&MSComm1, &SerialLink::packetSent, this, &frmMain::packetSent);
     keypad_->setRecordFolder([this] { return MacroFile.isEmpty() ? QString() : QFileInfo(MacroFile).absolutePath(); });
+    keypad_->setShowScreen([this] { mnuScreen_Click(); });
     observeHeldInput([this](QObject *receiver, const QEvent &event) { inputHeld(receiver, event); });
     gateHeldInput([](QObject *receiver) {
         const QWindow *modal = QGuiApplication::modalWindow();
@@ -74,8 +76,10 @@ frmMain::~frmMain()
     gateHeldInput({});
     endTyping();
     // The About box has no owner (so that the window manager treats it as a
-    // window of its own): one still open goes with the main window.
+    // window of its own): one still open goes with the main window, as
+    // does the screen window.
     delete about_.data();
+    delete screenWindow_.data();
 }
 
 void frmMain::createControls()
@@ -146,6 +150,7 @@ void frmMain::createMenus()
     mnuView = menuBar()->addMenu(QStringLiteral("表示(&V)"));
     mnuView->setObjectName(QStringLiteral("mnuView"));
     mnuKeyboard = item(mnuView, QStringLiteral("キーボード(&K)"), "mnuKeyboard", &frmMain::mnuKeyboard_Click);
+    mnuScreen = item(mnuView, QStringLiteral("画面(&G)"), "mnuScreen", &frmMain::mnuScreen_Click);
     mnuScreenSource = item(mnuView, QStringLiteral("画面の取り込み元(&S)..."), "mnuScreenSource",
                            &frmMain::mnuScreenSource_Click);
 
@@ -215,6 +220,16 @@ void frmMain::mnuScreenSource_Click()
     const std::optional<QString> source = desktop_.chooseScreenSource(this, choices, screen_.sourceName());
     if (source && !source->isEmpty())
         openScreenSource(*source);
+}
+
+void frmMain::mnuScreen_Click()
+{
+    if (!screenWindow_) {
+        screenWindow_ = new frmScreen(desktop_, screen_, *keypad_, [this] { mnuScreenSource_Click(); },
+                                      [this] { return MacroFile.isEmpty() ? QString() : QFileInfo(MacroFile).absolutePath(); });
+        screenWindow_->watchRun(runner_);
+    }
+    bringBack(screenWindow_);
 }
 
 void frmMain::Form_Unload()
@@ -428,6 +443,8 @@ void frmMain::setRunning(bool running)
 {
     if (!running)
         endTyping();
+    else if (screenWindow_)
+        screenWindow_->runStarted();
     cmdSend->setEnabled(!running);
     cmdStop->setEnabled(running);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/frmabout.h"
+#include "app/frmscreen.h"
 #include "link/seriallink.h"
 #include "macro/macrorunner.h"
 #include "macro/macrosettings.h"
@@ -77,6 +78,7 @@ public:
     QAction *mnuFileExit;
     QMenu *mnuView;
     QAction *mnuKeyboard;
+    QAction *mnuScreen;
     QAction *mnuScreenSource;
     QMenu *mnuHelp;
     QAction *mnuHelpContents;
@@ -101,6 +103,10 @@ public:
     void mnuFileExit_Click();
     void mnuKeyboard_Click();
     void mnuScreenSource_Click();
+    // 「画面(&G)」, also the keypad's: shows the screen window.
+    void mnuScreen_Click();
+    // The screen window (nullptr until first shown).
+    frmScreen *screenWindow() const { return screenWindow_; }
 
     // The screen the runs watch: the source given by /S or the view menu.
     RunScreen &screenSession() { return screen_; }
@@ -160,6 +166,7 @@ private:
     MacroRunner runner_;
     KeypadWindows *keypad_;
     QPointer<frmAbout> about_;
+    QPointer<frmScreen> screenWindow_;
     // The statement line as the run last set it.
     QString statusText_;
     std::optional<Typing> typing_;

@@ -91,6 +91,12 @@ frmKeyboard::~frmKeyboard() = default;
 
 void frmKeyboard::load(const QString &title, const QString &version, const QString &mainPortText)
 {
+    if (showScreen && !mnuScreen) {
+        mnuScreen = new QAction(QStringLiteral("画面(&G)"), this);
+        mnuScreen->setObjectName(QStringLiteral("mnuScreen"));
+        connect(mnuScreen, &QAction::triggered, this, [this] { showScreen(); });
+        addAction(mnuScreen);
+    }
     caption_ = title + QLatin1Char(' ') + version;
     showRecording();
     cmbCommPort->setEditText(mainPortText);
@@ -139,6 +145,16 @@ void frmKeyboard::SendStr(const QString &Str)
             textGoingOut_->typed += ch;
     });
     recordTextGoingOut();
+}
+
+bool frmKeyboard::addCheckpoint(const QString &line)
+{
+    if (!recording_)
+        return false;
+    // After what of a text has gone out so far.
+    recordTextGoingOut();
+    recording_->addCheckpoint(line, lineClockMs());
+    return true;
 }
 
 void frmKeyboard::mnuRecordStart_Click()

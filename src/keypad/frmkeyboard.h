@@ -64,6 +64,12 @@ public:
     // folder and says where.
     void finishRecording();
     bool isRecording() const { return recording_ != nullptr; }
+    // Puts a checkpoint line (WAITIMAGE, WAITGONE, WAITTEXT) into the
+    // recording in progress, at this moment; false when none runs.
+    bool addCheckpoint(const QString &line);
+    // The context menu's 「画面(&G)」: shows the screen window (the main
+    // window's); no item when not set before load().
+    std::function<void()> showScreen;
     // The file the last recording went to (the next one's dialog starts
     // there), and the folder a first recording's dialog starts in (the macro
     // file's; none: the current folder).
@@ -78,6 +84,7 @@ public:
     // The context menu's items.
     QAction *mnuRecordStart = nullptr;
     QAction *mnuRecordStop = nullptr;
+    QAction *mnuScreen = nullptr;
     // Its port number is the text of cmbCommPort at each OpenPort().
     SerialLink MSComm1;
 

@@ -56,6 +56,7 @@ void KeypadWindows::loadKeyboard(const QString &title, const QString &version, c
                                     entryBottom - keypad.height()));
     }
     keyboard_->recordFolder = recordFolder_;
+    keyboard_->showScreen = showScreen_;
     keyboard_->setRecordPath(lastRecordPath_);
     connect(keyboard_, &frmKeyboard::closed, this, &KeypadWindows::keyboardClosed);
     connect(keyboard_, &frmKeyboard::closing, this, [this] {

@@ -46,6 +46,8 @@ public:
     // macro file's); a later one starts where the last one, of this keypad or
     // an earlier one, went.
     void setRecordFolder(std::function<QString()> folder) { recordFolder_ = std::move(folder); }
+    // What the keypad's 「画面(&G)」 does (none: no such item).
+    void setShowScreen(std::function<void()> show) { showScreen_ = std::move(show); }
 
     // Each is nullptr while not loaded.
     frmKeyboard *keyboard() const { return keyboard_; }
@@ -63,5 +65,6 @@ private:
     frmKeyboard *keyboard_ = nullptr;
     frmInput *input_ = nullptr;
     std::function<QString()> recordFolder_;
+    std::function<void()> showScreen_;
     QString lastRecordPath_;
 };

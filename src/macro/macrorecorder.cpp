@@ -46,6 +46,11 @@ void MacroRecorder::addText(const QString &text, double sentMs, double doneMs)
         items_.append({QStringLiteral("STRING ") + typed, sentMs, doneMs});
 }
 
+void MacroRecorder::addCheckpoint(const QString &line, double atMs)
+{
+    items_.append({line, atMs, atMs, true});
+}
+
 QStringList MacroRecorder::lines() const
 {
     QStringList lines{QStringLiteral("BASEWAIT ") + secondsText(baseWaitMs_)};
@@ -53,15 +58,19 @@ QStringList MacroRecorder::lines() const
     const double waitMs = std::max<double>(baseWaitMs_, MacroRunner::kShortestWaitMs);
     // When the replay starts the item before, on the session's clock.
     double replayedMs = 0;
-    for (qsizetype i = 0; i < items_.size(); ++i) {
-        const Item &item = items_[i];
-        if (i == 0) {
+    const Item *previousItem = nullptr;
+    for (const Item &item : items_) {
+        if (item.checkpoint) {
+            lines.append(item.line);
+            continue;
+        }
+        if (!previousItem) {
             replayedMs = item.sentMs;
         } else {
             // Without a SLEEP the item starts once the one before has been
             // handed over and the base wait has passed; a SLEEP line adds its
             // seconds and a base wait of its own. Whichever comes closer.
-            const Item &previous = items_[i - 1];
+            const Item &previous = *previousItem;
             const double earliestMs = replayedMs + (previous.doneMs - previous.sentMs) + waitMs;
             const double behindMs = item.sentMs - earliestMs;
             const auto tenths = std::max<qint64>(1, std::llround((behindMs - waitMs) / 100.0));
@@ -74,6 +83,7 @@ QStringList MacroRecorder::lines() const
             }
         }
         lines.append(item.line);
+        previousItem = &item;
     }
     return lines;
 }

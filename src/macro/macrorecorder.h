@@ -37,7 +37,13 @@ public:
     // that leaves no character.
     void addText(const QString &text, double sentMs, double doneMs);
 
-    // Keys and texts recorded.
+    // A checkpoint (a WAITIMAGE, WAITGONE or WAITTEXT line) put in at
+    // `atMs`. The replay's clock counts it as taking no time: it follows the
+    // item recorded before it, ahead of the pause that comes after that
+    // item, and the pauses stay as they were.
+    void addCheckpoint(const QString &line, double atMs);
+
+    // Keys, texts and checkpoints recorded.
     qsizetype size() const { return items_.size(); }
     int baseWaitMs() const { return baseWaitMs_; }
 
@@ -63,6 +69,7 @@ private:
         QString line;
         double sentMs;
         double doneMs;
+        bool checkpoint = false;
     };
 
     int baseWaitMs_;

@@ -92,6 +92,9 @@ Q_SIGNALS:
     // A pass reached REPEAT: the counter now, how long the pass took from its
     // first statement to the next pass's, and the packets it sent.
     void passCompleted(qint32 counter, double durationMs, qint64 packets);
+    // A screen wait starts (its line, keyword, template or text, level or
+    // region; nothing of how it ends yet).
+    void screenWaitStarted(const ScreenWaitReport &report);
     // A screen wait ended (found, run out, stopped or failed).
     void screenWaitEnded(const ScreenWaitReport &report);
 

@@ -24,6 +24,10 @@ struct ScreenWaitReport {
     QString wantedText;
     QString readText;
     qint64 readings = 0;
+    // WAITIMAGE, WAITGONE: the level a match needs; WAITTEXT, READTEXT: the
+    // part of the frame read (empty: all of it).
+    double level = 0;
+    QRect region;
 };
 
 // What a run needs of the screen it watches (a camera or any other picture
@@ -42,6 +46,8 @@ public:
         QSize frameSize;
         double bestSimilarity = -1;  // the highest seen so far (-1: no frame matched)
         QPoint bestPlace;
+        double lastSimilarity = -1;  // in the newest frame matched, and where
+        QPoint lastPlace;
         qint64 framesSeen = 0;       // by the source since the wait started
         qint64 framesUndecodable = 0;
         qint64 framesMatched = 0;

@@ -260,14 +260,16 @@ MacroRunner::Flow MacroRunner::waitForPicture(const Statement &st, RunScreen &sc
 
     waitForTheLine();
 
-    const double start = waiter_.elapsedMs();
-    const double deadline = start + std::max(0.0, double(st.seconds)) * 1000.0;
-    screen.setWakeUp([this] { waiter_.wake(); });
-    screen.startWait(path, st.level, gone);
     ScreenWaitReport report;
     report.line = macro_.linesRead();
     report.keyword = st.keyword;
     report.templatePath = path;
+    report.level = st.level;
+    Q_EMIT screenWaitStarted(report);
+    const double start = waiter_.elapsedMs();
+    const double deadline = start + std::max(0.0, double(st.seconds)) * 1000.0;
+    screen.setWakeUp([this] { waiter_.wake(); });
+    screen.startWait(path, st.level, gone);
     QString failureText;
     const RunScreen::WaitState state = watchScreen(st, screen, deadline, &failureText);
     screen.endWait();
@@ -306,6 +308,12 @@ MacroRunner::Flow MacroRunner::readScreenText(const Statement &st, RunScreen &sc
     if (waiting)
         waitForTheLine();
 
+    ScreenWaitReport report;
+    report.line = macro_.linesRead();
+    report.keyword = st.keyword;
+    report.wantedText = waiting ? st.text : QString();
+    report.region = st.region;
+    Q_EMIT screenWaitStarted(report);
     // READTEXT reads the newest frame once; it waits only for a frame to
     // come (or the reading to end).
     const double start = waiter_.elapsedMs();
@@ -319,14 +327,10 @@ MacroRunner::Flow MacroRunner::readScreenText(const Statement &st, RunScreen &sc
     screen.endWait();
     screen.setWakeUp({});
 
-    ScreenWaitReport report;
-    report.line = macro_.linesRead();
-    report.keyword = st.keyword;
     report.found = state.done;
     report.secondsWaited = waitedMs / 1000.0;
     report.framesSeen = state.framesSeen;
     report.framesUndecodable = state.framesUndecodable;
-    report.wantedText = waiting ? st.text : QString();
     report.readText = state.lastRead;
     report.readings = state.readings;
     const bool stopped = !settings_.MacroExe || !linkFailure_.isEmpty();

@@ -31,6 +31,11 @@ QUILLONEMU_SCREEN_EXPORT RunScreen *quillonemuScreenSession()
     return new ScreenSession;
 }
 
+QUILLONEMU_SCREEN_EXPORT ScreenView *quillonemuScreenView(RunScreen *session)
+{
+    return static_cast<ScreenSession *>(session);
+}
+
 QUILLONEMU_SCREEN_EXPORT QObject *quillonemuModelScreen(const ModelScreenOptions *options, quint16 *port,
                                                         QString *error, QObject *parent)
 {

@@ -12,6 +12,7 @@ using GuiApplicationFn = QCoreApplication *(*)(int *, char **);
 using ScreenCommandFn = int (*)(const QStringList *);
 using TemplateProblemFn = void (*)(const QString *, QString *);
 using SessionFn = RunScreen *(*)();
+using ViewFn = ScreenView *(*)(RunScreen *);
 using ModelScreenFn = QObject *(*)(const ModelScreenOptions *, quint16 *, QString *, QObject *);
 
 struct Module {
@@ -21,6 +22,7 @@ struct Module {
     ScreenCommandFn screenCommand = nullptr;
     TemplateProblemFn templateProblem = nullptr;
     SessionFn session = nullptr;
+    ViewFn view = nullptr;
     ModelScreenFn modelScreen = nullptr;
 };
 
@@ -43,8 +45,9 @@ Module &module()
         m.screenCommand = reinterpret_cast<ScreenCommandFn>(library.resolve("quillonemuScreenCommand"));
         m.templateProblem = reinterpret_cast<TemplateProblemFn>(library.resolve("quillonemuTemplateProblem"));
         m.session = reinterpret_cast<SessionFn>(library.resolve("quillonemuScreenSession"));
+        m.view = reinterpret_cast<ViewFn>(library.resolve("quillonemuScreenView"));
         m.modelScreen = reinterpret_cast<ModelScreenFn>(library.resolve("quillonemuModelScreen"));
-        if (m.guiApplication && m.screenCommand && m.templateProblem && m.session && m.modelScreen)
+        if (m.guiApplication && m.screenCommand && m.templateProblem && m.session && m.view && m.modelScreen)
             return m;
         reasons.append(QStringLiteral("%1: 入口が見つかりません").arg(path));
         m = Module();
@@ -130,6 +133,11 @@ bool LazyScreen::load(QString *error)
     }
     inner_.reset(m.session());
     return true;
+}
+
+ScreenView *LazyScreen::view(QString *error)
+{
+    return load(error) ? module().view(inner_.get()) : nullptr;
 }
 
 bool LazyScreen::openSource(const QString &source, QString *error)

@@ -9,6 +9,7 @@
 
 class QCoreApplication;
 class QObject;
+class ScreenView;
 
 // Seeing the handset lives in a module of its own (quillonemu-screen), loaded
 // the first time a program needs it: OpenCV and the video libraries behind
@@ -50,6 +51,10 @@ public:
     bool saveNewest(const QString &path, QString *error) override;
     bool prepareTextReading(QString *reason) override;
     void startTextWait(const QString &wanted, const QRect &region) override;
+
+    // The same screen as the screen window sees it (the module loaded);
+    // null and `error` when the module cannot be loaded.
+    ScreenView *view(QString *error);
 
 private:
     bool load(QString *error);

@@ -53,6 +53,48 @@ bool ScreenSession::openSource(const QString &source, QString *error)
         return false;
     }
     source_ = std::move(opened);
+    ++sourceNumber_;
+    return true;
+}
+
+ScreenPicture ScreenSession::newestPicture(qint64 knownSource, qint64 knownNumber) const
+{
+    ScreenPicture picture;
+    if (!source_)
+        return picture;
+    picture.sourceNumber = sourceNumber_;
+    picture.sourceName = source_->name();
+    const SourceStatus status = source_->status();
+    picture.ended = status.ended;
+    picture.endReason = status.endReason;
+    const Frame frame = source_->newest();
+    picture.number = frame.number;
+    if (frame.isEmpty() || (knownSource == sourceNumber_ && knownNumber == frame.number))
+        return picture;
+    // Frames are 8-bit BGR: the same bytes, in the picture's own order.
+    const cv::Mat &image = frame.image;
+    picture.image = QImage(image.data, image.cols, image.rows, static_cast<qsizetype>(image.step), QImage::Format_BGR888)
+                        .convertToFormat(QImage::Format_RGB888);
+    return picture;
+}
+
+bool ScreenSession::readText(const QImage &picture, QString *text, QString *error)
+{
+    std::lock_guard lock(viewReading_);
+    if (!viewReader_) {
+        auto reader = std::make_unique<TextReader>();
+        if (!reader->open()) {
+            *error = reader->errorText();
+            return false;
+        }
+        viewReader_ = std::move(reader);
+    }
+    const QImage rgb = picture.convertToFormat(QImage::Format_RGB888);
+    // The reader takes BGR: the channels swapped into a picture of its own.
+    const QImage bgr = rgb.rgbSwapped();
+    const cv::Mat mat(bgr.height(), bgr.width(), CV_8UC3, const_cast<uchar *>(bgr.constBits()),
+                      static_cast<size_t>(bgr.bytesPerLine()));
+    *text = viewReader_->read(mat);
     return true;
 }
 
@@ -107,6 +149,8 @@ RunScreen::WaitState ScreenSession::waitState() const
         state.frameSize = progress.frameSize;
         state.bestSimilarity = progress.best.similarity;
         state.bestPlace = progress.best.place;
+        state.lastSimilarity = progress.last.similarity;
+        state.lastPlace = progress.last.place;
         state.framesMatched = progress.framesMatched;
     }
     if (textWatch_) {

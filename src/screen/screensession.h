@@ -4,15 +4,18 @@
 #include "screen/framesource.h"
 #include "screen/matcher.h"
 #include "screen/picturewatch.h"
+#include "screen/screenview.h"
 #include "screen/textwatch.h"
 
 #include <QHash>
 #include <QObject>
 #include <memory>
+#include <mutex>
 
 // The screen a run watches, for real: one frame source at a time, the
-// templates the run has read, and the watch of the wait in progress.
-class ScreenSession : public QObject, public RunScreen {
+// templates the run has read, and the watch of the wait in progress. The
+// screen window looks at the same frames (ScreenView).
+class ScreenSession : public QObject, public RunScreen, public ScreenView {
     Q_OBJECT
 public:
     explicit ScreenSession(QObject *parent = nullptr);
@@ -29,6 +32,9 @@ public:
     bool prepareTextReading(QString *reason) override;
     void startTextWait(const QString &wanted, const QRect &region) override;
 
+    ScreenPicture newestPicture(qint64 knownSource, qint64 knownNumber) const override;
+    bool readText(const QImage &picture, QString *text, QString *error) override;
+
     const FrameSource *source() const { return source_.get(); }
 
 private:
@@ -39,6 +45,11 @@ private:
     std::shared_ptr<TextReader> reader_;
     std::unique_ptr<TextWatch> textWatch_;
     SourceStatus atWaitStart_;
+    qint64 sourceNumber_ = 0;
+    // The screen window's readings: a reader of their own (the run's may be
+    // reading on its watch's thread at the same time).
+    std::mutex viewReading_;
+    std::unique_ptr<TextReader> viewReader_;
 };
 
 // Reads the picture in `path` as a template; an empty Mat and `reason` when

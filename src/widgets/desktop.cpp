@@ -52,11 +52,13 @@ void sizeForReading(QFileDialog &dialog)
     dialog.resize(std::max(dialog.width(), placesWidth + listWidth + 4 * pad), std::max(dialog.height(), 28 * metrics.height()));
 }
 
-QString runFileDialog(QWidget *parent, const QString &fileName, QFileDialog::AcceptMode mode)
+QString runFileDialog(QWidget *parent, const QString &fileName, QFileDialog::AcceptMode mode,
+                      const QString &filter = kEveryFile, const QString &suffix = QString())
 {
-    QFileDialog dialog(parent, QString(), fileName, kEveryFile);
+    QFileDialog dialog(parent, QString(), fileName, filter);
     dialog.setOptions(QFileDialog::HideNameFilterDetails);
     dialog.setAcceptMode(mode);
+    dialog.setDefaultSuffix(suffix);
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     sizeForReading(dialog);
     if (dialog.exec() != QDialog::Accepted)
@@ -79,6 +81,24 @@ QString ScreenDesktop::chooseFile(QWidget *parent, const QString &fileName)
 QString ScreenDesktop::chooseNewFile(QWidget *parent, const QString &fileName)
 {
     return runFileDialog(parent, fileName, QFileDialog::AcceptSave);
+}
+
+QString ScreenDesktop::chooseNewPicture(QWidget *parent, const QString &fileName)
+{
+    return runFileDialog(parent, fileName, QFileDialog::AcceptSave, QStringLiteral("PNG 画像 (*.png)"), QStringLiteral("png"));
+}
+
+std::optional<QString> ScreenDesktop::editText(QWidget *parent, const QString &caption, const QString &label,
+                                               const QString &text)
+{
+    QInputDialog dialog(parent);
+    dialog.setWindowTitle(caption);
+    dialog.setLabelText(label);
+    dialog.setTextValue(text);
+    dialog.resize(std::max(dialog.width(), dialog.fontMetrics().horizontalAdvance(QStringLiteral("M")) * 40), dialog.height());
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.textValue();
 }
 
 void ScreenDesktop::showMessage(QWidget *parent, const QString &text)

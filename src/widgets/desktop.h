@@ -20,8 +20,17 @@ public:
     // it asks before an existing file is replaced. The chosen full path, or
     // an empty text when cancelled.
     virtual QString chooseNewFile(QWidget *parent, const QString &fileName) = 0;
+    // The modal save-file dialog for a picture ("PNG 画像 (*.png)"), starting
+    // at `fileName`; a name without a suffix gets ".png". The chosen full
+    // path, or an empty text when cancelled.
+    virtual QString chooseNewPicture(QWidget *parent, const QString &fileName) = 0;
     // A modal message with an OK button; returns once the user has read it.
     virtual void showMessage(QWidget *parent, const QString &text) = 0;
+    // A modal one-line text for the user to confirm or edit, captioned
+    // `caption`, with `label` above it. The text as the user left it, or no
+    // value when cancelled.
+    virtual std::optional<QString> editText(QWidget *parent, const QString &caption, const QString &label,
+                                            const QString &text) = 0;
     // Shows the user guide `path`; says so when nothing can.
     virtual void openGuide(QWidget *parent, const QString &path) = 0;
     // Ends the program at once: no window closes, no handler runs.
@@ -41,7 +50,10 @@ public:
 
     QString chooseFile(QWidget *parent, const QString &fileName) override;
     QString chooseNewFile(QWidget *parent, const QString &fileName) override;
+    QString chooseNewPicture(QWidget *parent, const QString &fileName) override;
     void showMessage(QWidget *parent, const QString &text) override;
+    std::optional<QString> editText(QWidget *parent, const QString &caption, const QString &label,
+                                    const QString &text) override;
     void openGuide(QWidget *parent, const QString &path) override;
     void endProgram() override;
     std::optional<QString> chooseScreenSource(QWidget *parent, const QStringList &choices,

@@ -25,6 +25,18 @@ struct RecordingDesktop : ScreenDesktop {
 
     QString chooseFile(QWidget *, const QString &fileName) override { return answer(dialogStarts, fileName); }
     QString chooseNewFile(QWidget *, const QString &fileName) override { return answer(newFileStarts, fileName); }
+    QString chooseNewPicture(QWidget *, const QString &fileName) override { return answer(newFileStarts, fileName); }
+    // The one-line text dialog: what it showed, and its answers taken in
+    // order (none left: cancel).
+    QStringList textsShown;
+    QStringList textAnswers;
+    std::optional<QString> editText(QWidget *, const QString &, const QString &, const QString &text) override
+    {
+        textsShown.append(text);
+        if (textAnswers.isEmpty())
+            return std::nullopt;
+        return textAnswers.takeFirst();
+    }
     QString answer(QStringList &starts, const QString &fileName)
     {
         starts.append(fileName);

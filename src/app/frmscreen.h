@@ -1,0 +1,125 @@
+#pragma once
+
+#include "macro/runscreen.h"
+#include "widgets/framepicture.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QPair>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <optional>
+#include <thread>
+
+class Desktop;
+class KeypadWindows;
+class LazyScreen;
+class MacroRunner;
+class QAction;
+class QLabel;
+class QPushButton;
+class ScreenView;
+
+// The screen window 「画面」: the frames of the screen the runs watch, live,
+// at their own size or scaled down to fit the desktop. A drag on the picture
+// selects a rectangle; its context menu saves the rectangle as a template,
+// reads its text, and, while the keypad records, puts a checkpoint (a wait
+// for the rectangle to appear or go, or for its text) into the recording.
+// During a run's screen wait it marks what the wait sees; after a wait that
+// ran out it shows the frame saved as evidence until the next run starts.
+// It owns no port and takes no part in a run: closing it only hides it.
+class frmScreen : public QWidget {
+    Q_OBJECT
+public:
+    // How long a recorded checkpoint waits, in seconds: a slow handset's
+    // screen change with room to spare.
+    static constexpr int kCheckpointSeconds = 30;
+
+    // `screen` is the runs' screen; `chooseSource` is the main window's
+    // 「画面の取り込み元(&S)...」; `macroFolder` gives the folder a picture is
+    // first saved in.
+    frmScreen(Desktop &desktop, LazyScreen &screen, KeypadWindows &keypad, std::function<void()> chooseSource,
+              std::function<QString()> macroFolder);
+    ~frmScreen() override;
+
+    // Follows `runner`'s screen waits.
+    void watchRun(MacroRunner &runner);
+    // A run starts: the evidence of the last one goes.
+    void runStarted();
+
+    FramePicture *picture;
+    QLabel *lblNoSource;
+    QPushButton *cmdSource;
+    QLabel *lblStatus;
+    // The context menu's items.
+    QAction *mnuSavePicture;
+    QAction *mnuReadText;
+    QAction *mnuWaitAppear;
+    QAction *mnuWaitGone;
+    QAction *mnuWaitText;
+    QAction *mnuSource;
+
+    // Handlers.
+    void mnuSavePicture_Click();
+    void mnuReadText_Click();
+    void mnuWaitAppear_Click();
+    void mnuWaitGone_Click();
+    void mnuWaitText_Click();
+
+    // The frames per second shown, over the last two seconds.
+    double framesPerSecond() const;
+    // Whether the window shows the evidence of a wait that ran out.
+    bool showsEvidence() const { return !evidence_.isEmpty(); }
+
+Q_SIGNALS:
+    // A reading asked for by 「選択範囲の文字を読む」 or a WAITTEXT
+    // checkpoint is done (for the tests and the status line).
+    void textRead(const QString &text);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    enum class WaitPhase { None, Waiting, Found, RanOut };
+
+    void refresh();
+    void showFrame(const QImage &image);
+    void showStatus();
+    void showMenu(const QPoint &where);
+    void waitStarted(const ScreenWaitReport &report);
+    void waitEnded(const ScreenWaitReport &report);
+    void markWait();
+    void addPictureCheckpoint(const QString &keyword);
+    // Reads the selection's text off the user-interface thread; `done` gets
+    // the text on it.
+    void readSelection(std::function<void(const QString &)> done);
+    QString recordingPath() const;
+
+    Desktop &desktop_;
+    LazyScreen &screen_;
+    KeypadWindows &keypad_;
+    std::function<void()> chooseSource_;
+    std::function<QString()> macroFolder_;
+    ScreenView *view_ = nullptr;
+    QString viewError_;
+    QTimer refresh_;
+    QElapsedTimer clock_;
+    qint64 sourceNumber_ = 0;
+    qint64 frameNumber_ = 0;
+    QString sourceName_;
+    QString sourceEnd_;
+    // (milliseconds, frame number) of the frames seen lately.
+    QList<QPair<qint64, qint64>> frameTimes_;
+    QString lastPicturePath_;
+    // The run's screen wait this window follows.
+    std::optional<ScreenWaitReport> wait_;
+    WaitPhase phase_ = WaitPhase::None;
+    QSize templateSize_;
+    double shownSimilarity_ = -1;
+    qint64 waitsSeen_ = 0;
+    QString evidence_;
+    std::thread reading_;
+    bool readingBusy_ = false;
+};
