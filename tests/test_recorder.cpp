@@ -16,13 +16,15 @@
 namespace {
 
 // One item of a session: "MS KEY", "MS 'TEXT'", or "MS+BUSY ..." for a send
-// that took BUSY milliseconds to hand over.
+// that took BUSY milliseconds to hand over; "MS !LINE" puts in checkpoint
+// LINE, "MS @SOURCE" looks at screen SOURCE.
 struct SessionItem {
     double sentMs = 0;
     double doneMs = 0;
     QString key;
     QString text;
     bool isText = false;
+    bool isCheckpoint = false;
 };
 
 SessionItem parseItem(const QString &entry)
@@ -33,7 +35,10 @@ SessionItem parseItem(const QString &entry)
     item.sentMs = time.section(u'+', 0, 0).toDouble();
     item.doneMs = item.sentMs + time.section(u'+', 1, 1).toDouble();
     item.isText = what.startsWith(u'\'');
-    if (item.isText)
+    item.isCheckpoint = what.startsWith(u'!');
+    if (item.isCheckpoint)
+        item.text = what.mid(1);
+    else if (item.isText)
         item.text = what.mid(1, what.size() - 2);
     else
         item.key = what;
@@ -45,7 +50,11 @@ MacroRecorder record(const QStringList &session, int baseWaitMs = MacroRecorder:
     MacroRecorder recorder(baseWaitMs);
     for (const QString &entry : session) {
         const SessionItem item = parseItem(entry);
-        if (item.isText)
+        if (item.key.startsWith(u'@'))
+            recorder.lookAt(item.key.mid(1), item.sentMs);
+        else if (item.isCheckpoint)
+            recorder.addCheckpoint(item.text, item.sentMs);
+        else if (item.isText)
             recorder.addText(item.text, item.sentMs, item.doneMs);
         else
             recorder.addKey(item.key, item.sentMs, item.doneMs);
@@ -101,6 +110,19 @@ void TestRecorder::macroText_data()
     QTest::newRow("key names as the key table spells them")
         << 200 << QStringList{"0 OFFOOK", "0 &OFFHOOK", "0 OFFHOOK", "0 &OFFOOK", "0 #", "0 *", "0 F10", "0 up"}
         << QStringList{"BASEWAIT 0.2", "OFFOOK", "&OFFHOOK", "#", "*", "F10"};
+    // A checkpoint follows the item before it and takes no time: the pause
+    // that holds it stays as it was.
+    QTest::newRow("checkpoints take no time")
+        << 200 << QStringList{"0 UP", "1000 !WAITIMAGE 記録1.png 30", "1500 !WAITTEXT OK 30 1,2,3,4", "2000 DOWN", "2100 UP"}
+        << QStringList{"BASEWAIT 0.2", "UP", "WAITIMAGE 記録1.png 30", "WAITTEXT OK 30 1,2,3,4", "SLEEP 1.6", "DOWN", "UP"};
+    QTest::newRow("checkpoints before the first key and after the last")
+        << 200 << QStringList{"0 !WAITGONE a.png 30", "500 UP", "900 !WAITIMAGE b.png 30"}
+        << QStringList{"BASEWAIT 0.2", "WAITGONE a.png 30", "UP", "WAITIMAGE b.png 30"};
+    QTest::newRow("the screen looked at: first at the top, another where it changed")
+        << 200 << QStringList{"0 UP", "500 @http://a/", "500 !WAITIMAGE a1.png 30", "700 @http://a/", "700 !WAITIMAGE a2.png 30",
+                              "900 @rtsp://b/", "900 !WAITGONE a3.png 30", "1000 DOWN"}
+        << QStringList{"BASEWAIT 0.2", "SCREEN http://a/", "UP", "WAITIMAGE a1.png 30", "WAITIMAGE a2.png 30",
+                       "SCREEN rtsp://b/", "WAITGONE a3.png 30", "SLEEP 0.6", "DOWN"};
     QTest::newRow("base wait 0.05") << 50 << QStringList{"0 UP", "175 UP"} << QStringList{"BASEWAIT 0.05", "UP", "SLEEP 0.1", "UP"};
     QTest::newRow("base wait 1") << 1000 << QStringList{"0 UP", "5000 UP"} << QStringList{"BASEWAIT 1", "UP", "SLEEP 3.0", "UP"};
     QTest::newRow("base wait 0") << 0 << QStringList{"0 UP", "40 UP", "140 UP"} << QStringList{"BASEWAIT 0", "UP", "UP", "SLEEP 0.1", "UP"};

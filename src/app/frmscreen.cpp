@@ -5,6 +5,7 @@
 #include "platform/cp932.h"
 #include "screen/screenplugin.h"
 #include "screen/screenview.h"
+#include "screen/sourceaddress.h"
 #include "widgets/appearance.h"
 #include "widgets/desktop.h"
 
@@ -64,6 +65,22 @@ bool savePng(const QImage &pixels, const QString &path, QString *error)
         return true;
     *error = QStringLiteral("画像ファイル「%1」に書き込めません: %2。").arg(QDir::toNativeSeparators(path), file.errorString());
     return false;
+}
+
+// `source` as a recording's SCREEN line takes it: a file by its whole path
+// (a replay reads a relative one beside the macro file); empty when a line
+// cannot hold it (a space, a character Shift-JIS lacks).
+QString screenLineSource(const QString &source)
+{
+    const SourceAddress address = parseSourceAddress(source);
+    if (!address.isValid())
+        return {};
+    QString word = source;
+    if (address.kind == SourceAddress::Kind::StillImage || address.kind == SourceAddress::Kind::VideoFile)
+        word = QFileInfo(source).absoluteFilePath();
+    if (word.contains(u' ') || word.contains(u'\t') || word.contains(QChar(0x3000)) || !fitsMacroFile(word))
+        return {};
+    return word;
 }
 
 } // namespace
@@ -336,7 +353,7 @@ void frmScreen::addPictureCheckpoint(const QString &keyword)
         return;
     }
     const QString line = QStringLiteral("%1 %2 %3").arg(keyword, QFileInfo(path).fileName()).arg(kCheckpointSeconds);
-    keypad_.keyboard()->addCheckpoint(line);
+    keypad_.keyboard()->addCheckpoint(line, screenLineSource(screen_.sourceName()));
     lblStatus->setText(QStringLiteral("記録に「%1」を加えました。").arg(line));
 }
 
@@ -374,7 +391,7 @@ void frmScreen::mnuWaitText_Click()
         const QString line = QStringLiteral("WAITTEXT %1 %2 %3,%4,%5,%6")
                                  .arg(text).arg(kCheckpointSeconds)
                                  .arg(region.x()).arg(region.y()).arg(region.width()).arg(region.height());
-        keypad_.keyboard()->addCheckpoint(line);
+        keypad_.keyboard()->addCheckpoint(line, screenLineSource(screen_.sourceName()));
         lblStatus->setText(QStringLiteral("記録に「%1」を加えました。").arg(line));
     });
 }

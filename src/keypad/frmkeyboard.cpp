@@ -147,13 +147,16 @@ void frmKeyboard::SendStr(const QString &Str)
     recordTextGoingOut();
 }
 
-bool frmKeyboard::addCheckpoint(const QString &line)
+bool frmKeyboard::addCheckpoint(const QString &line, const QString &source)
 {
     if (!recording_)
         return false;
     // After what of a text has gone out so far.
     recordTextGoingOut();
-    recording_->addCheckpoint(line, lineClockMs());
+    const double now = lineClockMs();
+    if (!source.isEmpty())
+        recording_->lookAt(source, now);
+    recording_->addCheckpoint(line, now);
     return true;
 }
 

@@ -65,8 +65,10 @@ public:
     void finishRecording();
     bool isRecording() const { return recording_ != nullptr; }
     // Puts a checkpoint line (WAITIMAGE, WAITGONE, WAITTEXT) into the
-    // recording in progress, at this moment; false when none runs.
-    bool addCheckpoint(const QString &line);
+    // recording in progress, at this moment, looking at screen `source` (as
+    // a SCREEN line takes it; empty: none is written); false when no
+    // recording runs.
+    bool addCheckpoint(const QString &line, const QString &source);
     // The context menu's 「画面(&G)」: shows the screen window (the main
     // window's); no item when not set before load().
     std::function<void()> showScreen;

@@ -51,9 +51,22 @@ void MacroRecorder::addCheckpoint(const QString &line, double atMs)
     items_.append({line, atMs, atMs, true});
 }
 
+void MacroRecorder::lookAt(const QString &source, double atMs)
+{
+    if (source_ == source)
+        return;
+    if (source_.isEmpty())
+        firstSource_ = source;
+    else
+        addCheckpoint(QStringLiteral("SCREEN ") + source, atMs);
+    source_ = source;
+}
+
 QStringList MacroRecorder::lines() const
 {
     QStringList lines{QStringLiteral("BASEWAIT ") + secondsText(baseWaitMs_)};
+    if (!firstSource_.isEmpty())
+        lines.append(QStringLiteral("SCREEN ") + firstSource_);
     // The replay's base wait: a shorter one still lasts the run's shortest.
     const double waitMs = std::max<double>(baseWaitMs_, MacroRunner::kShortestWaitMs);
     // When the replay starts the item before, on the session's clock.

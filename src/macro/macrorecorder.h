@@ -42,6 +42,11 @@ public:
     // item recorded before it, ahead of the pause that comes after that
     // item, and the pauses stay as they were.
     void addCheckpoint(const QString &line, double atMs);
+    // The screen source the checkpoints from now on look at (as a SCREEN
+    // line takes it): the first becomes a SCREEN line after BASEWAIT, so
+    // that the source is open before the first key; another one later is a
+    // SCREEN line at `atMs`, taking no time either.
+    void lookAt(const QString &source, double atMs);
 
     // Keys, texts and checkpoints recorded.
     qsizetype size() const { return items_.size(); }
@@ -74,4 +79,6 @@ private:
 
     int baseWaitMs_;
     QList<Item> items_;
+    QString firstSource_;
+    QString source_;
 };
