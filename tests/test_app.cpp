@@ -4,7 +4,11 @@
 
 #include "app/commandline.h"
 #include "app/frmabout.h"
+#include "app/frmscreen.h"
+#include "keypad/keypadbuttons.h"
+#include "platform/cp932.h"
 #include "keypad/keypadwindows.h"
+#include "macro/macrocheck.h"
 #include "platform/process.h"
 #include "support/mainwindow.h"
 #include "support/packets.h"
@@ -21,6 +25,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
@@ -55,6 +60,7 @@ private slots:
     void programWithoutDisplay();
     void unattendedJobEnds();
     void screenSource();
+    void screenWindowTeachesTheRecording();
     void unattendedJobFromPipes();
 };
 
@@ -89,6 +95,120 @@ void TestApp::commandLine()
     QCOMPARE(m.w.AddrFile, addr);
     QCOMPARE(m.w.lblAddrFile->text(), addr);
     QCOMPARE(m.w.cmbCommPort->currentText(), port);
+}
+
+void TestApp::screenWindowTeachesTheRecording()
+{
+    // The screen window on a still picture of a handset's screen: it shows
+    // the frame's own pixels, a selection saved is exactly that part, its
+    // text is read, and checkpoints pointed at while the keypad records
+    // replay through the real run.
+    TempFiles files;
+    PseudoTerminal pty;
+    pty.bindPort(10);
+    QImage screen(320, 240, QImage::Format_RGB888);
+    screen.fill(QColor(236, 244, 230));
+    {
+        QPainter painter(&screen);
+        painter.fillRect(0, 0, 320, 28, QColor(30, 40, 70));
+        QFont font = painter.font();
+        font.setPixelSize(30);
+        painter.setFont(font);
+        painter.setPen(Qt::black);
+        painter.drawText(QRect(20, 90, 280, 50), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("OK123"));
+        painter.fillRect(200, 170, 40, 30, QColor(200, 30, 30));
+        painter.fillRect(210, 180, 10, 10, Qt::white);
+    }
+    const QString still = files.path("screen.png");
+    QVERIFY(screen.save(still));
+
+    MainWindow m;
+    m.w.Form_Load(QStringLiteral(R"("/P10")"));
+    m.w.mnuScreen->trigger();
+    frmScreen *window = m.w.screenWindow();
+    QVERIFY(window && window->isVisible());
+    QVERIFY(window->lblNoSource->isVisible() && window->cmdSource->isVisible());
+    m.desktop.screenSourceAnswers = {still};
+    window->cmdSource->click();
+    QTRY_COMPARE(window->picture->frame(), screen);
+    QVERIFY(window->windowTitle().contains(still));
+
+    const QRect mark(200, 170, 40, 30);
+    window->picture->setSelection(mark);
+    m.desktop.dialogAnswers = {files.path("saved.png")};
+    window->mnuSavePicture->trigger();
+    QCOMPARE(QImage(files.path("saved.png")).convertToFormat(QImage::Format_RGB888), screen.copy(mark));
+
+    const QRect words(10, 85, 200, 60);
+    window->picture->setSelection(words);
+    window->mnuReadText->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!m.desktop.messages.isEmpty(), 20000);
+    QVERIFY2(m.desktop.messages.takeFirst().contains(QStringLiteral("OK123")), "the selection's text");
+
+    // Recording: a key, a picture to appear, a text to appear (the dialog
+    // offers what was read and the user's answer goes in).
+    m.w.mnuKeyboard->trigger();
+    frmKeyboard *keypad = m.w.keypad().keyboard();
+    keypad->Command1_Click(kConnectButton);
+    QVERIFY(keypad->MSComm1.isOpen());
+    const QString recording = files.path("記録.txt");
+    m.desktop.dialogAnswers = {recording};
+    keypad->mnuRecordStart_Click();
+    QVERIFY(keypad->isRecording());
+    const int up = int(std::find_if(kKeypadButtons.begin(), kKeypadButtons.end(),
+                                    [](const KeypadButton &b) { return QLatin1String(b.key) == QLatin1String("UP"); }) -
+                       kKeypadButtons.begin());
+    keypad->Command1_Click(up);
+    // A flat part is refused (it would match anything flat).
+    window->picture->setSelection(QRect(100, 180, 40, 30));
+    window->mnuWaitAppear->trigger();
+    QCOMPARE(m.desktop.messages.size(), 1);
+    QVERIFY2(m.desktop.messages.takeFirst().contains(QStringLiteral("模様がありません")), "a flat template");
+    window->picture->setSelection(mark);
+    window->mnuWaitAppear->trigger();
+    window->picture->setSelection(words);
+    m.desktop.textAnswers = {QStringLiteral("OK 123")};
+    window->mnuWaitText->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!m.desktop.textsShown.isEmpty(), 20000);
+    QVERIFY2(m.desktop.textsShown[0].contains(QStringLiteral("OK123")), qPrintable(m.desktop.textsShown[0]));
+    keypad->mnuRecordStop_Click();
+    QVERIFY(!keypad->isRecording());
+    keypad->Command1_Click(kConnectButton);
+    QCOMPARE(pty.read(10), kUp);
+
+    QFile file(recording);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QStringList lines = decodeCp932(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    lines.removeIf([](const QString &line) { return line.startsWith(QLatin1String("SLEEP")); });
+    QCOMPARE(lines, (QStringList{"BASEWAIT 0.2", "SCREEN " + still, "UP", "WAITIMAGE 記録1.png 30",
+                                 "WAITTEXT OK123 30 10,85,200,60"}));
+    QCOMPARE(QImage(files.path("記録1.png")).convertToFormat(QImage::Format_RGB888), screen.copy(mark));
+    const MacroCheck check = checkMacro(recording, QString());
+    QVERIFY(check.diagnostics.isEmpty());
+
+    // The replay finds both; the window follows its waits.
+    m.w.MacroFile = recording;
+    QCOMPARE(m.w.runner().RunMacro(), MacroRunner::Outcome::Finished);
+    QCOMPARE(pty.read(10), kUp);
+    QVERIFY2(window->lblStatus->text().contains(QStringLiteral("WAITTEXT")) &&
+                 window->lblStatus->text().contains(QStringLiteral("見つかりました")),
+             qPrintable(window->lblStatus->text()));
+
+    // A wait that runs out: the window keeps the evidence until the next
+    // run starts.
+    QImage absent(20, 20, QImage::Format_RGB888);
+    absent.fill(Qt::blue);
+    absent.setPixelColor(5, 5, Qt::yellow);
+    QVERIFY(absent.save(files.path("absent.png")));
+    m.w.MacroFile = files.writeShiftJis("out.txt", "WAITIMAGE absent.png 0.3");
+    const MacroRunner::Outcome ranOut = m.w.runner().RunMacro();
+    QVERIFY2(ranOut == MacroRunner::Outcome::Failed, qPrintable(m.desktop.messages.join(u'\n')));
+    QVERIFY(window->showsEvidence());
+    QVERIFY(window->picture->mark() && window->picture->mark()->colour == QColor(230, 0, 0));
+    m.w.MacroFile = files.writeShiftJis("up.txt", "UP");
+    QCOMPARE(m.w.runner().RunMacro(), MacroRunner::Outcome::Finished);
+    QVERIFY(!window->showsEvidence());
+    QVERIFY(!window->picture->mark());
 }
 
 void TestApp::screenSource()

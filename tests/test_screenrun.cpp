@@ -244,7 +244,7 @@ void TestScreenRun::failsBeforeTheFirstPacket_data()
     QTest::addColumn<qint64>("line");
     QTest::addColumn<QString>("reason");
     QTest::newRow("template missing") << QStringList{"UP", "", "WAITIMAGE missing.png 5"} << true << qint64(3)
-                                      << "画像ファイル「missing.png」を読めません: 画像として読めません";
+                                      << "画像ファイル「missing.png」を照合に使えません: 画像として読めません";
     QTest::newRow("template in a later pass") << QStringList{"UP", "REPEAT", "WAITGONE missing.png 5"} << true
                                               << qint64(3) << "missing.png";
     QTest::newRow("no source") << QStringList{"UP", "WAITIMAGE typed.png 5"} << false << qint64(2)
@@ -313,7 +313,7 @@ void TestScreenRun::checkSaysWhatTheRunWouldStopAt()
     const MacroCheck alone = checkMacro(macro, QString());
     QCOMPARE(errors(alone),
              (QStringList{"2 WAITIMAGE: 画面の取り込み元がありません", "3 SNAPSHOT: 画面の取り込み元がありません",
-                          "5 WAITGONE: 画像ファイル「absent.png」を読めません: ファイルがありません",
+                          "5 WAITGONE: 画像ファイル「absent.png」を照合に使えません: ファイルがありません",
                           "6 WAITIMAGE の類似度（秒数の次の語）が 0 から 1 までの数値ではありません（例: WAITIMAGE shown.png 10 0.8）",
                           "7 WAITIMAGE の秒数がないか、0 以上の数値ではありません（例: WAITIMAGE shown.png 10）"}));
     ScreenCheck given;
@@ -322,7 +322,7 @@ void TestScreenRun::checkSaysWhatTheRunWouldStopAt()
         return path.endsWith("shown.png") ? QStringLiteral("画像として読めません") : QString();
     };
     const MacroCheck withSource = checkMacro(macro, QString(), 0, given);
-    QCOMPARE(errors(withSource).value(0), QStringLiteral("2 WAITIMAGE: 画像ファイル「shown.png」を読めません: 画像として読めません"));
+    QCOMPARE(errors(withSource).value(0), QStringLiteral("2 WAITIMAGE: 画像ファイル「shown.png」を照合に使えません: 画像として読めません"));
     QCOMPARE(errors(withSource).size(), 3);
     // Each wait counts as its whole time-out in the estimates.
     QCOMPARE(withSource.screenWaits, 2);

@@ -339,8 +339,12 @@ void frmScreen::addPictureCheckpoint(const QString &keyword)
 {
     const QImage pixels = picture->selectedPixels();
     const QString recording = recordingPath();
-    if (pixels.isNull() || recording.isEmpty())
+    if (pixels.isNull() || recording.isEmpty() || !view_)
         return;
+    if (const QString problem = view_->templateProblem(pixels); !problem.isEmpty()) {
+        desktop_.showMessage(this, QStringLiteral("選択範囲を待つ画像にできません: %1。\n記録には何も加えませんでした。").arg(problem));
+        return;
+    }
     // Beside the recording, named after it: a name the macro line can hold
     // as one word.
     QString base = QFileInfo(recording).completeBaseName().simplified().replace(u' ', u'_');

@@ -126,7 +126,7 @@ int screenCommand(const QStringList &arguments)
         QString reason;
         picture = readTemplate(args->value(QStringLiteral("find")), &reason);
         if (picture.empty()) {
-            Console::report(kCommand, QStringLiteral("画像ファイル「%1」を読めません: %2。").arg(args->value(QStringLiteral("find")), reason));
+            Console::report(kCommand, QStringLiteral("画像ファイル「%1」を照合に使えません: %2。").arg(args->value(QStringLiteral("find")), reason));
             return ExitStatus::Failed;
         }
     }

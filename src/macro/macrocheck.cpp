@@ -216,7 +216,7 @@ void Checker::checkScreen(PassStep &step)
                                                          : QString();
     }
     if (!problem.isEmpty())
-        error(step.line, QStringLiteral("%1: 画像ファイル「%2」を読めません: %3。").arg(st.keyword, st.text, problem));
+        error(step.line, QStringLiteral("%1: 画像ファイル「%2」を照合に使えません: %3。").arg(st.keyword, st.text, problem));
 }
 
 std::optional<float> Checker::seconds(const PassStep &step, const QString &text)

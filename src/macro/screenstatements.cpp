@@ -149,7 +149,7 @@ bool MacroRunner::readTemplates()
         const QString picture = QFileInfo(path).dir().filePath(st.text);
         QString reason;
         if (!screen->loadTemplate(QDir::isAbsolutePath(st.text) ? st.text : picture, &reason))
-            return failHere(QStringLiteral("%1: 画像ファイル「%2」を読めません: %3。").arg(st.keyword, st.text, reason));
+            return failHere(QStringLiteral("%1: 画像ファイル「%2」を照合に使えません: %3。").arg(st.keyword, st.text, reason));
     }
     return true;
 }
@@ -255,7 +255,7 @@ MacroRunner::Flow MacroRunner::waitForPicture(const Statement &st, RunScreen &sc
     const QString path = besideMacro(st.text);
     QString reason;
     if (!screen.loadTemplate(path, &reason))
-        return failAt(st, QStringLiteral("%1: 画像ファイル「%2」を読めません: %3。").arg(st.keyword, st.text, reason));
+        return failAt(st, QStringLiteral("%1: 画像ファイル「%2」を照合に使えません: %3。").arg(st.keyword, st.text, reason));
     const bool gone = st.kind == Statement::Kind::WaitGone;
 
     waitForTheLine();

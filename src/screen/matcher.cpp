@@ -40,6 +40,14 @@ cv::Mat toGray(const cv::Mat &frame)
     return gray;
 }
 
+double patternSpread(const cv::Mat &picture)
+{
+    cv::Scalar mean;
+    cv::Scalar spread;
+    cv::meanStdDev(toGray(picture), mean, spread);
+    return spread[0];
+}
+
 TemplateMatcher::TemplateMatcher(const cv::Mat &picture)
     : gray_(toGray(picture))
 {

@@ -43,3 +43,10 @@ private:
 
 // `frame` as 8-bit gray.
 cv::Mat toGray(const cv::Mat &frame);
+
+// How much pattern `picture` holds: the spread (standard deviation) of its
+// gray levels. A template with almost none (one colour, or one colour with
+// a camera's noise on it) correlates with nothing in particular: it is
+// "found" in any flat part of a frame, or in none.
+double patternSpread(const cv::Mat &picture);
+constexpr double kLeastPatternSpread = 5.0;

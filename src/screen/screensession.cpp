@@ -6,6 +6,23 @@
 #include <QFileInfo>
 #include <opencv2/imgcodecs.hpp>
 
+namespace {
+
+// A picture's pixels in the frames' channel order (BGR), and a Mat over
+// them (valid while the picture lives).
+QImage toBgr(const QImage &picture)
+{
+    return picture.convertToFormat(QImage::Format_RGB888).rgbSwapped();
+}
+
+cv::Mat bgrMat(const QImage &bgr)
+{
+    return cv::Mat(bgr.height(), bgr.width(), CV_8UC3, const_cast<uchar *>(bgr.constBits()),
+                   static_cast<size_t>(bgr.bytesPerLine()));
+}
+
+} // namespace
+
 cv::Mat readTemplate(const QString &path, QString *reason)
 {
     const QFileInfo info(path);
@@ -21,9 +38,29 @@ cv::Mat readTemplate(const QString &path, QString *reason)
     // gray conversion weighs the colours differently, and the same picture
     // would not match itself exactly.
     cv::Mat picture = cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_COLOR);
-    if (picture.empty())
+    if (picture.empty()) {
         *reason = QStringLiteral("画像として読めません");
-    return picture;
+        return picture;
+    }
+    *reason = templatePictureProblem(picture);
+    return reason->isEmpty() ? picture : cv::Mat();
+}
+
+QString templatePictureProblem(const cv::Mat &picture)
+{
+    const double spread = patternSpread(picture);
+    if (spread >= kLeastPatternSpread)
+        return {};
+    return QStringLiteral("画像がほぼ一色で、模様がありません（明るさのばらつき %1、照合には %2 以上が要ります）。"
+                          "一色の画像は画面のどこにでも、またはどこにも見つかるため、文字や図柄を含む範囲を使ってください")
+        .arg(spread, 0, 'f', 1)
+        .arg(kLeastPatternSpread, 0, 'f', 0);
+}
+
+QString ScreenSession::templateProblem(const QImage &picture) const
+{
+    const QImage bgr = toBgr(picture);
+    return templatePictureProblem(bgrMat(bgr));
 }
 
 ScreenSession::ScreenSession(QObject *parent)
@@ -89,12 +126,8 @@ bool ScreenSession::readText(const QImage &picture, QString *text, QString *erro
         }
         viewReader_ = std::move(reader);
     }
-    const QImage rgb = picture.convertToFormat(QImage::Format_RGB888);
-    // The reader takes BGR: the channels swapped into a picture of its own.
-    const QImage bgr = rgb.rgbSwapped();
-    const cv::Mat mat(bgr.height(), bgr.width(), CV_8UC3, const_cast<uchar *>(bgr.constBits()),
-                      static_cast<size_t>(bgr.bytesPerLine()));
-    *text = viewReader_->read(mat);
+    const QImage bgr = toBgr(picture);
+    *text = viewReader_->read(bgrMat(bgr));
     return true;
 }
 

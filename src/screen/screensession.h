@@ -34,6 +34,7 @@ public:
 
     ScreenPicture newestPicture(qint64 knownSource, qint64 knownNumber) const override;
     bool readText(const QImage &picture, QString *text, QString *error) override;
+    QString templateProblem(const QImage &picture) const override;
 
     const FrameSource *source() const { return source_.get(); }
 
@@ -53,5 +54,7 @@ private:
 };
 
 // Reads the picture in `path` as a template; an empty Mat and `reason` when
-// it is missing or no picture.
+// it is missing, no picture, or one without a pattern to match.
 cv::Mat readTemplate(const QString &path, QString *reason);
+// Why `picture` cannot be a template (empty when it can).
+QString templatePictureProblem(const cv::Mat &picture);

@@ -34,4 +34,8 @@ public:
     // so): for a thread other than the user interface's; one reading at a
     // time. False and `error` when the text cannot be read at all.
     virtual bool readText(const QImage &picture, QString *text, QString *error) = 0;
+
+    // Why `picture` cannot be a template of WAITIMAGE or WAITGONE (empty
+    // when it can): one almost without a pattern matches anything flat.
+    virtual QString templateProblem(const QImage &picture) const = 0;
 };

@@ -249,9 +249,9 @@ void TestCliScreen::failsBeforeTheFirstPacket_data()
                                              << "quillonemu-cli run: 画面の取り込み元「http://127.0.0.1:1/cam」を開けません: Connection refused";
     QTest::newRow("missing source file") << QStringList{"UP"} << "nowhere/screen.png" << "ファイルがありません";
     QTest::newRow("template missing") << QStringList{"UP", "", "WAITIMAGE gone.png 5"} << "@still"
-                                      << ":3: error: WAITIMAGE: 画像ファイル「gone.png」を読めません: ファイルがありません";
+                                      << ":3: error: WAITIMAGE: 画像ファイル「gone.png」を照合に使えません: ファイルがありません";
     QTest::newRow("template corrupt") << QStringList{"UP", "WAITGONE corrupt.png 5"} << "@still"
-                                      << ":2: error: WAITGONE: 画像ファイル「corrupt.png」を読めません: 画像として読めません";
+                                      << ":2: error: WAITGONE: 画像ファイル「corrupt.png」を照合に使えません: 画像として読めません";
     QTest::newRow("no source") << QStringList{"UP", "WAITIMAGE part.png 5"} << ""
                                << ":2: error: WAITIMAGE: 画面の取り込み元がありません";
 }
@@ -308,7 +308,9 @@ void TestCliScreen::screenCommand_data()
                                   << "はみ出しています";
     QTest::newRow("list") << QStringList{"--list"} << 0 << "";
     QTest::newRow("template larger") << QStringList{"@part", "--find", "@still"} << 1 << "より大きい";
-    QTest::newRow("template missing") << QStringList{"@still", "--find", "nothing.png"} << 1 << "「nothing.png」を読めません";
+    QTest::newRow("template missing") << QStringList{"@still", "--find", "nothing.png"} << 1 << "「nothing.png」を照合に使えません";
+    // One colour matches any flat part of a frame at 1.000: refused.
+    QTest::newRow("template of one colour") << QStringList{"@flat", "--find", "@flat"} << 1 << "模様がありません";
     QTest::newRow("no mode") << QStringList{"@still"} << 2 << "--list、--snapshot、--find";
     QTest::newRow("two modes") << QStringList{"@still", "--find", "@part", "--snapshot", "x.png"} << 2 << "どれか 1 つ";
     QTest::newRow("no source") << QStringList{"--find", "@part"} << 2 << "取り込み元が指定されていません";
@@ -336,6 +338,7 @@ void TestCliScreen::screenCommand()
         {"@part", writePng(files_, "part.png", still(cv::Rect(37, 81, 60, 25)))},
         {"@other", writePng(files_, "other.png", texturedPicture(60, 25, 77))},
         {"@video", video},
+        {"@flat", writePng(files_, "flat.png", cv::Mat(40, 30, CV_8UC3, cv::Scalar(200, 30, 30)))},
         {"@out", files_.path("out.png")},
     };
     for (QString &a : arguments)
