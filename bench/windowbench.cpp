@@ -21,10 +21,17 @@
 //       Opens the main window, then the keypad and the text entry window
 //       through the menu, lets them settle and reports the peak resident
 //       memory of the process (VmHWM).
+//   screen-window SOURCE SECONDS MACRO
+//       Opens SOURCE as the screen (/S) and measures for SECONDS each: the
+//       process's CPU with the screen window closed, then shown (the frames
+//       live), then shown during MACRO's run on port 1 (a screen wait that
+//       never ends, say); the frames per second the window shows, and the
+//       longest gap between the ticks of a 20 ms timer while it is shown.
 //
 // The result is one JSON object on standard output.
 
 #include "app/frmmain.h"
+#include "app/frmscreen.h"
 #include "keypad/keypadwindows.h"
 #include "widgets/appearance.h"
 #include "widgets/desktop.h"
@@ -41,6 +48,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -197,6 +205,61 @@ int footprint()
     return open ? 0 : 1;
 }
 
+// Milliseconds of CPU the process has used.
+double cpuMs()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
+}
+
+int screenWindow(const QString &source, int seconds, const QString &macro)
+{
+    QuietDesktop desktop;
+    frmMain w(desktop);
+    w.Form_Load(QStringLiteral(R"("/P1" "/S%1")").arg(source));
+    w.show();
+    settle(1000);
+    QElapsedTimer clock;
+    // The share of one core over `seconds` of `phase`, and the longest gap
+    // between the ticks of a 20 ms timer meanwhile.
+    auto measure = [&](const std::function<void()> &phase, qint64 *longestGap) {
+        qint64 last = 0;
+        *longestGap = 0;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            *longestGap = std::max(*longestGap, clock.elapsed() - last);
+            last = clock.elapsed();
+        });
+        const double before = cpuMs();
+        clock.start();
+        tick.start(20);
+        phase();
+        return 100.0 * (cpuMs() - before) / double(clock.elapsed());
+    };
+    const auto wait = [&] { settle(seconds * 1000); };
+    qint64 hiddenGap = 0;
+    qint64 shownGap = 0;
+    qint64 runGap = 0;
+    const double hidden = measure(wait, &hiddenGap);
+    w.mnuScreen->trigger();
+    frmScreen *window = w.screenWindow();
+    settle(500);
+    const double shown = measure(wait, &shownGap);
+    const double shownFps = window->framesPerSecond();
+    w.MacroFile = macro;
+    QTimer::singleShot(seconds * 1000, &w, [&w] { w.runner().RequestStop(); });
+    const double during = measure([&] { w.runner().RunMacro(); }, &runGap);
+    const double runFps = window->framesPerSecond();
+    std::printf("{\"hidden_cpu\":%.1f,\"shown_cpu\":%.1f,\"run_cpu\":%.1f,\"shown_fps\":%.1f,\"run_fps\":%.1f,"
+                "\"frame\":\"%dx%d\",\"shown_gap_ms\":%lld,\"run_gap_ms\":%lld,\"hidden_gap_ms\":%lld}\n",
+                hidden, shown, during, shownFps, runFps, window->picture->frame().width(),
+                window->picture->frame().height(), static_cast<long long>(shownGap), static_cast<long long>(runGap),
+                static_cast<long long>(hiddenGap));
+    return window->picture->frame().isNull() ? 1 : 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -220,6 +283,9 @@ int main(int argc, char **argv)
     }
     if (args.value(0) == QLatin1String("footprint"))
         return footprint();
-    std::fprintf(stderr, "usage: quillonemu-bench-window run MACRO | stop-after MACRO MS | stop MACRO [--tries N] | footprint\n");
+    if (args.value(0) == QLatin1String("screen-window") && args.size() == 4)
+        return screenWindow(args[1], args[2].toInt(), args[3]);
+    std::fprintf(stderr, "usage: quillonemu-bench-window run MACRO | stop-after MACRO MS | stop MACRO [--tries N] | footprint"
+                         " | screen-window SOURCE SECONDS MACRO\n");
     return 2;
 }
