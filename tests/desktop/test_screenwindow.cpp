@@ -329,15 +329,20 @@ void TestScreenWindow::windowShowsTheFrames()
 void TestScreenWindow::selectionSavedAtTheFramesResolution_data()
 {
     QTest::addColumn<QSize>("largest");
-    QTest::newRow("at the frame's own size") << QSize();
-    QTest::newRow("scaled down") << QSize(200, 150);
+    QTest::addColumn<QSize>("resizedTo"); // by the user, through the window manager
+    QTest::newRow("at the frame's own size") << QSize() << QSize();
+    QTest::newRow("scaled down") << QSize(200, 150) << QSize();
+    QTest::newRow("scaled down to a third") << QSize(107, 80) << QSize();
+    QTest::newRow("in a window larger than the frame") << QSize() << QSize(600, 500);
 }
 
 void TestScreenWindow::selectionSavedAtTheFramesResolution()
 {
     // A camera's noisy frames: every frame differs from the one before.
     QFETCH(QSize, largest);
-    ModelHandset handset(files_.path(QStringLiteral("handset-save-%1").arg(largest.width())), {"--screen-noise"});
+    QFETCH(QSize, resizedTo);
+    const QString tag = QString::fromUtf8(QTest::currentDataTag()).replace(u' ', u'-');
+    ModelHandset handset(files_.path(QStringLiteral("handset-save-") + tag), {"--screen-noise"});
     QVERIFY(handset.ready());
     ProgramWindows d;
     d.watch(handset.url());
@@ -348,7 +353,13 @@ void TestScreenWindow::selectionSavedAtTheFramesResolution()
         picture->setLargest(largest);
         s->adjustSize();
         QTRY_VERIFY(picture->scale() < 0.7);
-        QTRY_COMPARE(picture->size(), picture->sizeHint());
+    }
+    if (resizedTo.isValid()) {
+        QVERIFY(xtool::run(QStringLiteral("xdotool"), {"windowsize", QString::number(s->winId()),
+                                                       QString::number(resizedTo.width()), QString::number(resizedTo.height())})
+                    .isEmpty());
+        QTRY_COMPARE(s->size(), resizedTo);
+        QCOMPARE(picture->scale(), 1.0);
     }
     QVERIFY(activate(s));
 
@@ -369,7 +380,7 @@ void TestScreenWindow::selectionSavedAtTheFramesResolution()
 
     // Saved through the context menu: the pixels as they were when the user
     // chose the item, whatever frames come while the dialog is open.
-    const QString path = files_.path(QStringLiteral("saved-%1.png").arg(largest.width()));
+    const QString path = files_.path(QStringLiteral("saved-%1.png").arg(tag));
     QImage asked;
     bool framesCame = false;
     d.desktop.dialog = [&](const QString &) {
@@ -535,8 +546,12 @@ void TestScreenWindow::runsWaitsMarked()
 void TestScreenWindow::runGoesOnWhateverTheWindowDoes_data()
 {
     QTest::addColumn<bool>("close");
-    QTest::newRow("window left open") << false;
-    QTest::newRow("window closed during the wait") << true;
+    QTest::addColumn<QString>("wait");
+    QTest::addColumn<bool>("found");
+    QTest::newRow("found, window left open") << false << "WAITIMAGE typed.png 10" << true;
+    QTest::newRow("found, window closed during the wait") << true << "WAITIMAGE typed.png 10" << true;
+    QTest::newRow("runs out, window left open") << false << "WAITIMAGE never.png 2" << false;
+    QTest::newRow("runs out, window closed during the wait") << true << "WAITIMAGE never.png 2" << false;
 }
 
 void TestScreenWindow::runGoesOnWhateverTheWindowDoes()
@@ -544,12 +559,16 @@ void TestScreenWindow::runGoesOnWhateverTheWindowDoes()
     // The window keeps taking events during the wait, and closing it (the
     // window manager's Alt+F4) changes nothing in the run.
     QFETCH(bool, close);
-    ModelHandset handset(files_.path(QStringLiteral("handset-close-%1").arg(close)), {"--screen-delay", "1"});
+    QFETCH(QString, wait);
+    QFETCH(bool, found);
+    ModelHandset handset(files_.path(QStringLiteral("handset-close-%1").arg(QTest::currentDataTag()).replace(u' ', u'-')),
+                         {"--screen-delay", "1"});
     QVERIFY(handset.ready());
     qputenv("QUILLONEMU_COM" + QByteArray::number(kRunPort), QFile::encodeName(handset.link()));
     writeTypedTemplate(files_);
-    const QString macro = files_.writeShiftJis(
-        QStringLiteral("close.txt"), QStringList{"BASEWAIT 0", "STRING あいう", "WAITIMAGE typed.png 10", "UP"}.join("\r\n"));
+    writeNeverShown(files_);
+    const QString macro = files_.writeShiftJis(QStringLiteral("close.txt"),
+                                               QStringList{"BASEWAIT 0", "STRING あいう", wait, "UP"}.join("\r\n"));
     ProgramWindows d;
     d.w.ParseCommandLine(QStringLiteral(R"("/M%1" "/P%2")").arg(macro).arg(kRunPort));
     d.watch(handset.url());
@@ -581,13 +600,28 @@ void TestScreenWindow::runGoesOnWhateverTheWindowDoes()
     QCOMPARE(s->isVisible(), !close);
     QCOMPARE(d.screen(), s);
     QCOMPARE(ended.size(), 1);
-    QVERIFY2(ended[0].found, qPrintable(d.desktop.messages.join(u'\n')));
-    QVERIFY(ended[0].secondsWaited >= 0.5);
-    QVERIFY2(d.desktop.messages.isEmpty(), qPrintable(d.desktop.messages.join(u'\n')));
-    // Everything reached the handset, the key after the wait too.
+    QCOMPARE(ended[0].found, found);
+    QVERIFY(ended[0].secondsWaited >= (found ? 0.5 : 2.0));
     QTRY_VERIFY(!d.w.runner().isRunning());
     const QString received = handset.stop();
-    QVERIFY2(received.contains(QStringLiteral("キー UP")), qPrintable(received));
+    if (found) {
+        // Everything reached the handset, the key after the wait too.
+        QVERIFY2(d.desktop.messages.isEmpty(), qPrintable(d.desktop.messages.join(u'\n')));
+        QVERIFY2(received.contains(QStringLiteral("キー UP")), qPrintable(received));
+        return;
+    }
+    // The run stopped at the wait with its evidence, and the window, shown
+    // again, shows it.
+    QCOMPARE(d.desktop.messages.size(), 1);
+    QVERIFY2(d.desktop.messages[0].contains(QStringLiteral("2.0 秒待っても、画像「never.png」が画面に現れませんでした")) &&
+                 d.desktop.messages[0].contains(ended[0].evidence),
+             qPrintable(d.desktop.messages[0]));
+    QVERIFY2(!received.contains(QStringLiteral("キー UP")), qPrintable(received));
+    d.w.mnuScreen->trigger();
+    QTRY_VERIFY(managed(s));
+    QVERIFY(s->showsEvidence());
+    QCOMPARE(s->picture->frame(), QImage(ended[0].evidence).convertToFormat(QImage::Format_RGB888));
+    QTRY_COMPARE(markShown(s), kRanOut);
 }
 
 int main(int argc, char **argv)
