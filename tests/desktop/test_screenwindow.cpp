@@ -165,6 +165,17 @@ QColor markShown(frmScreen *window)
     return {};
 }
 
+// The colour on the screen of the mark's frame, halfway down its left side.
+QColor markFrameColour(frmScreen *window)
+{
+    if (!window->picture->mark())
+        return {};
+    const QRect r = window->picture->toWidget(window->picture->mark()->rect).adjusted(-2, -2, 2, 2);
+    const QPoint point = window->picture->mapTo(window, QPoint(r.left(), r.center().y()));
+    const QImage shot = xtool::screenshot(window->winId());
+    return shot.valid(point) ? QColor(shot.pixel(point)) : QColor();
+}
+
 // Whether `frame` has ink (the model's black text) in `area`.
 bool inkIn(const QImage &frame, const QRect &area)
 {
@@ -489,12 +500,15 @@ void TestScreenWindow::runsWaitsMarked()
     // again: the marks' colours in the order they came.
     QList<QColor> seen;
     QStringList statuses;
+    QList<QRect> foundMarks; // where the found mark's frame showed its colour
     QTimer look;
     look.setInterval(30);
     QObject::connect(&look, &QTimer::timeout, [&] {
         const QColor shown = markShown(s);
         if (shown.isValid() && (seen.isEmpty() || seen.last() != shown))
             seen.append(shown);
+        if (shown == kFound && s->picture->mark() && markFrameColour(s) == kFound)
+            foundMarks.append(s->picture->mark()->rect);
         if (statuses.isEmpty() || statuses.last() != s->lblStatus->text())
             statuses.append(s->lblStatus->text());
     });
@@ -505,11 +519,15 @@ void TestScreenWindow::runsWaitsMarked()
     d.w.cmdSend_Click();
     // (The run's end may come before the next look.)
     QTRY_COMPARE(markShown(s), kRanOut);
+    QTRY_COMPARE(markFrameColour(s), kRanOut);
     look.stop();
     if (seen.isEmpty() || seen.last() != kRanOut)
         seen.append(kRanOut);
 
     QVERIFY2(ended.size() == 2 && ended[0].found && !ended[1].found, qPrintable(d.desktop.messages.join(u'\n')));
+    // The found mark framed the text where the model drew it.
+    QVERIFY(!foundMarks.isEmpty());
+    QCOMPARE(foundMarks.first(), QRect(ModelScreen::textArea().topLeft(), QSize(90, 30)));
     QStringList colours;
     for (const QColor &c : seen)
         colours.append(named(c));
