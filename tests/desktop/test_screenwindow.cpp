@@ -449,10 +449,19 @@ void TestScreenWindow::checkpointRecordedAndReplayed()
     QCOMPARE(items, (QStringList{"選択範囲を画像として保存...", "選択範囲の文字を読む", "選択範囲が現れるまで待つ",
                                  "選択範囲が消えるまで待つ", "この文字が現れるまで待つ", "画面の取り込み元(&S)..."}));
     QTRY_COMPARE(s->lblStatus->text(), QStringLiteral("記録に「WAITIMAGE 記録1.png 30」を加えました。"));
+    // A key after it: the pause before the key follows the wait.
+    // (Pressed once the model's status bar names it.)
+    const QRect statusBar(0, 0, ModelScreen::kWidth, ModelScreen::kStatusBarHeight);
+    const QImage before = s->picture->frame().copy(statusBar);
+    QVERIFY(xtool::click(centreOf(kb->Command1[14]))); // "発信"
+    QTRY_VERIFY_WITH_TIMEOUT(s->picture->frame().copy(statusBar) != before, 20'000);
     kb->mnuRecordStop->trigger();
     QTRY_VERIFY(!kb->isRecording());
 
-    QCOMPARE(macroFileLines(recording, false), (QStringList{"BASEWAIT 0.2", "STRING ab", "WAITIMAGE 記録1.png 30"}));
+    QCOMPARE(macroFileLines(recording, false), (QStringList{"BASEWAIT 0.2", "STRING ab", "WAITIMAGE 記録1.png 30", "CALL"}));
+    const QStringList lines = macroFileLines(recording);
+    QCOMPARE(lines.indexOf(QStringLiteral("WAITIMAGE 記録1.png 30")), 2);
+    QVERIFY2(lines.value(3).startsWith(QStringLiteral("SLEEP ")) && lines.value(4) == u"CALL", qPrintable(lines.join(u'|')));
     const QImage checkpoint(files_.path(QStringLiteral("記録1.png")));
     QCOMPARE(checkpoint.size(), selection.size());
     QVERIFY2(d.desktop.messages.isEmpty(), qPrintable(d.desktop.messages.join(u'\n')));
