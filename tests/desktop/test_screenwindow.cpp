@@ -231,18 +231,24 @@ QString writeTypedTemplate(TempFiles &files)
     return path;
 }
 
-// A busy picture the model never shows.
-QString writeNeverShown(TempFiles &files)
+// A busy picture of `size`, written as PNG file `name`.
+QString writeBusyPicture(TempFiles &files, const QString &name, QSize size)
 {
-    QImage picture(48, 32, QImage::Format_RGB888);
+    QImage picture(size, QImage::Format_RGB888);
     QRandomGenerator random(7);
     for (int y = 0; y < picture.height(); ++y) {
         for (int x = 0; x < picture.width(); ++x)
             picture.setPixel(x, y, qRgb(random.bounded(256), random.bounded(256), random.bounded(256)));
     }
-    const QString path = files.path(QStringLiteral("never.png"));
+    const QString path = files.path(name);
     picture.save(path);
     return path;
+}
+
+// A picture the model never shows.
+QString writeNeverShown(TempFiles &files)
+{
+    return writeBusyPicture(files, QStringLiteral("never.png"), QSize(48, 32));
 }
 
 // The longest gap between the ticks of a 20 ms timer, as the user's
@@ -308,6 +314,8 @@ void TestScreenWindow::windowShowsTheFrames()
     QTRY_VERIFY_WITH_TIMEOUT(s->picture->isVisible() && !s->picture->frame().isNull(), 20'000);
     QVERIFY(!s->lblNoSource->isVisible() && !s->cmdSource->isVisible());
     QCOMPARE(s->picture->frame().size(), QSize(ModelScreen::kWidth, ModelScreen::kHeight));
+    // The window grew to show the frame at its own size.
+    QTRY_COMPARE(s->picture->scale(), 1.0);
     QTRY_COMPARE(caption(s), QStringLiteral("画面 - ") + handset.url());
     QVERIFY(d.desktop.messages.isEmpty());
 
@@ -341,10 +349,12 @@ void TestScreenWindow::selectionSavedAtTheFramesResolution_data()
 {
     QTest::addColumn<QSize>("largest");
     QTest::addColumn<QSize>("resizedTo"); // by the user, through the window manager
-    QTest::newRow("at the frame's own size") << QSize() << QSize();
-    QTest::newRow("scaled down") << QSize(200, 150) << QSize();
-    QTest::newRow("scaled down to a third") << QSize(107, 80) << QSize();
-    QTest::newRow("in a window larger than the frame") << QSize() << QSize(600, 500);
+    QTest::addColumn<QSize>("still");     // a picture of this size as the source, not the stream
+    QTest::newRow("at the frame's own size") << QSize() << QSize() << QSize();
+    QTest::newRow("scaled down") << QSize(200, 150) << QSize() << QSize();
+    QTest::newRow("scaled down to a third") << QSize(107, 80) << QSize() << QSize();
+    QTest::newRow("in a window larger than the frame") << QSize() << QSize(600, 500) << QSize();
+    QTest::newRow("a picture larger than the screen") << QSize() << QSize() << QSize(1600, 1200);
 }
 
 void TestScreenWindow::selectionSavedAtTheFramesResolution()
@@ -352,14 +362,29 @@ void TestScreenWindow::selectionSavedAtTheFramesResolution()
     // A camera's noisy frames: every frame differs from the one before.
     QFETCH(QSize, largest);
     QFETCH(QSize, resizedTo);
+    QFETCH(QSize, still);
     const QString tag = QString::fromUtf8(QTest::currentDataTag()).replace(u' ', u'-');
     ModelHandset handset(files_.path(QStringLiteral("handset-save-") + tag), {"--screen-noise"});
     QVERIFY(handset.ready());
     ProgramWindows d;
-    d.watch(handset.url());
+    QImage stillPicture;
+    if (still.isValid()) {
+        stillPicture = QImage(writeBusyPicture(files_, QStringLiteral("large.png"), still)).convertToFormat(QImage::Format_RGB888);
+        d.watch(files_.path(QStringLiteral("large.png")));
+    } else {
+        d.watch(handset.url());
+    }
     frmScreen *s = d.showScreen();
     QVERIFY(s);
     FramePicture *picture = s->picture;
+    const QSize frameSize = picture->frame().size();
+    if (still.isValid()) {
+        // Scaled down to fit, the window on the screen whole.
+        QCOMPARE(frameSize, still);
+        QTRY_VERIFY(picture->scale() < 1.0);
+        QTRY_VERIFY2(QRect(0, 0, 1280, 1024).contains(QRect(xtool::frameTopLeft(s->winId()), s->frameGeometry().size())),
+                     qPrintable(QStringLiteral("%1×%2").arg(s->frameGeometry().width()).arg(s->frameGeometry().height())));
+    }
     if (largest.isValid()) {
         picture->setLargest(largest);
         s->adjustSize();
@@ -376,8 +401,8 @@ void TestScreenWindow::selectionSavedAtTheFramesResolution()
 
     // The drag: the rectangle between where the button went down and where
     // it came up, in the frame's pixels.
-    const QPoint from(30, 40);
-    const QPoint to(150, 100);
+    const QPoint from(frameSize.width() * 3 / 32, frameSize.height() / 6);
+    const QPoint to(frameSize.width() * 15 / 32, frameSize.height() * 5 / 12);
     QVERIFY(dragOver(picture, from, to));
     const QRect dragged(picture->toFrame(picture->mapFromGlobal(onScreen(picture, from))),
                         picture->toFrame(picture->mapFromGlobal(onScreen(picture, to))));
@@ -403,11 +428,13 @@ void TestScreenWindow::selectionSavedAtTheFramesResolution()
     const QStringList items = chooseFromMenu(onScreen(picture, dragged.center()), s->mnuSavePicture);
     QCOMPARE(items, (QStringList{"選択範囲を画像として保存...", "選択範囲の文字を読む", "画面の取り込み元(&S)..."}));
     QTRY_VERIFY(QFileInfo::exists(path));
-    QVERIFY(framesCame);
+    QCOMPARE(framesCame, !still.isValid());
     QCOMPARE(QFileInfo(d.desktop.newFileStarts.value(0)).fileName(), QStringLiteral("画像1.png"));
     const QImage saved(path);
     QCOMPARE(saved.size(), dragged.size());
     QCOMPARE(saved.convertToFormat(QImage::Format_RGB888), asked.convertToFormat(QImage::Format_RGB888));
+    if (still.isValid())
+        QCOMPARE(saved.convertToFormat(QImage::Format_RGB888), stillPicture.copy(dragged));
     QVERIFY(d.desktop.messages.isEmpty());
 }
 
