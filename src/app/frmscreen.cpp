@@ -466,10 +466,17 @@ void frmScreen::markWait()
 
 void frmScreen::waitEnded(const ScreenWaitReport &report)
 {
-    if (!wait_)
-        return;
-    wait_ = report;
     const bool ranOut = !report.found && !report.evidence.isEmpty();
+    if (!wait_) {
+        // A wait that began before the window was opened: only its end is
+        // known here, and one that ran out leaves its evidence all the same.
+        if (!ranOut)
+            return;
+        ++waitsSeen_;
+        shownSimilarity_ = -1;
+        templateSize_ = report.templatePath.isEmpty() ? QSize() : QImageReader(report.templatePath).size();
+    }
+    wait_ = report;
     if (report.found) {
         phase_ = WaitPhase::Found;
         if (report.similarity >= 0 && !report.templatePath.isEmpty() && report.keyword != QLatin1String("WAITGONE")) {

@@ -52,29 +52,8 @@ struct ProgramWindows : MainWindow {
     frmInput *input() { return w.keypad().input(); }
 };
 
-// True once `window` is on the screen inside the window manager's frame.
-bool managed(QWidget *window)
-{
-    return window && window->isVisible() && window->windowHandle() && window->windowHandle()->isExposed() &&
-           !xtool::property(window->winId(), QStringLiteral("_NET_FRAME_EXTENTS")).isEmpty();
-}
-
-// Makes `window` the active one, as a click on its title would.
-bool activate(QWidget *window)
-{
-    // A window manager may pass over a program's own request for the focus
-    // (openbox does, now and then, on a busy machine): ask again, and then
-    // as the user's tools do, through the window manager.
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        window->activateWindow();
-        if (QTest::qWaitForWindowActive(window, 1000))
-            return true;
-        xtool::run(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QString::number(window->winId())});
-        if (QTest::qWaitForWindowActive(window, 1000))
-            return true;
-    }
-    return false;
-}
+using xtool::activate;
+using xtool::managed;
 
 QPoint centreOf(QWidget *widget)
 {

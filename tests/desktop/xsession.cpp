@@ -5,6 +5,10 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QThread>
+#include <QWidget>
+#include <QWindow>
+#include <QtEndian>
+#include <QtTest>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
@@ -208,6 +212,67 @@ bool click(QPoint global, int button)
 {
     return xdotool({"mousemove", "--sync", QString::number(global.x()), QString::number(global.y()), "click",
                     QString::number(button)});
+}
+
+bool drag(QPoint from, const QList<QPoint> &through, QPoint to)
+{
+    QStringList arguments = {"mousemove", "--sync", QString::number(from.x()), QString::number(from.y()), "mousedown", "1"};
+    for (const QPoint point : through)
+        arguments += {"mousemove", "--sync", QString::number(point.x()), QString::number(point.y())};
+    arguments += {"mousemove", "--sync", QString::number(to.x()), QString::number(to.y()), "mouseup", "1"};
+    return xdotool(arguments);
+}
+
+QImage screenshot(quint64 id)
+{
+    // xwd's dump: a header of big-endian 32-bit fields, the window's name,
+    // the colour map, then the pixels as the server holds them.
+    bool ok = false;
+    const QByteArray dump = run(QStringLiteral("xwd"), {"-silent", "-id", QString::number(id)}, &ok);
+    enum Field { HeaderSize = 0, Format = 2, Width = 4, Height = 5, ByteOrder = 7, BitsPerPixel = 11, BytesPerLine = 12,
+                 RedMask = 14, GreenMask = 15, BlueMask = 16, ColourCount = 19, FieldCount = 25 };
+    if (!ok || dump.size() < FieldCount * 4)
+        return {};
+    auto field = [&](int index) { return qFromBigEndian<quint32>(dump.constData() + index * 4); };
+    const qint64 width = field(Width), height = field(Height), bytesPerLine = field(BytesPerLine);
+    const qint64 start = qint64(field(HeaderSize)) + qint64(field(ColourCount)) * 12;
+    // Z pixmap, 32 bits a pixel, 8 bits a colour: what a 24-bit X server has.
+    if (field(Format) != 2 || field(BitsPerPixel) != 32 || field(RedMask) != 0xff0000 || field(GreenMask) != 0xff00 ||
+        field(BlueMask) != 0xff || width <= 0 || height <= 0 || start + bytesPerLine * height > dump.size())
+        return {};
+    const bool mostFirst = field(ByteOrder) == 1;
+    QImage image(int(width), int(height), QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        const char *row = dump.constData() + start + y * bytesPerLine;
+        auto *out = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const quint32 pixel = mostFirst ? qFromBigEndian<quint32>(row + x * 4) : qFromLittleEndian<quint32>(row + x * 4);
+            out[x] = 0xff000000u | (pixel & 0xffffffu);
+        }
+    }
+    return image;
+}
+
+bool managed(QWidget *window)
+{
+    return window && window->isVisible() && window->windowHandle() && window->windowHandle()->isExposed() &&
+           !property(window->winId(), QStringLiteral("_NET_FRAME_EXTENTS")).isEmpty();
+}
+
+bool activate(QWidget *window)
+{
+    // A window manager may pass over a program's own request for the focus
+    // (openbox does, now and then, on a busy machine): ask again, and then
+    // as the user's tools do, through the window manager.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        window->activateWindow();
+        if (QTest::qWaitForWindowActive(window, 1000))
+            return true;
+        run(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QString::number(window->winId())});
+        if (QTest::qWaitForWindowActive(window, 1000))
+            return true;
+    }
+    return false;
 }
 
 } // namespace xtool

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <QByteArray>
+#include <QImage>
 #include <QPoint>
 #include <QSize>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <sys/types.h>
+
+class QWidget;
 
 // A desktop of its own for a test program: an X server (Xvfb) on a free
 // display and a window manager (openbox) on it, started before the
@@ -58,5 +61,17 @@ bool key(const QString &keys);
 bool type(const QString &text);
 // Moves the pointer to `global` and clicks a button (1 left, 3 right).
 bool click(QPoint global, int button = 1);
+// Drags with the left button from `from` to `to`, through `through` (all
+// global), as a hand does: press, moves, release.
+bool drag(QPoint from, const QList<QPoint> &through, QPoint to);
+// What window `id` shows on the screen now, read back from the X server
+// (xwd): the client area, without the window manager's frame. Null when it
+// cannot be read.
+QImage screenshot(quint64 id);
+
+// True once `window` is on the screen inside the window manager's frame.
+bool managed(QWidget *window);
+// Makes `window` the active one, as a click on its title would.
+bool activate(QWidget *window);
 
 } // namespace xtool

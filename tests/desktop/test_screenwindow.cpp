@@ -1,0 +1,711 @@
+// The screen window 「画面」 on a real desktop, against the model handset's
+// MJPEG stream (quillonemu-cli handset, a process of the test's own): what
+// it shows, read back from the X server; a selection dragged with the mouse
+// and saved through its context menu; a checkpoint put into the keypad's
+// recording and the recording replayed; the marks of a run's waits; and a
+// run that goes on whatever happens to the window.
+
+#include "app/frmscreen.h"
+#include "handset/modelscreen.h"
+#include "keypad/keypadwindows.h"
+#include "support/mainwindow.h"
+#include "support/programprocess.h"
+#include "support/tempfiles.h"
+#include "xsession.h"
+
+#include "widgets/appearance.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTimer>
+#include <QWindow>
+#include <QtTest>
+#include <csignal>
+
+namespace {
+
+using xtool::activate;
+using xtool::managed;
+
+constexpr int kKeypadPort = 44;
+constexpr int kRunPort = 45;
+
+const QColor kStatusBar(0x20, 0x30, 0x48);
+const QColor kBackground(0xE8, 0xF0, 0xE0);
+const QColor kWaiting(255, 200, 0);
+const QColor kFound(0, 200, 0);
+const QColor kRanOut(230, 0, 0);
+
+// The model handset on a pseudo-terminal at `link`, its screen served on a
+// free port of the loopback; ended by its pid.
+class ModelHandset {
+public:
+    explicit ModelHandset(const QString &link, const QStringList &options = {})
+        : link_(link), process_(QStringList{"handset", "--pty", "--link", link, "--screen-stream", "0", "--timeout", "120"} + options)
+    {
+    }
+    ~ModelHandset() { stop(); }
+
+    // Waits until the line and the stream are there.
+    bool ready()
+    {
+        return QTest::qWaitFor([this] { return !url().isEmpty() && QFileInfo(link_).isSymLink(); }, 20'000);
+    }
+    QString url()
+    {
+        const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("(http://127\\.0\\.0\\.1:\\d+/)")).match(process_.err());
+        return m.hasMatch() ? m.captured(1) : QString();
+    }
+    QString link() const { return link_; }
+    // Ends it and returns what it received, as it prints it.
+    QString stop()
+    {
+        if (process_.isRunning()) {
+            process_.sendSignal(SIGTERM);
+            process_.waitForEnd(10'000);
+        }
+        return process_.out();
+    }
+
+private:
+    QString link_;
+    CliProcess process_;
+};
+
+// The main window as the program shows it, messages recorded.
+struct ProgramWindows : MainWindow {
+    ProgramWindows()
+    {
+        w.InitSettings(QString());
+        w.show();
+    }
+    frmKeyboard *keyboard() { return w.keypad().keyboard(); }
+    frmInput *input() { return w.keypad().input(); }
+    frmScreen *screen() { return w.screenWindow(); }
+    // The stream as the screen's source, chosen through 表示 →
+    // 画面の取り込み元(&S)...
+    void watch(const QString &url)
+    {
+        desktop.screenSourceAnswers = {url};
+        w.mnuScreenSource->trigger();
+    }
+    // The screen window, shown through 表示 → 画面(&G), with a frame.
+    frmScreen *showScreen()
+    {
+        w.mnuScreen->trigger();
+        frmScreen *s = screen();
+        if (!QTest::qWaitFor([s] { return managed(s) && !s->picture->frame().isNull(); }, 20'000))
+            return nullptr;
+        return s;
+    }
+};
+
+QPoint centreOf(QWidget *widget)
+{
+    return widget->mapToGlobal(widget->rect().center());
+}
+
+QString caption(QWidget *window)
+{
+    return xtool::property(window->winId(), QStringLiteral("_NET_WM_NAME")).section(u'"', 1, 1);
+}
+
+// Where the frame's pixel `at` is on the screen.
+QPoint onScreen(FramePicture *picture, QPoint at)
+{
+    return picture->mapToGlobal(picture->toWidget(QRect(at, QSize(1, 1))).center());
+}
+
+bool near(QColor a, QColor b, int tolerance)
+{
+    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance &&
+           std::abs(a.blue() - b.blue()) <= tolerance;
+}
+
+QString named(QColor c)
+{
+    return QStringLiteral("(%1,%2,%3)").arg(c.red()).arg(c.green()).arg(c.blue());
+}
+
+// The colour the screen shows at the frame's pixel `at` in the window.
+QColor shownAt(frmScreen *window, QPoint at)
+{
+    const QImage shot = xtool::screenshot(window->winId());
+    const QPoint point = window->picture->mapTo(window, window->picture->toWidget(QRect(at, QSize(1, 1))).center());
+    return shot.valid(point) ? QColor(shot.pixel(point)) : QColor();
+}
+
+// Of the marks' colours, the one the window shows now (the mark's frame and
+// its label: hundreds of pixels of exactly that colour, which no frame of
+// the model holds); invalid when none.
+QColor markShown(frmScreen *window)
+{
+    const QImage shot = xtool::screenshot(window->winId());
+    const QRect area(window->picture->mapTo(window, QPoint(0, 0)), window->picture->size());
+    int counts[3] = {};
+    const QColor colours[3] = {kWaiting, kFound, kRanOut};
+    for (int y = area.top(); y <= area.bottom() && y < shot.height(); ++y) {
+        for (int x = area.left(); x <= area.right() && x < shot.width(); ++x) {
+            const QRgb pixel = shot.pixel(x, y) & 0xffffffu;
+            for (int i = 0; i < 3; ++i)
+                counts[i] += pixel == (colours[i].rgb() & 0xffffffu);
+        }
+    }
+    for (int i = 0; i < 3; ++i) {
+        if (counts[i] >= 100)
+            return colours[i];
+    }
+    return {};
+}
+
+// The colour on the screen of the mark's frame, halfway down its left side.
+QColor markFrameColour(frmScreen *window)
+{
+    if (!window->picture->mark())
+        return {};
+    const QRect r = window->picture->toWidget(window->picture->mark()->rect).adjusted(-2, -2, 2, 2);
+    const QPoint point = window->picture->mapTo(window, QPoint(r.left(), r.center().y()));
+    const QImage shot = xtool::screenshot(window->winId());
+    return shot.valid(point) ? QColor(shot.pixel(point)) : QColor();
+}
+
+// Whether `frame` has ink (the model's black text) in `area`.
+bool inkIn(const QImage &frame, const QRect &area)
+{
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            if (qGray(frame.pixel(x, y)) < 80)
+                return true;
+        }
+    }
+    return false;
+}
+
+// Opens a context menu with a right click at `global` and clicks `item` on
+// it; returns the menu's items as shown (separators left out).
+QStringList chooseFromMenu(QPoint global, QAction *item)
+{
+    // The menu is modal: it is read and clicked from a timer while open.
+    QStringList items;
+    QTimer watch;
+    watch.setInterval(20);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        if (!menu || !menu->windowHandle() || !menu->windowHandle()->isExposed())
+            return;
+        watch.stop();
+        for (const QAction *action : menu->actions()) {
+            if (!action->isSeparator())
+                items.append(action->text() + (action->isEnabled() ? QString() : QStringLiteral(" (disabled)")));
+        }
+        xtool::click(menu->mapToGlobal(menu->actionGeometry(item).center()));
+    });
+    watch.start();
+    xtool::click(global, 3);
+    if (!QTest::qWaitFor([&] { return !watch.isActive() && !QApplication::activePopupWidget(); }, 20'000))
+        items.append(QStringLiteral("the menu did not come and go within 20 s"));
+    return items;
+}
+
+// Drags over the frame's pixels from `from` to `to` (corners included).
+bool dragOver(FramePicture *picture, QPoint from, QPoint to)
+{
+    const QPoint middle = (from + to) / 2;
+    return xtool::drag(onScreen(picture, from), {onScreen(picture, middle)}, onScreen(picture, to));
+}
+
+// What the model shows once "あいう" is typed: the text, cut from the
+// model's own drawing (the handset draws it with the same fonts).
+QString writeTypedTemplate(TempFiles &files)
+{
+    const QRect area = ModelScreen::textArea();
+    const QString path = files.path(QStringLiteral("typed.png"));
+    ModelScreen::render(QStringLiteral("う"), QStringLiteral("あいう")).copy(area.x(), area.y(), 90, 30).save(path);
+    return path;
+}
+
+// A busy picture of `size`, written as PNG file `name`.
+QString writeBusyPicture(TempFiles &files, const QString &name, QSize size)
+{
+    QImage picture(size, QImage::Format_RGB888);
+    QRandomGenerator random(7);
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x)
+            picture.setPixel(x, y, qRgb(random.bounded(256), random.bounded(256), random.bounded(256)));
+    }
+    const QString path = files.path(name);
+    picture.save(path);
+    return path;
+}
+
+// A picture the model never shows.
+QString writeNeverShown(TempFiles &files)
+{
+    return writeBusyPicture(files, QStringLiteral("never.png"), QSize(48, 32));
+}
+
+// The longest gap between the ticks of a 20 ms timer, as the user's
+// events would wait.
+struct Responsiveness {
+    QElapsedTimer clock;
+    qint64 last = 0;
+    qint64 longestGap = 0;
+    int ticks = 0;
+    QTimer tick;
+    Responsiveness()
+    {
+        QObject::connect(&tick, &QTimer::timeout, [this] {
+            ++ticks;
+            longestGap = std::max(longestGap, clock.elapsed() - last);
+            last = clock.elapsed();
+        });
+        clock.start();
+        tick.start(20);
+    }
+};
+
+} // namespace
+
+class TestScreenWindow : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void windowShowsTheFrames();
+    void selectionSavedAtTheFramesResolution_data();
+    void selectionSavedAtTheFramesResolution();
+    void checkpointRecordedAndReplayed();
+    void runsWaitsMarked();
+    void runGoesOnWhateverTheWindowDoes_data();
+    void runGoesOnWhateverTheWindowDoes();
+
+private:
+    TempFiles files_;
+};
+
+void TestScreenWindow::windowShowsTheFrames()
+{
+    ModelHandset handset(files_.path(QStringLiteral("handset-frames")));
+    QVERIFY(handset.ready());
+    ProgramWindows d;
+    d.w.mnuKeyboard->trigger();
+    QTRY_VERIFY(managed(d.keyboard()));
+
+    // Without a source, from the keypad's context menu: the window says
+    // so and offers the choice.
+    frmKeyboard *kb = d.keyboard();
+    const QStringList items = chooseFromMenu(centreOf(kb->Command1[23]), kb->mnuScreen);
+    QVERIFY2(items.contains(QStringLiteral("画面(&G)")), qPrintable(items.join(u'|')));
+    QTRY_VERIFY(managed(d.screen()));
+    frmScreen *s = d.screen();
+    QVERIFY(s->lblNoSource->isVisible() && s->cmdSource->isVisible() && !s->picture->isVisible());
+    QCOMPARE(s->lblNoSource->text(), QStringLiteral("画面の取り込み元がありません。"));
+    QTRY_COMPARE(caption(s), QStringLiteral("画面"));
+
+    // Its button chooses the source; the frames come.
+    d.desktop.screenSourceAnswers = {handset.url()};
+    QVERIFY(activate(s));
+    QVERIFY(xtool::click(centreOf(s->cmdSource)));
+    QTRY_VERIFY_WITH_TIMEOUT(s->picture->isVisible() && !s->picture->frame().isNull(), 20'000);
+    QVERIFY(!s->lblNoSource->isVisible() && !s->cmdSource->isVisible());
+    QCOMPARE(s->picture->frame().size(), QSize(ModelScreen::kWidth, ModelScreen::kHeight));
+    // The window grew to show the frame at its own size.
+    QTRY_COMPARE(s->picture->scale(), 1.0);
+    QTRY_COMPARE(caption(s), QStringLiteral("画面 - ") + handset.url());
+    QVERIFY(d.desktop.messages.isEmpty());
+
+    // Closed by the window manager, and back through 表示 → 画面(&G): the same
+    // window, the one of its kind.
+    QVERIFY(activate(s));
+    QVERIFY(xtool::key(QStringLiteral("alt+F4")));
+    QTRY_VERIFY(!s->isVisible());
+    QVERIFY(activate(&d.w));
+    QVERIFY(xtool::key(QStringLiteral("alt+v")));
+    QTRY_VERIFY(QApplication::activePopupWidget() == d.w.mnuView);
+    QVERIFY(xtool::key(QStringLiteral("g")));
+    QTRY_VERIFY(managed(s));
+    QCOMPARE(d.screen(), s);
+    int screens = 0;
+    for (QWidget *window : QApplication::topLevelWidgets())
+        screens += qobject_cast<frmScreen *>(window) != nullptr;
+    QCOMPARE(screens, 1);
+
+    // What the screen shows: the model's status bar, dark, above its light
+    // text area (the stream's JPEG within its noise).
+    QVERIFY(activate(s));
+    QColor bar;
+    QColor below;
+    QTRY_VERIFY2((bar = shownAt(s, QPoint(300, ModelScreen::kStatusBarHeight / 2)), near(bar, kStatusBar, 16)),
+                 qPrintable(named(bar)));
+    QTRY_VERIFY2((below = shownAt(s, QPoint(300, 200)), near(below, kBackground, 16)), qPrintable(named(below)));
+}
+
+void TestScreenWindow::selectionSavedAtTheFramesResolution_data()
+{
+    QTest::addColumn<QSize>("largest");
+    QTest::addColumn<QSize>("resizedTo"); // by the user, through the window manager
+    QTest::addColumn<QSize>("still");     // a picture of this size as the source, not the stream
+    QTest::newRow("at the frame's own size") << QSize() << QSize() << QSize();
+    QTest::newRow("scaled down") << QSize(200, 150) << QSize() << QSize();
+    QTest::newRow("scaled down to a third") << QSize(107, 80) << QSize() << QSize();
+    QTest::newRow("in a window larger than the frame") << QSize() << QSize(600, 500) << QSize();
+    QTest::newRow("a picture larger than the screen") << QSize() << QSize() << QSize(1600, 1200);
+}
+
+void TestScreenWindow::selectionSavedAtTheFramesResolution()
+{
+    // The stream with a camera's noise (every frame differs from the one
+    // before), or a still picture.
+    QFETCH(QSize, largest);
+    QFETCH(QSize, resizedTo);
+    QFETCH(QSize, still);
+    const QString tag = QString::fromUtf8(QTest::currentDataTag()).replace(u' ', u'-');
+    std::optional<ModelHandset> handset;
+    ProgramWindows d;
+    QImage stillPicture;
+    if (still.isValid()) {
+        stillPicture = QImage(writeBusyPicture(files_, QStringLiteral("large.png"), still)).convertToFormat(QImage::Format_RGB888);
+        d.watch(files_.path(QStringLiteral("large.png")));
+    } else {
+        handset.emplace(files_.path(QStringLiteral("handset-save-") + tag), QStringList{"--screen-noise"});
+        QVERIFY(handset->ready());
+        d.watch(handset->url());
+    }
+    frmScreen *s = d.showScreen();
+    QVERIFY(s);
+    FramePicture *picture = s->picture;
+    const QSize frameSize = picture->frame().size();
+    if (still.isValid()) {
+        // Scaled down to fit, the window on the screen whole.
+        QCOMPARE(frameSize, still);
+        QTRY_VERIFY(picture->scale() < 1.0);
+        QTRY_VERIFY2(QRect(0, 0, 1280, 1024).contains(QRect(xtool::frameTopLeft(s->winId()), s->frameGeometry().size())),
+                     qPrintable(QStringLiteral("%1×%2").arg(s->frameGeometry().width()).arg(s->frameGeometry().height())));
+    }
+    if (largest.isValid()) {
+        picture->setLargest(largest);
+        s->adjustSize();
+        QTRY_VERIFY(picture->scale() < 0.7);
+    }
+    if (resizedTo.isValid()) {
+        QVERIFY(xtool::run(QStringLiteral("xdotool"), {"windowsize", QString::number(s->winId()),
+                                                       QString::number(resizedTo.width()), QString::number(resizedTo.height())})
+                    .isEmpty());
+        QTRY_COMPARE(s->size(), resizedTo);
+        QCOMPARE(picture->scale(), 1.0);
+    }
+    QVERIFY(activate(s));
+
+    // The drag: the rectangle between where the button went down and where
+    // it came up, in the frame's pixels.
+    const QPoint from(frameSize.width() * 3 / 32, frameSize.height() / 6);
+    const QPoint to(frameSize.width() * 15 / 32, frameSize.height() * 5 / 12);
+    QVERIFY(dragOver(picture, from, to));
+    const QRect dragged(picture->toFrame(picture->mapFromGlobal(onScreen(picture, from))),
+                        picture->toFrame(picture->mapFromGlobal(onScreen(picture, to))));
+    QTRY_COMPARE(picture->selection(), dragged.normalized());
+    const int slack = int(std::ceil(1 / picture->scale()));
+    QVERIFY2((picture->selection().topLeft() - from).manhattanLength() <= 2 * slack &&
+                 (picture->selection().bottomRight() - to).manhattanLength() <= 2 * slack,
+             qPrintable(QStringLiteral("%1,%2 %3×%4").arg(dragged.x()).arg(dragged.y()).arg(dragged.width()).arg(dragged.height())));
+    QTRY_VERIFY(s->lblStatus->text().contains(QStringLiteral("選択 %1×%2（%3, %4 から）")
+                                                  .arg(dragged.width()).arg(dragged.height()).arg(dragged.x()).arg(dragged.y())));
+
+    // Saved through the context menu: the pixels as they were when the user
+    // chose the item, whatever frames come while the dialog is open.
+    const QString path = files_.path(QStringLiteral("saved-%1.png").arg(tag));
+    QImage asked;
+    bool framesCame = false;
+    d.desktop.dialog = [&](const QString &) {
+        asked = picture->frame().copy(picture->selection());
+        const QImage shown = picture->frame();
+        framesCame = !still.isValid() && QTest::qWaitFor([&] { return picture->frame() != shown; }, 5000);
+        return path;
+    };
+    const QStringList items = chooseFromMenu(onScreen(picture, dragged.center()), s->mnuSavePicture);
+    QCOMPARE(items, (QStringList{"選択範囲を画像として保存...", "選択範囲の文字を読む", "画面の取り込み元(&S)..."}));
+    QTRY_VERIFY(QFileInfo::exists(path));
+    QCOMPARE(framesCame, !still.isValid());
+    QCOMPARE(QFileInfo(d.desktop.newFileStarts.value(0)).fileName(), QStringLiteral("画像1.png"));
+    const QImage saved(path);
+    QCOMPARE(saved.size(), dragged.size());
+    QCOMPARE(saved.convertToFormat(QImage::Format_RGB888), asked.convertToFormat(QImage::Format_RGB888));
+    if (still.isValid())
+        QCOMPARE(saved.convertToFormat(QImage::Format_RGB888), stillPicture.copy(dragged));
+    QVERIFY(d.desktop.messages.isEmpty());
+}
+
+void TestScreenWindow::checkpointRecordedAndReplayed()
+{
+    ModelHandset handset(files_.path(QStringLiteral("handset-record")));
+    QVERIFY(handset.ready());
+    qputenv("QUILLONEMU_COM" + QByteArray::number(kKeypadPort), QFile::encodeName(handset.link()));
+    ProgramWindows d;
+    d.w.cmbCommPort->setEditText(QString::number(kKeypadPort));
+    d.watch(handset.url());
+    frmScreen *s = d.showScreen();
+    QVERIFY(s);
+    d.w.mnuKeyboard->trigger();
+    QTRY_VERIFY(managed(d.keyboard()) && managed(d.input()));
+    frmKeyboard *kb = d.keyboard();
+
+    // Connected, recording, "ab" typed into the text entry window.
+    QVERIFY(xtool::click(centreOf(kb->Command1[39])));
+    QTRY_COMPARE(kb->Command1[39]->text(), QStringLiteral("接続中"));
+    const QString recording = files_.path(QStringLiteral("記録.txt"));
+    d.desktop.dialogAnswers = {recording};
+    kb->mnuRecordStart->trigger();
+    QTRY_VERIFY(kb->isRecording());
+    QVERIFY(activate(d.input()));
+    QVERIFY(xtool::type(QStringLiteral("ab")));
+    QTRY_COMPARE(d.input()->Text1->text(), QStringLiteral("ab"));
+    QVERIFY(xtool::key(QStringLiteral("Return")));
+
+    // The text shows on the model screen, and so in the window: dragged
+    // over, and waited for.
+    const QRect area = ModelScreen::textArea();
+    QTRY_VERIFY_WITH_TIMEOUT(inkIn(s->picture->frame(), QRect(area.topLeft(), QSize(60, 30))), 20'000);
+    QVERIFY(activate(s));
+    QVERIFY(dragOver(s->picture, area.topLeft() - QPoint(3, 3), area.topLeft() + QPoint(50, 27)));
+    QTRY_VERIFY(!s->picture->selection().isEmpty());
+    const QRect selection = s->picture->selection();
+    const QStringList items = chooseFromMenu(onScreen(s->picture, selection.center()), s->mnuWaitAppear);
+    QCOMPARE(items, (QStringList{"選択範囲を画像として保存...", "選択範囲の文字を読む", "選択範囲が現れるまで待つ",
+                                 "選択範囲が消えるまで待つ", "この文字が現れるまで待つ", "画面の取り込み元(&S)..."}));
+    QTRY_COMPARE(s->lblStatus->text(), QStringLiteral("記録に「WAITIMAGE 記録1.png 30」を加えました。"));
+    // A key after it: the pause before the key follows the wait.
+    // (Pressed once the model's status bar names it.)
+    const QRect statusBar(0, 0, ModelScreen::kWidth, ModelScreen::kStatusBarHeight);
+    const QImage before = s->picture->frame().copy(statusBar);
+    QVERIFY(xtool::click(centreOf(kb->Command1[14]))); // "発信"
+    QTRY_VERIFY_WITH_TIMEOUT(s->picture->frame().copy(statusBar) != before, 20'000);
+    kb->mnuRecordStop->trigger();
+    QTRY_VERIFY(!kb->isRecording());
+
+    QCOMPARE(macroFileLines(recording, false), (QStringList{"BASEWAIT 0.2", "STRING ab", "WAITIMAGE 記録1.png 30", "CALL"}));
+    const QStringList lines = macroFileLines(recording);
+    QCOMPARE(lines.indexOf(QStringLiteral("WAITIMAGE 記録1.png 30")), 2);
+    QVERIFY2(lines.value(3).startsWith(QStringLiteral("SLEEP ")) && lines.value(4) == u"CALL", qPrintable(lines.join(u'|')));
+    const QImage checkpoint(files_.path(QStringLiteral("記録1.png")));
+    QCOMPARE(checkpoint.size(), selection.size());
+    QVERIFY2(d.desktop.messages.isEmpty(), qPrintable(d.desktop.messages.join(u'\n')));
+
+    // As the run reads it: nothing wrong.
+    CliProcess check({"check", recording, "--screen", handset.url()});
+    QVERIFY(check.waitForEnd(20'000));
+    QVERIFY2(check.exitCode() == 0 && check.out().contains(QStringLiteral("問題は見つかりませんでした。")),
+             qPrintable(check.out() + check.err()));
+
+    // Replayed against a handset that shows nothing yet: the text is typed,
+    // and the wait sees it.
+    ModelHandset fresh(files_.path(QStringLiteral("handset-replay")));
+    QVERIFY(fresh.ready());
+    CliProcess run({"run", recording, "--screen", fresh.url(), "--port", "1"}, [&](QProcess &process) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QUILLONEMU_COM1"), fresh.link());
+        process.setProcessEnvironment(env);
+    });
+    QVERIFY(run.waitForEnd(60'000));
+    QVERIFY2(run.exitCode() == 0, qPrintable(run.out() + run.err()));
+    QVERIFY(fresh.stop().contains(QStringLiteral("a")));
+}
+
+void TestScreenWindow::runsWaitsMarked()
+{
+    // The text shows a second after its packets: the first wait is found
+    // late; the second runs out.
+    ModelHandset handset(files_.path(QStringLiteral("handset-marks")), {"--screen-delay", "1"});
+    QVERIFY(handset.ready());
+    qputenv("QUILLONEMU_COM" + QByteArray::number(kRunPort), QFile::encodeName(handset.link()));
+    writeTypedTemplate(files_);
+    writeNeverShown(files_);
+    const QString macro = files_.writeShiftJis(
+        QStringLiteral("marks.txt"),
+        QStringList{"BASEWAIT 0", "STRING あいう", "WAITIMAGE typed.png 10", "SLEEP 2", "WAITIMAGE never.png 1.5"}.join("\r\n"));
+    ProgramWindows d;
+    d.w.ParseCommandLine(QStringLiteral(R"("/M%1" "/P%2")").arg(macro).arg(kRunPort));
+    d.watch(handset.url());
+    frmScreen *s = d.showScreen();
+    QVERIFY(s);
+    QVERIFY(activate(s));
+
+    // What the window shows while the run goes on, looked at again and
+    // again: the marks' colours in the order they came.
+    QList<QColor> seen;
+    QStringList statuses;
+    QList<QRect> foundMarks; // where the found mark's frame showed its colour
+    QTimer look;
+    look.setInterval(30);
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        const QColor shown = markShown(s);
+        if (shown.isValid() && (seen.isEmpty() || seen.last() != shown))
+            seen.append(shown);
+        if (shown == kFound && s->picture->mark() && markFrameColour(s) == kFound)
+            foundMarks.append(s->picture->mark()->rect);
+        if (statuses.isEmpty() || statuses.last() != s->lblStatus->text())
+            statuses.append(s->lblStatus->text());
+    });
+    QList<ScreenWaitReport> ended;
+    QObject::connect(&d.w.runner(), &MacroRunner::screenWaitEnded, s,
+                     [&](const ScreenWaitReport &report) { ended.append(report); });
+    look.start();
+    d.w.cmdSend_Click();
+    // (The run's end may come before the next look.)
+    QTRY_COMPARE(markShown(s), kRanOut);
+    QTRY_COMPARE(markFrameColour(s), kRanOut);
+    look.stop();
+    if (seen.isEmpty() || seen.last() != kRanOut)
+        seen.append(kRanOut);
+
+    QVERIFY2(ended.size() == 2 && ended[0].found && !ended[1].found, qPrintable(d.desktop.messages.join(u'\n')));
+    // The found mark framed the text where the model drew it.
+    QVERIFY(!foundMarks.isEmpty());
+    QCOMPARE(foundMarks.first(), QRect(ModelScreen::textArea().topLeft(), QSize(90, 30)));
+    QStringList colours;
+    for (const QColor &c : seen)
+        colours.append(named(c));
+    QCOMPARE(colours.join(u' '), (QStringList{named(kWaiting), named(kFound), named(kWaiting), named(kRanOut)}).join(u' '));
+    auto saw = [&](const QString &text) {
+        return std::any_of(statuses.begin(), statuses.end(), [&](const QString &status) { return status.contains(text); });
+    };
+    QVERIFY2(saw(QStringLiteral("3 行目 WAITIMAGE typed.png 待っています 類似度")), qPrintable(statuses.join(u'\n')));
+    QVERIFY2(saw(QStringLiteral("3 行目 WAITIMAGE typed.png 見つかりました 類似度")), qPrintable(statuses.join(u'\n')));
+    QVERIFY2(s->lblStatus->text().contains(QStringLiteral("5 行目 WAITIMAGE never.png 時間切れ（保存したフレームを表示中）")),
+             qPrintable(s->lblStatus->text()));
+
+    // The evidence stays, whatever the stream shows meanwhile, until the
+    // next run starts.
+    QCOMPARE(d.desktop.messages.size(), 1);
+    QVERIFY(s->showsEvidence());
+    QVERIFY(!ended[1].evidence.isEmpty() && d.desktop.messages[0].contains(ended[1].evidence));
+    const QImage evidence = QImage(ended[1].evidence).convertToFormat(QImage::Format_RGB888);
+    QCOMPARE(s->picture->frame(), evidence);
+    std::optional<bool> evidenceAtStart;
+    QObject::connect(&d.w.runner(), &MacroRunner::statementStarted, s, [&] {
+        if (!evidenceAtStart) {
+            evidenceAtStart = s->showsEvidence();
+            d.w.runner().RequestStop();
+        }
+    });
+    d.w.cmdSend_Click();
+    QCOMPARE(evidenceAtStart, std::optional<bool>(false));
+    QVERIFY(!s->showsEvidence());
+    QTRY_VERIFY(!markShown(s).isValid());
+    handset.stop();
+}
+
+void TestScreenWindow::runGoesOnWhateverTheWindowDoes_data()
+{
+    QTest::addColumn<QString>("window"); // what happens to it during the wait
+    QTest::addColumn<QString>("wait");
+    QTest::addColumn<bool>("found");
+    for (const char *window : {"left open", "closed", "opened"}) {
+        QTest::addRow("found, window %s", window) << window << "WAITIMAGE typed.png 10" << true;
+        QTest::addRow("runs out, window %s", window) << window << "WAITIMAGE never.png 2" << false;
+    }
+}
+
+void TestScreenWindow::runGoesOnWhateverTheWindowDoes()
+{
+    // The window keeps taking events during the wait, and closing it (the
+    // window manager's Alt+F4) or opening it then changes nothing in the
+    // run; a wait that runs out leaves its evidence in the window all the
+    // same.
+    QFETCH(QString, window);
+    QFETCH(QString, wait);
+    QFETCH(bool, found);
+    ModelHandset handset(files_.path(QStringLiteral("handset-window-%1").arg(QTest::currentDataTag()).replace(u' ', u'-')),
+                         {"--screen-delay", "1"});
+    QVERIFY(handset.ready());
+    qputenv("QUILLONEMU_COM" + QByteArray::number(kRunPort), QFile::encodeName(handset.link()));
+    writeTypedTemplate(files_);
+    writeNeverShown(files_);
+    const QString macro = files_.writeShiftJis(QStringLiteral("close.txt"),
+                                               QStringList{"BASEWAIT 0", "STRING あいう", wait, "UP"}.join("\r\n"));
+    ProgramWindows d;
+    d.w.ParseCommandLine(QStringLiteral(R"("/M%1" "/P%2")").arg(macro).arg(kRunPort));
+    d.watch(handset.url());
+    if (window != u"opened")
+        QVERIFY(d.showScreen());
+
+    // Done as the user does it, without holding the run up: the window
+    // manager is asked, the window learns of it through its events.
+    QList<ScreenWaitReport> ended;
+    std::optional<bool> shownAtTheEnd;
+    QObject::connect(&d.w.runner(), &MacroRunner::screenWaitStarted, &d.w, [&] {
+        QTimer::singleShot(0, &d.w, [&] {
+            if (window == u"closed") {
+                xtool::run(QStringLiteral("xdotool"), {"windowactivate", "--sync", QString::number(d.screen()->winId()), "key",
+                                                       "--clearmodifiers", "alt+F4"});
+            } else if (window == u"opened") {
+                d.w.mnuScreen->trigger();
+            }
+        });
+    });
+    QObject::connect(&d.w.runner(), &MacroRunner::screenWaitEnded, &d.w, [&](const ScreenWaitReport &report) {
+        ended.append(report);
+        shownAtTheEnd = d.screen() && d.screen()->isVisible();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    Responsiveness events;
+    d.w.cmdSend_Click();
+    events.tick.stop();
+    qInfo("the run took %lld ms; %d ticks of 20 ms, the longest gap %lld ms", clock.elapsed(), events.ticks,
+          events.longestGap);
+
+    QVERIFY2(events.longestGap < 1000, qPrintable(QString::number(events.longestGap)));
+    QCOMPARE(shownAtTheEnd, std::optional<bool>(window != u"closed"));
+    frmScreen *s = d.screen();
+    QCOMPARE(s->isVisible(), window != u"closed");
+    QCOMPARE(ended.size(), 1);
+    QCOMPARE(ended[0].found, found);
+    QVERIFY(ended[0].secondsWaited >= (found ? 0.5 : 2.0));
+    QTRY_VERIFY(!d.w.runner().isRunning());
+    const QString received = handset.stop();
+    if (found) {
+        // Everything reached the handset, the key after the wait too.
+        QVERIFY2(d.desktop.messages.isEmpty(), qPrintable(d.desktop.messages.join(u'\n')));
+        QVERIFY2(received.contains(QStringLiteral("キー UP")), qPrintable(received));
+        return;
+    }
+    // The run stopped at the wait with its evidence, and the window, shown
+    // again, shows it.
+    QCOMPARE(d.desktop.messages.size(), 1);
+    // (The time as the run measured it: a busy machine may add a little.)
+    QVERIFY2(d.desktop.messages[0].contains(QRegularExpression(QStringLiteral("2\\.\\d 秒待っても、画像「never.png」が画面に現れませんでした"))) &&
+                 d.desktop.messages[0].contains(ended[0].evidence),
+             qPrintable(d.desktop.messages[0]));
+    QVERIFY2(!received.contains(QStringLiteral("キー UP")), qPrintable(received));
+    d.w.mnuScreen->trigger();
+    QTRY_VERIFY(managed(s));
+    QVERIFY(s->showsEvidence());
+    QCOMPARE(s->picture->frame(), QImage(ended[0].evidence).convertToFormat(QImage::Format_RGB888));
+    QTRY_COMPARE(markShown(s), kRanOut);
+}
+
+int main(int argc, char **argv)
+{
+    // The program's own start: Japanese whatever the locale.
+    useJapaneseSystemLocale();
+    XSession session;
+    if (!session.startServer()) {
+        qCritical("%s", qPrintable(session.error()));
+        return 1;
+    }
+    QApplication app(argc, argv);
+    installToolkitTranslations();
+    if (!session.startWindowManager()) {
+        qCritical("%s", qPrintable(session.error()));
+        return 1;
+    }
+    TestScreenWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_screenwindow.moc"
