@@ -190,9 +190,9 @@ void TestApp::screenWindowTeachesTheRecording()
     m.w.MacroFile = recording;
     QCOMPARE(m.w.runner().RunMacro(), MacroRunner::Outcome::Finished);
     QCOMPARE(pty.read(10), kUp);
-    QVERIFY2(window->lblStatus->text().contains(QStringLiteral("WAITTEXT")) &&
-                 window->lblStatus->text().contains(QStringLiteral("見つかりました")),
-             qPrintable(window->lblStatus->text()));
+    QVERIFY2(window->lblWait->text().contains(QStringLiteral("WAITTEXT")) &&
+                 window->lblWait->text().contains(QStringLiteral("見つかりました")),
+             qPrintable(window->lblWait->text()));
 
     // A wait that runs out: the window keeps the evidence until the next
     // run starts.

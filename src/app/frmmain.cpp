@@ -63,6 +63,11 @@ frmMain::frmMain(Desktop &desktop, QWidget *parent)
     connect(&MSComm1, &SerialLink::packetSent, this, &frmMain::packetSent);
     keypad_->setRecordFolder([this] { return MacroFile.isEmpty() ? QString() : QFileInfo(MacroFile).absolutePath(); });
     keypad_->setShowScreen([this] { mnuScreen_Click(); });
+    // Made now, shown when asked for: it follows every screen wait, so that
+    // opened in the middle of one (or after one ran out) it shows it.
+    screenWindow_ = new frmScreen(desktop_, screen_, *keypad_, [this] { mnuScreenSource_Click(); },
+                                  [this] { return MacroFile.isEmpty() ? QString() : QFileInfo(MacroFile).absolutePath(); });
+    screenWindow_->watchRun(runner_);
     observeHeldInput([this](QObject *receiver, const QEvent &event) { inputHeld(receiver, event); });
     gateHeldInput([](QObject *receiver) {
         const QWindow *modal = QGuiApplication::modalWindow();
@@ -224,11 +229,6 @@ void frmMain::mnuScreenSource_Click()
 
 void frmMain::mnuScreen_Click()
 {
-    if (!screenWindow_) {
-        screenWindow_ = new frmScreen(desktop_, screen_, *keypad_, [this] { mnuScreenSource_Click(); },
-                                      [this] { return MacroFile.isEmpty() ? QString() : QFileInfo(MacroFile).absolutePath(); });
-        screenWindow_->watchRun(runner_);
-    }
     bringBack(screenWindow_);
 }
 

@@ -105,7 +105,7 @@ public:
     void mnuScreenSource_Click();
     // 「画面(&G)」, also the keypad's: shows the screen window.
     void mnuScreen_Click();
-    // The screen window (nullptr until first shown).
+    // The screen window (hidden until asked for).
     frmScreen *screenWindow() const { return screenWindow_; }
 
     // The screen the runs watch: the source given by /S or the view menu.

@@ -29,6 +29,9 @@ constexpr int kRefreshMs = 15;
 constexpr qint64 kRateWindowMs = 2000;
 // How long a found wait stays marked.
 constexpr int kFoundShownMs = 2000;
+// How long a notice (a picture saved, a checkpoint put in) stays in the
+// status line.
+constexpr qint64 kNoticeShownMs = 5000;
 
 const QColor kWaitingColour(255, 200, 0);
 const QColor kFoundColour(0, 200, 0);
@@ -107,6 +110,13 @@ frmScreen::frmScreen(Desktop &desktop, LazyScreen &screen, KeypadWindows &keypad
     lblStatus->setObjectName(QStringLiteral("lblStatus"));
     lblStatus->setTextFormat(Qt::PlainText);
     lblStatus->setMinimumWidth(1);
+    lblWait = new QLabel(this);
+    lblWait->setObjectName(QStringLiteral("lblWait"));
+    lblWait->setTextFormat(Qt::PlainText);
+    lblWait->setMinimumWidth(1);
+    lblWait->hide();
+    // Wide enough for a wait's line with a usual name, whatever the frame.
+    setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("999 行目 WAITIMAGE 記録99.png 時間切れ（保存したフレームを表示中） 類似度 0.000")) + 8);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 2);
@@ -115,6 +125,7 @@ frmScreen::frmScreen(Desktop &desktop, LazyScreen &screen, KeypadWindows &keypad
     layout->addWidget(lblNoSource);
     layout->addWidget(cmdSource, 0, Qt::AlignHCenter);
     layout->addWidget(lblStatus);
+    layout->addWidget(lblWait);
 
     auto item = [this](const QString &caption, const char *name, void (frmScreen::*handler)()) {
         auto *action = new QAction(caption, this);
@@ -232,13 +243,25 @@ double frmScreen::framesPerSecond() const
     return ms > 0 ? double(frameTimes_.last().second - frameTimes_.first().second) * 1000.0 / ms : 0;
 }
 
+void frmScreen::showNotice(const QString &text)
+{
+    notice_ = text;
+    noticeAt_ = clock_.elapsed();
+    showStatus();
+}
+
 void frmScreen::showStatus()
 {
     QStringList parts;
-    if (view_ && screen_.hasSource()) {
+    if (!notice_.isEmpty() && clock_.elapsed() - noticeAt_ < kNoticeShownMs) {
+        parts.append(notice_);
+    } else if (view_ && screen_.hasSource()) {
+        notice_.clear();
         const QImage &frame = picture->frame();
         if (frame.isNull())
             parts.append(QStringLiteral("フレームを待っています"));
+        else if (!evidence_.isEmpty())
+            parts.append(QStringLiteral("%1×%2  保存したフレーム %3").arg(frame.width()).arg(frame.height()).arg(QFileInfo(evidence_).fileName()));
         else
             parts.append(QStringLiteral("%1×%2  %3 fps").arg(frame.width()).arg(frame.height()).arg(framesPerSecond(), 0, 'f', 1));
         if (!sourceEnd_.isEmpty())
@@ -248,6 +271,8 @@ void frmScreen::showStatus()
             parts.append(QStringLiteral("選択 %1×%2（%3, %4 から）")
                              .arg(selection.width()).arg(selection.height()).arg(selection.x()).arg(selection.y()));
     }
+    setLine(lblStatus, parts.join(QStringLiteral("  ")));
+    QString waitLine;
     if (wait_) {
         const QString what = wait_->templatePath.isEmpty()
                                  ? (wait_->wantedText.isEmpty() ? QString() : QStringLiteral("「%1」").arg(wait_->wantedText))
@@ -268,9 +293,20 @@ void frmScreen::showStatus()
         }
         if (shownSimilarity_ >= 0)
             state += QStringLiteral(" 類似度 %1").arg(shownSimilarity_, 0, 'f', 3);
-        parts.append(QStringLiteral("%1 行目 %2 %3 %4").arg(wait_->line).arg(wait_->keyword, what, state).simplified());
+        waitLine = QStringLiteral("%1 行目 %2 %3 %4").arg(wait_->line).arg(wait_->keyword, what, state).simplified();
     }
-    lblStatus->setText(parts.join(QStringLiteral("  ")));
+    setLine(lblWait, waitLine);
+    lblWait->setVisible(!waitLine.isEmpty());
+}
+
+void frmScreen::setLine(QLabel *label, const QString &text)
+{
+    // Cut at the end when the window is narrower than the line; the whole
+    // line as the tooltip.
+    const QString shown = label->fontMetrics().elidedText(text, Qt::ElideRight, std::max(label->width(), 1));
+    if (label->text() != shown)
+        label->setText(shown);
+    label->setToolTip(shown == text ? QString() : text);
 }
 
 void frmScreen::showMenu(const QPoint &where)
@@ -315,8 +351,8 @@ void frmScreen::mnuSavePicture_Click()
         return;
     }
     lastPicturePath_ = path;
-    lblStatus->setText(QStringLiteral("%1×%2 の画像を「%3」に保存しました。")
-                           .arg(pixels.width()).arg(pixels.height()).arg(QDir::toNativeSeparators(path)));
+    showNotice(QStringLiteral("%1×%2 の画像を「%3」に保存しました。")
+                   .arg(pixels.width()).arg(pixels.height()).arg(QDir::toNativeSeparators(path)));
 }
 
 QString frmScreen::recordingPath() const
@@ -358,7 +394,7 @@ void frmScreen::addPictureCheckpoint(const QString &keyword)
     }
     const QString line = QStringLiteral("%1 %2 %3").arg(keyword, QFileInfo(path).fileName()).arg(kCheckpointSeconds);
     keypad_.keyboard()->addCheckpoint(line, screenLineSource(screen_.sourceName()));
-    lblStatus->setText(QStringLiteral("記録に「%1」を加えました。").arg(line));
+    showNotice(QStringLiteral("記録に「%1」を加えました。").arg(line));
 }
 
 void frmScreen::mnuReadText_Click()
@@ -396,7 +432,7 @@ void frmScreen::mnuWaitText_Click()
                                  .arg(text).arg(kCheckpointSeconds)
                                  .arg(region.x()).arg(region.y()).arg(region.width()).arg(region.height());
         keypad_.keyboard()->addCheckpoint(line, screenLineSource(screen_.sourceName()));
-        lblStatus->setText(QStringLiteral("記録に「%1」を加えました。").arg(line));
+        showNotice(QStringLiteral("記録に「%1」を加えました。").arg(line));
     });
 }
 
@@ -408,7 +444,7 @@ void frmScreen::readSelection(std::function<void(const QString &)> done)
     if (reading_.joinable())
         reading_.join();
     readingBusy_ = true;
-    lblStatus->setText(QStringLiteral("選択範囲の文字を読んでいます…"));
+    showNotice(QStringLiteral("選択範囲の文字を読んでいます…"));
     ScreenView *view = view_;
     reading_ = std::thread([this, view, pixels, done = std::move(done)] {
         QString text;
@@ -416,6 +452,7 @@ void frmScreen::readSelection(std::function<void(const QString &)> done)
         const bool read = view->readText(pixels, &text, &error);
         QMetaObject::invokeMethod(this, [this, read, text, error, done] {
             readingBusy_ = false;
+            notice_.clear();
             showStatus();
             if (!read) {
                 desktop_.showMessage(this, error);

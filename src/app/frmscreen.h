@@ -51,7 +51,10 @@ public:
     FramePicture *picture;
     QLabel *lblNoSource;
     QPushButton *cmdSource;
+    // The frames (size and rate) and the selection, or a notice; the run's
+    // screen wait in progress (hidden when there is none).
     QLabel *lblStatus;
+    QLabel *lblWait;
     // The context menu's items.
     QAction *mnuSavePicture;
     QAction *mnuReadText;
@@ -87,6 +90,8 @@ private:
     void refresh();
     void showFrame(const QImage &image);
     void showStatus();
+    void showNotice(const QString &text);
+    static void setLine(QLabel *label, const QString &text);
     void showMenu(const QPoint &where);
     void waitStarted(const ScreenWaitReport &report);
     void waitEnded(const ScreenWaitReport &report);
@@ -113,6 +118,8 @@ private:
     // (milliseconds, frame number) of the frames seen lately.
     QList<QPair<qint64, qint64>> frameTimes_;
     QString lastPicturePath_;
+    QString notice_;
+    qint64 noticeAt_ = 0;
     // The run's screen wait this window follows.
     std::optional<ScreenWaitReport> wait_;
     WaitPhase phase_ = WaitPhase::None;

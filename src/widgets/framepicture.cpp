@@ -123,7 +123,9 @@ void FramePicture::paintEvent(QPaintEvent *)
                 label.moveTop(r.bottom() + 4);
             label.moveLeft(std::clamp(label.left(), 0, std::max(0, width() - label.width())));
             painter.fillRect(label, mark_->colour);
-            painter.setPen(Qt::black);
+            // Black on a light colour, white on a dark one.
+            const QColor c = mark_->colour;
+            painter.setPen(0.299 * c.red() + 0.587 * c.green() + 0.114 * c.blue() < 100 ? Qt::white : Qt::black);
             painter.drawText(label, Qt::AlignCenter, mark_->text);
         }
     }

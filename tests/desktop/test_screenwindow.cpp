@@ -487,25 +487,33 @@ void TestScreenWindow::checkpointRecordedAndReplayed()
     kb->mnuRecordStop->trigger();
     QTRY_VERIFY(!kb->isRecording());
 
-    QCOMPARE(macroFileLines(recording, false), (QStringList{"BASEWAIT 0.2", "STRING ab", "WAITIMAGE 記録1.png 30", "CALL"}));
-    const QStringList lines = macroFileLines(recording);
-    QCOMPARE(lines.indexOf(QStringLiteral("WAITIMAGE 記録1.png 30")), 2);
-    QVERIFY2(lines.value(3).startsWith(QStringLiteral("SLEEP ")) && lines.value(4) == u"CALL", qPrintable(lines.join(u'|')));
+    // The screen it looked at opens before the first key.
+    const QString looked = QStringLiteral("SCREEN ") + handset.url();
+    QCOMPARE(macroFileLines(recording, false),
+             (QStringList{"BASEWAIT 0.2", looked, "STRING ab", "WAITIMAGE 記録1.png 30", "CALL"}));
+    QStringList lines = macroFileLines(recording);
+    QCOMPARE(lines.indexOf(QStringLiteral("WAITIMAGE 記録1.png 30")), 3);
+    QVERIFY2(lines.value(4).startsWith(QStringLiteral("SLEEP ")) && lines.value(5) == u"CALL", qPrintable(lines.join(u'|')));
     const QImage checkpoint(files_.path(QStringLiteral("記録1.png")));
     QCOMPARE(checkpoint.size(), selection.size());
     QVERIFY2(d.desktop.messages.isEmpty(), qPrintable(d.desktop.messages.join(u'\n')));
 
     // As the run reads it: nothing wrong.
-    CliProcess check({"check", recording, "--screen", handset.url()});
+    CliProcess check({"check", recording});
     QVERIFY(check.waitForEnd(20'000));
     QVERIFY2(check.exitCode() == 0 && check.out().contains(QStringLiteral("問題は見つかりませんでした。")),
              qPrintable(check.out() + check.err()));
 
     // Replayed against a handset that shows nothing yet: the text is typed,
     // and the wait sees it.
+    // (Its SCREEN line edited to the new handset's stream, as a user points
+    // a recording at another camera.)
     ModelHandset fresh(files_.path(QStringLiteral("handset-replay")));
     QVERIFY(fresh.ready());
-    CliProcess run({"run", recording, "--screen", fresh.url(), "--port", "1"}, [&](QProcess &process) {
+    lines[1] = QStringLiteral("SCREEN ") + fresh.url();
+    QFile::remove(recording);
+    files_.writeShiftJis(QFileInfo(recording).fileName(), lines.join(QStringLiteral("\r\n")));
+    CliProcess run({"run", recording, "--port", "1"}, [&](QProcess &process) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QUILLONEMU_COM1"), fresh.link());
         process.setProcessEnvironment(env);
@@ -547,8 +555,8 @@ void TestScreenWindow::runsWaitsMarked()
             seen.append(shown);
         if (shown == kFound && s->picture->mark() && markFrameColour(s) == kFound)
             foundMarks.append(s->picture->mark()->rect);
-        if (statuses.isEmpty() || statuses.last() != s->lblStatus->text())
-            statuses.append(s->lblStatus->text());
+        if (statuses.isEmpty() || statuses.last() != s->lblWait->text())
+            statuses.append(s->lblWait->text());
     });
     QList<ScreenWaitReport> ended;
     QObject::connect(&d.w.runner(), &MacroRunner::screenWaitEnded, s,
@@ -575,8 +583,8 @@ void TestScreenWindow::runsWaitsMarked()
     };
     QVERIFY2(saw(QStringLiteral("3 行目 WAITIMAGE typed.png 待っています 類似度")), qPrintable(statuses.join(u'\n')));
     QVERIFY2(saw(QStringLiteral("3 行目 WAITIMAGE typed.png 見つかりました 類似度")), qPrintable(statuses.join(u'\n')));
-    QVERIFY2(s->lblStatus->text().contains(QStringLiteral("5 行目 WAITIMAGE never.png 時間切れ（保存したフレームを表示中）")),
-             qPrintable(s->lblStatus->text()));
+    QVERIFY2(s->lblWait->text().contains(QStringLiteral("5 行目 WAITIMAGE never.png 時間切れ（保存したフレームを表示中）")),
+             qPrintable(s->lblWait->text()));
 
     // The evidence stays, whatever the stream shows meanwhile, until the
     // next run starts.
