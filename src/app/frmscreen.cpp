@@ -115,6 +115,8 @@ frmScreen::frmScreen(Desktop &desktop, LazyScreen &screen, KeypadWindows &keypad
     lblWait->setTextFormat(Qt::PlainText);
     lblWait->setMinimumWidth(1);
     lblWait->hide();
+    for (QLabel *label : {lblStatus, lblWait})
+        label->setIndent(4);
     // Wide enough for a wait's line with a usual name, whatever the frame.
     setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("999 行目 WAITIMAGE 記録99.png 時間切れ（保存したフレームを表示中） 類似度 0.000")) + 8);
 
