@@ -35,6 +35,7 @@
 #include <QTimer>
 #include <QWindow>
 #include <QtTest>
+#include <functional>
 
 namespace {
 
@@ -54,6 +55,25 @@ struct ProgramWindows : MainWindow {
 
 using xtool::activate;
 using xtool::managed;
+
+// Presses `keys` in another program's window until `done` holds: keys sent
+// the moment the window manager calls a window active may come before the
+// program has the keyboard. A menu one of them left open is closed before
+// the next try.
+bool keysUntil(const QStringList &keys, const std::function<bool()> &done)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        for (const QString &k : keys) {
+            if (!xtool::key(k))
+                return false;
+        }
+        if (QTest::qWaitFor(done, 7'000))
+            return true;
+        if (keys.size() > 1)
+            xtool::key(QStringLiteral("Escape"));
+    }
+    return false;
+}
 
 QPoint centreOf(QWidget *widget)
 {
@@ -535,13 +555,9 @@ void TestDesktop::programSpeaksJapanese()
         return id.isEmpty() ? QString() : xtool::property(id.toULongLong(), QStringLiteral("_NET_WM_NAME")).section(u'"', 1, 1);
     };
     QTRY_COMPARE_WITH_TIMEOUT(activeCaption(), QStringLiteral("QuillonEmu release 25F"), 20'000);
-    QVERIFY(xtool::key(QStringLiteral("alt+f")));
-    QVERIFY(xtool::key(QStringLiteral("m")));
-    QTRY_COMPARE_WITH_TIMEOUT(activeCaption(), QStringLiteral("開く"), 20'000);
-    QVERIFY(xtool::key(QStringLiteral("Escape")));
-    QTRY_COMPARE_WITH_TIMEOUT(activeCaption(), QStringLiteral("QuillonEmu release 25F"), 20'000);
-    QVERIFY(xtool::key(QStringLiteral("alt+f")));
-    QVERIFY(xtool::key(QStringLiteral("x")));
+    QVERIFY(keysUntil({"alt+f", "m"}, [&] { return activeCaption() == QStringLiteral("開く"); }));
+    QVERIFY(keysUntil({"Escape"}, [&] { return activeCaption() == QStringLiteral("QuillonEmu release 25F"); }));
+    QVERIFY(keysUntil({"alt+f", "x"}, [&] { return !program.isRunning(); }));
     QVERIFY(program.waitForEnd(20'000));
     QCOMPARE(program.exitCode(), 0);
 }
@@ -577,30 +593,14 @@ void TestDesktop::startUpMessagesCentred()
     const QPoint screenCentre(1280 / 2, 1024 / 2);
     QVERIFY2((centre - screenCentre).manhattanLength() < 60,
              qPrintable(QStringLiteral("the box's centre at %1,%2").arg(centre.x()).arg(centre.y())));
-    QVERIFY(xtool::key(QStringLiteral("Return")));
-    QTRY_COMPARE_WITH_TIMEOUT(caption(active()), QStringLiteral("QuillonEmu release 25F"), 20'000);
-    QVERIFY(xtool::key(QStringLiteral("alt+f")));
-    QVERIFY(xtool::key(QStringLiteral("x")));
+    QVERIFY(keysUntil({"Return"}, [&] { return caption(active()) == QStringLiteral("QuillonEmu release 25F"); }));
+    QVERIFY(keysUntil({"alt+f", "x"}, [&] { return !program.isRunning(); }));
     QVERIFY(program.waitForEnd(20'000));
 }
 
 int main(int argc, char **argv)
 {
-    // The program's own start: Japanese whatever the locale.
-    useJapaneseSystemLocale();
-    XSession session;
-    if (!session.startServer()) {
-        qCritical("%s", qPrintable(session.error()));
-        return 1;
-    }
-    QApplication app(argc, argv);
-    installToolkitTranslations();
-    if (!session.startWindowManager()) {
-        qCritical("%s", qPrintable(session.error()));
-        return 1;
-    }
-    TestDesktop test;
-    return QTest::qExec(&test, argc, argv);
+    return runDesktopTest<TestDesktop>(argc, argv);
 }
 
 #include "test_desktop.moc"

@@ -699,21 +699,7 @@ void TestScreenWindow::runGoesOnWhateverTheWindowDoes()
 
 int main(int argc, char **argv)
 {
-    // The program's own start: Japanese whatever the locale.
-    useJapaneseSystemLocale();
-    XSession session;
-    if (!session.startServer()) {
-        qCritical("%s", qPrintable(session.error()));
-        return 1;
-    }
-    QApplication app(argc, argv);
-    installToolkitTranslations();
-    if (!session.startWindowManager()) {
-        qCritical("%s", qPrintable(session.error()));
-        return 1;
-    }
-    TestScreenWindow test;
-    return QTest::qExec(&test, argc, argv);
+    return runDesktopTest<TestScreenWindow>(argc, argv);
 }
 
 #include "test_screenwindow.moc"

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "widgets/appearance.h"
+
+#include <QApplication>
 #include <QByteArray>
 #include <QImage>
 #include <QPoint>
@@ -7,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 #include <sys/types.h>
 
 class QWidget;
@@ -75,3 +79,25 @@ bool managed(QWidget *window);
 bool activate(QWidget *window);
 
 } // namespace xtool
+
+// The main of a desktop test: the program's own start (Japanese whatever
+// the locale), a private X server, the application, the window manager,
+// then the test class `Test`'s slots.
+template <typename Test>
+int runDesktopTest(int argc, char **argv)
+{
+    useJapaneseSystemLocale();
+    XSession session;
+    if (!session.startServer()) {
+        qCritical("%s", qPrintable(session.error()));
+        return 1;
+    }
+    QApplication app(argc, argv);
+    installToolkitTranslations();
+    if (!session.startWindowManager()) {
+        qCritical("%s", qPrintable(session.error()));
+        return 1;
+    }
+    Test test;
+    return QTest::qExec(&test, argc, argv);
+}
