@@ -176,8 +176,9 @@ void frmScreen::runStarted()
     wait_.reset();
     phase_ = WaitPhase::None;
     picture->setMark(std::nullopt);
-    frameNumber_ = 0; // the live frame again
-    refresh();
+    frameNumber_ = 0; // the live frame again (now, or when shown)
+    if (isVisible())
+        refresh();
 }
 
 void frmScreen::showEvent(QShowEvent *event)

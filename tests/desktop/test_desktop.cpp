@@ -13,6 +13,7 @@
 #include "support/programprocess.h"
 #include "support/pseudoterminal.h"
 #include "support/tempfiles.h"
+#include "programwindows.h"
 #include "xsession.h"
 
 #include "widgets/appearance.h"
@@ -40,18 +41,6 @@
 namespace {
 
 constexpr int kPort = 43;
-
-// The main window as the program shows it, with messages recorded and the
-// process kept alive.
-struct ProgramWindows : MainWindow {
-    ProgramWindows()
-    {
-        w.InitSettings(QString());
-        w.show();
-    }
-    frmKeyboard *keyboard() { return w.keypad().keyboard(); }
-    frmInput *input() { return w.keypad().input(); }
-};
 
 using xtool::activate;
 using xtool::managed;

@@ -11,6 +11,7 @@
 #include "support/mainwindow.h"
 #include "support/programprocess.h"
 #include "support/tempfiles.h"
+#include "programwindows.h"
 #include "xsession.h"
 
 #include "widgets/appearance.h"
@@ -79,33 +80,6 @@ private:
     CliProcess process_;
 };
 
-// The main window as the program shows it, messages recorded.
-struct ProgramWindows : MainWindow {
-    ProgramWindows()
-    {
-        w.InitSettings(QString());
-        w.show();
-    }
-    frmKeyboard *keyboard() { return w.keypad().keyboard(); }
-    frmInput *input() { return w.keypad().input(); }
-    frmScreen *screen() { return w.screenWindow(); }
-    // The stream as the screen's source, chosen through 表示 →
-    // 画面の取り込み元(&S)...
-    void watch(const QString &url)
-    {
-        desktop.screenSourceAnswers = {url};
-        w.mnuScreenSource->trigger();
-    }
-    // The screen window, shown through 表示 → 画面(&G), with a frame.
-    frmScreen *showScreen()
-    {
-        w.mnuScreen->trigger();
-        frmScreen *s = screen();
-        if (!QTest::qWaitFor([s] { return managed(s) && !s->picture->frame().isNull(); }, 20'000))
-            return nullptr;
-        return s;
-    }
-};
 
 QPoint centreOf(QWidget *widget)
 {
