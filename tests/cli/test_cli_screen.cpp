@@ -8,6 +8,7 @@
 #include "handset/modelscreen.h"
 #include "screen/framesource.h"
 #include "screen/textcompare.h"
+#include "support/hostilepictures.h"
 #include "support/packets.h"
 #include "support/programprocess.h"
 #include "support/pseudoterminal.h"
@@ -47,6 +48,18 @@ QString writePng(TempFiles &files, const QString &name, const cv::Mat &picture)
     return path;
 }
 
+// `picture` with an alpha channel: its left half at `leftAlpha`, the rest
+// opaque.
+cv::Mat withAlpha(const cv::Mat &picture, int leftAlpha)
+{
+    cv::Mat bgra;
+    cv::cvtColor(picture, bgra, cv::COLOR_BGR2BGRA);
+    for (int y = 0; y < bgra.rows; ++y)
+        for (int x = 0; x < bgra.cols / 2; ++x)
+            bgra.at<cv::Vec4b>(y, x)[3] = static_cast<uchar>(leftAlpha);
+    return bgra;
+}
+
 } // namespace
 
 class TestCliScreen : public QObject {
@@ -61,6 +74,7 @@ private Q_SLOTS:
     void sigtermEndsAWaitAtOnce();
     void screenCommand_data();
     void screenCommand();
+    void checkRefusesAHugeTemplate();
 
 private:
     TempFiles files_;
@@ -317,7 +331,13 @@ void TestCliScreen::screenCommand_data()
     QTest::newRow("bad level") << QStringList{"@still", "--find", "@part", "--level", "1.5"} << 2 << "「1.5」";
     QTest::newRow("bad crop") << QStringList{"@still", "--snapshot", "x.png", "--crop", "1,2,3"} << 2 << "「1,2,3」";
     QTest::newRow("camera out of the list") << QStringList{"camera:NoSuchCameraHere", "--snapshot", "x.png"} << 1
-                                            << "そのカメラは一覧にありません";
+                                            << "見つかりません";
+    // Pictures that lie: refused with the reason, never an abort.
+    QTest::newRow("template claiming 60000x60000") << QStringList{"@still", "--find", "@huge"} << 1 << "60000×60000";
+    QTest::newRow("still claiming 60000x60000") << QStringList{"@hugestill", "--snapshot", "@out"} << 1 << "60000×60000";
+    QTest::newRow("still cut in half") << QStringList{"@cut", "--snapshot", "@out"} << 1 << "途中で切れているか";
+    QTest::newRow("template with transparent parts") << QStringList{"@still", "--find", "@clear"} << 1 << "透明な部分があります";
+    QTest::newRow("template with an opaque alpha") << QStringList{"@still", "--find", "@opaque"} << 0 << "位置 (37, 81)";
 }
 
 void TestCliScreen::screenCommand()
@@ -340,6 +360,11 @@ void TestCliScreen::screenCommand()
         {"@video", video},
         {"@flat", writePng(files_, "flat.png", cv::Mat(40, 30, CV_8UC3, cv::Scalar(200, 30, 30)))},
         {"@out", files_.path("out.png")},
+        {"@huge", files_.writeBytes("huge.png", claimingSize(encodedPicture(still(cv::Rect(37, 81, 60, 25)), ".png"), 60000, 60000))},
+        {"@hugestill", files_.writeBytes("hugestill.jpg", claimingSize(encodedPicture(still, ".jpg"), 60000, 60000))},
+        {"@cut", files_.writeBytes("cut.jpg", cutInHalf(encodedPicture(still, ".jpg")))},
+        {"@clear", writePng(files_, "clear.png", withAlpha(still(cv::Rect(37, 81, 60, 25)), 0))},
+        {"@opaque", writePng(files_, "opaque.png", withAlpha(still(cv::Rect(37, 81, 60, 25)), 255))},
     };
     for (QString &a : arguments)
         a = files.value(a, a);
@@ -349,8 +374,22 @@ void TestCliScreen::screenCommand()
     QCOMPARE(cli.exitCode(), exitCode);
     const QString text = exitCode == 0 || output.contains("見つかりません") ? cli.out() : cli.err();
     QVERIFY2(text.contains(output), qPrintable(cli.out() + cli.err()));
+    // Nothing of the image and video libraries' own on standard error.
+    for (const char *line : {"WARN", "libpng", "Premature", "terminate", "Corrupt JPEG"})
+        QVERIFY2(!cli.err().contains(QLatin1String(line)), qPrintable(cli.err()));
     if (arguments.contains(files["@out"]) && exitCode == 0)
         QCOMPARE(cv::imread(files["@out"].toStdString()).size(), cv::Size(60, 25));
+}
+
+void TestCliScreen::checkRefusesAHugeTemplate()
+{
+    // The image library throws for a header claiming more than 2^30 pixels:
+    // before, the check ended there (SIGABRT, exit 134).
+    files_.writeBytes("claims.png", claimingSize(encodedPicture(texturedPicture(40, 30, 4), ".png"), 60000, 60000));
+    CliProcess check({"check", files_.writeShiftJis("claims.txt", "UP\r\nWAITIMAGE claims.png 5"), "--screen", "camera"});
+    QVERIFY(check.waitForEnd(20000));
+    QCOMPARE(check.exitCode(), 2);
+    QVERIFY2(check.out().contains("claims.png") && check.out().contains("60000×60000"), qPrintable(check.out() + check.err()));
 }
 
 QTEST_MAIN(TestCliScreen)
