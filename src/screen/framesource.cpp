@@ -333,6 +333,9 @@ private:
         OpenResult result;
         result.opened = reader.open(kOpenTimeoutMs, &result.reason);
         const bool streaming = result.opened == MjpegHttpReader::Opened::Mjpeg;
+        // A source that falls back to another reader starts that one at once.
+        if (!streaming)
+            state->readerEnded();
         promise.set_value(result);
         bool lastBad = false;
         while (streaming && !state->isStopping()) {
@@ -365,7 +368,8 @@ private:
                     break;
             }
         }
-        state->readerEnded();
+        if (streaming)
+            state->readerEnded();
     }
 
     bool openCamera(cv::VideoCapture &capture)

@@ -74,9 +74,12 @@ struct JpegHandle {
 QSize jpegSize(JpegHandle &jpeg, const QByteArray &bytes, int *colorspace = nullptr)
 {
     int width = 0, height = 0, subsampling = 0, space = 0;
+    // A warning (stray bytes before a marker) still gives the size.
     if (!jpeg.handle ||
-        tjDecompressHeader3(jpeg.handle, bytesOf(bytes), static_cast<unsigned long>(bytes.size()), &width, &height,
-                            &subsampling, &space) != 0)
+        (tjDecompressHeader3(jpeg.handle, bytesOf(bytes), static_cast<unsigned long>(bytes.size()), &width, &height,
+                             &subsampling, &space) != 0 &&
+         tjGetErrorCode(jpeg.handle) != TJERR_WARNING) ||
+        width <= 0 || height <= 0)
         return {};
     if (colorspace)
         *colorspace = space;
@@ -143,8 +146,17 @@ cv::Mat decodeJpeg(const QByteArray &bytes, QString *problem, bool keepAlpha)
     cv::Mat picture(size.height(), size.width(), CV_8UC3);
     // A warning (most often "premature end": the picture cut short, grey
     // where data is missing) is taken as the error it is for a frame.
-    if (tjDecompress2(jpeg.handle, bytesOf(bytes), static_cast<unsigned long>(bytes.size()), picture.data, size.width(),
-                      static_cast<int>(picture.step), size.height(), TJPF_BGR, TJFLAG_STOPONWARNING) != 0) {
+    const auto decode = [&](int flags) {
+        return tjDecompress2(jpeg.handle, bytesOf(bytes), static_cast<unsigned long>(bytes.size()), picture.data,
+                             size.width(), static_cast<int>(picture.step), size.height(), TJPF_BGR, flags) == 0;
+    };
+    // Stray bytes between markers (some cameras send them) leave the
+    // picture whole: only that warning is let pass, when it is the last.
+    const auto onlyStrayBytes = [&] {
+        return tjGetErrorCode(jpeg.handle) == TJERR_WARNING &&
+               QByteArray(tjGetErrorStr2(jpeg.handle)).contains("extraneous bytes before marker");
+    };
+    if (!decode(TJFLAG_STOPONWARNING) && (!onlyStrayBytes() || (!decode(0) && !onlyStrayBytes()))) {
         *problem = QStringLiteral("JPEG が途中で切れているか、壊れています（%1）")
                        .arg(QString::fromLatin1(tjGetErrorStr2(jpeg.handle)));
         return {};
