@@ -521,8 +521,10 @@ void TestScreen::httpAnswersThatAreNoStreamAreNamed()
     const QString error = source->errorText();
     QVERIFY2(error.contains(reason), qPrintable(error));
     QVERIFY2(error.contains(shownSource(url)), qPrintable(error));
+    QCOMPARE(source->name(), shownSource(url));
     if (!user.isEmpty()) {
         // The password is sent, and shown nowhere.
+        QVERIFY(!source->name().contains(QLatin1String("s3cret")));
         QVERIFY(server.request().contains("Authorization: Basic " + QByteArray("admin:s3cret").toBase64()));
         QVERIFY(!error.contains(QLatin1String("s3cret")));
         QVERIFY(error.contains(QLatin1String("admin:***@")));

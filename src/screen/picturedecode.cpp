@@ -133,7 +133,7 @@ cv::Mat decodeJpeg(const QByteArray &bytes, QString *problem, bool keepAlpha)
     int colorspace = 0;
     const QSize size = jpegSize(jpeg, bytes, &colorspace);
     if (size.isEmpty()) {
-        *problem = QStringLiteral("JPEG の見出しが読めません（途中で切れているか、壊れています）");
+        *problem = QStringLiteral("画像として読めません（JPEG の見出しが壊れているか、途中で切れています）");
         return {};
     }
     if (!withinLimit(size)) {
@@ -172,7 +172,7 @@ cv::Mat decodePng(const QByteArray &bytes, QString *problem, bool keepAlpha)
     image.version = PNG_IMAGE_VERSION;
     const auto release = qScopeGuard([&image] { png_image_free(&image); });
     if (!png_image_begin_read_from_memory(&image, bytes.constData(), static_cast<size_t>(bytes.size()))) {
-        *problem = QStringLiteral("PNG の見出しが読めません（%1）").arg(QString::fromLatin1(image.message));
+        *problem = QStringLiteral("画像として読めません（PNG の見出しが壊れているか、途中で切れています: %1）").arg(QString::fromLatin1(image.message));
         return {};
     }
     const QSize size(int(std::min<png_uint_32>(image.width, INT_MAX)), int(std::min<png_uint_32>(image.height, INT_MAX)));
