@@ -69,6 +69,7 @@ private Q_SLOTS:
     void textAgainstTheModelHandset();
     void streamThatEndsDuringAWait();
     void stalledStreamStillTimesOut();
+    void droppedStreamIsOpenedAgainDuringAWait();
     void failsBeforeTheFirstPacket_data();
     void failsBeforeTheFirstPacket();
     void sigtermEndsAWaitAtOnce();
@@ -252,6 +253,65 @@ void TestCliScreen::stalledStreamStillTimesOut()
     // without a frame; either way the message says when the last frame came.
     QVERIFY2(run.err().contains("最後のフレームは"), qPrintable(run.err()));
     QVERIFY(run.err().contains("1.5 秒待っても") || run.err().contains(url));
+}
+
+void TestCliScreen::droppedStreamIsOpenedAgainDuringAWait()
+{
+    // A camera that drops its clients and takes them again: the wait goes
+    // on, finds the picture, and the log says the stream was opened again.
+    QThread thread;
+    thread.start();
+    auto *server = new MjpegServer;
+    server->moveToThread(&thread);
+    auto call = [&](auto f) { QMetaObject::invokeMethod(server, f, Qt::BlockingQueuedConnection); };
+    auto jpegOf = [](const cv::Mat &picture) {
+        std::vector<uchar> jpeg;
+        cv::imencode(".jpg", picture, jpeg);
+        return QByteArray(reinterpret_cast<const char *>(jpeg.data()), qsizetype(jpeg.size()));
+    };
+    const cv::Mat shown = texturedPicture(160, 120, 11);
+    call([&] {
+        server->listen(QHostAddress::LocalHost, 0);
+        server->setPicture(jpegOf(texturedPicture(160, 120, 10)));
+    });
+    writePng(files_, "later.png", shown(cv::Rect(40, 30, 60, 40)));
+    PseudoTerminal pty;
+    pty.bindPort(1);
+    const QString log = files_.path("dropped.log");
+    CliProcess run({"run", files_.writeShiftJis("dropped.txt", "WAITIMAGE later.png 20"), "--screen",
+                    QStringLiteral("http://127.0.0.1:%1/").arg(server->port()), "--log", log});
+    QVERIFY(run.waitForOutput("WAITIMAGE"));
+    // The wait starts a moment after its line is shown: the clients are
+    // dropped a few times, each time once frames go out again (the run's
+    // reader is back), so that some of it falls within the wait.
+    for (int i = 0; i < 4; ++i) {
+        qint64 sent = 0;
+        call([&] {
+            server->dropConnections();
+            sent = server->framesSent();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT([&] {
+            qint64 now = 0;
+            call([&] { now = server->framesSent(); });
+            return now > sent + 2;
+        }(), 10000);
+    }
+    call([&] { server->setPicture(jpegOf(shown)); });
+    QVERIFY(run.waitForEnd(20000));
+    call([&] { delete server; });
+    thread.quit();
+    thread.wait();
+    QCOMPARE(run.exitCode(), 0);
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QJsonObject wait;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const QJsonObject o = QJsonDocument::fromJson(line).object();
+        if (o.value("event").toString() == "screen")
+            wait = o;
+    }
+    QCOMPARE(wait.value("found").toBool(), true);
+    QVERIFY2(wait.value("sourceReopened").toInt() >= 1, qPrintable(run.out() + run.err()));
 }
 
 void TestCliScreen::failsBeforeTheFirstPacket_data()
