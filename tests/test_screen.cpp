@@ -153,6 +153,7 @@ private Q_SLOTS:
     void httpAnswersThatAreNoStreamAreNamed_data();
     void httpAnswersThatAreNoStreamAreNamed();
     void streamThatEndsIsOpenedAgain();
+    void stalledStreamEndsAfterOneReopening();
     void withoutACameraTheSourceSaysSo_data();
     void withoutACameraTheSourceSaysSo();
 };
@@ -560,6 +561,24 @@ void TestScreen::streamThatEndsIsOpenedAgain()
     QTRY_COMPARE_WITH_TIMEOUT(source->status().reopened, qint64(2), 1500);
     const qint64 before = source->status().framesSeen;
     QVERIFY(!source->waitNewer(before, 5000).isEmpty());
+}
+
+void TestScreen::stalledStreamEndsAfterOneReopening()
+{
+    // A camera that hangs behind a server that still answers: opened again
+    // once, and when no frame comes then either, the source has ended
+    // (a wait fails then, rather than after its whole time).
+    ServerThread server;
+    server.call([&] { server.server_->setPicture(jpegOf(cv::Mat(120, 160, CV_8UC3, cv::Scalar::all(60)))); });
+    std::unique_ptr<FrameSource> source = makeFrameSource(parseSourceAddress(server.url()));
+    QVERIFY2(source->start(), qPrintable(source->errorText()));
+    QTRY_VERIFY_WITH_TIMEOUT(source->status().framesSeen >= 2, 5000);
+    server.call([&] { server.server_->setStalled(true); });
+    QTRY_VERIFY_WITH_TIMEOUT(source->status().ended, 10000);
+    const SourceStatus status = source->status();
+    QCOMPARE(status.reopened, qint64(1));
+    QVERIFY2(status.endReason.contains(QStringLiteral("秒以上データが来ません。開き直しても、フレームが 1 枚も来ません")),
+             qPrintable(status.endReason));
 }
 
 void TestScreen::withoutACameraTheSourceSaysSo_data()

@@ -338,6 +338,10 @@ private:
             state->readerEnded();
         promise.set_value(result);
         bool lastBad = false;
+        // Whether a frame came since the stream was last opened: one that
+        // ends again before any (a camera stalled behind a server that still
+        // answers) has ended, rather than being opened again and again.
+        bool framesSinceOpening = false;
         while (streaming && !state->isStopping()) {
             const MjpegHttpReader::Part part = reader.next(kReadTimeoutMs);
             if (part.kind == MjpegHttpReader::Part::Kind::Picture) {
@@ -348,6 +352,7 @@ private:
                 else
                     state->publish(image);
                 lastBad = image.empty();
+                framesSinceOpening = framesSinceOpening || !image.empty();
                 continue;
             }
             if (part.kind == MjpegHttpReader::Part::Kind::Malformed) {
@@ -356,11 +361,17 @@ private:
                 lastBad = true;
                 continue;
             }
+            QString failure;
+            if (!framesSinceOpening) {
+                state->end(QStringLiteral("%1。開き直しても、フレームが 1 枚も来ません").arg(part.reason));
+                if (state->pauseBeforeReopening(kReopenPauseMs))
+                    break;
+            }
             while (!state->isStopping()) {
-                QString failure;
                 if (reader.open(kOpenTimeoutMs, &failure) == MjpegHttpReader::Opened::Mjpeg) {
                     state->reopened(part.reason);
                     lastBad = false;
+                    framesSinceOpening = false;
                     break;
                 }
                 state->end(QStringLiteral("%1。開き直そうとしましたが、開けません（%2）").arg(part.reason, failure));
