@@ -466,24 +466,31 @@ void TestScreen::picturesInAnyFormatAreStills()
 void TestScreen::badStreamPartsAreSkippedAndCounted_data()
 {
     QTest::addColumn<QByteArray>("bad");
+    QTest::addColumn<QByteArray>("boundary");
     const QByteArray jpeg = jpegOf(texturedPicture(160, 120, 6));
-    QTest::newRow("stray line between parts") << QByteArray("this line is no part of the stream\r\n");
-    QTest::newRow("length 100 short") << streamPart(jpeg, jpeg.size() - 100);
-    QTest::newRow("cut inside a right length") << streamPart(cutInHalf(jpeg), cutInHalf(jpeg).size());
-    QTest::newRow("header claims 60000x60000") << streamPart(claimingSize(jpeg, 60000, 60000), jpeg.size());
-    QTest::newRow("header claims 30000x30000") << streamPart(claimingSize(jpeg, 30000, 30000), jpeg.size());
-    QTest::newRow("length beyond any picture") << QByteArray("--frame\r\nContent-Length: 99999999999\r\n\r\n");
+    const QByteArray stray("this line is no part of the stream\r\n");
+    QTest::newRow("stray line between parts") << stray << QByteArray("frame");
+    QTest::newRow("length 100 short") << streamPart(jpeg, jpeg.size() - 100) << QByteArray("frame");
+    QTest::newRow("cut inside a right length") << streamPart(cutInHalf(jpeg), cutInHalf(jpeg).size()) << QByteArray("frame");
+    QTest::newRow("header claims 60000x60000") << streamPart(claimingSize(jpeg, 60000, 60000), jpeg.size()) << QByteArray("frame");
+    QTest::newRow("header claims 30000x30000") << streamPart(claimingSize(jpeg, 30000, 30000), jpeg.size()) << QByteArray("frame");
+    QTest::newRow("length beyond any picture") << QByteArray("--frame\r\nContent-Length: 99999999999\r\n\r\n") << QByteArray("frame");
+    // A boundary declared with its dashes, its lines written with two more.
+    QTest::newRow("stray line, boundary with dashes") << stray << QByteArray("--frame");
 }
 
 void TestScreen::badStreamPartsAreSkippedAndCounted()
 {
     QFETCH(QByteArray, bad);
+    QFETCH(QByteArray, boundary);
     const QByteArray dark = jpegOf(cv::Mat(120, 160, CV_8UC3, cv::Scalar::all(30)));
     const QByteArray bright = jpegOf(cv::Mat(120, 160, CV_8UC3, cv::Scalar::all(220)));
-    QByteArray answer = "HTTP/1.0 200 OK\r\nContent-Type: multipart/x-mixed-replace; boundary=frame\r\n\r\n" +
+    QByteArray answer = "HTTP/1.0 200 OK\r\nContent-Type: multipart/x-mixed-replace; boundary=" + boundary + "\r\n\r\n" +
                         streamPart(dark, dark.size()) + bad;
     for (int i = 0; i < 3; ++i)
         answer += streamPart(bright, bright.size());
+    if (boundary.startsWith("--"))
+        answer.replace("--frame\r\n", "--" + boundary + "\r\n");
     ScriptedServer server(answer);
     std::unique_ptr<FrameSource> source =
         makeFrameSource(parseSourceAddress(QStringLiteral("http://127.0.0.1:%1/stream").arg(server.port())));

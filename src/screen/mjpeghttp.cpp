@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QTcpSocket>
+#include <algorithm>
 
 namespace {
 
@@ -40,9 +41,12 @@ QList<QByteArray> headerLines(const QByteArray &header)
     return lines;
 }
 
-bool onlyWhitespace(const QByteArray &bytes)
+// Whether `bytes` between two parts are only line ends and dashes: a
+// boundary declared with the dashes its lines begin with ("--b") is written
+// as "--b" by some servers and "----b" by others.
+bool onlySeparators(const QByteArray &bytes)
 {
-    return bytes.trimmed().isEmpty();
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return c == '-' || c == '\r' || c == '\n' || c == ' ' || c == '\t'; });
 }
 
 QString statusReason(int code, const QByteArray &text, const QUrl &url)
@@ -199,10 +203,10 @@ MjpegHttpReader::Part MjpegHttpReader::next(int stallMs)
             // Keep what may be the start of a boundary; anything before it
             // is no part.
             const qsizetype keep = std::min<qsizetype>(buffer_.size(), delimiter_.size());
-            stray = stray || !onlyWhitespace(buffer_.left(buffer_.size() - keep));
+            stray = stray || !onlySeparators(buffer_.left(buffer_.size() - keep));
             buffer_.remove(0, buffer_.size() - keep);
         } else {
-            stray = stray || !onlyWhitespace(buffer_.left(at));
+            stray = stray || !onlySeparators(buffer_.left(at));
             buffer_.remove(0, at);
             if (stray) {
                 part.kind = Part::Kind::Malformed;
