@@ -338,10 +338,10 @@ private:
             state->readerEnded();
         promise.set_value(result);
         bool lastBad = false;
-        // Whether a frame came since the stream was last opened: one that
-        // ends again before any (a camera stalled behind a server that still
-        // answers) has ended, rather than being opened again and again.
-        bool framesSinceOpening = false;
+        // Whether a frame came since the stream was last opened again: one
+        // that ends again before any (a camera stalled behind a server that
+        // still answers) has ended, rather than being opened again and again.
+        bool framesSinceOpening = true;
         while (streaming && !state->isStopping()) {
             const MjpegHttpReader::Part part = reader.next(kReadTimeoutMs);
             if (part.kind == MjpegHttpReader::Part::Kind::Picture) {

@@ -290,11 +290,11 @@ void TestCliScreen::droppedStreamIsOpenedAgainDuringAWait()
             server->dropConnections();
             sent = server->framesSent();
         });
-        QTRY_VERIFY_WITH_TIMEOUT([&] {
+        QTRY_VERIFY2_WITH_TIMEOUT([&] {
             qint64 now = 0;
             call([&] { now = server->framesSent(); });
             return now > sent + 2;
-        }(), 10000);
+        }(), qPrintable(run.out() + run.err()), 10000);
     }
     call([&] { server->setPicture(jpegOf(shown)); });
     QVERIFY(run.waitForEnd(20000));
