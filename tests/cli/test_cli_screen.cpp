@@ -48,6 +48,39 @@ QString writePng(TempFiles &files, const QString &name, const cv::Mat &picture)
     return path;
 }
 
+// An MJPEG stream served from a thread of this test, showing `picture`.
+class ServedStream {
+public:
+    explicit ServedStream(const cv::Mat &picture)
+    {
+        thread_.start();
+        server_ = new MjpegServer;
+        server_->moveToThread(&thread_);
+        call([&] {
+            server_->listen(QHostAddress::LocalHost, 0);
+            server_->setPicture(jpegOf(picture));
+        });
+    }
+    ~ServedStream()
+    {
+        call([this] { delete server_; });
+        thread_.quit();
+        thread_.wait();
+    }
+    template <typename F> void call(F f) { QMetaObject::invokeMethod(server_, f, Qt::BlockingQueuedConnection); }
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1/").arg(server_->port()); }
+    static QByteArray jpegOf(const cv::Mat &picture)
+    {
+        std::vector<uchar> jpeg;
+        cv::imencode(".jpg", picture, jpeg);
+        return QByteArray(reinterpret_cast<const char *>(jpeg.data()), qsizetype(jpeg.size()));
+    }
+    MjpegServer *server_;
+
+private:
+    QThread thread_;
+};
+
 // `picture` with an alpha channel: its left half at `leftAlpha`, the rest
 // opaque.
 cv::Mat withAlpha(const cv::Mat &picture, int leftAlpha)
@@ -223,31 +256,18 @@ void TestCliScreen::streamThatEndsDuringAWait()
 
 void TestCliScreen::stalledStreamStillTimesOut()
 {
-    // A stream served from a thread of this test, which stops sending
-    // frames (a camera that hangs) while its connection stays open.
-    QThread thread;
-    thread.start();
-    auto *server = new MjpegServer;
-    server->moveToThread(&thread);
-    auto call = [&](auto f) { QMetaObject::invokeMethod(server, f, Qt::BlockingQueuedConnection); };
-    std::vector<uchar> jpeg;
-    cv::imencode(".jpg", texturedPicture(160, 120, 8), jpeg);
-    call([&] {
-        server->listen(QHostAddress::LocalHost, 0);
-        server->setPicture(QByteArray(reinterpret_cast<const char *>(jpeg.data()), qsizetype(jpeg.size())));
-    });
-    const QString url = QStringLiteral("http://127.0.0.1:%1/").arg(server->port());
+    // A stream which stops sending frames (a camera that hangs) while its
+    // connection stays open.
+    ServedStream stream(texturedPicture(160, 120, 8));
+    const QString url = stream.url();
     writePng(files_, "absent.png", texturedPicture(30, 20, 9));
     PseudoTerminal pty;
     pty.bindPort(1);
     CliProcess run({"run", files_.writeShiftJis("stall.txt", "WAITIMAGE absent.png 1.5"), "--screen", url, "--log",
                     files_.path("stall.log")});
     QVERIFY(run.waitForOutput("WAITIMAGE"));
-    call([&] { server->setStalled(true); });
+    stream.call([&] { stream.server_->setStalled(true); });
     QVERIFY(run.waitForEnd(15000));
-    call([&] { delete server; });
-    thread.quit();
-    thread.wait();
     QCOMPARE(run.exitCode(), 1);
     // The time-out fired, or the stream counted as ended after two seconds
     // without a frame; either way the message says when the last frame came.
@@ -259,48 +279,31 @@ void TestCliScreen::droppedStreamIsOpenedAgainDuringAWait()
 {
     // A camera that drops its clients and takes them again: the wait goes
     // on, finds the picture, and the log says the stream was opened again.
-    QThread thread;
-    thread.start();
-    auto *server = new MjpegServer;
-    server->moveToThread(&thread);
-    auto call = [&](auto f) { QMetaObject::invokeMethod(server, f, Qt::BlockingQueuedConnection); };
-    auto jpegOf = [](const cv::Mat &picture) {
-        std::vector<uchar> jpeg;
-        cv::imencode(".jpg", picture, jpeg);
-        return QByteArray(reinterpret_cast<const char *>(jpeg.data()), qsizetype(jpeg.size()));
-    };
     const cv::Mat shown = texturedPicture(160, 120, 11);
-    call([&] {
-        server->listen(QHostAddress::LocalHost, 0);
-        server->setPicture(jpegOf(texturedPicture(160, 120, 10)));
-    });
+    ServedStream stream(texturedPicture(160, 120, 10));
     writePng(files_, "later.png", shown(cv::Rect(40, 30, 60, 40)));
     PseudoTerminal pty;
     pty.bindPort(1);
     const QString log = files_.path("dropped.log");
-    CliProcess run({"run", files_.writeShiftJis("dropped.txt", "WAITIMAGE later.png 20"), "--screen",
-                    QStringLiteral("http://127.0.0.1:%1/").arg(server->port()), "--log", log});
+    CliProcess run({"run", files_.writeShiftJis("dropped.txt", "WAITIMAGE later.png 20"), "--screen", stream.url(), "--log", log});
     QVERIFY(run.waitForOutput("WAITIMAGE"));
     // The wait starts a moment after its line is shown: the clients are
     // dropped a few times, each time once frames go out again (the run's
     // reader is back), so that some of it falls within the wait.
     for (int i = 0; i < 4; ++i) {
         qint64 sent = 0;
-        call([&] {
-            server->dropConnections();
-            sent = server->framesSent();
+        stream.call([&] {
+            stream.server_->dropConnections();
+            sent = stream.server_->framesSent();
         });
         QTRY_VERIFY2_WITH_TIMEOUT([&] {
             qint64 now = 0;
-            call([&] { now = server->framesSent(); });
+            stream.call([&] { now = stream.server_->framesSent(); });
             return now > sent + 2;
         }(), qPrintable(run.out() + run.err()), 10000);
     }
-    call([&] { server->setPicture(jpegOf(shown)); });
+    stream.call([&] { stream.server_->setPicture(ServedStream::jpegOf(shown)); });
     QVERIFY(run.waitForEnd(20000));
-    call([&] { delete server; });
-    thread.quit();
-    thread.wait();
     QCOMPARE(run.exitCode(), 0);
     QFile file(log);
     QVERIFY(file.open(QIODevice::ReadOnly));
