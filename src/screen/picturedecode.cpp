@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QScopeGuard>
 #include <QtEndian>
+#include <iostream>
 #include <mutex>
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -99,12 +100,40 @@ bool withinLimit(const QSize &size)
     return size.width() <= kLargestPictureSide && size.height() <= kLargestPictureSide;
 }
 
+// The image library writes what its readers throw to std::cerr itself
+// ("imdecode_(''): can't read data: …"): while it decodes, std::cerr goes
+// nowhere. Nothing else here writes there; one decode at a time.
+class QuietStandardError {
+public:
+    QuietStandardError()
+        : lock_(mutex()), previous_(std::cerr.rdbuf(nullptr))
+    {
+    }
+    ~QuietStandardError()
+    {
+        std::cerr.clear();
+        std::cerr.rdbuf(previous_);
+    }
+    QuietStandardError(const QuietStandardError &) = delete;
+    QuietStandardError &operator=(const QuietStandardError &) = delete;
+
+private:
+    static std::mutex &mutex()
+    {
+        static std::mutex m;
+        return m;
+    }
+    std::lock_guard<std::mutex> lock_;
+    std::streambuf *previous_;
+};
+
 // Any other format, through the image library; whatever it throws is a
 // picture it cannot read.
 cv::Mat decodeOther(const QByteArray &bytes, QString *problem, bool keepAlpha)
 {
     cv::Mat picture;
     try {
+        const QuietStandardError quiet;
         const cv::Mat buffer(1, static_cast<int>(bytes.size()), CV_8U, const_cast<char *>(bytes.constData()));
         picture = cv::imdecode(buffer, cv::IMREAD_UNCHANGED);
         if (!picture.empty() && picture.depth() != CV_8U)

@@ -399,6 +399,7 @@ void TestCliScreen::screenCommand_data()
     QTest::newRow("template claiming 60000x60000") << QStringList{"@still", "--find", "@huge"} << 1 << "60000×60000";
     QTest::newRow("still claiming 60000x60000") << QStringList{"@hugestill", "--snapshot", "@out"} << 1 << "60000×60000";
     QTest::newRow("still cut in half") << QStringList{"@cut", "--snapshot", "@out"} << 1 << "途中で切れているか";
+    QTest::newRow("bmp cut in half") << QStringList{"@cutbmp", "--snapshot", "@out"} << 1 << "画像として読めません";
     QTest::newRow("template with transparent parts") << QStringList{"@still", "--find", "@clear"} << 1 << "透明な部分があります";
     QTest::newRow("template with an opaque alpha") << QStringList{"@still", "--find", "@opaque"} << 0 << "位置 (37, 81)";
 }
@@ -426,6 +427,7 @@ void TestCliScreen::screenCommand()
         {"@huge", files_.writeBytes("huge.png", claimingSize(encodedPicture(still(cv::Rect(37, 81, 60, 25)), ".png"), 60000, 60000))},
         {"@hugestill", files_.writeBytes("hugestill.jpg", claimingSize(encodedPicture(still, ".jpg"), 60000, 60000))},
         {"@cut", files_.writeBytes("cut.jpg", cutInHalf(encodedPicture(still, ".jpg")))},
+        {"@cutbmp", files_.writeBytes("cut.bmp", cutInHalf(encodedPicture(still, ".bmp")))},
         {"@clear", writePng(files_, "clear.png", withAlpha(still(cv::Rect(37, 81, 60, 25)), 0))},
         {"@opaque", writePng(files_, "opaque.png", withAlpha(still(cv::Rect(37, 81, 60, 25)), 255))},
     };
@@ -441,7 +443,7 @@ void TestCliScreen::screenCommand()
     for (const QString &line : cli.err().split(u'\n', Qt::SkipEmptyParts)) {
         if (line.contains(QLatin1String("quillonemu-cli")))
             continue;
-        for (const char *library : {"WARN", "libpng", "libjpeg", "OpenCV", "terminate", "Premature", "Corrupt JPEG"})
+        for (const char *library : {"WARN", "libpng", "libjpeg", "OpenCV", "imdecode", "terminate", "Premature", "Corrupt JPEG"})
             QVERIFY2(!line.contains(QLatin1String(library)), qPrintable(cli.err()));
     }
     if (arguments.contains(files["@out"]) && exitCode == 0)
