@@ -102,12 +102,14 @@ MjpegHttpReader::Opened MjpegHttpReader::open(int timeoutMs, QString *reason)
         target = "/";
     if (url_.hasQuery())
         target += '?' + url_.query(QUrl::FullyEncoded).toLatin1();
-    QByteArray request = "GET " + target + " HTTP/1.0\r\nHost: " + url_.host(QUrl::FullyEncoded).toLatin1();
-    if (url_.port() > 0)
-        request += ':' + QByteArray::number(url_.port());
+    QUrl host = url_;
+    host.setUserInfo(QString());
+    QByteArray request = "GET " + target + " HTTP/1.0\r\nHost: " + host.authority(QUrl::FullyEncoded).toLatin1();
     request += "\r\nUser-Agent: QuillonEmu\r\nAccept: multipart/x-mixed-replace, */*\r\n";
-    if (!url_.userName().isEmpty())
-        request += "Authorization: Basic " + (url_.userName() + u':' + url_.password()).toUtf8().toBase64() + "\r\n";
+    if (!url_.userName().isEmpty()) {
+        const QString credentials = url_.userName(QUrl::FullyDecoded) + u':' + url_.password(QUrl::FullyDecoded);
+        request += "Authorization: Basic " + credentials.toUtf8().toBase64() + "\r\n";
+    }
     request += "Connection: close\r\n\r\n";
     socket_->write(request);
 
