@@ -461,7 +461,8 @@ private:
                     state->end(QStringLiteral("映像を読めなくなりました（%1）").arg(QString::fromLocal8Bit(e.what()).trimmed()));
                 break;
             }
-            if (image.empty() || image.depth() != CV_8U || image.cols > kLargestPictureSide || image.rows > kLargestPictureSide) {
+            if (image.empty() || image.depth() != CV_8U || image.channels() == 2 || image.channels() > 4 ||
+                image.cols > kLargestPictureSide || image.rows > kLargestPictureSide) {
                 state->undecodable();
                 continue;
             }
