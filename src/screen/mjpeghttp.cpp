@@ -1,6 +1,6 @@
 #include "screen/mjpeghttp.h"
 
-#include "screen/picturedecode.h"
+#include "screen/mjpegparts.h"
 
 #include <QElapsedTimer>
 #include <QTcpSocket>
@@ -10,45 +10,6 @@ namespace {
 
 // The longest wait inside one blocking call before `stopping` is asked.
 constexpr int kSliceMs = 100;
-// An answer's header or a part's header longer than this is none.
-constexpr qsizetype kLongestHeader = 16 * 1024;
-
-QByteArray headerValue(const QList<QByteArray> &lines, const QByteArray &name)
-{
-    for (const QByteArray &line : lines) {
-        const qsizetype colon = line.indexOf(':');
-        if (colon > 0 && line.left(colon).trimmed().toLower() == name)
-            return line.mid(colon + 1).trimmed();
-    }
-    return {};
-}
-
-// Where a header ends (after its blank line), or -1 while it has not.
-qsizetype headerEnd(const QByteArray &bytes, qsizetype from)
-{
-    const qsizetype crlf = bytes.indexOf("\r\n\r\n", from);
-    const qsizetype lf = bytes.indexOf("\n\n", from);
-    if (crlf >= 0 && (lf < 0 || crlf < lf))
-        return crlf + 4;
-    return lf >= 0 ? lf + 2 : -1;
-}
-
-QList<QByteArray> headerLines(const QByteArray &header)
-{
-    QList<QByteArray> lines = header.split('\n');
-    for (QByteArray &line : lines)
-        line = line.trimmed();
-    return lines;
-}
-
-// Whether `bytes` between two parts are only line ends and dashes: a
-// boundary declared with the dashes its lines begin with ("--b") is written
-// as "--b" by some servers and "----b" by others.
-bool onlySeparators(const QByteArray &bytes)
-{
-    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return c == '-' || c == '\r' || c == '\n' || c == ' ' || c == '\t'; });
-}
-
 QString statusReason(int code, const QByteArray &text, const QUrl &url)
 {
     const QString prefix = QStringLiteral("HTTP %1: ").arg(code);
@@ -114,8 +75,8 @@ MjpegHttpReader::Opened MjpegHttpReader::open(int timeoutMs, QString *reason)
     socket_->write(request);
 
     qsizetype end = -1;
-    while ((end = headerEnd(buffer_, 0)) < 0) {
-        if (buffer_.size() > kLongestHeader) {
+    while ((end = httpHeaderEnd(buffer_)) < 0) {
+        if (buffer_.size() > kLongestHttpHeader) {
             *reason = QStringLiteral("応答の見出しが長すぎ、HTTP の応答ではありません");
             return Opened::Failed;
         }
@@ -129,7 +90,7 @@ MjpegHttpReader::Opened MjpegHttpReader::open(int timeoutMs, QString *reason)
             return Opened::Failed;
         }
     }
-    const QList<QByteArray> lines = headerLines(buffer_.left(end));
+    const QList<QByteArray> lines = httpHeaderLines(buffer_.left(end));
     buffer_.remove(0, end);
     const QList<QByteArray> status = lines.value(0).split(' ');
     bool numeric = false;
@@ -142,7 +103,7 @@ MjpegHttpReader::Opened MjpegHttpReader::open(int timeoutMs, QString *reason)
         *reason = statusReason(code, lines.value(0).mid(lines.value(0).indexOf(' ', 9) + 1), url_);
         return Opened::Failed;
     }
-    const QByteArray type = headerValue(lines, "content-type");
+    const QByteArray type = httpHeaderValue(lines, "content-type");
     const QByteArray mediaType = type.split(';').value(0).trimmed().toLower();
     if (mediaType.startsWith("text/") || mediaType.contains("html") || mediaType.contains("json") ||
         mediaType.contains("xml")) {
@@ -159,14 +120,13 @@ MjpegHttpReader::Opened MjpegHttpReader::open(int timeoutMs, QString *reason)
     }
     if (boundary.startsWith('"') && boundary.endsWith('"') && boundary.size() >= 2)
         boundary = boundary.mid(1, boundary.size() - 2);
-    // Some servers write the boundary with the dashes its lines begin with.
-    while (boundary.startsWith("--"))
-        boundary.remove(0, 2);
-    if (boundary.isEmpty()) {
+    if (boundary.isEmpty() || boundary.count('-') == boundary.size()) {
         *reason = QStringLiteral("%1 の応答に区切り（boundary）がありません").arg(QString::fromLatin1(mediaType));
         return Opened::Failed;
     }
-    delimiter_ = "--" + boundary;
+    parts_ = std::make_unique<MjpegPartSplitter>(boundary);
+    parts_->feed(buffer_);
+    buffer_.clear();
     return Opened::Mjpeg;
 }
 
@@ -198,63 +158,22 @@ bool MjpegHttpReader::fill(int stallMs, QString *reason)
 MjpegHttpReader::Part MjpegHttpReader::next(int stallMs)
 {
     Part part;
-    bool stray = false;
     for (;;) {
-        const qsizetype at = buffer_.indexOf(delimiter_);
-        if (at < 0) {
-            // Keep what may be the start of a boundary; anything before it
-            // is no part.
-            const qsizetype keep = std::min<qsizetype>(buffer_.size(), delimiter_.size());
-            stray = stray || !onlySeparators(buffer_.left(buffer_.size() - keep));
-            buffer_.remove(0, buffer_.size() - keep);
-        } else {
-            stray = stray || !onlySeparators(buffer_.left(at));
-            buffer_.remove(0, at);
-            if (stray) {
-                part.kind = Part::Kind::Malformed;
-                return part;
-            }
-            const qsizetype end = headerEnd(buffer_, 0);
-            if (end < 0 && buffer_.size() > kLongestHeader) {
-                buffer_.remove(0, delimiter_.size());
-                part.kind = Part::Kind::Malformed;
-                return part;
-            }
-            if (end >= 0) {
-                const QList<QByteArray> lines = headerLines(buffer_.left(end));
-                bool known = false;
-                const qint64 length = headerValue(lines, "content-length").toLongLong(&known);
-                if (known && (length < 0 || length > kLargestPictureBytes)) {
-                    buffer_.remove(0, end);
-                    part.kind = Part::Kind::Malformed;
-                    return part;
-                }
-                if (known && buffer_.size() >= end + length) {
-                    part.kind = Part::Kind::Picture;
-                    part.bytes = buffer_.mid(end, length);
-                    buffer_.remove(0, end + length);
-                    return part;
-                }
-                if (!known) {
-                    // No length: the part runs to the next boundary.
-                    const qsizetype following = buffer_.indexOf(delimiter_, end);
-                    if (following >= 0) {
-                        part.kind = Part::Kind::Picture;
-                        part.bytes = buffer_.mid(end, following - end);
-                        buffer_.remove(0, following);
-                        return part;
-                    }
-                    if (buffer_.size() > kLargestPictureBytes) {
-                        buffer_.clear();
-                        part.kind = Part::Kind::Malformed;
-                        return part;
-                    }
-                }
-            }
+        switch (parts_->take(&part.bytes)) {
+        case MjpegPartSplitter::Result::Picture:
+            part.kind = Part::Kind::Picture;
+            return part;
+        case MjpegPartSplitter::Result::Malformed:
+            part.kind = Part::Kind::Malformed;
+            return part;
+        case MjpegPartSplitter::Result::NeedMore:
+            break;
         }
         if (!fill(stallMs, &part.reason)) {
             part.kind = Part::Kind::Ended;
             return part;
         }
+        parts_->feed(buffer_);
+        buffer_.clear();
     }
 }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+class MjpegPartSplitter;
 class QTcpSocket;
 
 // An MJPEG stream over plain HTTP (multipart/x-mixed-replace of JPEG
@@ -49,6 +50,8 @@ private:
     QUrl url_;
     std::function<bool()> stopping_;
     std::unique_ptr<QTcpSocket> socket_;
+    // What has come and is not taken yet: the answer's header, then
+    // the parts.
     QByteArray buffer_;
-    QByteArray delimiter_;
+    std::unique_ptr<MjpegPartSplitter> parts_;
 };
