@@ -1,4 +1,5 @@
-// A screen source as the user writes it (--screen, /S, SCREEN) to its kind.
+// A screen source as the user writes it (--screen, /S, SCREEN) to its kind,
+// and as it is shown.
 
 #include "fuzzcheck.h"
 #include "screen/sourceaddress.h"
@@ -24,5 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     if (address.kind == SourceAddress::Kind::Stream)
         FUZZ_CHECK(text.contains(QLatin1String("://")));
+    // As shown: a password, when there is one, only as ***, and shown once
+    // is shown for good.
+    const QString shown = shownSource(text);
+    FUZZ_CHECK(shown == text || shown.contains(QLatin1String(":***@")));
+    FUZZ_CHECK(shownSource(shown) == shown);
     return 0;
 }

@@ -54,6 +54,8 @@ void RunLog::writeScreenWait(const ScreenWaitReport &report)
         entry.insert(QStringLiteral("x"), report.place.x());
         entry.insert(QStringLiteral("y"), report.place.y());
     }
+    if (report.sourceReopened > 0)
+        entry.insert(QStringLiteral("sourceReopened"), report.sourceReopened);
     if (!report.evidence.isEmpty())
         entry.insert(QStringLiteral("evidence"), report.evidence);
     write(entry);

@@ -153,7 +153,7 @@ int screenCommand(const QStringList &arguments)
     if (frame.isEmpty()) {
         const SourceStatus s = source->status();
         Console::report(kCommand, QStringLiteral("画面の取り込み元「%1」からフレームが来ません%2。")
-                                      .arg(sourceText, s.ended ? QStringLiteral("（%1）").arg(s.endReason)
+                                      .arg(source->name(), s.ended ? QStringLiteral("（%1）").arg(s.endReason)
                                                                : QStringLiteral("（%1 秒待ちました）").arg(kFirstFrameMs / 1000)));
         return ExitStatus::Failed;
     }

@@ -53,6 +53,11 @@ void MjpegServer::closeAll()
 {
     server_.close();
     timer_.stop();
+    dropConnections();
+}
+
+void MjpegServer::dropConnections()
+{
     const QList<QTcpSocket *> sockets = streaming_;
     streaming_.clear();
     for (QTcpSocket *socket : sockets) {

@@ -34,6 +34,9 @@ public:
     void setStalled(bool stalled);
     // Closes every connection and takes no new ones (a camera gone).
     void closeAll();
+    // Closes every connection but takes new ones (a camera that dropped
+    // its clients).
+    void dropConnections();
 
     qint64 framesSent() const { return framesSent_; }
 

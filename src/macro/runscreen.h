@@ -18,6 +18,8 @@ struct ScreenWaitReport {
     double secondsWaited = 0;
     qint64 framesSeen = 0;
     qint64 framesUndecodable = 0;
+    // The stream ended and was opened again during the wait (how often).
+    qint64 sourceReopened = 0;
     QString evidence;      // the frame saved when the wait ran out
     // WAITTEXT, READTEXT: the text waited for (WAITTEXT), the text read last,
     // and the frames read.
@@ -53,6 +55,10 @@ public:
         qint64 framesMatched = 0;
         // When the last frame came (invalid when none came).
         QDateTime lastFrameTime;
+        // The stream ended and was opened again since the wait started: how
+        // often, and why it ended the last time.
+        qint64 sourceReopened = 0;
+        QString sourceReopenedAfter;
         // Reading the text: what the newest reading found, and how many
         // frames were read since the wait started.
         QString lastRead;

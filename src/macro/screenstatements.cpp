@@ -281,6 +281,7 @@ MacroRunner::Flow MacroRunner::waitForPicture(const Statement &st, RunScreen &sc
     report.secondsWaited = (waiter_.elapsedMs() - start) / 1000.0;
     report.framesSeen = state.framesSeen;
     report.framesUndecodable = state.framesUndecodable;
+    report.sourceReopened = state.sourceReopened;
     const bool ranOut = !state.done && failureText.isEmpty() && settings_.MacroExe && linkFailure_.isEmpty();
     if (ranOut || !failureText.isEmpty()) {
         QString evidence;
@@ -331,6 +332,7 @@ MacroRunner::Flow MacroRunner::readScreenText(const Statement &st, RunScreen &sc
     report.secondsWaited = waitedMs / 1000.0;
     report.framesSeen = state.framesSeen;
     report.framesUndecodable = state.framesUndecodable;
+    report.sourceReopened = state.sourceReopened;
     report.readText = state.lastRead;
     report.readings = state.readings;
     const bool stopped = !settings_.MacroExe || !linkFailure_.isEmpty();

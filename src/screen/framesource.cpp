@@ -1,6 +1,8 @@
 #include "screen/framesource.h"
 
 #include "screen/cameras.h"
+#include "screen/mjpeghttp.h"
+#include "screen/picturedecode.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,6 +12,7 @@
 #include <QUrl>
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -23,8 +26,11 @@ namespace {
 constexpr int kReadTimeoutMs = 2000;
 constexpr int kOpenTimeoutMs = 5000;
 constexpr int kProbeTimeoutMs = 2000;
-// A still image is shown as frames at this rate, and its file looked at as
-// often, so that a change is seen within a tenth of a second.
+// An ended stream is tried again this often in the background.
+constexpr int kReopenPauseMs = 2000;
+// A still image (and a video file after its end) is shown as frames at
+// this rate, and its file looked at as often, so that a change is seen
+// within a tenth of a second.
 constexpr int kStillFrameMs = 100;
 // How long the end of a source waits for its reader to notice; a reader
 // stuck in the system past this is left to end on its own.
@@ -52,6 +58,10 @@ struct FrameSource::State {
     bool stopping = false;
     // No reader until start() makes one.
     bool readerDone = true;
+    // A stream whose reader opens it again when it ends; asked to try at
+    // once (resume()).
+    bool reopenable = false;
+    bool reopenNow = false;
 
     void publish(cv::Mat image)
     {
@@ -79,11 +89,28 @@ struct FrameSource::State {
         status.endReason = reason;
         changed.notify_all();
     }
+    void reopened(const QString &after)
+    {
+        std::lock_guard lock(mutex);
+        status.ended = false;
+        status.endReason.clear();
+        ++status.reopened;
+        status.reopenedAfter = after;
+        changed.notify_all();
+    }
     // Sleeps until `deadline` or until the source ends; true when it ends.
     bool sleepUntil(SteadyClock::time_point deadline)
     {
         std::unique_lock lock(mutex);
         return changed.wait_until(lock, deadline, [this] { return stopping; });
+    }
+    // Sleeps for `ms` or until asked to open again; true when the source ends.
+    bool pauseBeforeReopening(int ms)
+    {
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping || reopenNow; });
+        reopenNow = false;
+        return stopping;
     }
     bool isStopping() const
     {
@@ -106,7 +133,7 @@ struct FrameSource::State {
 FrameSource::FrameSource(const QString &name)
     : state_(std::make_shared<State>())
 {
-    state_->name = name;
+    state_->name = shownSource(name);
 }
 
 FrameSource::~FrameSource()
@@ -143,7 +170,22 @@ SourceStatus FrameSource::status() const
     return state_->status;
 }
 
+void FrameSource::resume()
+{
+    std::lock_guard lock(state_->mutex);
+    if (!state_->reopenable || !state_->status.ended)
+        return;
+    state_->status.ended = false;
+    state_->reopenNow = true;
+    state_->changed.notify_all();
+}
+
 namespace {
+
+QString cannotOpen(const QString &source, const QString &reason)
+{
+    return QStringLiteral("画面の取り込み元「%1」を開けません: %2。").arg(shownSource(source), reason);
+}
 
 // Why a stream could not be opened, in the system's words when its server
 // cannot be reached.
@@ -164,18 +206,6 @@ QString streamReason(const QString &text)
     return QStringLiteral("接続できましたが、映像として読めません");
 }
 
-QString fileReason(const QString &path)
-{
-    const QFileInfo info(path);
-    if (!info.exists())
-        return QStringLiteral("ファイルがありません");
-    if (info.isDir())
-        return QStringLiteral("フォルダです");
-    if (!info.isReadable())
-        return QStringLiteral("読む権限がありません");
-    return QString();
-}
-
 // Whether a stream's codec, as the reader names it ("MJPG", or "mjpe" for
 // FFmpeg's own name), is Motion JPEG.
 bool isMotionJpeg(int fourcc)
@@ -184,7 +214,27 @@ bool isMotionJpeg(int fourcc)
     return name.startsWith("mjp");
 }
 
-// Cameras, streams and video files: cv::VideoCapture on a thread of its own.
+bool isPlainHttp(const QString &text)
+{
+    return text.startsWith(QLatin1String("http://"), Qt::CaseInsensitive);
+}
+
+// Keeps showing `last` as new frames until the source ends: after a video
+// file's end the waits look at its last frame.
+void holdLastFrame(FrameSource::State &state, const cv::Mat &last)
+{
+    SteadyClock::time_point next = SteadyClock::now();
+    while (!last.empty()) {
+        next += std::chrono::milliseconds(kStillFrameMs);
+        if (state.sleepUntil(next))
+            return;
+        state.publish(last);
+    }
+}
+
+// Cameras, streams and video files: an MJPEG stream over HTTP read part by
+// part (MjpegHttpReader), everything else through cv::VideoCapture, each on
+// a thread of its own.
 class CaptureSource : public FrameSource {
 public:
     explicit CaptureSource(const SourceAddress &address)
@@ -194,32 +244,46 @@ public:
 
     bool start() override
     {
+        if (address_.kind == SourceAddress::Kind::Stream && isPlainHttp(address_.text)) {
+            switch (startMjpeg()) {
+            case MjpegHttpReader::Opened::Mjpeg:
+                return true;
+            case MjpegHttpReader::Opened::Failed:
+                return false;
+            case MjpegHttpReader::Opened::NotMjpeg:
+                break;
+            }
+        }
         auto capture = std::make_shared<cv::VideoCapture>();
         const std::string path = QFile::encodeName(address_.text).toStdString();
         const std::vector<int> timeouts{cv::CAP_PROP_OPEN_TIMEOUT_MSEC, kOpenTimeoutMs, cv::CAP_PROP_READ_TIMEOUT_MSEC,
                                         kReadTimeoutMs};
         bool paced = false;
-        switch (address_.kind) {
-        case SourceAddress::Kind::Camera:
-            if (!openCamera(*capture))
-                return false;
-            break;
-        case SourceAddress::Kind::Stream:
-            if (!capture->open(path, cv::CAP_FFMPEG, timeouts)) {
-                errorText_ = QStringLiteral("画面の取り込み元「%1」を開けません: %2。").arg(address_.text, streamReason(address_.text));
-                return false;
+        try {
+            switch (address_.kind) {
+            case SourceAddress::Kind::Camera:
+                if (!openCamera(*capture))
+                    return false;
+                break;
+            case SourceAddress::Kind::Stream:
+                if (!capture->open(path, cv::CAP_FFMPEG, timeouts)) {
+                    errorText_ = cannotOpen(address_.text, streamReason(address_.text));
+                    return false;
+                }
+                break;
+            default: {
+                const QString reason = fileProblem(address_.text);
+                if (!reason.isEmpty() || !capture->open(path, cv::CAP_FFMPEG)) {
+                    errorText_ = cannotOpen(address_.text, reason.isEmpty() ? QStringLiteral("動画として読めません") : reason);
+                    return false;
+                }
+                paced = true;
+                break;
             }
-            break;
-        default: {
-            const QString reason = fileReason(address_.text);
-            if (!reason.isEmpty() || !capture->open(path, cv::CAP_FFMPEG)) {
-                errorText_ = QStringLiteral("画面の取り込み元「%1」を開けません: %2。")
-                                 .arg(address_.text, reason.isEmpty() ? QStringLiteral("動画として読めません") : reason);
-                return false;
             }
-            paced = true;
-            break;
-        }
+        } catch (const std::exception &e) {
+            errorText_ = cannotOpen(address_.text, QStringLiteral("映像として読めません（%1）").arg(QString::fromLocal8Bit(e.what()).trimmed()));
+            return false;
         }
         double fps = capture->get(cv::CAP_PROP_FPS);
         if (!(fps > 0 && fps < 1000))
@@ -239,9 +303,101 @@ public:
     }
 
 private:
+    struct OpenResult {
+        MjpegHttpReader::Opened opened;
+        QString reason;
+    };
+
+    MjpegHttpReader::Opened startMjpeg()
+    {
+        std::promise<OpenResult> promise;
+        std::future<OpenResult> opened = promise.get_future();
+        state_->readerStarted();
+        state_->reopenable = true;
+        std::thread(readMjpeg, state_, QUrl(address_.text), std::move(promise)).detach();
+        const OpenResult result = opened.get();
+        if (result.opened == MjpegHttpReader::Opened::Failed)
+            errorText_ = cannotOpen(address_.text, result.reason);
+        if (result.opened != MjpegHttpReader::Opened::Mjpeg)
+            state_->reopenable = false;
+        return result.opened;
+    }
+
+    // The HTTP reader: each part decoded here; a malformed or undecodable
+    // one is counted (once, however many pieces it left) and the frame
+    // before it stays. A stream that ends is opened again at once, and
+    // every few seconds after that (or when a wait asks) while it cannot be.
+    static void readMjpeg(std::shared_ptr<State> state, QUrl url, std::promise<OpenResult> promise)
+    {
+        MjpegHttpReader reader(url, [state] { return state->isStopping(); });
+        OpenResult result;
+        result.opened = reader.open(kOpenTimeoutMs, &result.reason);
+        const bool streaming = result.opened == MjpegHttpReader::Opened::Mjpeg;
+        // A source that falls back to another reader starts that one at once.
+        if (!streaming)
+            state->readerEnded();
+        promise.set_value(result);
+        bool lastBad = false;
+        // Whether a frame came since the stream was last opened again: one
+        // that ends again before any (a camera stalled behind a server that
+        // still answers) has ended, rather than being opened again and again.
+        bool framesSinceOpening = true;
+        while (streaming && !state->isStopping()) {
+            const MjpegHttpReader::Part part = reader.next(kReadTimeoutMs);
+            if (part.kind == MjpegHttpReader::Part::Kind::Picture) {
+                QString problem;
+                const cv::Mat image = decodePicture(part.bytes, &problem);
+                if (image.empty())
+                    state->undecodable();
+                else
+                    state->publish(image);
+                lastBad = image.empty();
+                framesSinceOpening = framesSinceOpening || !image.empty();
+                continue;
+            }
+            if (part.kind == MjpegHttpReader::Part::Kind::Malformed) {
+                if (!lastBad)
+                    state->undecodable();
+                lastBad = true;
+                continue;
+            }
+            QString failure;
+            if (!framesSinceOpening) {
+                state->end(QStringLiteral("%1。開き直しても、フレームが 1 枚も来ません").arg(part.reason));
+                if (state->pauseBeforeReopening(kReopenPauseMs))
+                    break;
+            }
+            while (!state->isStopping()) {
+                if (reader.open(kOpenTimeoutMs, &failure) == MjpegHttpReader::Opened::Mjpeg) {
+                    state->reopened(part.reason);
+                    lastBad = false;
+                    framesSinceOpening = false;
+                    break;
+                }
+                state->end(QStringLiteral("%1。開き直そうとしましたが、開けません（%2）").arg(part.reason, failure));
+                if (state->pauseBeforeReopening(kReopenPauseMs))
+                    break;
+            }
+        }
+        if (streaming)
+            state->readerEnded();
+    }
+
     bool openCamera(cv::VideoCapture &capture)
     {
         const QList<CameraEntry> cameras = cameraEntries();
+        // The camera as the user counts it.
+        const QString asWritten = address_.cameraName.isEmpty()
+                                      ? QStringLiteral("カメラ %1").arg(std::max(1, address_.cameraNumber))
+                                      : QStringLiteral("名前に「%1」を含むカメラ").arg(address_.cameraName);
+#ifdef Q_OS_LINUX
+        // Here the system lists every camera: with none, nothing is tried
+        // (the camera interface would only warn on standard error).
+        if (cameras.isEmpty()) {
+            errorText_ = cannotOpen(address_.text, QStringLiteral("カメラが見つかりません（この機械にはカメラがつながっていないか、認識されていません）"));
+            return false;
+        }
+#endif
         int index = -1;
         if (!address_.cameraName.isEmpty()) {
             for (const CameraEntry &c : cameras) {
@@ -259,8 +415,8 @@ private:
             index = cameras.isEmpty() ? 0 : cameras.first().index;
         }
         if (index < 0) {
-            errorText_ = QStringLiteral("画面の取り込み元「%1」を開けません: そのカメラは一覧にありません（%2 台）。")
-                             .arg(address_.text, QString::number(cameras.size()));
+            errorText_ = cannotOpen(address_.text, QStringLiteral("%1 は見つかりません（見つかったカメラは %2 台: %3）")
+                                                       .arg(asWritten, QString::number(cameras.size()), listCameras().join(QStringLiteral("、"))));
             return false;
         }
 #ifdef Q_OS_LINUX
@@ -269,30 +425,44 @@ private:
         const int api = cv::CAP_ANY;
 #endif
         if (!capture.open(index, api)) {
-            errorText_ = QStringLiteral("画面の取り込み元「%1」を開けません: カメラ %2 を開けません（使用中か、権限がありません）。")
-                             .arg(address_.text, QString::number(index));
+            errorText_ = cannotOpen(address_.text, cameras.isEmpty()
+                                                       ? QStringLiteral("%1 が見つからないか、使用中か、権限がありません").arg(asWritten)
+                                                       : QStringLiteral("%1 を開けません（使用中か、権限がありません）").arg(asWritten));
             return false;
         }
         return true;
     }
 
     // The reader: frames as they come; a video file at its own pace, its
-    // last frame kept after its end.
+    // last frame shown on after its end. Whatever the video library throws
+    // is a frame it could not give.
     static void read(std::shared_ptr<State> state, std::shared_ptr<cv::VideoCapture> capture, bool paced, bool raw,
                      double fps, QString endReason)
     {
         const SteadyClock::time_point start = SteadyClock::now();
         qint64 played = 0;
+        cv::Mat last;
         while (!state->isStopping()) {
-            if (!capture->grab()) {
+            cv::Mat image;
+            try {
+                if (!capture->grab()) {
+                    if (!paced)
+                        state->end(endReason);
+                    break;
+                }
+                if (capture->retrieve(image) && raw && !image.empty()) {
+                    QString problem;
+                    image = decodePicture(QByteArray::fromRawData(reinterpret_cast<const char *>(image.data),
+                                                                  static_cast<qsizetype>(image.total() * image.elemSize())),
+                                          &problem);
+                }
+            } catch (const std::exception &e) {
                 if (!paced)
-                    state->end(endReason);
+                    state->end(QStringLiteral("映像を読めなくなりました（%1）").arg(QString::fromLocal8Bit(e.what()).trimmed()));
                 break;
             }
-            cv::Mat image;
-            if (capture->retrieve(image) && raw)
-                image = image.empty() ? image : cv::imdecode(image, cv::IMREAD_COLOR);
-            if (image.empty() || image.depth() != CV_8U) {
+            if (image.empty() || image.depth() != CV_8U || image.channels() == 2 || image.channels() > 4 ||
+                image.cols > kLargestPictureSide || image.rows > kLargestPictureSide) {
                 state->undecodable();
                 continue;
             }
@@ -300,8 +470,11 @@ private:
                 break;
             ++played;
             state->publish(image);
+            last = image;
         }
         capture.reset();
+        if (paced)
+            holdLastFrame(*state, last);
         state->readerEnded();
     }
 
@@ -310,26 +483,25 @@ private:
 
 // A still image, shown as frames at a steady rate and read again whenever
 // its file changes. A change that cannot be read (the file half written,
-// not a picture) is counted and the picture before it stays.
+// not a picture, a header claiming a huge size) is counted and the picture
+// before it stays.
 class StillImageSource : public FrameSource {
 public:
     explicit StillImageSource(const SourceAddress &address)
-        : FrameSource(address.text)
+        : FrameSource(address.text), path_(address.text)
     {
     }
 
     bool start() override
     {
-        const QString path = name();
-        const QString reason = fileReason(path);
-        const cv::Mat image = reason.isEmpty() ? cv::imread(QFile::encodeName(path).toStdString()) : cv::Mat();
+        QString problem;
+        const cv::Mat image = readPictureFile(path_, &problem);
         if (image.empty()) {
-            errorText_ = QStringLiteral("画面の取り込み元「%1」を開けません: %2。")
-                             .arg(path, reason.isEmpty() ? QStringLiteral("画像として読めません") : reason);
+            errorText_ = cannotOpen(path_, problem);
             return false;
         }
         state_->readerStarted();
-        std::thread(read, state_, path, image, stamp(path)).detach();
+        std::thread(read, state_, path_, image, stamp(path_)).detach();
         return true;
     }
 
@@ -348,7 +520,8 @@ private:
             const QString now = stamp(path);
             if (now != seen && !now.isEmpty()) {
                 seen = now;
-                const cv::Mat changed = cv::imread(QFile::encodeName(path).toStdString());
+                QString problem;
+                const cv::Mat changed = readPictureFile(path, &problem);
                 if (changed.empty())
                     state->undecodable();
                 else
@@ -361,18 +534,29 @@ private:
         }
         state->readerEnded();
     }
+
+    QString path_;
 };
+
+// Whether a file named as a video is a picture the image library reads (a
+// still in a format the address does not list): only for names that are
+// no video container, since a raw Motion JPEG file starts as a JPEG does.
+bool isStillPicture(const QString &path)
+{
+    static const QStringList videos{QStringLiteral("avi"), QStringLiteral("mp4"), QStringLiteral("mkv"), QStringLiteral("mov"),
+                                    QStringLiteral("webm"), QStringLiteral("mjpeg"), QStringLiteral("mjpg"), QStringLiteral("m4v"),
+                                    QStringLiteral("wmv"), QStringLiteral("flv"), QStringLiteral("mpg"), QStringLiteral("mpeg"),
+                                    QStringLiteral("ts"), QStringLiteral("3gp"), QStringLiteral("ogv"), QStringLiteral("gif")};
+    return !videos.contains(QFileInfo(path).suffix().toLower()) && isPictureFile(path);
+}
 
 } // namespace
 
 std::unique_ptr<FrameSource> makeFrameSource(const SourceAddress &address)
 {
-    // The stream reader's own log would repeat on standard error what the
-    // source reports in the user's words (a refused connection, a frame
-    // that cannot be decoded); it is quiet unless asked for.
-    if (qEnvironmentVariableIsEmpty("OPENCV_FFMPEG_LOGLEVEL") && qEnvironmentVariableIsEmpty("OPENCV_FFMPEG_DEBUG"))
-        qputenv("OPENCV_FFMPEG_LOGLEVEL", "-8");
-    if (address.kind == SourceAddress::Kind::StillImage)
+    quietPictureLibraries();
+    if (address.kind == SourceAddress::Kind::StillImage ||
+        (address.kind == SourceAddress::Kind::VideoFile && isStillPicture(address.text)))
         return std::make_unique<StillImageSource>(address);
     return std::make_unique<CaptureSource>(address);
 }

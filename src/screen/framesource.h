@@ -33,6 +33,10 @@ struct SourceStatus {
     // The stream ended or the camera went away; endReason says how.
     bool ended = false;
     QString endReason;
+    // A stream that ended and was opened again: how often, and why it
+    // ended the last time.
+    qint64 reopened = 0;
+    QString reopenedAfter;
 };
 
 // Every kind of picture input behind one interface: cameras, streams, video
@@ -48,7 +52,7 @@ public:
     FrameSource(const FrameSource &) = delete;
     FrameSource &operator=(const FrameSource &) = delete;
 
-    // The source as the user wrote it.
+    // The source as the user wrote it, a password in it shown as ***.
     QString name() const;
     // Opens the source and starts reading; false and errorText() (naming
     // the source and the system's reason) when it cannot be opened.
@@ -62,6 +66,10 @@ public:
     // threads other than the user interface's.
     Frame waitNewer(qint64 afterNumber, int timeoutMs) const;
     SourceStatus status() const;
+    // Before a wait: a stream that has ended is opened again at once (it is
+    // tried again every few seconds anyway); until that attempt fails the
+    // source does not count as ended.
+    void resume();
 
 protected:
     explicit FrameSource(const QString &name);

@@ -1,10 +1,11 @@
 #include "screen/screensession.h"
 
+#include "screen/picturedecode.h"
 #include "screen/textreader.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 namespace {
 
@@ -25,22 +26,25 @@ cv::Mat bgrMat(const QImage &bgr)
 
 cv::Mat readTemplate(const QString &path, QString *reason)
 {
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        *reason = QStringLiteral("ファイルがありません");
-        return {};
-    }
-    if (!info.isFile() || !info.isReadable()) {
-        *reason = QStringLiteral("読めません");
-        return {};
-    }
     // Read in colour and made gray as the frames are: the image reader's own
     // gray conversion weighs the colours differently, and the same picture
     // would not match itself exactly.
-    cv::Mat picture = cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_COLOR);
-    if (picture.empty()) {
-        *reason = QStringLiteral("画像として読めません");
+    cv::Mat picture = readPictureFile(path, reason, true);
+    if (picture.empty())
         return picture;
+    if (picture.channels() == 4) {
+        // Transparent pixels would be matched as the colour they hide
+        // (black, mostly): a template is what the screen shows, whole.
+        double leastOpacity = 255;
+        cv::Mat alpha;
+        cv::extractChannel(picture, alpha, 3);
+        cv::minMaxLoc(alpha, &leastOpacity);
+        if (leastOpacity < 255) {
+            *reason = QStringLiteral("透明な部分があります。照合では透明な部分も色として比べられ（多くは黒）、"
+                                     "見つかるはずの画像が見つかりません。画面から切り取った、透明な部分のない画像を使ってください");
+            return {};
+        }
+        cv::cvtColor(picture, picture, cv::COLOR_BGRA2BGR);
     }
     *reason = templatePictureProblem(picture);
     return reason->isEmpty() ? picture : cv::Mat();
@@ -148,6 +152,7 @@ void ScreenSession::startWait(const QString &path, double level, bool gone)
     textWatch_.reset();
     if (!source_)
         return;
+    source_->resume();
     atWaitStart_ = source_->status();
     std::shared_ptr<const TemplateMatcher> matcher = templates_.value(path);
     if (!matcher) {
@@ -175,6 +180,8 @@ RunScreen::WaitState ScreenSession::waitState() const
     state.framesSeen = status.framesSeen - atWaitStart_.framesSeen;
     state.framesUndecodable = status.framesUndecodable - atWaitStart_.framesUndecodable;
     state.lastFrameTime = status.lastFrameTime;
+    state.sourceReopened = status.reopened - atWaitStart_.reopened;
+    state.sourceReopenedAfter = status.reopenedAfter;
     if (watch_) {
         const PictureWatch::Progress progress = watch_->progress();
         state.done = progress.done;
@@ -221,6 +228,7 @@ void ScreenSession::startTextWait(const QString &wanted, const QRect &region)
     textWatch_.reset();
     if (!source_)
         return;
+    source_->resume();
     atWaitStart_ = source_->status();
     QString reason;
     if (!prepareTextReading(&reason)) {

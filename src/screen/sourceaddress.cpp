@@ -12,6 +12,29 @@ bool hasScheme(const QString &text, QLatin1StringView scheme)
 
 } // namespace
 
+QString shownSource(const QString &text)
+{
+    const qsizetype scheme = text.indexOf(QLatin1String("://"));
+    if (scheme < 0)
+        return text;
+    const qsizetype authority = scheme + 3;
+    qsizetype authorityEnd = text.size();
+    for (const QChar end : {u'/', u'?', u'#'}) {
+        const qsizetype found = text.indexOf(end, authority);
+        if (found >= 0 && found < authorityEnd)
+            authorityEnd = found;
+    }
+    // The last @ of the authority ends the user information (a password
+    // may hold an @ of its own).
+    const qsizetype at = text.lastIndexOf(u'@', authorityEnd - 1);
+    if (at < authority)
+        return text;
+    const qsizetype colon = text.indexOf(u':', authority);
+    if (colon < 0 || colon > at)
+        return text;
+    return text.left(colon + 1) + QStringLiteral("***") + text.mid(at);
+}
+
 SourceAddress parseSourceAddress(const QString &text)
 {
     SourceAddress address;
@@ -52,7 +75,7 @@ SourceAddress parseSourceAddress(const QString &text)
         const QLatin1StringView prefix(scheme);
         if (hasScheme(text, prefix)) {
             if (text.size() == prefix.size() || text.at(prefix.size()) == u'/') {
-                address.problem = QStringLiteral("「%1」: URL にホスト名がありません。").arg(text);
+                address.problem = QStringLiteral("「%1」: URL にホスト名がありません。").arg(shownSource(text));
                 return address;
             }
             address.kind = SourceAddress::Kind::Stream;
@@ -60,7 +83,7 @@ SourceAddress parseSourceAddress(const QString &text)
         }
     }
     const QString lower = text.toLower();
-    for (const char *ext : {".png", ".jpg", ".jpeg", ".bmp"}) {
+    for (const char *ext : {".png", ".jpg", ".jpeg", ".bmp", ".tif", ".tiff", ".webp", ".pnm", ".pbm", ".pgm", ".ppm"}) {
         if (lower.endsWith(QLatin1StringView(ext))) {
             address.kind = SourceAddress::Kind::StillImage;
             return address;

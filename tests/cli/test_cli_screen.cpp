@@ -8,6 +8,7 @@
 #include "handset/modelscreen.h"
 #include "screen/framesource.h"
 #include "screen/textcompare.h"
+#include "support/hostilepictures.h"
 #include "support/packets.h"
 #include "support/programprocess.h"
 #include "support/pseudoterminal.h"
@@ -47,6 +48,51 @@ QString writePng(TempFiles &files, const QString &name, const cv::Mat &picture)
     return path;
 }
 
+// An MJPEG stream served from a thread of this test, showing `picture`.
+class ServedStream {
+public:
+    explicit ServedStream(const cv::Mat &picture)
+    {
+        thread_.start();
+        server_ = new MjpegServer;
+        server_->moveToThread(&thread_);
+        call([&] {
+            server_->listen(QHostAddress::LocalHost, 0);
+            server_->setPicture(jpegOf(picture));
+        });
+    }
+    ~ServedStream()
+    {
+        call([this] { delete server_; });
+        thread_.quit();
+        thread_.wait();
+    }
+    template <typename F> void call(F f) { QMetaObject::invokeMethod(server_, f, Qt::BlockingQueuedConnection); }
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1/").arg(server_->port()); }
+    static QByteArray jpegOf(const cv::Mat &picture)
+    {
+        std::vector<uchar> jpeg;
+        cv::imencode(".jpg", picture, jpeg);
+        return QByteArray(reinterpret_cast<const char *>(jpeg.data()), qsizetype(jpeg.size()));
+    }
+    MjpegServer *server_;
+
+private:
+    QThread thread_;
+};
+
+// `picture` with an alpha channel: its left half at `leftAlpha`, the rest
+// opaque.
+cv::Mat withAlpha(const cv::Mat &picture, int leftAlpha)
+{
+    cv::Mat bgra;
+    cv::cvtColor(picture, bgra, cv::COLOR_BGR2BGRA);
+    for (int y = 0; y < bgra.rows; ++y)
+        for (int x = 0; x < bgra.cols / 2; ++x)
+            bgra.at<cv::Vec4b>(y, x)[3] = static_cast<uchar>(leftAlpha);
+    return bgra;
+}
+
 } // namespace
 
 class TestCliScreen : public QObject {
@@ -56,11 +102,13 @@ private Q_SLOTS:
     void textAgainstTheModelHandset();
     void streamThatEndsDuringAWait();
     void stalledStreamStillTimesOut();
+    void droppedStreamIsOpenedAgainDuringAWait();
     void failsBeforeTheFirstPacket_data();
     void failsBeforeTheFirstPacket();
     void sigtermEndsAWaitAtOnce();
     void screenCommand_data();
     void screenCommand();
+    void checkRefusesAHugeTemplate();
 
 private:
     TempFiles files_;
@@ -208,36 +256,65 @@ void TestCliScreen::streamThatEndsDuringAWait()
 
 void TestCliScreen::stalledStreamStillTimesOut()
 {
-    // A stream served from a thread of this test, which stops sending
-    // frames (a camera that hangs) while its connection stays open.
-    QThread thread;
-    thread.start();
-    auto *server = new MjpegServer;
-    server->moveToThread(&thread);
-    auto call = [&](auto f) { QMetaObject::invokeMethod(server, f, Qt::BlockingQueuedConnection); };
-    std::vector<uchar> jpeg;
-    cv::imencode(".jpg", texturedPicture(160, 120, 8), jpeg);
-    call([&] {
-        server->listen(QHostAddress::LocalHost, 0);
-        server->setPicture(QByteArray(reinterpret_cast<const char *>(jpeg.data()), qsizetype(jpeg.size())));
-    });
-    const QString url = QStringLiteral("http://127.0.0.1:%1/").arg(server->port());
+    // A stream which stops sending frames (a camera that hangs) while its
+    // connection stays open.
+    ServedStream stream(texturedPicture(160, 120, 8));
+    const QString url = stream.url();
     writePng(files_, "absent.png", texturedPicture(30, 20, 9));
     PseudoTerminal pty;
     pty.bindPort(1);
     CliProcess run({"run", files_.writeShiftJis("stall.txt", "WAITIMAGE absent.png 1.5"), "--screen", url, "--log",
                     files_.path("stall.log")});
     QVERIFY(run.waitForOutput("WAITIMAGE"));
-    call([&] { server->setStalled(true); });
+    stream.call([&] { stream.server_->setStalled(true); });
     QVERIFY(run.waitForEnd(15000));
-    call([&] { delete server; });
-    thread.quit();
-    thread.wait();
     QCOMPARE(run.exitCode(), 1);
     // The time-out fired, or the stream counted as ended after two seconds
     // without a frame; either way the message says when the last frame came.
     QVERIFY2(run.err().contains("最後のフレームは"), qPrintable(run.err()));
     QVERIFY(run.err().contains("1.5 秒待っても") || run.err().contains(url));
+}
+
+void TestCliScreen::droppedStreamIsOpenedAgainDuringAWait()
+{
+    // A camera that drops its clients and takes them again: the wait goes
+    // on, finds the picture, and the log says the stream was opened again.
+    const cv::Mat shown = texturedPicture(160, 120, 11);
+    ServedStream stream(texturedPicture(160, 120, 10));
+    writePng(files_, "later.png", shown(cv::Rect(40, 30, 60, 40)));
+    PseudoTerminal pty;
+    pty.bindPort(1);
+    const QString log = files_.path("dropped.log");
+    CliProcess run({"run", files_.writeShiftJis("dropped.txt", "WAITIMAGE later.png 20"), "--screen", stream.url(), "--log", log});
+    QVERIFY(run.waitForOutput("WAITIMAGE"));
+    // The wait starts a moment after its line is shown: the clients are
+    // dropped a few times, each time once frames go out again (the run's
+    // reader is back), so that some of it falls within the wait.
+    for (int i = 0; i < 4; ++i) {
+        qint64 sent = 0;
+        stream.call([&] {
+            stream.server_->dropConnections();
+            sent = stream.server_->framesSent();
+        });
+        QTRY_VERIFY2_WITH_TIMEOUT([&] {
+            qint64 now = 0;
+            stream.call([&] { now = stream.server_->framesSent(); });
+            return now > sent + 2;
+        }(), qPrintable(run.out() + run.err()), 10000);
+    }
+    stream.call([&] { stream.server_->setPicture(ServedStream::jpegOf(shown)); });
+    QVERIFY(run.waitForEnd(20000));
+    QCOMPARE(run.exitCode(), 0);
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QJsonObject wait;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const QJsonObject o = QJsonDocument::fromJson(line).object();
+        if (o.value("event").toString() == "screen")
+            wait = o;
+    }
+    QCOMPARE(wait.value("found").toBool(), true);
+    QVERIFY2(wait.value("sourceReopened").toInt() >= 1, qPrintable(run.out() + run.err()));
 }
 
 void TestCliScreen::failsBeforeTheFirstPacket_data()
@@ -317,7 +394,14 @@ void TestCliScreen::screenCommand_data()
     QTest::newRow("bad level") << QStringList{"@still", "--find", "@part", "--level", "1.5"} << 2 << "「1.5」";
     QTest::newRow("bad crop") << QStringList{"@still", "--snapshot", "x.png", "--crop", "1,2,3"} << 2 << "「1,2,3」";
     QTest::newRow("camera out of the list") << QStringList{"camera:NoSuchCameraHere", "--snapshot", "x.png"} << 1
-                                            << "そのカメラは一覧にありません";
+                                            << "「camera:NoSuchCameraHere」を開けません: ";
+    // Pictures that lie: refused with the reason, never an abort.
+    QTest::newRow("template claiming 60000x60000") << QStringList{"@still", "--find", "@huge"} << 1 << "60000×60000";
+    QTest::newRow("still claiming 60000x60000") << QStringList{"@hugestill", "--snapshot", "@out"} << 1 << "60000×60000";
+    QTest::newRow("still cut in half") << QStringList{"@cut", "--snapshot", "@out"} << 1 << "途中で切れているか";
+    QTest::newRow("bmp cut in half") << QStringList{"@cutbmp", "--snapshot", "@out"} << 1 << "画像として読めません";
+    QTest::newRow("template with transparent parts") << QStringList{"@still", "--find", "@clear"} << 1 << "透明な部分があります";
+    QTest::newRow("template with an opaque alpha") << QStringList{"@still", "--find", "@opaque"} << 0 << "位置 (37, 81)";
 }
 
 void TestCliScreen::screenCommand()
@@ -340,6 +424,12 @@ void TestCliScreen::screenCommand()
         {"@video", video},
         {"@flat", writePng(files_, "flat.png", cv::Mat(40, 30, CV_8UC3, cv::Scalar(200, 30, 30)))},
         {"@out", files_.path("out.png")},
+        {"@huge", files_.writeBytes("huge.png", claimingSize(encodedPicture(still(cv::Rect(37, 81, 60, 25)), ".png"), 60000, 60000))},
+        {"@hugestill", files_.writeBytes("hugestill.jpg", claimingSize(encodedPicture(still, ".jpg"), 60000, 60000))},
+        {"@cut", files_.writeBytes("cut.jpg", cutInHalf(encodedPicture(still, ".jpg")))},
+        {"@cutbmp", files_.writeBytes("cut.bmp", cutInHalf(encodedPicture(still, ".bmp")))},
+        {"@clear", writePng(files_, "clear.png", withAlpha(still(cv::Rect(37, 81, 60, 25)), 0))},
+        {"@opaque", writePng(files_, "opaque.png", withAlpha(still(cv::Rect(37, 81, 60, 25)), 255))},
     };
     for (QString &a : arguments)
         a = files.value(a, a);
@@ -349,8 +439,26 @@ void TestCliScreen::screenCommand()
     QCOMPARE(cli.exitCode(), exitCode);
     const QString text = exitCode == 0 || output.contains("見つかりません") ? cli.out() : cli.err();
     QVERIFY2(text.contains(output), qPrintable(cli.out() + cli.err()));
+    // Nothing of the image and video libraries' own on standard error.
+    for (const QString &line : cli.err().split(u'\n', Qt::SkipEmptyParts)) {
+        if (line.contains(QLatin1String("quillonemu-cli")))
+            continue;
+        for (const char *library : {"WARN", "libpng", "libjpeg", "OpenCV", "imdecode", "terminate", "Premature", "Corrupt JPEG"})
+            QVERIFY2(!line.contains(QLatin1String(library)), qPrintable(cli.err()));
+    }
     if (arguments.contains(files["@out"]) && exitCode == 0)
         QCOMPARE(cv::imread(files["@out"].toStdString()).size(), cv::Size(60, 25));
+}
+
+void TestCliScreen::checkRefusesAHugeTemplate()
+{
+    // The image library throws for a header claiming more than 2^30 pixels:
+    // before, the check ended there (SIGABRT, exit 134).
+    files_.writeBytes("claims.png", claimingSize(encodedPicture(texturedPicture(40, 30, 4), ".png"), 60000, 60000));
+    CliProcess check({"check", files_.writeShiftJis("claims.txt", "UP\r\nWAITIMAGE claims.png 5"), "--screen", "camera"});
+    QVERIFY(check.waitForEnd(20000));
+    QCOMPARE(check.exitCode(), 2);
+    QVERIFY2(check.out().contains("claims.png") && check.out().contains("60000×60000"), qPrintable(check.out() + check.err()));
 }
 
 QTEST_MAIN(TestCliScreen)
