@@ -5,6 +5,7 @@
 
 #include "handset/mjpegserver.h"
 #include "screen/framesource.h"
+#include "screen/screenfiles.h"
 #include "screen/matcher.h"
 #include "screen/sourceaddress.h"
 #include "support/tempfiles.h"

@@ -11,6 +11,7 @@
 #include "screen/cameras.h"
 #include "screen/framesource.h"
 #include "screen/matcher.h"
+#include "screen/screenfiles.h"
 #include "screen/screensession.h"
 #include "screen/textreader.h"
 
@@ -177,7 +178,20 @@ int screenCommand(const QStringList &arguments)
     }
 
     if (read) {
-        Console::out(visibleText(reader.read(frame.image, region)));
+        // A region outside the frame reads nothing: said, not printed as an
+        // empty text; one partly outside is read where it lies inside.
+        bool partly = false;
+        const QString problem = TextReader::regionProblem(QSize(frame.image.cols, frame.image.rows), region, &partly);
+        if (!problem.isEmpty() && !partly) {
+            Console::report(kCommand, QStringLiteral("--region の%1").arg(problem));
+            return ExitStatus::Failed;
+        }
+        if (partly)
+            Console::report(kCommand, QStringLiteral("--region の%1。").arg(problem));
+        // The text as read, line by line, to be copied into a WAITTEXT; only
+        // the other control characters are shown by their codes.
+        for (const QString &line : reader.read(frame.image, region).split(u'\n'))
+            Console::out(visibleText(line));
         return ExitStatus::Ok;
     }
 
