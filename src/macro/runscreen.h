@@ -76,6 +76,15 @@ public:
 
     virtual ~RunScreen() = default;
 
+    // Makes ready what seeing a screen needs (the front ends load it only
+    // when a run or a window asks), so that SCREEN later spends no time
+    // on it; false and `error` when it cannot be.
+    virtual bool prepare(QString *error)
+    {
+        Q_UNUSED(error);
+        return true;
+    }
+
     // Opens `source` (as the user writes it) in place of the source open
     // now, waiting until it has opened; false and `error` naming the source
     // and the reason. (Before a run starts: nothing else happens meanwhile.)

@@ -127,17 +127,24 @@ bool MacroRunner::readTemplates()
     RunScreen *screen = host_.screen();
     bool sourceSet = screen && screen->hasSource();
     bool readerReady = false;
+    bool prepared = false;
     while (const std::optional<QString> line = file.readLine()) {
         const Statement st = parseStatement(*line);
-        if (st.kind == Statement::Kind::Screen)
-            sourceSet = true;
-        if (!st.isScreenWait() && !st.readsText())
-            continue;
         auto failHere = [&](const QString &reason) {
             failure_ = {path, file.linesRead(), st.keyword, reason};
             outcome_ = Outcome::Failed;
             return false;
         };
+        if (st.kind == Statement::Kind::Screen) {
+            sourceSet = true;
+            // Made ready now: a stop during SCREEN then waits for nothing.
+            QString error;
+            if (screen && !prepared && !screen->prepare(&error))
+                return failHere(QStringLiteral("%1: %2").arg(st.keyword, error));
+            prepared = true;
+        }
+        if (!st.isScreenWait() && !st.readsText())
+            continue;
         if (!st.isValid())
             return failHere(RunMessages::argumentProblem(st));
         if (!screen)

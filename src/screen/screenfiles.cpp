@@ -17,16 +17,25 @@ QString cannotWrite(const QString &path, const QString &reason)
 
 bool writeWholeFile(const QString &path, const QByteArray &bytes, QString *error)
 {
+    // Unbuffered: each write reaches the system at once, so that its
+    // failure is the system's own. commit() alone does not report every
+    // failure to write out a buffer (a full disk leaves a cut file and
+    // success), and a write the system takes only in part (the disk filled
+    // up in the middle) sets no reason: what is left is written again, and
+    // that write fails with the system's reason.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         *error = cannotWrite(path, file.errorString());
         return false;
     }
-    // write() only fills the file's buffer, and commit() does not report
-    // every failure to write that buffer out (a full disk leaves a cut file
-    // and success): the bytes are flushed and checked first, and on any
-    // failure the temporary file goes.
-    if (file.write(bytes) != bytes.size() || !file.flush() || file.error() != QFileDevice::NoError) {
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        const qint64 n = file.write(bytes.constData() + written, bytes.size() - written);
+        if (n <= 0)
+            break;
+        written += n;
+    }
+    if (written != bytes.size() || !file.flush() || file.error() != QFileDevice::NoError) {
         *error = cannotWrite(path, file.errorString());
         file.cancelWriting();
         return false;

@@ -41,6 +41,7 @@ public:
     LazyScreen();
     ~LazyScreen() override;
 
+    bool prepare(QString *error) override { return load(error); }
     bool openSource(const QString &source, QString *error) override;
     void startOpen(const QString &source) override;
     OpenState openState() override;
