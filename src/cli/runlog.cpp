@@ -3,6 +3,7 @@
 #include "cli/jsonline.h"
 #include "link/seriallink.h"
 #include "macro/macrorunner.h"
+#include "macro/statement.h"
 
 #include <QDateTime>
 #include <QJsonObject>
@@ -49,13 +50,10 @@ void RunLog::writeScreenWait(const ScreenWaitReport &report)
         entry.insert(QStringLiteral("read"), report.readText);
         entry.insert(QStringLiteral("readings"), report.readings);
         // The part of the frame read, and of that only what lay inside it.
-        auto rect = [](const QRect &r) {
-            return QStringLiteral("%1,%2,%3,%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
-        };
         if (!report.region.isEmpty())
-            entry.insert(QStringLiteral("region"), rect(report.region));
+            entry.insert(QStringLiteral("region"), regionText(report.region));
         if (!report.regionRead.isEmpty())
-            entry.insert(QStringLiteral("regionRead"), rect(report.regionRead));
+            entry.insert(QStringLiteral("regionRead"), regionText(report.regionRead));
     } else {
         entry.insert(QStringLiteral("template"), report.templatePath);
         entry.insert(QStringLiteral("similarity"), std::round(report.similarity * 1000) / 1000.0);

@@ -87,11 +87,6 @@ QString framesRead(const RunScreen::WaitState &state)
     return QStringLiteral("読んだフレーム %1 枚、%2").arg(state.readings).arg(framesSeen(state));
 }
 
-QString regionText(const QRect &r)
-{
-    return QStringLiteral("%1,%2,%3,%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
-}
-
 // The part of a region that was read, when only part of it lies inside the
 // frame.
 QString partlyRead(const QRect &region, const RunScreen::WaitState &state)
