@@ -378,6 +378,10 @@ MacroRunner::Flow MacroRunner::readScreenText(const Statement &st, RunScreen &sc
                                quotedReading(state), framesRead(state));
         if (const QString partly = partlyRead(st.region, state); !partly.isEmpty())
             failureText += partly;
+    } else if (ranOut && state.framesSeen > 0) {
+        // A frame came, but reading it took longer than a reading may.
+        failureText = QStringLiteral("%1: %2 秒のうちにフレームの文字を読み終わりませんでした（%3）。")
+                          .arg(st.keyword, QString::number(report.secondsWaited, 'f', 1), framesSeen(state));
     } else if (ranOut) {
         failureText = QStringLiteral("%1: %2 秒のうちに読めるフレームが来ませんでした（%3）。")
                           .arg(st.keyword, QString::number(report.secondsWaited, 'f', 1), framesSeen(state));
