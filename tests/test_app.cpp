@@ -5,6 +5,7 @@
 #include "app/commandline.h"
 #include "app/frmabout.h"
 #include "app/frmscreen.h"
+#include "app/sourceopening.h"
 #include "keypad/keypadbuttons.h"
 #include "platform/cp932.h"
 #include "keypad/keypadwindows.h"
@@ -28,6 +29,8 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QTimer>
+#include <QElapsedTimer>
+#include <QTcpServer>
 #include <QtTest>
 #include <csignal>
 
@@ -241,13 +244,40 @@ void TestApp::screenSource()
     QVERIFY(picture.save(still));
     m.desktop.screenSourceAnswers = {still, missing};
     m.w.mnuScreenSource->trigger();
-    QVERIFY(m.w.screenSession().hasSource());
+    QTRY_VERIFY(m.w.screenSession().hasSource());
+    QCOMPARE(m.w.screenSession().sourceName(), still);
+    QVERIFY(m.desktop.messages.isEmpty());
+    // A refusal: the screen window says why, the source before stays, and
+    // the dialog starts with what was typed.
+    m.w.mnuScreenSource->trigger();
+    frmScreen *window = m.w.screenWindow();
+    QTRY_VERIFY2(window->lblStatus->text().contains(missing) && window->lblStatus->text().contains("ファイルがありません"),
+                 qPrintable(window->lblStatus->text()));
     QCOMPARE(m.w.screenSession().sourceName(), still);
     QVERIFY(m.desktop.messages.isEmpty());
     m.w.mnuScreenSource->trigger();
-    QVERIFY(!m.w.screenSession().hasSource());
-    QCOMPARE(m.desktop.messages.size(), 1);
-    QVERIFY(m.desktop.messages[0].contains(missing));
+    QCOMPARE(m.desktop.screenSourceStarts, (QStringList{QString(), still, missing}));
+
+    // A server that takes the connection and never answers: the windows go
+    // on while it opens, 「接続中…」 says so, and 取消 leaves the source as
+    // it was.
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    const QString silentUrl = QStringLiteral("http://127.0.0.1:%1/cam").arg(silent.serverPort());
+    m.desktop.screenSourceAnswers = {silentUrl};
+    QElapsedTimer took;
+    took.start();
+    m.w.mnuScreenSource->trigger();
+    QVERIFY2(took.elapsed() < 1000, qPrintable(QString::number(took.elapsed())));
+    SourceOpening *opening = m.w.findChild<SourceOpening *>();
+    QVERIFY(opening && opening->isVisible() && opening->isOpening());
+    QVERIFY(opening->lblConnecting->text().contains(QStringLiteral("接続中")));
+    QVERIFY(opening->lblConnecting->text().contains(silentUrl));
+    QCOMPARE(opening->cmdCancel->text(), QStringLiteral("取消"));
+    opening->cmdCancel->click();
+    QVERIFY(!opening->isVisible() && !opening->isOpening());
+    QCOMPARE(m.w.screenSession().sourceName(), still);
+    QVERIFY(m.desktop.messages.isEmpty());
 
     // The unattended job with /S: a wait that runs out ends it with status 1,
     // after the key before it, naming the picture and the evidence saved.

@@ -7,6 +7,7 @@
 #include "handset/mjpegserver.h"
 #include "screen/framesource.h"
 #include "screen/cameras.h"
+#include "screen/screenfiles.h"
 #include "screen/matcher.h"
 #include "screen/picturedecode.h"
 #include "screen/sourceaddress.h"

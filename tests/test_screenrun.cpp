@@ -40,16 +40,47 @@ public:
     QStringList wantedTexts;    // of each text wait; empty: one reading
     QList<QRect> regions;
     bool readingText = false;
+    bool waitingForFrame = false;
+    // Opening a source takes this long on the run's clock; a new frame
+    // comes this often.
+    double openTakesMs = 0;
+    double frameEveryMs = 40;
+    QString opening;
+    double openDoneAtMs = 0;
+    QStringList abandoned;
 
     bool openSource(const QString &text, QString *error) override
     {
-        source.clear();
-        if (unopenable.contains(text)) {
-            *error = QStringLiteral("「%1」を開けません: 理由。").arg(text);
-            return false;
+        startOpen(text);
+        openDoneAtMs = clock_.now;
+        const OpenState state = openState();
+        *error = state.error;
+        return state.opened;
+    }
+    void startOpen(const QString &text) override
+    {
+        opening = text;
+        openDoneAtMs = clock_.now + openTakesMs;
+    }
+    OpenState openState() override
+    {
+        OpenState state;
+        if (opening.isEmpty() || clock_.now < openDoneAtMs)
+            return state;
+        state.done = true;
+        if (unopenable.contains(opening)) {
+            state.error = QStringLiteral("「%1」を開けません: 理由。").arg(opening);
+        } else {
+            source = opening;
+            state.opened = true;
         }
-        source = text;
-        return true;
+        opening.clear();
+        return state;
+    }
+    void abandonOpen() override
+    {
+        abandoned.append(opening);
+        opening.clear();
     }
     bool hasSource() const override { return !source.isEmpty(); }
     QString sourceName() const override { return source; }
@@ -68,16 +99,24 @@ public:
         *reason = readerProblem;
         return readerProblem.isEmpty();
     }
-    void startTextWait(const QString &wanted, const QRect &region) override
+    void startTextWait(const QString &wanted, const QRect &region, double) override
     {
         readingText = true;
+        waitingForFrame = false;
         waitStarts.append(clock_.now);
         wantedTexts.append(wanted);
         regions.append(region);
     }
+    void startFrameWait() override
+    {
+        readingText = false;
+        waitingForFrame = true;
+        waitStarts.append(clock_.now);
+    }
     void startWait(const QString &path, double level, bool) override
     {
         readingText = false;
+        waitingForFrame = false;
         waitStarts.append(clock_.now);
         waitPaths.append(path);
         levels.append(level);
@@ -99,6 +138,8 @@ public:
             s.readings = 4;
             s.done = s.done || wantedTexts.last().isEmpty();
         }
+        if (waitingForFrame)
+            s.done = clock_.now >= waitStarts.last() + frameEveryMs;
         return s;
     }
     void endWait() override {}
@@ -106,6 +147,14 @@ public:
     {
         saved.append(path);
         return true;
+    }
+    bool saveText(const QString &path, const QString &text, QString *error) override
+    {
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly) && file.write((text + u'\n').toUtf8()) >= 0)
+            return true;
+        *error = file.errorString();
+        return false;
     }
 
 private:
@@ -135,6 +184,11 @@ private Q_SLOTS:
     void screenAndSnapshot();
     void checkSaysWhatTheRunWouldStopAt();
     void textWaitsAndReadings();
+    void readingsAndSnapshotsAfterTheLine_data();
+    void readingsAndSnapshotsAfterTheLine();
+    void stopWhileASourceOpens_data();
+    void stopWhileASourceOpens();
+    void eventsNameTheFilesLine();
 };
 
 void TestScreenRun::waitCountsFromWhenTheLineIsDone()
@@ -327,6 +381,95 @@ void TestScreenRun::checkSaysWhatTheRunWouldStopAt()
     // Each wait counts as its whole time-out in the estimates.
     QCOMPARE(withSource.screenWaits, 2);
     QVERIFY(withSource.job && withSource.job->seconds >= 7.0);
+}
+
+void TestScreenRun::readingsAndSnapshotsAfterTheLine_data()
+{
+    QTest::addColumn<QString>("statement");
+    QTest::newRow("SNAPSHOT") << "SNAPSHOT shot.png";
+    QTest::newRow("READTEXT") << "READTEXT said.txt";
+    QTest::newRow("WAITTEXT") << "WAITTEXT ＯＫ 5";
+}
+
+void TestScreenRun::readingsAndSnapshotsAfterTheLine()
+{
+    // The screen cannot show keys that have not reached the handset: what
+    // is kept of it comes from a frame taken after the line carried them.
+    QFETCH(QString, statement);
+    ScreenRun r;
+    r.setMacro({"BASEWAIT 0", "STRING abcde", statement});
+    double textAt = -1;
+    QObject::connect(&r.runner, &MacroRunner::statementStarted, &r.runner, [&](qint64 line, const QString &) {
+        if (line == 2)
+            textAt = r.waiter.now;
+    });
+    r.screen.doneAtMs = 0;
+    QCOMPARE(r.run(), MacroRunner::Outcome::Finished);
+    QCOMPARE(r.screen.waitStarts.size(), 1);
+    QVERIFY2(r.screen.waitStarts.first() - textAt >= 5 * 10 * LineTiming::kByteMs - 1,
+             qPrintable(QString::number(r.screen.waitStarts.first() - textAt)));
+    QCOMPARE(r.screen.saved.size(), statement.startsWith("SNAPSHOT") ? 1 : 0);
+}
+
+void TestScreenRun::stopWhileASourceOpens_data()
+{
+    QTest::addColumn<bool>("atOnce");
+    QTest::newRow("stop button, Ctrl-C") << false;
+    QTest::newRow("SIGTERM") << true;
+}
+
+void TestScreenRun::stopWhileASourceOpens()
+{
+    // A source that does not answer holds SCREEN, not the run's stop: the
+    // run stops as during SLEEP, and the opening is left to end on its own.
+    QFETCH(bool, atOnce);
+    const QString url = QStringLiteral("http://127.0.0.1:9/silent");
+    ScreenRun r;
+    r.screen.openTakesMs = kNever;
+    r.setMacro({"SCREEN " + url, "UP"});
+    double stoppedAt = -1;
+    r.waiter.onSleep = [&, start = r.waiter.now](double) {
+        if (!r.screen.opening.isEmpty() && stoppedAt < 0 && r.waiter.now - start > 300) {
+            stoppedAt = r.waiter.now;
+            atOnce ? r.runner.StopAtOnce() : r.runner.RequestStop();
+        }
+        return false;
+    };
+    QCOMPARE(r.run(), MacroRunner::Outcome::Stopped);
+    QVERIFY(stoppedAt > 0);
+    QVERIFY2(r.waiter.now - stoppedAt < 200, qPrintable(QString::number(r.waiter.now - stoppedAt)));
+    QCOMPARE(r.screen.abandoned, QStringList{url});
+    QVERIFY(r.received().isEmpty());
+
+    // One that answers late is waited for.
+    ScreenRun late;
+    late.screen.source.clear();
+    late.screen.openTakesMs = 2500;
+    late.setMacro({"SCREEN " + url, "UP"});
+    QCOMPARE(late.run(), MacroRunner::Outcome::Finished);
+    QCOMPARE(late.screen.source, url);
+    QCOMPARE(late.received(), QStringList{kUp});
+}
+
+void TestScreenRun::eventsNameTheFilesLine()
+{
+    // In every pass, a statement's events name its line of the file, empty
+    // lines counted, as the error messages do.
+    ScreenRun r;
+    r.setMacro({"UP", "", "UP", "READTEXT said.txt", "", "REPEAT"});
+    QList<qint64> lines;
+    QList<qint64> readAt;
+    QObject::connect(&r.runner, &MacroRunner::statementStarted, &r.runner,
+                     [&](qint64 line, const QString &) { lines.append(line); });
+    QObject::connect(&r.runner, &MacroRunner::screenWaitEnded, &r.runner,
+                     [&](const ScreenWaitReport &report) { readAt.append(report.line); });
+    QObject::connect(&r.runner, &MacroRunner::passCompleted, &r.runner, [&](qint32 counter) {
+        if (counter == 2)
+            r.runner.RequestStop();
+    });
+    QCOMPARE(r.run(), MacroRunner::Outcome::Stopped);
+    QCOMPARE(lines, (QList<qint64>{1, 3, 4, 6, 1, 3, 4, 6}));
+    QCOMPARE(readAt, (QList<qint64>{4, 4}));
 }
 
 QTEST_GUILESS_MAIN(TestScreenRun)

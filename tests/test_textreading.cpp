@@ -5,9 +5,12 @@
 #include "macro/statement.h"
 #include "screen/textcompare.h"
 #include "screen/textreader.h"
+#include "support/busypage.h"
 
 #include <QFontDatabase>
 #include <QtTest>
+#include <atomic>
+#include <thread>
 
 class TestTextReading : public QObject {
     Q_OBJECT
@@ -18,6 +21,8 @@ private slots:
     void regions();
     void readsTheModelScreen_data();
     void readsTheModelScreen();
+    void readingIsCutShort_data();
+    void readingIsCutShort();
 };
 
 void TestTextReading::comparison_data()
@@ -99,6 +104,48 @@ void TestTextReading::readsTheModelScreen()
     QVERIFY2(reader.open(), qPrintable(reader.errorText()));
     const QString read = reader.read(toBgr(ModelScreen::render(QStringLiteral("ENTER"), typed)), region);
     QVERIFY2(screenTextContains(read, wanted) == found, qPrintable(read));
+}
+
+void TestTextReading::readingIsCutShort_data()
+{
+    QTest::addColumn<int>("cancelAfterMs");
+    QTest::addColumn<bool>("byDeadline");
+    // At 10 s the recogniser is in the middle of the longest piece it reads
+    // without asking (16 s before a cancel was seen when the lines were laid
+    // side by side without bound).
+    QTest::newRow("cancelled after 10 s") << 10000 << false;
+    QTest::newRow("deadline after 1.2 s") << 1200 << true;
+}
+
+void TestTextReading::readingIsCutShort()
+{
+    // One reading of a busy frame takes many seconds: wherever a cancel or
+    // the deadline comes, the reading ends soon after, with nothing read.
+    QFETCH(int, cancelAfterMs);
+    QFETCH(bool, byDeadline);
+    TextReader reader;
+    QVERIFY(reader.open());
+    const cv::Mat page = busyPage();
+    std::atomic<bool> cancelled = false;
+    TextReader::Limit limit;
+    const auto start = std::chrono::steady_clock::now();
+    const auto cutAt = start + std::chrono::milliseconds(cancelAfterMs);
+    if (byDeadline)
+        limit.deadline = cutAt;
+    else
+        limit.cancelled = [&] { return cancelled.load(); };
+    std::thread canceller([&] {
+        if (!byDeadline) {
+            std::this_thread::sleep_until(cutAt);
+            cancelled = true;
+        }
+    });
+    const std::optional<QString> read = reader.read(page, QRect(), limit);
+    const auto endedMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - cutAt);
+    canceller.join();
+    QVERIFY(!read);
+    qInfo("ended %lld ms after the cut", static_cast<long long>(endedMs.count()));
+    QVERIFY2(endedMs.count() < 2500, qPrintable(QString::number(endedMs.count())));
 }
 
 QTEST_MAIN(TestTextReading)

@@ -19,6 +19,7 @@
 #include <QWindow>
 #include <QComboBox>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -68,6 +69,8 @@ frmMain::frmMain(Desktop &desktop, QWidget *parent)
     screenWindow_ = new frmScreen(desktop_, screen_, *keypad_, [this] { mnuScreenSource_Click(); },
                                   [this] { return MacroFile.isEmpty() ? QString() : QFileInfo(MacroFile).absolutePath(); });
     screenWindow_->watchRun(runner_);
+    sourceOpening_ = new SourceOpening(screen_, this);
+    connect(sourceOpening_, &SourceOpening::openEnded, this, &frmMain::screenSourceOpened);
     observeHeldInput([this](QObject *receiver, const QEvent &event) { inputHeld(receiver, event); });
     gateHeldInput([](QObject *receiver) {
         const QWindow *modal = QGuiApplication::modalWindow();
@@ -210,11 +213,37 @@ void frmMain::ParseCommandLine(const QString &text)
 
 bool frmMain::openScreenSource(const QString &source)
 {
-    QString error;
-    if (screen_.openSource(source, &error))
-        return true;
-    desktop_.showMessage(this, error);
-    return false;
+    // The start-up run waits for the source; the windows and signals go on.
+    typedSource_ = source;
+    std::optional<std::pair<bool, QString>> ended;
+    QEventLoop loop;
+    const QMetaObject::Connection connection =
+        connect(sourceOpening_, &SourceOpening::openEnded, &loop, [&](bool opened, const QString &error) {
+            ended.emplace(opened, error);
+            loop.quit();
+        });
+    sourceOpening_->open(source);
+    if (!ended)
+        loop.exec();
+    disconnect(connection);
+    if (!ended->first && !ended->second.isEmpty())
+        desktop_.showMessage(this, ended->second);
+    return ended->first;
+}
+
+void frmMain::screenSourceOpened(bool opened, const QString &error)
+{
+    if (opened) {
+        typedSource_.clear();
+        return;
+    }
+    // Refused: the screen window says why, and the dialog keeps what was
+    // typed for the next try. (Cancelled: nothing to say.)
+    if (!error.isEmpty()) {
+        screenWindow_->showSourceProblem(error);
+        if (isVisible())
+            bringBack(screenWindow_);
+    }
 }
 
 void frmMain::mnuScreenSource_Click()
@@ -222,9 +251,12 @@ void frmMain::mnuScreenSource_Click()
     QStringList choices;
     for (const QString &camera : listCameras())
         choices.append(QStringLiteral("camera:") + camera);
-    const std::optional<QString> source = desktop_.chooseScreenSource(this, choices, screen_.sourceName());
-    if (source && !source->isEmpty())
-        openScreenSource(*source);
+    const std::optional<QString> source =
+        desktop_.chooseScreenSource(this, choices, typedSource_.isEmpty() ? screen_.sourceName() : typedSource_);
+    if (!source || source->isEmpty())
+        return;
+    typedSource_ = *source;
+    sourceOpening_->open(*source);
 }
 
 void frmMain::mnuScreen_Click()

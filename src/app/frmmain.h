@@ -2,6 +2,7 @@
 
 #include "app/frmabout.h"
 #include "app/frmscreen.h"
+#include "app/sourceopening.h"
 #include "link/seriallink.h"
 #include "macro/macrorunner.h"
 #include "macro/macrosettings.h"
@@ -133,8 +134,11 @@ private:
     void showMessage(const QString &text) override;
     void exitProgram() override;
     RunScreen *screen() override { return &screen_; }
-    // Opens `source` as the screen; tells the user when it cannot.
+    // Opens /S's `source` as the screen before the start-up run, the
+    // windows going on meanwhile; tells the user when it cannot.
     bool openScreenSource(const QString &source);
+    // An opening of the screen's source ended.
+    void screenSourceOpened(bool opened, const QString &error);
 
     // Closes the ports of the window and the keypad, telling the user what
     // could not be delivered, and ends the program.
@@ -163,6 +167,10 @@ private:
     // The screen's source given by /S, opened when the window loads.
     std::optional<QString> screenSource_;
     LazyScreen screen_;
+    SourceOpening *sourceOpening_;
+    // The source last typed into the source dialog, while it has not
+    // opened: the dialog starts with it again.
+    QString typedSource_;
     MacroRunner runner_;
     KeypadWindows *keypad_;
     QPointer<frmAbout> about_;

@@ -203,7 +203,9 @@ void frmScreen::refresh()
     lblNoSource->setVisible(!hasSource);
     cmdSource->setVisible(!hasSource);
     if (!hasSource) {
-        lblNoSource->setText(viewError_.isEmpty() ? QStringLiteral("画面の取り込み元がありません。") : viewError_);
+        lblNoSource->setText(!viewError_.isEmpty()      ? viewError_
+                             : !sourceProblem_.isEmpty() ? sourceProblem_
+                                                         : QStringLiteral("画面の取り込み元がありません。"));
         setWindowTitle(kCaption);
         showStatus();
         return;
@@ -228,6 +230,13 @@ void frmScreen::refresh()
     if (phase_ == WaitPhase::Waiting)
         markWait();
     showStatus();
+}
+
+void frmScreen::showSourceProblem(const QString &reason)
+{
+    sourceProblem_ = reason;
+    showNotice(reason);
+    refresh();
 }
 
 void frmScreen::showFrame(const QImage &image)

@@ -47,6 +47,9 @@ public:
     void watchRun(MacroRunner &runner);
     // A run starts: the evidence of the last one goes.
     void runStarted();
+    // The screen's source could not be opened: `reason` is shown (in place
+    // of the picture when there is none).
+    void showSourceProblem(const QString &reason);
 
     FramePicture *picture;
     QLabel *lblNoSource;
@@ -109,6 +112,7 @@ private:
     std::function<QString()> macroFolder_;
     ScreenView *view_ = nullptr;
     QString viewError_;
+    QString sourceProblem_;
     QTimer refresh_;
     QElapsedTimer clock_;
     qint64 sourceNumber_ = 0;

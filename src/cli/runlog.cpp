@@ -3,6 +3,7 @@
 #include "cli/jsonline.h"
 #include "link/seriallink.h"
 #include "macro/macrorunner.h"
+#include "macro/statement.h"
 
 #include <QDateTime>
 #include <QJsonObject>
@@ -48,6 +49,11 @@ void RunLog::writeScreenWait(const ScreenWaitReport &report)
             entry.insert(QStringLiteral("text"), report.wantedText);
         entry.insert(QStringLiteral("read"), report.readText);
         entry.insert(QStringLiteral("readings"), report.readings);
+        // The part of the frame read, and of that only what lay inside it.
+        if (!report.region.isEmpty())
+            entry.insert(QStringLiteral("region"), regionText(report.region));
+        if (!report.regionRead.isEmpty())
+            entry.insert(QStringLiteral("regionRead"), regionText(report.regionRead));
     } else {
         entry.insert(QStringLiteral("template"), report.templatePath);
         entry.insert(QStringLiteral("similarity"), std::round(report.similarity * 1000) / 1000.0);

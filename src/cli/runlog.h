@@ -12,8 +12,8 @@ class MacroRunner;
 class SerialLink;
 
 // --log: every packet a run sends, as one JSON object per line appended to a
-// file ("event":"packet"): the time, the pass counter, the line number and
-// keyword of the statement that sent it, and the ten bytes; and every pass
+// file ("event":"packet"): the time, the pass counter, the line of the macro
+// file and the keyword of the statement that sent it, and the ten bytes; and every pass
 // that reached REPEAT ("event":"pass"): the counter after it, the time, its
 // length in seconds and the packets it sent; and every screen wait
 // ("event":"screen"): the template, whether it was found, the best

@@ -11,6 +11,7 @@
 #include "screen/cameras.h"
 #include "screen/framesource.h"
 #include "screen/matcher.h"
+#include "screen/screenfiles.h"
 #include "screen/screensession.h"
 #include "screen/textreader.h"
 
@@ -40,7 +41,8 @@ const QString kHelp = QStringLiteral(
     "  --find 画像ファイル 最初のフレームの中で画像に最も似た場所を探し、類似度（0〜1）と\n"
     "                     位置（左上の x, y）を表示します。\n"
     "  --level 類似度     （--find と共に）見つかったとみなす類似度（既定 %1）。\n"
-    "  --read             最初のフレームの文字を読んで表示します（WAITTEXT が読むのと同じ）。\n"
+    "  --read             最初のフレームの文字を読んで、読んだとおり 1 行ずつ表示します\n"
+    "                     （WAITTEXT が読むのと同じ。WAITTEXT に写せます）。\n"
     "  --region X,Y,幅,高さ （--read と共に）フレームのこの部分だけを読みます。\n"
     "  -h, --help         この説明を表示します。\n"
     "\n"
@@ -177,7 +179,20 @@ int screenCommand(const QStringList &arguments)
     }
 
     if (read) {
-        Console::out(visibleText(reader.read(frame.image, region)));
+        // A region outside the frame reads nothing: said, not printed as an
+        // empty text; one partly outside is read where it lies inside.
+        bool partly = false;
+        const QString problem = TextReader::regionProblem(QSize(frame.image.cols, frame.image.rows), region, &partly);
+        if (!problem.isEmpty() && !partly) {
+            Console::report(kCommand, QStringLiteral("--region の%1").arg(problem));
+            return ExitStatus::Failed;
+        }
+        if (partly)
+            Console::report(kCommand, QStringLiteral("--region の%1。").arg(problem));
+        // The text as read, line by line, to be copied into a WAITTEXT; only
+        // the other control characters are shown by their codes.
+        for (const QString &line : reader.read(frame.image, region).split(u'\n'))
+            Console::out(visibleText(line));
         return ExitStatus::Ok;
     }
 

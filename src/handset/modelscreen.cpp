@@ -2,6 +2,7 @@
 
 #include "link/packetdecoder.h"
 #include "screen/framesource.h"
+#include "screen/screenfiles.h"
 
 #include <QFont>
 #include <QPainter>

@@ -163,7 +163,7 @@ MacroRunner::Flow MacroRunner::runPass(bool firstPass)
         ++lineNo_;
         const Statement st = parseStatement(*line);
         host_.setStatusText(QString::number(lineNo_) + u' ' + st.keyword);
-        Q_EMIT statementStarted(lineNo_, st.keyword);
+        Q_EMIT statementStarted(macro_.linesRead(), st.keyword);
 
         const Flow flow = step(st);
         if (flow == Flow::End)

@@ -87,7 +87,8 @@ public:
     bool closeFailed() const { return !closeFailure_.isEmpty(); }
 
 Q_SIGNALS:
-    // A statement is about to be executed.
+    // A statement is about to be executed: its line of the macro file, as
+    // an editor counts it (empty lines included), in every pass.
     void statementStarted(qint64 lineNo, const QString &keyword);
     // A pass reached REPEAT: the counter now, how long the pass took from its
     // first statement to the next pass's, and the packets it sent.

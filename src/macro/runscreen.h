@@ -30,6 +30,8 @@ struct ScreenWaitReport {
     // part of the frame read (empty: all of it).
     double level = 0;
     QRect region;
+    // The part of `region` inside the frame, when only part of it is.
+    QRect regionRead;
 };
 
 // What a run needs of the screen it watches (a camera or any other picture
@@ -63,15 +65,45 @@ public:
         // frames were read since the wait started.
         QString lastRead;
         qint64 readings = 0;
-        // The text cannot be read at all (the recogniser's data is missing).
+        // The text cannot be read at all (the recogniser's data is missing,
+        // the region lies wholly outside the frame).
         QString readError;
+        // The part of the region read, when only part of it lies inside
+        // the frame (empty otherwise).
+        QRect regionRead;
+    };
+
+    // How opening a source goes on.
+    struct OpenState {
+        bool done = false;   // opened, or failed
+        bool opened = false; // the source is the screen's now
+        QString error;       // why it failed, naming the source
     };
 
     virtual ~RunScreen() = default;
 
-    // Closes the source open now and opens `source` (as the user writes
-    // it); false and `error` naming the source and the reason.
+    // Makes ready what seeing a screen needs (the front ends load it only
+    // when a run or a window asks), so that SCREEN later spends no time
+    // on it; false and `error` when it cannot be.
+    virtual bool prepare(QString *error)
+    {
+        Q_UNUSED(error);
+        return true;
+    }
+
+    // Opens `source` (as the user writes it) in place of the source open
+    // now, waiting until it has opened; false and `error` naming the source
+    // and the reason. (Before a run starts: nothing else happens meanwhile.)
     virtual bool openSource(const QString &source, QString *error) = 0;
+    // The same without waiting: opening a source can take seconds (a stream
+    // whose server does not answer), so it goes on off the caller's thread.
+    // openState() tells how it goes (the wake-up is called when it is done);
+    // once it says opened, the new source has taken the place of the old,
+    // which stays until then. abandonOpen() drops the opening in progress:
+    // it ends on its own, and what it opened is closed.
+    virtual void startOpen(const QString &source) = 0;
+    virtual OpenState openState() = 0;
+    virtual void abandonOpen() = 0;
     virtual bool hasSource() const = 0;
     virtual QString sourceName() const = 0;
 
@@ -92,12 +124,20 @@ public:
     // `region` (frame pixels; the whole frame when empty), frame after frame
     // (the newest whenever a reading is done), until one holds `wanted` as
     // screenTextContains compares; with an empty `wanted`, until one frame
-    // has been read. waitState() and endWait() as for a picture.
-    virtual void startTextWait(const QString &wanted, const QRect &region) = 0;
+    // has been read. waitState() and endWait() as for a picture; endWait()
+    // cuts a reading in progress, and no reading goes on past `seconds`.
+    virtual void startTextWait(const QString &wanted, const QRect &region, double seconds) = 0;
+
+    // Starts waiting for a frame that comes from now on: waitState() is
+    // done once one has come (SNAPSHOT then saves it).
+    virtual void startFrameWait() = 0;
 
     // Writes the newest frame as PNG; false and `error` naming the file,
     // or saying that no frame has come.
     virtual bool saveNewest(const QString &path, QString *error) = 0;
+    // Writes `text` (READTEXT's) in UTF-8 to `path`, whole or not at all;
+    // false and `error` naming the file and the system's reason.
+    virtual bool saveText(const QString &path, const QString &text, QString *error) = 0;
 
     // Where a wait that runs out saves the newest frame as evidence (the
     // folder of the run's log, say); empty: the temporary folder.

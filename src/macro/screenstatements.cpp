@@ -1,7 +1,9 @@
 // The run's screen statements: SCREEN opens a picture source, WAITIMAGE and
-// WAITGONE wait for a template to appear in its frames or to go, SNAPSHOT
-// saves the newest frame. The templates of the whole macro are read when the
-// run starts, before the first packet.
+// WAITGONE wait for a template to appear in its frames or to go, WAITTEXT
+// for a text, READTEXT keeps the text and SNAPSHOT the picture of a frame.
+// Every one of them looks only at frames that came after the keys before it
+// crossed the line. The templates of the whole macro are read when the run
+// starts, before the first packet.
 
 #include "link/seriallink.h"
 #include "macro/macrorunner.h"
@@ -14,7 +16,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <algorithm>
 
 namespace {
@@ -23,8 +24,8 @@ namespace {
 // watch wakes the wait when the picture is seen; this bounds how late an
 // ended source or a stall is noticed.
 constexpr double kScreenLookMs = 100.0;
-// How long READTEXT waits for a frame to read.
-constexpr double kReadTextSeconds = 10.0;
+// How long READTEXT and SNAPSHOT wait for a frame to come.
+constexpr double kFrameSeconds = 10.0;
 
 QString noScreen(const Statement &st)
 {
@@ -86,15 +87,14 @@ QString framesRead(const RunScreen::WaitState &state)
     return QStringLiteral("読んだフレーム %1 枚、%2").arg(state.readings).arg(framesSeen(state));
 }
 
-// Writes `text` to `path` in UTF-8, whole or not at all.
-bool writeTextFile(const QString &path, const QString &text, QString *error)
+// The part of a region that was read, when only part of it lies inside the
+// frame.
+QString partlyRead(const QRect &region, const RunScreen::WaitState &state)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write((text + u'\n').toUtf8()) < 0 || !file.flush() || !file.commit()) {
-        *error = QStringLiteral("ファイル「%1」に書けません: %2。").arg(path, file.errorString());
-        return false;
-    }
-    return true;
+    if (state.regionRead.isEmpty())
+        return QString();
+    return QStringLiteral("範囲 %1 の一部はフレームの外にあり、読んだのは %2 です。")
+        .arg(regionText(region), regionText(state.regionRead));
 }
 
 bool isFileSource(const QString &source)
@@ -122,17 +122,24 @@ bool MacroRunner::readTemplates()
     RunScreen *screen = host_.screen();
     bool sourceSet = screen && screen->hasSource();
     bool readerReady = false;
+    bool prepared = false;
     while (const std::optional<QString> line = file.readLine()) {
         const Statement st = parseStatement(*line);
-        if (st.kind == Statement::Kind::Screen)
-            sourceSet = true;
-        if (!st.isScreenWait() && !st.readsText())
-            continue;
         auto failHere = [&](const QString &reason) {
             failure_ = {path, file.linesRead(), st.keyword, reason};
             outcome_ = Outcome::Failed;
             return false;
         };
+        if (st.kind == Statement::Kind::Screen) {
+            sourceSet = true;
+            // Made ready now: a stop during SCREEN then waits for nothing.
+            QString error;
+            if (screen && !prepared && !screen->prepare(&error))
+                return failHere(QStringLiteral("%1: %2").arg(st.keyword, error));
+            prepared = true;
+        }
+        if (!st.isScreenWait() && !st.readsText())
+            continue;
         if (!st.isValid())
             return failHere(RunMessages::argumentProblem(st));
         if (!screen)
@@ -176,9 +183,22 @@ MacroRunner::Flow MacroRunner::screenStatement(const Statement &st)
 
 MacroRunner::Flow MacroRunner::openScreen(const Statement &st, RunScreen &screen)
 {
-    QString error;
-    if (!screen.openSource(isFileSource(st.text) ? besideMacro(st.text) : st.text, &error))
-        return failAt(st, error);
+    // A source that does not answer can take seconds to open: it opens off
+    // the run's thread, and a stop meanwhile is a stop, as during SLEEP.
+    screen.setWakeUp([this] { waiter_.wake(); });
+    screen.startOpen(isFileSource(st.text) ? besideMacro(st.text) : st.text);
+    RunScreen::OpenState state = screen.openState();
+    while (!state.done && settings_.MacroExe && linkFailure_.isEmpty()) {
+        waiter_.sleepUntil(waiter_.elapsedMs() + kScreenLookMs);
+        state = screen.openState();
+    }
+    screen.setWakeUp({});
+    if (!state.done) {
+        screen.abandonOpen();
+        return Flow::Next;
+    }
+    if (!state.opened)
+        return failAt(st, state.error);
     return Flow::Next;
 }
 
@@ -186,6 +206,21 @@ MacroRunner::Flow MacroRunner::snapshot(const Statement &st, RunScreen &screen)
 {
     if (!screen.hasSource())
         return failAt(st, noScreen(st));
+    // The picture of the screen once it has the keys sent before.
+    waitForTheLine();
+    const double start = waiter_.elapsedMs();
+    screen.startFrameWait();
+    QString failureText;
+    const RunScreen::WaitState state = watchScreen(st, screen, start + kFrameSeconds * 1000.0, &failureText);
+    screen.endWait();
+    if (!settings_.MacroExe || !linkFailure_.isEmpty())
+        return Flow::Next;
+    if (!failureText.isEmpty())
+        return failAt(st, failureText);
+    if (!state.done) {
+        return failAt(st, QStringLiteral("SNAPSHOT: %1 秒のうちに新しいフレームが来ませんでした（%2）。")
+                              .arg(QString::number((waiter_.elapsedMs() - start) / 1000.0, 'f', 1), framesSeen(state)));
+    }
     QString name = st.text;
     name.replace(QLatin1String("{counter}"), QString::number(counter_));
     QString error;
@@ -306,8 +341,8 @@ MacroRunner::Flow MacroRunner::readScreenText(const Statement &st, RunScreen &sc
     if (!screen.hasSource())
         return failAt(st, noScreen(st));
     const bool waiting = st.kind == Statement::Kind::WaitText;
-    if (waiting)
-        waitForTheLine();
+    // Both read the screen once it has the keys sent before.
+    waitForTheLine();
 
     ScreenWaitReport report;
     report.line = macro_.linesRead();
@@ -315,18 +350,19 @@ MacroRunner::Flow MacroRunner::readScreenText(const Statement &st, RunScreen &sc
     report.wantedText = waiting ? st.text : QString();
     report.region = st.region;
     Q_EMIT screenWaitStarted(report);
-    // READTEXT reads the newest frame once; it waits only for a frame to
-    // come (or the reading to end).
+    // READTEXT reads the first frame that comes once; it waits only for a
+    // frame to come (and the reading to end).
     const double start = waiter_.elapsedMs();
-    const double deadline = start + (waiting ? std::max(0.0, double(st.seconds)) : kReadTextSeconds) * 1000.0;
+    const double seconds = waiting ? std::max(0.0, double(st.seconds)) : kFrameSeconds;
+    const double deadline = start + seconds * 1000.0;
     screen.setWakeUp([this] { waiter_.wake(); });
-    screen.startTextWait(waiting ? st.text : QString(), st.region);
+    screen.startTextWait(waiting ? st.text : QString(), st.region, seconds);
     QString failureText;
     const RunScreen::WaitState state = watchScreen(st, screen, deadline, &failureText);
-    const double waitedMs = waiter_.elapsedMs() - start;
-    // (A reading in progress is finished first.)
+    // A reading in progress is cut; the time it took to end counts.
     screen.endWait();
     screen.setWakeUp({});
+    const double waitedMs = waiter_.elapsedMs() - start;
 
     report.found = state.done;
     report.secondsWaited = waitedMs / 1000.0;
@@ -335,12 +371,19 @@ MacroRunner::Flow MacroRunner::readScreenText(const Statement &st, RunScreen &sc
     report.sourceReopened = state.sourceReopened;
     report.readText = state.lastRead;
     report.readings = state.readings;
+    report.regionRead = state.regionRead;
     const bool stopped = !settings_.MacroExe || !linkFailure_.isEmpty();
     const bool ranOut = !state.done && failureText.isEmpty() && !stopped;
     if (ranOut && waiting) {
         failureText = QStringLiteral("%1: %2 秒待っても、文字列「%3」が画面に現れませんでした（最後に読めた文字: %4。%5）。")
                           .arg(st.keyword, QString::number(report.secondsWaited, 'f', 1), st.text,
                                quotedReading(state), framesRead(state));
+        if (const QString partly = partlyRead(st.region, state); !partly.isEmpty())
+            failureText += partly;
+    } else if (ranOut && state.framesSeen > 0) {
+        // A frame came, but reading it took longer than a reading may.
+        failureText = QStringLiteral("%1: %2 秒のうちにフレームの文字を読み終わりませんでした（%3）。")
+                          .arg(st.keyword, QString::number(report.secondsWaited, 'f', 1), framesSeen(state));
     } else if (ranOut) {
         failureText = QStringLiteral("%1: %2 秒のうちに読めるフレームが来ませんでした（%3）。")
                           .arg(st.keyword, QString::number(report.secondsWaited, 'f', 1), framesSeen(state));
@@ -355,7 +398,7 @@ MacroRunner::Flow MacroRunner::readScreenText(const Statement &st, RunScreen &sc
         name.replace(QLatin1String("{counter}"), QString::number(counter_));
         const QString path = besideMacro(name);
         QString error;
-        if (!writeTextFile(path, state.lastRead, &error))
+        if (!screen.saveText(path, state.lastRead, &error))
             failureText = QStringLiteral("READTEXT: %1").arg(error);
     }
     Q_EMIT screenWaitEnded(report);

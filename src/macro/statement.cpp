@@ -196,3 +196,8 @@ std::optional<QRect> parseRegion(const QString &text)
         return std::nullopt;
     return QRect(values[0], values[1], values[2], values[3]);
 }
+
+QString regionText(const QRect &region)
+{
+    return QStringLiteral("%1,%2,%3,%4").arg(region.x()).arg(region.y()).arg(region.width()).arg(region.height());
+}

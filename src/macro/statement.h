@@ -84,6 +84,8 @@ std::optional<double> parseLevel(const QString &text);
 // A region of a frame as WAITTEXT and READTEXT take it, "x,y,w,h": plain
 // whole numbers (frame pixels), the width and height above 0.
 std::optional<QRect> parseRegion(const QString &text);
+// A region as a statement writes it: "x,y,w,h".
+QString regionText(const QRect &region);
 
 // The control keywords, "BASEWAIT" ... "EXIT", then the screen's.
 QStringList controlKeywords();

@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTcpSocket>
 #include <QUrl>
 #include <chrono>
@@ -559,22 +558,4 @@ std::unique_ptr<FrameSource> makeFrameSource(const SourceAddress &address)
         (address.kind == SourceAddress::Kind::VideoFile && isStillPicture(address.text)))
         return std::make_unique<StillImageSource>(address);
     return std::make_unique<CaptureSource>(address);
-}
-
-bool saveFramePng(const cv::Mat &frame, const QString &path, QString *error)
-{
-    std::vector<uchar> bytes;
-    if (frame.empty() || !cv::imencode(".png", frame, bytes)) {
-        *error = QStringLiteral("「%1」: 保存するフレームがありません。").arg(path);
-        return false;
-    }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(reinterpret_cast<const char *>(bytes.data()), static_cast<qint64>(bytes.size())) !=
-            static_cast<qint64>(bytes.size()) ||
-        !file.commit()) {
-        *error = QStringLiteral("「%1」に書き込めません: %2。").arg(path, file.errorString());
-        return false;
-    }
-    return true;
 }

@@ -79,7 +79,3 @@ protected:
 
 // Makes the source that `address` names; start() opens it.
 std::unique_ptr<FrameSource> makeFrameSource(const SourceAddress &address);
-
-// Writes `frame` as a PNG file, atomically (the file is whole or not
-// there); false and `error` (naming the file) on failure.
-bool saveFramePng(const cv::Mat &frame, const QString &path, QString *error);

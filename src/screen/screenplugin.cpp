@@ -145,6 +145,28 @@ bool LazyScreen::openSource(const QString &source, QString *error)
     return load(error) && inner_->openSource(source, error);
 }
 
+void LazyScreen::startOpen(const QString &source)
+{
+    unloaded_ = OpenState();
+    if (!load(&unloaded_.error)) {
+        unloaded_.done = true;
+        return;
+    }
+    inner_->setWakeUp(wakeUp_);
+    inner_->startOpen(source);
+}
+
+RunScreen::OpenState LazyScreen::openState()
+{
+    return inner_ ? inner_->openState() : unloaded_;
+}
+
+void LazyScreen::abandonOpen()
+{
+    if (inner_)
+        inner_->abandonOpen();
+}
+
 bool LazyScreen::hasSource() const
 {
     return inner_ && inner_->hasSource();
@@ -195,10 +217,21 @@ bool LazyScreen::prepareTextReading(QString *reason)
     return load(reason) && inner_->prepareTextReading(reason);
 }
 
-void LazyScreen::startTextWait(const QString &wanted, const QRect &region)
+void LazyScreen::startTextWait(const QString &wanted, const QRect &region, double seconds)
 {
     if (!inner_)
         return;
     inner_->setWakeUp(wakeUp_);
-    inner_->startTextWait(wanted, region);
+    inner_->startTextWait(wanted, region, seconds);
+}
+
+void LazyScreen::startFrameWait()
+{
+    if (inner_)
+        inner_->startFrameWait();
+}
+
+bool LazyScreen::saveText(const QString &path, const QString &text, QString *error)
+{
+    return load(error) && inner_->saveText(path, text, error);
 }

@@ -41,7 +41,11 @@ public:
     LazyScreen();
     ~LazyScreen() override;
 
+    bool prepare(QString *error) override { return load(error); }
     bool openSource(const QString &source, QString *error) override;
+    void startOpen(const QString &source) override;
+    OpenState openState() override;
+    void abandonOpen() override;
     bool hasSource() const override;
     QString sourceName() const override;
     bool loadTemplate(const QString &path, QString *reason) override;
@@ -49,8 +53,10 @@ public:
     WaitState waitState() const override;
     void endWait() override;
     bool saveNewest(const QString &path, QString *error) override;
+    bool saveText(const QString &path, const QString &text, QString *error) override;
     bool prepareTextReading(QString *reason) override;
-    void startTextWait(const QString &wanted, const QRect &region) override;
+    void startTextWait(const QString &wanted, const QRect &region, double seconds) override;
+    void startFrameWait() override;
 
     // The same screen as the screen window sees it (the module loaded);
     // null and `error` when the module cannot be loaded.
@@ -59,4 +65,6 @@ public:
 private:
     bool load(QString *error);
     std::unique_ptr<RunScreen> inner_;
+    // An opening that failed because the module could not be loaded.
+    OpenState unloaded_;
 };

@@ -1,11 +1,15 @@
 #include "screen/screensession.h"
 
 #include "screen/picturedecode.h"
+#include "screen/screenfiles.h"
 #include "screen/textreader.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <opencv2/imgproc.hpp>
+#include <condition_variable>
+#include <opencv2/imgcodecs.hpp>
+#include <thread>
 
 namespace {
 
@@ -72,30 +76,120 @@ ScreenSession::ScreenSession(QObject *parent)
 {
 }
 
+// What an opening's thread and the session share. The thread holds it too:
+// an opening the session abandoned ends on its own, touching nothing freed,
+// and what it opened is closed with it.
+struct ScreenSession::Opening {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool done = false;
+    std::unique_ptr<FrameSource> source;
+    QString error;
+    // Tells the session (cleared when the session lets the opening go).
+    std::function<void()> onDone;
+};
+
 ScreenSession::~ScreenSession()
+{
+    abandonOpen();
+    endWaits();
+}
+
+void ScreenSession::endWaits()
 {
     watch_.reset();
     textWatch_.reset();
+    frameWaitAfter_.reset();
+}
+
+void ScreenSession::startOpen(const QString &source)
+{
+    abandonOpen();
+    opened_ = OpenState();
+    auto opening = std::make_shared<Opening>();
+    opening_ = opening;
+    const SourceAddress address = parseSourceAddress(source);
+    if (!address.isValid()) {
+        opening->done = true;
+        opening->error = address.problem;
+        return;
+    }
+    // The session lives on its own thread: the wake-up is handed there. (A
+    // call queued for a session that is gone by then is dropped.)
+    opening->onDone = [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { if (wakeUp_) wakeUp_(); }, Qt::QueuedConnection);
+    };
+    std::thread([opening, address] {
+        std::unique_ptr<FrameSource> source;
+        bool opened = false;
+        QString error;
+        try {
+            source = makeFrameSource(address);
+            opened = source->start();
+            error = source->errorText();
+        } catch (...) {
+            error = QStringLiteral("画面の取り込み元「%1」を開けません。").arg(address.text);
+        }
+        std::unique_lock lock(opening->mutex);
+        opening->done = true;
+        if (opened)
+            opening->source = std::move(source);
+        else
+            opening->error = error;
+        if (opening->onDone)
+            opening->onDone();
+        opening->changed.notify_all();
+    }).detach();
+}
+
+RunScreen::OpenState ScreenSession::openState()
+{
+    if (!opening_)
+        return opened_;
+    std::unique_ptr<FrameSource> source;
+    {
+        std::lock_guard lock(opening_->mutex);
+        if (!opening_->done)
+            return {};
+        opened_.done = true;
+        opened_.error = opening_->error;
+        source = std::move(opening_->source);
+        opening_->onDone = nullptr;
+    }
+    opening_.reset();
+    if (source) {
+        // The new source takes the old one's place; the waits on it end.
+        endWaits();
+        source_ = std::move(source);
+        ++sourceNumber_;
+        opened_.opened = true;
+    }
+    return opened_;
+}
+
+void ScreenSession::abandonOpen()
+{
+    if (!opening_)
+        return;
+    {
+        std::lock_guard lock(opening_->mutex);
+        opening_->onDone = nullptr;
+    }
+    opening_.reset();
 }
 
 bool ScreenSession::openSource(const QString &source, QString *error)
 {
-    watch_.reset();
-    textWatch_.reset();
-    source_.reset();
-    const SourceAddress address = parseSourceAddress(source);
-    if (!address.isValid()) {
-        *error = address.problem;
-        return false;
+    startOpen(source);
+    {
+        std::unique_lock lock(opening_->mutex);
+        opening_->changed.wait(lock, [this] { return opening_->done; });
     }
-    std::unique_ptr<FrameSource> opened = makeFrameSource(address);
-    if (!opened->start()) {
-        *error = opened->errorText();
-        return false;
-    }
-    source_ = std::move(opened);
-    ++sourceNumber_;
-    return true;
+    const OpenState state = openState();
+    if (!state.opened)
+        *error = state.error;
+    return state.opened;
 }
 
 ScreenPicture ScreenSession::newestPicture(qint64 knownSource, qint64 knownNumber) const
@@ -148,8 +242,7 @@ bool ScreenSession::loadTemplate(const QString &path, QString *reason)
 
 void ScreenSession::startWait(const QString &path, double level, bool gone)
 {
-    watch_.reset();
-    textWatch_.reset();
+    endWaits();
     if (!source_)
         return;
     source_->resume();
@@ -199,14 +292,25 @@ RunScreen::WaitState ScreenSession::waitState() const
         state.lastRead = progress.lastRead;
         state.readings = progress.readings;
         state.readError = progress.error;
+        state.regionRead = progress.regionRead;
     }
+    if (frameWaitAfter_)
+        state.done = source_->newest().number > *frameWaitAfter_;
     return state;
 }
 
 void ScreenSession::endWait()
 {
-    watch_.reset();
-    textWatch_.reset();
+    endWaits();
+}
+
+void ScreenSession::startFrameWait()
+{
+    endWaits();
+    if (!source_)
+        return;
+    atWaitStart_ = source_->status();
+    frameWaitAfter_ = source_->newest().number;
 }
 
 bool ScreenSession::prepareTextReading(QString *reason)
@@ -222,10 +326,9 @@ bool ScreenSession::prepareTextReading(QString *reason)
     return true;
 }
 
-void ScreenSession::startTextWait(const QString &wanted, const QRect &region)
+void ScreenSession::startTextWait(const QString &wanted, const QRect &region, double seconds)
 {
-    watch_.reset();
-    textWatch_.reset();
+    endWaits();
     if (!source_)
         return;
     source_->resume();
@@ -235,7 +338,7 @@ void ScreenSession::startTextWait(const QString &wanted, const QRect &region)
         textWatch_ = std::make_unique<TextWatch>(reason);
         return;
     }
-    textWatch_ = std::make_unique<TextWatch>(*source_, reader_, wanted, region, [this] {
+    textWatch_ = std::make_unique<TextWatch>(*source_, reader_, wanted, region, seconds, [this] {
         QMetaObject::invokeMethod(
             this, [this] { if (wakeUp_) wakeUp_(); }, Qt::QueuedConnection);
     });
@@ -249,4 +352,9 @@ bool ScreenSession::saveNewest(const QString &path, QString *error)
         return false;
     }
     return saveFramePng(frame.image, path, error);
+}
+
+bool ScreenSession::saveText(const QString &path, const QString &text, QString *error)
+{
+    return saveTextFile(path, text, error);
 }

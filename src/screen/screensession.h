@@ -11,6 +11,7 @@
 #include <QObject>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 // The screen a run watches, for real: one frame source at a time, the
 // templates the run has read, and the watch of the wait in progress. The
@@ -22,6 +23,9 @@ public:
     ~ScreenSession() override;
 
     bool openSource(const QString &source, QString *error) override;
+    void startOpen(const QString &source) override;
+    OpenState openState() override;
+    void abandonOpen() override;
     bool hasSource() const override { return source_ != nullptr; }
     QString sourceName() const override { return source_ ? source_->name() : QString(); }
     bool loadTemplate(const QString &path, QString *reason) override;
@@ -29,8 +33,10 @@ public:
     WaitState waitState() const override;
     void endWait() override;
     bool saveNewest(const QString &path, QString *error) override;
+    bool saveText(const QString &path, const QString &text, QString *error) override;
     bool prepareTextReading(QString *reason) override;
-    void startTextWait(const QString &wanted, const QRect &region) override;
+    void startTextWait(const QString &wanted, const QRect &region, double seconds) override;
+    void startFrameWait() override;
 
     ScreenPicture newestPicture(qint64 knownSource, qint64 knownNumber) const override;
     bool readText(const QImage &picture, QString *text, QString *error) override;
@@ -39,7 +45,17 @@ public:
     const FrameSource *source() const { return source_.get(); }
 
 private:
+    // A source being opened off the session's thread (screensession.cpp).
+    struct Opening;
+
+    // The wait in progress (of any kind) ends.
+    void endWaits();
+
     std::unique_ptr<FrameSource> source_;
+    std::shared_ptr<Opening> opening_;
+    OpenState opened_;
+    // SNAPSHOT's wait: for a frame after this one.
+    std::optional<qint64> frameWaitAfter_;
     QHash<QString, std::shared_ptr<const TemplateMatcher>> templates_;
     std::unique_ptr<PictureWatch> watch_;
     // One reader for the session's text waits, one at a time.

@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <opencv2/imgproc.hpp>
 #include <tesseract/baseapi.h>
+#include <tesseract/ocrclass.h>
 #include <vector>
 
 // The OpenMP runtime that Tesseract runs on (declared here: the compiler's
@@ -26,17 +27,35 @@ constexpr int kLineGap = 16;
 // Fewer rows than this (of the enlarged picture) hold no line of text: the
 // blurred edge of a dark band, a rule.
 constexpr int kShortestLine = 8;
+// Lines laid side by side make one reading no wider than this (pixels of
+// the enlarged picture; a longer single line stays whole). The recogniser
+// reads a line as one piece and asks whether to go on only between pieces:
+// a busy 1080p frame laid out as one line took 13 s before a stop could
+// cut it. A handset's screen in a camera's frame is far narrower than
+// this, and read as before.
+constexpr int kWidestReading = 4000;
 
 cv::Mat grayOf(const cv::Mat &picture, const QRect &region)
 {
-    cv::Rect area(0, 0, picture.cols, picture.rows);
-    if (!region.isEmpty())
-        area &= cv::Rect(region.x(), region.y(), region.width(), region.height());
-    if (area.empty())
+    const QRect area = TextReader::areaRead(QSize(picture.cols, picture.rows), region);
+    if (area.isEmpty())
         return cv::Mat();
     cv::Mat larger;
-    cv::resize(toGray(picture(area)), larger, cv::Size(), kEnlargement, kEnlargement, cv::INTER_CUBIC);
+    cv::resize(toGray(picture(cv::Rect(area.x(), area.y(), area.width(), area.height()))), larger, cv::Size(),
+               kEnlargement, kEnlargement, cv::INTER_CUBIC);
     return larger;
+}
+
+QString regionText(const QRect &r)
+{
+    return QStringLiteral("%1,%2,%3,%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+}
+
+// The recogniser asks this between words.
+bool cancelReading(void *limit, int)
+{
+    const auto *l = static_cast<const TextReader::Limit *>(limit);
+    return (l->cancelled && l->cancelled()) || (l->deadline && std::chrono::steady_clock::now() >= *l->deadline);
 }
 
 // One line of text found in a picture: its pixels, dark on light, and
@@ -134,18 +153,22 @@ std::vector<cv::Mat> textGroups(const cv::Mat &gray)
     std::vector<cv::Mat> groups;
     std::vector<cv::Mat> group;
     const TextLine *first = nullptr;
+    int width = 0;
     const std::vector<TextLine> lines = textLines(gray);
     const cv::Scalar background = cv::mean(gray);
     for (const TextLine &line : lines) {
         const bool sameKind = first && first->turned == line.turned &&
-                              std::abs(line.pixels.rows - first->pixels.rows) * 4 <= first->pixels.rows;
+                              std::abs(line.pixels.rows - first->pixels.rows) * 4 <= first->pixels.rows &&
+                              width + line.pixels.cols <= kWidestReading;
         if (!sameKind && !group.empty()) {
             groups.push_back(sideBySide(group, background));
             group.clear();
+            width = 0;
         }
         if (!sameKind)
             first = &line;
         group.push_back(line.pixels);
+        width += line.pixels.cols + kLineGap;
     }
     if (!group.empty())
         groups.push_back(sideBySide(group, background));
@@ -179,11 +202,48 @@ bool TextReader::open()
         return false;
     }
     api->SetPageSegMode(tesseract::PSM_SINGLE_LINE);
+    // The recogniser's own notes ("Line cannot be recognized!!", "Empty
+    // page!!") would land in the middle of a run's status line: they go
+    // nowhere.
+#ifdef Q_OS_WIN
+    api->SetVariable("debug_file", "NUL");
+#else
+    api->SetVariable("debug_file", "/dev/null");
+#endif
     api_ = std::move(api);
     return true;
 }
 
+QRect TextReader::areaRead(const QSize &frame, const QRect &region)
+{
+    const QRect whole(QPoint(0, 0), frame);
+    return region.isEmpty() ? whole : region & whole;
+}
+
+QString TextReader::regionProblem(const QSize &frame, const QRect &region, bool *partly)
+{
+    const QRect area = areaRead(frame, region);
+    if (partly)
+        *partly = !region.isEmpty() && !area.isEmpty() && area != region;
+    if (!area.isEmpty())
+        return partly && *partly ? QStringLiteral("範囲 %1 の一部はフレーム（%2×%3）の外にあります（読んだのは %4）")
+                                       .arg(regionText(region))
+                                       .arg(frame.width())
+                                       .arg(frame.height())
+                                       .arg(regionText(area))
+                                 : QString();
+    return QStringLiteral("範囲 %1 がフレーム（%2×%3）の外にあるため、読めません。")
+        .arg(regionText(region))
+        .arg(frame.width())
+        .arg(frame.height());
+}
+
 QString TextReader::read(const cv::Mat &picture, const QRect &region)
+{
+    return read(picture, region, Limit()).value_or(QString());
+}
+
+std::optional<QString> TextReader::read(const cv::Mat &picture, const QRect &region, const Limit &limit)
 {
     if (!api_ || picture.empty())
         return QString();
@@ -194,11 +254,31 @@ QString TextReader::read(const cv::Mat &picture, const QRect &region)
     const cv::Mat gray = grayOf(picture, region);
     if (gray.empty())
         return QString();
+    // The recogniser asks between words whether to go on.
+    tesseract::ETEXT_DESC monitor;
+    monitor.cancel = cancelReading;
+    monitor.cancel_this = const_cast<Limit *>(&limit);
     QStringList read;
     for (const cv::Mat &group : textGroups(gray)) {
+        if (cancelReading(monitor.cancel_this, 0)) {
+            api_->Clear();
+            return std::nullopt;
+        }
         api_->SetImage(group.data, group.cols, group.rows, 1, static_cast<int>(group.step));
         // The enlarged glyphs are about as large as print scanned at 300 dpi.
         api_->SetSourceResolution(300);
+        if (limit.deadline) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*limit.deadline -
+                                                                                    std::chrono::steady_clock::now());
+            monitor.set_deadline_msecs(static_cast<int32_t>(std::max<qint64>(1, left.count())));
+        }
+        // A reading cut short is not finished by asking for its text (that
+        // would read the picture again, uncut).
+        api_->Recognize(&monitor);
+        if (cancelReading(monitor.cancel_this, 0) || monitor.deadline_exceeded()) {
+            api_->Clear();
+            return std::nullopt;
+        }
         const std::unique_ptr<char[]> text(api_->GetUTF8Text());
         if (text)
             read.append(QString::fromUtf8(text.get()).trimmed());

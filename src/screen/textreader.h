@@ -2,7 +2,10 @@
 
 #include <QRect>
 #include <QString>
+#include <chrono>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <opencv2/core/mat.hpp>
 
 namespace tesseract {
@@ -18,6 +21,15 @@ class TessBaseAPI;
 // whenever the previous reading is done.
 class TextReader {
 public:
+    // When a reading is cut short: a busy picture can take seconds to read,
+    // more than a wait has left. A reading cut short reads nothing.
+    struct Limit {
+        // Asked between words; true ends the reading.
+        std::function<bool()> cancelled;
+        // No reading goes on past this.
+        std::optional<std::chrono::steady_clock::time_point> deadline;
+    };
+
     TextReader();
     ~TextReader();
     TextReader(const TextReader &) = delete;
@@ -31,7 +43,16 @@ public:
     // The text in `picture` (8-bit gray, BGR or BGRA), within `region` (in
     // the picture's pixels, clipped to it) when that is not empty; empty
     // when the region lies outside the picture. open() must have succeeded.
+    // When `limit` cut the reading short: no value.
+    std::optional<QString> read(const cv::Mat &picture, const QRect &region, const Limit &limit);
     QString read(const cv::Mat &picture, const QRect &region = QRect());
+
+    // The part of a `frame`-sized picture that `region` covers: all of it
+    // for an empty region, empty when the region lies wholly outside.
+    static QRect areaRead(const QSize &frame, const QRect &region);
+    // Why `region` cannot be read in a `frame`-sized picture (empty when it
+    // can), or, with `partly`, that only part of it can.
+    static QString regionProblem(const QSize &frame, const QRect &region, bool *partly = nullptr);
 
     // The languages read, as Tesseract names them.
     static const char *languages();

@@ -4,6 +4,7 @@
 #include "screen/textcompare.h"
 #include "screen/textreader.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -19,8 +20,11 @@ constexpr double kRestShare = 1.0;
 } // namespace
 
 TextWatch::TextWatch(const FrameSource &source, std::shared_ptr<TextReader> reader, const QString &wanted,
-                     const QRect &region, std::function<void()> onDone)
-    : reader_(std::move(reader)), wanted_(wanted), region_(region), onDone_(std::move(onDone))
+                     const QRect &region, double seconds, std::function<void()> onDone)
+    : reader_(std::move(reader)), wanted_(wanted), region_(region),
+      deadline_(std::chrono::steady_clock::now() +
+                std::chrono::milliseconds(static_cast<qint64>(std::clamp(seconds, 0.0, 1e9) * 1000.0))),
+      onDone_(std::move(onDone))
 {
     thread_ = std::thread([this, &source] { run(source); });
 }
@@ -46,16 +50,35 @@ TextWatch::Progress TextWatch::progress() const
 void TextWatch::run(const FrameSource &source)
 {
     // Only frames that come after the watch started can show what it waits
-    // for; a single reading takes the newest frame there is.
-    const qint64 newest = source.newest().number;
-    qint64 seen = wanted_.isEmpty() && newest > 0 ? newest - 1 : newest;
-    while (!stopping_) {
+    // for (the run starts it once the keys before it have reached the
+    // handset); a single reading too takes the first frame that comes.
+    qint64 seen = source.newest().number;
+    TextReader::Limit limit;
+    limit.cancelled = [this] { return stopping_.load(); };
+    limit.deadline = deadline_;
+    while (!stopping_ && std::chrono::steady_clock::now() < deadline_) {
         const Frame frame = source.waitNewer(seen, kFrameWaitMs);
         if (frame.isEmpty())
             continue;
         seen = frame.number;
+        // A region outside the frame can never be read: the wait fails at
+        // once, as for a template larger than the frame.
+        bool partly = false;
+        const QString problem = TextReader::regionProblem(QSize(frame.image.cols, frame.image.rows), region_, &partly);
+        if (!partly && !problem.isEmpty()) {
+            {
+                std::lock_guard lock(mutex_);
+                progress_.error = problem;
+            }
+            if (onDone_)
+                onDone_();
+            return;
+        }
         const auto began = std::chrono::steady_clock::now();
-        const QString read = reader_->read(frame.image, region_);
+        const std::optional<QString> reading = reader_->read(frame.image, region_, limit);
+        if (!reading)
+            return; // cut short: the watch ends
+        const QString &read = *reading;
         const auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(
             (std::chrono::steady_clock::now() - began) * kRestShare);
         const bool done = wanted_.isEmpty() || screenTextContains(read, wanted_);
@@ -63,6 +86,8 @@ void TextWatch::run(const FrameSource &source)
             std::lock_guard lock(mutex_);
             progress_.lastRead = read;
             ++progress_.readings;
+            if (partly)
+                progress_.regionRead = TextReader::areaRead(QSize(frame.image.cols, frame.image.rows), region_);
             progress_.done = done;
         }
         if (done) {

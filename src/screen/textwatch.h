@@ -3,6 +3,7 @@
 #include <QRect>
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -16,21 +17,27 @@ class TextReader;
 // as that reading took (reading takes tens of milliseconds for a QVGA
 // frame, about a tenth of a second for 720p: at 30 frames a second most
 // frames are skipped, never queued), until one holds the text waited for;
-// with no text waited for, until one frame has been read.
+// with no text waited for, until one frame has been read. Only frames that
+// come after the watch started are read. A reading in progress is cut when
+// the watch ends or its time is up.
 class TextWatch {
 public:
     struct Progress {
         bool done = false;
         QString lastRead;
         qint64 readings = 0;
-        // The text cannot be read at all.
+        // The text cannot be read at all (or not in the region given).
         QString error;
+        // The part of the region read, when only part of it lies inside the
+        // frame.
+        QRect regionRead;
     };
 
     // `reader` (opened) is used by this watch alone while it runs; `onDone`
-    // is called on the watch's thread when the watch is done.
+    // is called on the watch's thread when the watch is done or cannot go
+    // on. No reading goes on past `seconds` from now.
     TextWatch(const FrameSource &source, std::shared_ptr<TextReader> reader, const QString &wanted,
-              const QRect &region, std::function<void()> onDone = {});
+              const QRect &region, double seconds, std::function<void()> onDone = {});
     // A watch that cannot read: done at once with `error`.
     explicit TextWatch(const QString &error);
     ~TextWatch();
@@ -45,6 +52,7 @@ private:
     std::shared_ptr<TextReader> reader_;
     const QString wanted_;
     const QRect region_;
+    const std::chrono::steady_clock::time_point deadline_;
     std::function<void()> onDone_;
     mutable std::mutex mutex_;
     Progress progress_;

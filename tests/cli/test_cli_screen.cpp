@@ -9,16 +9,22 @@
 #include "screen/framesource.h"
 #include "screen/textcompare.h"
 #include "support/hostilepictures.h"
+#include "support/busypage.h"
+#include "support/fulldisk.h"
+#include "support/linespeedreader.h"
 #include "support/packets.h"
 #include "support/programprocess.h"
 #include "support/pseudoterminal.h"
 #include "support/tempfiles.h"
 
 #include <QElapsedTimer>
+#include <QTcpServer>
 #include <QThread>
 #include <QRegularExpression>
 #include <QtTest>
 #include <csignal>
+#include <cstdio>
+#include <unistd.h>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
@@ -93,6 +99,42 @@ cv::Mat withAlpha(const cv::Mat &picture, int leftAlpha)
     return bgra;
 }
 
+// Replaces the picture in `path` at once (a still source never sees it half
+// written).
+void showPicture(const QString &path, const QImage &picture)
+{
+    const QString part = path + QStringLiteral(".part.png");
+    QVERIFY(picture.save(part));
+    QVERIFY(std::rename(QFile::encodeName(part).constData(), QFile::encodeName(path).constData()) == 0);
+}
+
+// The processor time a process has used, in seconds.
+double cpuSeconds(pid_t pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    // After the command's name in parentheses: state is the 3rd field,
+    // utime and stime the 14th and 15th.
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return (fields.value(11).toDouble() + fields.value(12).toDouble()) / double(::sysconf(_SC_CLK_TCK));
+}
+
+QList<QJsonObject> screenEntries(const QString &log)
+{
+    QList<QJsonObject> entries;
+    QFile file(log);
+    if (!file.open(QIODevice::ReadOnly))
+        return entries;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const QJsonObject o = QJsonDocument::fromJson(line).object();
+        if (o.value("event").toString() == "screen")
+            entries.append(o);
+    }
+    return entries;
+}
+
 } // namespace
 
 class TestCliScreen : public QObject {
@@ -109,6 +151,15 @@ private Q_SLOTS:
     void screenCommand_data();
     void screenCommand();
     void checkRefusesAHugeTemplate();
+    void stopWhileASourceOpens_data();
+    void stopWhileASourceOpens();
+    void keptAfterTheKeysReachedTheHandset();
+    void filesWholeOrNotAtAll_data();
+    void filesWholeOrNotAtAll();
+    void regionsOutsideTheFrame_data();
+    void regionsOutsideTheFrame();
+    void readingIsCutAtTheWaitsEnd();
+    void readPrintsTheLinesAsRead();
 
 private:
     TempFiles files_;
@@ -459,6 +510,241 @@ void TestCliScreen::checkRefusesAHugeTemplate()
     QVERIFY(check.waitForEnd(20000));
     QCOMPARE(check.exitCode(), 2);
     QVERIFY2(check.out().contains("claims.png") && check.out().contains("60000×60000"), qPrintable(check.out() + check.err()));
+}
+
+void TestCliScreen::stopWhileASourceOpens_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("Ctrl-C") << SIGINT;
+    QTest::newRow("SIGTERM") << SIGTERM;
+}
+
+void TestCliScreen::stopWhileASourceOpens()
+{
+    // A server that takes the connection and never answers: opening it
+    // would take the stream reader's whole time-out.
+    QFETCH(int, signalNumber);
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    PseudoTerminal pty;
+    pty.bindPort(1);
+    const QString url = QStringLiteral("http://127.0.0.1:%1/cam").arg(silent.serverPort());
+    CliProcess run({"run", files_.writeShiftJis("opening.txt", "SCREEN " + url + "\r\nUP")});
+    QVERIFY(run.waitForOutput("SCREEN"));
+    QElapsedTimer sinceSignal;
+    sinceSignal.start();
+    run.sendSignal(signalNumber);
+    QVERIFY(run.endsWithin(5000));
+    const qint64 took = sinceSignal.elapsed();
+    qInfo("stopped %lld ms after the signal", took);
+    QCOMPARE(run.exitCode(), 130);
+    QVERIFY2(run.out().contains(QStringLiteral("停止しました")), qPrintable(run.out() + run.err()));
+    QVERIFY2(took < 1500, qPrintable(QString::number(took)));
+    QVERIFY(pty.readAvailable(100).isEmpty());
+}
+
+void TestCliScreen::keptAfterTheKeysReachedTheHandset()
+{
+    // The handset at line speed shows each key once its packet has come:
+    // the picture and the text kept right after the STRING hold the typed
+    // text (the last key may still be on its way to the screen), not the
+    // screen from before.
+    PseudoTerminal pty;
+    pty.bindPort(1);
+    LineSpeedReader handset(pty);
+    const QString typed = QStringLiteral("ABCDEFGHIJ");
+    auto screenWith = [&](int keys) { return ModelScreen::render(typed.mid(keys - 1, keys > 0 ? 1 : 0), typed.left(keys)); };
+    const QString screen = files_.path("typing.png");
+    showPicture(screen, screenWith(0));
+    const QString macro = files_.writeShiftJis(
+        "typing.txt", QStringList{"BASEWAIT 0", "STRING " + typed, "SNAPSHOT typing-shot.png", "READTEXT typing-said.txt"}
+                          .join("\r\n"));
+    CliProcess run({"run", macro, "--screen", screen});
+    for (int keys = 1; keys <= typed.size(); ++keys) {
+        QVERIFY(handset.waitFor(keys * 10, 10000));
+        showPicture(screen, screenWith(keys));
+    }
+    QVERIFY(run.waitForEnd(30000));
+    QCOMPARE(run.exitCode(), 0);
+    const QImage shot = QImage(files_.path("typing-shot.png")).convertToFormat(QImage::Format_RGB888);
+    QVERIFY(shot == screenWith(typed.size()).convertToFormat(QImage::Format_RGB888) ||
+            shot == screenWith(typed.size() - 1).convertToFormat(QImage::Format_RGB888));
+    QFile said(files_.path("typing-said.txt"));
+    QVERIFY(said.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(said.readAll());
+    QVERIFY2(screenTextContains(text, typed.left(typed.size() - 1)), qPrintable(text));
+}
+
+void TestCliScreen::filesWholeOrNotAtAll_data()
+{
+    QTest::addColumn<QStringList>("macro"); // empty: screen --snapshot
+    QTest::addColumn<int>("bytesLeft"); // on the disk
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("error");
+    // 8 KB of a picture's 200 fit: a cut file.
+    QTest::newRow("screen --snapshot") << QStringList() << 8192 << "full-cli.png" << "quillonemu-cli screen: 「";
+    QTest::newRow("SNAPSHOT") << QStringList{"SLEEP 0.5", "SNAPSHOT full-shot.png"} << 8192 << "full-shot.png"
+                              << ":2: error: SNAPSHOT: 「";
+    QTest::newRow("READTEXT") << QStringList{"SLEEP 0.5", "READTEXT full-said.txt"} << 0 << "full-said.txt"
+                              << ":2: error: READTEXT: 「";
+    QTest::newRow("evidence") << QStringList{"SLEEP 0.5", "WAITIMAGE full-other.png 0.3"} << 8192 << ""
+                              << "最後のフレームは保存できませんでした（「";
+}
+
+void TestCliScreen::filesWholeOrNotAtAll()
+{
+    // A full disk (the file-size limit stands for it; a run's fills once
+    // its port is open): the file is not left cut, and the message gives
+    // the system's reason.
+    QFETCH(QStringList, macro);
+    QFETCH(int, bytesLeft);
+    QFETCH(QString, file);
+    QFETCH(QString, error);
+    const QString folder = files_.path(QStringLiteral("full-%1").arg(QTest::currentDataTag()).replace(' ', '-'));
+    QVERIFY(QDir().mkpath(folder));
+    const QString still = folder + "/screen.png";
+    QVERIFY(cv::imwrite(still.toStdString(), texturedPicture(320, 240, 6)));
+    QVERIFY(cv::imwrite((folder + "/full-other.png").toStdString(), texturedPicture(40, 30, 61)));
+    PseudoTerminal pty;
+    pty.bindPort(1);
+    if (macro.isEmpty()) {
+        CliProcess cli({"screen", still, "--snapshot", folder + "/" + file}, [bytesLeft](QProcess &p) {
+            p.setChildProcessModifier([bytesLeft] {
+                FullDisk::ignoreSignalInChild();
+                rlimit l{};
+                ::getrlimit(RLIMIT_FSIZE, &l);
+                l.rlim_cur = static_cast<rlim_t>(bytesLeft);
+                ::setrlimit(RLIMIT_FSIZE, &l);
+            });
+        });
+        QVERIFY(cli.waitForEnd(30000));
+        QCOMPARE(cli.exitCode(), 1);
+        QVERIFY2(cli.err().contains(error), qPrintable(cli.err()));
+        QVERIFY2(cli.err().contains(QStringLiteral("に書き込めません（システムの理由: File too large）")), qPrintable(cli.err()));
+    } else {
+        QFile m(folder + "/macro.txt");
+        QVERIFY(m.open(QIODevice::WriteOnly) && m.write(macro.join("\r\n").toLatin1()) > 0);
+        m.close();
+        CliProcess cli({"run", m.fileName(), "--screen", still}, [](QProcess &p) {
+            p.setChildProcessModifier(&FullDisk::ignoreSignalInChild);
+        });
+        QVERIFY(cli.waitForOutput("SLEEP"));
+        QVERIFY(FullDisk::fillFor(cli.processId(), static_cast<rlim_t>(bytesLeft)));
+        QVERIFY(cli.waitForEnd(30000));
+        QCOMPARE(cli.exitCode(), 1);
+        QVERIFY2(cli.err().contains(error), qPrintable(cli.err()));
+        QVERIFY2(cli.err().contains(QStringLiteral("に書き込めません（システムの理由: File too large）")), qPrintable(cli.err()));
+    }
+    // Nothing cut is left behind, under its name or another.
+    QStringList left = QDir(folder).entryList(QDir::Files);
+    left.removeAll("screen.png");
+    left.removeAll("full-other.png");
+    left.removeAll("macro.txt");
+    QVERIFY2(left.isEmpty(), qPrintable(left.join(' ')));
+}
+
+void TestCliScreen::regionsOutsideTheFrame_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // @still for the picture; a macro when it starts with a statement
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("error");
+    const QString outside = QStringLiteral("範囲 1000,1000,50,50 がフレーム（320×240）の外にあるため、読めません。");
+    QTest::newRow("--read wholly outside") << QStringList{"screen", "@still", "--read", "--region", "1000,1000,50,50"} << 1
+                                           << "quillonemu-cli screen: --region の" + outside;
+    QTest::newRow("--read partly outside") << QStringList{"screen", "@still", "--read", "--region", "0,200,320,100"} << 0
+                                           << "範囲 0,200,320,100 の一部はフレーム（320×240）の外にあります（読んだのは 0,200,320,40）";
+    QTest::newRow("READTEXT wholly outside") << QStringList{"READTEXT r.txt 1000,1000,50,50"} << 1
+                                             << ":1: error: READTEXT: " + outside;
+    QTest::newRow("WAITTEXT wholly outside") << QStringList{"WAITTEXT OK 60 1000,1000,50,50"} << 1
+                                             << ":1: error: WAITTEXT: " + outside;
+    QTest::newRow("WAITTEXT partly outside") << QStringList{"WAITTEXT never 1 0,200,320,100"} << 1
+                                             << "範囲 0,200,320,100 の一部はフレームの外にあり、読んだのは 0,200,320,40 です。";
+}
+
+void TestCliScreen::regionsOutsideTheFrame()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, error);
+    const QString still = writePng(files_, "region.png", toBgr(ModelScreen::render("K", "OK")));
+    if (arguments.first() != "screen") {
+        arguments = QStringList{"run", files_.writeShiftJis("region.txt", arguments.first()), "--screen", still, "--log",
+                                files_.path("region.log")};
+    }
+    arguments.replaceInStrings("@still", still);
+    PseudoTerminal pty;
+    pty.bindPort(1);
+    QFile::remove(files_.path("region.log"));
+    QElapsedTimer took;
+    took.start();
+    CliProcess cli(arguments);
+    QVERIFY(cli.waitForEnd(30000));
+    QCOMPARE(cli.exitCode(), exitCode);
+    QVERIFY2(cli.err().contains(error), qPrintable(cli.err()));
+    // Wholly outside fails at the first frame, not at the wait's end.
+    QVERIFY2(took.elapsed() < 20000, qPrintable(QString::number(took.elapsed())));
+    const QList<QJsonObject> entries = screenEntries(files_.path("region.log"));
+    if (QByteArray(QTest::currentDataTag()).startsWith("WAITTEXT partly")) {
+        QCOMPARE(entries.size(), 1);
+        QCOMPARE(entries[0].value("regionRead").toString(), QStringLiteral("0,200,320,40"));
+    }
+}
+
+void TestCliScreen::readingIsCutAtTheWaitsEnd()
+{
+    // One reading of so busy a frame takes many seconds: it is cut when the
+    // wait's time is up, and the log says how long the wait really took.
+    const QString page = writePng(files_, "busy.png", busyPage());
+    PseudoTerminal pty;
+    pty.bindPort(1);
+    const QString log = files_.path("busy.log");
+    QElapsedTimer took;
+    took.start();
+    CliProcess run({"run", files_.writeShiftJis("busy.txt", "WAITTEXT 受信しました 2"), "--screen", page, "--log", log});
+    QVERIFY(run.waitForEnd(60000));
+    const double seconds = double(took.elapsed()) / 1000.0;
+    qInfo("a 2 s WAITTEXT on a busy 1080p frame ended after %.1f s", seconds);
+    QCOMPARE(run.exitCode(), 1);
+    QVERIFY2(run.err().contains(":1: error: WAITTEXT: 2."), qPrintable(run.err()));
+    QVERIFY2(seconds < 8, qPrintable(QString::number(seconds)));
+    const QList<QJsonObject> entries = screenEntries(log);
+    QCOMPARE(entries.size(), 1);
+    QVERIFY(entries[0].value("seconds").toDouble() >= 2.0);
+    QVERIFY(entries[0].value("seconds").toDouble() <= seconds);
+
+    // SIGTERM in the middle of a reading ends the run at once.
+    CliProcess stopped({"run", files_.writeShiftJis("busy-stop.txt", "WAITTEXT 受信しました 60"), "--screen", page});
+    QVERIFY(stopped.waitForOutput("WAITTEXT"));
+    // The reading has gone on for a while: the program has been busy for a
+    // second since the wait began.
+    const double busyAtStart = cpuSeconds(stopped.processId());
+    QTRY_VERIFY_WITH_TIMEOUT(cpuSeconds(stopped.processId()) > busyAtStart + 1.0, 20000);
+    QElapsedTimer sinceSignal;
+    sinceSignal.start();
+    stopped.sendSignal(SIGTERM);
+    QVERIFY(stopped.endsWithin(5000));
+    qInfo("SIGTERM during a reading ended the run in %lld ms", sinceSignal.elapsed());
+    QCOMPARE(stopped.exitCode(), 130);
+    QVERIFY(sinceSignal.elapsed() < 3000);
+}
+
+void TestCliScreen::readPrintsTheLinesAsRead()
+{
+    // The status bar and the text are two lines, printed as two; nothing of
+    // the recogniser's own notes reaches standard error, also for a picture
+    // without any text.
+    const QString screen = writePng(files_, "lines.png", toBgr(ModelScreen::render("9", "ABCDEF")));
+    CliProcess read({"screen", screen, "--read"});
+    QVERIFY(read.waitForEnd(30000));
+    QCOMPARE(read.exitCode(), 0);
+    const QStringList lines = read.out().split('\n', Qt::SkipEmptyParts);
+    QVERIFY2(lines.size() >= 2 && !read.out().contains("<U+"), qPrintable(read.out()));
+    QVERIFY2(screenTextContains(lines.last(), "ABCDEF"), qPrintable(read.out()));
+    QCOMPARE(read.err(), QString());
+    CliProcess noise({"screen", writePng(files_, "noise.png", texturedPicture(320, 240, 12)), "--read"});
+    QVERIFY(noise.waitForEnd(30000));
+    QCOMPARE(noise.exitCode(), 0);
+    QVERIFY2(noise.err().isEmpty(), qPrintable(noise.err()));
 }
 
 QTEST_MAIN(TestCliScreen)

@@ -20,10 +20,12 @@ struct ProgramWindows : MainWindow {
     frmScreen *screen() { return w.screenWindow(); }
     // The stream as the screen's source, chosen through 表示 →
     // 画面の取り込み元(&S)...
-    void watch(const QString &url)
+    // True once it has opened (it opens in the background).
+    bool watch(const QString &url)
     {
         desktop.screenSourceAnswers = {url};
         w.mnuScreenSource->trigger();
+        return QTest::qWaitFor([this, url] { return w.screenSession().sourceName() == url; }, 20'000);
     }
     // The screen window, shown through 表示 → 画面(&G), with a frame.
     frmScreen *showScreen()

@@ -51,13 +51,15 @@ struct RecordingDesktop : ScreenDesktop {
         if (realGuide)
             ScreenDesktop::openGuide(parent, path);
     }
-    // The screen source dialog: the choices it offered, and its answers
-    // taken in order (none left: cancel).
+    // The screen source dialog: the choices it offered, the text it
+    // started with, and its answers taken in order (none left: cancel).
     QStringList screenSourceChoices;
+    QStringList screenSourceStarts;
     QStringList screenSourceAnswers;
-    std::optional<QString> chooseScreenSource(QWidget *, const QStringList &choices, const QString &) override
+    std::optional<QString> chooseScreenSource(QWidget *, const QStringList &choices, const QString &current) override
     {
         screenSourceChoices = choices;
+        screenSourceStarts.append(current);
         if (screenSourceAnswers.isEmpty())
             return std::nullopt;
         return screenSourceAnswers.takeFirst();
