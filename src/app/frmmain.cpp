@@ -7,6 +7,7 @@
 #include "keypad/keypadwindows.h"
 #include "link/textsender.h"
 #include "screen/cameras.h"
+#include "screen/sourceaddress.h"
 #include "widgets/appearance.h"
 #include "widgets/desktop.h"
 #include "widgets/taskbar.h"
@@ -234,6 +235,7 @@ bool frmMain::openScreenSource(const QString &source)
 void frmMain::screenSourceOpened(bool opened, const QString &error)
 {
     if (opened) {
+        openedSource_ = typedSource_;
         typedSource_.clear();
         return;
     }
@@ -251,8 +253,14 @@ void frmMain::mnuScreenSource_Click()
     QStringList choices;
     for (const QString &camera : listCameras())
         choices.append(QStringLiteral("camera:") + camera);
-    const std::optional<QString> source =
-        desktop_.chooseScreenSource(this, choices, typedSource_.isEmpty() ? screen_.sourceName() : typedSource_);
+    // The source is shown with its password as ***; the dialog starts from
+    // what the user typed when that is the source open now, so that OK as it
+    // stands opens it again with its password.
+    QString start = typedSource_;
+    if (start.isEmpty())
+        start = !openedSource_.isEmpty() && shownSource(openedSource_) == screen_.sourceName() ? openedSource_
+                                                                                                : screen_.sourceName();
+    const std::optional<QString> source = desktop_.chooseScreenSource(this, choices, start);
     if (!source || source->isEmpty())
         return;
     typedSource_ = *source;

@@ -171,6 +171,9 @@ private:
     // The source last typed into the source dialog, while it has not
     // opened: the dialog starts with it again.
     QString typedSource_;
+    // The last source opened from the dialog or /S as it was typed (with
+    // its password, which the open source shows as ***).
+    QString openedSource_;
     MacroRunner runner_;
     KeypadWindows *keypad_;
     QPointer<frmAbout> about_;
