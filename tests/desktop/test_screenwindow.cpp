@@ -359,7 +359,8 @@ void TestScreenWindow::selectionSavedAtTheFramesResolution()
         QCOMPARE(frameSize, still);
         QTRY_VERIFY(picture->scale() < 1.0);
         QTRY_VERIFY2(QRect(0, 0, 1280, 1024).contains(QRect(xtool::frameTopLeft(s->winId()), s->frameGeometry().size())),
-                     qPrintable(QStringLiteral("%1×%2").arg(s->frameGeometry().width()).arg(s->frameGeometry().height())));
+                     qPrintable(QStringLiteral("%1×%2 at %3, %4").arg(s->frameGeometry().width()).arg(s->frameGeometry().height())
+                                    .arg(xtool::frameTopLeft(s->winId()).x()).arg(xtool::frameTopLeft(s->winId()).y())));
     }
     if (largest.isValid()) {
         picture->setLargest(largest);
@@ -520,6 +521,7 @@ void TestScreenWindow::runsWaitsMarked()
     // again: the marks' colours in the order they came.
     QList<QColor> seen;
     QStringList statuses;
+    QStringList mainStatuses;
     QList<QRect> foundMarks; // where the found mark's frame showed its colour
     QTimer look;
     look.setInterval(30);
@@ -531,6 +533,8 @@ void TestScreenWindow::runsWaitsMarked()
             foundMarks.append(s->picture->mark()->rect);
         if (statuses.isEmpty() || statuses.last() != s->lblWait->text())
             statuses.append(s->lblWait->text());
+        if (mainStatuses.isEmpty() || mainStatuses.last() != d.w.lblStatus->text())
+            mainStatuses.append(d.w.lblStatus->text());
     });
     QList<ScreenWaitReport> ended;
     QObject::connect(&d.w.runner(), &MacroRunner::screenWaitEnded, s,
@@ -555,9 +559,18 @@ void TestScreenWindow::runsWaitsMarked()
     auto saw = [&](const QString &text) {
         return std::any_of(statuses.begin(), statuses.end(), [&](const QString &status) { return status.contains(text); });
     };
-    QVERIFY2(saw(QStringLiteral("3 行目 WAITIMAGE typed.png 待っています 類似度")), qPrintable(statuses.join(u'\n')));
+    // The wait with its time: seconds gone of those it may take.
+    auto sawLike = [&](const QString &pattern) {
+        const QRegularExpression like(pattern);
+        return std::any_of(statuses.begin(), statuses.end(), [&](const QString &status) { return status.contains(like); });
+    };
+    QVERIFY2(sawLike(QStringLiteral("^3 行目 WAITIMAGE typed.png 待っています [0-9]+/10 秒 類似度")), qPrintable(statuses.join(u'\n')));
+    QVERIFY2(sawLike(QStringLiteral("^5 行目 WAITIMAGE never.png 待っています 1/1.5 秒")), qPrintable(statuses.join(u'\n')));
+    // The main window says the same of it: its count, then the same line.
+    QVERIFY2(mainStatuses.contains(QStringLiteral("5 WAITIMAGE 5 行目 1/1.5 秒")), qPrintable(mainStatuses.join(u'\n')));
     QVERIFY2(saw(QStringLiteral("3 行目 WAITIMAGE typed.png 見つかりました 類似度")), qPrintable(statuses.join(u'\n')));
-    QVERIFY2(s->lblWait->text().contains(QStringLiteral("5 行目 WAITIMAGE never.png 時間切れ（保存したフレームを表示中）")),
+    QVERIFY2(s->lblWait->text().contains(QRegularExpression(QStringLiteral(
+                 "^5 行目 WAITIMAGE never.png 1\\.\\d 秒で時間切れ 類似度 [0-9.]+（保存したフレームを表示中）$"))),
              qPrintable(s->lblWait->text()));
 
     // The evidence stays, whatever the stream shows meanwhile, until the
