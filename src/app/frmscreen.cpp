@@ -247,27 +247,32 @@ void frmScreen::showBeside(const QWidget *mainWindow, const QRect &keypad)
         // goes beside the main window.
         keypadPlace_ = keypad;
         refresh(); // the newest frame first: placed at its size
-        const QRect anchor = mainWindow->frameGeometry() | keypad;
         adjustSize();
-        placeFrameAt(placeBeside(anchor, outerSize(size(), mainWindow), mainWindow->screen()->availableGeometry()));
-        ownSize_ = size();
         placed_ = true;
+        putBeside(outerSize(size(), mainWindow), true);
     }
     bringBack(this);
 }
 
 void frmScreen::keepBeside()
 {
-    // A window grown over the main window (a larger frame came) goes beside
-    // it again.
-    if (!placed_ || !beside_ || !beside_->isVisible() || !isVisible() || !beside_->screen())
+    // A window grown over the main window or off the screen (a larger
+    // frame came) goes beside it again.
+    if (!placed_ || !beside_ || !beside_->isVisible() || !isVisible())
         return;
-    const QRect mine = frameGeometry();
-    const QRect main = beside_->frameGeometry() | keypadPlace_;
+    putBeside(frameGeometry().size(), false);
+}
+
+void frmScreen::putBeside(const QSize &outer, bool always)
+{
+    if (!beside_ || !beside_->screen())
+        return;
+    const QRect anchor = beside_->frameGeometry() | keypadPlace_;
     const QRect available = beside_->screen()->availableGeometry();
-    if (!mine.intersects(main) && available.contains(mine))
+    if (!always && !frameGeometry().intersects(anchor) && available.contains(frameGeometry()))
         return;
-    placeFrameAt(placeBeside(main, mine.size(), available));
+    ownSize_ = size();
+    placeFrameAt(placeBeside(anchor, outer, available));
 }
 
 void frmScreen::placeFrameAt(const QPoint &frame)

@@ -56,6 +56,9 @@ public:
     void showBeside(const QWidget *mainWindow, const QRect &keypad);
     // Shows the live picture instead of the evidence.
     void showLive();
+    // Whether the window stands where it stays: placed, and looked at again
+    // once the window manager framed it at its frame's size.
+    bool settled() const { return placed_ && framed_; }
 
     FramePicture *picture;
     QLabel *lblNoSource;
@@ -114,6 +117,7 @@ private:
     void keepingPictureSize(const std::function<void()> &change);
     // The window placed beside the main window again when it grew over it.
     void keepBeside();
+    void putBeside(const QSize &outer, bool always);
     void placeFrameAt(const QPoint &frame);
     // Leaves the evidence and a wait that ended on it.
     void dropEvidence();

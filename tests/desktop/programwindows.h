@@ -25,12 +25,17 @@ struct ProgramWindows : MainWindow {
         desktop.screenSourceAnswers = {url};
         w.mnuScreenSource->trigger();
     }
-    // The screen window, shown through 表示 → 画面(&G), with a frame.
+    // The screen window, shown through 表示 → 画面(&G), with a frame, where
+    // it stays (grown to the frame's size).
     frmScreen *showScreen()
     {
         w.mnuScreen->trigger();
         frmScreen *s = screen();
-        if (!QTest::qWaitFor([s] { return xtool::managed(s) && !s->picture->frame().isNull(); }, 20'000))
+        if (!QTest::qWaitFor(
+                [&] {
+                    return xtool::managed(s) && !s->picture->frame().isNull() && s->settled();
+                },
+                20'000))
             return nullptr;
         return s;
     }
