@@ -268,7 +268,7 @@ void TestApp::screenSource()
                               });
     QVERIFY(unattended.waitForEnd(20'000));
     QCOMPARE(unattended.exitCode(), 1);
-    QVERIFY2(unattended.err().contains("WAITIMAGE: 0.5 秒待っても、画像「other.png」が画面に現れませんでした"),
+    QVERIFY2(unattended.err().contains("(WAITIMAGE): 0.5 秒待っても、画像「other.png」が画面に現れませんでした"),
              qPrintable(unattended.err()));
     QVERIFY(unattended.err().contains("「" + files.path("quillonemu-other-0-")));
     QCOMPARE(pty.read(10), QByteArray::fromHex("c4010203000001010000"));

@@ -33,7 +33,9 @@ struct ProgramWindows : MainWindow {
         frmScreen *s = screen();
         if (!QTest::qWaitFor(
                 [&] {
-                    return xtool::managed(s) && !s->picture->frame().isNull() && s->settled();
+                    // (And the X server has it where the window thinks it is.)
+                    return xtool::managed(s) && !s->picture->frame().isNull() && s->settled() &&
+                           xtool::frameTopLeft(s->winId()) == s->frameGeometry().topLeft();
                 },
                 20'000))
             return nullptr;
