@@ -249,7 +249,13 @@ void frmScreen::showBeside(const QWidget *mainWindow, const QRect &keypad)
         refresh(); // the newest frame first: placed at its size
         adjustSize();
         placed_ = true;
-        putBeside(outerSize(size(), mainWindow), true);
+        ownSize_ = size();
+        // Before the main window has its frame, where a frame goes is not
+        // known: placed once the window manager has framed this one.
+        if (mainWindow->frameGeometry() != mainWindow->geometry())
+            putBeside(outerSize(size(), mainWindow), true);
+        else
+            placeWhenFramed_ = true;
     }
     bringBack(this);
 }
@@ -322,8 +328,11 @@ void frmScreen::refresh()
     if (placed_ && !framed_ && frameGeometry() != geometry()) {
         framed_ = true;
         // (Not when the user has resized it meanwhile.)
-        if (size() == ownSize_)
+        if (placeWhenFramed_)
+            putBeside(frameGeometry().size(), true);
+        else if (size() == ownSize_)
             keepBeside();
+        placeWhenFramed_ = false;
     }
     if (!view_ && viewError_.isEmpty() && screen_.hasSource())
         view_ = screen_.view(&viewError_);

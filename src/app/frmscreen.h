@@ -165,6 +165,7 @@ private:
     QRect keypadPlace_;
     bool placed_ = false;
     bool framed_ = false;
+    bool placeWhenFramed_ = false;
     QSize ownSize_;
     std::thread reading_;
     bool readingBusy_ = false;
