@@ -303,12 +303,13 @@ void TestScreenWindow::windowShowsTheFrames()
     xtool::run(QStringLiteral("xdotool"), {"windowmove", "--sync", QString::number(s->winId()), "700", "600"});
     QTRY_VERIFY(xtool::frameTopLeft(s->winId()).y() > 550);
     const QPoint movedTo = xtool::frameTopLeft(s->winId());
+    QTRY_COMPARE(s->frameGeometry().topLeft(), movedTo);
 
     // Closed by the window manager, and back through 表示 → 画面(&G): the same
     // window, the one of its kind, where it was.
-    QVERIFY(activate(s));
-    QVERIFY(xtool::key(QStringLiteral("alt+F4")));
-    QTRY_VERIFY(!s->isVisible());
+    // (The key sent again should a busy window manager not have given the
+    // window the focus in time.)
+    QTRY_VERIFY_WITH_TIMEOUT(!s->isVisible() || (activate(s) && xtool::key(QStringLiteral("alt+F4")) && !s->isVisible()), 20'000);
     QVERIFY(activate(&d.w));
     QVERIFY(xtool::key(QStringLiteral("alt+v")));
     QTRY_VERIFY(QApplication::activePopupWidget() == d.w.mnuView);
