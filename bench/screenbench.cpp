@@ -19,6 +19,8 @@
 #include "screen/textreader.h"
 
 #include <QElapsedTimer>
+#include <QFont>
+#include <QPainter>
 #include <QGuiApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -64,6 +66,56 @@ cv::Mat throughJpeg(const cv::Mat &frame)
     return cv::imdecode(bytes, cv::IMREAD_COLOR);
 }
 
+// A list of nine alike lines (「受信BOX 10件」 to 「受信BOX 18件」) in the
+// system's font, `pixels` high, on a `size` frame: each line's template
+// looked for, two-step and plain; the lines placed wrong, and the cost.
+int matchListCost()
+{
+    cv::setNumThreads(1);
+    const struct {
+        QSize size;
+        int pixels;
+    } lists[] = {{{320, 240}, 20}, {{640, 480}, 22}, {{1280, 720}, 40}};
+    for (const auto &list : lists) {
+        QImage image(list.size, QImage::Format_RGB888);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        QFont font;
+        font.setPixelSize(list.pixels);
+        painter.setFont(font);
+        const int pitch = list.pixels + list.pixels / 3;
+        std::vector<QRect> lines;
+        for (int i = 0; i < 9; ++i) {
+            const QRect area(6, 6 + i * pitch, list.size.width() - 12, pitch);
+            const QString text = QStringLiteral("受信BOX %1件").arg(10 + i);
+            QRect drawn;
+            painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter, text, &drawn);
+            lines.push_back(drawn.intersected(area));
+        }
+        painter.end();
+        const cv::Mat frame = toBgr(image);
+        std::vector<double> twoStep, plain;
+        int wrong = 0;
+        for (const QRect &line : lines) {
+            const TemplateMatcher matcher(frame(cv::Rect(line.x(), line.y(), line.width(), line.height())));
+            for (int i = 0; i < 10; ++i) {
+                QElapsedTimer t;
+                t.start();
+                const MatchResult r = matcher.match(frame);
+                twoStep.push_back(t.nsecsElapsed() / 1e6);
+                t.restart();
+                matcher.matchFull(frame);
+                plain.push_back(t.nsecsElapsed() / 1e6);
+                wrong += i == 0 && r.place != line.topLeft();
+            }
+        }
+        print({{"figure", "matchList"}, {"width", list.size.width()}, {"height", list.size.height()},
+               {"pixels", list.pixels}, {"lines", 9}, {"linesPlacedWrong", wrong},
+               {"twoStepMedian", percentile(twoStep, 0.5)}, {"plainMedian", percentile(plain, 0.5)}});
+    }
+    return 0;
+}
+
 int matchCost()
 {
     cv::setNumThreads(1);
@@ -72,7 +124,10 @@ int matchCost()
         const cv::Mat screen = texturedPicture(size.width, size.height, size.width);
         const cv::Rect place(size.width / 2 - 37, size.height / 2 + 11, 120, 40);
         const TemplateMatcher matcher(screen(place));
-        std::vector<double> twoStep, plain;
+        // A template of another picture: what a wait for a picture that
+        // never comes matches, frame after frame.
+        const TemplateMatcher absent(texturedPicture(size.width, size.height, size.width + 1)(place));
+        std::vector<double> twoStep, plain, absentTwoStep;
         int misplaced = 0;
         for (int i = 0; i < 120; ++i) {
             const cv::Mat frame = cameraLike(screen, random);
@@ -84,13 +139,16 @@ int matchCost()
             const MatchResult full = matcher.matchFull(frame);
             plain.push_back(t.nsecsElapsed() / 1e6);
             misplaced += r.place != full.place;
+            t.restart();
+            absent.match(frame);
+            absentTwoStep.push_back(t.nsecsElapsed() / 1e6);
         }
         print({{"figure", "match"}, {"width", size.width}, {"height", size.height},
                {"twoStepMedian", percentile(twoStep, 0.5)}, {"twoStepP95", percentile(twoStep, 0.95)},
                {"plainMedian", percentile(plain, 0.5)}, {"plainP95", percentile(plain, 0.95)},
-               {"frames", 120}, {"placesDiffering", misplaced}});
+               {"absentTwoStepMedian", percentile(absentTwoStep, 0.5)}, {"frames", 120}, {"placesDiffering", misplaced}});
     }
-    return 0;
+    return matchListCost();
 }
 
 // The template as a user cuts it: the typed text's own box, two pixels of

@@ -1,5 +1,6 @@
 // Seeing the handset: the sources written as the user writes them, the
-// matcher against the plain full search, and real frame sources: a video
+// matcher against the plain full search (on busy pictures and on a list of
+// alike lines, with the waits that use it), and real frame sources: a video
 // file, a still image that changes, an MJPEG stream over loopback HTTP that
 // ends, sources that cannot be opened, and pictures and streams that lie
 // (huge headers, cut pictures, stray parts, HTTP errors).
@@ -10,6 +11,7 @@
 #include "screen/screenfiles.h"
 #include "screen/matcher.h"
 #include "screen/picturedecode.h"
+#include "screen/picturewatch.h"
 #include "screen/sourceaddress.h"
 #include "support/hostilepictures.h"
 #include "support/tempfiles.h"
@@ -17,6 +19,9 @@
 #include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QFont>
+#include <QImage>
+#include <QPainter>
 #include <QThread>
 #include <QtTest>
 #include <opencv2/imgcodecs.hpp>
@@ -123,6 +128,70 @@ QByteArray streamPart(const QByteArray &body, qsizetype length)
            "\r\n";
 }
 
+// A handset's list of alike lines, 「受信BOX 10件」 to 「受信BOX 18件」 one
+// under the other, on a `size` frame; each line's box (its ink and two
+// pixels around) in `boxes`. Drawn in the system's font at `pixels` high;
+// as shapes alike in the same way (a row of blocks the same on every line,
+// then a figure drawn as seven segments) when `shapes` or when no font
+// draws the text.
+cv::Mat alikeLines(QSize size, int pixels, bool shapes, QList<QRect> *boxes)
+{
+    constexpr int kLines = 9;
+    const int pitch = pixels + pixels / 3;
+    QImage image(size, QImage::Format_RGB888);
+    auto inkBox = [&](const QRect &area) {
+        QRect box;
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            for (int x = area.left(); x <= area.right(); ++x) {
+                if (qGray(image.pixel(x, y)) < 128)
+                    box |= QRect(x, y, 1, 1);
+            }
+        }
+        return box.isEmpty() ? box : box.adjusted(-2, -2, 2, 2).intersected(image.rect());
+    };
+    for (int attempt = shapes ? 1 : 0; attempt < 2; ++attempt) {
+        image.fill(Qt::white);
+        boxes->clear();
+        QPainter painter(&image);
+        painter.setPen(Qt::black);
+        QFont font;
+        font.setFamilies({QStringLiteral("IPAGothic"), QStringLiteral("Noto Sans CJK JP"), QStringLiteral("DejaVu Sans")});
+        font.setPixelSize(pixels);
+        painter.setFont(font);
+        for (int i = 0; i < kLines; ++i) {
+            const QRect area(6, 6 + i * pitch, size.width() - 12, pitch);
+            if (attempt == 0) {
+                painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("受信BOX %1件").arg(10 + i));
+            } else {
+                const int unit = std::max(2, pixels / 8);
+                // The same blocks on every line...
+                for (int b = 0; b < 7; ++b)
+                    painter.fillRect(area.x() + b * 5 * unit, area.y() + unit * (1 + b % 3), 3 * unit, 5 * unit - unit * (b % 3),
+                                     Qt::black);
+                // ...then the line's own figure (0 to 8) in seven segments.
+                static const char *const kSegments[] = {"abcdef", "bc", "abdeg", "abcdg", "bcfg", "acdfg", "acdefg", "abc", "abcdefg"};
+                const QPoint at(area.x() + 36 * unit, area.y() + unit);
+                const QRect segments[] = {{at.x() + unit, at.y(), 3 * unit, unit},          {at.x() + 4 * unit, at.y() + unit, unit, 3 * unit},
+                                          {at.x() + 4 * unit, at.y() + 5 * unit, unit, 3 * unit}, {at.x() + unit, at.y() + 8 * unit, 3 * unit, unit},
+                                          {at.x(), at.y() + 5 * unit, unit, 3 * unit},       {at.x(), at.y() + unit, unit, 3 * unit},
+                                          {at.x() + unit, at.y() + 4 * unit, 3 * unit, unit}};
+                for (const char *c = kSegments[i]; *c; ++c)
+                    painter.fillRect(segments[*c - 'a'], Qt::black);
+            }
+        }
+        painter.end();
+        bool drawn = true;
+        for (int i = 0; i < kLines; ++i) {
+            const QRect box = inkBox(QRect(0, 6 + i * pitch, size.width(), pitch).intersected(image.rect()));
+            drawn = drawn && box.width() > 3 * pixels;
+            boxes->append(box);
+        }
+        if (drawn)
+            break;
+    }
+    return cv::Mat(image.height(), image.width(), CV_8UC3, image.bits(), image.bytesPerLine()).clone();
+}
+
 double meanOf(const cv::Mat &image)
 {
     return cv::mean(image)[0];
@@ -137,6 +206,8 @@ private Q_SLOTS:
     void sourcesAsWritten();
     void matcherFindsWhatTheFullSearchFinds_data();
     void matcherFindsWhatTheFullSearchFinds();
+    void matcherTellsAlikeLinesApart_data();
+    void matcherTellsAlikeLinesApart();
     void videoFilePlaysOnceAndKeepsItsLastFrame();
     void stillImageIsReadAgainWhenItChanges();
     void streamOverHttpEndsNamingTheSource();
@@ -251,6 +322,64 @@ void TestScreen::matcherFindsWhatTheFullSearchFinds()
                  qPrintable(QStringLiteral("%1 / %2").arg(found.similarity).arg(full.similarity)));
     }
     QVERIFY(matcher.match(frame).similarity > 0.999);
+}
+
+void TestScreen::matcherTellsAlikeLinesApart_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("pixels");
+    QTest::addColumn<bool>("shapes");
+    QTest::newRow("QVGA, 14 px") << QSize(320, 240) << 14 << false;
+    QTest::newRow("QVGA, 20 px") << QSize(320, 240) << 20 << false;
+    QTest::newRow("VGA, 22 px") << QSize(640, 480) << 22 << false;
+    QTest::newRow("VGA, 28 px") << QSize(640, 480) << 28 << false;
+    QTest::newRow("720p, 40 px") << QSize(1280, 720) << 40 << false;
+    QTest::newRow("VGA, shapes") << QSize(640, 480) << 32 << true;
+}
+
+void TestScreen::matcherTellsAlikeLinesApart()
+{
+    // Every line's template found on its own line, as the full search
+    // finds it, though the reduced picture shows the lines nearly alike.
+    QFETCH(QSize, size);
+    QFETCH(int, pixels);
+    QFETCH(bool, shapes);
+    QList<QRect> boxes;
+    const cv::Mat frame = alikeLines(size, pixels, shapes, &boxes);
+    QList<std::shared_ptr<const TemplateMatcher>> matchers;
+    QStringList wrong;
+    for (const QRect &box : boxes) {
+        auto matcher = std::make_shared<const TemplateMatcher>(frame(cv::Rect(box.x(), box.y(), box.width(), box.height())));
+        const MatchResult found = matcher->match(frame);
+        const MatchResult full = matcher->matchFull(frame);
+        QCOMPARE(full.place, box.topLeft());
+        if (found.place != box.topLeft() || std::abs(found.similarity - full.similarity) > 1e-4)
+            wrong.append(QStringLiteral("line %1 at (%2, %3) %4").arg(matchers.size() + 1).arg(found.place.x()).arg(found.place.y())
+                             .arg(found.similarity, 0, 'f', 3));
+        matchers.append(matcher);
+    }
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QStringLiteral("; "))));
+
+    // The waits on the list as a still picture: each line appears at once,
+    // in its place; none goes while the list stays.
+    TempFiles files;
+    const QString path = files.path(QStringLiteral("list.png"));
+    QVERIFY(cv::imwrite(path.toStdString(), frame));
+    std::unique_ptr<FrameSource> source = makeFrameSource(parseSourceAddress(path));
+    QVERIFY2(source->start(), qPrintable(source->errorText()));
+    std::vector<std::unique_ptr<PictureWatch>> appear, gone;
+    for (const auto &matcher : matchers) {
+        appear.push_back(std::make_unique<PictureWatch>(*source, matcher, 0.99, PictureWatch::Goal::Appear));
+        gone.push_back(std::make_unique<PictureWatch>(*source, matcher, 0.99, PictureWatch::Goal::Gone));
+    }
+    for (qsizetype i = 0; i < boxes.size(); ++i) {
+        QTRY_VERIFY_WITH_TIMEOUT(appear[i]->progress().done, 10'000);
+        QCOMPARE(appear[i]->progress().best.place, boxes[i].topLeft());
+    }
+    for (qsizetype i = 0; i < boxes.size(); ++i) {
+        QTRY_VERIFY_WITH_TIMEOUT(gone[i]->progress().framesMatched >= 4, 10'000);
+        QVERIFY2(!gone[i]->progress().done, qPrintable(QStringLiteral("line %1 went").arg(i + 1)));
+    }
 }
 
 void TestScreen::videoFilePlaysOnceAndKeepsItsLastFrame()
@@ -611,5 +740,5 @@ void TestScreen::withoutACameraTheSourceSaysSo()
     QVERIFY2(error.contains(QStringLiteral("カメラが見つかりません")), qPrintable(error));
 }
 
-QTEST_GUILESS_MAIN(TestScreen)
+QTEST_MAIN(TestScreen)
 #include "test_screen.moc"

@@ -131,6 +131,8 @@ public:
         s.frameSize = QSize(320, 240);
         s.bestSimilarity = 0.42;
         s.bestPlace = QPoint(7, 9);
+        s.lastSimilarity = 0.995;
+        s.lastPlace = QPoint(8, 9);
         s.framesSeen = 12;
         if (readingText) {
             s.done = s.done && !neverShown.contains(wantedTexts.last());
@@ -225,9 +227,13 @@ void TestScreenRun::waitRunsOutAsAnErrorWithEvidence_data()
     QTest::addColumn<QString>("reason");
     QTest::addColumn<double>("waitedMs");
     QTest::newRow("picture never seen") << "WAITIMAGE typed.png 2.5" << kNever << false
-                                        << "2.5 秒待っても、画像「typed.png」が画面に現れませんでした（最も近かったのは類似度 0.420、位置 (7, 9)"
+                                        << "WAITIMAGE: 2.5 秒待っても、画像「typed.png」が画面に現れませんでした。"
+                                           "最も近かったのは位置 7, 9 の類似度 0.420 です。フレーム 12 枚"
                                         << 2500.0;
-    QTest::newRow("picture never goes") << "waitgone typed.png 1" << kNever << false << "画面から消えませんでした"
+    // (Not "the closest": the picture was there, in the last frame too.)
+    QTest::newRow("picture never goes") << "waitgone typed.png 1" << kNever << false
+                                        << "WAITGONE: 1.0 秒待っても、画像「typed.png」が画面から消えませんでした。"
+                                           "最後のフレームでも位置 8, 9 に類似度 0.995 で見えていました。フレーム 12 枚"
                                         << 1000.0;
     QTest::newRow("source ends") << "WAITIMAGE typed.png 30" << 800.0 << false
                                  << "画面の取り込み元「http://127.0.0.1:9/」: ストリームが終わりました（フレーム 12 枚" << 800.0;
@@ -255,8 +261,10 @@ void TestScreenRun::waitRunsOutAsAnErrorWithEvidence()
         return false;
     };
     double failedAt = 0;
+    ScreenWaitReport ended;
     QObject::connect(&r.runner, &MacroRunner::screenWaitEnded, &r.runner, [&](const ScreenWaitReport &report) {
         failedAt = r.waiter.now;
+        ended = report;
         QVERIFY(!report.found);
         QCOMPARE(report.line, qint64(2));
         QCOMPARE(report.evidence, r.screen.saved.value(0));
@@ -264,6 +272,11 @@ void TestScreenRun::waitRunsOutAsAnErrorWithEvidence()
     QCOMPARE(r.run(), MacroRunner::Outcome::Failed);
     QCOMPARE(r.runner.failure().line, qint64(2));
     QVERIFY2(r.runner.failure().reason.contains(reason), qPrintable(r.runner.failure().reason));
+    // The message box names the statement once, at the top.
+    const QString message = r.runner.failure().messageText();
+    QVERIFY2(message.count(r.runner.failure().keyword) == 1, qPrintable(message));
+    // The window is told why a wait ended when not for its time.
+    QCOMPARE(ended.failure.isEmpty(), sourceEndsAfterMs == kNever && !tooLarge);
     // The evidence: the newest frame, in the folder asked for, named in the
     // message; the counter stays for the resume.
     QCOMPARE(r.screen.saved.size(), 1);

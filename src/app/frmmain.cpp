@@ -10,6 +10,7 @@
 #include "screen/sourceaddress.h"
 #include "widgets/appearance.h"
 #include "widgets/desktop.h"
+#include "widgets/placement.h"
 #include "widgets/taskbar.h"
 #include "widgets/twips.h"
 
@@ -72,6 +73,16 @@ frmMain::frmMain(Desktop &desktop, QWidget *parent)
     screenWindow_->watchRun(runner_);
     sourceOpening_ = new SourceOpening(screen_, this);
     connect(sourceOpening_, &SourceOpening::openEnded, this, &frmMain::screenSourceOpened);
+    screenWaitTimer_.setInterval(200);
+    connect(&screenWaitTimer_, &QTimer::timeout, this, &frmMain::showScreenWait);
+    connect(&runner_, &MacroRunner::screenWaitStarted, this, &frmMain::screenWaitStarted);
+    connect(&runner_, &MacroRunner::screenWaitEnded, this, [this](const ScreenWaitReport &report) {
+        lastEvidence_ = report.evidence;
+        screenWait_.reset();
+        screenWaitTimer_.stop();
+        if (!typing_)
+            lblStatus->setText(statusText_);
+    });
     observeHeldInput([this](QObject *receiver, const QEvent &event) { inputHeld(receiver, event); });
     gateHeldInput([](QObject *receiver) {
         const QWindow *modal = QGuiApplication::modalWindow();
@@ -269,7 +280,20 @@ void frmMain::mnuScreenSource_Click()
 
 void frmMain::mnuScreen_Click()
 {
-    bringBack(screenWindow_);
+    // The first time beside this window and the keypad's column (where the
+    // keypad and its text entry window are, or open); afterwards where the
+    // user left it.
+    const frmKeyboard *keyboard = keypad_->keyboard();
+    QRect column;
+    if (keyboard && keyboard->isVisible()) {
+        column = keyboard->frameGeometry();
+        if (const frmInput *input = keypad_->input(); input && input->isVisible())
+            column |= input->frameGeometry();
+    } else {
+        const QSize keypad = outerSize(frmKeyboard::clientSize().expandedTo(frmInput::clientSize()), this);
+        column = QRect(frameGeometry().topRight() + QPoint(1, 0), keypad);
+    }
+    screenWindow_->showBeside(this, column);
 }
 
 void frmMain::Form_Unload()
@@ -402,6 +426,7 @@ void frmMain::setStatusText(const QString &text)
     endTyping();
     statusText_ = text;
     lblStatus->setText(text);
+    showScreenWait();
 }
 
 void frmMain::setAddrText(const QString &text)
@@ -492,6 +517,38 @@ void frmMain::setRunning(bool running)
 void frmMain::showMessage(const QString &text)
 {
     desktop_.showMessage(this, text);
+}
+
+void frmMain::showFailure(const RunFailure &failure)
+{
+    // The frame saved at the wait that failed: the message names it.
+    const QString text = failure.messageText();
+    if (!lastEvidence_.isEmpty() && text.contains(lastEvidence_))
+        desktop_.showEvidenceMessage(this, text, lastEvidence_);
+    else
+        desktop_.showMessage(this, text);
+}
+
+void frmMain::screenWaitStarted(const ScreenWaitReport &report)
+{
+    lastEvidence_.clear();
+    screenWait_ = report;
+    screenWaitClock_.start();
+    screenWaitTimer_.start();
+    showScreenWait();
+}
+
+void frmMain::showScreenWait()
+{
+    if (!screenWait_ || typing_)
+        return;
+    // 「3 WAITIMAGE 5 行目 2/30 秒」: the run's count as always, then the
+    // file's line as the messages and the screen window name it.
+    lblStatus->setText(QStringLiteral("%1 %2 行目 %3/%4 秒")
+                           .arg(statusText_)
+                           .arg(screenWait_->line)
+                           .arg(screenWaitClock_.elapsed() / 1000)
+                           .arg(screenWait_->seconds, 0, 'g', 4));
 }
 
 void frmMain::exitProgram()

@@ -10,7 +10,9 @@
 #include "platform/waiter.h"
 #include "screen/screenplugin.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
+#include <QTimer>
 #include <QPointer>
 #include <optional>
 
@@ -132,6 +134,8 @@ private:
     void setAddrText(const QString &text) override;
     void setRunning(bool running) override;
     void showMessage(const QString &text) override;
+    // A failure at a screen wait that left its evidence offers to open it.
+    void showFailure(const RunFailure &failure) override;
     void exitProgram() override;
     RunScreen *screen() override { return &screen_; }
     // Opens /S's `source` as the screen before the start-up run, the
@@ -180,5 +184,14 @@ private:
     QPointer<frmScreen> screenWindow_;
     // The statement line as the run last set it.
     QString statusText_;
+    // The run's screen wait in progress, shown on the statement line with
+    // its time (the file's line, elapsed and allowed seconds); and the
+    // evidence frame of the last one.
+    void screenWaitStarted(const ScreenWaitReport &report);
+    void showScreenWait();
+    std::optional<ScreenWaitReport> screenWait_;
+    QElapsedTimer screenWaitClock_;
+    QTimer screenWaitTimer_;
+    QString lastEvidence_;
     std::optional<Typing> typing_;
 };

@@ -8,11 +8,15 @@
 #include "screen/sourceaddress.h"
 #include "widgets/appearance.h"
 #include "widgets/desktop.h"
+#include "widgets/placement.h"
+#include "widgets/taskbar.h"
 
 #include <QAction>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QHideEvent>
+#include <QHBoxLayout>
 #include <QImageReader>
 #include <QLabel>
 #include <QMenu>
@@ -115,10 +119,29 @@ frmScreen::frmScreen(Desktop &desktop, LazyScreen &screen, KeypadWindows &keypad
     lblWait->setTextFormat(Qt::PlainText);
     lblWait->setMinimumWidth(1);
     lblWait->hide();
+    // The lines wrap: a narrow window shows them whole (the reason a wait
+    // ended too).
+    lblStatus->setWordWrap(true);
+    lblWait->setWordWrap(true);
     for (QLabel *label : {lblStatus, lblWait})
         label->setIndent(4);
-    // Wide enough for a wait's line with a usual name, whatever the frame.
-    setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("999 行目 WAITIMAGE 記録99.png 時間切れ（保存したフレームを表示中） 類似度 0.000")) + 8);
+    // Wide enough for the frame's line with a selection, whatever the
+    // frame: a drag does not make it wrap and move the picture.
+    setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("1280×720  30.0 fps  選択 999×999（999, 999 から）")) + 16);
+    evidenceBar = new QWidget(this);
+    evidenceBar->setObjectName(QStringLiteral("evidenceBar"));
+    cmdLive = new QPushButton(QStringLiteral("ライブ表示に戻る(&L)"), evidenceBar);
+    cmdLive->setObjectName(QStringLiteral("cmdLive"));
+    cmdOpenEvidence = new QPushButton(QStringLiteral("証拠のフレームを開く(&O)"), evidenceBar);
+    cmdOpenEvidence->setObjectName(QStringLiteral("cmdOpenEvidence"));
+    cmdEvidenceFolder = new QPushButton(QStringLiteral("フォルダを開く(&F)"), evidenceBar);
+    cmdEvidenceFolder->setObjectName(QStringLiteral("cmdEvidenceFolder"));
+    auto *bar = new QHBoxLayout(evidenceBar);
+    bar->setContentsMargins(4, 0, 4, 0);
+    for (QPushButton *button : {cmdLive, cmdOpenEvidence, cmdEvidenceFolder})
+        bar->addWidget(button);
+    bar->addStretch(1);
+    evidenceBar->hide();
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 2);
@@ -128,6 +151,7 @@ frmScreen::frmScreen(Desktop &desktop, LazyScreen &screen, KeypadWindows &keypad
     layout->addWidget(cmdSource, 0, Qt::AlignHCenter);
     layout->addWidget(lblStatus);
     layout->addWidget(lblWait);
+    layout->addWidget(evidenceBar);
 
     auto item = [this](const QString &caption, const char *name, void (frmScreen::*handler)()) {
         auto *action = new QAction(caption, this);
@@ -140,6 +164,18 @@ frmScreen::frmScreen(Desktop &desktop, LazyScreen &screen, KeypadWindows &keypad
     mnuWaitAppear = item(QStringLiteral("選択範囲が現れるまで待つ"), "mnuWaitAppear", &frmScreen::mnuWaitAppear_Click);
     mnuWaitGone = item(QStringLiteral("選択範囲が消えるまで待つ"), "mnuWaitGone", &frmScreen::mnuWaitGone_Click);
     mnuWaitText = item(QStringLiteral("この文字が現れるまで待つ"), "mnuWaitText", &frmScreen::mnuWaitText_Click);
+    mnuLive = item(QStringLiteral("ライブ表示に戻る(&L)"), "mnuLive", &frmScreen::showLive);
+    mnuOpenEvidence = new QAction(QStringLiteral("証拠のフレームを開く(&O)"), this);
+    mnuOpenEvidence->setObjectName(QStringLiteral("mnuOpenEvidence"));
+    mnuEvidenceFolder = new QAction(QStringLiteral("証拠のフォルダを開く(&F)"), this);
+    mnuEvidenceFolder->setObjectName(QStringLiteral("mnuEvidenceFolder"));
+    auto openEvidence = [this] { desktop_.openPath(this, evidencePath_); };
+    auto openFolder = [this] { desktop_.openPath(this, QFileInfo(evidencePath_).absolutePath()); };
+    connect(mnuOpenEvidence, &QAction::triggered, this, openEvidence);
+    connect(cmdOpenEvidence, &QPushButton::clicked, this, openEvidence);
+    connect(mnuEvidenceFolder, &QAction::triggered, this, openFolder);
+    connect(cmdEvidenceFolder, &QPushButton::clicked, this, openFolder);
+    connect(cmdLive, &QPushButton::clicked, this, &frmScreen::showLive);
     mnuSource = new QAction(QStringLiteral("画面の取り込み元(&S)..."), this);
     mnuSource->setObjectName(QStringLiteral("mnuSource"));
     connect(mnuSource, &QAction::triggered, this, [this] { chooseSource_(); });
@@ -172,13 +208,101 @@ void frmScreen::watchRun(MacroRunner &runner)
 
 void frmScreen::runStarted()
 {
-    evidence_.clear();
+    evidencePath_.clear();
     wait_.reset();
     phase_ = WaitPhase::None;
     picture->setMark(std::nullopt);
+    // A selection made before is no part of what the run marks.
+    picture->setSelection(QRect());
+    showLive();
+}
+
+void frmScreen::showLive()
+{
+    keepingPictureSize([this] {
+        dropEvidence();
+        if (isVisible())
+            refresh();
+        showStatus();
+    });
+}
+
+void frmScreen::dropEvidence()
+{
+    evidence_.clear();
+    evidenceBar->hide();
+    if (phase_ == WaitPhase::RanOut || phase_ == WaitPhase::Failed) {
+        phase_ = WaitPhase::None;
+        wait_.reset();
+        picture->setMark(std::nullopt);
+    }
     frameNumber_ = 0; // the live frame again (now, or when shown)
-    if (isVisible())
-        refresh();
+}
+
+void frmScreen::showBeside(const QWidget *mainWindow, const QRect &keypad)
+{
+    beside_ = mainWindow;
+    if (!placed_ && mainWindow && mainWindow->isVisible() && mainWindow->screen()) {
+        // Beside the main window and the keypad next to it, as the keypad
+        // goes beside the main window.
+        keypadPlace_ = keypad;
+        refresh(); // the newest frame first: placed at its size
+        adjustSize();
+        placed_ = true;
+        ownSize_ = size();
+        // Before the main window has its frame, where a frame goes is not
+        // known: placed once the window manager has framed this one.
+        if (mainWindow->frameGeometry() != mainWindow->geometry())
+            putBeside(outerSize(size(), mainWindow), true);
+        else
+            placeWhenFramed_ = true;
+    }
+    bringBack(this);
+}
+
+void frmScreen::keepBeside()
+{
+    // A window grown over the main window or off the screen (a larger
+    // frame came) goes beside it again.
+    if (!placed_ || !beside_ || !beside_->isVisible() || !isVisible())
+        return;
+    putBeside(frameGeometry().size(), false);
+}
+
+void frmScreen::putBeside(const QSize &outer, bool always)
+{
+    if (!beside_ || !beside_->screen())
+        return;
+    const QRect anchor = beside_->frameGeometry() | keypadPlace_;
+    const QRect available = beside_->screen()->availableGeometry();
+    if (!always && !frameGeometry().intersects(anchor) && available.contains(frameGeometry()))
+        return;
+    ownSize_ = size();
+    placeFrameAt(placeBeside(anchor, outer, available));
+}
+
+void frmScreen::placeFrameAt(const QPoint &frame)
+{
+    // Placed by its inside, which means the same before and after the
+    // window manager frames it: its frame as it is, or as the main window's
+    // before it has one.
+    QPoint inside = geometry().topLeft() - frameGeometry().topLeft();
+    if (inside.isNull() && beside_)
+        inside = beside_->geometry().topLeft() - beside_->frameGeometry().topLeft();
+    setGeometry(QRect(frame + inside, size()));
+}
+
+void frmScreen::keepingPictureSize(const std::function<void()> &change)
+{
+    const bool shown = isVisible() && picture->isVisible() && !picture->frame().isNull();
+    const QSize before = picture->size();
+    change();
+    if (!shown || !layout())
+        return;
+    layout()->activate();
+    const int shortBy = before.height() - picture->height();
+    if (shortBy != 0)
+        resize(width(), height() + shortBy);
 }
 
 void frmScreen::showEvent(QShowEvent *event)
@@ -191,11 +315,25 @@ void frmScreen::showEvent(QShowEvent *event)
 void frmScreen::hideEvent(QHideEvent *event)
 {
     refresh_.stop();
+    // Shown again where the user left it, for the program's life.
+    if (placed_ && !event->spontaneous())
+        move(frameGeometry().topLeft());
     QWidget::hideEvent(event);
 }
 
 void frmScreen::refresh()
 {
+    // Once the window manager has framed it, the window placed beside the
+    // main window is looked at again (its frame was not known when placed).
+    if (placed_ && !framed_ && frameGeometry() != geometry()) {
+        framed_ = true;
+        // (Not when the user has resized it meanwhile.)
+        if (placeWhenFramed_)
+            putBeside(frameGeometry().size(), true);
+        else if (size() == ownSize_)
+            keepBeside();
+        placeWhenFramed_ = false;
+    }
     if (!view_ && viewError_.isEmpty() && screen_.hasSource())
         view_ = screen_.view(&viewError_);
     const bool hasSource = view_ && screen_.hasSource();
@@ -212,6 +350,9 @@ void frmScreen::refresh()
     }
     const ScreenPicture newest = view_->newestPicture(sourceNumber_, frameNumber_);
     if (newest.sourceNumber != sourceNumber_) {
+        // A source chosen (another, or the same again): the live picture.
+        if (!evidence_.isEmpty())
+            dropEvidence();
         sourceNumber_ = newest.sourceNumber;
         frameNumber_ = 0;
         frameTimes_.clear();
@@ -243,8 +384,11 @@ void frmScreen::showFrame(const QImage &image)
 {
     const bool resized = image.size() != picture->frame().size();
     picture->setFrame(image);
-    if (resized)
+    if (resized) {
         adjustSize();
+        ownSize_ = size();
+        framed_ = false; // looked at again at the next refresh
+    }
 }
 
 double frmScreen::framesPerSecond() const
@@ -283,7 +427,14 @@ void frmScreen::showStatus()
             parts.append(QStringLiteral("選択 %1×%2（%3, %4 から）")
                              .arg(selection.width()).arg(selection.height()).arg(selection.x()).arg(selection.y()));
     }
-    setLine(lblStatus, parts.join(QStringLiteral("  ")));
+    const QString statusLine = parts.join(QStringLiteral("  "));
+    if (lblStatus->text() != statusLine) {
+        // (Laid out again only when it takes another number of lines.)
+        const int height = lblStatus->heightForWidth(lblStatus->width());
+        lblStatus->setText(statusLine);
+        if (lblStatus->heightForWidth(lblStatus->width()) != height)
+            keepingPictureSize([] {});
+    }
     QString waitLine;
     if (wait_) {
         const QString what = wait_->templatePath.isEmpty()
@@ -292,33 +443,45 @@ void frmScreen::showStatus()
         QString state;
         switch (phase_) {
         case WaitPhase::Waiting:
-            state = QStringLiteral("待っています");
+            // Its time: elapsed of allowed.
+            state = QStringLiteral("待っています %1/%2 秒")
+                        .arg(waitClock_.elapsed() / 1000)
+                        .arg(wait_->seconds, 0, 'g', 4);
             break;
         case WaitPhase::Found:
-            state = QStringLiteral("見つかりました");
+            state = wait_->keyword == QLatin1String("WAITGONE") ? QStringLiteral("消えました") : QStringLiteral("見つかりました");
             break;
         case WaitPhase::RanOut:
-            state = QStringLiteral("時間切れ（保存したフレームを表示中）");
+            state = QStringLiteral("%1 秒で時間切れ").arg(wait_->secondsWaited, 0, 'f', 1);
+            break;
+        case WaitPhase::Failed:
+            state = QStringLiteral("止まりました");
             break;
         case WaitPhase::None:
             break;
         }
         if (shownSimilarity_ >= 0)
             state += QStringLiteral(" 類似度 %1").arg(shownSimilarity_, 0, 'f', 3);
+        if (!evidence_.isEmpty())
+            state += QStringLiteral("（保存したフレームを表示中）");
+        // The file's line, as the run's messages name it.
         waitLine = QStringLiteral("%1 行目 %2 %3 %4").arg(wait_->line).arg(wait_->keyword, what, state).simplified();
+        // Why it stopped, whole (the label wraps).
+        if (phase_ == WaitPhase::Failed && !wait_->failure.isEmpty()) {
+            QString reason = wait_->failure;
+            if (reason.startsWith(wait_->keyword + QStringLiteral(": ")))
+                reason = reason.mid(wait_->keyword.size() + 2);
+            waitLine += u'\n' + reason;
+        }
     }
-    setLine(lblWait, waitLine);
-    lblWait->setVisible(!waitLine.isEmpty());
-}
-
-void frmScreen::setLine(QLabel *label, const QString &text)
-{
-    // Cut at the end when the window is narrower than the line; the whole
-    // line as the tooltip.
-    const QString shown = label->fontMetrics().elidedText(text, Qt::ElideRight, std::max(label->width(), 1));
-    if (label->text() != shown)
-        label->setText(shown);
-    label->setToolTip(shown == text ? QString() : text);
+    if (lblWait->text() != waitLine || lblWait->isVisible() != !waitLine.isEmpty() ||
+        evidenceBar->isVisible() != !evidence_.isEmpty()) {
+        keepingPictureSize([&] {
+            lblWait->setText(waitLine);
+            lblWait->setVisible(!waitLine.isEmpty());
+            evidenceBar->setVisible(!evidence_.isEmpty());
+        });
+    }
 }
 
 void frmScreen::showMenu(const QPoint &where)
@@ -339,6 +502,13 @@ void frmScreen::showMenu(const QPoint &where)
         menu.addAction(mnuWaitAppear);
         menu.addAction(mnuWaitGone);
         menu.addAction(mnuWaitText);
+    }
+    if (!evidencePath_.isEmpty()) {
+        menu.addSeparator();
+        if (showsEvidence())
+            menu.addAction(mnuLive);
+        menu.addAction(mnuOpenEvidence);
+        menu.addAction(mnuEvidenceFolder);
     }
     menu.addSeparator();
     menu.addAction(mnuSource);
@@ -478,6 +648,7 @@ void frmScreen::readSelection(std::function<void(const QString &)> done)
 
 void frmScreen::waitStarted(const ScreenWaitReport &report)
 {
+    waitClock_.start();
     wait_ = report;
     phase_ = WaitPhase::Waiting;
     shownSimilarity_ = -1;
@@ -515,11 +686,14 @@ void frmScreen::markWait()
 
 void frmScreen::waitEnded(const ScreenWaitReport &report)
 {
-    const bool ranOut = !report.found && !report.evidence.isEmpty();
+    // Ended for a reason other than its time (the source ended), or ran
+    // out; either leaves the frame it ended on.
+    const bool failed = !report.found && !report.failure.isEmpty();
+    const bool ranOut = !report.found && !failed && !report.evidence.isEmpty();
     if (!wait_) {
         // A wait that began before the window was opened: only its end is
         // known here, and one that ran out leaves its evidence all the same.
-        if (!ranOut)
+        if (!ranOut && !failed)
             return;
         ++waitsSeen_;
         shownSimilarity_ = -1;
@@ -543,13 +717,15 @@ void frmScreen::waitEnded(const ScreenWaitReport &report)
                 showStatus();
             }
         });
-    } else if (ranOut) {
-        phase_ = WaitPhase::RanOut;
-        // The frame the run saved, not the live one, until the next run.
+    } else if (ranOut || failed) {
+        phase_ = failed ? WaitPhase::Failed : WaitPhase::RanOut;
+        // The frame the run saved, not the live one, until the user goes
+        // back to the live picture, chooses a source or runs again.
         const QImage evidence(report.evidence);
+        evidencePath_ = report.evidence;
         if (!evidence.isNull()) {
             evidence_ = report.evidence;
-            showFrame(evidence.convertToFormat(QImage::Format_RGB888));
+            keepingPictureSize([&] { showFrame(evidence.convertToFormat(QImage::Format_RGB888)); });
         }
         if (report.similarity >= 0)
             shownSimilarity_ = report.similarity;

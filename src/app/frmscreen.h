@@ -26,9 +26,13 @@ class ScreenView;
 // selects a rectangle; its context menu saves the rectangle as a template,
 // reads its text, and, while the keypad records, puts a checkpoint (a wait
 // for the rectangle to appear or go, or for its text) into the recording.
-// During a run's screen wait it marks what the wait sees; after a wait that
-// ran out it shows the frame saved as evidence until the next run starts.
-// It owns no port and takes no part in a run: closing it only hides it.
+// During a run's screen wait it marks what the wait sees, with its time;
+// after a wait that ran out it shows the frame saved as evidence, with a
+// way back to the live picture (taken at once when a source is chosen) and
+// to the evidence file and its folder. It opens beside the main window and
+// keeps its place; the picture keeps its size whatever the status lines
+// below it say. It owns no port and takes no part in a run: closing it only
+// hides it.
 class frmScreen : public QWidget {
     Q_OBJECT
 public:
@@ -45,11 +49,19 @@ public:
 
     // Follows `runner`'s screen waits.
     void watchRun(MacroRunner &runner);
-    // A run starts: the evidence of the last one goes.
+    // A run starts: the evidence of the last one and the selection go.
     void runStarted();
     // The screen's source could not be opened: `reason` is shown (in place
     // of the picture when there is none).
     void showSourceProblem(const QString &reason);
+    // Shows the window, the first time beside `mainWindow` and the keypad's
+    // place `keypad` next to it, afterwards where it was.
+    void showBeside(const QWidget *mainWindow, const QRect &keypad);
+    // Shows the live picture instead of the evidence.
+    void showLive();
+    // Whether the window stands where it stays: placed, and looked at again
+    // once the window manager framed it at its frame's size.
+    bool settled() const { return placed_ && framed_; }
 
     FramePicture *picture;
     QLabel *lblNoSource;
@@ -58,6 +70,12 @@ public:
     // screen wait in progress (hidden when there is none).
     QLabel *lblStatus;
     QLabel *lblWait;
+    // Shown with the evidence: back to the live picture, the evidence file
+    // and its folder.
+    QWidget *evidenceBar;
+    QPushButton *cmdLive;
+    QPushButton *cmdOpenEvidence;
+    QPushButton *cmdEvidenceFolder;
     // The context menu's items.
     QAction *mnuSavePicture;
     QAction *mnuReadText;
@@ -65,6 +83,9 @@ public:
     QAction *mnuWaitGone;
     QAction *mnuWaitText;
     QAction *mnuSource;
+    QAction *mnuLive;
+    QAction *mnuOpenEvidence;
+    QAction *mnuEvidenceFolder;
 
     // Handlers.
     void mnuSavePicture_Click();
@@ -77,6 +98,9 @@ public:
     double framesPerSecond() const;
     // Whether the window shows the evidence of a wait that ran out.
     bool showsEvidence() const { return !evidence_.isEmpty(); }
+    // The evidence frame of the last wait that ran out, shown or not (empty
+    // once the next run starts).
+    QString evidencePath() const { return evidencePath_; }
 
 Q_SIGNALS:
     // A reading asked for by 「選択範囲の文字を読む」 or a WAITTEXT
@@ -88,13 +112,21 @@ protected:
     void hideEvent(QHideEvent *event) override;
 
 private:
-    enum class WaitPhase { None, Waiting, Found, RanOut };
+    enum class WaitPhase { None, Waiting, Found, RanOut, Failed };
 
     void refresh();
+    // Makes a change to the lines below the picture without changing the
+    // picture's size: the window grows or shrinks by what they take.
+    void keepingPictureSize(const std::function<void()> &change);
+    // The window placed beside the main window again when it grew over it.
+    void keepBeside();
+    void putBeside(const QSize &outer, bool always);
+    void placeFrameAt(const QPoint &frame);
+    // Leaves the evidence and a wait that ended on it.
+    void dropEvidence();
     void showFrame(const QImage &image);
     void showStatus();
     void showNotice(const QString &text);
-    static void setLine(QLabel *label, const QString &text);
     void showMenu(const QPoint &where);
     void waitStarted(const ScreenWaitReport &report);
     void waitEnded(const ScreenWaitReport &report);
@@ -131,6 +163,14 @@ private:
     double shownSimilarity_ = -1;
     qint64 waitsSeen_ = 0;
     QString evidence_;
+    QString evidencePath_;
+    QElapsedTimer waitClock_;
+    const QWidget *beside_ = nullptr;
+    QRect keypadPlace_;
+    bool placed_ = false;
+    bool framed_ = false;
+    bool placeWhenFramed_ = false;
+    QSize ownSize_;
     std::thread reading_;
     bool readingBusy_ = false;
 };

@@ -42,7 +42,7 @@ frmKeyboard::frmKeyboard(Desktop &desktop, Waiter *lineClock, QWidget *parent)
     setAttribute(Qt::WA_QuitOnClose, false);
     setWindowIcon(programIcon());
     setFont(userInterfaceFont());
-    setFixedSize(twipsSize(3150, 4590));
+    setFixedSize(clientSize());
     keepOffTaskbar(this);
     askForNoMinimize(this);
 
@@ -307,4 +307,9 @@ void frmKeyboard::closeEvent(QCloseEvent *event)
     }
     event->accept();
     Q_EMIT closed();
+}
+
+QSize frmKeyboard::clientSize()
+{
+    return twipsSize(3150, 4590);
 }

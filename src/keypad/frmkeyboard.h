@@ -30,6 +30,8 @@ class QPushButton;
 class frmKeyboard : public QWidget {
     Q_OBJECT
 public:
+    // The keypad's fixed size, inside its frame.
+    static QSize clientSize();
     // `desktop` shows its messages; `lineClock` paces the keypad's port (see
     // SerialPort::setClock), which keeps a real one of its own when none is
     // given.

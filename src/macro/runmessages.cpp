@@ -56,7 +56,11 @@ QString counterFull()
 
 QString atLine(const QString &path, qint64 line, const QString &keyword, const QString &text)
 {
-    return QStringLiteral("マクロファイル「%1」の %2 行目 (%3):\n%4").arg(path, QString::number(line), keyword, text);
+    // The first line names the statement: a reason that begins with its
+    // keyword (as the command line prints it) does not name it again.
+    const QString lead = keyword + QStringLiteral(": ");
+    const QString reason = !keyword.isEmpty() && text.startsWith(lead) ? text.mid(lead.size()) : text;
+    return QStringLiteral("マクロファイル「%1」の %2 行目 (%3):\n%4").arg(path, QString::number(line), keyword, reason);
 }
 
 QString argumentProblem(const Statement &st)

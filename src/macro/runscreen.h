@@ -20,7 +20,12 @@ struct ScreenWaitReport {
     qint64 framesUndecodable = 0;
     // The stream ended and was opened again during the wait (how often).
     qint64 sourceReopened = 0;
-    QString evidence;      // the frame saved when the wait ran out
+    double seconds = 0;    // the time the wait may take
+    QString evidence;      // the frame saved when the wait ran out or failed
+    // Why the wait failed when not for its time (the source ended, the
+    // template is larger than the frames), as the run's message says it;
+    // empty when it was found, ran out or was stopped.
+    QString failure;
     // WAITTEXT, READTEXT: the text waited for (WAITTEXT), the text read last,
     // and the frames read.
     QString wantedText;

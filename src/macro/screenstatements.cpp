@@ -62,10 +62,22 @@ QString bestSeen(const RunScreen::WaitState &state)
 {
     if (state.bestSimilarity < 0)
         return QStringLiteral("照合できたフレームはありません");
-    return QStringLiteral("最も近かったのは類似度 %1、位置 (%2, %3)")
+    return QStringLiteral("最も近かったのは位置 %2, %3 の類似度 %1 です")
         .arg(QString::number(state.bestSimilarity, 'f', 3))
         .arg(state.bestPlace.x())
         .arg(state.bestPlace.y());
+}
+
+// Where a picture that did not go was seen last.
+QString stillSeen(const RunScreen::WaitState &state, double level)
+{
+    if (state.lastSimilarity < 0)
+        return QStringLiteral("照合できたフレームはありません");
+    return (state.lastSimilarity >= level ? QStringLiteral("最後のフレームでも位置 %2, %3 に類似度 %1 で見えていました")
+                                          : QStringLiteral("最後のフレームでは位置 %2, %3 の類似度 %1 でした"))
+        .arg(QString::number(state.lastSimilarity, 'f', 3))
+        .arg(state.lastPlace.x())
+        .arg(state.lastPlace.y());
 }
 
 // What the last reading found, quoted and shortened for a message.
@@ -300,6 +312,7 @@ MacroRunner::Flow MacroRunner::waitForPicture(const Statement &st, RunScreen &sc
     report.keyword = st.keyword;
     report.templatePath = path;
     report.level = st.level;
+    report.seconds = st.seconds;
     Q_EMIT screenWaitStarted(report);
     const double start = waiter_.elapsedMs();
     const double deadline = start + std::max(0.0, double(st.seconds)) * 1000.0;
@@ -322,10 +335,16 @@ MacroRunner::Flow MacroRunner::waitForPicture(const Statement &st, RunScreen &sc
         QString evidence;
         const QString saved = saveEvidence(screen, QFileInfo(st.text).completeBaseName(), &evidence);
         if (ranOut) {
-            failureText = QStringLiteral("%1: %2 秒待っても、画像「%3」が%4（%5。%6）。")
+            // One sentence each: what did not happen, what was seen instead
+            // (the closest place for a picture that did not come; for one
+            // that did not go, where the last frame still showed it), and
+            // the frames.
+            failureText = QStringLiteral("%1: %2 秒待っても、画像「%3」が%4。%5。%6。")
                               .arg(st.keyword, QString::number(report.secondsWaited, 'f', 1), st.text,
                                    gone ? QStringLiteral("画面から消えませんでした") : QStringLiteral("画面に現れませんでした"),
-                                   bestSeen(state), framesSeen(state));
+                                   gone ? stillSeen(state, st.level) : bestSeen(state), framesSeen(state));
+        } else {
+            report.failure = failureText;
         }
         failureText += u'\n' + saved;
         report.evidence = evidence;
@@ -349,6 +368,7 @@ MacroRunner::Flow MacroRunner::readScreenText(const Statement &st, RunScreen &sc
     report.keyword = st.keyword;
     report.wantedText = waiting ? st.text : QString();
     report.region = st.region;
+    report.seconds = waiting ? st.seconds : kFrameSeconds;
     Q_EMIT screenWaitStarted(report);
     // READTEXT reads the first frame that comes once; it waits only for a
     // frame to come (and the reading to end).
@@ -388,6 +408,8 @@ MacroRunner::Flow MacroRunner::readScreenText(const Statement &st, RunScreen &sc
         failureText = QStringLiteral("%1: %2 秒のうちに読めるフレームが来ませんでした（%3）。")
                           .arg(st.keyword, QString::number(report.secondsWaited, 'f', 1), framesSeen(state));
     }
+    if (!ranOut)
+        report.failure = failureText;
     if (!failureText.isEmpty() && waiting) {
         QString evidence;
         failureText += u'\n' + saveEvidence(screen, QStringLiteral("WAITTEXT"), &evidence);

@@ -4,15 +4,20 @@
 #include "widgets/appearance.h"
 #include "widgets/guide.h"
 
+#include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QListView>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QStandardPaths>
 #include <QTreeView>
+#include <QUrl>
 #include <algorithm>
 
 namespace {
@@ -111,6 +116,38 @@ void ScreenDesktop::showMessage(QWidget *parent, const QString &text)
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("QuillonEmu"), text, QMessageBox::Ok, parent);
     box.setWindowIcon(programIcon());
     box.exec();
+}
+
+void ScreenDesktop::showEvidenceMessage(QWidget *parent, const QString &text, const QString &evidence)
+{
+    if (parent && !parent->window()->isVisible())
+        parent = nullptr;
+    // Opening the frame or its folder leaves the message up: it is shown
+    // again until OK.
+    for (;;) {
+        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("QuillonEmu"), text, QMessageBox::Ok, parent);
+        box.setWindowIcon(programIcon());
+        QPushButton *frame = box.addButton(QStringLiteral("証拠のフレームを開く(&O)"), QMessageBox::ActionRole);
+        QPushButton *folder = box.addButton(QStringLiteral("フォルダを開く(&F)"), QMessageBox::ActionRole);
+        box.setDefaultButton(QMessageBox::Ok);
+        box.exec();
+        if (box.clickedButton() == frame)
+            openPath(parent, evidence);
+        else if (box.clickedButton() == folder)
+            openPath(parent, QFileInfo(evidence).absolutePath());
+        else
+            return;
+    }
+}
+
+void ScreenDesktop::openPath(QWidget *parent, const QString &path)
+{
+    if (!QFileInfo::exists(path)) {
+        showMessage(parent, QStringLiteral("「%1」はもうありません。").arg(QDir::toNativeSeparators(path)));
+        return;
+    }
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        showMessage(parent, QStringLiteral("「%1」を開けるプログラムが見つかりません。").arg(QDir::toNativeSeparators(path)));
 }
 
 void ScreenDesktop::openGuide(QWidget *parent, const QString &path)

@@ -26,6 +26,18 @@ public:
     virtual QString chooseNewPicture(QWidget *parent, const QString &fileName) = 0;
     // A modal message with an OK button; returns once the user has read it.
     virtual void showMessage(QWidget *parent, const QString &text) = 0;
+    // A run's failure message that left the frame `evidence`: as
+    // showMessage, with 「証拠のフレームを開く」 and 「フォルダを開く」 beside
+    // OK (openPath). Without its own, the plain message.
+    virtual void showEvidenceMessage(QWidget *parent, const QString &text, const QString &evidence)
+    {
+        (void)evidence;
+        showMessage(parent, text);
+    }
+    // Opens the file or folder `path` as the desktop does (a picture in the
+    // picture viewer, a folder in the file manager); says so when nothing
+    // can.
+    virtual void openPath(QWidget *parent, const QString &path) = 0;
     // A modal one-line text for the user to confirm or edit, captioned
     // `caption`, with `label` above it. The text as the user left it, or no
     // value when cancelled.
@@ -52,6 +64,8 @@ public:
     QString chooseNewFile(QWidget *parent, const QString &fileName) override;
     QString chooseNewPicture(QWidget *parent, const QString &fileName) override;
     void showMessage(QWidget *parent, const QString &text) override;
+    void showEvidenceMessage(QWidget *parent, const QString &text, const QString &evidence) override;
+    void openPath(QWidget *parent, const QString &path) override;
     std::optional<QString> editText(QWidget *parent, const QString &caption, const QString &label,
                                     const QString &text) override;
     void openGuide(QWidget *parent, const QString &path) override;

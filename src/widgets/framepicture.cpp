@@ -137,7 +137,7 @@ void FramePicture::mousePressEvent(QMouseEvent *event)
         QWidget::mousePressEvent(event);
         return;
     }
-    dragStart_ = toFrame(event->position().toPoint());
+    dragStart_ = event->position().toPoint();
     dragTo(event->position().toPoint());
 }
 
@@ -157,8 +157,15 @@ void FramePicture::mouseReleaseEvent(QMouseEvent *event)
 
 void FramePicture::dragTo(const QPoint &point)
 {
-    // The pixels between the two corners, both included; a click without a
-    // drag selects nothing.
-    const QPoint end = toFrame(point);
-    setSelection(end == *dragStart_ ? QRect() : QRect(*dragStart_, end).normalized());
+    // The pixels between the two corners, both included, of what the drag
+    // covers of the picture: nothing for a drag wholly in the margin around
+    // it, or a click without a drag.
+    const QRect covered = QRect(*dragStart_, point).normalized().intersected(shownRect());
+    if (covered.isEmpty()) {
+        setSelection(QRect());
+        return;
+    }
+    const QPoint start = toFrame(covered.topLeft());
+    const QPoint end = toFrame(covered.bottomRight());
+    setSelection(start == end ? QRect() : QRect(start, end));
 }

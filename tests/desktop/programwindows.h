@@ -27,12 +27,19 @@ struct ProgramWindows : MainWindow {
         w.mnuScreenSource->trigger();
         return QTest::qWaitFor([this, url] { return w.screenSession().sourceName() == url; }, 20'000);
     }
-    // The screen window, shown through 表示 → 画面(&G), with a frame.
+    // The screen window, shown through 表示 → 画面(&G), with a frame, where
+    // it stays (grown to the frame's size).
     frmScreen *showScreen()
     {
         w.mnuScreen->trigger();
         frmScreen *s = screen();
-        if (!QTest::qWaitFor([s] { return xtool::managed(s) && !s->picture->frame().isNull(); }, 20'000))
+        if (!QTest::qWaitFor(
+                [&] {
+                    // (And the X server has it where the window thinks it is.)
+                    return xtool::managed(s) && !s->picture->frame().isNull() && s->settled() &&
+                           xtool::frameTopLeft(s->winId()) == s->frameGeometry().topLeft();
+                },
+                20'000))
             return nullptr;
         return s;
     }

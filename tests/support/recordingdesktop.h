@@ -45,6 +45,16 @@ struct RecordingDesktop : ScreenDesktop {
         return dialogAnswers.isEmpty() ? QString() : dialogAnswers.takeFirst();
     }
     void showMessage(QWidget *, const QString &text) override { messages.append(text); }
+    // A failure message with its evidence: the message among the others,
+    // its evidence here; and the files and folders opened.
+    QStringList evidenceOffered;
+    QStringList opened;
+    void showEvidenceMessage(QWidget *, const QString &text, const QString &evidence) override
+    {
+        messages.append(text);
+        evidenceOffered.append(evidence);
+    }
+    void openPath(QWidget *, const QString &path) override { opened.append(path); }
     void openGuide(QWidget *parent, const QString &path) override
     {
         guidesOpened.append(path);
