@@ -36,9 +36,11 @@ const QString kHelp = QStringLiteral(
     "マクロでは仕事の進み具合も表示します: アドレスファイルがあれば、カウンタと、その行で\n"
     "足りる巡を終えたときのカウンタ（カウンタ 3/1,000）、済んだ割合、そして 1 巡目が\n"
     "終わってからは、この実行で計った巡の長さから見積もった終了予定の時刻と残り時間。\n"
-    "アドレスファイルの行が尽きた次の巡は GETSTR でエラーで終わります。アドレスファイルが\n"
-    "なければ、カウンタと 1 時間あたりの巡の数です。端末でなければ 1 巡ごとに 1 行で\n"
-    "表示します。\n"
+    "アドレスファイルがなければ、カウンタと 1 時間あたりの巡の数です。端末でなければ\n"
+    "1 巡ごとに 1 行で表示します。\n"
+    "アドレスファイルの行が尽きると、仕事はすべて済んでいます: 巡の最初の GETSTR が\n"
+    "ファイルの終わりに当たったら、マクロの終わりと同じく終わります。巡の途中の GETSTR が\n"
+    "行を読めないときは、その巡が足りないのでエラーです。\n"
     "終わったとき（マクロの終わり、停止、エラー、EXIT）には終わり方とカウンタに続けて、\n"
     "この実行で済んだ巡の数、送ったパケットの数とかかった時間を 1 行で表示します。\n"
     "エラーは check と同じく「ファイル:行: error: 説明」の形で標準エラー出力に出ます\n"
@@ -75,9 +77,12 @@ const QString kHelp = QStringLiteral(
     "終わっても文字列は途中で切らず、その出力にはそれ以上書きません。\n"
     "\n"
     "終了ステータス:\n"
-    "  0    マクロの終わりまで実行したか、EXIT で終わった\n"
-    "  1    エラーで終わった、ログに書けなかった、またはパケットを届けきれずにポートを閉じた\n"
+    "  0    マクロの終わりかアドレスファイルの終わりまで実行したか、EXIT で終わり、\n"
+    "       失敗した巡はなかった\n"
+    "  1    エラーで終わった、ログか結果ファイルに書けなかった、またはパケットを届けきれずに\n"
+    "       ポートを閉じた\n"
     "  2    使い方の誤り\n"
+    "  3    終わりまで実行したが、失敗した巡があった（ONFAIL で回復して続けた巡）\n"
     "  130  シグナルで停止した");
 
 // Where to go on from, after the counter to resume with: the address line
@@ -109,13 +114,17 @@ QString resumeDetails(const MacroRunner &runner)
 }
 
 // The last words of a run, with the counter to resume from.
-QString summary(MacroRunner::Outcome outcome, const MacroRunner &runner)
+QString summary(MacroRunner::Outcome outcome, const MacroRunner &runner, const QString &addrPath)
 {
     const qint32 counter = runner.counter();
     const QString resume = QString::number(runner.resumePoint().counter);
     const QString undelivered = runner.closeFailed() ? QStringLiteral("が、送ったパケットを届けきれませんでした") : QString();
     switch (outcome) {
     case MacroRunner::Outcome::Finished:
+        if (runner.addressFileDone()) {
+            return QStringLiteral("アドレスファイル「%1」の行をすべて入力して終わりました%3（カウンタ %2）。")
+                .arg(addrPath, QString::number(counter), undelivered);
+        }
         return QStringLiteral("マクロの終わりまで実行しました%2（カウンタ %1）。").arg(counter).arg(undelivered);
     case MacroRunner::Outcome::Exited:
         return QStringLiteral("EXIT で終わりました%2（カウンタ %1）。").arg(counter).arg(undelivered);
@@ -175,15 +184,15 @@ JobPlan planJob(const MacroSettings &settings, qint32 counter)
     return plan;
 }
 
-int exitStatus(MacroRunner::Outcome outcome, bool closeFailed)
+int exitStatus(MacroRunner::Outcome outcome, const MacroRunner &runner)
 {
     // Packets that never reached the line make any end a failure.
-    if (closeFailed)
+    if (runner.closeFailed())
         return ExitStatus::Failed;
     switch (outcome) {
     case MacroRunner::Outcome::Finished:
     case MacroRunner::Outcome::Exited:
-        return ExitStatus::Ok;
+        return runner.passCounts().failed > 0 ? ExitStatus::PassesFailed : ExitStatus::Ok;
     case MacroRunner::Outcome::Stopped:
         return ExitStatus::Interrupted;
     case MacroRunner::Outcome::Failed:
@@ -297,7 +306,7 @@ int runCommand(const QStringList &arguments)
         Console::report(kCommand, log.errorText());
         logFailed = true;
     }
-    Console::out(summary(outcome, runner) +
+    Console::out(summary(outcome, runner, settings.AddrFile) +
                  runFigures(runner, plan.repeats, double(runTime.elapsed()) / 1000.0));
-    return logFailed ? ExitStatus::Failed : exitStatus(outcome, runner.closeFailed());
+    return logFailed ? ExitStatus::Failed : exitStatus(outcome, runner);
 }

@@ -111,16 +111,15 @@ QString MacroRunner::besideMacro(const QString &name) const
     return QFileInfo(macroPath_.isEmpty() ? settings_.MacroFile : macroPath_).dir().filePath(name);
 }
 
-bool MacroRunner::readTemplates()
+bool MacroRunner::readTemplates(const QString &path, bool sourceSet)
 {
     // Only a macro that names the screen is read twice: the run starts as
     // before for every other one.
     TextLineReader file;
-    const QString path = settings_.MacroFile;
     if (!file.open(path))
         return true; // the pass says why
     RunScreen *screen = host_.screen();
-    bool sourceSet = screen && screen->hasSource();
+    sourceSet = sourceSet || (screen && screen->hasSource());
     bool readerReady = false;
     while (const std::optional<QString> line = file.readLine()) {
         const Statement st = parseStatement(*line);
@@ -296,7 +295,7 @@ MacroRunner::Flow MacroRunner::waitForPicture(const Statement &st, RunScreen &sc
     }
     Q_EMIT screenWaitEnded(report);
     if (!failureText.isEmpty())
-        return failAt(st, failureText);
+        return ranOut ? waitRanOut(st, failureText) : failAt(st, failureText);
     return Flow::Next;
 }
 
@@ -308,10 +307,12 @@ MacroRunner::Flow MacroRunner::readScreenText(const Statement &st, RunScreen &sc
     if (waiting)
         waitForTheLine();
 
+    // ({address} and {counter} in the text it waits for.)
+    const QString wanted = waiting ? passText(st.text) : QString();
     ScreenWaitReport report;
     report.line = macro_.linesRead();
     report.keyword = st.keyword;
-    report.wantedText = waiting ? st.text : QString();
+    report.wantedText = wanted;
     report.region = st.region;
     Q_EMIT screenWaitStarted(report);
     // READTEXT reads the newest frame once; it waits only for a frame to
@@ -319,7 +320,7 @@ MacroRunner::Flow MacroRunner::readScreenText(const Statement &st, RunScreen &sc
     const double start = waiter_.elapsedMs();
     const double deadline = start + (waiting ? std::max(0.0, double(st.seconds)) : kReadTextSeconds) * 1000.0;
     screen.setWakeUp([this] { waiter_.wake(); });
-    screen.startTextWait(waiting ? st.text : QString(), st.region);
+    screen.startTextWait(wanted, st.region);
     QString failureText;
     const RunScreen::WaitState state = watchScreen(st, screen, deadline, &failureText);
     const double waitedMs = waiter_.elapsedMs() - start;
@@ -337,7 +338,7 @@ MacroRunner::Flow MacroRunner::readScreenText(const Statement &st, RunScreen &sc
     const bool ranOut = !state.done && failureText.isEmpty() && !stopped;
     if (ranOut && waiting) {
         failureText = QStringLiteral("%1: %2 秒待っても、文字列「%3」が画面に現れませんでした（最後に読めた文字: %4。%5）。")
-                          .arg(st.keyword, QString::number(report.secondsWaited, 'f', 1), st.text,
+                          .arg(st.keyword, QString::number(report.secondsWaited, 'f', 1), wanted,
                                quotedReading(state), framesRead(state));
     } else if (ranOut) {
         failureText = QStringLiteral("%1: %2 秒のうちに読めるフレームが来ませんでした（%3）。")
@@ -358,6 +359,6 @@ MacroRunner::Flow MacroRunner::readScreenText(const Statement &st, RunScreen &sc
     }
     Q_EMIT screenWaitEnded(report);
     if (!failureText.isEmpty())
-        return failAt(st, failureText);
+        return ranOut ? waitRanOut(st, failureText) : failAt(st, failureText);
     return Flow::Next;
 }

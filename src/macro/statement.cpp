@@ -21,7 +21,31 @@ constexpr Control kControls[] = {
     {"SCREEN", Statement::Kind::Screen},     {"WAITIMAGE", Statement::Kind::WaitImage},
     {"WAITGONE", Statement::Kind::WaitGone}, {"SNAPSHOT", Statement::Kind::Snapshot},
     {"WAITTEXT", Statement::Kind::WaitText}, {"READTEXT", Statement::Kind::ReadText},
+    {"ONFAIL", Statement::Kind::OnFail},
 };
+
+// ONFAIL FILE [RETRY N]: word 2, when it is RETRY, needs a whole number from
+// 1 in word 3; another word 2 is a remark.
+void typeRecovery(Statement &st, const QStringList &words)
+{
+    if (!st.argument) {
+        st.problem = Statement::Problem::Missing;
+        return;
+    }
+    if (st.argument->isEmpty()) {
+        st.problem = Statement::Problem::Empty;
+        return;
+    }
+    st.text = *st.argument;
+    if (upperCaseKeyword(words.value(2)) != QLatin1String("RETRY"))
+        return;
+    const std::optional<qint32> retries = parseWholeNumber(words.value(3));
+    if (!retries || *retries < 1 || *retries > 100) {
+        st.problem = Statement::Problem::NotARetry;
+        return;
+    }
+    st.retries = *retries;
+}
 
 bool typeRegion(Statement &st, const QString &word)
 {
@@ -147,6 +171,9 @@ Statement parseStatement(const QString &line)
     case Statement::Kind::WaitText:
     case Statement::Kind::ReadText:
         typeScreenArguments(st, words);
+        break;
+    case Statement::Kind::OnFail:
+        typeRecovery(st, words);
         break;
     case Statement::Kind::None:
         if (const std::optional<KeyPacket> packet = KeyTable::find(st.keyword)) {

@@ -437,11 +437,17 @@ void TestMacroCheck::programExitStatus_data()
     QTest::newRow("counter") << QStringList{"BASEWAIT 1", "GETSTR", "GETSTR", "REPEAT"}
                              << QStringList{"@macro", "--addr", "@addr", "--counter", "2"} << 2
                              << "addr.txt」に 4 行目がありません" << "";
+    // A counter at the end of the address file: the job is done before
+    // its first pass types anything (no error).
+    QTest::newRow("counter at the end of the addresses")
+        << QStringList{"BASEWAIT 1", "GETSTR", "SENDSTR", "REPEAT"}
+        << QStringList{"@macro", "--addr", "@addr", "--counter", "3"} << 1
+        << "4 行目がないため、ジョブはこの GETSTR で何も入力せずに終わります" << "";
     // A counter below 0 skips no line: three passes, ending where the run
     // does, at counter 1.
     QTest::newRow("counter below 0") << QStringList{"BASEWAIT 1", "GETSTR", "REPEAT"}
                                      << QStringList{"@macro", "--addr", "@addr", "--counter", "-2"} << 0
-                                     << "エラーで終わります（カウンタ 1）" << "";
+                                     << "ジョブが終わります（カウンタ 1）" << "";
     QTest::newRow("counter no number") << clean << QStringList{"@macro", "--counter", "2x"} << 2 << ""
                                        << "--counter の値「2x」は整数ではありません";
 }
@@ -485,7 +491,7 @@ void TestMacroCheck::programReportsThenSummarizes()
         QStringLiteral("  送信時間: 2.017 秒（600 ボーの回線で 1 パケット約 0.183 秒）"),
         QStringLiteral("全体（カウンタ 0 から）: 1 巡、約 5 秒"),
         QStringLiteral("  アドレスファイル 1 行の 1 行目から 1 巡に 1 行ずつ読みます。"
-                       "その次の巡は GETSTR が 2 行目を読めず、エラーで終わります（カウンタ 1）。"),
+                       "その次の巡の最初の GETSTR でアドレスファイルが終わり、ジョブが終わります（カウンタ 1）。"),
         QStringLiteral("  待ち時間 計 約 4 秒、送信時間 計 約 2 秒: 待ち時間のほうが長く、待ち時間で進みます。"),
         QStringLiteral("エラー 0 件、警告 2 件。"),
     };
