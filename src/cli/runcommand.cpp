@@ -13,6 +13,8 @@
 #include "macro/jobestimate.h"
 #include "macro/jobprogress.h"
 #include "macro/macrorunner.h"
+#include "macro/passresults.h"
+#include "macro/recovery.h"
 #include "platform/portnumber.h"
 #include "platform/terminationsignals.h"
 #include "platform/waiter.h"
@@ -22,6 +24,8 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QSet>
+#include <algorithm>
 
 namespace {
 
@@ -67,7 +71,26 @@ const QString kHelp = QStringLiteral(
     "                     camera、camera:番号、camera:名前の一部、http://…、https://…、\n"
     "                     rtsp://…、動画ファイルか静止画（.png .jpg .bmp）のパス。\n"
     "                     開けなければ、パケットを送る前にエラーで終わります。\n"
+    "  --results ファイル 結果ファイル（CSV、UTF-8、BOM 付き）。巡が終わるたびに 1 行を書き足し、\n"
+    "                     ディスクまで書き込みます: 巡のカウンタ、アドレスファイルの行番号、入力した\n"
+    "                     アドレス、結果（ok、failed、ok-after-retry、stopped、not-delivered）、\n"
+    "                     試した回数、失敗した「ファイル:行」とキーワード、メッセージ、証拠の画像、\n"
+    "                     開始時刻、秒数、パケット数。開けなければ実行せず、実行中に書けなく\n"
+    "                     なったら実行中の文を終えて止め、終了ステータス 1 です。\n"
+    "  --junit ファイル   同じ結果を JUnit XML で、終わったとき（停止やエラーでも）に書きます。\n"
+    "  --resume ファイル  前の実行の結果ファイルを読み、ok でない巡（失敗、停止、届いたことが\n"
+    "                     確かでない、まだ実行していない巡）だけを実行して、同じファイルに\n"
+    "                     書き足します。マクロ、回復マクロ、アドレスファイルの内容が違えば\n"
+    "                     何も送らずに終わります。\n"
+    "  --max-failures-in-a-row 数\n"
+    "                     回復マクロ（ONFAIL）のあるジョブで、続けてこの数の巡が失敗したら\n"
+    "                     止めます（既定 5）。\n"
     "  -h, --help         この説明を表示します。\n"
+    "\n"
+    "マクロの ONFAIL 回復マクロ [RETRY 回数] は、巡の画面の待ち（WAITIMAGE、WAITGONE、\n"
+    "WAITTEXT、READTEXT）が時間切れになったとき、その巡を失敗として記録し、回復マクロで\n"
+    "携帯電話機を巡の始めの状態に戻してから、RETRY があればその巡をやり直し、なければ次の\n"
+    "巡に進みます。詳しくは docs/jobs.md を見てください。\n"
     "\n"
     "Ctrl-C（SIGINT）で、また出力の読み手が終わったとき（| head など）にも停止します。\n"
     "実行中の文を終え、送ったバイトをすべて届けてから、終わったときのカウンタを\n"
@@ -158,6 +181,26 @@ QString runFigures(const MacroRunner &runner, bool repeats, double seconds)
     return figures + QStringLiteral("パケット %1 個、%2。").arg(formatCount(sent), formatDuration(seconds));
 }
 
+// How the passes of this run ended, and where they are listed: "巡の結果:
+// 成功 57、失敗 2、やり直して成功 1（結果ファイル「r.csv」）。" Only once a
+// pass failed or a results file was asked for.
+QString passFigures(const MacroRunner &runner, const QList<PassRecord> &records, const QString &resultsPath)
+{
+    const MacroRunner::PassCounts counts = runner.passCounts();
+    if (resultsPath.isEmpty() && counts.failed == 0 && counts.okAfterRetry == 0)
+        return QString();
+    QString text = QStringLiteral("巡の結果: 成功 %1、失敗 %2、やり直して成功 %3")
+                       .arg(formatCount(counts.ok), formatCount(counts.failed), formatCount(counts.okAfterRetry));
+    const auto cut = std::count_if(records.begin(), records.end(), [](const PassRecord &r) {
+        return r.result == PassRecord::Result::Stopped || r.result == PassRecord::Result::NotDelivered;
+    });
+    if (cut > 0)
+        text += QStringLiteral("、途中で終わった巡 %1").arg(formatCount(cut));
+    if (!resultsPath.isEmpty())
+        text += QStringLiteral("（結果ファイル「%1」）").arg(resultsPath);
+    return text + QStringLiteral("。");
+}
+
 // The shape of the job a run starts: whether it repeats, and the counter it
 // ends at when the address file sets that.
 struct JobPlan {
@@ -213,25 +256,73 @@ int runCommand(const QStringList &arguments)
                      {QStringLiteral("port"), true},
                      {QStringLiteral("counter"), true},
                      {QStringLiteral("log"), true},
-                     {QStringLiteral("screen"), true}},
+                     {QStringLiteral("screen"), true},
+                     {QStringLiteral("results"), true},
+                     {QStringLiteral("junit"), true},
+                     {QStringLiteral("resume"), true},
+                     {QStringLiteral("max-failures-in-a-row"), true}},
                     1, QStringLiteral("マクロファイルが指定されていません。"), &status);
     if (!args)
         return status;
-    for (const QString &name : {QStringLiteral("port"), QStringLiteral("counter")}) {
+    for (const QString &name : {QStringLiteral("port"), QStringLiteral("counter"), QStringLiteral("max-failures-in-a-row")}) {
         if (!wholeNumberOption(kCommand, *args, name, &status))
             return status;
     }
+    for (const char *name : {"results", "junit", "resume"}) {
+        if (args->has(name) && args->value(name).isEmpty())
+            return usageError(kCommand, QStringLiteral("--%1 のファイル名が空です。").arg(QLatin1String(name)));
+    }
+    if (args->has(QStringLiteral("resume")) && args->has(QStringLiteral("results")) &&
+        QFileInfo(args->value(QStringLiteral("resume"))) != QFileInfo(args->value(QStringLiteral("results"))))
+        return usageError(kCommand, QStringLiteral("--resume は同じ結果ファイルに書き足します。--results に別のファイルは指定できません。"));
     if (args->has(QStringLiteral("addr")) && args->value(QStringLiteral("addr")).isEmpty())
         return usageError(kCommand, QStringLiteral("--addr のファイル名が空です。"));
 
     MacroSettings settings;
     settings.MacroFile = args->positional.first();
     settings.AddrFile = args->value(QStringLiteral("addr"));
-    const QString counterText = args->value(QStringLiteral("counter"), QStringLiteral("0"));
+
+    // The record of the job: a results file to resume from must be this
+    // job's (the same contents of the macro, its recovery and the address
+    // file); nothing is sent otherwise.
+    const QString resultsPath = args->value(QStringLiteral("resume"), args->value(QStringLiteral("results")));
+    const QString jobId =
+        PassResults::jobId(settings.MacroFile, readRecoveryPlan(settings.MacroFile).path, settings.AddrFile);
+    QSet<qint32> donePasses;
+    std::optional<qint32> firstCounter;
+    if (args->has(QStringLiteral("resume"))) {
+        QString error;
+        const std::optional<PassResults::Contents> earlier = PassResults::read(resultsPath, &error);
+        if (!earlier) {
+            Console::report(kCommand, error);
+            return ExitStatus::Failed;
+        }
+        if (!earlier->rows.isEmpty() && earlier->jobId != jobId) {
+            Console::report(kCommand, QStringLiteral("結果ファイル「%1」はこのジョブのものではありません（マクロ「%2」、回復マクロか"
+                                                     "アドレスファイル「%3」の内容が、その結果を書いたジョブと違います）。"
+                                                     "何も送りませんでした。")
+                                          .arg(resultsPath, settings.MacroFile, settings.AddrFile));
+            return ExitStatus::Failed;
+        }
+        for (const PassRecord &r : lastRowOfEachPass(earlier->rows)) {
+            if (r.done())
+                donePasses.insert(r.counter);
+            firstCounter = firstCounter ? std::min(*firstCounter, r.counter) : r.counter;
+        }
+    }
+    const QString counterText =
+        args->value(QStringLiteral("counter"), firstCounter ? QString::number(std::max(0, *firstCounter)) : QStringLiteral("0"));
     TerminalHost host(counterText, args->value(QStringLiteral("port"), QStringLiteral("1")));
     EventLoopWaiter waiter;
     SerialLink link([&settings] { return settings.CommPort; }, &waiter);
     MacroRunner runner(settings, host, link, waiter);
+    runner.setDonePasses(donePasses);
+    if (args->has(QStringLiteral("max-failures-in-a-row"))) {
+        const int most = args->value(QStringLiteral("max-failures-in-a-row")).toInt();
+        if (most < 1)
+            return usageError(kCommand, QStringLiteral("--max-failures-in-a-row は 1 以上の整数です。"));
+        runner.setMaxFailuresInARow(most);
+    }
 
     // The screen: a source given here is opened before anything is sent.
     LazyScreen screen;
@@ -243,8 +334,11 @@ int runCommand(const QStringList &arguments)
             return ExitStatus::Failed;
         }
     }
+    // The evidence of failed waits beside the log, or else the results.
     if (args->has(QStringLiteral("log")))
         screen.setEvidenceFolder(QFileInfo(args->value(QStringLiteral("log"))).absolutePath());
+    else if (!resultsPath.isEmpty())
+        screen.setEvidenceFolder(QFileInfo(resultsPath).absolutePath());
 
     // The log the user asked for: one that cannot be opened stops the run
     // before it starts; one that cannot be written stops it after the
@@ -263,6 +357,30 @@ int runCommand(const QStringList &arguments)
             runner.RequestStop();
         });
     }
+
+    // The results: one that cannot be opened stops the run before it
+    // starts; a row that cannot be written stops it after the statement in
+    // progress, and the run fails. Without a results file the rows of this
+    // run make the JUnit file.
+    PassResults results;
+    bool resultsFailed = false;
+    QList<PassRecord> records;
+    if (!resultsPath.isEmpty()) {
+        QString error;
+        if (!results.open(resultsPath, jobId, &error)) {
+            Console::report(kCommand, error);
+            return ExitStatus::Failed;
+        }
+    }
+    QObject::connect(&runner, &MacroRunner::passEnded, &runner, [&](const PassRecord &record) {
+        records.append(record);
+        QString error;
+        if (!resultsPath.isEmpty() && !resultsFailed && !results.write(record, &error)) {
+            resultsFailed = true;
+            host.showMessage(error + QStringLiteral("\n実行中の文を終えたところで止めます。"));
+            runner.RequestStop();
+        }
+    });
 
     // Signals reach the run through the event loop that its waits, and its
     // pauses for the line, keep turning. Ctrl-C and a reader that goes away
@@ -288,6 +406,10 @@ int runCommand(const QStringList &arguments)
     const qint32 counter = *parseWholeNumber(counterText);
     const JobPlan plan = planJob(settings, counter);
     JobProgress progress(counter, plan.endCounter, plan.passesBefore);
+    QObject::connect(&runner, &MacroRunner::passEnded, &runner, [&progress](const PassRecord &record) {
+        if (record.result == PassRecord::Result::Failed)
+            progress.passFailed();
+    });
     if (plan.repeats) {
         host.setProgress(&progress);
         QObject::connect(&runner, &MacroRunner::passCompleted, &runner,
@@ -306,7 +428,23 @@ int runCommand(const QStringList &arguments)
         Console::report(kCommand, log.errorText());
         logFailed = true;
     }
+    results.close();
+    if (args->has(QStringLiteral("junit"))) {
+        // The whole job when a results file holds it, resumed or not.
+        QList<PassRecord> rows = records;
+        QString error;
+        if (!resultsPath.isEmpty()) {
+            if (const std::optional<PassResults::Contents> all = PassResults::read(resultsPath, &error))
+                rows = all->rows;
+        }
+        if (!writeJUnit(args->value(QStringLiteral("junit")), QFileInfo(settings.MacroFile).completeBaseName(),
+                        lastRowOfEachPass(rows), &error)) {
+            Console::report(kCommand, error);
+            resultsFailed = true;
+        }
+    }
     Console::out(summary(outcome, runner, settings.AddrFile) +
-                 runFigures(runner, plan.repeats, double(runTime.elapsed()) / 1000.0));
-    return logFailed ? ExitStatus::Failed : exitStatus(outcome, runner);
+                 runFigures(runner, plan.repeats, double(runTime.elapsed()) / 1000.0) +
+                 passFigures(runner, records, resultsPath));
+    return logFailed || resultsFailed ? ExitStatus::Failed : exitStatus(outcome, runner);
 }

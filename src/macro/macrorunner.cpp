@@ -130,6 +130,10 @@ MacroRunner::Outcome MacroRunner::runPasses()
     if (!startRun())
         return outcome_;
     for (bool firstPass = true, again = false;; firstPass = false) {
+        if (!again && !skipDonePasses()) {
+            fail(RunMessages::counterFull());
+            return outcome_;
+        }
         beginPass(again);
         again = false;
         if (runPass(firstPass) == Flow::End) {

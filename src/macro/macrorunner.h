@@ -11,6 +11,7 @@
 
 #include <QDateTime>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <algorithm>
@@ -106,6 +107,9 @@ public:
     // macro: the recovery does not bring the handset back. At least 1.
     void setMaxFailuresInARow(int count) { maxFailuresInARow_ = std::max(1, count); }
     static constexpr int kMaxFailuresInARow = 5;
+    // Passes (by counter) an earlier run of the job has done: a resumed run
+    // passes over them, with their address lines, without sending.
+    void setDonePasses(const QSet<qint32> &counters) { donePasses_ = counters; }
     // `text` of a WAITTEXT with {address} (the line GETSTR took last in this
     // pass) and {counter} (the pass counter) put in.
     QString passText(const QString &text) const;
@@ -240,6 +244,10 @@ private:
     QStringList replay_; // the lines a pass tried again takes again
     int failuresInARow_ = 0;
     int maxFailuresInARow_ = kMaxFailuresInARow;
+    QSet<qint32> donePasses_;
+    // Passes over the done passes at the counter; false when the counter
+    // is full.
+    bool skipDonePasses();
     float baseWait_ = 0;
     QString currentAddr_;
     QString macroPath_;

@@ -8,6 +8,8 @@
 #include "macro/runhost.h"
 #include "macro/runmessages.h"
 
+#include <limits>
+
 bool MacroRunner::prepareRecovery()
 {
     recovery_ = readRecoveryPlan(settings_.MacroFile);
@@ -177,4 +179,18 @@ QString MacroRunner::passText(const QString &text) const
         result.replace(QLatin1String("{address}"), typed);
     }
     return result;
+}
+
+bool MacroRunner::skipDonePasses()
+{
+    while (donePasses_.contains(counter_)) {
+        if (counter_ == std::numeric_limits<qint32>::max())
+            return false;
+        if (!addrPath_.isEmpty() && recovery_.getStrs > 0)
+            addr_.skipLines(recovery_.getStrs);
+        ++counter_;
+        markPass();
+        host_.setCounterText(QString::number(counter_));
+    }
+    return true;
 }
