@@ -6,6 +6,7 @@
 #include "app/programinfo.h"
 #include "keypad/keypadwindows.h"
 #include "link/textsender.h"
+#include "platform/portnumber.h"
 #include "screen/cameras.h"
 #include "widgets/appearance.h"
 #include "widgets/desktop.h"
@@ -68,6 +69,10 @@ frmMain::frmMain(Desktop &desktop, QWidget *parent)
     screenWindow_ = new frmScreen(desktop_, screen_, *keypad_, [this] { mnuScreenSource_Click(); },
                                   [this] { return MacroFile.isEmpty() ? QString() : QFileInfo(MacroFile).absolutePath(); });
     screenWindow_->watchRun(runner_);
+    connect(&runner_, &MacroRunner::passEnded, this, [this](const PassRecord &record) {
+        if (record.result == PassRecord::Result::Failed)
+            ++failedPasses_;
+    });
     observeHeldInput([this](QObject *receiver, const QEvent &event) { inputHeld(receiver, event); });
     gateHeldInput([](QObject *receiver) {
         const QWindow *modal = QGuiApplication::modalWindow();
@@ -173,8 +178,10 @@ std::optional<MacroRunner::Outcome> frmMain::Form_Load(const QString &commandLin
     // A screen that cannot be opened stops the start-up run before its
     // first packet.
     const bool screenOpened = !screenSource_ || openScreenSource(*screenSource_);
-    if (!MacroFile.isEmpty() && screenOpened)
+    if (!MacroFile.isEmpty() && screenOpened) {
         outcome = runner_.RunMacro();
+        showPassResults();
+    }
     QCoreApplication::processEvents();
     return outcome;
 }
@@ -206,6 +213,40 @@ void frmMain::ParseCommandLine(const QString &text)
         cmbCommPort->setEditText(*start.port);
     }
     screenSource_ = start.screen;
+    if (start.maxFailuresInARow) {
+        const std::optional<qint32> most = parseWholeNumber(*start.maxFailuresInARow);
+        if (most && *most >= 1)
+            runner_.setMaxFailuresInARow(*most);
+        else
+            desktop_.showMessage(this, QStringLiteral("/F の値「%1」は 1 以上の整数ではありません。既定の %2 を使います。")
+                                           .arg(*start.maxFailuresInARow)
+                                           .arg(MacroRunner::kMaxFailuresInARow));
+    }
+    if (start.results) {
+        QString error;
+        const bool opened = recordPasses(runner_, results_, *start.results, &error, [this](const QString &message) {
+            desktop_.showMessage(this, message + QStringLiteral("\n実行中の文を終えたところで止めます。"));
+            runner_.RequestStop();
+        });
+        if (opened)
+            resultsPath_ = *start.results;
+        else
+            desktop_.showMessage(this, error);
+    }
+}
+
+void frmMain::showPassResults()
+{
+    const MacroRunner::PassCounts counts = runner_.passCounts();
+    if (counts.failed == 0 && counts.okAfterRetry == 0 && resultsPath_.isEmpty())
+        return;
+    QString text = QStringLiteral("巡の結果: 成功 %1、失敗 %2、やり直して成功 %3。")
+                       .arg(counts.ok)
+                       .arg(counts.failed)
+                       .arg(counts.okAfterRetry);
+    if (!resultsPath_.isEmpty())
+        text += QStringLiteral("\n結果ファイル: %1").arg(resultsPath_);
+    desktop_.showMessage(this, text);
 }
 
 bool frmMain::openScreenSource(const QString &source)
@@ -266,7 +307,9 @@ void frmMain::cmdSend_Click()
 {
     if (runner_.isRunning())
         return;
+    failedPasses_ = 0;
     runner_.RunMacro();
+    showPassResults();
 }
 
 void frmMain::cmdStop_Click()
@@ -361,7 +404,8 @@ void frmMain::setStatusText(const QString &text)
 {
     endTyping();
     statusText_ = text;
-    lblStatus->setText(text);
+    // The passes that failed so far, after the statement.
+    lblStatus->setText(failedPasses_ > 0 ? QStringLiteral("%1  失敗 %2").arg(text).arg(failedPasses_) : text);
 }
 
 void frmMain::setAddrText(const QString &text)

@@ -5,6 +5,7 @@
 #include "link/seriallink.h"
 #include "macro/macrorunner.h"
 #include "macro/macrosettings.h"
+#include "macro/passresults.h"
 #include "macro/runhost.h"
 #include "platform/waiter.h"
 #include "screen/screenplugin.h"
@@ -169,5 +170,12 @@ private:
     QPointer<frmScreen> screenWindow_;
     // The statement line as the run last set it.
     QString statusText_;
+    // The job's results file (/R) and the failed passes of the run.
+    PassResults results_;
+    QString resultsPath_;
+    qint32 failedPasses_ = 0;
+    // After a run: how its passes ended, when a pass failed or the job
+    // keeps a results file.
+    void showPassResults();
     std::optional<Typing> typing_;
 };

@@ -367,20 +367,18 @@ int runCommand(const QStringList &arguments)
     QList<PassRecord> records;
     if (!resultsPath.isEmpty()) {
         QString error;
-        if (!results.open(resultsPath, jobId, &error)) {
+        const bool opened = recordPasses(runner, results, resultsPath, &error, [&](const QString &message) {
+            resultsFailed = true;
+            host.showMessage(message + QStringLiteral("\n実行中の文を終えたところで止めます。"));
+            runner.RequestStop();
+        });
+        if (!opened) {
             Console::report(kCommand, error);
             return ExitStatus::Failed;
         }
     }
-    QObject::connect(&runner, &MacroRunner::passEnded, &runner, [&](const PassRecord &record) {
-        records.append(record);
-        QString error;
-        if (!resultsPath.isEmpty() && !resultsFailed && !results.write(record, &error)) {
-            resultsFailed = true;
-            host.showMessage(error + QStringLiteral("\n実行中の文を終えたところで止めます。"));
-            runner.RequestStop();
-        }
-    });
+    QObject::connect(&runner, &MacroRunner::passEnded, &runner,
+                     [&records](const PassRecord &record) { records.append(record); });
 
     // Signals reach the run through the event loop that its waits, and its
     // pauses for the line, keep turning. Ctrl-C and a reader that goes away

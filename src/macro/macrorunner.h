@@ -80,6 +80,7 @@ public:
     // Of the last run.
     ResumePoint resumePoint() const;
 
+    const MacroSettings &settings() const { return settings_; }
     bool isRunning() const { return running_; }
     qint32 counter() const { return counter_; }
     // Of the run in progress, or of the last one: the passes that reached

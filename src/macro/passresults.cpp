@@ -1,11 +1,13 @@
 #include "macro/passresults.h"
 
 #include "macro/characters.h"
+#include "macro/macrorunner.h"
 
 #include <QCryptographicHash>
 #include <QSaveFile>
 #include <QXmlStreamWriter>
 #include <map>
+#include <memory>
 
 #ifdef Q_OS_UNIX
 #include <unistd.h>
@@ -312,5 +314,23 @@ bool writeJUnit(const QString &path, const QString &jobName, const QList<PassRec
         *error = QStringLiteral("JUnit ファイル「%1」に書けません: %2。").arg(path, file.errorString());
         return false;
     }
+    return true;
+}
+
+bool recordPasses(MacroRunner &runner, PassResults &results, const QString &path, QString *error,
+                  const std::function<void(const QString &message)> &failed)
+{
+    const MacroSettings &settings = runner.settings();
+    const QString job = PassResults::jobId(settings.MacroFile, readRecoveryPlan(settings.MacroFile).path, settings.AddrFile);
+    if (!results.open(path, job, error))
+        return false;
+    auto broken = std::make_shared<bool>(false);
+    QObject::connect(&runner, &MacroRunner::passEnded, &runner, [&results, broken, failed](const PassRecord &record) {
+        QString message;
+        if (!*broken && !results.write(record, &message)) {
+            *broken = true;
+            failed(message);
+        }
+    });
     return true;
 }

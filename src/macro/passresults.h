@@ -5,7 +5,10 @@
 #include <QFile>
 #include <QList>
 #include <QString>
+#include <functional>
 #include <optional>
+
+class MacroRunner;
 
 // The results file of a job: CSV (RFC 4180, UTF-8 with a byte order mark, so
 // that a spreadsheet on a Japanese Windows keeps the Japanese), a header
@@ -52,3 +55,9 @@ QList<PassRecord> lastRowOfEachPass(const QList<PassRecord> &rows);
 // not be driven) with the message, the evidence picture as an attachment
 // line first in the case's output.
 bool writeJUnit(const QString &path, const QString &jobName, const QList<PassRecord> &rows, QString *error);
+
+// Opens `results` at `path` for the job `runner` runs and writes every pass
+// it ends there; the first write that fails is handed to `failed`, once
+// (which should stop the run). False and `error` when it cannot be opened.
+bool recordPasses(MacroRunner &runner, PassResults &results, const QString &path, QString *error,
+                  const std::function<void(const QString &message)> &failed);
