@@ -152,14 +152,15 @@ MacroRunner::Outcome MacroRunner::runPasses()
         // can act.
         if (settings_.MacroExe)
             waiter_.sleepUntil(pass_.startMs + kShortestWaitMs);
-        Q_EMIT passCompleted(counter_, waiter_.elapsedMs() - pass_.startMs, packetsSent_ - pass_.packetsBefore);
         failuresInARow_ = 0;
+        endPass(!linkFailure_.isEmpty() ? PassRecord::Result::NotDelivered
+                : pass_.tries > 0       ? PassRecord::Result::OkAfterRetry
+                                        : PassRecord::Result::Ok);
+        Q_EMIT passCompleted(counter_, waiter_.elapsedMs() - pass_.startMs, packetsSent_ - pass_.packetsBefore);
         if (!linkFailure_.isEmpty()) {
-            endPass(PassRecord::Result::NotDelivered);
             fail(linkFailure_);
             return outcome_;
         }
-        endPass(pass_.tries > 0 ? PassRecord::Result::OkAfterRetry : PassRecord::Result::Ok);
         if (!settings_.MacroExe)
             return Outcome::Stopped;
     }

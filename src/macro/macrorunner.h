@@ -104,6 +104,8 @@ public:
         qint32 okAfterRetry = 0;
     };
     PassCounts passCounts() const { return passCounts_; }
+    // How the last pass that ended did (at passCompleted: that pass).
+    PassRecord::Result lastPassResult() const { return lastPassResult_; }
     // Failed passes one after another that stop a job with a recovery
     // macro: the recovery does not bring the handset back. At least 1.
     void setMaxFailuresInARow(int count) { maxFailuresInARow_ = std::max(1, count); }
@@ -238,6 +240,7 @@ private:
     };
     PassState pass_;
     PassCounts passCounts_;
+    PassRecord::Result lastPassResult_ = PassRecord::Result::Ok;
     RecoveryPlan recovery_;
     bool inRecovery_ = false;
     bool ranOut_ = false; // the failure is a screen wait that ran out

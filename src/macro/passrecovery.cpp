@@ -69,6 +69,7 @@ void MacroRunner::endPass(PassRecord::Result result)
     record.seconds = (waiter_.elapsedMs() - pass_.startMs) / 1000.0;
     record.packets = packetsSent_ - pass_.packetsBefore;
     record.tries = pass_.tries + 1;
+    lastPassResult_ = result;
     switch (result) {
     case PassRecord::Result::Ok:
         ++passCounts_.ok;

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QtTest>
+#include <csignal>
 
 namespace {
 
@@ -60,6 +61,8 @@ private Q_SLOTS:
     void initTestCase();
     void failedPassesListedThenResumed_data();
     void failedPassesListedThenResumed();
+    void stopOrKillLeaveAResumableFile_data();
+    void stopOrKillLeaveAResumableFile();
     void refusedResultsSendNothing_data();
     void refusedResultsSendNothing();
 
@@ -160,6 +163,51 @@ void TestCliNight::failedPassesListedThenResumed()
     QCOMPARE(typed(resumed.out()), (QStringList{addresses_[1], addresses_[3]}));
     QCOMPARE(outcomes(csv, &rows).values(), QStringList(5, QStringLiteral("ok")));
     QCOMPARE(rows, 7);
+}
+
+void TestCliNight::stopOrKillLeaveAResumableFile_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<QString>("cut"); // the row of the pass cut; empty: none
+    QTest::newRow("Ctrl-C") << int(SIGINT) << "stopped";
+    QTest::newRow("kill -9") << int(SIGKILL) << "";
+}
+
+void TestCliNight::stopOrKillLeaveAResumableFile()
+{
+    // In the middle of the third pass: a stop ends it (and says so); a
+    // kill leaves no row for it. Either way the resumed job types the third
+    // address again and the rest once: in the end every pass is ok exactly
+    // once, and no address was skipped.
+    QFETCH(int, signalNumber);
+    QFETCH(QString, cut);
+    PseudoTerminal pty;
+    pty.bindPort(1);
+    const QString csv = files_.path(QStringLiteral("cut-%1.csv").arg(signalNumber));
+    const QString macro = files_.writeShiftJis("slow.txt", "GETSTR\r\nSENDSTR\r\nSLEEP 1\r\nREPEAT\r\n");
+    const QStringList common{"run", macro, "--addr", files_.path("addr.txt")};
+    CliProcess run(common + QStringList{"--results", csv});
+    int rows = 0;
+    QDeadlineTimer deadline(30'000);
+    while (!deadline.hasExpired() && (outcomes(csv, &rows), rows < 2))
+        QTest::qWait(20);
+    QCOMPARE(rows, 2);
+    // The third address is being typed or typed, the SLEEP in progress.
+    QTest::qWait(300);
+    run.sendSignal(signalNumber);
+    QVERIFY(run.waitForEnd());
+    const QMap<int, QString> before = outcomes(csv, &rows);
+    QCOMPARE(before.value(2), cut);
+
+    // (A fresh line: a killed program leaves its port held exclusively.)
+    PseudoTerminal fresh;
+    fresh.bindPort(1);
+    CliProcess resumed(common + QStringList{"--resume", csv});
+    QVERIFY(resumed.waitForEnd(60'000));
+    QVERIFY2(resumed.exitCode() == 0, qPrintable(resumed.out() + resumed.err()));
+    QCOMPARE(typed(resumed.out()), addresses_.mid(2));
+    QCOMPARE(outcomes(csv, &rows).values(), QStringList(5, QStringLiteral("ok")));
+    QCOMPARE(rows, cut.isEmpty() ? 5 : 6);
 }
 
 void TestCliNight::refusedResultsSendNothing_data()

@@ -313,6 +313,7 @@ void TestCliRun::logsEveryPacket()
         if (o.value("event") == "pass") {
             // Each pass waits at least its five waits of the shortest length.
             QVERIFY2(o.value("duration").toDouble() >= 0.05, line.constData());
+            QCOMPARE(o.value("outcome").toString(), QStringLiteral("ok"));
             entries.append(QStringLiteral("pass %1 %2").arg(o.value("counter").toInt()).arg(o.value("packets").toInt()));
             continue;
         }
