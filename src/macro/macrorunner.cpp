@@ -56,6 +56,7 @@ MacroRunner::Outcome MacroRunner::RunMacro()
     passCounts_ = PassCounts();
     failuresInARow_ = 0;
     replay_.clear();
+    recentDone_.clear();
     recovery_ = RecoveryPlan();
 
     const Outcome outcome = runPasses();
@@ -70,6 +71,7 @@ MacroRunner::Outcome MacroRunner::RunMacro()
         const qint32 resume = resumePoint().counter;
         if (resume != counter_)
             host_.setCounterText(QString::number(resume));
+        listUndeliveredPasses();
     }
     if (outcome == Outcome::Failed)
         host_.showFailure(failure_);

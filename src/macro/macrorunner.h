@@ -241,6 +241,10 @@ private:
     PassState pass_;
     PassCounts passCounts_;
     PassRecord::Result lastPassResult_ = PassRecord::Result::Ok;
+    // The last passes recorded done, for those the line may not have
+    // carried after all (listed again as not delivered at the run's end).
+    QList<PassRecord> recentDone_;
+    void listUndeliveredPasses();
     RecoveryPlan recovery_;
     bool inRecovery_ = false;
     bool ranOut_ = false; // the failure is a screen wait that ran out

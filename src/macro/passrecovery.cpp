@@ -70,6 +70,11 @@ void MacroRunner::endPass(PassRecord::Result result)
     record.packets = packetsSent_ - pass_.packetsBefore;
     record.tries = pass_.tries + 1;
     lastPassResult_ = result;
+    if (record.done()) {
+        recentDone_.append(record);
+        if (recentDone_.size() > std::max<qsizetype>(1, marks_.size()))
+            recentDone_.removeFirst();
+    }
     switch (result) {
     case PassRecord::Result::Ok:
         ++passCounts_.ok;
@@ -194,4 +199,21 @@ bool MacroRunner::skipDonePasses()
         host_.setCounterText(QString::number(counter_));
     }
     return true;
+}
+
+void MacroRunner::listUndeliveredPasses()
+{
+    // The port failed with passes on the line that had reached their end:
+    // resuming does them again, and the results say why.
+    const qint32 again = resumePoint().passesAgain;
+    const qsizetype from = std::max<qsizetype>(0, recentDone_.size() - again);
+    for (qsizetype i = from; i < recentDone_.size(); ++i) {
+        PassRecord record = recentDone_[i];
+        --(record.result == PassRecord::Result::Ok ? passCounts_.ok : passCounts_.okAfterRetry);
+        record.result = PassRecord::Result::NotDelivered;
+        record.message = QStringLiteral("ポートが途中で使えなくなり、この巡のパケットが届いたことが確かではありません。");
+        lastPassResult_ = record.result;
+        Q_EMIT passEnded(record);
+    }
+    recentDone_.clear();
 }

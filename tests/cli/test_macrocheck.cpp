@@ -103,6 +103,14 @@ void TestMacroCheck::findings_data()
         << QStringList{"BASEWAIT 5", "GETSTR", "GETSTR", "GETSTR", "GETSTR", "REPEAT"} << "one\r\ntwo"
         << QStringList{"macro:4 error に 3 行目がありません（ファイルの終わりです）。1 巡目の GETSTR の 3 個目です。"};
 
+    // {address} is the line this pass's GETSTR took: not before it.
+    QTest::newRow("{address} before GETSTR")
+        << QStringList{"BASEWAIT 0.2", "WAITTEXT {address} 5", "GETSTR", "SENDSTR", "WAITTEXT {address}{counter} 5"}
+        << "one"
+        << QStringList{"macro:2 error WAITTEXT: 画面の取り込み元がありません",
+                       "macro:2 error WAITTEXT: {address} は、この巡の GETSTR より後でなければ使えません",
+                       "macro:5 error WAITTEXT: 画面の取り込み元がありません"};
+
     QTest::newRow("near misses")
         << QStringList{"BASEWAIT 0.2", "OFFHOOK", "&OFFOOK", "entre", "F11", "HELLO"} << ""
         << QStringList{"macro:2 warning 「OFFHOOK」はキー名でも制御キーワードでもないため、この行は何もしません。「OFFOOK」の誤りではありませんか？",
