@@ -286,8 +286,6 @@ int runCommand(const QStringList &arguments)
     // job's (the same contents of the macro, its recovery and the address
     // file); nothing is sent otherwise.
     const QString resultsPath = args->value(QStringLiteral("resume"), args->value(QStringLiteral("results")));
-    const QString jobId =
-        PassResults::jobId(settings.MacroFile, readRecoveryPlan(settings.MacroFile).path, settings.AddrFile);
     QSet<qint32> donePasses;
     std::optional<qint32> firstCounter;
     if (args->has(QStringLiteral("resume"))) {
@@ -297,6 +295,8 @@ int runCommand(const QStringList &arguments)
             Console::report(kCommand, error);
             return ExitStatus::Failed;
         }
+        const QString jobId =
+            PassResults::jobId(settings.MacroFile, readRecoveryPlan(settings.MacroFile).path, settings.AddrFile);
         if (!earlier->rows.isEmpty() && earlier->jobId != jobId) {
             Console::report(kCommand, QStringLiteral("結果ファイル「%1」はこのジョブのものではありません（マクロ「%2」、回復マクロか"
                                                      "アドレスファイル「%3」の内容が、その結果を書いたジョブと違います）。"

@@ -1,6 +1,7 @@
 #include "macro/passresults.h"
 
 #include "macro/characters.h"
+#include "macro/filelines.h"
 #include "macro/macrorunner.h"
 
 #include <QCryptographicHash>
@@ -102,11 +103,11 @@ QString addressLines(const PassRecord &r)
 
 QString PassResults::jobId(const QString &macroPath, const QString &recoveryPath, const QString &addrPath)
 {
+    // Read as the run reads them: a pipe is read once and kept for the run.
     QCryptographicHash hash(QCryptographicHash::Sha256);
     for (const QString &path : {macroPath, recoveryPath, addrPath}) {
-        QFile file(path);
-        if (!path.isEmpty() && file.open(QIODevice::ReadOnly))
-            hash.addData(&file);
+        if (!path.isEmpty())
+            hash.addData(readFileLines(path).lines.join(u'\n').toUtf8());
         hash.addData(QByteArrayView("\0", 1));
     }
     return QString::fromLatin1(hash.result().toHex().left(16));
