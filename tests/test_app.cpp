@@ -62,6 +62,7 @@ private slots:
     void screenSource();
     void screenWindowTeachesTheRecording();
     void unattendedJobFromPipes();
+    void unattendedJobWritesResults();
 };
 
 void TestApp::commandLine_data()
@@ -776,6 +777,35 @@ void TestApp::unattendedJobFromPipes()
     QVERIFY(p.waitForEnd(20'000));
     QVERIFY2(p.exitCode() == 0 && p.err().isEmpty(), qPrintable(p.err()));
     QCOMPARE(pty.readAvailable(100).toHex(' '), (textBytes("one") + textBytes("two")).toHex(' '));
+}
+
+void TestApp::unattendedJobWritesResults()
+{
+    // /R: a row a pass, the job done at the end of its addresses (status 0);
+    // one that cannot be opened stops the job before its first packet.
+    TempFiles files;
+    PseudoTerminal pty;
+    pty.bindPort(35);
+    const QString macro = files.writeShiftJis("job.txt", "BASEWAIT 0\r\nGETSTR\r\nSENDSTR\r\nREPEAT\r\n");
+    const QString addr = files.writeShiftJis("address.txt", "one\r\ntwo\r\n");
+    const QString results = files.path("results.csv");
+    const QString program = ProgramProcess::built("quillonemu");
+    ProgramProcess p(program, {"/M" + macro, "/A" + addr, "/P35", "/R" + results}, &ProgramProcess::offscreen);
+    QVERIFY(p.waitForEnd(20'000));
+    QVERIFY2(p.exitCode() == 0, qPrintable(p.err()));
+    QFile file(results);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = file.readAll().split('\n');
+    QVERIFY(rows.value(0).startsWith("\xEF\xBB\xBF" "counter,"));
+    QVERIFY2(rows.value(1).startsWith("0,1,one,ok,") && rows.value(2).startsWith("1,2,two,ok,"), rows.join('|').constData());
+    QCOMPARE(pty.readAvailable(100).toHex(' '), (textBytes("one") + textBytes("two")).toHex(' '));
+
+    ProgramProcess refused(program, {"/M" + macro, "/A" + addr, "/P35", "/R/nonexistent/dir/r.csv"},
+                           &ProgramProcess::offscreen);
+    QVERIFY(refused.waitForEnd(20'000));
+    QCOMPARE(refused.exitCode(), 1);
+    QVERIFY2(refused.err().contains("/nonexistent/dir/r.csv"), qPrintable(refused.err()));
+    QCOMPARE(pty.readAvailable(100).size(), 0);
 }
 
 QTEST_MAIN(TestApp)
