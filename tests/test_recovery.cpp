@@ -5,9 +5,11 @@
 // screen that shows the text a pass waits for unless told otherwise.
 
 #include "macro/macrocheck.h"
+#include "macro/passresults.h"
 #include "support/fakerun.h"
 #include "support/packets.h"
 
+#include <QXmlStreamReader>
 #include <QtTest>
 #include <functional>
 
@@ -66,6 +68,7 @@ private Q_SLOTS:
     void failedPassesAreRecoveredAndListed();
     void refusedBeforeTheFirstPacket_data();
     void refusedBeforeTheFirstPacket();
+    void resultsKeepAnyText();
 };
 
 void TestRecovery::failedPassesAreRecoveredAndListed_data()
@@ -190,6 +193,65 @@ void TestRecovery::refusedBeforeTheFirstPacket()
                d.message.contains(mentions);
     }));
     QVERIFY(r.endedInOrder());
+}
+
+void TestRecovery::resultsKeepAnyText()
+{
+    // What a pass's message and address may hold: quotes, commas, line
+    // breaks, ESC, NUL, an emoji and 𠮷 (outside the basic plane). The CSV
+    // reads back as written; the JUnit file is well-formed XML without the
+    // characters XML 1.0 forbids, the others kept.
+    TempFiles files;
+    PassRecord record;
+    record.counter = 7;
+    record.firstAddrLine = record.lastAddrLine = 8;
+    record.address = QStringLiteral("a,\"b\"");
+    record.result = PassRecord::Result::Failed;
+    record.file = QStringLiteral("job.txt");
+    record.line = 3;
+    record.keyword = QStringLiteral("WAITTEXT");
+    record.message = QStringLiteral("line one\nline, \"two\" \x1b[2J ") + QChar(0) + QStringLiteral(" 😀 𠮷");
+    record.evidence = QStringLiteral("/tmp/e,vidence.png");
+    PassResults results;
+    QString error;
+    const QString csv = files.path("r.csv");
+    QVERIFY(results.open(csv, QStringLiteral("0123456789abcdef"), &error));
+    QVERIFY(results.write(record, &error));
+    record.counter = 8;
+    record.result = PassRecord::Result::Ok;
+    QVERIFY(results.write(record, &error));
+    results.close();
+    const std::optional<PassResults::Contents> back = PassResults::read(csv, &error);
+    QVERIFY2(back, qPrintable(error));
+    QCOMPARE(back->jobId, QStringLiteral("0123456789abcdef"));
+    QCOMPARE(back->rows.size(), 2);
+    const PassRecord &row = back->rows.first();
+    QCOMPARE(row.address, record.address);
+    QCOMPARE(row.evidence, record.evidence);
+    QCOMPARE(row.file, QStringLiteral("job.txt:3"));
+    QVERIFY(row.message.contains(QStringLiteral("line, \"two\"")) && row.message.contains(QStringLiteral("𠮷")));
+    QCOMPARE(row.result, PassRecord::Result::Failed);
+
+    record.counter = 7;
+    record.result = PassRecord::Result::Failed;
+    const QString junit = files.path("r.xml");
+    QVERIFY(writeJUnit(junit, QStringLiteral("job"), {record}, &error));
+    QFile file(junit);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&file);
+    QString failure;
+    QString out;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isStartElement() && xml.name() == QLatin1String("failure"))
+            failure = xml.attributes().value(QLatin1String("message")).toString();
+        if (xml.isStartElement() && xml.name() == QLatin1String("system-out"))
+            out = xml.readElementText();
+    }
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    QVERIFY(failure.contains(QStringLiteral("😀 𠮷")));
+    QVERIFY(!failure.contains(QChar(0x1b)) && !failure.contains(QChar(0)));
+    QVERIFY(out.startsWith(QStringLiteral("[[ATTACHMENT|/tmp/e,vidence.png]]\n")));
 }
 
 QTEST_GUILESS_MAIN(TestRecovery)
