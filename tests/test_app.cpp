@@ -67,6 +67,7 @@ private slots:
     void screenSource();
     void screenWindowTeachesTheRecording();
     void unattendedJobFromPipes();
+    void unattendedJobWritesResults();
 };
 
 void TestApp::commandLine_data()
@@ -790,7 +791,7 @@ void TestApp::unattendedJobEnds()
     received += pty.readAvailable(50);
     // An orderly end: whole packets only, nothing torn at the close.
     QVERIFY(p.endedNormally());
-    QCOMPARE(p.exitCode(), 0);
+    QCOMPARE(p.exitCode(), 130); // as quillonemu-cli run: a signal ended the job
     QVERIFY(received.size() >= 10 && received.size() <= 1000);
     QCOMPARE(received.size() % 10, 0);
 
@@ -814,8 +815,9 @@ void TestApp::unattendedJobEnds()
 void TestApp::unattendedJobFromPipes()
 {
     // `quillonemu "/M"<(cat job.txt) "/A"<(cat address.txt)`: each pipe is
-    // read once and kept, for the run and for every REPEAT; the job ends
-    // where the address lines run out, as it does with the files themselves.
+    // read once and kept, for the run and for every REPEAT; the job ends,
+    // done, where the address lines run out, as it does with the files
+    // themselves.
     TempFiles files;
     PseudoTerminal pty;
     pty.bindPort(34);
@@ -825,8 +827,37 @@ void TestApp::unattendedJobFromPipes()
                                    ProgramProcess::built("quillonemu"), macro, addr},
                      &ProgramProcess::offscreen);
     QVERIFY(p.waitForEnd(20'000));
-    QVERIFY2(p.exitCode() == 1 && p.err().contains(QStringLiteral("3 行目")), qPrintable(p.err()));
+    QVERIFY2(p.exitCode() == 0 && p.err().isEmpty(), qPrintable(p.err()));
     QCOMPARE(pty.readAvailable(100).toHex(' '), (textBytes("one") + textBytes("two")).toHex(' '));
+}
+
+void TestApp::unattendedJobWritesResults()
+{
+    // /R: a row a pass, the job done at the end of its addresses (status 0);
+    // one that cannot be opened stops the job before its first packet.
+    TempFiles files;
+    PseudoTerminal pty;
+    pty.bindPort(35);
+    const QString macro = files.writeShiftJis("job.txt", "BASEWAIT 0\r\nGETSTR\r\nSENDSTR\r\nREPEAT\r\n");
+    const QString addr = files.writeShiftJis("address.txt", "one\r\ntwo\r\n");
+    const QString results = files.path("results.csv");
+    const QString program = ProgramProcess::built("quillonemu");
+    ProgramProcess p(program, {"/M" + macro, "/A" + addr, "/P35", "/R" + results}, &ProgramProcess::offscreen);
+    QVERIFY(p.waitForEnd(20'000));
+    QVERIFY2(p.exitCode() == 0, qPrintable(p.err()));
+    QFile file(results);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = file.readAll().split('\n');
+    QVERIFY(rows.value(0).startsWith("\xEF\xBB\xBF" "counter,"));
+    QVERIFY2(rows.value(1).startsWith("0,1,one,ok,") && rows.value(2).startsWith("1,2,two,ok,"), rows.join('|').constData());
+    QCOMPARE(pty.readAvailable(100).toHex(' '), (textBytes("one") + textBytes("two")).toHex(' '));
+
+    ProgramProcess refused(program, {"/M" + macro, "/A" + addr, "/P35", "/R/nonexistent/dir/r.csv"},
+                           &ProgramProcess::offscreen);
+    QVERIFY(refused.waitForEnd(20'000));
+    QCOMPARE(refused.exitCode(), 1);
+    QVERIFY2(refused.err().contains("/nonexistent/dir/r.csv"), qPrintable(refused.err()));
+    QCOMPARE(pty.readAvailable(100).size(), 0);
 }
 
 QTEST_MAIN(TestApp)

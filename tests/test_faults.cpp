@@ -126,10 +126,11 @@ void TestFaults::hugeAddressFile()
     r.settings.AddrFile = r.files.writeBytes("addr.txt", lines);
     r.setMacro({"GETSTR", "SENDSTR", "REPEAT"});
     r.host.counter = "999999";
-    QCOMPARE(r.run(), Outcome::Failed); // the second pass finds no line 1,000,001
+    QCOMPARE(r.run(), Outcome::Finished); // the second pass finds no line 1,000,001: done
+    QVERIFY(r.runner.addressFileDone());
     QCOMPARE(r.host.addrTexts.value(1), QStringLiteral("a1000000"));
     QCOMPARE(r.host.counter, QStringLiteral("1000000"));
-    QVERIFY2(r.host.messages.value(0).contains("1000001"), qPrintable(r.host.messages.value(0)));
+    QVERIFY2(r.host.messages.isEmpty(), qPrintable(r.host.messages.value(0)));
     QCOMPARE(r.received().size(), 8);
 }
 

@@ -81,7 +81,7 @@ void TestSoak::manyPasses()
         return false;
     };
 
-    QCOMPARE(r.run(), MacroRunner::Outcome::Failed); // the address file runs out after the last pass
+    QCOMPARE(r.run(), MacroRunner::Outcome::Finished); // the address file runs out after the last pass
     readHandset();
     const qint64 rssAtEnd = residentKb();
     qInfo("%d passes, %lld packets; resident memory %lld kB at pass 1000, %lld kB at the end", passes,
@@ -92,8 +92,8 @@ void TestSoak::manyPasses()
     QVERIFY(expected.empty());
     QVERIFY(pending.isEmpty());
     QCOMPARE(r.host.counter, QString::number(passes));
-    QVERIFY2(r.host.messages.value(0).contains(QStringLiteral("%1 行目").arg(passes + 1)),
-             qPrintable(r.host.messages.value(0)));
+    QVERIFY(r.runner.addressFileDone());
+    QVERIFY2(r.host.messages.isEmpty(), qPrintable(r.host.messages.value(0)));
     QVERIFY(r.endedInOrder());
 #ifndef QUILLONEMU_SANITIZE
     // Allocator noise, nothing like a leak per pass. (The address sanitizer

@@ -9,7 +9,7 @@ QList<CommandLineSwitch> parseCommandLineSwitches(const QString &text)
         piece.remove(u'"');
         const QString name = piece.left(2);
         if (name == QLatin1String("/M") || name == QLatin1String("/A") || name == QLatin1String("/P") ||
-            name == QLatin1String("/S"))
+            name == QLatin1String("/S") || name == QLatin1String("/R") || name == QLatin1String("/F"))
             switches.append({name[1], piece.mid(2)});
     }
     return switches;
@@ -36,6 +36,10 @@ StartSettings startSettings(const QString &commandLine)
             start.addrFile = s.value;
         else if (s.letter == u'S')
             start.screen = s.value;
+        else if (s.letter == u'R')
+            start.results = s.value;
+        else if (s.letter == u'F')
+            start.maxFailuresInARow = s.value;
         else
             start.port = s.value;
     }

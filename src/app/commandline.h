@@ -5,13 +5,15 @@
 #include <optional>
 
 // The command line's switches: "/M" macro file, "/A" address file, "/P" port,
-// "/S" the screen's source (a camera, a stream's URL, a video or picture file).
+// "/S" the screen's source (a camera, a stream's URL, a video or picture file),
+// "/R" the results file of the job, "/F" the failed passes in a row that stop
+// a job with a recovery macro.
 // The text is split at every double quote followed by a space; each piece
 // loses its double quotes, its first two characters are the switch (compared
 // exactly, case-sensitive) and the rest, untouched, is the value. Pieces with
 // no known switch are ignored; a switch given twice is applied twice.
 struct CommandLineSwitch {
-    QChar letter; // 'M', 'A', 'P' or 'S'
+    QChar letter; // 'M', 'A', 'P', 'S', 'R' or 'F'
     QString value;
 
     friend bool operator==(const CommandLineSwitch &, const CommandLineSwitch &) = default;
@@ -26,6 +28,8 @@ struct StartSettings {
     QString addrFile;
     std::optional<QString> port;
     std::optional<QString> screen;
+    std::optional<QString> results;
+    std::optional<QString> maxFailuresInARow;
 };
 
 // The switches of a whole command line (spaces around it trimmed), applied.

@@ -6,6 +6,7 @@
 #include "app/programinfo.h"
 #include "keypad/keypadwindows.h"
 #include "link/textsender.h"
+#include "platform/portnumber.h"
 #include "screen/cameras.h"
 #include "screen/sourceaddress.h"
 #include "widgets/appearance.h"
@@ -81,7 +82,11 @@ frmMain::frmMain(Desktop &desktop, QWidget *parent)
         screenWait_.reset();
         screenWaitTimer_.stop();
         if (!typing_)
-            lblStatus->setText(statusText_);
+            lblStatus->setText(withFailedPasses(statusText_));
+    });
+    connect(&runner_, &MacroRunner::passEnded, this, [this](const PassRecord &record) {
+        if (record.result == PassRecord::Result::Failed)
+            ++failedPasses_;
     });
     observeHeldInput([this](QObject *receiver, const QEvent &event) { inputHeld(receiver, event); });
     gateHeldInput([](QObject *receiver) {
@@ -188,8 +193,10 @@ std::optional<MacroRunner::Outcome> frmMain::Form_Load(const QString &commandLin
     // A screen that cannot be opened stops the start-up run before its
     // first packet.
     const bool screenOpened = !screenSource_ || openScreenSource(*screenSource_);
-    if (!MacroFile.isEmpty() && screenOpened)
+    if (!MacroFile.isEmpty() && screenOpened) {
         outcome = runner_.RunMacro();
+        showPassResults();
+    }
     QCoreApplication::processEvents();
     return outcome;
 }
@@ -221,6 +228,40 @@ void frmMain::ParseCommandLine(const QString &text)
         cmbCommPort->setEditText(*start.port);
     }
     screenSource_ = start.screen;
+    if (start.maxFailuresInARow) {
+        const std::optional<qint32> most = parseWholeNumber(*start.maxFailuresInARow);
+        if (most && *most >= 1)
+            runner_.setMaxFailuresInARow(*most);
+        else
+            desktop_.showMessage(this, QStringLiteral("/F の値「%1」は 1 以上の整数ではありません。既定の %2 を使います。")
+                                           .arg(*start.maxFailuresInARow)
+                                           .arg(MacroRunner::kMaxFailuresInARow));
+    }
+    if (start.results) {
+        QString error;
+        const bool opened = recordPasses(runner_, results_, *start.results, &error, [this](const QString &message) {
+            desktop_.showMessage(this, message + QStringLiteral("\n実行中の文を終えたところで止めます。"));
+            runner_.RequestStop();
+        });
+        if (opened)
+            resultsPath_ = *start.results;
+        else
+            desktop_.showMessage(this, error);
+    }
+}
+
+void frmMain::showPassResults()
+{
+    const MacroRunner::PassCounts counts = runner_.passCounts();
+    if (counts.failed == 0 && counts.okAfterRetry == 0 && resultsPath_.isEmpty())
+        return;
+    QString text = QStringLiteral("巡の結果: 成功 %1、失敗 %2、やり直して成功 %3。")
+                       .arg(counts.ok)
+                       .arg(counts.failed)
+                       .arg(counts.okAfterRetry);
+    if (!resultsPath_.isEmpty())
+        text += QStringLiteral("\n結果ファイル: %1").arg(resultsPath_);
+    desktop_.showMessage(this, text);
 }
 
 bool frmMain::openScreenSource(const QString &source)
@@ -330,7 +371,9 @@ void frmMain::cmdSend_Click()
 {
     if (runner_.isRunning())
         return;
+    failedPasses_ = 0;
     runner_.RunMacro();
+    showPassResults();
 }
 
 void frmMain::cmdStop_Click()
@@ -425,7 +468,7 @@ void frmMain::setStatusText(const QString &text)
 {
     endTyping();
     statusText_ = text;
-    lblStatus->setText(text);
+    lblStatus->setText(withFailedPasses(text));
     showScreenWait();
 }
 
@@ -544,11 +587,16 @@ void frmMain::showScreenWait()
         return;
     // 「3 WAITIMAGE 5 行目 2/30 秒」: the run's count as always, then the
     // file's line as the messages and the screen window name it.
-    lblStatus->setText(QStringLiteral("%1 %2 行目 %3/%4 秒")
-                           .arg(statusText_)
-                           .arg(screenWait_->line)
-                           .arg(screenWaitClock_.elapsed() / 1000)
-                           .arg(screenWait_->seconds, 0, 'g', 4));
+    lblStatus->setText(withFailedPasses(QStringLiteral("%1 %2 行目 %3/%4 秒")
+                                            .arg(statusText_)
+                                            .arg(screenWait_->line)
+                                            .arg(screenWaitClock_.elapsed() / 1000)
+                                            .arg(screenWait_->seconds, 0, 'g', 4)));
+}
+
+QString frmMain::withFailedPasses(const QString &text) const
+{
+    return failedPasses_ > 0 ? QStringLiteral("%1  失敗 %2").arg(text).arg(failedPasses_) : text;
 }
 
 void frmMain::exitProgram()

@@ -6,6 +6,7 @@
 #include "link/seriallink.h"
 #include "macro/macrorunner.h"
 #include "macro/macrosettings.h"
+#include "macro/passresults.h"
 #include "macro/runhost.h"
 #include "platform/waiter.h"
 #include "screen/screenplugin.h"
@@ -193,5 +194,14 @@ private:
     QElapsedTimer screenWaitClock_;
     QTimer screenWaitTimer_;
     QString lastEvidence_;
+    // The job's results file (/R) and the failed passes of the run.
+    PassResults results_;
+    QString resultsPath_;
+    qint32 failedPasses_ = 0;
+    // After a run: how its passes ended, when a pass failed or the job
+    // keeps a results file.
+    void showPassResults();
+    // The statement line with the passes failed so far after it.
+    QString withFailedPasses(const QString &text) const;
     std::optional<Typing> typing_;
 };

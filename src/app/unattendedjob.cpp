@@ -5,12 +5,15 @@
 #include "app/commandline.h"
 #include "link/seriallink.h"
 #include "macro/macrorunner.h"
+#include "macro/passresults.h"
+#include "platform/portnumber.h"
 #include "macro/runhost.h"
 #include "platform/process.h"
 #include "platform/terminationsignals.h"
 #include "platform/waiter.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <cstdio>
 
 namespace {
@@ -42,6 +45,7 @@ public:
     // EXIT: status 1 when the run had to say something (packets that never
     // reached the line).
     void exitProgram() override { terminateProcess(failed_ ? 1 : 0); }
+    bool failed() const { return failed_; }
 
     RunScreen *screen() override { return &screen_; }
     LazyScreen screen_;
@@ -64,6 +68,29 @@ int runUnattendedJob(int argc, char **argv, const StartSettings &start)
     EventLoopWaiter waiter;
     SerialLink link([&settings] { return settings.CommPort; }, &waiter);
     MacroRunner runner(settings, host, link, waiter);
+    if (start.maxFailuresInARow) {
+        const std::optional<qint32> most = parseWholeNumber(*start.maxFailuresInARow);
+        if (!most || *most < 1) {
+            printMessage(QStringLiteral("/F の値「%1」は 1 以上の整数ではありません。").arg(*start.maxFailuresInARow));
+            return 1;
+        }
+        runner.setMaxFailuresInARow(*most);
+    }
+    // The results file given by /R is opened before anything is sent; a
+    // row that cannot be written stops the job after the statement.
+    PassResults results;
+    if (start.results) {
+        QString error;
+        const bool opened = recordPasses(runner, results, *start.results, &error, [&](const QString &message) {
+            host.showMessage(message);
+            runner.RequestStop();
+        });
+        if (!opened) {
+            printMessage(error);
+            return 1;
+        }
+        host.screen_.setEvidenceFolder(QFileInfo(*start.results).absolutePath());
+    }
     // The screen given by /S is opened before anything is sent.
     if (start.screen) {
         QString error;
@@ -81,7 +108,14 @@ int runUnattendedJob(int argc, char **argv, const StartSettings &start)
             printMessage(link.errorText());
             terminateProcess(1);
         }
-        terminateProcess(0);
+        terminateProcess(130);
     });
-    return runner.RunMacro() == MacroRunner::Outcome::Failed || runner.closeFailed() ? 1 : 0;
+    // As quillonemu-cli run: 3 for a job that ran to its end with failed
+    // passes.
+    const MacroRunner::Outcome outcome = runner.RunMacro();
+    if (outcome == MacroRunner::Outcome::Failed || runner.closeFailed() || host.failed())
+        return 1;
+    if (outcome == MacroRunner::Outcome::Stopped)
+        return 130;
+    return runner.passCounts().failed > 0 ? 3 : 0;
 }

@@ -11,7 +11,8 @@ struct StartSettings;
 // window's start-up time and memory. Messages go to standard error, on one
 // line each.
 
-// Runs it: 1 when the run failed, 0 otherwise. EXIT, SIGINT, SIGTERM and
-// SIGHUP end the process at once with the port closed after every sent byte
-// has crossed the line.
+// Runs it: 1 when the run failed, 3 when it ran to its end but passes
+// failed (a recovery macro carried it on), 0 otherwise. EXIT ends the
+// process at once, SIGINT, SIGTERM and SIGHUP with status 130, the port
+// closed after every sent byte has crossed the line.
 int runUnattendedJob(int argc, char **argv, const StartSettings &start);

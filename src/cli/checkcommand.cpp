@@ -120,10 +120,19 @@ void printJob(const JobEstimate &job, const PassSummary &pass, const MacroCheck 
     const qint64 endCounter = counter + job.passes;
     Console::out(QStringLiteral("全体（カウンタ %1 から）: %2 巡、約 %3")
                      .arg(formatCount(counter), formatCount(job.passes), formatDuration(job.seconds)));
-    Console::out(QStringLiteral("  アドレスファイル %1 行の %2 行目から 1 巡に %3 行ずつ読みます。"
-                                "その次の巡は GETSTR が %4 行目を読めず、エラーで終わります（カウンタ %5）。")
-                     .arg(formatCount(lines), formatCount(std::max<qint64>(0, counter) + 1), QString::number(job.getStrs),
-                          formatCount(lines + 1), formatCount(endCounter)));
+    // The lines left after the last whole pass: none, and the next pass's
+    // first GETSTR finds the end of the file, which ends the job as done;
+    // some, and that pass lacks the rest of its lines.
+    const qint64 leftOver = std::max<qint64>(0, lines - std::max<qint64>(0, counter) - job.passes * job.getStrs);
+    const QString end =
+        leftOver == 0
+            ? QStringLiteral("その次の巡の最初の GETSTR でアドレスファイルが終わり、ジョブが終わります（カウンタ %1）。")
+                  .arg(formatCount(endCounter))
+            : QStringLiteral("その次の巡は GETSTR が %1 行目を読めず、エラーで終わります（カウンタ %2）。")
+                  .arg(formatCount(lines + 1), formatCount(endCounter));
+    Console::out(QStringLiteral("  アドレスファイル %1 行の %2 行目から 1 巡に %3 行ずつ読みます。")
+                     .arg(formatCount(lines), formatCount(std::max<qint64>(0, counter) + 1), QString::number(job.getStrs)) +
+                 end);
     if (job.passes > 0) {
         Console::out(QStringLiteral("  待ち時間 計 約 %1、送信時間 計 約 %2: %3")
                          .arg(formatDuration(job.waitSeconds), formatDuration(job.wireSeconds), governedBy(job)));
@@ -166,6 +175,17 @@ int checkCommand(const QStringList &arguments)
     }
     if (check.pass && check.job)
         printJob(*check.job, *check.pass, check, *counter);
+    if (check.recovery) {
+        // Only a note: it runs after failed passes alone.
+        QString note = QStringLiteral("注: 画面の待ちが時間切れになった巡のあとに回復マクロ「%1」を実行します")
+                           .arg(check.recovery->path);
+        if (check.recovery->seconds)
+            note += QStringLiteral("（1 回 最長 約 %1）").arg(formatDuration(*check.recovery->seconds));
+        note += check.recovery->retries > 0
+                    ? QStringLiteral("。その巡を %1 回までやり直します。上の見積もりには含みません。").arg(check.recovery->retries)
+                    : QStringLiteral("。上の見積もりには含みません。");
+        Console::out(note);
+    }
     const qsizetype warnings = check.diagnostics.size() - errors;
     if (check.diagnostics.isEmpty())
         Console::out(QStringLiteral("問題は見つかりませんでした。"));

@@ -5,5 +5,6 @@ namespace ExitStatus {
 constexpr int Ok = 0;
 constexpr int Failed = 1;        // the job ended on an error
 constexpr int Usage = 2;         // the command line was wrong
+constexpr int PassesFailed = 3;  // the job ran to its end, but passes of it failed
 constexpr int Interrupted = 130; // stopped by a signal (SIGINT, SIGTERM, SIGHUP, SIGPIPE)
 } // namespace ExitStatus

@@ -56,6 +56,10 @@ const QString kHelp = QStringLiteral(
     "  --screen-delay 秒  パケットを受けてから画面が変わるまでの秒数です。\n"
     "  --screen-noise     配信する画面をカメラで撮ったようにします（明るさの揺れ、\n"
     "                     ノイズ、わずかなぼけ）。\n"
+    "  --popup-every N    ENTER を N 回受けるごとに、入力された文字の欄を覆うポップアップ\n"
+    "                     「通信エラー」を出します。出ている間は CLEAR 以外のキーを\n"
+    "                     受け付けず、CLEAR で消えます（文字も消えます）。画面の外れた\n"
+    "                     巡を取り戻す仕組み（ONFAIL）を試すためのものです。\n"
     "  -h, --help         この説明を表示します。\n"
     "\n"
     "Ctrl-C（SIGINT）か SIGTERM でも、出力の読み手が終わったとき（| head など）でも\n"
@@ -101,6 +105,15 @@ std::optional<ModelScreenOptions> parseScreenOptions(const Arguments &args, int 
         options.delaySeconds = *seconds;
     }
     options.noise = args.has(QStringLiteral("screen-noise"));
+    if (args.has(QStringLiteral("popup-every"))) {
+        const QString text = args.value(QStringLiteral("popup-every"));
+        const std::optional<qint32> every = parseWholeNumber(text);
+        if (!every || *every < 1) {
+            *status = usageError(kCommand, QStringLiteral("--popup-every の値「%1」は 1 以上の整数ではありません。").arg(text));
+            return std::nullopt;
+        }
+        options.popupEvery = *every;
+    }
     return options;
 }
 
@@ -115,7 +128,8 @@ int handsetCommand(const QStringList &arguments)
          {QStringLiteral("fast")},
          {QStringLiteral("json")}, {QStringLiteral("count"), true}, {QStringLiteral("timeout"), true},
          {QStringLiteral("screen-stream"), true}, {QStringLiteral("screen-file"), true},
-         {QStringLiteral("screen-delay"), true}, {QStringLiteral("screen-noise")}},
+         {QStringLiteral("screen-delay"), true}, {QStringLiteral("screen-noise")},
+         {QStringLiteral("popup-every"), true}},
         0, QString(), &status);
     if (!args)
         return status;
@@ -154,7 +168,7 @@ int handsetCommand(const QStringList &arguments)
         if (!screen)
             return status;
     } else {
-        for (const char *name : {"screen-delay", "screen-noise"}) {
+        for (const char *name : {"screen-delay", "screen-noise", "popup-every"}) {
             if (args->has(name))
                 return usageError(kCommand, QStringLiteral("--%1 は --screen-stream か --screen-file と共にだけ使えます。")
                                                 .arg(QLatin1String(name)));

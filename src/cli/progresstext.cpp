@@ -18,6 +18,8 @@ QString counterOfJob(const JobProgress &progress)
         text += u'/' + formatCount(*end);
     if (const std::optional<double> share = progress.shareDone())
         text += QStringLiteral("（%1%）").arg(QString::number(std::floor(*share * 1000) / 10, 'f', 1));
+    if (progress.failed() > 0)
+        text += QStringLiteral(" 失敗 %1").arg(formatCount(progress.failed()));
     return text;
 }
 

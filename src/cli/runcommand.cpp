@@ -13,6 +13,8 @@
 #include "macro/jobestimate.h"
 #include "macro/jobprogress.h"
 #include "macro/macrorunner.h"
+#include "macro/passresults.h"
+#include "macro/recovery.h"
 #include "platform/portnumber.h"
 #include "platform/terminationsignals.h"
 #include "platform/waiter.h"
@@ -22,6 +24,8 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QSet>
+#include <algorithm>
 
 namespace {
 
@@ -36,9 +40,11 @@ const QString kHelp = QStringLiteral(
     "マクロでは仕事の進み具合も表示します: アドレスファイルがあれば、カウンタと、その行で\n"
     "足りる巡を終えたときのカウンタ（カウンタ 3/1,000）、済んだ割合、そして 1 巡目が\n"
     "終わってからは、この実行で計った巡の長さから見積もった終了予定の時刻と残り時間。\n"
-    "アドレスファイルの行が尽きた次の巡は GETSTR でエラーで終わります。アドレスファイルが\n"
-    "なければ、カウンタと 1 時間あたりの巡の数です。端末でなければ 1 巡ごとに 1 行で\n"
-    "表示します。\n"
+    "アドレスファイルがなければ、カウンタと 1 時間あたりの巡の数です。端末でなければ\n"
+    "1 巡ごとに 1 行で表示します。\n"
+    "アドレスファイルの行が尽きると、仕事はすべて済んでいます: 巡の最初の GETSTR が\n"
+    "ファイルの終わりに当たったら、マクロの終わりと同じく終わります。巡の途中の GETSTR が\n"
+    "行を読めないときは、その巡が足りないのでエラーです。\n"
     "終わったとき（マクロの終わり、停止、エラー、EXIT）には終わり方とカウンタに続けて、\n"
     "この実行で済んだ巡の数、送ったパケットの数とかかった時間を 1 行で表示します。\n"
     "エラーは check と同じく「ファイル:行: error: 説明」の形で標準エラー出力に出ます\n"
@@ -52,7 +58,7 @@ const QString kHelp = QStringLiteral(
     "                     （\"event\":\"packet\"、時刻、カウンタ、マクロファイルの行番号、キーワード、\n"
     "                     バイト列）。\n"
     "                     REPEAT で巡が済むごとにも 1 行（\"event\":\"pass\"、カウンタ、時刻、\n"
-    "                     巡の秒数、その巡のパケット数）。画面の文ごとにも 1 行\n"
+    "                     巡の秒数、パケット数、結果）。画面の文ごとにも 1 行\n"
     "                     （\"event\":\"screen\"、画像か文字列、見つかったか、類似度と位置か\n"
     "                     読めた文字、待った秒数、フレーム数）。待ちが時間切れになったときの\n"
     "                     証拠の画像もこのファイルのフォルダに保存します（なければ一時フォルダ）。\n"
@@ -66,7 +72,26 @@ const QString kHelp = QStringLiteral(
     "                     camera、camera:番号、camera:名前の一部、http://…、https://…、\n"
     "                     rtsp://…、動画ファイルか静止画（.png .jpg .bmp）のパス。\n"
     "                     開けなければ、パケットを送る前にエラーで終わります。\n"
+    "  --results ファイル 結果ファイル（CSV、UTF-8、BOM 付き）。巡が終わるたびに 1 行を書き足し、\n"
+    "                     ディスクまで書き込みます: 巡のカウンタ、アドレスファイルの行番号、入力した\n"
+    "                     アドレス、結果（ok、failed、ok-after-retry、stopped、not-delivered）、\n"
+    "                     試した回数、失敗した「ファイル:行」とキーワード、メッセージ、証拠の画像、\n"
+    "                     開始時刻、秒数、パケット数。開けなければ実行せず、実行中に書けなく\n"
+    "                     なったら実行中の文を終えて止め、終了ステータス 1 です。\n"
+    "  --junit ファイル   同じ結果を JUnit XML で、終わったとき（停止やエラーでも）に書きます。\n"
+    "  --resume ファイル  前の実行の結果ファイルを読み、ok でない巡（失敗、停止、届いたことが\n"
+    "                     確かでない、まだ実行していない巡）だけを実行して、同じファイルに\n"
+    "                     書き足します。マクロ、回復マクロ、アドレスファイルの内容が違えば\n"
+    "                     何も送らずに終わります。\n"
+    "  --max-failures-in-a-row 数\n"
+    "                     回復マクロ（ONFAIL）のあるジョブで、続けてこの数の巡が失敗したら\n"
+    "                     止めます（既定 5）。\n"
     "  -h, --help         この説明を表示します。\n"
+    "\n"
+    "マクロの ONFAIL 回復マクロ [RETRY 回数] は、巡の画面の待ち（WAITIMAGE、WAITGONE、\n"
+    "WAITTEXT、READTEXT）が時間切れになったとき、その巡を失敗として記録し、回復マクロで\n"
+    "携帯電話機を巡の始めの状態に戻してから、RETRY があればその巡をやり直し、なければ次の\n"
+    "巡に進みます。詳しくは docs/jobs.md を見てください。\n"
     "\n"
     "Ctrl-C（SIGINT）で、また出力の読み手が終わったとき（| head など）にも停止します。\n"
     "実行中の文を終え、送ったバイトをすべて届けてから、終わったときのカウンタを\n"
@@ -76,9 +101,12 @@ const QString kHelp = QStringLiteral(
     "終わっても文字列は途中で切らず、その出力にはそれ以上書きません。\n"
     "\n"
     "終了ステータス:\n"
-    "  0    マクロの終わりまで実行したか、EXIT で終わった\n"
-    "  1    エラーで終わった、ログに書けなかった、またはパケットを届けきれずにポートを閉じた\n"
+    "  0    マクロの終わりかアドレスファイルの終わりまで実行したか、EXIT で終わり、\n"
+    "       失敗した巡はなかった\n"
+    "  1    エラーで終わった、ログか結果ファイルに書けなかった、またはパケットを届けきれずに\n"
+    "       ポートを閉じた\n"
     "  2    使い方の誤り\n"
+    "  3    終わりまで実行したが、失敗した巡があった（ONFAIL で回復して続けた巡）\n"
     "  130  シグナルで停止した");
 
 // Where to go on from, after the counter to resume with: the address line
@@ -110,13 +138,17 @@ QString resumeDetails(const MacroRunner &runner)
 }
 
 // The last words of a run, with the counter to resume from.
-QString summary(MacroRunner::Outcome outcome, const MacroRunner &runner)
+QString summary(MacroRunner::Outcome outcome, const MacroRunner &runner, const QString &addrPath)
 {
     const qint32 counter = runner.counter();
     const QString resume = QString::number(runner.resumePoint().counter);
     const QString undelivered = runner.closeFailed() ? QStringLiteral("が、送ったパケットを届けきれませんでした") : QString();
     switch (outcome) {
     case MacroRunner::Outcome::Finished:
+        if (runner.addressFileDone()) {
+            return QStringLiteral("アドレスファイル「%1」の行をすべて入力して終わりました%3（カウンタ %2）。")
+                .arg(addrPath, QString::number(counter), undelivered);
+        }
         return QStringLiteral("マクロの終わりまで実行しました%2（カウンタ %1）。").arg(counter).arg(undelivered);
     case MacroRunner::Outcome::Exited:
         return QStringLiteral("EXIT で終わりました%2（カウンタ %1）。").arg(counter).arg(undelivered);
@@ -150,6 +182,26 @@ QString runFigures(const MacroRunner &runner, bool repeats, double seconds)
     return figures + QStringLiteral("パケット %1 個、%2。").arg(formatCount(sent), formatDuration(seconds));
 }
 
+// How the passes of this run ended, and where they are listed: "巡の結果:
+// 成功 57、失敗 2、やり直して成功 1（結果ファイル「r.csv」）。" Only once a
+// pass failed or a results file was asked for.
+QString passFigures(const MacroRunner &runner, const QList<PassRecord> &records, const QString &resultsPath)
+{
+    const MacroRunner::PassCounts counts = runner.passCounts();
+    if (resultsPath.isEmpty() && counts.failed == 0 && counts.okAfterRetry == 0)
+        return QString();
+    QString text = QStringLiteral("巡の結果: 成功 %1、失敗 %2、やり直して成功 %3")
+                       .arg(formatCount(counts.ok), formatCount(counts.failed), formatCount(counts.okAfterRetry));
+    const auto cut = std::count_if(records.begin(), records.end(), [](const PassRecord &r) {
+        return r.result == PassRecord::Result::Stopped || r.result == PassRecord::Result::NotDelivered;
+    });
+    if (cut > 0)
+        text += QStringLiteral("、途中で終わった巡 %1").arg(formatCount(cut));
+    if (!resultsPath.isEmpty())
+        text += QStringLiteral("（結果ファイル「%1」）").arg(resultsPath);
+    return text + QStringLiteral("。");
+}
+
 // The shape of the job a run starts: whether it repeats, and the counter it
 // ends at when the address file sets that.
 struct JobPlan {
@@ -176,15 +228,15 @@ JobPlan planJob(const MacroSettings &settings, qint32 counter)
     return plan;
 }
 
-int exitStatus(MacroRunner::Outcome outcome, bool closeFailed)
+int exitStatus(MacroRunner::Outcome outcome, const MacroRunner &runner)
 {
     // Packets that never reached the line make any end a failure.
-    if (closeFailed)
+    if (runner.closeFailed())
         return ExitStatus::Failed;
     switch (outcome) {
     case MacroRunner::Outcome::Finished:
     case MacroRunner::Outcome::Exited:
-        return ExitStatus::Ok;
+        return runner.passCounts().failed > 0 ? ExitStatus::PassesFailed : ExitStatus::Ok;
     case MacroRunner::Outcome::Stopped:
         return ExitStatus::Interrupted;
     case MacroRunner::Outcome::Failed:
@@ -205,25 +257,73 @@ int runCommand(const QStringList &arguments)
                      {QStringLiteral("port"), true},
                      {QStringLiteral("counter"), true},
                      {QStringLiteral("log"), true},
-                     {QStringLiteral("screen"), true}},
+                     {QStringLiteral("screen"), true},
+                     {QStringLiteral("results"), true},
+                     {QStringLiteral("junit"), true},
+                     {QStringLiteral("resume"), true},
+                     {QStringLiteral("max-failures-in-a-row"), true}},
                     1, QStringLiteral("マクロファイルが指定されていません。"), &status);
     if (!args)
         return status;
-    for (const QString &name : {QStringLiteral("port"), QStringLiteral("counter")}) {
+    for (const QString &name : {QStringLiteral("port"), QStringLiteral("counter"), QStringLiteral("max-failures-in-a-row")}) {
         if (!wholeNumberOption(kCommand, *args, name, &status))
             return status;
     }
+    for (const char *name : {"results", "junit", "resume"}) {
+        if (args->has(name) && args->value(name).isEmpty())
+            return usageError(kCommand, QStringLiteral("--%1 のファイル名が空です。").arg(QLatin1String(name)));
+    }
+    if (args->has(QStringLiteral("resume")) && args->has(QStringLiteral("results")) &&
+        QFileInfo(args->value(QStringLiteral("resume"))) != QFileInfo(args->value(QStringLiteral("results"))))
+        return usageError(kCommand, QStringLiteral("--resume は同じ結果ファイルに書き足します。--results に別のファイルは指定できません。"));
     if (args->has(QStringLiteral("addr")) && args->value(QStringLiteral("addr")).isEmpty())
         return usageError(kCommand, QStringLiteral("--addr のファイル名が空です。"));
 
     MacroSettings settings;
     settings.MacroFile = args->positional.first();
     settings.AddrFile = args->value(QStringLiteral("addr"));
-    const QString counterText = args->value(QStringLiteral("counter"), QStringLiteral("0"));
+
+    // The record of the job: a results file to resume from must be this
+    // job's (the same contents of the macro, its recovery and the address
+    // file); nothing is sent otherwise.
+    const QString resultsPath = args->value(QStringLiteral("resume"), args->value(QStringLiteral("results")));
+    QSet<qint32> donePasses;
+    std::optional<qint32> firstCounter;
+    if (args->has(QStringLiteral("resume"))) {
+        QString error;
+        const std::optional<PassResults::Contents> earlier = PassResults::read(resultsPath, &error);
+        if (!earlier) {
+            Console::report(kCommand, error);
+            return ExitStatus::Failed;
+        }
+        const QString jobId =
+            PassResults::jobId(settings.MacroFile, readRecoveryPlan(settings.MacroFile).path, settings.AddrFile);
+        if (!earlier->rows.isEmpty() && earlier->jobId != jobId) {
+            Console::report(kCommand, QStringLiteral("結果ファイル「%1」はこのジョブのものではありません（マクロ「%2」、回復マクロか"
+                                                     "アドレスファイル「%3」の内容が、その結果を書いたジョブと違います）。"
+                                                     "何も送りませんでした。")
+                                          .arg(resultsPath, settings.MacroFile, settings.AddrFile));
+            return ExitStatus::Failed;
+        }
+        for (const PassRecord &r : lastRowOfEachPass(earlier->rows)) {
+            if (r.done())
+                donePasses.insert(r.counter);
+            firstCounter = firstCounter ? std::min(*firstCounter, r.counter) : r.counter;
+        }
+    }
+    const QString counterText =
+        args->value(QStringLiteral("counter"), firstCounter ? QString::number(std::max(0, *firstCounter)) : QStringLiteral("0"));
     TerminalHost host(counterText, args->value(QStringLiteral("port"), QStringLiteral("1")));
     EventLoopWaiter waiter;
     SerialLink link([&settings] { return settings.CommPort; }, &waiter);
     MacroRunner runner(settings, host, link, waiter);
+    runner.setDonePasses(donePasses);
+    if (args->has(QStringLiteral("max-failures-in-a-row"))) {
+        const int most = args->value(QStringLiteral("max-failures-in-a-row")).toInt();
+        if (most < 1)
+            return usageError(kCommand, QStringLiteral("--max-failures-in-a-row は 1 以上の整数です。"));
+        runner.setMaxFailuresInARow(most);
+    }
 
     // The screen: a source given here is opened before anything is sent.
     LazyScreen screen;
@@ -235,8 +335,11 @@ int runCommand(const QStringList &arguments)
             return ExitStatus::Failed;
         }
     }
+    // The evidence of failed waits beside the log, or else the results.
     if (args->has(QStringLiteral("log")))
         screen.setEvidenceFolder(QFileInfo(args->value(QStringLiteral("log"))).absolutePath());
+    else if (!resultsPath.isEmpty())
+        screen.setEvidenceFolder(QFileInfo(resultsPath).absolutePath());
 
     // The log the user asked for: one that cannot be opened stops the run
     // before it starts; one that cannot be written stops it after the
@@ -255,6 +358,28 @@ int runCommand(const QStringList &arguments)
             runner.RequestStop();
         });
     }
+
+    // The results: one that cannot be opened stops the run before it
+    // starts; a row that cannot be written stops it after the statement in
+    // progress, and the run fails. Without a results file the rows of this
+    // run make the JUnit file.
+    PassResults results;
+    bool resultsFailed = false;
+    QList<PassRecord> records;
+    if (!resultsPath.isEmpty()) {
+        QString error;
+        const bool opened = recordPasses(runner, results, resultsPath, &error, [&](const QString &message) {
+            resultsFailed = true;
+            host.showMessage(message + QStringLiteral("\n実行中の文を終えたところで止めます。"));
+            runner.RequestStop();
+        });
+        if (!opened) {
+            Console::report(kCommand, error);
+            return ExitStatus::Failed;
+        }
+    }
+    QObject::connect(&runner, &MacroRunner::passEnded, &runner,
+                     [&records](const PassRecord &record) { records.append(record); });
 
     // Signals reach the run through the event loop that its waits, and its
     // pauses for the line, keep turning. Ctrl-C and a reader that goes away
@@ -280,6 +405,10 @@ int runCommand(const QStringList &arguments)
     const qint32 counter = *parseWholeNumber(counterText);
     const JobPlan plan = planJob(settings, counter);
     JobProgress progress(counter, plan.endCounter, plan.passesBefore);
+    QObject::connect(&runner, &MacroRunner::passEnded, &runner, [&progress](const PassRecord &record) {
+        if (record.result == PassRecord::Result::Failed)
+            progress.passFailed();
+    });
     if (plan.repeats) {
         host.setProgress(&progress);
         QObject::connect(&runner, &MacroRunner::passCompleted, &runner,
@@ -298,7 +427,23 @@ int runCommand(const QStringList &arguments)
         Console::report(kCommand, log.errorText());
         logFailed = true;
     }
-    Console::out(summary(outcome, runner) +
-                 runFigures(runner, plan.repeats, double(runTime.elapsed()) / 1000.0));
-    return logFailed ? ExitStatus::Failed : exitStatus(outcome, runner.closeFailed());
+    results.close();
+    if (args->has(QStringLiteral("junit"))) {
+        // The whole job when a results file holds it, resumed or not.
+        QList<PassRecord> rows = records;
+        QString error;
+        if (!resultsPath.isEmpty()) {
+            if (const std::optional<PassResults::Contents> all = PassResults::read(resultsPath, &error))
+                rows = all->rows;
+        }
+        if (!writeJUnit(args->value(QStringLiteral("junit")), QFileInfo(settings.MacroFile).completeBaseName(),
+                        lastRowOfEachPass(rows), &error)) {
+            Console::report(kCommand, error);
+            resultsFailed = true;
+        }
+    }
+    Console::out(summary(outcome, runner, settings.AddrFile) +
+                 runFigures(runner, plan.repeats, double(runTime.elapsed()) / 1000.0) +
+                 passFigures(runner, records, resultsPath));
+    return logFailed || resultsFailed ? ExitStatus::Failed : exitStatus(outcome, runner);
 }

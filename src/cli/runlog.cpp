@@ -87,6 +87,7 @@ void RunLog::writePass(qint32 counter, double durationMs, qint64 packets)
         {QStringLiteral("counter"), counter},
         {QStringLiteral("duration"), std::round(durationMs) / 1000.0},
         {QStringLiteral("packets"), packets},
+        {QStringLiteral("outcome"), runner_ ? resultName(runner_->lastPassResult()) : QString()},
     });
 }
 

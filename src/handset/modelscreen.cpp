@@ -33,7 +33,7 @@ cv::Mat toBgr(const QImage &image)
     return bgr;
 }
 
-QImage ModelScreen::render(const QString &lastKey, const QString &text)
+QImage ModelScreen::render(const QString &lastKey, const QString &text, bool popup)
 {
     QImage image(kWidth, kHeight, QImage::Format_RGB888);
     image.fill(QColor(0xE8, 0xF0, 0xE0));
@@ -51,6 +51,15 @@ QImage ModelScreen::render(const QString &lastKey, const QString &text)
     painter.setFont(font);
     painter.setPen(Qt::black);
     painter.drawText(textArea(), Qt::AlignTop | Qt::AlignLeft | Qt::TextWrapAnywhere, text);
+    if (popup) {
+        // Over the whole text area: nothing typed shows through.
+        painter.fillRect(textArea(), QColor(0xFF, 0xF4, 0xD0));
+        painter.setPen(QPen(QColor(0xB0, 0x20, 0x20), 3));
+        painter.drawRect(textArea().adjusted(1, 1, -2, -2));
+        font.setPixelSize(28);
+        painter.setFont(font);
+        painter.drawText(textArea(), Qt::AlignCenter, popupText());
+    }
     return image;
 }
 
@@ -98,16 +107,21 @@ void ModelScreen::take(const DecodedPacket &packet)
 
 void ModelScreen::apply(const QString &key, const QString &character, bool clear)
 {
+    if (popup_ && !clear)
+        return;
+    popup_ = false;
     lastKey_ = key;
     if (clear)
         text_.clear();
     text_ += character;
+    if (options_.popupEvery > 0 && key == QLatin1String("ENTER") && ++enters_ % options_.popupEvery == 0)
+        popup_ = true;
     show();
 }
 
 void ModelScreen::show()
 {
-    picture_ = toBgr(render(lastKey_, text_));
+    picture_ = toBgr(render(lastKey_, text_, popup_));
     if (!options_.file.isEmpty()) {
         QString error;
         saveFramePng(picture_, options_.file, &error);

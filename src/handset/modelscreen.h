@@ -18,7 +18,10 @@ struct DecodedPacket;
 // below it the text typed since the last CLEAR. It is shown as an MJPEG
 // stream over HTTP and written as a PNG file after each change, optionally
 // late (as a handset takes its time) and with a camera's faults (brightness
-// that drifts, sensor noise, a slight blur).
+// that drifts, sensor noise, a slight blur). On request it misbehaves as a
+// handset does on a bad day: after every N-th ENTER a pop-up 「通信エラー」
+// covers the text area and takes no key but CLEAR, which takes it away and
+// empties the text.
 class ModelScreen : public QObject {
     Q_OBJECT
 public:
@@ -43,9 +46,12 @@ public Q_SLOTS:
 
 public:
 
-    // The screen showing `lastKey` in its status bar and `text` below it.
-    // Needs a QGuiApplication (the offscreen platform will do).
-    static QImage render(const QString &lastKey, const QString &text);
+    // The screen showing `lastKey` in its status bar and `text` below it,
+    // or the pop-up over it. Needs a QGuiApplication (the offscreen platform
+    // will do).
+    static QImage render(const QString &lastKey, const QString &text, bool popup = false);
+    // The pop-up's text.
+    static QString popupText() { return QStringLiteral("通信エラー"); }
 
 private:
     void apply(const QString &key, const QString &character, bool clear);
@@ -57,6 +63,8 @@ private:
     QTimer noiseTimer_;
     QString lastKey_;
     QString text_;
+    int enters_ = 0;
+    bool popup_ = false;
     cv::Mat picture_; // BGR, as last shown
     std::mt19937 random_{20261207};
 };

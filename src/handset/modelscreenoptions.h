@@ -4,7 +4,8 @@
 #include <QString>
 
 // How the virtual handset shows its model screen (quillonemu-cli handset
-// --screen-stream, --screen-file, --screen-delay, --screen-noise).
+// --screen-stream, --screen-file, --screen-delay, --screen-noise,
+// --popup-every).
 struct ModelScreenOptions {
     bool stream = false;
     QHostAddress address = QHostAddress(QHostAddress::LocalHost);
@@ -12,4 +13,6 @@ struct ModelScreenOptions {
     QString file;
     double delaySeconds = 0;
     bool noise = false;
+    // A pop-up after every this many ENTERs; 0: never.
+    int popupEvery = 0;
 };

@@ -101,6 +101,7 @@ private:
         case Kind::Screen:
         case Kind::Snapshot:
         case Kind::ReadText:
+        case Kind::OnFail:
             break;
         case Kind::PortNo:
             // The port closes once the line has carried what it was given,

@@ -20,6 +20,10 @@ public:
     // after it began, having sent `packets`; `counter` is the counter now.
     void passCompleted(qint64 counter, double durationMs, qint64 packets, double atMs);
 
+    // A pass of the job failed (it was recorded and the job went on).
+    void passFailed() { ++failed_; }
+    qint64 failed() const { return failed_; }
+
     qint64 counter() const { return counter_; }
     std::optional<qint64> endCounter() const { return endCounter_; }
     // Passes completed in this run.
@@ -43,6 +47,7 @@ private:
     qint64 counter_;
     std::optional<qint64> endCounter_;
     qint64 passes_ = 0;
+    qint64 failed_ = 0;
     double totalMs_ = 0;
     qint64 packets_ = 0;
     double lastAtMs_ = 0;

@@ -4,6 +4,7 @@
 #include "macro/characters.h"
 #include "macro/filelines.h"
 #include "macro/keywordhint.h"
+#include "macro/recovery.h"
 #include "macro/runfailure.h"
 #include "macro/runmessages.h"
 #include "macro/statement.h"
@@ -48,6 +49,7 @@ private:
     void checkLoopWaits(const QList<PassStep> &steps, const PassWaits &later);
     void checkLineQueue(const QList<PassStep> &steps, const PassWaits &first, const PassWaits *later);
     void estimateWholeJob(const QList<PassStep> &steps);
+    void checkRecovery();
 
     QString macroPath_;
     QString addrPath_;
@@ -99,6 +101,7 @@ MacroCheck Checker::run()
         checkAddressCharacters();
     if (!steps.isEmpty())
         estimateWholeJob(steps);
+    checkRecovery();
 
     // The macro file first, then the address file; each in line order.
     std::stable_sort(result_.diagnostics.begin(), result_.diagnostics.end(),
@@ -176,6 +179,7 @@ PassStep Checker::examine(qint64 line, const QString &text)
         break;
     case Kind::Repeat:
     case Kind::Exit:
+    case Kind::OnFail: // checkRecovery
         break;
     }
     return step;
@@ -197,6 +201,9 @@ void Checker::checkScreen(PassStep &step)
                              .arg(st.keyword));
     }
     if (st.kind == Kind::WaitText) {
+        if (st.text.contains(QLatin1String("{address}")) && getStrs_ == 0)
+            error(step.line, QStringLiteral("WAITTEXT: {address} は、この巡の GETSTR より後でなければ使えません"
+                                            "（まだアドレスを読んでいません）。"));
         ++result_.screenWaits;
         step.sleep = st.seconds;
         return;
@@ -277,11 +284,19 @@ void Checker::takeAddress(const PassStep &step)
         currentAddress_ = addresses_->at(nextAddress_++);
         return;
     }
-    // The first GETSTR that finds no line ends the run; the later ones add
-    // nothing to mend.
+    // The pass's first GETSTR finding no line ends the job as done (with
+    // nothing typed, in the first pass); a later one cuts the pass. The
+    // GETSTRs after it add nothing to mend.
     if (nextAddress_ == addresses_->size()) {
-        error(step.line, joinedLines(RunMessages::addrFileEnded(addrPath_, nextAddress_ + 1)) +
-                             QStringLiteral("1 巡目の GETSTR の %1 個目です。").arg(getStrs_));
+        if (getStrs_ == 1) {
+            warning(step.line, QStringLiteral("アドレスファイル「%1」に %2 行目がないため、ジョブはこの GETSTR で"
+                                              "何も入力せずに終わります。")
+                                   .arg(addrPath_)
+                                   .arg(nextAddress_ + 1));
+        } else {
+            error(step.line, joinedLines(RunMessages::addrFileEnded(addrPath_, nextAddress_ + 1)) +
+                                 QStringLiteral("1 巡目の GETSTR の %1 個目です。").arg(getStrs_));
+        }
         ++nextAddress_;
     }
 }
@@ -366,6 +381,25 @@ void Checker::estimateWholeJob(const QList<PassStep> &steps)
             addressPackets->append(int(TextSender::packetsForCharacters(addresses_->at(i)).size()));
     }
     result_.job = estimateJob(steps, addressPackets);
+}
+
+void Checker::checkRecovery()
+{
+    const RecoveryPlan plan = readRecoveryPlan(macroPath_);
+    for (const RunFailure &problem : plan.problems)
+        add(Level::Error, problem.file, problem.line, joinedLines(problem.reason));
+    if (plan.path.isEmpty() || !plan.problems.isEmpty())
+        return;
+    // The recovery macro as a macro of its own, on the run's screen; what
+    // it may not hold is said above.
+    ScreenCheck screen = screen_;
+    screen.sourceGiven = screen_.sourceGiven || plan.macroOpensScreen;
+    const MacroCheck recovery = checkMacro(plan.path, QString(), 0, screen);
+    for (const MacroDiagnostic &d : recovery.diagnostics) {
+        if (d.file == plan.path && d.line > 0 && !d.message.contains(QLatin1String("GETSTR")))
+            result_.diagnostics.append(d);
+    }
+    result_.recovery = {plan.path, plan.retries, recovery.job ? std::optional<double>(recovery.job->seconds) : std::nullopt};
 }
 
 } // namespace

@@ -41,6 +41,16 @@ struct MacroCheck {
     // The pass's screen waits (WAITIMAGE, WAITGONE, WAITTEXT): the estimates count
     // each as its whole time-out, the longest it can take.
     int screenWaits = 0;
+    // The recovery macro (ONFAIL) when the macro names one that can run:
+    // its path, the tries again, and how long it takes once (its waits at
+    // their time-outs); it runs only after a failed pass, so it is not in
+    // the job's estimate.
+    struct Recovery {
+        QString path;
+        int retries = 0;
+        std::optional<double> seconds;
+    };
+    std::optional<Recovery> recovery;
 };
 
 // What the checker needs to know of the screen: whether the run is given a

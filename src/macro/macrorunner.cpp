@@ -27,6 +27,10 @@ MacroRunner::MacroRunner(MacroSettings &settings, RunHost &host, SerialLink &lin
         if (running_)
             ++packetsSent_;
     });
+    connect(this, &MacroRunner::screenWaitEnded, this, [this](const ScreenWaitReport &report) {
+        if (!report.evidence.isEmpty())
+            lastEvidence_ = report.evidence;
+    });
 }
 
 MacroRunner::Outcome MacroRunner::RunMacro()
@@ -48,6 +52,12 @@ MacroRunner::Outcome MacroRunner::RunMacro()
     acrossBeforeSwitch_.reset();
     lastTypedAddrLine_ = 0;
     currentAddrLine_ = 0;
+    addressFileDone_ = false;
+    passCounts_ = PassCounts();
+    failuresInARow_ = 0;
+    replay_.clear();
+    recentDone_.clear();
+    recovery_ = RecoveryPlan();
 
     const Outcome outcome = runPasses();
     running_ = false;
@@ -61,6 +71,7 @@ MacroRunner::Outcome MacroRunner::RunMacro()
         const qint32 resume = resumePoint().counter;
         if (resume != counter_)
             host_.setCounterText(QString::number(resume));
+        listUndeliveredPasses();
     }
     if (outcome == Outcome::Failed)
         host_.showFailure(failure_);
@@ -113,24 +124,41 @@ bool MacroRunner::startRun()
     startAddrLines_ = addrPath_.isEmpty() ? 0 : addr_.linesRead();
     runStartBytes_ = link_.port().bytesHandedOver();
     markPass();
-    return readTemplates();
+    return readTemplates(settings_.MacroFile) && prepareRecovery();
 }
 
 MacroRunner::Outcome MacroRunner::runPasses()
 {
     if (!startRun())
         return outcome_;
-    for (bool firstPass = true;; firstPass = false) {
-        const double passStart = waiter_.elapsedMs();
-        const qint64 packetsBefore = packetsSent_;
-        if (runPass(firstPass) == Flow::End)
+    for (bool firstPass = true, again = false;; firstPass = false) {
+        if (!again && !skipDonePasses()) {
+            fail(RunMessages::counterFull());
             return outcome_;
+        }
+        beginPass(again);
+        again = false;
+        if (runPass(firstPass) == Flow::End) {
+            if (!recoverable()) {
+                passCut();
+                return outcome_;
+            }
+            const int triesBefore = pass_.tries;
+            if (afterFailedPass() == Flow::End)
+                return outcome_;
+            again = pass_.tries > triesBefore;
+            continue;
+        }
         // A pass may hold nothing that waits: it lasts at least the shortest
         // wait all the same, so that it does not spin and the stop button
         // can act.
         if (settings_.MacroExe)
-            waiter_.sleepUntil(passStart + kShortestWaitMs);
-        Q_EMIT passCompleted(counter_, waiter_.elapsedMs() - passStart, packetsSent_ - packetsBefore);
+            waiter_.sleepUntil(pass_.startMs + kShortestWaitMs);
+        failuresInARow_ = 0;
+        endPass(!linkFailure_.isEmpty() ? PassRecord::Result::NotDelivered
+                : pass_.tries > 0       ? PassRecord::Result::OkAfterRetry
+                                        : PassRecord::Result::Ok);
+        Q_EMIT passCompleted(counter_, waiter_.elapsedMs() - pass_.startMs, packetsSent_ - pass_.packetsBefore);
         if (!linkFailure_.isEmpty()) {
             fail(linkFailure_);
             return outcome_;
@@ -145,11 +173,17 @@ MacroRunner::Flow MacroRunner::runPass(bool firstPass)
     // Every pass opens the file the settings name now: a macro file chosen
     // during the run takes over at the next REPEAT.
     macroPath_ = settings_.MacroFile;
+    getStrsInPass_ = 0;
     if (!macro_.open(macroPath_)) {
         return fail(firstPass ? RunMessages::macroFileOpen(macroPath_, macro_.errorString())
                               : RunMessages::macroFileReopen(macroPath_, macro_.errorString()),
                     macroPath_);
     }
+    return runLines();
+}
+
+MacroRunner::Flow MacroRunner::runLines()
+{
     for (;;) {
         const std::optional<QString> line = macro_.readLine();
         if (!line) {
@@ -164,6 +198,9 @@ MacroRunner::Flow MacroRunner::runPass(bool firstPass)
         const Statement st = parseStatement(*line);
         host_.setStatusText(QString::number(lineNo_) + u' ' + st.keyword);
         Q_EMIT statementStarted(macro_.linesRead(), st.keyword);
+        // (A recovery macro changed during the run.)
+        if (inRecovery_ && !allowedInRecovery(int(st.kind)))
+            return failAt(st, QStringLiteral("%1 は回復マクロでは使えません。").arg(st.keyword));
 
         const Flow flow = step(st);
         if (flow == Flow::End)
@@ -204,13 +241,18 @@ MacroRunner::Flow MacroRunner::step(const Statement &st)
         return typeString(st);
     case Kind::Exit:
         return exitProgram(st);
+    case Kind::WaitText:
+        if (st.text.contains(QLatin1String("{address}")) && getStrsInPass_ == 0)
+            return failAt(st, QStringLiteral("WAITTEXT: {address} は、この巡の GETSTR より後でなければ使えません"
+                                             "（まだアドレスを読んでいません）。"));
+        return screenStatement(st);
     case Kind::Screen:
     case Kind::WaitImage:
     case Kind::WaitGone:
     case Kind::Snapshot:
-    case Kind::WaitText:
     case Kind::ReadText:
         return screenStatement(st);
+    case Kind::OnFail: // read before the run
     case Kind::None:
         break;
     }
@@ -255,13 +297,20 @@ MacroRunner::Flow MacroRunner::switchPort(const Statement &st)
 
 MacroRunner::Flow MacroRunner::repeat(const Statement &st)
 {
-    if (counter_ == std::numeric_limits<qint32>::max())
+    if (!nextPass())
         return failAt(st, RunMessages::counterFull());
+    return Flow::Repeat;
+}
+
+bool MacroRunner::nextPass()
+{
+    if (counter_ == std::numeric_limits<qint32>::max())
+        return false;
     ++counter_;
     ++passesCompleted_;
     markPass();
     host_.setCounterText(QString::number(counter_));
-    return Flow::Repeat;
+    return true;
 }
 
 MacroRunner::Flow MacroRunner::takeAddress(const Statement &st)
@@ -270,14 +319,30 @@ MacroRunner::Flow MacroRunner::takeAddress(const Statement &st)
         return Flow::Next;
     if (addrPath_.isEmpty())
         return failAt(st, RunMessages::getStrWithoutAddrFile(settings_.AddrFile));
+    const bool firstOfPass = getStrsInPass_++ == 0;
+    // A pass tried again takes the lines it took before.
+    if (!replay_.isEmpty()) {
+        currentAddr_ = replay_.takeFirst();
+        currentAddrLine_ = pass_.addrLinesBefore + getStrsInPass_;
+        pass_.taken.append(currentAddr_);
+        return Flow::Next;
+    }
     const std::optional<QString> line = addr_.readLine();
     if (!line) {
         if (addr_.failed())
             return failAt(st, RunMessages::addrFileRead(addrPath_, addr_.errorString()));
+        // A pass that finds no line for its first GETSTR has no address to
+        // type: the passes before it were the whole job. One that took a
+        // line already lacks the rest of its own.
+        if (firstOfPass) {
+            addressFileDone_ = true;
+            return end(Outcome::Finished);
+        }
         return failAt(st, RunMessages::addrFileEnded(addrPath_, addr_.linesRead() + 1));
     }
     currentAddr_ = *line;
     currentAddrLine_ = addr_.linesRead();
+    pass_.taken.append(currentAddr_);
     return Flow::Next;
 }
 
@@ -298,6 +363,8 @@ MacroRunner::Flow MacroRunner::typeString(const Statement &st)
 MacroRunner::Flow MacroRunner::exitProgram(const Statement &)
 {
     closePort();
+    endPass(closeFailure_.isEmpty() ? (pass_.tries > 0 ? PassRecord::Result::OkAfterRetry : PassRecord::Result::Ok)
+                                    : PassRecord::Result::NotDelivered);
     macro_.close();
     addr_.close();
     if (!closeFailure_.isEmpty())
@@ -354,6 +421,13 @@ MacroRunner::Flow MacroRunner::fail(const QString &reason, const QString &file)
 {
     failure_ = {file, 0, QString(), reason};
     return end(Outcome::Failed);
+}
+
+MacroRunner::Flow MacroRunner::waitRanOut(const Statement &st, const QString &reason)
+{
+    failAt(st, reason);
+    ranOut_ = true;
+    return Flow::End;
 }
 
 MacroRunner::Flow MacroRunner::failAt(const Statement &st, const QString &reason)

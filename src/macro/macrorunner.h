@@ -2,13 +2,19 @@
 
 #include "link/textsender.h"
 #include "macro/macrosettings.h"
+#include "macro/passrecord.h"
+#include "macro/recovery.h"
 #include "macro/runfailure.h"
 #include "macro/runscreen.h"
 #include "macro/statement.h"
 #include "platform/textlinereader.h"
 
+#include <QDateTime>
 #include <QObject>
+#include <QSet>
 #include <QString>
+#include <QStringList>
+#include <algorithm>
 #include <optional>
 
 class RunHost;
@@ -19,7 +25,10 @@ class Waiter;
 // statement, each followed by the base wait, pass after pass while REPEAT
 // starts the file over, until the file ends, a stop is requested, EXIT ends
 // the program, or something fails. Failures end the run in order, with a
-// RunFailure that names the file, the line or the port.
+// RunFailure that names the file, the line or the port. A macro that names a
+// recovery macro (ONFAIL) is the exception: a pass whose screen wait runs
+// out is recorded as failed, the recovery brings the handset back, and the
+// job runs the pass again (RETRY) or goes on with the next one.
 class MacroRunner : public QObject {
     Q_OBJECT
 public:
@@ -71,6 +80,7 @@ public:
     // Of the last run.
     ResumePoint resumePoint() const;
 
+    const MacroSettings &settings() const { return settings_; }
     bool isRunning() const { return running_; }
     qint32 counter() const { return counter_; }
     // Of the run in progress, or of the last one: the passes that reached
@@ -81,6 +91,31 @@ public:
     // the port failed before the line had carried them all.
     qint64 packetsDelivered() const;
     const RunFailure &failure() const { return failure_; }
+    // Whether the last run ended because the first GETSTR of a pass found
+    // the address file at its end: every address has had its pass, and the
+    // job is done (outcome Finished).
+    bool addressFileDone() const { return addressFileDone_; }
+
+    // The passes of the run in progress, or of the last one, by how they
+    // ended (passEnded).
+    struct PassCounts {
+        qint32 ok = 0;
+        qint32 failed = 0;
+        qint32 okAfterRetry = 0;
+    };
+    PassCounts passCounts() const { return passCounts_; }
+    // How the last pass that ended did (at passCompleted: that pass).
+    PassRecord::Result lastPassResult() const { return lastPassResult_; }
+    // Failed passes one after another that stop a job with a recovery
+    // macro: the recovery does not bring the handset back. At least 1.
+    void setMaxFailuresInARow(int count) { maxFailuresInARow_ = std::max(1, count); }
+    static constexpr int kMaxFailuresInARow = 5;
+    // Passes (by counter) an earlier run of the job has done: a resumed run
+    // passes over them, with their address lines, without sending.
+    void setDonePasses(const QSet<qint32> &counters) { donePasses_ = counters; }
+    // `text` of a WAITTEXT with {address} (the line GETSTR took last in this
+    // pass) and {counter} (the pass counter) put in.
+    QString passText(const QString &text) const;
     // Whether the run's port, at the end of the last run, closed without
     // delivering everything handed to it (the line did not drain, or the
     // device went away); the run has shown why.
@@ -98,6 +133,10 @@ Q_SIGNALS:
     void screenWaitStarted(const ScreenWaitReport &report);
     // A screen wait ended (found, run out, stopped or failed).
     void screenWaitEnded(const ScreenWaitReport &report);
+    // A pass ended: at its REPEAT (after passCompleted), at the macro's
+    // end or EXIT, when it failed, or when a stop or an error cut it. Not
+    // for the pass whose first GETSTR finds the address file at its end.
+    void passEnded(const PassRecord &record);
 
 private:
     // What a statement leaves the run to do.
@@ -110,7 +149,22 @@ private:
     Outcome runPasses();
     bool startRun();
     Flow runPass(bool firstPass);
+    // The statements of the open macro file, to its end.
+    Flow runLines();
     Flow step(const Statement &st);
+    // The recovery macro (recovery.cpp): read before the first packet; the
+    // steps after a pass whose screen wait ran out.
+    bool prepareRecovery();
+    bool recoverable() const;
+    Flow afterFailedPass();
+    Flow runRecovery();
+    // A pass begins (a try of it again: `again`), ends with `result`.
+    void beginPass(bool again);
+    void endPass(PassRecord::Result result);
+    // The run ended in the middle of a pass: how that pass ended.
+    void passCut();
+    // The counter to the next pass, as REPEAT does; false when it is full.
+    bool nextPass();
 
     Flow sendKey(const Statement &st);
     Flow setBaseWait(const Statement &st);
@@ -137,7 +191,10 @@ private:
     // Saves the newest frame as a failed wait's evidence; the sentence for
     // the message, and the file in `savedPath` when it was saved.
     QString saveEvidence(RunScreen &screen, const QString &name, QString *savedPath);
-    bool readTemplates();
+    // Reads the templates of the macro at `path` (the run's, or its
+    // recovery macro, for which `sourceSet` says the run's macro opens a
+    // source itself).
+    bool readTemplates(const QString &path, bool sourceSet = false);
     QString besideMacro(const QString &name) const;
 
     Flow end(Outcome outcome);
@@ -146,6 +203,8 @@ private:
     Flow fail(const QString &reason, const QString &file = QString());
     // The run fails at statement `st` of the macro file's current line.
     Flow failAt(const Statement &st, const QString &reason);
+    // The same for a screen wait that ran out: a pass a recovery can mend.
+    Flow waitRanOut(const Statement &st, const QString &reason);
     void closePort();
     void endRun();
     // A pass boundary (the run's start, each REPEAT), to resume from.
@@ -164,6 +223,40 @@ private:
     qint32 passesCompleted_ = 0;
     qint64 packetsSent_ = 0;
     qint64 lineNo_ = 0;
+    int getStrsInPass_ = 0;
+    bool addressFileDone_ = false;
+
+    // The pass in progress.
+    struct PassState {
+        qint32 counter = 0;
+        QDateTime start;
+        double startMs = 0;
+        qint64 packetsBefore = 0;
+        qint64 addrLinesBefore = 0;
+        QStringList taken; // address lines taken by this try
+        int tries = 0;     // tries before this one
+        RunFailure failure;
+        QString evidence;
+        bool recorded = false;
+    };
+    PassState pass_;
+    PassCounts passCounts_;
+    PassRecord::Result lastPassResult_ = PassRecord::Result::Ok;
+    // The last passes recorded done, for those the line may not have
+    // carried after all (listed again as not delivered at the run's end).
+    QList<PassRecord> recentDone_;
+    void listUndeliveredPasses();
+    RecoveryPlan recovery_;
+    bool inRecovery_ = false;
+    bool ranOut_ = false; // the failure is a screen wait that ran out
+    QString lastEvidence_;
+    QStringList replay_; // the lines a pass tried again takes again
+    int failuresInARow_ = 0;
+    int maxFailuresInARow_ = kMaxFailuresInARow;
+    QSet<qint32> donePasses_;
+    // Passes over the done passes at the counter; false when the counter
+    // is full.
+    bool skipDonePasses();
     float baseWait_ = 0;
     QString currentAddr_;
     QString macroPath_;

@@ -65,6 +65,11 @@ QString atLine(const QString &path, qint64 line, const QString &keyword, const Q
 
 QString argumentProblem(const Statement &st)
 {
+    if (st.kind == Statement::Kind::OnFail) {
+        if (st.problem == Statement::Problem::NotARetry)
+            return QStringLiteral("ONFAIL の RETRY の後ろに 1 から 100 までの回数がありません（例: ONFAIL %1 RETRY 1）。").arg(st.text);
+        return QStringLiteral("ONFAIL の回復マクロのファイル名がありません（例: ONFAIL recover.txt）。");
+    }
     if (st.kind == Statement::Kind::Screen || st.kind == Statement::Kind::Snapshot || st.isScreenWait() ||
         st.readsText())
         return screenArgumentProblem(st);

@@ -123,16 +123,15 @@ QString MacroRunner::besideMacro(const QString &name) const
     return QFileInfo(macroPath_.isEmpty() ? settings_.MacroFile : macroPath_).dir().filePath(name);
 }
 
-bool MacroRunner::readTemplates()
+bool MacroRunner::readTemplates(const QString &path, bool sourceSet)
 {
     // Only a macro that names the screen is read twice: the run starts as
     // before for every other one.
     TextLineReader file;
-    const QString path = settings_.MacroFile;
     if (!file.open(path))
         return true; // the pass says why
     RunScreen *screen = host_.screen();
-    bool sourceSet = screen && screen->hasSource();
+    sourceSet = sourceSet || (screen && screen->hasSource());
     bool readerReady = false;
     bool prepared = false;
     while (const std::optional<QString> line = file.readLine()) {
@@ -351,7 +350,7 @@ MacroRunner::Flow MacroRunner::waitForPicture(const Statement &st, RunScreen &sc
     }
     Q_EMIT screenWaitEnded(report);
     if (!failureText.isEmpty())
-        return failAt(st, failureText);
+        return ranOut ? waitRanOut(st, failureText) : failAt(st, failureText);
     return Flow::Next;
 }
 
@@ -363,10 +362,12 @@ MacroRunner::Flow MacroRunner::readScreenText(const Statement &st, RunScreen &sc
     // Both read the screen once it has the keys sent before.
     waitForTheLine();
 
+    // ({address} and {counter} in the text it waits for.)
+    const QString wanted = waiting ? passText(st.text) : QString();
     ScreenWaitReport report;
     report.line = macro_.linesRead();
     report.keyword = st.keyword;
-    report.wantedText = waiting ? st.text : QString();
+    report.wantedText = wanted;
     report.region = st.region;
     report.seconds = waiting ? st.seconds : kFrameSeconds;
     Q_EMIT screenWaitStarted(report);
@@ -376,7 +377,7 @@ MacroRunner::Flow MacroRunner::readScreenText(const Statement &st, RunScreen &sc
     const double seconds = waiting ? std::max(0.0, double(st.seconds)) : kFrameSeconds;
     const double deadline = start + seconds * 1000.0;
     screen.setWakeUp([this] { waiter_.wake(); });
-    screen.startTextWait(waiting ? st.text : QString(), st.region, seconds);
+    screen.startTextWait(wanted, st.region, seconds);
     QString failureText;
     const RunScreen::WaitState state = watchScreen(st, screen, deadline, &failureText);
     // A reading in progress is cut; the time it took to end counts.
@@ -396,7 +397,7 @@ MacroRunner::Flow MacroRunner::readScreenText(const Statement &st, RunScreen &sc
     const bool ranOut = !state.done && failureText.isEmpty() && !stopped;
     if (ranOut && waiting) {
         failureText = QStringLiteral("%1: %2 秒待っても、文字列「%3」が画面に現れませんでした（最後に読めた文字: %4。%5）。")
-                          .arg(st.keyword, QString::number(report.secondsWaited, 'f', 1), st.text,
+                          .arg(st.keyword, QString::number(report.secondsWaited, 'f', 1), wanted,
                                quotedReading(state), framesRead(state));
         if (const QString partly = partlyRead(st.region, state); !partly.isEmpty())
             failureText += partly;
@@ -425,6 +426,6 @@ MacroRunner::Flow MacroRunner::readScreenText(const Statement &st, RunScreen &sc
     }
     Q_EMIT screenWaitEnded(report);
     if (!failureText.isEmpty())
-        return failAt(st, failureText);
+        return ranOut ? waitRanOut(st, failureText) : failAt(st, failureText);
     return Flow::Next;
 }

@@ -21,7 +21,35 @@ constexpr Control kControls[] = {
     {"SCREEN", Statement::Kind::Screen},     {"WAITIMAGE", Statement::Kind::WaitImage},
     {"WAITGONE", Statement::Kind::WaitGone}, {"SNAPSHOT", Statement::Kind::Snapshot},
     {"WAITTEXT", Statement::Kind::WaitText}, {"READTEXT", Statement::Kind::ReadText},
+    {"ONFAIL", Statement::Kind::OnFail},
 };
+
+// Whether word 1 is there and not empty; otherwise the problem says which.
+bool hasArgument(Statement &st)
+{
+    if (!st.argument)
+        st.problem = Statement::Problem::Missing;
+    else if (st.argument->isEmpty())
+        st.problem = Statement::Problem::Empty;
+    return st.isValid();
+}
+
+// ONFAIL FILE [RETRY N]: word 2, when it is RETRY, needs a whole number from
+// 1 in word 3; another word 2 is a remark.
+void typeRecovery(Statement &st, const QStringList &words)
+{
+    if (!hasArgument(st))
+        return;
+    st.text = *st.argument;
+    if (upperCaseKeyword(words.value(2)) != QLatin1String("RETRY"))
+        return;
+    const std::optional<qint32> retries = parseWholeNumber(words.value(3));
+    if (!retries || *retries < 1 || *retries > 100) {
+        st.problem = Statement::Problem::NotARetry;
+        return;
+    }
+    st.retries = *retries;
+}
 
 bool typeRegion(Statement &st, const QString &word)
 {
@@ -39,14 +67,8 @@ bool typeRegion(Statement &st, const QString &word)
 // in word 2.
 void typeScreenArguments(Statement &st, const QStringList &words)
 {
-    if (!st.argument) {
-        st.problem = Statement::Problem::Missing;
+    if (!hasArgument(st))
         return;
-    }
-    if (st.argument->isEmpty()) {
-        st.problem = Statement::Problem::Empty;
-        return;
-    }
     st.text = *st.argument;
     if (st.kind == Statement::Kind::ReadText) {
         if (words.size() > 2)
@@ -80,14 +102,8 @@ void typeScreenArguments(Statement &st, const QStringList &words)
 // or gives its value.
 void typeArgument(Statement &st)
 {
-    if (!st.argument) {
-        st.problem = Statement::Problem::Missing;
+    if (!hasArgument(st))
         return;
-    }
-    if (st.argument->isEmpty()) {
-        st.problem = Statement::Problem::Empty;
-        return;
-    }
     if (st.kind == Statement::Kind::PortNo) {
         if (const std::optional<qint32> port = parseWholeNumber(*st.argument))
             st.port = *port;
@@ -147,6 +163,9 @@ Statement parseStatement(const QString &line)
     case Statement::Kind::WaitText:
     case Statement::Kind::ReadText:
         typeScreenArguments(st, words);
+        break;
+    case Statement::Kind::OnFail:
+        typeRecovery(st, words);
         break;
     case Statement::Kind::None:
         if (const std::optional<KeyPacket> packet = KeyTable::find(st.keyword)) {

@@ -23,6 +23,9 @@ struct Statement {
         // WAITGONE FILE SECONDS [LEVEL], SNAPSHOT FILE, WAITTEXT TEXT
         // SECONDS [REGION], READTEXT FILE [REGION].
         Screen, WaitImage, WaitGone, Snapshot, WaitText, ReadText,
+        // ONFAIL FILE [RETRY N]: the macro that brings the handset back to
+        // where a pass starts when a screen wait of a pass runs out.
+        OnFail,
     };
 
     // Why a BASEWAIT, SLEEP or PORTNO cannot run.
@@ -35,6 +38,7 @@ struct Statement {
         NoSeconds,   // WAITIMAGE, WAITGONE: word 2 is missing, empty, or no number of seconds at least 0
         NotALevel,   // WAITIMAGE, WAITGONE: word 3 is no number from 0 to 1
         NotARegion,  // WAITTEXT (word 3), READTEXT (word 2): not x,y,w,h in whole numbers
+        NotARetry,   // ONFAIL: RETRY in word 2 without a whole number from 1 in word 3
     };
 
     Kind kind = Kind::None;
@@ -48,12 +52,14 @@ struct Statement {
     // PORTNO: the port number.
     qint32 port = 0;
     // STRING: the text it types (empty when the line has no word 1).
-    // SCREEN: the source; WAITIMAGE, WAITGONE, SNAPSHOT, READTEXT: the file
-    // as written; WAITTEXT: the text it waits for.
+    // SCREEN: the source; WAITIMAGE, WAITGONE, SNAPSHOT, READTEXT, ONFAIL:
+    // the file as written; WAITTEXT: the text it waits for.
     QString text;
     // WAITTEXT, READTEXT: the part of the frame read (frame pixels); empty:
     // the whole frame.
     QRect region;
+    // ONFAIL: how often a pass that failed runs again (RETRY N).
+    int retries = 0;
     // WAITIMAGE, WAITGONE: the least similarity that counts as seen.
     double level = kDefaultLevel;
 
@@ -66,6 +72,8 @@ struct Statement {
 
     bool isValid() const { return problem == Problem::None; }
     bool isScreenWait() const { return kind == Kind::WaitImage || kind == Kind::WaitGone; }
+    // The statements that send packets: ONFAIL stands before the first.
+    bool sendsKeys() const { return kind == Kind::Key || kind == Kind::String || kind == Kind::SendStr; }
     // The statements that read the screen's text.
     bool readsText() const { return kind == Kind::WaitText || kind == Kind::ReadText; }
 };

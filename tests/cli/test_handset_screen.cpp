@@ -52,6 +52,7 @@ class TestHandsetScreen : public QObject {
 private Q_SLOTS:
     void showsWhatWasTypedInTheFileAndTheStream();
     void changesLateByTheDelay();
+    void popUpAfterEveryNthEnter();
     void badCommandLines_data();
     void badCommandLines();
 
@@ -127,6 +128,48 @@ void TestHandsetScreen::changesLateByTheDelay()
     QVERIFY(handset.waitForEnd());
 }
 
+void TestHandsetScreen::popUpAfterEveryNthEnter()
+{
+    const QString link = files_.path("popup");
+    const QString png = files_.path("popup.png");
+    CliProcess handset({"handset", "--pty", "--link", link, "--fast", "--screen-file", png, "--popup-every", "2",
+                        "--timeout", "60"});
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link).isSymLink() && QFileInfo(png).isFile(), 10000);
+    qputenv("QUILLONEMU_COM9", QFile::encodeName(link));
+    SerialLink serial([] { return QStringLiteral("9"); });
+    QVERIFY2(serial.OpenPort(), qPrintable(serial.errorText()));
+    TextSender text(serial);
+    const auto key = [&](const char *name) { serial.SendPacket(*KeyTable::find(name)); };
+    const auto shows = [&](const QString &lastKey, const QString &typed, bool popup) {
+        return samePicture(readPng(png), toBgr(ModelScreen::render(lastKey, typed, popup)));
+    };
+
+    // The first ENTER does nothing; the second brings the pop-up over the
+    // text.
+    text.SendString(QStringLiteral("あい"));
+    key("ENTER");
+    text.SendString(QStringLiteral("う"));
+    key("ENTER");
+    QTRY_VERIFY_WITH_TIMEOUT(shows(QStringLiteral("ENTER"), QStringLiteral("あいう"), true), 10000);
+    // Keys and characters go nowhere while it shows; CLEAR takes it and the
+    // text away, and the handset takes keys again.
+    text.SendString(QStringLiteral("え"));
+    key("ENTER");
+    key("CLEAR");
+    text.SendString(QStringLiteral("お"));
+    QTRY_VERIFY_WITH_TIMEOUT(shows(QStringLiteral("お"), QStringLiteral("お"), false), 10000);
+    // The ENTER it ignored was not counted: the next pop-up comes at the
+    // fourth ENTER taken.
+    key("ENTER");
+    text.SendString(QStringLiteral("か"));
+    QTRY_VERIFY_WITH_TIMEOUT(shows(QStringLiteral("か"), QStringLiteral("おか"), false), 10000);
+    key("ENTER");
+    QTRY_VERIFY_WITH_TIMEOUT(shows(QStringLiteral("ENTER"), QStringLiteral("おか"), true), 10000);
+    serial.ClosePort();
+    handset.sendSignal(SIGTERM);
+    QVERIFY(handset.waitForEnd());
+}
+
 void TestHandsetScreen::badCommandLines_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -137,6 +180,9 @@ void TestHandsetScreen::badCommandLines_data()
     QTest::newRow("bad address") << QStringList{"--screen-stream", "localhost:8080"} << 2 << "「localhost:8080」";
     QTest::newRow("delay alone") << QStringList{"--screen-delay", "1"} << 2 << "--screen-delay は";
     QTest::newRow("noise alone") << QStringList{"--screen-noise"} << 2 << "--screen-noise は";
+    QTest::newRow("pop-ups alone") << QStringList{"--popup-every", "3"} << 2 << "--popup-every は";
+    QTest::newRow("pop-ups every 0") << QStringList{"--screen-file", "x.png", "--popup-every", "0"} << 2
+                                     << "--popup-every の値「0」";
     QTest::newRow("negative delay") << QStringList{"--screen-file", "x.png", "--screen-delay", "-1"} << 2
                                     << "--screen-delay の値「-1」";
     QTest::newRow("unwritable file") << QStringList{"--screen-file", "/nonexistent/dir/s.png"} << 1

@@ -103,6 +103,14 @@ void TestMacroCheck::findings_data()
         << QStringList{"BASEWAIT 5", "GETSTR", "GETSTR", "GETSTR", "GETSTR", "REPEAT"} << "one\r\ntwo"
         << QStringList{"macro:4 error に 3 行目がありません（ファイルの終わりです）。1 巡目の GETSTR の 3 個目です。"};
 
+    // {address} is the line this pass's GETSTR took: not before it.
+    QTest::newRow("{address} before GETSTR")
+        << QStringList{"BASEWAIT 0.2", "WAITTEXT {address} 5", "GETSTR", "SENDSTR", "WAITTEXT {address}{counter} 5"}
+        << "one"
+        << QStringList{"macro:2 error WAITTEXT: 画面の取り込み元がありません",
+                       "macro:2 error WAITTEXT: {address} は、この巡の GETSTR より後でなければ使えません",
+                       "macro:5 error WAITTEXT: 画面の取り込み元がありません"};
+
     QTest::newRow("near misses")
         << QStringList{"BASEWAIT 0.2", "OFFHOOK", "&OFFOOK", "entre", "F11", "HELLO"} << ""
         << QStringList{"macro:2 warning 「OFFHOOK」はキー名でも制御キーワードでもないため、この行は何もしません。「OFFOOK」の誤りではありませんか？",
@@ -437,11 +445,17 @@ void TestMacroCheck::programExitStatus_data()
     QTest::newRow("counter") << QStringList{"BASEWAIT 1", "GETSTR", "GETSTR", "REPEAT"}
                              << QStringList{"@macro", "--addr", "@addr", "--counter", "2"} << 2
                              << "addr.txt」に 4 行目がありません" << "";
+    // A counter at the end of the address file: the job is done before
+    // its first pass types anything (no error).
+    QTest::newRow("counter at the end of the addresses")
+        << QStringList{"BASEWAIT 1", "GETSTR", "SENDSTR", "REPEAT"}
+        << QStringList{"@macro", "--addr", "@addr", "--counter", "3"} << 1
+        << "4 行目がないため、ジョブはこの GETSTR で何も入力せずに終わります" << "";
     // A counter below 0 skips no line: three passes, ending where the run
     // does, at counter 1.
     QTest::newRow("counter below 0") << QStringList{"BASEWAIT 1", "GETSTR", "REPEAT"}
                                      << QStringList{"@macro", "--addr", "@addr", "--counter", "-2"} << 0
-                                     << "エラーで終わります（カウンタ 1）" << "";
+                                     << "ジョブが終わります（カウンタ 1）" << "";
     QTest::newRow("counter no number") << clean << QStringList{"@macro", "--counter", "2x"} << 2 << ""
                                        << "--counter の値「2x」は整数ではありません";
 }
@@ -485,7 +499,7 @@ void TestMacroCheck::programReportsThenSummarizes()
         QStringLiteral("  送信時間: 2.017 秒（600 ボーの回線で 1 パケット約 0.183 秒）"),
         QStringLiteral("全体（カウンタ 0 から）: 1 巡、約 5 秒"),
         QStringLiteral("  アドレスファイル 1 行の 1 行目から 1 巡に 1 行ずつ読みます。"
-                       "その次の巡は GETSTR が 2 行目を読めず、エラーで終わります（カウンタ 1）。"),
+                       "その次の巡の最初の GETSTR でアドレスファイルが終わり、ジョブが終わります（カウンタ 1）。"),
         QStringLiteral("  待ち時間 計 約 4 秒、送信時間 計 約 2 秒: 待ち時間のほうが長く、待ち時間で進みます。"),
         QStringLiteral("エラー 0 件、警告 2 件。"),
     };
