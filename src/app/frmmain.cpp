@@ -195,7 +195,7 @@ std::optional<MacroRunner::Outcome> frmMain::Form_Load(const QString &commandLin
     const bool screenOpened = !screenSource_ || openScreenSource(*screenSource_);
     if (!MacroFile.isEmpty() && screenOpened) {
         outcome = runner_.RunMacro();
-        showPassResults();
+        showPassResults(*outcome);
     }
     QCoreApplication::processEvents();
     return outcome;
@@ -250,10 +250,14 @@ void frmMain::ParseCommandLine(const QString &text)
     }
 }
 
-void frmMain::showPassResults()
+void frmMain::showPassResults(MacroRunner::Outcome outcome)
 {
     const MacroRunner::PassCounts counts = runner_.passCounts();
     if (counts.failed == 0 && counts.okAfterRetry == 0 && resultsPath_.isEmpty())
+        return;
+    // A run that ended on an error has said so in its own message; a second
+    // box follows only to name the results file.
+    if (outcome == MacroRunner::Outcome::Failed && resultsPath_.isEmpty())
         return;
     QString text = QStringLiteral("巡の結果: 成功 %1、失敗 %2、やり直して成功 %3。")
                        .arg(counts.ok)
@@ -372,8 +376,7 @@ void frmMain::cmdSend_Click()
     if (runner_.isRunning())
         return;
     failedPasses_ = 0;
-    runner_.RunMacro();
-    showPassResults();
+    showPassResults(runner_.RunMacro());
 }
 
 void frmMain::cmdStop_Click()

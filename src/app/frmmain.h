@@ -200,7 +200,7 @@ private:
     qint32 failedPasses_ = 0;
     // After a run: how its passes ended, when a pass failed or the job
     // keeps a results file.
-    void showPassResults();
+    void showPassResults(MacroRunner::Outcome outcome);
     // The statement line with the passes failed so far after it.
     QString withFailedPasses(const QString &text) const;
     std::optional<Typing> typing_;
