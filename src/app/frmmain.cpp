@@ -279,7 +279,7 @@ bool frmMain::openScreenSource(const QString &source)
             ended.emplace(opened, error);
             loop.quit();
         });
-    sourceOpening_->open(source);
+    sourceOpening_->openSource(source);
     if (!ended)
         loop.exec();
     disconnect(connection);
@@ -320,7 +320,7 @@ void frmMain::mnuScreenSource_Click()
     if (!source || source->isEmpty())
         return;
     typedSource_ = *source;
-    sourceOpening_->open(*source);
+    sourceOpening_->openSource(*source);
 }
 
 void frmMain::mnuScreen_Click()

@@ -31,7 +31,7 @@ SourceOpening::SourceOpening(RunScreen &screen, QWidget *parent)
     connect(&poll_, &QTimer::timeout, this, &SourceOpening::look);
 }
 
-void SourceOpening::open(const QString &source)
+void SourceOpening::openSource(const QString &source)
 {
     if (isOpening())
         screen_.abandonOpen();

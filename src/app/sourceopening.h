@@ -19,7 +19,7 @@ public:
 
     // Starts opening `source` in place of the source open now (which stays
     // until the new one has opened); an opening in progress is dropped.
-    void open(const QString &source);
+    void openSource(const QString &source);
     bool isOpening() const { return poll_.isActive(); }
     // 取消: the opening is dropped (it ends on its own; the source open now
     // stays).
