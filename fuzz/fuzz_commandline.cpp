@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FUZZ_CHECK(!trimmed.startsWith(u' ') && !trimmed.endsWith(u' '));
     FUZZ_CHECK(text.contains(trimmed));
     for (const CommandLineSwitch &s : parseCommandLineSwitches(trimmed)) {
-        FUZZ_CHECK(s.letter == u'M' || s.letter == u'A' || s.letter == u'P' || s.letter == u'S');
+        FUZZ_CHECK(s.letter == u'M' || s.letter == u'A' || s.letter == u'P' || s.letter == u'S' || s.letter == u'R' ||
+                   s.letter == u'F');
         FUZZ_CHECK(!s.value.contains(u'"'));
         FUZZ_CHECK(s.value.size() < trimmed.size());
     }
