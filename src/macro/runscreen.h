@@ -1,5 +1,7 @@
 #pragma once
 
+#include "macro/displayarea.h"
+
 #include <QDateTime>
 #include <QPoint>
 #include <QRect>
@@ -110,6 +112,11 @@ public:
     virtual OpenState openState() = 0;
     virtual void abandonOpen() = 0;
     virtual bool hasSource() const = 0;
+    // Where the display lies in the source's frames (DISPLAY, the screen
+    // window's corners): waits and readings then look at the upright
+    // picture of the display, not at the whole frame. AUTO until set; a new
+    // source keeps it.
+    virtual void setDisplay(const DisplayArea &area) { Q_UNUSED(area); }
     virtual QString sourceName() const = 0;
 
     // Reads the template in `path` (kept for the waits that name it); false

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QPolygonF>
 #include <QString>
 
 // The newest frame of the screen as the screen window shows it.
@@ -13,6 +14,12 @@ struct ScreenPicture {
     qint64 number = 0;
     qint64 sourceNumber = 0;
     QString sourceName;
+    // The display within the frame: its upright picture (null when the frame
+    // is the display already, or none was found) and its outline in the
+    // frame's pixels (top-left, top-right, bottom-right, bottom-left; empty
+    // then too).
+    QImage display;
+    QPolygonF outline;
     // The stream ended or the camera went away; endReason says how.
     bool ended = false;
     QString endReason;

@@ -1,4 +1,4 @@
-#include "screen/displayarea.h"
+#include "macro/displayarea.h"
 
 #include <QRegularExpression>
 #include <QStringList>
