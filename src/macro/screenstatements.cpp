@@ -204,8 +204,12 @@ MacroRunner::Flow MacroRunner::openScreen(const Statement &st, RunScreen &screen
         state = screen.openState();
     }
     screen.setWakeUp({});
-    if (!state.done) {
-        screen.abandonOpen();
+    // A stop wins over an opening that ended at the same moment (the stop
+    // may even be why it ended): what it opened is dropped, and a failure
+    // is not the run's.
+    if (!settings_.MacroExe || !linkFailure_.isEmpty()) {
+        if (!state.done)
+            screen.abandonOpen();
         return Flow::Next;
     }
     if (!state.opened)

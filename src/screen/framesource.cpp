@@ -143,6 +143,13 @@ FrameSource::~FrameSource()
     state_->changed.wait_for(lock, std::chrono::milliseconds(kReaderEndWaitMs), [this] { return state_->readerDone; });
 }
 
+void FrameSource::cancel()
+{
+    std::lock_guard lock(state_->mutex);
+    state_->stopping = true;
+    state_->changed.notify_all();
+}
+
 QString FrameSource::name() const
 {
     return state_->name;

@@ -58,6 +58,10 @@ public:
     // the source and the system's reason) when it cannot be opened.
     virtual bool start() = 0;
     QString errorText() const { return errorText_; }
+    // Asks a start() in progress on another thread to give up (a stream
+    // whose server does not answer is let go within a tenth of a second),
+    // and the reader to end. Safe from any thread.
+    void cancel();
 
     // The newest frame (empty before the first).
     Frame newest() const;

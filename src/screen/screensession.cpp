@@ -87,11 +87,33 @@ struct ScreenSession::Opening {
     QString error;
     // Tells the session (cleared when the session lets the opening go).
     std::function<void()> onDone;
+    // The source being started, for abandonOpen() to cancel; and whether the
+    // session let the opening go.
+    FrameSource *starting = nullptr;
+    bool abandoned = false;
+    // The opening's thread has ended (touches nothing of the program's any
+    // more: the program may end).
+    bool threadEnded = false;
 };
+
+namespace {
+// How long a session that goes away waits for an opening it abandoned: a
+// stream lets go within a tenth of a second; a camera or a video library
+// that cannot be asked to stop is left to end on its own.
+constexpr int kOpeningEndWaitMs = 2000;
+}
 
 ScreenSession::~ScreenSession()
 {
     abandonOpen();
+    // The openings let go end before the session does: the program may end
+    // after it, and a thread still inside the network library then would
+    // find it torn down.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kOpeningEndWaitMs);
+    for (const std::shared_ptr<Opening> &opening : abandoned_) {
+        std::unique_lock lock(opening->mutex);
+        opening->changed.wait_until(lock, deadline, [&] { return opening->threadEnded; });
+    }
     endWaits();
 }
 
@@ -126,19 +148,34 @@ void ScreenSession::startOpen(const QString &source)
         QString error;
         try {
             source = makeFrameSource(address);
-            opened = source->start();
-            error = source->errorText();
+            {
+                std::lock_guard lock(opening->mutex);
+                if (!opening->abandoned)
+                    opening->starting = source.get();
+            }
+            if (opening->starting) {
+                opened = source->start();
+                error = source->errorText();
+            }
         } catch (...) {
             error = QStringLiteral("画面の取り込み元「%1」を開けません。").arg(address.text);
         }
         std::unique_lock lock(opening->mutex);
+        opening->starting = nullptr;
         opening->done = true;
-        if (opened)
+        if (opened && !opening->abandoned)
             opening->source = std::move(source);
         else
             opening->error = error;
         if (opening->onDone)
             opening->onDone();
+        opening->changed.notify_all();
+        lock.unlock();
+        // What an abandoned opening opened is closed here, off the session's
+        // thread; then the session may end.
+        source.reset();
+        lock.lock();
+        opening->threadEnded = true;
         opening->changed.notify_all();
     }).detach();
 }
@@ -157,7 +194,7 @@ RunScreen::OpenState ScreenSession::openState()
         source = std::move(opening_->source);
         opening_->onDone = nullptr;
     }
-    opening_.reset();
+    letGoOfOpening();
     if (source) {
         // The new source takes the old one's place; the waits on it end.
         endWaits();
@@ -175,8 +212,20 @@ void ScreenSession::abandonOpen()
     {
         std::lock_guard lock(opening_->mutex);
         opening_->onDone = nullptr;
+        opening_->abandoned = true;
+        if (opening_->starting)
+            opening_->starting->cancel();
     }
-    opening_.reset();
+    letGoOfOpening();
+}
+
+void ScreenSession::letGoOfOpening()
+{
+    std::erase_if(abandoned_, [](const std::shared_ptr<Opening> &opening) {
+        std::lock_guard lock(opening->mutex);
+        return opening->threadEnded;
+    });
+    abandoned_.push_back(std::move(opening_));
 }
 
 bool ScreenSession::openSource(const QString &source, QString *error)

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 // The screen a run watches, for real: one frame source at a time, the
 // templates the run has read, and the watch of the wait in progress. The
@@ -48,11 +49,17 @@ private:
     // A source being opened off the session's thread (screensession.cpp).
     struct Opening;
 
+    // The opening in progress is no longer the session's; its thread may
+    // still be ending.
+    void letGoOfOpening();
     // The wait in progress (of any kind) ends.
     void endWaits();
 
     std::unique_ptr<FrameSource> source_;
     std::shared_ptr<Opening> opening_;
+    // Openings let go that may still be going on (the session waits for
+    // them when it ends).
+    std::vector<std::shared_ptr<Opening>> abandoned_;
     OpenState opened_;
     // SNAPSHOT's wait: for a frame after this one.
     std::optional<qint64> frameWaitAfter_;
