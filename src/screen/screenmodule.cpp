@@ -2,11 +2,10 @@
 // parts of the programs that need OpenCV, made once the module is loaded.
 
 #include "handset/modelscreen.h"
+#include "screen/screencommand.h"
 #include "screen/screensession.h"
 
 #include <QGuiApplication>
-
-int screenCommand(const QStringList &arguments);
 
 #define QUILLONEMU_SCREEN_EXPORT extern "C" Q_DECL_EXPORT
 

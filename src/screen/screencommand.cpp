@@ -2,13 +2,13 @@
 // saved, a picture looked for in it, and its text read.
 
 #include "console/arguments.h"
-#include "cli/commands.h"
 #include "console/console.h"
 #include "console/exitstatus.h"
 #include "macro/characters.h"
 #include "macro/statement.h"
 #include "macro/seconds.h"
 #include "screen/cameras.h"
+#include "screen/screencommand.h"
 #include "screen/framesource.h"
 #include "screen/matcher.h"
 #include "screen/screenfiles.h"
