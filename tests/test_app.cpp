@@ -41,6 +41,19 @@ namespace {
 const QByteArray kUp = QByteArray::fromHex("C4010203000001010000");
 const QByteArray kF1 = QByteArray::fromHex("C4010203000000010000");
 
+// A job for the unattended main program: a macro that types each line of
+// a two-line address file, and a pseudo-terminal at port `port` to take it.
+struct AddressJob {
+    explicit AddressJob(int port) { pty.bindPort(port); }
+    // What the pseudo-terminal reads once the job is done, in hex.
+    QByteArray typedHex() const { return (textBytes("one") + textBytes("two")).toHex(' '); }
+
+    TempFiles files;
+    PseudoTerminal pty;
+    const QString macro = files.writeShiftJis("job.txt", "BASEWAIT 0\r\nGETSTR\r\nSENDSTR\r\nREPEAT\r\n");
+    const QString addr = files.writeShiftJis("address.txt", "one\r\ntwo\r\n");
+};
+
 } // namespace
 
 class TestApp : public QObject {
@@ -818,31 +831,23 @@ void TestApp::unattendedJobFromPipes()
     // read once and kept, for the run and for every REPEAT; the job ends,
     // done, where the address lines run out, as it does with the files
     // themselves.
-    TempFiles files;
-    PseudoTerminal pty;
-    pty.bindPort(34);
-    const QString macro = files.writeShiftJis("job.txt", "BASEWAIT 0\r\nGETSTR\r\nSENDSTR\r\nREPEAT\r\n");
-    const QString addr = files.writeShiftJis("address.txt", "one\r\ntwo\r\n");
+    AddressJob job(34);
     ProgramProcess p("/bin/bash", {"-c", "exec \"$0\" \"/M\"<(cat \"$1\") \"/A\"<(cat \"$2\") /P34",
-                                   ProgramProcess::built("quillonemu"), macro, addr},
+                                   ProgramProcess::built("quillonemu"), job.macro, job.addr},
                      &ProgramProcess::offscreen);
     QVERIFY(p.waitForEnd(20'000));
     QVERIFY2(p.exitCode() == 0 && p.err().isEmpty(), qPrintable(p.err()));
-    QCOMPARE(pty.readAvailable(100).toHex(' '), (textBytes("one") + textBytes("two")).toHex(' '));
+    QCOMPARE(job.pty.readAvailable(100).toHex(' '), job.typedHex());
 }
 
 void TestApp::unattendedJobWritesResults()
 {
     // /R: a row a pass, the job done at the end of its addresses (status 0);
     // one that cannot be opened stops the job before its first packet.
-    TempFiles files;
-    PseudoTerminal pty;
-    pty.bindPort(35);
-    const QString macro = files.writeShiftJis("job.txt", "BASEWAIT 0\r\nGETSTR\r\nSENDSTR\r\nREPEAT\r\n");
-    const QString addr = files.writeShiftJis("address.txt", "one\r\ntwo\r\n");
-    const QString results = files.path("results.csv");
+    AddressJob job(35);
+    const QString results = job.files.path("results.csv");
     const QString program = ProgramProcess::built("quillonemu");
-    ProgramProcess p(program, {"/M" + macro, "/A" + addr, "/P35", "/R" + results}, &ProgramProcess::offscreen);
+    ProgramProcess p(program, {"/M" + job.macro, "/A" + job.addr, "/P35", "/R" + results}, &ProgramProcess::offscreen);
     QVERIFY(p.waitForEnd(20'000));
     QVERIFY2(p.exitCode() == 0, qPrintable(p.err()));
     QFile file(results);
@@ -850,14 +855,14 @@ void TestApp::unattendedJobWritesResults()
     const QList<QByteArray> rows = file.readAll().split('\n');
     QVERIFY(rows.value(0).startsWith("\xEF\xBB\xBF" "counter,"));
     QVERIFY2(rows.value(1).startsWith("0,1,one,ok,") && rows.value(2).startsWith("1,2,two,ok,"), rows.join('|').constData());
-    QCOMPARE(pty.readAvailable(100).toHex(' '), (textBytes("one") + textBytes("two")).toHex(' '));
+    QCOMPARE(job.pty.readAvailable(100).toHex(' '), job.typedHex());
 
-    ProgramProcess refused(program, {"/M" + macro, "/A" + addr, "/P35", "/R/nonexistent/dir/r.csv"},
+    ProgramProcess refused(program, {"/M" + job.macro, "/A" + job.addr, "/P35", "/R/nonexistent/dir/r.csv"},
                            &ProgramProcess::offscreen);
     QVERIFY(refused.waitForEnd(20'000));
     QCOMPARE(refused.exitCode(), 1);
     QVERIFY2(refused.err().contains("/nonexistent/dir/r.csv"), qPrintable(refused.err()));
-    QCOMPARE(pty.readAvailable(100).size(), 0);
+    QCOMPARE(job.pty.readAvailable(100).size(), 0);
 }
 
 QTEST_MAIN(TestApp)

@@ -14,6 +14,7 @@
 #include "screen/picturewatch.h"
 #include "screen/sourceaddress.h"
 #include "support/hostilepictures.h"
+#include "support/serveronthread.h"
 #include "support/tempfiles.h"
 
 #include <QFile>
@@ -22,7 +23,6 @@
 #include <QFont>
 #include <QImage>
 #include <QPainter>
-#include <QThread>
 #include <QtTest>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -53,38 +53,21 @@ QByteArray jpegOf(const cv::Mat &picture)
 
 // An MJPEG server on a thread of its own, since opening a stream reads its
 // first frames before it returns.
-class ServerThread {
+class ServerThread : public ServerOnThread<MjpegServer> {
 public:
     ServerThread()
     {
-        thread_.start();
-        server_ = new MjpegServer;
-        server_->moveToThread(&thread_);
         call([this] { server_->listen(QHostAddress::LocalHost, 0); });
     }
-    ~ServerThread()
-    {
-        call([this] { delete server_; });
-        thread_.quit();
-        thread_.wait();
-    }
-    template <typename F> void call(F f) { QMetaObject::invokeMethod(server_, f, Qt::BlockingQueuedConnection); }
     QString url() { return QStringLiteral("http://127.0.0.1:%1/stream").arg(server_->port()); }
-    MjpegServer *server_;
-
-private:
-    QThread thread_;
 };
 
 // A server that answers every request with the same bytes and keeps the
 // connection open: HTTP errors, pages and streams with bad parts.
-class ScriptedServer {
+class ScriptedServer : public ServerOnThread<QTcpServer> {
 public:
     explicit ScriptedServer(const QByteArray &answer)
     {
-        thread_.start();
-        server_ = new QTcpServer;
-        server_->moveToThread(&thread_);
         call([this, answer] {
             server_->listen(QHostAddress::LocalHost, 0);
             QObject::connect(server_, &QTcpServer::newConnection, server_, [this, answer] {
@@ -101,13 +84,6 @@ public:
             });
         });
     }
-    ~ScriptedServer()
-    {
-        call([this] { delete server_; });
-        thread_.quit();
-        thread_.wait();
-    }
-    template <typename F> void call(F f) { QMetaObject::invokeMethod(server_, f, Qt::BlockingQueuedConnection); }
     quint16 port() { return server_->serverPort(); }
     QByteArray request()
     {
@@ -117,8 +93,6 @@ public:
     }
 
 private:
-    QThread thread_;
-    QTcpServer *server_;
     QByteArray request_;
 };
 

@@ -65,12 +65,16 @@ frmMain::frmMain(Desktop &desktop, QWidget *parent)
     createMenus();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     connect(&MSComm1, &SerialLink::packetSent, this, &frmMain::packetSent);
-    keypad_->setRecordFolder([this] { return MacroFile.isEmpty() ? QString() : QFileInfo(MacroFile).absolutePath(); });
-    keypad_->setShowScreen([this] { mnuScreen_Click(); });
+    keypad_->setOffersScreen(true);
+    connect(keypad_, &KeypadWindows::screenWanted, this, &frmMain::mnuScreen_Click);
     // Made now, shown when asked for: it follows every screen wait, so that
     // opened in the middle of one (or after one ran out) it shows it.
-    screenWindow_ = new frmScreen(desktop_, screen_, *keypad_, [this] { mnuScreenSource_Click(); },
-                                  [this] { return MacroFile.isEmpty() ? QString() : QFileInfo(MacroFile).absolutePath(); });
+    screenWindow_ = new frmScreen(desktop_, screen_, *keypad_);
+    connect(screenWindow_, &frmScreen::sourceWanted, this, &frmMain::mnuScreenSource_Click);
+    // The keypad's recordings and the screen window's pictures go beside
+    // the macro file first.
+    connect(this, &frmMain::macroFolderChanged, keypad_, &KeypadWindows::setRecordFolder);
+    connect(this, &frmMain::macroFolderChanged, screenWindow_, &frmScreen::setMacroFolder);
     screenWindow_->watchRun(runner_);
     sourceOpening_ = new SourceOpening(screen_, this);
     connect(sourceOpening_, &SourceOpening::openEnded, this, &frmMain::screenSourceOpened);
@@ -221,6 +225,7 @@ void frmMain::ParseCommandLine(const QString &text)
     const StartSettings start = startSettings(text);
     MacroFile = start.macroFile;
     showPath(lblMacroFile, start.macroFile);
+    Q_EMIT macroFolderChanged(MacroFile.isEmpty() ? QString() : QFileInfo(MacroFile).absolutePath());
     AddrFile = start.addrFile;
     showPath(lblAddrFile, start.addrFile);
     if (start.port) {
@@ -401,6 +406,7 @@ void frmMain::mnuFileMacro_Click()
         return;
     MacroFile = path;
     showPath(lblMacroFile, path);
+    Q_EMIT macroFolderChanged(QFileInfo(MacroFile).absolutePath());
 }
 
 void frmMain::mnuFileAddr_Click()

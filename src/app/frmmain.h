@@ -117,6 +117,11 @@ public:
     void mnuHelpContents_Click();
     void mnuHelpAbout_Click();
 
+Q_SIGNALS:
+    // The macro file's folder (none: no macro file) after the user or the
+    // command line chose the file.
+    void macroFolderChanged(const QString &folder);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 

@@ -92,10 +92,8 @@ QString screenLineSource(const QString &source)
 
 } // namespace
 
-frmScreen::frmScreen(Desktop &desktop, LazyScreen &screen, KeypadWindows &keypad, std::function<void()> chooseSource,
-                     std::function<QString()> macroFolder)
-    : desktop_(desktop), screen_(screen), keypad_(keypad), chooseSource_(std::move(chooseSource)),
-      macroFolder_(std::move(macroFolder))
+frmScreen::frmScreen(Desktop &desktop, LazyScreen &screen, KeypadWindows &keypad)
+    : desktop_(desktop), screen_(screen), keypad_(keypad)
 {
     setObjectName(QStringLiteral("frmScreen"));
     setWindowIcon(programIcon());
@@ -178,8 +176,8 @@ frmScreen::frmScreen(Desktop &desktop, LazyScreen &screen, KeypadWindows &keypad
     connect(cmdLive, &QPushButton::clicked, this, &frmScreen::showLive);
     mnuSource = new QAction(QStringLiteral("画面の取り込み元(&S)..."), this);
     mnuSource->setObjectName(QStringLiteral("mnuSource"));
-    connect(mnuSource, &QAction::triggered, this, [this] { chooseSource_(); });
-    connect(cmdSource, &QPushButton::clicked, this, [this] { chooseSource_(); });
+    connect(mnuSource, &QAction::triggered, this, &frmScreen::sourceWanted);
+    connect(cmdSource, &QPushButton::clicked, this, &frmScreen::sourceWanted);
     connect(picture, &QWidget::customContextMenuRequested, this, &frmScreen::showMenu);
     connect(picture, &FramePicture::selectionChanged, this, &frmScreen::showStatus);
 
@@ -521,7 +519,7 @@ void frmScreen::mnuSavePicture_Click()
     const QImage pixels = picture->selectedPixels();
     if (pixels.isNull())
         return;
-    QString folder = lastPicturePath_.isEmpty() ? macroFolder_() : QFileInfo(lastPicturePath_).absolutePath();
+    QString folder = lastPicturePath_.isEmpty() ? macroFolder_ : QFileInfo(lastPicturePath_).absolutePath();
     if (folder.isEmpty())
         folder = QDir::currentPath();
     const QString path = desktop_.chooseNewPicture(this, freeName(folder, QStringLiteral("画像")));

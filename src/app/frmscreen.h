@@ -40,11 +40,8 @@ public:
     // screen change with room to spare.
     static constexpr int kCheckpointSeconds = 30;
 
-    // `screen` is the runs' screen; `chooseSource` is the main window's
-    // 「画面の取り込み元(&S)...」; `macroFolder` gives the folder a picture is
-    // first saved in.
-    frmScreen(Desktop &desktop, LazyScreen &screen, KeypadWindows &keypad, std::function<void()> chooseSource,
-              std::function<QString()> macroFolder);
+    // `screen` is the runs' screen.
+    frmScreen(Desktop &desktop, LazyScreen &screen, KeypadWindows &keypad);
     ~frmScreen() override;
 
     // Follows `runner`'s screen waits.
@@ -102,7 +99,15 @@ public:
     // once the next run starts).
     QString evidencePath() const { return evidencePath_; }
 
+public Q_SLOTS:
+    // The folder a picture is first saved in (the main window's macro
+    // file's; none: the current folder).
+    void setMacroFolder(const QString &folder) { macroFolder_ = folder; }
+
 Q_SIGNALS:
+    // The user asks for another source (the window's 「画面の取り込み元(&S)...」
+    // and its button): the main window's dialog.
+    void sourceWanted();
     // A reading asked for by 「選択範囲の文字を読む」 or a WAITTEXT
     // checkpoint is done (for the tests and the status line).
     void textRead(const QString &text);
@@ -140,8 +145,7 @@ private:
     Desktop &desktop_;
     LazyScreen &screen_;
     KeypadWindows &keypad_;
-    std::function<void()> chooseSource_;
-    std::function<QString()> macroFolder_;
+    QString macroFolder_;
     ScreenView *view_ = nullptr;
     QString viewError_;
     QString sourceProblem_;

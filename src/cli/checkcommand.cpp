@@ -1,11 +1,11 @@
 // quillonemu-cli check: a macro file looked over before it runs, read the way
 // the run reads it.
 
-#include "cli/arguments.h"
+#include "console/arguments.h"
 #include "screen/screenplugin.h"
 #include "cli/commands.h"
-#include "cli/console.h"
-#include "cli/exitstatus.h"
+#include "console/console.h"
+#include "console/exitstatus.h"
 #include "macro/amounts.h"
 #include "macro/macrocheck.h"
 #include "platform/portnumber.h"

@@ -4,7 +4,7 @@
 #include <QStringList>
 
 // The commands of quillonemu-cli. Each lives in its own file and takes the
-// arguments after its name; it returns the exit status (see exitstatus.h).
+// arguments after its name; it returns the exit status (see console/exitstatus.h).
 // A new command is one more file and one more line in the table of main.cpp.
 
 // The virtual handset (handsetcommand.cpp).
@@ -17,7 +17,5 @@ int checkCommand(const QStringList &arguments);
 int sendCommand(const QStringList &arguments);
 // The keypad in a terminal, with its recording (keypadcommand.cpp).
 int keypadCommand(const QStringList &arguments);
-// Picture sources: the cameras, a frame saved, a picture looked for
-// (screencommand.cpp, in the screen module: ScreenPlugin::screenCommand
-// loads it).
-int screenCommand(const QStringList &arguments);
+// Picture sources (screen) live in the screen module: see
+// screen/screencommand.h and ScreenPlugin::screenCommand.

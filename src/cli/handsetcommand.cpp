@@ -1,10 +1,10 @@
 // quillonemu-cli handset: the virtual handset on a pseudo-terminal or a real
 // serial port.
 
-#include "cli/arguments.h"
+#include "console/arguments.h"
 #include "cli/commands.h"
-#include "cli/console.h"
-#include "cli/exitstatus.h"
+#include "console/console.h"
+#include "console/exitstatus.h"
 #include "platform/receivingline.h"
 #include "handset/modelscreenoptions.h"
 #include "screen/screenplugin.h"

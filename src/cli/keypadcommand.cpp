@@ -1,10 +1,10 @@
 // quillonemu-cli keypad: the keypad in a terminal, for handsets reached where
 // no window can open (over SSH, say); it can record what it sent as a macro.
 
-#include "cli/arguments.h"
+#include "console/arguments.h"
 #include "cli/commands.h"
-#include "cli/console.h"
-#include "cli/exitstatus.h"
+#include "console/console.h"
+#include "console/exitstatus.h"
 #include "cli/keypadkeymap.h"
 #include "cli/terminalkeypad.h"
 #include "link/seriallink.h"

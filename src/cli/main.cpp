@@ -2,8 +2,8 @@
 // names the command; the rest belongs to it.
 
 #include "cli/commands.h"
-#include "cli/console.h"
-#include "cli/exitstatus.h"
+#include "console/console.h"
+#include "console/exitstatus.h"
 
 #include <QCoreApplication>
 #include "screen/screenplugin.h"

@@ -1,10 +1,10 @@
 // quillonemu-cli run: a macro run without a window, by the same MacroRunner
 // as the main window's.
 
-#include "cli/arguments.h"
+#include "console/arguments.h"
 #include "cli/commands.h"
-#include "cli/console.h"
-#include "cli/exitstatus.h"
+#include "console/console.h"
+#include "console/exitstatus.h"
 #include "cli/runlog.h"
 #include "cli/terminalhost.h"
 #include "link/seriallink.h"

@@ -1,6 +1,6 @@
 #include "cli/runlog.h"
 
-#include "cli/jsonline.h"
+#include "console/jsonline.h"
 #include "link/seriallink.h"
 #include "macro/macrorunner.h"
 #include "macro/statement.h"

@@ -1,10 +1,10 @@
 // quillonemu-cli send: keys pressed and text typed from the command line,
 // through the same link and text sending as a run.
 
-#include "cli/arguments.h"
+#include "console/arguments.h"
 #include "cli/commands.h"
-#include "cli/console.h"
-#include "cli/exitstatus.h"
+#include "console/console.h"
+#include "console/exitstatus.h"
 #include "link/keytable.h"
 #include "link/seriallink.h"
 #include "link/textsender.h"

@@ -1,6 +1,6 @@
 #include "cli/terminalhost.h"
 
-#include "cli/console.h"
+#include "console/console.h"
 #include "cli/progresstext.h"
 #include "macro/characters.h"
 

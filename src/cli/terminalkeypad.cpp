@@ -1,6 +1,6 @@
 #include "cli/terminalkeypad.h"
 
-#include "cli/console.h"
+#include "console/console.h"
 #include "cli/keypadkeymap.h"
 #include "link/keytable.h"
 #include "link/seriallink.h"

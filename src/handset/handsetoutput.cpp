@@ -1,6 +1,6 @@
 #include "handset/handsetoutput.h"
 
-#include "cli/jsonline.h"
+#include "console/jsonline.h"
 
 #include <QJsonArray>
 #include <QJsonObject>

@@ -1,8 +1,7 @@
 #include "handset/modelscreen.h"
 
 #include "link/packetdecoder.h"
-#include "screen/framesource.h"
-#include "screen/screenfiles.h"
+#include "platform/wholefile.h"
 
 #include <QFont>
 #include <QPainter>
@@ -15,11 +14,23 @@ constexpr double kFramesPerSecond = 15;
 // JPEG quality of the stream's frames.
 constexpr int kJpegQuality = 85;
 
-QByteArray jpegOf(const cv::Mat &picture)
+QByteArray encodedAs(const char *extension, const cv::Mat &picture, const std::vector<int> &parameters = {})
 {
     std::vector<uchar> bytes;
-    cv::imencode(".jpg", picture, bytes, {cv::IMWRITE_JPEG_QUALITY, kJpegQuality});
+    cv::imencode(extension, picture, bytes, parameters);
     return QByteArray(reinterpret_cast<const char *>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+}
+
+QByteArray jpegOf(const cv::Mat &picture)
+{
+    return encodedAs(".jpg", picture, {cv::IMWRITE_JPEG_QUALITY, kJpegQuality});
+}
+
+// The picture's file, whole or not at all (as the screen layer writes its
+// pictures).
+bool savePng(const cv::Mat &picture, const QString &path, QString *error)
+{
+    return writeWholeFile(path, encodedAs(".png", picture), error);
 }
 } // namespace
 
@@ -82,7 +93,7 @@ bool ModelScreen::start(QString *error)
         return false;
     }
     picture_ = toBgr(render(lastKey_, text_));
-    if (!options_.file.isEmpty() && !saveFramePng(picture_, options_.file, error))
+    if (!options_.file.isEmpty() && !savePng(picture_, options_.file, error))
         return false;
     sendFrame();
     if (options_.stream && options_.noise)
@@ -124,7 +135,7 @@ void ModelScreen::show()
     picture_ = toBgr(render(lastKey_, text_, popup_));
     if (!options_.file.isEmpty()) {
         QString error;
-        saveFramePng(picture_, options_.file, &error);
+        savePng(picture_, options_.file, &error);
     }
     sendFrame();
 }

@@ -1,7 +1,7 @@
 #include "handset/virtualhandset.h"
 
-#include "cli/console.h"
-#include "cli/exitstatus.h"
+#include "console/console.h"
+#include "console/exitstatus.h"
 #include "platform/receivingline.h"
 #include "handset/linesettings.h"
 

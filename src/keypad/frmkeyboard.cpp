@@ -91,10 +91,10 @@ frmKeyboard::~frmKeyboard() = default;
 
 void frmKeyboard::load(const QString &title, const QString &version, const QString &mainPortText)
 {
-    if (showScreen && !mnuScreen) {
+    if (offersScreen_ && !mnuScreen) {
         mnuScreen = new QAction(QStringLiteral("画面(&G)"), this);
         mnuScreen->setObjectName(QStringLiteral("mnuScreen"));
-        connect(mnuScreen, &QAction::triggered, this, [this] { showScreen(); });
+        connect(mnuScreen, &QAction::triggered, this, &frmKeyboard::screenWanted);
         addAction(mnuScreen);
     }
     caption_ = title + QLatin1Char(' ') + version;
@@ -167,8 +167,7 @@ void frmKeyboard::mnuRecordStart_Click()
     // Where the last recording went; before any, beside the macro file.
     QString start = recordPath_;
     if (start.isEmpty()) {
-        const QString folder = recordFolder ? recordFolder() : QString();
-        start = folder.isEmpty() ? kRecordFileName : QDir(folder).filePath(kRecordFileName);
+        start = recordFolder_.isEmpty() ? kRecordFileName : QDir(recordFolder_).filePath(kRecordFileName);
     }
     const QString path = desktop_.chooseNewFile(this, start);
     if (path.isEmpty())

@@ -6,7 +6,6 @@
 
 #include <QList>
 #include <QWidget>
-#include <functional>
 #include <memory>
 #include <optional>
 
@@ -71,15 +70,16 @@ public:
     // a SCREEN line takes it; empty: none is written); false when no
     // recording runs.
     bool addCheckpoint(const QString &line, const QString &source);
-    // The context menu's 「画面(&G)」: shows the screen window (the main
-    // window's); no item when not set before load().
-    std::function<void()> showScreen;
+    // The context menu's 「画面(&G)」, which asks for the screen window (the
+    // main window's) through screenWanted(); no item when not offered
+    // before load().
+    void setOffersScreen(bool offers) { offersScreen_ = offers; }
     // The file the last recording went to (the next one's dialog starts
     // there), and the folder a first recording's dialog starts in (the macro
     // file's; none: the current folder).
     QString recordPath() const { return recordPath_; }
     void setRecordPath(const QString &path) { recordPath_ = path; }
-    std::function<QString()> recordFolder;
+    void setRecordFolder(const QString &folder) { recordFolder_ = folder; }
 
     // Indexes 0 to 38 are the key buttons, 39 the connect button.
     QList<QPushButton *> Command1;
@@ -100,6 +100,8 @@ Q_SIGNALS:
     void closing();
     // The user closed the window; the port is closed already.
     void closed();
+    // The user asks for the screen window (「画面(&G)」).
+    void screenWanted();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -127,5 +129,7 @@ private:
     // The recording being written while the user is asked for a file.
     std::unique_ptr<MacroRecorder> finishing_;
     QString recordPath_;
+    QString recordFolder_;
+    bool offersScreen_ = false;
     std::optional<TextGoingOut> textGoingOut_;
 };

@@ -28,6 +28,13 @@ void KeypadWindows::finishRecording()
         keyboard_->finishRecording();
 }
 
+void KeypadWindows::setRecordFolder(const QString &folder)
+{
+    recordFolder_ = folder;
+    if (keyboard_)
+        keyboard_->setRecordFolder(folder);
+}
+
 void KeypadWindows::showKeyboard(const QString &title, const QString &version, const QString &mainPortText,
                                  const QWidget *beside)
 {
@@ -55,8 +62,9 @@ void KeypadWindows::loadKeyboard(const QString &title, const QString &version, c
         keyboard_->move(placeBeside(beside->frameGeometry(), keypad, beside->screen()->availableGeometry(),
                                     entryBottom - keypad.height()));
     }
-    keyboard_->recordFolder = recordFolder_;
-    keyboard_->showScreen = showScreen_;
+    keyboard_->setRecordFolder(recordFolder_);
+    keyboard_->setOffersScreen(offersScreen_);
+    connect(keyboard_, &frmKeyboard::screenWanted, this, &KeypadWindows::screenWanted);
     keyboard_->setRecordPath(lastRecordPath_);
     connect(keyboard_, &frmKeyboard::closed, this, &KeypadWindows::keyboardClosed);
     connect(keyboard_, &frmKeyboard::closing, this, [this] {

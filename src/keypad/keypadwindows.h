@@ -5,7 +5,6 @@
 
 #include <QObject>
 #include <QString>
-#include <functional>
 
 class Desktop;
 class QWidget;
@@ -42,16 +41,24 @@ public:
     // in progress is written (see frmKeyboard::finishRecording).
     void finishRecording();
 
+public Q_SLOTS:
     // The folder a keypad's first recording is saved in (the main window's
     // macro file's); a later one starts where the last one, of this keypad or
     // an earlier one, went.
-    void setRecordFolder(std::function<QString()> folder) { recordFolder_ = std::move(folder); }
-    // What the keypad's 「画面(&G)」 does (none: no such item).
-    void setShowScreen(std::function<void()> show) { showScreen_ = std::move(show); }
+    void setRecordFolder(const QString &folder);
+
+public:
+    // Whether a keypad loaded from now on has 「画面(&G)」, which asks for
+    // the screen window through screenWanted().
+    void setOffersScreen(bool offers) { offersScreen_ = offers; }
 
     // Each is nullptr while not loaded.
     frmKeyboard *keyboard() const { return keyboard_; }
     frmInput *input() const { return input_; }
+
+Q_SIGNALS:
+    // The keypad's 「画面(&G)」.
+    void screenWanted();
 
 private:
     void loadKeyboard(const QString &title, const QString &version, const QString &mainPortText,
@@ -64,7 +71,7 @@ private:
     Waiter *lineClock_;
     frmKeyboard *keyboard_ = nullptr;
     frmInput *input_ = nullptr;
-    std::function<QString()> recordFolder_;
-    std::function<void()> showScreen_;
+    QString recordFolder_;
+    bool offersScreen_ = false;
     QString lastRecordPath_;
 };

@@ -1,12 +1,12 @@
 // The entry points of the quillonemu-screen module (see screenplugin.h): the
 // parts of the programs that need OpenCV, made once the module is loaded.
+// The virtual handset's model screen brings its own
+// (src/handset/modelscreenmodule.cpp).
 
-#include "handset/modelscreen.h"
+#include "screen/screencommand.h"
 #include "screen/screensession.h"
 
 #include <QGuiApplication>
-
-int screenCommand(const QStringList &arguments);
 
 #define QUILLONEMU_SCREEN_EXPORT extern "C" Q_DECL_EXPORT
 
@@ -34,16 +34,4 @@ QUILLONEMU_SCREEN_EXPORT RunScreen *quillonemuScreenSession()
 QUILLONEMU_SCREEN_EXPORT ScreenView *quillonemuScreenView(RunScreen *session)
 {
     return static_cast<ScreenSession *>(session);
-}
-
-QUILLONEMU_SCREEN_EXPORT QObject *quillonemuModelScreen(const ModelScreenOptions *options, quint16 *port,
-                                                        QString *error, QObject *parent)
-{
-    auto *screen = new ModelScreen(*options, parent);
-    if (!screen->start(error)) {
-        delete screen;
-        return nullptr;
-    }
-    *port = screen->port();
-    return screen;
 }

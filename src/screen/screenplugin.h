@@ -1,6 +1,5 @@
 #pragma once
 
-#include "handset/modelscreenoptions.h"
 #include "macro/runscreen.h"
 
 #include <QString>
@@ -10,6 +9,9 @@
 class QCoreApplication;
 class QObject;
 class ScreenView;
+// The virtual handset's (handset/modelscreenoptions.h), passed on to the
+// module as it is.
+struct ModelScreenOptions;
 
 // Seeing the handset lives in a module of its own (quillonemu-screen), loaded
 // the first time a program needs it: OpenCV and the video libraries behind

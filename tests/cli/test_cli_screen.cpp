@@ -15,11 +15,11 @@
 #include "support/packets.h"
 #include "support/programprocess.h"
 #include "support/pseudoterminal.h"
+#include "support/serveronthread.h"
 #include "support/tempfiles.h"
 
 #include <QElapsedTimer>
 #include <QTcpServer>
-#include <QThread>
 #include <QRegularExpression>
 #include <QtTest>
 #include <csignal>
@@ -55,25 +55,15 @@ QString writePng(TempFiles &files, const QString &name, const cv::Mat &picture)
 }
 
 // An MJPEG stream served from a thread of this test, showing `picture`.
-class ServedStream {
+class ServedStream : public ServerOnThread<MjpegServer> {
 public:
     explicit ServedStream(const cv::Mat &picture)
     {
-        thread_.start();
-        server_ = new MjpegServer;
-        server_->moveToThread(&thread_);
         call([&] {
             server_->listen(QHostAddress::LocalHost, 0);
             server_->setPicture(jpegOf(picture));
         });
     }
-    ~ServedStream()
-    {
-        call([this] { delete server_; });
-        thread_.quit();
-        thread_.wait();
-    }
-    template <typename F> void call(F f) { QMetaObject::invokeMethod(server_, f, Qt::BlockingQueuedConnection); }
     QString url() const { return QStringLiteral("http://127.0.0.1:%1/").arg(server_->port()); }
     static QByteArray jpegOf(const cv::Mat &picture)
     {
@@ -81,10 +71,6 @@ public:
         cv::imencode(".jpg", picture, jpeg);
         return QByteArray(reinterpret_cast<const char *>(jpeg.data()), qsizetype(jpeg.size()));
     }
-    MjpegServer *server_;
-
-private:
-    QThread thread_;
 };
 
 // `picture` with an alpha channel: its left half at `leftAlpha`, the rest

@@ -45,6 +45,32 @@ cv::Mat textTemplate(const QImage &screen)
     return toBgr(screen)(cv::Rect(r.x(), r.y(), 110, 30)).clone();
 }
 
+// The virtual handset on a pseudo-terminal linked at `name`, its model
+// screen written to `name`.png, with `options` more; port 9 of this process
+// points at it.
+struct HandsetWithScreen {
+    HandsetWithScreen(TempFiles &files, const QString &name, const QStringList &options)
+        : link(files.path(name)), png(files.path(name + ".png")),
+          handset(QStringList{"handset", "--pty", "--link", link, "--fast", "--screen-file", png} + options +
+                  QStringList{"--timeout", "60"})
+    {
+    }
+    // Waits for the link and the first picture and opens port 9 on it;
+    // false when either did not come or the port did not open.
+    bool open()
+    {
+        if (!QTest::qWaitFor([&] { return QFileInfo(link).isSymLink() && QFileInfo(png).isFile(); }, 10000))
+            return false;
+        qputenv("QUILLONEMU_COM9", QFile::encodeName(link));
+        return serial.OpenPort();
+    }
+
+    const QString link;
+    const QString png;
+    CliProcess handset;
+    SerialLink serial{[] { return QStringLiteral("9"); }};
+};
+
 } // namespace
 
 class TestHandsetScreen : public QObject {
@@ -106,14 +132,11 @@ void TestHandsetScreen::showsWhatWasTypedInTheFileAndTheStream()
 
 void TestHandsetScreen::changesLateByTheDelay()
 {
-    const QString link = files_.path("late");
-    const QString png = files_.path("late.png");
-    CliProcess handset({"handset", "--pty", "--link", link, "--fast", "--screen-file", png, "--screen-delay", "0.8",
-                        "--timeout", "60"});
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link).isSymLink() && QFileInfo(png).isFile(), 10000);
-    qputenv("QUILLONEMU_COM9", QFile::encodeName(link));
-    SerialLink serial([] { return QStringLiteral("9"); });
-    QVERIFY2(serial.OpenPort(), qPrintable(serial.errorText()));
+    HandsetWithScreen h(files_, "late", {"--screen-delay", "0.8"});
+    QVERIFY2(h.open(), qPrintable(h.serial.errorText() + h.handset.err()));
+    const QString &png = h.png;
+    CliProcess &handset = h.handset;
+    SerialLink &serial = h.serial;
     serial.SendPacket(*KeyTable::find("UP"));
     QVERIFY(handset.waitForOutput(QStringLiteral("キー UP")));
     QElapsedTimer sinceReport;
@@ -130,14 +153,11 @@ void TestHandsetScreen::changesLateByTheDelay()
 
 void TestHandsetScreen::popUpAfterEveryNthEnter()
 {
-    const QString link = files_.path("popup");
-    const QString png = files_.path("popup.png");
-    CliProcess handset({"handset", "--pty", "--link", link, "--fast", "--screen-file", png, "--popup-every", "2",
-                        "--timeout", "60"});
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link).isSymLink() && QFileInfo(png).isFile(), 10000);
-    qputenv("QUILLONEMU_COM9", QFile::encodeName(link));
-    SerialLink serial([] { return QStringLiteral("9"); });
-    QVERIFY2(serial.OpenPort(), qPrintable(serial.errorText()));
+    HandsetWithScreen h(files_, "popup", {"--popup-every", "2"});
+    QVERIFY2(h.open(), qPrintable(h.serial.errorText() + h.handset.err()));
+    const QString &png = h.png;
+    CliProcess &handset = h.handset;
+    SerialLink &serial = h.serial;
     TextSender text(serial);
     const auto key = [&](const char *name) { serial.SendPacket(*KeyTable::find(name)); };
     const auto shows = [&](const QString &lastKey, const QString &typed, bool popup) {

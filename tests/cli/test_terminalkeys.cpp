@@ -4,7 +4,7 @@
 
 #include "cli/keypadkeymap.h"
 #include "cli/terminalkeys.h"
-#include "cli/console.h"
+#include "console/console.h"
 
 #include <QtTest>
 

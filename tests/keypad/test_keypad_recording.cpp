@@ -50,8 +50,10 @@ void TestKeypadRecording::recordsWhatWasSent()
     QVERIFY(kb->actions().contains(kb->mnuRecordStart) && kb->actions().contains(kb->mnuRecordStop));
     QCOMPARE(kb->contextMenuPolicy(), Qt::ActionsContextMenu);
     QVERIFY(!kb->mnuRecordStop->isEnabled());
+    // The macro file's folder, told to the keypad already loaded.
+    f.windows.setRecordFolder(dir_.path());
     kb->mnuRecordStart->trigger();
-    QCOMPARE(f.desktop.newFileStarts, QStringList{"記録.txt"});
+    QCOMPARE(f.desktop.newFileStarts, QStringList{dir_.filePath(QStringLiteral("記録.txt"))});
     QCOMPARE(kb->windowTitle(), QStringLiteral("QuillonEmu release 25F - 記録中"));
     QVERIFY(!kb->mnuRecordStart->isEnabled() && kb->mnuRecordStop->isEnabled());
 

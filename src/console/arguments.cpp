@@ -1,7 +1,7 @@
-#include "cli/arguments.h"
+#include "console/arguments.h"
 
-#include "cli/console.h"
-#include "cli/exitstatus.h"
+#include "console/console.h"
+#include "console/exitstatus.h"
 #include "platform/portnumber.h"
 
 #include <algorithm>

@@ -1,14 +1,14 @@
 // quillonemu-cli screen: the cameras the system lists, a frame of any source
 // saved, a picture looked for in it, and its text read.
 
-#include "cli/arguments.h"
-#include "cli/commands.h"
-#include "cli/console.h"
-#include "cli/exitstatus.h"
+#include "console/arguments.h"
+#include "console/console.h"
+#include "console/exitstatus.h"
 #include "macro/characters.h"
 #include "macro/statement.h"
 #include "macro/seconds.h"
 #include "screen/cameras.h"
+#include "screen/screencommand.h"
 #include "screen/framesource.h"
 #include "screen/matcher.h"
 #include "screen/screenfiles.h"

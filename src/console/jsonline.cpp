@@ -1,4 +1,4 @@
-#include "cli/jsonline.h"
+#include "console/jsonline.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
