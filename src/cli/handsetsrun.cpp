@@ -9,6 +9,7 @@
 #include "cli/exitstatus.h"
 #include "cli/progresstext.h"
 #include "cli/runlog.h"
+#include "cli/terminalhost.h"
 #include "link/seriallink.h"
 #include "macro/amounts.h"
 #include "macro/characters.h"
@@ -187,13 +188,7 @@ void HandsetHost::showMessage(const QString &text)
 void HandsetHost::showFailure(const RunFailure &failure)
 {
     const QString reason = joinedLines(failure.reason);
-    QString line;
-    if (failure.file.isEmpty())
-        line = QStringLiteral("error: %1").arg(reason);
-    else if (failure.line > 0)
-        line = QStringLiteral("%1:%2: error: %3").arg(failure.file, QString::number(failure.line), reason);
-    else
-        line = QStringLiteral("%1: error: %2").arg(failure.file, reason);
+    QString line = failureLine(failure);
     job_.update(index_, [&](HandsetState &s) {
         if (s.left.isEmpty())
             s.left = reason;

@@ -109,16 +109,19 @@ void TestCliHandsets::passesDealtOut_data()
     QTest::addColumn<int>("signalNumber"); // sent once it has typed two passes
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("wait"); // after each pass's ENTER
+    QTest::addColumn<QString>("passes"); // --passes
 
-    QTest::newRow("every handset to the end") << "" << 0 << 0 << "";
+    QTest::newRow("every handset to the end") << "" << 0 << 0 << "" << "";
+    // A slice of the job, dealt out the same way: its passes alone.
+    QTest::newRow("a slice of the job") << "" << 0 << 0 << "" << "4-9";
     // Its passes still on the line, and the one it was typing, go to the
     // others; every address ends ok once.
-    QTest::newRow("a handset's line goes away") << "B" << 0 << 0 << "";
+    QTest::newRow("a handset's line goes away") << "B" << 0 << 0 << "" << "";
     // Ctrl-C stops every handset after its statement; a resume deals out
     // only what is not done, whichever handset did it.
     // (Passes that wait for the handset, as a screen wait would: the stop
     // meets passes not yet typed.)
-    QTest::newRow("stopped, then resumed") << "" << SIGINT << 130 << "SLEEP 1";
+    QTest::newRow("stopped, then resumed") << "" << SIGINT << 130 << "SLEEP 1" << "";
 }
 
 void TestCliHandsets::passesDealtOut()
@@ -127,6 +130,7 @@ void TestCliHandsets::passesDealtOut()
     QFETCH(int, signalNumber);
     QFETCH(int, exitCode);
     QFETCH(QString, wait);
+    QFETCH(QString, passes);
 
     QStringList addresses;
     for (int i = 1; i <= 12; ++i)
@@ -146,7 +150,10 @@ void TestCliHandsets::passesDealtOut()
     }
     const QString lab = files_.writeBytes("lab.ini", ini.toUtf8());
 
-    CliProcess run({"run", macro, "--addr", addr, "--handsets", lab, "--results", csv});
+    QStringList arguments{"run", macro, "--addr", addr, "--handsets", lab, "--results", csv};
+    if (!passes.isEmpty())
+        arguments << "--passes" << passes;
+    CliProcess run(arguments);
     const qsizetype pass = textBytes(addresses[0]).size() + 10;
     const int lostIndex = int(names.indexOf(lost));
     if (lostIndex >= 0 || signalNumber != 0) {
@@ -187,7 +194,8 @@ void TestCliHandsets::passesDealtOut()
 
     // Every pass ends ok, once, named by its handset.
     const QList<PassRecord> last = lastRowOfEachPass(results->rows);
-    QCOMPARE(last.size(), addresses.size());
+    QCOMPARE(last.size(), passes.isEmpty() ? addresses.size() : 6);
+    QCOMPARE(last.first().counter, passes.isEmpty() ? 0 : 3);
     QMap<QString, QStringList> doneOn;
     for (const PassRecord &r : last) {
         QVERIFY2(r.done(), qPrintable(r.message));
