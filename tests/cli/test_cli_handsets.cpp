@@ -9,8 +9,10 @@
 #include "support/pseudoterminal.h"
 #include "support/tempfiles.h"
 
+#include <QRegularExpression>
 #include <QtTest>
 #include <csignal>
+#include <memory>
 
 namespace {
 
@@ -48,6 +50,7 @@ private Q_SLOTS:
     void handsetsFile();
     void passesDealtOut_data();
     void passesDealtOut();
+    void aHandsetWhoseScreenEndsLeaves();
 
 private:
     TempFiles files_;
@@ -231,6 +234,49 @@ void TestCliHandsets::passesDealtOut()
     } else {
         QVERIFY2(run.out().contains(QStringLiteral("巡の結果: 成功 ")), qPrintable(run.out()));
     }
+}
+
+void TestCliHandsets::aHandsetWhoseScreenEndsLeaves()
+{
+    // Two model handsets with their streams; B goes away (its stream and
+    // its pty) once it has typed a pass: its pass goes to A, every address
+    // ends ok, and the closing line says why B left.
+    QList<std::shared_ptr<CliProcess>> handsets;
+    QString ini;
+    for (const QString &name : {QStringLiteral("A"), QStringLiteral("B")}) {
+        const QString link = files_.path(QStringLiteral("model-%1").arg(name));
+        handsets.append(std::make_shared<CliProcess>(
+            QStringList{"handset", "--pty", "--link", link, "--screen-stream", "0", "--timeout", "200"}));
+        const QRegularExpression url(QStringLiteral("http://127\\.0\\.0\\.1:\\d+/"));
+        QDeadlineTimer deadline(10000);
+        while (!deadline.hasExpired() && (!url.match(handsets.last()->err()).hasMatch() || !QFileInfo(link).isSymLink()))
+            QTest::qWait(20);
+        QVERIFY2(url.match(handsets.last()->err()).hasMatch(), qPrintable(handsets.last()->err()));
+        ini += QStringLiteral("[%1]\nport=%2\nscreen=%3\n").arg(name, link, url.match(handsets.last()->err()).captured());
+    }
+    const QStringList addresses{"1001", "1002", "1003", "1004", "1005", "1006"};
+    const QString addr = files_.writeShiftJis("screen-addr.txt", addresses.join("\r\n"));
+    const QString macro = files_.writeShiftJis(
+        "screen-job.txt",
+        QStringList{"BASEWAIT 0.05", "CLEAR", "GETSTR", "SENDSTR", "WAITTEXT {address} 5 0,28,320,212", "REPEAT"}.join("\r\n"));
+    const QString csv = files_.path("screen.csv");
+    CliProcess run({"run", macro, "--addr", addr, "--handsets", files_.writeBytes("screens.ini", ini.toUtf8()), "--results",
+                    csv});
+    QVERIFY(run.waitForOutput(QStringLiteral("巡完了 [B]"), 30'000));
+    handsets[1]->sendSignal(SIGTERM);
+    QVERIFY(run.waitForEnd(60'000));
+    QVERIFY2(run.exitCode() == 0, qPrintable(run.out() + run.err()));
+    QVERIFY2(run.out().contains(QStringLiteral("抜けました: ")), qPrintable(run.out()));
+    QString error;
+    const std::optional<PassResults::Contents> results = PassResults::read(csv, &error);
+    QVERIFY2(results, qPrintable(error));
+    const QList<PassRecord> last = lastRowOfEachPass(results->rows);
+    QCOMPARE(last.size(), addresses.size());
+    for (const PassRecord &r : last)
+        QVERIFY2(r.done(), qPrintable(r.message));
+    const bool givenBack = std::any_of(results->rows.begin(), results->rows.end(),
+                                       [](const PassRecord &r) { return r.handset == QLatin1String("B") && !r.done(); });
+    QVERIFY2(givenBack, qPrintable(run.out()));
 }
 
 QTEST_MAIN(TestCliHandsets)
