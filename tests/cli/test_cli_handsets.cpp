@@ -138,7 +138,8 @@ void TestCliHandsets::passesDealtOut()
     QStringList addresses;
     for (int i = 1; i <= 12; ++i)
         addresses.append(QString::number(1000 + i * 7));
-    const QString tag = QString::number(QTest::currentDataTag()[0]);
+    static int row = 0;
+    const QString tag = QString::number(++row);
     const QString addr = files_.writeShiftJis("addr.txt", addresses.join("\r\n"));
     const QString macro = files_.writeShiftJis("job.txt", QStringList{"GETSTR", "SENDSTR", "ENTER", wait, "REPEAT"}.join("\r\n"));
     const QString csv = files_.path(QStringLiteral("results-%1.csv").arg(tag));
@@ -153,7 +154,8 @@ void TestCliHandsets::passesDealtOut()
     }
     const QString lab = files_.writeBytes("lab.ini", ini.toUtf8());
 
-    QStringList arguments{"run", macro, "--addr", addr, "--handsets", lab, "--results", csv};
+    const QString junit = files_.path(QStringLiteral("results-%1.xml").arg(tag));
+    QStringList arguments{"run", macro, "--addr", addr, "--handsets", lab, "--results", csv, "--junit", junit};
     if (!passes.isEmpty())
         arguments << "--passes" << passes;
     CliProcess run(arguments);
@@ -205,6 +207,12 @@ void TestCliHandsets::passesDealtOut()
         QCOMPARE(r.address, addresses[r.counter]);
         QVERIFY(names.contains(r.handset));
         doneOn[r.handset].append(r.address);
+    }
+    if (signalNumber == 0) {
+        QFile xml(junit);
+        QVERIFY(xml.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(xml.readAll());
+        QCOMPARE(text.count(QStringLiteral("<property name=\"handset\" value=\"")), last.size());
     }
     // The handsets that stayed typed exactly the passes the results give
     // them, each once.
