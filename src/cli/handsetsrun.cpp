@@ -50,8 +50,9 @@ constexpr double kDealerPollMs = 50.0;
 struct HandsetState {
     std::optional<qint32> counter; // the pass it is doing
     QString statement;
-    QSet<qint32> ended; // passes it ended (ok or failed), less those it lost
-    qint64 failed = 0;
+    // Passes it ended (ok or failed) and failed, less those it gave back.
+    QSet<qint32> ended;
+    QSet<qint32> failed;
     QString left; // why it left the job; empty while it is in it
     bool running = false;
     MacroRunner *runner = nullptr; // while it runs
@@ -323,7 +324,10 @@ void Job::passEnded(int index, const PassRecord &record)
             s.ended.insert(record.counter);
         else
             s.ended.remove(record.counter);
-        s.failed += record.result == PassRecord::Result::Failed ? 1 : 0;
+        if (record.result == PassRecord::Result::Failed)
+            s.failed.insert(record.counter);
+        else
+            s.failed.remove(record.counter);
     });
     if (record.result == PassRecord::Result::Failed)
         progress_->passFailed();
@@ -367,6 +371,10 @@ void Job::handsetEnded(int index, MacroRunner::Outcome outcome, const QList<qint
         left = !s.left.isEmpty() || outcome == MacroRunner::Outcome::Failed;
         if (outcome == MacroRunner::Outcome::Failed && s.left.isEmpty())
             s.left = QStringLiteral("エラー");
+        for (const qint32 counter : back) {
+            s.ended.remove(counter);
+            s.failed.remove(counter);
+        }
     });
     if (left && !back.isEmpty() && !stopping_) {
         QStringList passes;
@@ -520,8 +528,8 @@ QString Job::summary(const QList<PassRecord> &last, double seconds) const
     for (qsizetype i = 0; i < states_.size(); ++i) {
         const HandsetState &s = states_[i];
         QString part = QStringLiteral("%1 %2 巡").arg(name(int(i)), formatCount(s.ended.size()));
-        if (s.failed > 0)
-            part += QStringLiteral("（失敗 %1）").arg(formatCount(s.failed));
+        if (!s.failed.isEmpty())
+            part += QStringLiteral("（失敗 %1）").arg(formatCount(s.failed.size()));
         if (!s.left.isEmpty())
             part += QStringLiteral("、抜けました: %1").arg(s.left);
         handsets.append(part);
