@@ -3,6 +3,7 @@
 // fake window and clock but a real serial link on a pseudo-terminal.
 
 #include "macro/macrocheck.h"
+#include "macro/passdealer.h"
 #include "macro/seconds.h"
 #include "macro/statement.h"
 #include "platform/linetiming.h"
@@ -51,6 +52,10 @@ private slots:
     void resumeTypesEveryAddressOnce();
     void resumeBeforePassesLostOnTheLine();
     void addressFileChosenDuringRun();
+
+    void passRanges_data();
+    void passRanges();
+    void dealerGivesBackAndWaits();
 };
 
 void TestMacro::seconds_data()
@@ -475,6 +480,67 @@ void TestMacro::passTimesMatchTheEstimate()
     QCOMPARE(check.job->passes, passMs.size());
     QVERIFY2(std::abs(check.job->seconds * 1000 - elapsedMs) < slack * 3,
              qPrintable(QStringLiteral("%1 / %2").arg(check.job->seconds * 1000).arg(elapsedMs)));
+}
+
+void TestMacro::passRanges_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("first"); // counters; -2: refused
+    QTest::addColumn<int>("last");  // -1: without end
+
+    QTest::newRow("a range") << "101-200" << 100 << 199;
+    QTest::newRow("to the end") << "101-" << 100 << -1;
+    QTest::newRow("one pass") << " 7 " << 6 << 6;
+    QTest::newRow("backwards") << "5-4" << -2 << 0;
+    QTest::newRow("pass 0") << "0-3" << -2 << 0;
+    QTest::newRow("no number") << "a-b" << -2 << 0;
+    QTest::newRow("signed") << "+3-4" << -2 << 0;
+}
+
+void TestMacro::passRanges()
+{
+    QFETCH(QString, text);
+    QFETCH(int, first);
+    QFETCH(int, last);
+    QString error;
+    const std::optional<PassRange> range = parsePassRange(text, &error);
+    if (first == -2) {
+        QVERIFY(!range);
+        QVERIFY2(error.contains(text), qPrintable(error));
+        return;
+    }
+    QVERIFY2(range, qPrintable(error));
+    QCOMPARE(range->firstCounter, first);
+    QCOMPARE(range->lastCounter.value_or(-1), last);
+}
+
+void TestMacro::dealerGivesBackAndWaits()
+{
+    // Passes 0-4 less the done 1, for two takers.
+    PassDealer dealer(0, 4, {1}, 2);
+    QCOMPARE(dealer.total(), 4);
+    QCOMPARE(dealer.take(0).counter, 0);
+    QCOMPARE(dealer.take(1).counter, 2);
+    QCOMPARE(dealer.take(0).counter, 3);
+    QCOMPARE(dealer.take(0).counter, 4);
+    // Nothing left, but taker 1 may still give its pass back: wait.
+    const PassDealer::Deal waiting = dealer.take(0, true);
+    QVERIFY(!waiting.counter && waiting.wait);
+    // Taker 1 leaves with its pass and one its line may have lost.
+    QCOMPARE(dealer.leave(1, {3}), (QList<qint32>{2, 3}));
+    QCOMPARE(dealer.waiting(), 2);
+    QCOMPARE(dealer.take(0).counter, 2);
+    QCOMPARE(dealer.take(0).counter, 3);
+    // A line still carrying waits for itself; a done one, alone, is done.
+    QVERIFY(dealer.take(0, false).wait);
+    const PassDealer::Deal done = dealer.take(0, true);
+    QVERIFY(!done.counter && !done.wait);
+
+    PassDealer stopped(0, std::nullopt, {}, 1);
+    QCOMPARE(stopped.take(0).counter, 0);
+    stopped.close();
+    QVERIFY(!stopped.take(0).counter);
+    QCOMPARE(stopped.waiting(), -1);
 }
 
 QTEST_GUILESS_MAIN(TestMacro)

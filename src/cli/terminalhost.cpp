@@ -60,16 +60,23 @@ void TerminalHost::showMessage(const QString &text)
     Console::report(QStringLiteral("run"), joinedLines(text));
 }
 
+QString failureLine(const RunFailure &failure)
+{
+    const QString reason = joinedLines(failure.reason);
+    if (failure.file.isEmpty())
+        return QStringLiteral("error: %1").arg(reason);
+    if (failure.line > 0)
+        return QStringLiteral("%1:%2: error: %3").arg(failure.file, QString::number(failure.line), reason);
+    return QStringLiteral("%1: error: %2").arg(failure.file, reason);
+}
+
 void TerminalHost::showFailure(const RunFailure &failure)
 {
     endStatusLine();
-    const QString reason = joinedLines(failure.reason);
     if (failure.file.isEmpty())
-        Console::report(QStringLiteral("run"), QStringLiteral("error: %1").arg(reason));
-    else if (failure.line > 0)
-        Console::err(QStringLiteral("%1:%2: error: %3").arg(failure.file, QString::number(failure.line), reason));
+        Console::report(QStringLiteral("run"), failureLine(failure));
     else
-        Console::err(QStringLiteral("%1: error: %2").arg(failure.file, reason));
+        Console::err(failureLine(failure));
 }
 
 void TerminalHost::passCompleted(double passMs)

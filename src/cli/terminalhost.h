@@ -7,6 +7,10 @@
 class JobProgress;
 class RunScreen;
 
+// "FILE:LINE: error: reason" on one line, like quillonemu-cli check; for a
+// failure about no file "error: reason" (to follow the command's name).
+QString failureLine(const RunFailure &failure);
+
 // The run's window on the terminal. Progress (pass counter, the job's
 // progress, statement line, typed text) goes to standard output: on a
 // terminal as one status line that is rewritten in place, elsewhere as plain
