@@ -21,3 +21,5 @@ int keypadCommand(const QStringList &arguments);
 // (screencommand.cpp, in the screen module: ScreenPlugin::screenCommand
 // loads it).
 int screenCommand(const QStringList &arguments);
+// A job's passes as Slurm tasks across a lab's handsets (slurmcommand.cpp).
+int slurmCommand(const QStringList &arguments);
