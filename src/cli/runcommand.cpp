@@ -14,6 +14,7 @@
 #include "macro/jobestimate.h"
 #include "macro/jobprogress.h"
 #include "macro/macrorunner.h"
+#include "macro/passdealer.h"
 #include "macro/passresults.h"
 #include "macro/recovery.h"
 #include "platform/portnumber.h"
@@ -84,6 +85,11 @@ const QString kHelp = QStringLiteral(
     "                     確かでない、まだ実行していない巡）だけを実行して、同じファイルに\n"
     "                     書き足します。マクロ、回復マクロ、アドレスファイルの内容が違えば\n"
     "                     何も送らずに終わります。\n"
+    "  --passes 開始-終了 ジョブのこの巡だけを実行します（1 から数えた巡の番号。巡 k はアドレス\n"
+    "                     ファイルの k 巡目の行、1 巡に GETSTR が 2 つなら 2k-1 行目と 2k 行目）。\n"
+    "                     「101-」は 101 巡目から最後まで、「7」は 7 巡目だけ。カウンタは巡の番号\n"
+    "                     − 1 です。--resume と合わせると、その範囲で ok でない巡だけを実行します。\n"
+    "                     --counter とは合わせられません。\n"
     "  --max-failures-in-a-row 数\n"
     "                     回復マクロ（ONFAIL）のあるジョブで、続けてこの数の巡が失敗したら\n"
     "                     止めます（既定 5）。\n"
@@ -141,6 +147,40 @@ QString resumeDetails(const MacroRunner &runner)
         }
     }
     return details;
+}
+
+// "--passes 5-10", the passes of a slice from `firstCounter` on.
+QString passesOption(qint32 firstCounter, std::optional<qint32> lastCounter)
+{
+    return QStringLiteral("--passes %1-%2")
+        .arg(qint64(firstCounter) + 1)
+        .arg(lastCounter ? QString::number(qint64(*lastCounter) + 1) : QString());
+}
+
+// The last words of a run of a slice of the job (--passes), with how to
+// resume it.
+QString sliceSummary(MacroRunner::Outcome outcome, const MacroRunner &runner, const PassRange &range,
+                     const QString &resultsPath)
+{
+    const QString all = passesOption(range.firstCounter, range.lastCounter).mid(9);
+    if ((outcome == MacroRunner::Outcome::Finished && (runner.passesDone() || runner.addressFileDone())) ||
+        outcome == MacroRunner::Outcome::Exited) {
+        return QStringLiteral("巡 %1 を実行して終わりました%2（カウンタ %3）。")
+            .arg(all, runner.closeFailed() ? QStringLiteral("が、送ったパケットを届けきれませんでした") : QString())
+            .arg(runner.counter());
+    }
+    const QString resume = resultsPath.isEmpty()
+                               ? passesOption(runner.resumePoint().counter, range.lastCounter)
+                               : QStringLiteral("--resume %1 %2").arg(resultsPath, passesOption(range.firstCounter, range.lastCounter));
+    const QString how = outcome == MacroRunner::Outcome::Stopped ? QStringLiteral("停止しました")
+                                                                 : QStringLiteral("エラーで終わりました");
+    QString text = QStringLiteral("%1（巡 %2 のうちカウンタ %3 の巡まで）。続きは %4 で再開できます。")
+                       .arg(how, all)
+                       .arg(runner.counter())
+                       .arg(resume);
+    if (const qint32 again = runner.resumePoint().passesAgain; again > 0 && resultsPath.isEmpty())
+        text += QStringLiteral("ポートが途中で使えなくなったため、最後の %1 巡はもう一度実行されます。").arg(formatCount(again));
+    return text;
 }
 
 // The last words of a run, with the counter to resume from.
@@ -234,6 +274,53 @@ JobPlan planJob(const MacroSettings &settings, qint32 counter)
     return plan;
 }
 
+// A slice of the job (--passes): the passes it deals out, within the job's
+// own (those its address file allows), and its progress counted in passes
+// of the slice from 0.
+struct SlicePlan {
+    std::optional<qint32> lastCounter;
+    JobPlan plan;
+};
+
+std::optional<SlicePlan> planSlice(const MacroSettings &settings, const PassRange &range, const QSet<qint32> &done,
+                                   QString *error)
+{
+    SlicePlan slice;
+    slice.lastCounter = range.lastCounter;
+    const FileLines macro = readFileLines(settings.MacroFile);
+    const PassShape shape = passShape(macro.lines);
+    slice.plan.repeats = shape.repeats;
+    if (macro.opened && !macro.failed && !shape.repeats) {
+        *error = QStringLiteral("マクロ「%1」は REPEAT で繰り返さないため、巡に分けられません（--passes は使えません）。")
+                     .arg(settings.MacroFile);
+        return std::nullopt;
+    }
+    if (shape.getStrs > 0 && !settings.AddrFile.isEmpty()) {
+        if (const std::optional<qint64> lines = countFileLines(settings.AddrFile)) {
+            const qint64 jobPasses = passesAllowed(*lines, 0, shape.getStrs);
+            if (range.firstCounter >= jobPasses) {
+                *error = QStringLiteral("--passes %1: このジョブは %2 巡です（アドレスファイル「%3」の %4 行、1 巡に %5 行）。"
+                                        "何も送りませんでした。")
+                             .arg(passesOption(range.firstCounter, range.lastCounter).mid(9), formatCount(jobPasses),
+                                  settings.AddrFile, formatCount(*lines))
+                             .arg(shape.getStrs);
+                return std::nullopt;
+            }
+            const auto jobLast = static_cast<qint32>(jobPasses - 1);
+            slice.lastCounter = range.lastCounter ? std::min(*range.lastCounter, jobLast) : jobLast;
+        }
+    }
+    slice.plan.passesBefore = 0;
+    if (slice.lastCounter) {
+        qint64 before = 0;
+        for (const qint32 counter : done)
+            before += counter >= range.firstCounter && counter <= *slice.lastCounter ? 1 : 0;
+        slice.plan.endCounter = qint64(*slice.lastCounter) - range.firstCounter + 1 - before;
+        slice.plan.passesBefore = double(before);
+    }
+    return slice;
+}
+
 int exitStatus(MacroRunner::Outcome outcome, const MacroRunner &runner)
 {
     // Packets that never reached the line make any end a failure.
@@ -267,6 +354,7 @@ int runCommand(const QStringList &arguments)
                      {QStringLiteral("results"), true},
                      {QStringLiteral("junit"), true},
                      {QStringLiteral("resume"), true},
+                     {QStringLiteral("passes"), true},
                      {QStringLiteral("max-failures-in-a-row"), true},
                      {QStringLiteral("handset-from-slurm"), false},
                      {QStringLiteral("handsets"), true}},
@@ -286,6 +374,16 @@ int runCommand(const QStringList &arguments)
         return usageError(kCommand, QStringLiteral("--resume は同じ結果ファイルに書き足します。--results に別のファイルは指定できません。"));
     if (args->has(QStringLiteral("addr")) && args->value(QStringLiteral("addr")).isEmpty())
         return usageError(kCommand, QStringLiteral("--addr のファイル名が空です。"));
+    // A slice of the job: its passes by number, whatever the counter.
+    std::optional<PassRange> slice;
+    if (args->has(QStringLiteral("passes"))) {
+        if (args->has(QStringLiteral("counter")))
+            return usageError(kCommand, QStringLiteral("--passes と --counter は合わせられません（--passes が巡を決めます）。"));
+        QString error;
+        slice = parsePassRange(args->value(QStringLiteral("passes")), &error);
+        if (!slice)
+            return usageError(kCommand, error);
+    }
 
     MacroSettings settings;
     settings.MacroFile = args->positional.first();
@@ -321,11 +419,25 @@ int runCommand(const QStringList &arguments)
     }
     const QString counterText =
         args->value(QStringLiteral("counter"), firstCounter ? QString::number(std::max(0, *firstCounter)) : QStringLiteral("0"));
-    TerminalHost host(counterText, args->value(QStringLiteral("port"), QStringLiteral("1")));
+    TerminalHost host(slice ? QString::number(slice->firstCounter) : counterText,
+                      args->value(QStringLiteral("port"), QStringLiteral("1")));
     EventLoopWaiter waiter;
     SerialLink link([&settings] { return settings.CommPort; }, &waiter);
     MacroRunner runner(settings, host, link, waiter);
     runner.setDonePasses(donePasses);
+    std::optional<PassDealer> dealer;
+    JobPlan plan;
+    if (slice) {
+        QString error;
+        const std::optional<SlicePlan> slicePlan = planSlice(settings, *slice, donePasses, &error);
+        if (!slicePlan) {
+            Console::report(kCommand, error);
+            return ExitStatus::Failed;
+        }
+        plan = slicePlan->plan;
+        dealer.emplace(slice->firstCounter, slicePlan->lastCounter, donePasses);
+        runner.setPassSource([&dealer] { return dealer->take(0); });
+    }
     if (args->has(QStringLiteral("max-failures-in-a-row"))) {
         const int most = args->value(QStringLiteral("max-failures-in-a-row")).toInt();
         if (most < 1)
@@ -410,9 +522,11 @@ int runCommand(const QStringList &arguments)
     // A job that repeats shows how far it has come.
     QElapsedTimer runTime;
     runTime.start();
-    const qint32 counter = *parseWholeNumber(counterText);
-    const JobPlan plan = planJob(settings, counter);
+    const qint32 counter = slice ? 0 : *parseWholeNumber(counterText);
+    if (!slice)
+        plan = planJob(settings, counter);
     JobProgress progress(counter, plan.endCounter, plan.passesBefore);
+    qint64 slicePassesEnded = 0;
     QObject::connect(&runner, &MacroRunner::passEnded, &runner, [&progress](const PassRecord &record) {
         if (record.result == PassRecord::Result::Failed)
             progress.passFailed();
@@ -420,8 +534,9 @@ int runCommand(const QStringList &arguments)
     if (plan.repeats) {
         host.setProgress(&progress);
         QObject::connect(&runner, &MacroRunner::passCompleted, &runner,
-                         [&progress, &host](qint32 passCounter, double passMs, qint64 packets) {
-                             progress.passCompleted(passCounter, passMs, packets,
+                         [&](qint32 passCounter, double passMs, qint64 packets) {
+                             // A slice's progress counts its passes.
+                             progress.passCompleted(slice ? ++slicePassesEnded : passCounter, passMs, packets,
                                                     double(QDateTime::currentMSecsSinceEpoch()));
                              host.passCompleted(passMs);
                          });
@@ -450,7 +565,7 @@ int runCommand(const QStringList &arguments)
             resultsFailed = true;
         }
     }
-    Console::out(summary(outcome, runner, settings.AddrFile) +
+    Console::out((slice ? sliceSummary(outcome, runner, *slice, resultsPath) : summary(outcome, runner, settings.AddrFile)) +
                  runFigures(runner, plan.repeats, double(runTime.elapsed()) / 1000.0) +
                  passFigures(runner, records, resultsPath));
     return logFailed || resultsFailed ? ExitStatus::Failed : exitStatus(outcome, runner);

@@ -87,7 +87,7 @@ std::optional<SlurmJob> readJob(const Arguments &args, int *status)
     return job;
 }
 
-QString slicesText(const QList<PassRange> &slices)
+QString slicesText(const QList<PassSlice> &slices)
 {
     QStringList parts;
     for (qsizetype i = 0; i < slices.size(); ++i)

@@ -22,11 +22,11 @@ QString shellWord(const QString &text)
     return u'\'' + quoted + u'\'';
 }
 
-std::optional<PassRange> rangeFromText(const QString &text)
+std::optional<PassSlice> rangeFromText(const QString &text)
 {
     bool firstOk = false;
     bool lastOk = false;
-    const PassRange range{text.section(u'-', 0, 0).toLongLong(&firstOk), text.section(u'-', -1).toLongLong(&lastOk)};
+    const PassSlice range{text.section(u'-', 0, 0).toLongLong(&firstOk), text.section(u'-', -1).toLongLong(&lastOk)};
     if (!firstOk || !lastOk || range.first < 1 || range.last < range.first)
         return std::nullopt;
     return range;
@@ -50,9 +50,9 @@ std::optional<QString> slurmCommand(const QString &program, const QStringList &a
 
 } // namespace
 
-QList<PassRange> rangesOf(const QList<qint64> &passes, qint64 most)
+QList<PassSlice> rangesOf(const QList<qint64> &passes, qint64 most)
 {
-    QList<PassRange> ranges;
+    QList<PassSlice> ranges;
     for (const qint64 pass : passes) {
         if (!ranges.isEmpty() && ranges.last().last == pass - 1 && ranges.last().last - ranges.last().first + 1 < most)
             ranges.last().last = pass;
@@ -62,10 +62,10 @@ QList<PassRange> rangesOf(const QList<qint64> &passes, qint64 most)
     return ranges;
 }
 
-QString rangesText(const QList<PassRange> &ranges)
+QString rangesText(const QList<PassSlice> &ranges)
 {
     QStringList parts;
-    for (const PassRange &r : ranges)
+    for (const PassSlice &r : ranges)
         parts.append(r.text());
     return parts.join(QStringLiteral(", "));
 }
@@ -75,7 +75,7 @@ QString SlurmJob::path(const QString &name) const
     return QDir(dir).filePath(name);
 }
 
-QString SlurmJob::resultsFile(const PassRange &slice) const
+QString SlurmJob::resultsFile(const PassSlice &slice) const
 {
     return path(QStringLiteral("results/passes-%1-%2.csv").arg(slice.first).arg(slice.last));
 }
@@ -103,7 +103,7 @@ std::optional<SlurmJob> SlurmJob::read(const QString &dir, QString *error)
         ini.setArrayIndex(i);
         Round round{ini.value(QStringLiteral("arrayJob")).toString(), ini.value(QStringLiteral("mergeJob")).toString(), {}};
         for (const QString &text : ini.value(QStringLiteral("slices")).toString().split(u',', Qt::SkipEmptyParts)) {
-            if (const std::optional<PassRange> slice = rangeFromText(text))
+            if (const std::optional<PassSlice> slice = rangeFromText(text))
                 round.slices.append(*slice);
         }
         job.rounds.append(round);
@@ -137,7 +137,7 @@ bool SlurmJob::write(QString *error) const
             ini.setValue(QStringLiteral("arrayJob"), rounds[i].arrayJob);
             ini.setValue(QStringLiteral("mergeJob"), rounds[i].mergeJob);
             QStringList slices;
-            for (const PassRange &s : rounds[i].slices)
+            for (const PassSlice &s : rounds[i].slices)
                 slices.append(QStringLiteral("%1-%2").arg(s.first).arg(s.last));
             ini.setValue(QStringLiteral("slices"), slices.join(u','));
         }
@@ -150,7 +150,7 @@ bool SlurmJob::write(QString *error) const
     return false;
 }
 
-bool SlurmJob::submit(const QList<PassRange> &slices, const QString &scriptPath, const QString &cli, QString *error)
+bool SlurmJob::submit(const QList<PassSlice> &slices, const QString &scriptPath, const QString &cli, QString *error)
 {
     QString script = QStringLiteral("#!/bin/sh\n"
                                     "# QuillonEmu のジョブ「%1」: 1 タスクが 1 スライスの巡を、Slurm が割り当てた携帯電話機で実行します。\n"
@@ -238,7 +238,7 @@ qint64 JobState::count(PassState::Kind kind) const
     return std::count_if(passes.begin(), passes.end(), [kind](const PassState &p) { return p.kind == kind; });
 }
 
-QList<PassRange> JobState::ranges(PassState::Kind kind) const
+QList<PassSlice> JobState::ranges(PassState::Kind kind) const
 {
     QList<qint64> numbers;
     for (qsizetype i = 0; i < passes.size(); ++i) {
@@ -298,7 +298,7 @@ JobState jobState(const SlurmJob &job, const QList<QueuedTask> &queued)
         for (const SlurmJob::Round &round : job.rounds) {
             if (round.arrayJob != task.arrayJob || task.arrayIndex < 0 || task.arrayIndex >= round.slices.size())
                 continue;
-            const PassRange slice = round.slices[task.arrayIndex];
+            const PassSlice slice = round.slices[task.arrayIndex];
             for (qint64 pass = slice.first; pass <= std::min(slice.last, job.passes); ++pass) {
                 PassState &p = state.passes[pass - 1];
                 if (p.kind != PassState::Kind::Ok) {

@@ -16,7 +16,7 @@
 // Passes are numbered from 1 in address-file order: pass k takes the k-th
 // GETSTRs' worth of address lines. A slice is a range of them that one task
 // runs (run --passes FROM-TO).
-struct PassRange {
+struct PassSlice {
     qint64 first = 0;
     qint64 last = 0;
     QString text() const { return first == last ? QString::number(first) : QStringLiteral("%1-%2").arg(first).arg(last); }
@@ -24,14 +24,14 @@ struct PassRange {
 
 // The ranges of `passes` (sorted, distinct), cut so that none holds more
 // than `most`.
-QList<PassRange> rangesOf(const QList<qint64> &passes, qint64 most);
+QList<PassSlice> rangesOf(const QList<qint64> &passes, qint64 most);
 
 struct SlurmJob {
     // One sbatch: a job array, a slice a task, and the job that merges after it.
     struct Round {
         QString arrayJob;
         QString mergeJob;
-        QList<PassRange> slices;
+        QList<PassSlice> slices;
     };
 
     QString dir;
@@ -48,7 +48,7 @@ struct SlurmJob {
 
     QString path(const QString &name) const;
     // The results file of slice `slice`.
-    QString resultsFile(const PassRange &slice) const;
+    QString resultsFile(const PassSlice &slice) const;
 
     // Reads dir/job.ini; no value and `error` when it is not a job's folder.
     static std::optional<SlurmJob> read(const QString &dir, QString *error);
@@ -58,7 +58,7 @@ struct SlurmJob {
     // each a run of its slice on the handset Slurm allocates) at
     // `scriptPath`, submits it and the job that merges after it, and adds
     // the round. `cli`: quillonemu-cli as the nodes start it.
-    bool submit(const QList<PassRange> &slices, const QString &scriptPath, const QString &cli, QString *error);
+    bool submit(const QList<PassSlice> &slices, const QString &scriptPath, const QString &cli, QString *error);
 };
 
 // A task of the job as squeue shows it.
@@ -87,11 +87,11 @@ struct JobState {
     QStringList unreadable;  // results files that could not be read
     qint64 count(PassState::Kind kind) const;
     // The passes of `kind`, as ranges.
-    QList<PassRange> ranges(PassState::Kind kind) const;
+    QList<PassSlice> ranges(PassState::Kind kind) const;
     double meanPassSeconds() const; // of the passes done; 0: none yet
 };
 
 JobState jobState(const SlurmJob &job, const QList<QueuedTask> &queued);
 
 // "1-2, 5, 7-9"
-QString rangesText(const QList<PassRange> &ranges);
+QString rangesText(const QList<PassSlice> &ranges);

@@ -53,6 +53,7 @@ MacroRunner::Outcome MacroRunner::RunMacro()
     lastTypedAddrLine_ = 0;
     currentAddrLine_ = 0;
     addressFileDone_ = false;
+    passesDone_ = false;
     passCounts_ = PassCounts();
     failuresInARow_ = 0;
     replay_.clear();
@@ -82,7 +83,7 @@ MacroRunner::Outcome MacroRunner::RunMacro()
 
 bool MacroRunner::startRun()
 {
-    const QString counterText = host_.counterText();
+    const QString counterText = passSource_ ? QStringLiteral("0") : host_.counterText();
     const std::optional<qint32> counter = parseWholeNumber(counterText);
     if (!counter) {
         fail(RunMessages::badCounter(counterText));
@@ -132,7 +133,10 @@ MacroRunner::Outcome MacroRunner::runPasses()
     if (!startRun())
         return outcome_;
     for (bool firstPass = true, again = false;; firstPass = false) {
-        if (!again && !skipDonePasses()) {
+        if (!again && passSource_) {
+            if (takePass() == Flow::End)
+                return outcome_;
+        } else if (!again && !skipDonePasses()) {
             fail(RunMessages::counterFull());
             return outcome_;
         }
@@ -472,6 +476,11 @@ MacroRunner::ResumePoint MacroRunner::resumePoint() const
             mark = m;
     }
     point.passesAgain = passesCompleted_ - mark.passes;
+    // Passes from a source are named by their counters alone.
+    if (passSource_) {
+        point.counter = mark.counter;
+        return point;
+    }
     // A run that takes addresses goes on at the first line of the pass it
     // resumes with: the counter as the number of lines to skip. Otherwise
     // (or before any line was taken) the counter is the pass count.

@@ -15,6 +15,7 @@
 #include <QString>
 #include <QStringList>
 #include <algorithm>
+#include <functional>
 #include <optional>
 
 class RunHost;
@@ -113,6 +114,15 @@ public:
     // Passes (by counter) an earlier run of the job has done: a resumed run
     // passes over them, with their address lines, without sending.
     void setDonePasses(const QSet<qint32> &counters) { donePasses_ = counters; }
+    // Where the run takes its passes from, instead of going on from its
+    // counter: the counter of the next pass (pass counter c takes the
+    // address lines after c × the GETSTRs of a pass), none when no pass is
+    // left for this run (it ends then as at the end of the address file).
+    // The counter box is not read; done passes are the source's business.
+    using PassSource = std::function<std::optional<qint32>()>;
+    void setPassSource(PassSource source) { passSource_ = std::move(source); }
+    // Whether the last run ended because its pass source had no pass left.
+    bool passesDone() const { return passesDone_; }
     // `text` of a WAITTEXT with {address} (the line GETSTR took last in this
     // pass) and {counter} (the pass counter) put in.
     QString passText(const QString &text) const;
@@ -257,6 +267,11 @@ private:
     // Passes over the done passes at the counter; false when the counter
     // is full.
     bool skipDonePasses();
+    // The next pass from the pass source, with the address file at its
+    // first line; Flow::End when none is left or the file fails.
+    Flow takePass();
+    PassSource passSource_;
+    bool passesDone_ = false;
     float baseWait_ = 0;
     QString currentAddr_;
     QString macroPath_;

@@ -201,6 +201,34 @@ bool MacroRunner::skipDonePasses()
     return true;
 }
 
+MacroRunner::Flow MacroRunner::takePass()
+{
+    const std::optional<qint32> counter = passSource_();
+    if (!counter) {
+        passesDone_ = true;
+        return end(Outcome::Finished);
+    }
+    counter_ = *counter;
+    host_.setCounterText(QString::number(counter_));
+    // The boundary before this pass is where resuming starts it.
+    if (!marks_.isEmpty())
+        marks_.last().counter = counter_;
+    if (addrPath_.isEmpty() || recovery_.getStrs == 0)
+        return Flow::Next;
+    // Passes come in any order: a pass given back lies behind the file's
+    // place. The place is the start of the pass's own lines.
+    const qint64 skip = qint64(counter_) * recovery_.getStrs;
+    if (addr_.linesRead() > skip) {
+        addr_.close();
+        if (!addr_.open(addrPath_))
+            return fail(RunMessages::addrFileOpen(addrPath_, addr_.errorString()), addrPath_);
+    }
+    addr_.skipLines(skip - addr_.linesRead());
+    if (addr_.failed())
+        return fail(RunMessages::addrFileRead(addrPath_, addr_.errorString()), addrPath_);
+    return Flow::Next;
+}
+
 void MacroRunner::listUndeliveredPasses()
 {
     // The port failed with passes on the line that had reached their end:

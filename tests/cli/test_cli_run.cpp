@@ -94,6 +94,18 @@ void TestCliRun::exitStatus_data()
                                         << QStringList{"巡完了: カウンタ 2147483647、この巡 ", "、毎時約 ",
                                                        "この実行: 1 巡、パケット 2 個、"}
                                         << 2;
+    // A slice of the job: its passes by number, whatever the counter; one
+    // past the job's passes sends nothing.
+    const QStringList addressPass{"GETSTR", "SENDSTR", "REPEAT"};
+    QTest::newRow("a slice") << addressPass << QStringList{"@macro", "--addr", "@addr", "--passes", "2-9"} << 0 << ""
+                             << QStringList{"入力「two」", "巡 2-9 を実行して終わりました（カウンタ 2）。この実行: 1 巡、"}
+                             << 3;
+    QTest::newRow("a slice past the job") << addressPass << QStringList{"@macro", "--addr", "@addr", "--passes", "3-"} << 1
+                                          << "--passes 3-: このジョブは 2 巡です" << QStringList{} << 0;
+    QTest::newRow("a slice with the counter") << addressPass << QStringList{"@macro", "--passes", "1-2", "--counter", "1"}
+                                              << 2 << "--passes と --counter は合わせられません" << QStringList{} << 0;
+    QTest::newRow("a slice backwards") << addressPass << QStringList{"@macro", "--passes", "2-1"} << 2
+                                       << "--passes「2-1」は巡の範囲ではありません" << QStringList{} << 0;
     QTest::newRow("log cannot open") << up << QStringList{"@macro", "--log", "/nonexistent/dir/run.log"} << 1
                                      << "/nonexistent/dir/run.log" << QStringList{} << 0;
     // A log whose writes fail: said when it happens, the run stops after
