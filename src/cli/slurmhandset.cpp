@@ -29,12 +29,13 @@ QString sameFile(const QString &path)
 
 QString gresConfLines(const HandsetsFile &handsets)
 {
-    QString text = QStringLiteral("# gres.conf（このノードの携帯電話機、%1 から）\n").arg(handsets.path);
+    QString text = QStringLiteral("# gres.conf: このノードの携帯電話機（%1 から quillonemu-cli slurm gres で）\n").arg(handsets.path);
     for (const HandsetEntry &h : handsets.handsets) {
         text += QStringLiteral("# %1%2\n").arg(h.name, h.screen.isEmpty() ? QString() : QStringLiteral("（画面 %1）").arg(h.screen));
         text += QStringLiteral("Name=%1 File=%2\n").arg(kGresName, h.device);
     }
-    text += QStringLiteral("\n# slurm.conf\nGresTypes=%1\n# このノードの NodeName 行に:\nGres=%1:%2\n")
+    // slurm.conf's part as comments: the whole output can be gres.conf.
+    text += QStringLiteral("\n# slurm.conf には:\n#   GresTypes=%1\n#   このノードの NodeName 行に Gres=%1:%2\n")
                 .arg(kGresName)
                 .arg(handsets.handsets.size());
     return text;
