@@ -265,6 +265,7 @@ JobState jobState(const SlurmJob &job, const QList<QueuedTask> &queued)
 {
     JobState state;
     state.passes.resize(job.passes);
+    state.queuedTasks = queued.size();
     const QDir results(job.path(QStringLiteral("results")));
     for (const QFileInfo &file : results.entryInfoList({QStringLiteral("passes-*.csv")}, QDir::Files, QDir::Name)) {
         QString error;

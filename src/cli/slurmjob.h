@@ -85,6 +85,7 @@ struct PassState {
 struct JobState {
     QList<PassState> passes; // pass k at index k - 1
     QStringList unreadable;  // results files that could not be read
+    qint64 queuedTasks = 0;  // the job's tasks still in Slurm's queue, running or not
     qint64 count(PassState::Kind kind) const;
     // The passes of `kind`, as ranges.
     QList<PassSlice> ranges(PassState::Kind kind) const;

@@ -72,12 +72,12 @@ QString jobSummary(const SlurmJob &job, const JobState &state)
             twice.append(i + 1);
     }
     if (!twice.isEmpty()) {
-        text += QStringLiteral("\n2 回以上成功まで実行された巡（携帯電話機には 2 回以上入力されています）: %1")
+        text += QStringLiteral("\n結果ファイルに 2 回以上成功と記録された巡（同じアドレスが 2 回以上入力されています）: %1")
                     .arg(rangesText(rangesOf(twice, job.passes)));
     }
     for (const QString &unreadable : state.unreadable)
         text += QStringLiteral("\n読めない結果ファイル: %1").arg(unreadable);
-    if (state.count(Kind::Failed) + state.count(Kind::Pending) > 0 && state.count(Kind::Running) == 0)
+    if (state.count(Kind::Failed) + state.count(Kind::Pending) > 0 && state.queuedTasks == 0)
         text += QStringLiteral("\n成功していない巡は slurm resume %1 で投入し直せます。").arg(job.dir);
     return text;
 }
