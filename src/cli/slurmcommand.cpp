@@ -146,30 +146,43 @@ int submit(const Arguments &args, const QStringList &sbatchOptions)
     return submitted(*job);
 }
 
-// The job's state with Slurm's queue; `queueError` says why the queue could
-// not be seen (the state then comes from the results files alone).
-JobState stateNow(const SlurmJob &job, QList<QueuedTask> *queued, QString *queueError)
+// The job of the folder the arguments name, and where it stands: with
+// Slurm's queue, or from the results files alone when the queue cannot be
+// seen (`queueError` says why).
+struct Observed {
+    SlurmJob job;
+    QList<QueuedTask> queued;
+    QString queueError;
+    JobState state;
+};
+
+std::optional<Observed> observe(const Arguments &args, int *status)
 {
-    if (const std::optional<QList<QueuedTask>> tasks = queuedTasks(job, queueError))
-        *queued = *tasks;
-    return jobState(job, *queued);
+    std::optional<SlurmJob> job = readJob(args, status);
+    if (!job)
+        return std::nullopt;
+    Observed seen{*job, {}, {}, {}};
+    if (const std::optional<QList<QueuedTask>> tasks = queuedTasks(seen.job, &seen.queueError))
+        seen.queued = *tasks;
+    seen.state = jobState(seen.job, seen.queued);
+    return seen;
 }
 
 int status(const Arguments &args)
 {
     int exit = ExitStatus::Ok;
-    const std::optional<SlurmJob> job = readJob(args, &exit);
-    if (!job)
+    const std::optional<Observed> seen = observe(args, &exit);
+    if (!seen)
         return exit;
-    QList<QueuedTask> queued;
-    QString queueError;
-    const JobState state = stateNow(*job, &queued, &queueError);
+    const SlurmJob *job = &seen->job;
+    const JobState &state = seen->state;
+    const QString &queueError = seen->queueError;
     Console::out(QStringLiteral("ジョブ「%1」（%2）").arg(job->name, job->dir));
     Console::out(jobSummary(*job, state));
     QMap<QString, QStringList> where;
     qint64 runningTasks = 0;
     qint64 waitingTasks = 0;
-    for (const QueuedTask &task : queued) {
+    for (const QueuedTask &task : seen->queued) {
         if (task.state == QLatin1String("RUNNING")) {
             ++runningTasks;
             for (const SlurmJob::Round &round : job->rounds) {
@@ -201,12 +214,11 @@ int status(const Arguments &args)
 int merge(const Arguments &args)
 {
     int exit = ExitStatus::Ok;
-    const std::optional<SlurmJob> job = readJob(args, &exit);
-    if (!job)
+    const std::optional<Observed> seen = observe(args, &exit);
+    if (!seen)
         return exit;
-    QList<QueuedTask> queued;
-    QString queueError;
-    const JobState state = stateNow(*job, &queued, &queueError);
+    const SlurmJob *job = &seen->job;
+    const JobState &state = seen->state;
     QString error;
     if (!mergeSlurmJob(*job, state, &error)) {
         Console::report(kCommand, error);
@@ -224,7 +236,6 @@ int resume(const Arguments &args)
     std::optional<SlurmJob> job = readJob(args, &exit);
     if (!job)
         return exit;
-    QList<QueuedTask> queued;
     QString error;
     const std::optional<QList<QueuedTask>> tasks = queuedTasks(*job, &error);
     if (!tasks) {

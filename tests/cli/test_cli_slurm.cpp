@@ -357,6 +357,11 @@ void TestCliSlurm::handsetLostAndResumed()
     QVERIFY(submit.waitForEnd(30000));
     QVERIFY2(submit.exitCode() == 0, qPrintable(submit.err()));
     QTRY_VERIFY_WITH_TIMEOUT(!typed(*handsetB_, "b").isEmpty(), 30000);
+    // Where the job stands while B's task runs.
+    CliProcess status({"slurm", "status", dir});
+    QVERIFY(status.waitForEnd(30000));
+    qInfo("%s", qPrintable(status.out()));
+    QVERIFY2(status.out().contains("実行中: ノード qnode で巡 "), qPrintable(status.out() + status.err()));
     handsetB_->sendSignal(SIGTERM);
     QVERIFY(handsetB_->waitForEnd());
     QVERIFY(merged(dir));
