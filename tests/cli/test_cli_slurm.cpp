@@ -176,7 +176,9 @@ bool TestCliSlurm::slurmUp()
         "JobAcctGatherType=jobacct_gather/none\nAccountingStorageType=accounting_storage/none\n"
         "SelectType=select/cons_tres\nSelectTypeParameters=CR_Core_Memory\n"
         // Tasks share the node's memory: each takes a little.
-        "DefMemPerCPU=64\nReturnToService=2\nSlurmdParameters=config_overrides\nGresTypes=handset\n"
+        "DefMemPerCPU=64\n"
+        // Batch jobs scheduled as they come, not after Slurm's 3 s delay.
+        "SchedulerParameters=batch_sched_delay=0,sched_min_interval=100000\nReturnToService=2\nSlurmdParameters=config_overrides\nGresTypes=handset\n"
         "NodeName=qnode NodeAddr=127.0.0.1 CPUs=4 RealMemory=1000 Gres=handset:2 State=UNKNOWN\n"
         "PartitionName=test Nodes=qnode Default=YES MaxTime=INFINITE State=UP\n")
                              .arg(QSysInfo::machineHostName().section('.', 0, 0))
