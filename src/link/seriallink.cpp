@@ -1,13 +1,23 @@
 #include "link/seriallink.h"
 
+#include "platform/portnumber.h"
+
 #include <QFileInfo>
 #include <QList>
+#include <mutex>
 #include <stdexcept>
 
 namespace {
 
 // Every link of the program, so that one that cannot open its device can
 // tell whether another of them has it.
+// Links live on several threads when a job runs on many handsets.
+std::mutex &linksMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
 QList<const SerialLink *> &links()
 {
     static QList<const SerialLink *> all;
@@ -26,7 +36,10 @@ QString sameDevice(const QString &path)
 SerialLink::SerialLink(PortSource portSource, Waiter *clock, QObject *parent)
     : QObject(parent), portSource_(std::move(portSource))
 {
-    links().append(this);
+    {
+        const std::lock_guard lock(linksMutex());
+        links().append(this);
+    }
     port_.setClock(clock);
     connect(&port_, &SerialPort::failed, this, [this](const QString &message) {
         errorText_ = message;
@@ -36,6 +49,7 @@ SerialLink::SerialLink(PortSource portSource, Waiter *clock, QObject *parent)
 
 SerialLink::~SerialLink()
 {
+    const std::lock_guard lock(linksMutex());
     links().removeOne(this);
 }
 
@@ -53,12 +67,13 @@ bool SerialLink::OpenPort()
     errorText_ = port_.errorText();
     if (!opened && !port_.devicePath().isEmpty()) {
         const QString device = sameDevice(port_.devicePath());
+        const std::lock_guard lock(linksMutex());
         for (const SerialLink *other : links()) {
             if (other == this || !other->isOpen() || other->holder_.isEmpty() ||
                 sameDevice(other->port_.devicePath()) != device)
                 continue;
-            errorText_ = QStringLiteral("ポート %1 (%2) を開けません: このプログラムの%3が使用中です（%4）。")
-                             .arg(QString::number(port_.portNumber()), port_.devicePath(), other->holder_, other->howToFree_);
+            errorText_ = QStringLiteral("%1 を開けません: このプログラムの%2が使用中です（%3）。")
+                             .arg(portLabel(port_.portNumber(), port_.devicePath()), other->holder_, other->howToFree_);
             break;
         }
     }
@@ -77,8 +92,8 @@ bool SerialLink::ClosePort()
         return false;
     }
     const qint64 packets = (dropped + KeyPacket::kSize - 1) / static_cast<qint64>(KeyPacket::kSize);
-    errorText_ = QStringLiteral("ポート %1 (%2) の回線が空かないまま閉じました: 送れずに残っていたパケット %3 個分（%4 バイト）を捨てました。")
-                     .arg(QString::number(number), device, QString::number(packets), QString::number(dropped));
+    errorText_ = QStringLiteral("%1 の回線が空かないまま閉じました: 送れずに残っていたパケット %2 個分（%3 バイト）を捨てました。")
+                     .arg(portLabel(number, device), QString::number(packets), QString::number(dropped));
     return false;
 }
 

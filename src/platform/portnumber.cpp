@@ -1,5 +1,6 @@
 #include "platform/portnumber.h"
 
+#include <QDir>
 #include <QtGlobal>
 
 std::optional<qint32> parseWholeNumber(const QString &text)
@@ -40,4 +41,20 @@ QString devicePathForPort(qint32 n)
 #else
     return QStringLiteral("/dev/ttyS%1").arg(n - 1);
 #endif
+}
+
+bool isDevicePath(const QString &text)
+{
+#ifdef Q_OS_WIN
+    if (text.startsWith(QLatin1String("COM"), Qt::CaseInsensitive) && parseWholeNumber(text.mid(3)))
+        return true;
+#endif
+    return !text.isEmpty() && QDir::isAbsolutePath(text);
+}
+
+QString portLabel(qint32 number, const QString &device)
+{
+    if (number == 0 && !device.isEmpty())
+        return QStringLiteral("ポート %1").arg(device);
+    return QStringLiteral("ポート %1 (%2)").arg(QString::number(number), device);
 }

@@ -20,3 +20,11 @@ QString portVariableName(qint32 n);
 // elsewhere. Empty for numbers below 1, which name no device, and when the
 // variable is set but empty.
 QString devicePathForPort(qint32 n);
+
+// Whether `text` is a device's path rather than a port number: an absolute
+// path ("/dev/ttyUSB0"; on Windows also "COM3" or "\\.\COM12").
+bool isDevicePath(const QString &text);
+
+// How messages name a port: "ポート 3 (/dev/ttyS2)" for port number 3, or
+// "ポート /dev/ttyUSB0" for a device given by its path (number 0).
+QString portLabel(qint32 number, const QString &device);

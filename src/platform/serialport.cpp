@@ -131,13 +131,16 @@ bool SerialPort::open(const QString &portText)
     devicePath_.clear();
     portNumber_ = 0;
 
-    const std::optional<qint32> number = parseWholeNumber(portText);
+    // A port number, or the device's own path (a handsets file names ports
+    // so).
+    const bool path = isDevicePath(portText);
+    const std::optional<qint32> number = path ? std::optional<qint32>(0) : parseWholeNumber(portText);
     if (!number) {
         errorText_ = QStringLiteral("ポート番号「%1」は整数ではありません。").arg(portText);
         return false;
     }
     portNumber_ = *number;
-    devicePath_ = devicePathForPort(*number);
+    devicePath_ = path ? portText : devicePathForPort(*number);
     if (devicePath_.isEmpty()) {
         errorText_ = *number < 1
                          ? QStringLiteral("ポート %1 に当たるデバイスはありません（ポート番号は 1 以上です）。").arg(*number)
@@ -149,7 +152,7 @@ bool SerialPort::open(const QString &portText)
 #ifndef Q_OS_WIN
     // On Windows a port is a name, not a file: the serial port decides.
     if (!QFileInfo::exists(devicePath_)) {
-        errorText_ = QStringLiteral("ポート %1 (%2) を開けません: デバイスがありません。").arg(*number).arg(devicePath_);
+        errorText_ = QStringLiteral("%1 を開けません: デバイスがありません。").arg(portLabel(*number, devicePath_));
         return false;
     }
 #endif
@@ -161,9 +164,9 @@ bool SerialPort::open(const QString &portText)
     port_.setStopBits(QSerialPort::OneStop);
     port_.setFlowControl(QSerialPort::NoFlowControl);
     if (!port_.open(QIODevice::WriteOnly)) {
-        errorText_ = QStringLiteral("ポート %1 (%2) を開けません: %3")
-                         .arg(*number)
-                         .arg(devicePath_, portOpenFailureReason(port_.error(), port_.errorString(),
+        errorText_ = QStringLiteral("%1 を開けません: %2")
+                         .arg(portLabel(*number, devicePath_),
+                              portOpenFailureReason(port_.error(), port_.errorString(),
                                                                  userMayAccess(devicePath_)));
         port_.clearError();
         return false;
@@ -388,9 +391,8 @@ void SerialPort::fail(QSerialPort::SerialPortError error, const QString &detail,
         what = QStringLiteral("書き込みエラーです");
         break;
     }
-    QString message = QStringLiteral("ポート %1 (%2) に書き込めません: %3%4。")
-                          .arg(portNumber_)
-                          .arg(devicePath_, what, SystemReason::inSentence(detail));
+    QString message = QStringLiteral("%1 に書き込めません: %2%3。")
+                          .arg(portLabel(portNumber_, devicePath_), what, SystemReason::inSentence(detail));
     if (!consequence.isEmpty())
         message += u'\n' + consequence;
     noteLoss(bytesUnsureSinceConfirmed());
