@@ -168,12 +168,14 @@ std::optional<Observed> observe(const Arguments &args, int *status)
     return seen;
 }
 
-int status(const Arguments &args)
+// 0 once every pass of the job is ok, 3 before.
+int jobExit(const Observed &seen)
 {
-    int exit = ExitStatus::Ok;
-    const std::optional<Observed> seen = observe(args, &exit);
-    if (!seen)
-        return exit;
+    return seen.state.count(PassState::Kind::Ok) == seen.job.passes ? ExitStatus::Ok : ExitStatus::PassesFailed;
+}
+
+int status(const Observed *seen)
+{
     const SlurmJob *job = &seen->job;
     const JobState &state = seen->state;
     const QString &queueError = seen->queueError;
@@ -208,15 +210,11 @@ int status(const Arguments &args)
                               formatDuration(seconds), formatDuration(mean))
                          .arg(runningTasks));
     }
-    return state.count(PassState::Kind::Ok) == job->passes ? ExitStatus::Ok : ExitStatus::PassesFailed;
+    return jobExit(*seen);
 }
 
-int merge(const Arguments &args)
+int merge(const Observed *seen)
 {
-    int exit = ExitStatus::Ok;
-    const std::optional<Observed> seen = observe(args, &exit);
-    if (!seen)
-        return exit;
     const SlurmJob *job = &seen->job;
     const JobState &state = seen->state;
     QString error;
@@ -227,7 +225,7 @@ int merge(const Arguments &args)
     Console::out(QStringLiteral("結果をまとめました: %1、%2").arg(job->path(QStringLiteral("results.csv")),
                                                                   job->path(QStringLiteral("results.xml"))));
     Console::out(jobSummary(*job, state));
-    return state.count(PassState::Kind::Ok) == job->passes ? ExitStatus::Ok : ExitStatus::PassesFailed;
+    return jobExit(*seen);
 }
 
 int resume(const Arguments &args)
@@ -296,10 +294,12 @@ int slurmCommand(const QStringList &arguments)
         return gres(*args);
     if (what == QLatin1String("submit"))
         return submit(*args, sbatchOptions);
-    if (what == QLatin1String("status"))
-        return status(*args);
-    if (what == QLatin1String("merge"))
-        return merge(*args);
+    if (what == QLatin1String("status") || what == QLatin1String("merge")) {
+        const std::optional<Observed> seen = observe(*args, &exit);
+        if (!seen)
+            return exit;
+        return what == QLatin1String("status") ? status(&*seen) : merge(&*seen);
+    }
     if (what == QLatin1String("resume"))
         return resume(*args);
     return usageError(kCommand, QStringLiteral("slurm のコマンド「%1」はありません（gres、submit、status、merge、resume）。").arg(what));
