@@ -307,9 +307,12 @@ void TestCliSlurm::jobAcrossHandsets()
     QVERIFY2(status.out().contains("全 6 巡: "), qPrintable(status.out() + status.err()));
     QVERIFY(merged(dir));
 
-    QStringList all = typed(*handsetA_, "a\\d") + typed(*handsetB_, "a\\d");
-    all.sort();
-    QCOMPARE(all, (QStringList{"a1", "a2", "a3", "a4", "a5", "a6"}));
+    const auto all = [this] {
+        QStringList addresses = typed(*handsetA_, "a\\d") + typed(*handsetB_, "a\\d");
+        addresses.sort();
+        return addresses;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(all(), (QStringList{"a1", "a2", "a3", "a4", "a5", "a6"}), 5000);
     QFile results(dir + "/results.csv");
     QVERIFY(results.open(QIODevice::ReadOnly));
     const QString csv = QString::fromUtf8(results.readAll());
