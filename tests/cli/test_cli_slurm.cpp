@@ -354,13 +354,18 @@ void TestCliSlurm::handsetLostAndResumed()
     // Handset B goes away as it starts its slice (passes that take a while,
     // three a task): the slice's rest stays pending, the merge says so, and
     // resume finishes it once B is back.
-    const QString macro = files_.writeShiftJis("slow.txt", "GETSTR\r\nSENDSTR\r\nSLEEP 1\r\nREPEAT\r\n");
+    // Its recovery macro in a folder below is copied with it.
+    QVERIFY(QDir().mkpath(files_.path("sub")));
+    files_.writeShiftJis("sub/recover.txt", "CLEAR\r\n");
+    const QString macro =
+        files_.writeShiftJis("slow.txt", "ONFAIL sub/recover.txt\r\nGETSTR\r\nSENDSTR\r\nSLEEP 1\r\nREPEAT\r\n");
     const QString addr = files_.writeShiftJis("b.txt", "b1wxyz\r\nb2wxyz\r\nb3wxyz\r\nb4wxyz\r\nb5wxyz\r\nb6wxyz\r\n");
     const QString dir = files_.path("job2");
     CliProcess submit({"slurm", "submit", macro, "--addr", addr, "--results", dir, "--passes-per-task", "3", "--handsets",
                        files_.path("handsets.ini")});
     QVERIFY(submit.waitForEnd(30000));
     QVERIFY2(submit.exitCode() == 0, qPrintable(submit.err()));
+    QVERIFY(QFileInfo::exists(dir + "/job/sub/recover.txt"));
     QTRY_VERIFY_WITH_TIMEOUT(!typed(*handsetB_, "b").isEmpty(), 30000);
     // Where the job stands while B's task runs.
     CliProcess status({"slurm", "status", dir});
