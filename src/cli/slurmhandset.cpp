@@ -27,6 +27,31 @@ QString sameFile(const QString &path)
 
 } // namespace
 
+std::optional<QString> slurmCommand(const QString &program, const QStringList &arguments, QString *error,
+                                    const QProcessEnvironment &environment)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    if (!process.waitForFinished(60000) && process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished();
+        *error = QStringLiteral("%1 %2 が 1 分たっても終わりませんでした（Slurm のコントローラに届かないようです）。")
+                     .arg(program, arguments.join(u' '));
+        return std::nullopt;
+    }
+    if (process.error() == QProcess::FailedToStart) {
+        *error = QStringLiteral("%1 を起動できません（Slurm のコマンドがありません。slurm-client を入れてください）。").arg(program);
+        return std::nullopt;
+    }
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        *error = QStringLiteral("%1 %2 が失敗しました: %3")
+                     .arg(program, arguments.join(u' '), QString::fromLocal8Bit(process.readAllStandardError()).trimmed());
+        return std::nullopt;
+    }
+    return QString::fromLocal8Bit(process.readAllStandardOutput());
+}
+
 QString gresConfLines(const HandsetsFile &handsets)
 {
     QString text = QStringLiteral("# gres.conf: このノードの携帯電話機（%1 から quillonemu-cli slurm gres で）\n").arg(handsets.path);
@@ -129,15 +154,15 @@ std::optional<HandsetEntry> handsetFromSlurm(const QString &handsetsPath, const 
                                 "ありません）。sbatch で投入したタスクから実行してください。");
         return std::nullopt;
     }
-    QProcess scontrol;
-    scontrol.setProcessEnvironment(environment);
-    scontrol.start(QStringLiteral("scontrol"), {QStringLiteral("show"), QStringLiteral("job"), QStringLiteral("-d"), jobId});
-    if (!scontrol.waitForFinished(30000) || scontrol.exitStatus() != QProcess::NormalExit || scontrol.exitCode() != 0) {
-        *error = QStringLiteral("Slurm にジョブ %1 の割り当てを問い合わせられませんでした（scontrol show job -d %1: %2）。")
-                     .arg(jobId, QString::fromLocal8Bit(scontrol.readAllStandardError()).trimmed() + scontrol.errorString());
+    QString slurmError;
+    const std::optional<QString> shown = slurmCommand(
+        QStringLiteral("scontrol"), {QStringLiteral("show"), QStringLiteral("job"), QStringLiteral("-d"), jobId},
+        &slurmError, environment);
+    if (!shown) {
+        *error = QStringLiteral("Slurm にジョブ %1 の割り当てを問い合わせられませんでした。%2").arg(jobId, slurmError);
         return std::nullopt;
     }
-    const QList<int> indexes = allocatedHandsetIndexes(QString::fromLocal8Bit(scontrol.readAllStandardOutput()), jobId);
+    const QList<int> indexes = allocatedHandsetIndexes(*shown, jobId);
     if (indexes.size() != 1) {
         *error = indexes.isEmpty()
                      ? QStringLiteral("Slurm のジョブ %1 には携帯電話機（GRES handset）が割り当てられていません。"

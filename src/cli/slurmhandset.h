@@ -15,6 +15,12 @@
 // Where the handsets file of a node lies unless told.
 inline const QString kDefaultHandsetsFile = QStringLiteral("/etc/quillonemu/handsets.ini");
 
+// Runs Slurm's command `program` (sbatch, squeue, scontrol) in
+// `environment`; its standard output, or no value and a message in `error`
+// when it cannot start, fails or has not answered within a minute.
+std::optional<QString> slurmCommand(const QString &program, const QStringList &arguments, QString *error,
+                                    const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
+
 // The gres.conf lines of `handsets` (one a handset, in the file's order,
 // each with its name in a comment line above it) and the node's Gres= for
 // slurm.conf.

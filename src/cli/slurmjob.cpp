@@ -32,22 +32,6 @@ std::optional<PassSlice> rangeFromText(const QString &text)
     return range;
 }
 
-// Runs a Slurm command; its standard output, or no value and `error`.
-std::optional<QString> slurmCommand(const QString &program, const QStringList &arguments, QString *error)
-{
-    QProcess process;
-    process.start(program, arguments);
-    const bool ended = process.waitForFinished(60000);
-    const QString err = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
-    if (!ended || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        *error = QStringLiteral("%1 が失敗しました: %2").arg(program, err.isEmpty() ? process.errorString() : err);
-        if (process.error() == QProcess::FailedToStart)
-            *error += QStringLiteral("（Slurm のコマンドがありません。slurm-client を入れてください）");
-        return std::nullopt;
-    }
-    return QString::fromLocal8Bit(process.readAllStandardOutput());
-}
-
 } // namespace
 
 QList<PassSlice> rangesOf(const QList<qint64> &passes, qint64 most)

@@ -15,9 +15,11 @@
 
 namespace {
 
-// Copies `from` to `to`, replacing nothing: false and `error` when it cannot.
+// Copies `from` to `to` (a copy left by a submission that failed before
+// any task existed is replaced): false and `error` when it cannot.
 bool copyInto(const QString &from, const QString &to, QString *error)
 {
+    QFile::remove(to);
     if (!QDir().mkpath(QFileInfo(to).absolutePath()) || !QFile::copy(from, to)) {
         *error = QStringLiteral("「%1」を「%2」に写せません。").arg(from, to);
         return false;
