@@ -149,8 +149,13 @@ bool SlurmJob::submit(const QList<PassSlice> &slices, const QString &scriptPath,
     script += QStringLiteral("  *) echo \"配列の番号 $SLURM_ARRAY_TASK_ID のスライスはありません\" >&2; exit 2 ;;\nesac\n");
     const QString results = path(QStringLiteral("results/passes-"));
     const QString logs = path(QStringLiteral("logs/passes-"));
-    script += QStringLiteral("exec %1 run %2 --addr %3 --passes \"$passes\" --handset-from-slurm%4 \\\n"
-                             "  --results %5\"$passes\".csv --log %6\"$passes\".jsonl\n")
+    // A slice run before (a task Slurm requeued) goes on in its own results
+    // file: its passes already ok are not typed again.
+    script += QStringLiteral("results=%5\"$passes\".csv\n"
+                             "record=--results\n"
+                             "[ -s \"$results\" ] && record=--resume\n"
+                             "exec %1 run %2 --addr %3 --passes \"$passes\" --handset-from-slurm%4 \\\n"
+                             "  \"$record\" \"$results\" --log %6\"$passes\".jsonl\n")
                   .arg(shellWord(cli), shellWord(macro), shellWord(addr),
                        handsets.isEmpty() ? QString() : QStringLiteral(" --handsets ") + shellWord(handsets),
                        shellWord(results), shellWord(logs));
