@@ -10,10 +10,10 @@ namespace {
 
 // "カウンタ 3/1,000（0.3%）", or "カウンタ 3" for passes without end. The
 // share is rounded down, so that 100% means done.
-QString counterOfJob(const JobProgress &progress)
+QString counterOfJob(const JobProgress &progress, const QString &label = QStringLiteral("カウンタ"))
 {
     // The counter as --counter takes it; the end as a count.
-    QString text = QStringLiteral("カウンタ %1").arg(progress.counter());
+    QString text = QStringLiteral("%1 %2").arg(label).arg(progress.counter());
     if (const std::optional<qint64> end = progress.endCounter())
         text += u'/' + formatCount(*end);
     if (const std::optional<double> share = progress.shareDone())
@@ -45,7 +45,12 @@ namespace ProgressText {
 
 QString counterField(const JobProgress &progress, double nowMs)
 {
-    const QString counter = counterOfJob(progress);
+    return passesField(progress, nowMs).replace(0, 1, QStringLiteral("カウンタ"));
+}
+
+QString passesField(const JobProgress &progress, double nowMs)
+{
+    const QString counter = counterOfJob(progress, QStringLiteral("巡"));
     const QString more = outlook(progress, nowMs);
     if (more.isEmpty())
         return counter;

@@ -13,6 +13,9 @@ namespace ProgressText {
 // （0.3%） | 終了予定 23:40（あと 2 時間 5 分）", or, for passes without end,
 // with their rate, "カウンタ 3（毎時約 480 巡）".
 QString counterField(const JobProgress &progress, double nowMs);
+// The same for a job on many handsets, whose progress counts the passes
+// done: "巡 12/200（6.0%） | 終了予定 …".
+QString passesField(const JobProgress &progress, double nowMs);
 // One line after each pass, elsewhere: "巡完了: カウンタ 1/1,000（0.1%）、
 // この巡 7.5 秒、終了予定 23:40（あと 2 時間 5 分）".
 QString passLine(const JobProgress &progress, double passMs, double nowMs);

@@ -5,6 +5,7 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/exitstatus.h"
+#include "cli/handsetsrun.h"
 #include "cli/runlog.h"
 #include "cli/slurmhandset.h"
 #include "cli/terminalhost.h"
@@ -90,6 +91,11 @@ const QString kHelp = QStringLiteral(
     "                     「101-」は 101 巡目から最後まで、「7」は 7 巡目だけ。カウンタは巡の番号\n"
     "                     − 1 です。--resume と合わせると、その範囲で ok でない巡だけを実行します。\n"
     "                     --counter とは合わせられません。\n"
+    "  --handsets ファイル 携帯電話機の一覧（INI。1 台 1 セクション: [名前]、port=、screen=）。\n"
+    "                     ジョブの巡を空いている携帯電話機に 1 巡ずつ配ります。1 台が抜けても\n"
+    "                     （ポート、画面、回復の失敗）、その巡はほかの携帯電話機が実行します。\n"
+    "                     --port、--screen、--counter とは合わせられません。docs/jobs.md を見てください。\n"
+    "  --use 名前,名前    --handsets の一覧のうち、この携帯電話機だけを使います。\n"
     "  --max-failures-in-a-row 数\n"
     "                     回復マクロ（ONFAIL）のあるジョブで、続けてこの数の巡が失敗したら\n"
     "                     止めます（既定 5）。\n"
@@ -321,6 +327,55 @@ std::optional<SlicePlan> planSlice(const MacroSettings &settings, const PassRang
     return slice;
 }
 
+// run --handsets: the handsets file and the job's passes checked before the
+// first packet, then the job on every handset.
+int runHandsetsCommand(const Arguments &args, const MacroSettings &settings, const std::optional<PassRange> &slice,
+                       const QSet<qint32> &donePasses, const QString &resultsPath)
+{
+    for (const char *name : {"port", "screen", "counter"}) {
+        if (args.has(QLatin1String(name))) {
+            return usageError(kCommand, QStringLiteral("--handsets と --%1 は合わせられません（携帯電話機の一覧が"
+                                                       "ポートと画面を決め、巡は 1 巡ずつ配ります）。")
+                                            .arg(QLatin1String(name)));
+        }
+    }
+    QString error;
+    const std::optional<HandsetsFile> file = HandsetsFile::read(args.value(QStringLiteral("handsets")), &error);
+    std::optional<QList<HandsetEntry>> handsets;
+    if (file)
+        handsets = file->take(args.value(QStringLiteral("use")).split(u',', Qt::SkipEmptyParts), &error);
+    if (!handsets) {
+        Console::report(kCommand, error);
+        return ExitStatus::Failed;
+    }
+    if (const QString problem = handsetsMacroProblem(settings.MacroFile); !problem.isEmpty()) {
+        Console::err(problem);
+        return ExitStatus::Failed;
+    }
+    const std::optional<SlicePlan> plan = planSlice(settings, slice.value_or(PassRange()), donePasses, &error);
+    if (!plan) {
+        Console::report(kCommand, error);
+        return ExitStatus::Failed;
+    }
+    HandsetsRun run;
+    run.settings = settings;
+    run.handsets = *handsets;
+    run.firstCounter = slice ? slice->firstCounter : 0;
+    run.lastCounter = plan->lastCounter;
+    run.donePasses = donePasses;
+    run.repeats = plan->plan.repeats;
+    run.resultsPath = resultsPath;
+    run.junitPath = args.value(QStringLiteral("junit"));
+    run.logPath = args.value(QStringLiteral("log"));
+    if (args.has(QStringLiteral("max-failures-in-a-row"))) {
+        const int most = args.value(QStringLiteral("max-failures-in-a-row")).toInt();
+        if (most < 1)
+            return usageError(kCommand, QStringLiteral("--max-failures-in-a-row は 1 以上の整数です。"));
+        run.maxFailuresInARow = most;
+    }
+    return runOnHandsets(run);
+}
+
 int exitStatus(MacroRunner::Outcome outcome, const MacroRunner &runner)
 {
     // Packets that never reached the line make any end a failure.
@@ -355,9 +410,10 @@ int runCommand(const QStringList &arguments)
                      {QStringLiteral("junit"), true},
                      {QStringLiteral("resume"), true},
                      {QStringLiteral("passes"), true},
+                     {QStringLiteral("handsets"), true},
+                     {QStringLiteral("use"), true},
                      {QStringLiteral("max-failures-in-a-row"), true},
-                     {QStringLiteral("handset-from-slurm"), false},
-                     {QStringLiteral("handsets"), true}},
+                     {QStringLiteral("handset-from-slurm"), false}},
                     1, QStringLiteral("マクロファイルが指定されていません。"), &status);
     if (!args || !takeHandsetFromSlurm(kCommand, *args, &status))
         return status;
@@ -419,6 +475,11 @@ int runCommand(const QStringList &arguments)
     }
     const QString counterText =
         args->value(QStringLiteral("counter"), firstCounter ? QString::number(std::max(0, *firstCounter)) : QStringLiteral("0"));
+    if (args->has(QStringLiteral("handsets")))
+        return runHandsetsCommand(*args, settings, slice, donePasses, resultsPath);
+    if (args->has(QStringLiteral("use")))
+        return usageError(kCommand, QStringLiteral("--use は --handsets と合わせて使います。"));
+
     TerminalHost host(slice ? QString::number(slice->firstCounter) : counterText,
                       args->value(QStringLiteral("port"), QStringLiteral("1")));
     EventLoopWaiter waiter;
@@ -436,7 +497,7 @@ int runCommand(const QStringList &arguments)
         }
         plan = slicePlan->plan;
         dealer.emplace(slice->firstCounter, slicePlan->lastCounter, donePasses);
-        runner.setPassSource([&dealer] { return dealer->take(0); });
+        runner.setPassSource([&dealer] { return dealer->take(0).counter; });
     }
     if (args->has(QStringLiteral("max-failures-in-a-row"))) {
         const int most = args->value(QStringLiteral("max-failures-in-a-row")).toInt();

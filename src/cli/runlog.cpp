@@ -106,7 +106,10 @@ void RunLog::write(const QJsonObject &entry)
 {
     if (!file_.isOpen())
         return;
-    const QByteArray line = (jsonLine(entry) + u'\n').toUtf8();
+    QJsonObject withHandset = entry;
+    if (runner_ && !runner_->handsetName().isEmpty())
+        withHandset.insert(QStringLiteral("handset"), runner_->handsetName());
+    const QByteArray line = (jsonLine(withHandset) + u'\n').toUtf8();
     if (file_.write(line) == line.size() && file_.flush())
         return;
     error_ = QStringLiteral("ログファイル「%1」に書けません: %2").arg(file_.fileName(), file_.errorString());

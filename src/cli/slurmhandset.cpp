@@ -214,10 +214,13 @@ bool takeHandsetFromSlurm(const QString &command, Arguments &args, int *status)
 {
     if (!args.has(QStringLiteral("handset-from-slurm")))
         return true;
-    if (args.has(QStringLiteral("port"))) {
-        *status = usageError(command, QStringLiteral("--handset-from-slurm と --port は一緒に使えません（ポートは Slurm が"
-                                                     "割り当てた携帯電話機のものです）。"));
-        return false;
+    for (const char *name : {"port", "use"}) {
+        if (args.has(QLatin1String(name))) {
+            *status = usageError(command, QStringLiteral("--handset-from-slurm と --%1 は一緒に使えません（使う携帯電話機は"
+                                                         "Slurm が割り当てた 1 台です）。")
+                                              .arg(QLatin1String(name)));
+            return false;
+        }
     }
     QString error;
     const std::optional<HandsetEntry> handset = handsetFromSlurm(
@@ -230,6 +233,8 @@ bool takeHandsetFromSlurm(const QString &command, Arguments &args, int *status)
     // The run's port 1 is the handset's device.
     qputenv(qPrintable(portVariableName(1)), handset->device.toLocal8Bit());
     args.values.insert(QStringLiteral("port"), QStringLiteral("1"));
+    // The handsets file named where to look: the run is on this one handset.
+    args.values.remove(QStringLiteral("handsets"));
     if (!handset->screen.isEmpty() && !args.has(QStringLiteral("screen")))
         args.values.insert(QStringLiteral("screen"), handset->screen);
     Console::out(QStringLiteral("Slurm が割り当てた携帯電話機: %1（%2%3）")

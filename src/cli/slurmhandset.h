@@ -50,7 +50,8 @@ std::optional<HandsetEntry> handsetFromSlurm(const QString &handsetsPath, const 
 
 struct Arguments;
 // run --handset-from-slurm [--handsets FILE]: points the run's --port and
-// --screen at the handset Slurm allocated. False with `*status` set when it
+// --screen at the handset Slurm allocated (--handsets then only said where
+// to look: it is taken out, and the run is on that one handset). False with `*status` set when it
 // cannot (the message already shown); true and nothing changed without
 // --handset-from-slurm.
 bool takeHandsetFromSlurm(const QString &command, Arguments &args, int *status);

@@ -35,7 +35,7 @@ std::optional<double> JobProgress::passMs() const
         return std::nullopt;
     const double measured = totalMs_ / double(passes_);
     const double line = double(packets_) / double(passes_) * kPacketWireSeconds * 1000.0;
-    return std::max(measured, line);
+    return std::max(measured, line) / handsets_;
 }
 
 std::optional<double> JobProgress::endsAtMs() const

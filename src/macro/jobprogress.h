@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QtGlobal>
+#include <algorithm>
 #include <optional>
 
 // How far a run of a long job has come and when it will end, from the passes
@@ -23,6 +24,9 @@ public:
     // A pass of the job failed (it was recorded and the job went on).
     void passFailed() { ++failed_; }
     qint64 failed() const { return failed_; }
+    // The passes run side by side on `handsets` handsets (at least 1): the
+    // job moves on that many passes in a pass's time.
+    void setHandsets(int handsets) { handsets_ = std::max(1, handsets); }
 
     qint64 counter() const { return counter_; }
     std::optional<qint64> endCounter() const { return endCounter_; }
@@ -51,4 +55,5 @@ private:
     double totalMs_ = 0;
     qint64 packets_ = 0;
     double lastAtMs_ = 0;
+    int handsets_ = 1;
 };

@@ -68,7 +68,10 @@ MacroRunner::Outcome MacroRunner::RunMacro()
     // After a stop or an error the counter box is where the next run goes
     // on from: never past a pass that may not have reached the handset, nor
     // off the address line next due.
-    if (!marks_.isEmpty() && (outcome == Outcome::Stopped || outcome == Outcome::Failed)) {
+    // A run from a pass source lists them also when only the closing found
+    // the line gone: the source gives them to another handset.
+    const bool lineLost = passSource_ && !closeFailure_.isEmpty();
+    if (!marks_.isEmpty() && (outcome == Outcome::Stopped || outcome == Outcome::Failed || lineLost)) {
         const qint32 resume = resumePoint().counter;
         if (resume != counter_)
             host_.setCounterText(QString::number(resume));

@@ -123,9 +123,21 @@ public:
     void setPassSource(PassSource source) { passSource_ = std::move(source); }
     // Whether the last run ended because its pass source had no pass left.
     bool passesDone() const { return passesDone_; }
+    // For a pass source between passes, while no pass is there to take:
+    // closes the port once the line has carried everything (the next pass
+    // opens it again). False when the line was lost meanwhile: the run then
+    // fails at its next pass, with the passes that may not have arrived.
+    bool restLine();
     // `text` of a WAITTEXT with {address} (the line GETSTR took last in this
     // pass) and {counter} (the pass counter) put in.
     QString passText(const QString &text) const;
+    // The handset this run drives, in a job on many handsets: {handset} in
+    // the names of SNAPSHOT's and READTEXT's files, in evidence file names
+    // and in the pass records.
+    void setHandsetName(const QString &name) { handsetName_ = name; }
+    const QString &handsetName() const { return handsetName_; }
+    // `name` of a file the run writes, with {counter} and {handset} put in.
+    QString passFileName(const QString &name) const;
     // Whether the run's port, at the end of the last run, closed without
     // delivering everything handed to it (the line did not drain, or the
     // device went away); the run has shown why.
@@ -271,6 +283,7 @@ private:
     // first line; Flow::End when none is left or the file fails.
     Flow takePass();
     PassSource passSource_;
+    QString handsetName_;
     bool passesDone_ = false;
     float baseWait_ = 0;
     QString currentAddr_;

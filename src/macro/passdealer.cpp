@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <limits>
 
-PassDealer::PassDealer(qint32 first, std::optional<qint32> last, const QSet<qint32> &done)
-    : next_(first), last_(last), done_(done)
+PassDealer::PassDealer(qint32 first, std::optional<qint32> last, const QSet<qint32> &done, int takers)
+    : next_(first), last_(last), done_(done), takers_(std::max(1, takers), State::Doing)
 {
     if (last_) {
         total_ = std::max<qint64>(0, qint64(*last_) - first + 1);
@@ -13,25 +13,32 @@ PassDealer::PassDealer(qint32 first, std::optional<qint32> last, const QSet<qint
     }
 }
 
-std::optional<qint32> PassDealer::take(int taker)
+PassDealer::Deal PassDealer::take(int taker, bool drained)
 {
     const std::lock_guard lock(mutex_);
     doing_.remove(taker);
-    if (closed_)
-        return std::nullopt;
-    if (!givenBack_.isEmpty()) {
-        const qint32 counter = givenBack_.takeFirst();
+    if (closed_ || takers_.value(taker, State::Left) == State::Left)
+        return {};
+    const auto deal = [&](qint32 counter) {
         doing_.insert(taker, counter);
-        return counter;
-    }
+        takers_[taker] = State::Doing;
+        return Deal{counter, false};
+    };
+    if (!givenBack_.isEmpty())
+        return deal(givenBack_.takeFirst());
     while (next_ <= std::numeric_limits<qint32>::max() && (!last_ || next_ <= *last_)) {
         const auto counter = static_cast<qint32>(next_++);
-        if (done_.contains(counter))
-            continue;
-        doing_.insert(taker, counter);
-        return counter;
+        if (!done_.contains(counter))
+            return deal(counter);
     }
-    return std::nullopt;
+    // A taker whose line still carries its last passes may yet lose them
+    // and give them back; one that is done with its line gives nothing back.
+    takers_[taker] = drained ? State::Idle : State::Busy;
+    const bool othersBusy =
+        std::any_of(takers_.begin(), takers_.end(), [](State s) { return s == State::Doing || s == State::Busy; });
+    if (drained && !othersBusy)
+        return {};
+    return Deal{std::nullopt, true};
 }
 
 QList<qint32> PassDealer::leave(int taker, const QList<qint32> &cut)
@@ -41,6 +48,8 @@ QList<qint32> PassDealer::leave(int taker, const QList<qint32> &cut)
     if (const auto it = doing_.constFind(taker); it != doing_.cend())
         back.append(*it);
     doing_.remove(taker);
+    if (taker >= 0 && taker < takers_.size())
+        takers_[taker] = State::Left;
     std::sort(back.begin(), back.end());
     back.erase(std::unique(back.begin(), back.end()), back.end());
     for (const qint32 counter : back) {
@@ -66,13 +75,6 @@ qint64 PassDealer::waiting() const
     for (qint64 c = next_; c <= *last_; ++c)
         count += done_.contains(static_cast<qint32>(c)) ? 0 : 1;
     return count;
-}
-
-std::optional<qint32> PassDealer::current(int taker) const
-{
-    const std::lock_guard lock(mutex_);
-    const auto it = doing_.constFind(taker);
-    return it == doing_.cend() ? std::nullopt : std::optional<qint32>(*it);
 }
 
 std::optional<PassRange> parsePassRange(const QString &text, QString *error)

@@ -16,13 +16,22 @@
 class PassDealer {
 public:
     // The passes with counters `first` to `last` (none: without end), less
-    // those in `done` (a resumed job's).
-    PassDealer(qint32 first, std::optional<qint32> last, const QSet<qint32> &done = {});
+    // those in `done` (a resumed job's), for `takers` takers (0 to takers - 1).
+    PassDealer(qint32 first, std::optional<qint32> last, const QSet<qint32> &done = {}, int takers = 1);
 
-    // The counter of the next pass for `taker` (a handset's index); none when
-    // none is left or the dealer is closed. The pass `taker` was doing before
-    // has ended (recorded, whatever its result): nobody does it again.
-    std::optional<qint32> take(int taker);
+    // What take() gives: a pass, or nothing yet (another taker may still
+    // give one back: ask again soon), or nothing any more.
+    struct Deal {
+        std::optional<qint32> counter;
+        bool wait = false;
+    };
+    // The next pass for `taker`, whose line has carried all it was given
+    // (`drained`) or not. The pass it was doing before has ended (recorded,
+    // whatever its result): nobody does it again. Nothing is left for it once
+    // no pass waits, its own line is done and every other taker's is done
+    // too or has left (a line that fails still may give passes back), or the
+    // dealer is closed.
+    Deal take(int taker, bool drained = true);
     // `taker` leaves the job: the pass it was doing, and `cut` (passes it
     // ended whose packets may not all have arrived), go back to be dealt
     // again, before any pass not dealt yet. Returns those passes.
@@ -32,18 +41,20 @@ public:
 
     // The passes not dealt yet (given back ones included); -1 without end.
     qint64 waiting() const;
-    // The pass `taker` is doing; none between passes.
-    std::optional<qint32> current(int taker) const;
     // The passes this dealer deals in all (less the done ones); -1 without end.
     qint64 total() const { return total_; }
 
 private:
+    // Busy: no pass, its line still carrying; Idle: no pass, its line done.
+    enum class State { Doing, Busy, Idle, Left };
+
     mutable std::mutex mutex_;
     QList<qint32> givenBack_; // dealt before the rest, lowest first
     qint64 next_;             // the next counter not dealt yet
     std::optional<qint32> last_;
     QSet<qint32> done_;
     QMap<int, qint32> doing_;
+    QList<State> takers_;
     bool closed_ = false;
     qint64 total_ = -1;
 };

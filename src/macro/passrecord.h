@@ -33,6 +33,7 @@ struct PassRecord {
     double seconds = 0;
     qint64 packets = 0; // handed to the line in the pass, every try
     int tries = 1;
+    QString handset; // the handset that did it, in a job on many handsets
 
     bool done() const { return result == Result::Ok || result == Result::OkAfterRetry; }
 };

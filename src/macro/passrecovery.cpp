@@ -69,6 +69,7 @@ void MacroRunner::endPass(PassRecord::Result result)
     record.seconds = (waiter_.elapsedMs() - pass_.startMs) / 1000.0;
     record.packets = packetsSent_ - pass_.packetsBefore;
     record.tries = pass_.tries + 1;
+    record.handset = handsetName_;
     lastPassResult_ = result;
     if (record.done()) {
         recentDone_.append(record);
@@ -187,6 +188,24 @@ QString MacroRunner::passText(const QString &text) const
     return result;
 }
 
+bool MacroRunner::restLine()
+{
+    if (!running_ || !link_.isOpen())
+        return linkFailure_.isEmpty();
+    closePort();
+    if (!closeFailure_.isEmpty() && linkFailure_.isEmpty())
+        linkFailure_ = closeFailure_;
+    return linkFailure_.isEmpty();
+}
+
+QString MacroRunner::passFileName(const QString &name) const
+{
+    QString result = name;
+    result.replace(QLatin1String("{counter}"), QString::number(counter_));
+    result.replace(QLatin1String("{handset}"), handsetName_);
+    return result;
+}
+
 bool MacroRunner::skipDonePasses()
 {
     while (donePasses_.contains(counter_)) {
@@ -204,9 +223,20 @@ bool MacroRunner::skipDonePasses()
 MacroRunner::Flow MacroRunner::takePass()
 {
     const std::optional<qint32> counter = passSource_();
+    // The port failed while the run was between passes.
+    if (!linkFailure_.isEmpty()) {
+        if (counter)
+            counter_ = *counter;
+        return fail(linkFailure_);
+    }
     if (!counter) {
         passesDone_ = true;
         return end(Outcome::Finished);
+    }
+    // The line rested (restLine) opens again.
+    if (!link_.isOpen() && !link_.OpenPort()) {
+        counter_ = *counter;
+        return fail(link_.errorText());
     }
     counter_ = *counter;
     host_.setCounterText(QString::number(counter_));

@@ -21,6 +21,8 @@ const QStringList kHeader{QStringLiteral("counter"),  QStringLiteral("address_li
                           QStringLiteral("keyword"),  QStringLiteral("message"),       QStringLiteral("evidence"),
                           QStringLiteral("start"),    QStringLiteral("seconds"),       QStringLiteral("packets"),
                           QStringLiteral("job"),      QStringLiteral("format")};
+// Written by a job on many handsets: who did the pass.
+const QString kHandsetColumn = QStringLiteral("handset");
 
 QString csvField(const QString &text)
 {
@@ -113,9 +115,21 @@ QString PassResults::jobId(const QString &macroPath, const QString &recoveryPath
     return QString::fromLatin1(hash.result().toHex().left(16));
 }
 
-bool PassResults::open(const QString &path, const QString &jobId, QString *error)
+bool PassResults::open(const QString &path, const QString &jobId, QString *error, bool handsets)
 {
     jobId_ = jobId;
+    columns_ = kHeader;
+    // The rows follow the file's header: an earlier run's columns stay.
+    QFile earlier(path);
+    if (earlier.open(QIODevice::ReadOnly) && earlier.size() > 0) {
+        QByteArray first = earlier.readLine().trimmed();
+        if (first.startsWith("\xEF\xBB\xBF"))
+            first.remove(0, 3);
+        columns_ = QString::fromUtf8(first).split(u',');
+    } else if (handsets) {
+        columns_.insert(columns_.indexOf(QStringLiteral("job")), kHandsetColumn);
+    }
+    earlier.close();
     file_.setFileName(path);
     if (!file_.open(QIODevice::WriteOnly | QIODevice::Append)) {
         *error = QStringLiteral("結果ファイル「%1」を開けません: %2。").arg(path, file_.errorString());
@@ -123,7 +137,7 @@ bool PassResults::open(const QString &path, const QString &jobId, QString *error
     }
     if (file_.size() > 0)
         return true;
-    const QByteArray header = "\xEF\xBB\xBF" + kHeader.join(u',').toUtf8() + "\r\n";
+    const QByteArray header = "\xEF\xBB\xBF" + columns_.join(u',').toUtf8() + "\r\n";
     if (file_.write(header) != header.size() || !file_.flush()) {
         *error = QStringLiteral("結果ファイル「%1」に書けません: %2。").arg(path, file_.errorString());
         return false;
@@ -148,8 +162,10 @@ bool PassResults::write(const PassRecord &r, QString *error)
                              jobId_,
                              QString::number(kFormat)};
     QStringList quoted;
-    for (const QString &f : fields)
-        quoted.append(csvField(f));
+    for (const QString &column : std::as_const(columns_)) {
+        const qsizetype i = kHeader.indexOf(column);
+        quoted.append(csvField(i >= 0 ? fields[i] : column == kHandsetColumn ? visibleText(r.handset) : QString()));
+    }
     const QByteArray row = quoted.join(u',').toUtf8() + "\r\n";
     bool ok = file_.write(row) == row.size() && file_.flush();
 #ifdef Q_OS_UNIX
@@ -220,6 +236,7 @@ std::optional<PassResults::Contents> PassResults::read(const QString &path, QStr
         r.start = QDateTime::fromString(column(record, QStringLiteral("start")), Qt::ISODateWithMs);
         r.seconds = column(record, QStringLiteral("seconds")).toDouble();
         r.packets = column(record, QStringLiteral("packets")).toLongLong();
+        r.handset = column(record, kHandsetColumn);
         const QString job = column(record, QStringLiteral("job"));
         if (!contents.jobId.isEmpty() && job != contents.jobId)
             return damaged(QStringLiteral("ほかのジョブの行があります"));
@@ -278,6 +295,14 @@ bool writeJUnit(const QString &path, const QString &jobName, const QList<PassRec
         xml.writeAttribute(QStringLiteral("name"), xmlText(name));
         xml.writeAttribute(QStringLiteral("classname"), xmlText(jobName));
         xml.writeAttribute(QStringLiteral("time"), QString::number(r.seconds, 'f', 3));
+        if (!r.handset.isEmpty()) {
+            xml.writeStartElement(QStringLiteral("properties"));
+            xml.writeStartElement(QStringLiteral("property"));
+            xml.writeAttribute(QStringLiteral("name"), QStringLiteral("handset"));
+            xml.writeAttribute(QStringLiteral("value"), xmlText(r.handset));
+            xml.writeEndElement();
+            xml.writeEndElement();
+        }
         const QString where = r.file.isEmpty() ? QString() : r.file + u' ';
         switch (r.result) {
         case PassRecord::Result::Ok:

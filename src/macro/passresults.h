@@ -26,7 +26,9 @@ public:
 
     // Opens `path` to append to it, writing the byte order mark and the
     // header when it is new or empty; false and `error` when it cannot.
-    bool open(const QString &path, const QString &jobId, QString *error);
+    // `handsets`: a job on many handsets, whose new file has a handset
+    // column (an earlier file keeps its own columns).
+    bool open(const QString &path, const QString &jobId, QString *error, bool handsets = false);
     // Writes `record` as one row and flushes it to the disk.
     bool write(const PassRecord &record, QString *error);
     void close() { file_.close(); }
@@ -44,6 +46,7 @@ public:
 private:
     QFile file_;
     QString jobId_;
+    QStringList columns_;
 };
 
 // `rows` with only the last row of each counter, in counter order.

@@ -232,10 +232,8 @@ MacroRunner::Flow MacroRunner::snapshot(const Statement &st, RunScreen &screen)
         return failAt(st, QStringLiteral("SNAPSHOT: %1 秒のうちに新しいフレームが来ませんでした（%2）。")
                               .arg(QString::number((waiter_.elapsedMs() - start) / 1000.0, 'f', 1), framesSeen(state)));
     }
-    QString name = st.text;
-    name.replace(QLatin1String("{counter}"), QString::number(counter_));
     QString error;
-    if (!screen.saveNewest(besideMacro(name), &error))
+    if (!screen.saveNewest(besideMacro(passFileName(st.text)), &error))
         return failAt(st, QStringLiteral("SNAPSHOT: %1").arg(error));
     return Flow::Next;
 }
@@ -285,7 +283,7 @@ QString MacroRunner::saveEvidence(RunScreen &screen, const QString &name, QStrin
     const QString folder = screen.evidenceFolder().isEmpty() ? QDir::tempPath() : screen.evidenceFolder();
     const QString evidence = QDir(folder).filePath(
         QStringLiteral("quillonemu-%1-%2-%3.png")
-            .arg(name, QString::number(counter_),
+            .arg(name, handsetName_.isEmpty() ? QString::number(counter_) : handsetName_ + u'-' + QString::number(counter_),
                  QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"))));
     QString error;
     if (!screen.saveNewest(evidence, &error))
@@ -417,9 +415,7 @@ MacroRunner::Flow MacroRunner::readScreenText(const Statement &st, RunScreen &sc
         report.evidence = evidence;
     }
     if (failureText.isEmpty() && !stopped && !waiting) {
-        QString name = st.text;
-        name.replace(QLatin1String("{counter}"), QString::number(counter_));
-        const QString path = besideMacro(name);
+        const QString path = besideMacro(passFileName(st.text));
         QString error;
         if (!screen.saveText(path, state.lastRead, &error))
             failureText = QStringLiteral("READTEXT: %1").arg(error);

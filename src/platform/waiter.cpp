@@ -41,9 +41,13 @@ void runLoopFor(QEventLoop &loop, double ms, QEventLoop::ProcessEventsFlags flag
 // would do waits.
 class InputHold : public QObject {
 public:
-    // The application's one; nullptr before it exists.
+    // The application's one; nullptr before it exists, and on any thread
+    // but the application's (user input comes to that one alone; a job on
+    // many handsets waits on a thread a handset).
     static InputHold *instance()
     {
+        if (!QCoreApplication::instance() || QThread::currentThread() != QCoreApplication::instance()->thread())
+            return nullptr;
         static QPointer<InputHold> hold;
         if (!hold && QCoreApplication::instance()) {
             hold = new InputHold(QCoreApplication::instance());

@@ -2,15 +2,52 @@
 // packet, and quillonemu-cli run --handsets against model handsets on ptys.
 
 #include "cli/handsetsfile.h"
+#include "macro/passresults.h"
+#include "support/linespeedreader.h"
+#include "support/packets.h"
+#include "support/programprocess.h"
+#include "support/pseudoterminal.h"
 #include "support/tempfiles.h"
 
 #include <QtTest>
+#include <csignal>
+
+namespace {
+
+// The addresses typed on a line, in order: the packets between ENTERs, each
+// run matched to the address whose packets they are; "?" for a run that is
+// none of them.
+QStringList typedOn(const QByteArray &bytes, const QStringList &addresses)
+{
+    const QByteArray enter = keyBytes(QStringLiteral("ENTER"));
+    QStringList typed;
+    QByteArray run;
+    for (qsizetype i = 0; i + 10 <= bytes.size(); i += 10) {
+        const QByteArray packet = bytes.mid(i, 10);
+        if (packet != enter) {
+            run += packet;
+            continue;
+        }
+        QString found = QStringLiteral("?");
+        for (const QString &address : addresses) {
+            if (textBytes(address) == run)
+                found = address;
+        }
+        typed.append(found);
+        run.clear();
+    }
+    return typed;
+}
+
+} // namespace
 
 class TestCliHandsets : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void handsetsFile_data();
     void handsetsFile();
+    void passesDealtOut_data();
+    void passesDealtOut();
 
 private:
     TempFiles files_;
@@ -64,6 +101,128 @@ void TestCliHandsets::handsetsFile()
     for (const HandsetEntry &h : *taken)
         got.append(QStringLiteral("%1 %2 %3 %4 %5").arg(h.name, h.port, h.device, h.screen).arg(h.line));
     QCOMPARE(got.join(QStringLiteral("; ")), read);
+}
+
+void TestCliHandsets::passesDealtOut_data()
+{
+    QTest::addColumn<QString>("lost"); // the handset whose line goes away
+    QTest::addColumn<int>("signalNumber"); // sent once it has typed two passes
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("wait"); // after each pass's ENTER
+
+    QTest::newRow("every handset to the end") << "" << 0 << 0 << "";
+    // Its passes still on the line, and the one it was typing, go to the
+    // others; every address ends ok once.
+    QTest::newRow("a handset's line goes away") << "B" << 0 << 0 << "";
+    // Ctrl-C stops every handset after its statement; a resume deals out
+    // only what is not done, whichever handset did it.
+    // (Passes that wait for the handset, as a screen wait would: the stop
+    // meets passes not yet typed.)
+    QTest::newRow("stopped, then resumed") << "" << SIGINT << 130 << "SLEEP 1";
+}
+
+void TestCliHandsets::passesDealtOut()
+{
+    QFETCH(QString, lost);
+    QFETCH(int, signalNumber);
+    QFETCH(int, exitCode);
+    QFETCH(QString, wait);
+
+    QStringList addresses;
+    for (int i = 1; i <= 12; ++i)
+        addresses.append(QString::number(1000 + i * 7));
+    const QString tag = QString::number(QTest::currentDataTag()[0]);
+    const QString addr = files_.writeShiftJis("addr.txt", addresses.join("\r\n"));
+    const QString macro = files_.writeShiftJis("job.txt", QStringList{"GETSTR", "SENDSTR", "ENTER", wait, "REPEAT"}.join("\r\n"));
+    const QString csv = files_.path(QStringLiteral("results-%1.csv").arg(tag));
+    const QStringList names{"A", "B", "C"};
+    std::vector<std::unique_ptr<PseudoTerminal>> ptys;
+    std::vector<std::unique_ptr<LineSpeedReader>> readers;
+    QString ini;
+    for (const QString &name : names) {
+        ptys.push_back(std::make_unique<PseudoTerminal>());
+        readers.push_back(std::make_unique<LineSpeedReader>(*ptys.back()));
+        ini += QStringLiteral("[%1]\nport=%2\n").arg(name, ptys.back()->slavePath());
+    }
+    const QString lab = files_.writeBytes("lab.ini", ini.toUtf8());
+
+    CliProcess run({"run", macro, "--addr", addr, "--handsets", lab, "--results", csv});
+    const qsizetype pass = textBytes(addresses[0]).size() + 10;
+    const int lostIndex = int(names.indexOf(lost));
+    if (lostIndex >= 0 || signalNumber != 0) {
+        LineSpeedReader &watched = *readers[std::max(0, lostIndex)];
+        QVERIFY(watched.waitFor(2 * pass, 20'000));
+        if (signalNumber != 0) {
+            run.sendSignal(signalNumber);
+        } else {
+            watched.stop();
+            ptys[lostIndex]->closeMaster();
+        }
+    }
+    QVERIFY(run.waitForEnd(60'000));
+    QVERIFY2(run.exitCode() == exitCode, qPrintable(run.out() + run.err()));
+
+    QString error;
+    std::optional<PassResults::Contents> results = PassResults::read(csv, &error);
+    QVERIFY2(results, qPrintable(error));
+    if (signalNumber != 0) {
+        // Resumed on two of them: the passes not ok, each once.
+        const QList<PassRecord> before = lastRowOfEachPass(results->rows);
+        const auto ok = std::count_if(before.begin(), before.end(), [](const PassRecord &r) { return r.done(); });
+        QVERIFY2(ok > 0 && ok < addresses.size(), qPrintable(run.out()));
+        for (auto &reader : readers)
+            reader->waitForQuiet(300, 5000);
+        const qsizetype typedBefore = readers[0]->bytes().size() + readers[2]->bytes().size();
+        CliProcess resumed({"run", macro, "--addr", addr, "--handsets", lab, "--use", "C,A", "--resume", csv});
+        QVERIFY(resumed.waitForEnd(60'000));
+        QVERIFY2(resumed.exitCode() == 0, qPrintable(resumed.out() + resumed.err()));
+        for (auto &reader : readers)
+            reader->waitForQuiet(300, 5000);
+        const qsizetype typedAfter = readers[0]->bytes().size() + readers[2]->bytes().size();
+        QCOMPARE((typedAfter - typedBefore) / pass, addresses.size() - ok);
+        results = PassResults::read(csv, &error);
+        QVERIFY2(results, qPrintable(error));
+        QVERIFY2(resumed.out().contains(QStringLiteral("ジョブの巡をすべて実行しました")), qPrintable(resumed.out()));
+    }
+
+    // Every pass ends ok, once, named by its handset.
+    const QList<PassRecord> last = lastRowOfEachPass(results->rows);
+    QCOMPARE(last.size(), addresses.size());
+    QMap<QString, QStringList> doneOn;
+    for (const PassRecord &r : last) {
+        QVERIFY2(r.done(), qPrintable(r.message));
+        QCOMPARE(r.address, addresses[r.counter]);
+        QVERIFY(names.contains(r.handset));
+        doneOn[r.handset].append(r.address);
+    }
+    // The handsets that stayed typed exactly the passes the results give
+    // them, each once.
+    for (int i = 0; i < names.size(); ++i) {
+        if (i == lostIndex)
+            continue;
+        readers[i]->waitForQuiet(300, 10'000);
+        QStringList typed = typedOn(readers[i]->bytes(), addresses);
+        QStringList expected = doneOn.value(names[i]);
+        if (signalNumber != 0) {
+            // (A pass the stop cut was typed, and is done again after.)
+            for (const QString &address : std::as_const(expected))
+                QVERIFY2(typed.contains(address), qPrintable(address));
+            continue;
+        }
+        typed.sort();
+        expected.sort();
+        QCOMPARE(typed, expected);
+    }
+    if (lostIndex >= 0) {
+        QVERIFY2(run.out().contains(QStringLiteral("B 抜けました")) || run.out().contains(QStringLiteral("抜けました: ")),
+                 qPrintable(run.out()));
+        const bool toldWhy = std::any_of(results->rows.begin(), results->rows.end(), [](const PassRecord &r) {
+            return r.handset == QLatin1String("B") && !r.done() && r.message.contains(QStringLiteral("「B」で途中まで入力された"));
+        });
+        QVERIFY2(toldWhy, qPrintable(run.out() + run.err()));
+    } else {
+        QVERIFY2(run.out().contains(QStringLiteral("巡の結果: 成功 ")), qPrintable(run.out()));
+    }
 }
 
 QTEST_MAIN(TestCliHandsets)
