@@ -19,3 +19,5 @@ int sendCommand(const QStringList &arguments);
 int keypadCommand(const QStringList &arguments);
 // Picture sources (screen) live in the screen module: see
 // screen/screencommand.h and ScreenPlugin::screenCommand.
+// A job's passes as Slurm tasks across a lab's handsets (slurmcommand.cpp).
+int slurmCommand(const QStringList &arguments);

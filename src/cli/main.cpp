@@ -25,6 +25,7 @@ const Command kCommands[] = {
     {"check", "マクロファイルを実行せずに調べ、誤りと 1 巡の時間を表示します", checkCommand},
     {"send", "キー名で指定したキーを押し、文字列を入力します", sendCommand},
     {"keypad", "端末をキーボードにしてキーを押します。送ったものをマクロに記録できます", keypadCommand},
+    {"slurm", "ジョブの巡を Slurm のタスクに分け、研究室の携帯電話機で実行します", slurmCommand},
     {"screen", "画面の取り込み元: カメラの一覧、フレームの保存、画像の照合", ScreenPlugin::screenCommand},
 };
 

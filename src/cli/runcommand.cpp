@@ -7,6 +7,7 @@
 #include "console/console.h"
 #include "console/exitstatus.h"
 #include "cli/runlog.h"
+#include "cli/slurmhandset.h"
 #include "cli/terminalhost.h"
 #include "link/seriallink.h"
 #include "macro/amounts.h"
@@ -98,6 +99,11 @@ const QString kHelp = QStringLiteral(
     "  --max-failures-in-a-row 数\n"
     "                     回復マクロ（ONFAIL）のあるジョブで、続けてこの数の巡が失敗したら\n"
     "                     止めます（既定 5）。\n"
+    "  --handset-from-slurm\n"
+    "                     Slurm のタスクとして、Slurm が割り当てた携帯電話機（GRES handset）の\n"
+    "                     ポートと画面を、このノードの一覧ファイル（--handsets、既定\n"
+    "                     /etc/quillonemu/handsets.ini）からデバイスファイルで探して使います\n"
+    "                     （docs/slurm.md）。\n"
     "  -h, --help         この説明を表示します。\n"
     "\n"
     "マクロの ONFAIL 回復マクロ [RETRY 回数] は、巡の画面の待ち（WAITIMAGE、WAITGONE、\n"
@@ -393,7 +399,7 @@ int exitStatus(MacroRunner::Outcome outcome, const MacroRunner &runner)
 int runCommand(const QStringList &arguments)
 {
     int status = ExitStatus::Ok;
-    const std::optional<Arguments> args =
+    std::optional<Arguments> args =
         openCommand(kCommand, kHelp, arguments,
                     {{QStringLiteral("addr"), true},
                      {QStringLiteral("port"), true},
@@ -406,9 +412,10 @@ int runCommand(const QStringList &arguments)
                      {QStringLiteral("passes"), true},
                      {QStringLiteral("handsets"), true},
                      {QStringLiteral("use"), true},
-                     {QStringLiteral("max-failures-in-a-row"), true}},
+                     {QStringLiteral("max-failures-in-a-row"), true},
+                     {QStringLiteral("handset-from-slurm"), false}},
                     1, QStringLiteral("マクロファイルが指定されていません。"), &status);
-    if (!args)
+    if (!args || !takeHandsetFromSlurm(kCommand, *args, &status))
         return status;
     for (const QString &name : {QStringLiteral("port"), QStringLiteral("counter"), QStringLiteral("max-failures-in-a-row")}) {
         if (!wholeNumberOption(kCommand, *args, name, &status))
