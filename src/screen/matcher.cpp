@@ -29,6 +29,11 @@ constexpr int kMostCandidates = 24;
 // even where another line's whole correlation is a little higher.
 constexpr int kPlacesCompared = 3;
 constexpr double kComparedWithin = 0.12;
+// A place where the whole template correlates less than this has its
+// similarity from the whole (where the template is not shown a part
+// correlates no better than the whole): a wait for a picture that is not
+// there spends nothing on its parts.
+constexpr double kPartsCompared = 0.5;
 
 // A part is about half a glyph (half the template's shorter side), within
 // these: a whole glyph's part still correlates 0.87 with a near miss's (「3」
@@ -261,12 +266,14 @@ MatchResult TemplateMatcher::matchPose(const Prepared &frame, int index) const
         return none;
 
     std::vector<MatchResult> places;
+    double rough = 0;
     const bool twoStep = !frame.small.empty() && frame.small.cols >= pose.reduced.cols && frame.small.rows >= pose.reduced.rows;
     if (twoStep) {
         cv::Mat scores;
         cv::matchTemplate(frame.small, pose.reduced, scores, cv::TM_CCOEFF_NORMED);
         double top = 0;
         cv::minMaxLoc(scores, nullptr, &top);
+        rough = orZero(top);
         const int margin = factor_ + 1;
         for (int i = 0;; ++i) {
             double value = 0;
@@ -304,6 +311,17 @@ MatchResult TemplateMatcher::matchPose(const Prepared &frame, int index) const
         if (places[i].whole < places.front().whole - kComparedWithin)
             break;
         MatchResult r = places[i];
+        r.rough = twoStep ? rough : r.whole;
+        if (r.whole < kPartsCompared) {
+            // Not even the whole alike: its parts are not looked at.
+            r.similarity = r.whole;
+            r.size = QSize(pose.gray.cols, pose.gray.rows);
+            r.scale = pose.scale;
+            r.angle = pose.angle;
+            if (r.similarity > best.similarity)
+                best = r;
+            continue;
+        }
         verify(gray, pose, &r);
         if (r.similarity > best.similarity)
             best = r;
@@ -336,7 +354,10 @@ MatchResult TemplateMatcher::match(const cv::Mat &frame, double level, PoseSearc
     search->remembered = std::clamp(search->remembered, 0, poseCount() - 1);
     MatchResult best = matchPose(p, search->remembered);
     int bestPose = search->remembered;
-    for (int i = 0; i < extraPoses && best.similarity < level && poseCount() > 1; ++i) {
+    // Other poses only where the reduced search finds the template likely: a
+    // moved camera's picture still correlates well when reduced, where the
+    // straight template's details no longer line up in full.
+    for (int i = 0; i < extraPoses && best.similarity < level && best.rough >= kLikelyShown && poseCount() > 1; ++i) {
         int pose = search->next % poseCount();
         if (pose == search->remembered)
             pose = (pose + 1) % poseCount();

@@ -19,6 +19,9 @@ struct MatchResult {
     QSize size;
     // The whole template's correlation there (cv::TM_CCOEFF_NORMED).
     double whole = -1;
+    // The reduced search's best correlation (the whole's in frames searched
+    // in full): whether the template may be there at all, in any pose.
+    double rough = -1;
     // The part that decided `similarity`, in frame pixels (empty when the
     // template was not placed).
     QRect weakestPart;
