@@ -87,6 +87,20 @@ std::vector<MatchResult> peaksOf(cv::Mat scores, QPoint offset, int count, cv::S
     return peaks;
 }
 
+// The normalised correlation of two pictures of one size, in double
+// precision (cv::matchTemplate's float sums leave the same picture short of 1
+// by a few thousandths on a part of a few hundred pixels).
+double correlation(const cv::Mat &a, const cv::Mat &b)
+{
+    cv::Mat x, y;
+    a.convertTo(x, CV_64F);
+    b.convertTo(y, CV_64F);
+    x -= cv::mean(x)[0];
+    y -= cv::mean(y)[0];
+    const double norms = std::sqrt(x.dot(x) * y.dot(y));
+    return norms > 0 ? x.dot(y) / norms : 0.0;
+}
+
 MatchResult bestOf(const cv::Mat &frame, const cv::Mat &picture, QPoint offset)
 {
     cv::Mat scores;
@@ -230,7 +244,7 @@ void TemplateMatcher::verify(const cv::Mat &gray, const Pose &pose, MatchResult 
                               pose.smooth[blur](part.rect), scores, cv::TM_CCOEFF_NORMED);
             cv::Point best;
             cv::minMaxLoc(scores, nullptr, &score, nullptr, &best);
-            score = orZero(score);
+            score = correlation(region(part.rect + best), pose.smooth[blur](part.rect));
             at = cv::Rect(part.rect.x + best.x - d, part.rect.y + best.y - d, part.rect.width, part.rect.height);
         }
         if (score < weakest) {
@@ -305,6 +319,17 @@ MatchResult TemplateMatcher::matchPose(const Prepared &frame, int index) const
         places = peaksOf(scores, QPoint(), kPlacesCompared, pose.gray.size());
     }
     std::stable_sort(places.begin(), places.end(), [](const MatchResult &a, const MatchResult &b) { return a.whole > b.whole; });
+    // Places a few pixels from a better one are the same place (the parts
+    // move a few pixels on their own): only the better is compared.
+    std::vector<MatchResult> distinct;
+    for (const MatchResult &p : places) {
+        const bool near = std::any_of(distinct.begin(), distinct.end(), [&](const MatchResult &q) {
+            return std::abs(p.place.x() - q.place.x()) * 2 < pose.gray.cols && std::abs(p.place.y() - q.place.y()) * 2 < pose.gray.rows;
+        });
+        if (!near)
+            distinct.push_back(p);
+    }
+    places = distinct;
 
     MatchResult best;
     for (size_t i = 0; i < places.size() && int(i) < kPlacesCompared; ++i) {
