@@ -393,6 +393,15 @@ MatchResult TemplateMatcher::match(const cv::Mat &frame, double level, PoseSearc
             bestPose = pose;
         }
     }
+    // Seen in another pose: the straight template, when it is seen too, is
+    // what the user cut, and its place is the one to report.
+    if (bestPose != 0 && best.similarity >= level) {
+        const MatchResult straight = matchPose(p, 0);
+        if (straight.similarity >= level) {
+            best = straight;
+            bestPose = 0;
+        }
+    }
     search->remembered = bestPose;
     return best;
 }
