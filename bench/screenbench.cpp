@@ -8,6 +8,9 @@
 //   serve W H FPS SECONDS
 //            an MJPEG stream of camera-like W×H frames at FPS frames a
 //            second, for the CPU of a wait that never ends (its URL first);
+//   near     near misses and camera movement: per font and camera
+//            condition, how often a word's template is found on the screen
+//            that shows it and on one with a character of it changed;
 //   read     the share of typed texts the reader finds on the model
 //            screen's camera-like frames (words, and characters at random),
 //            false finds, and the time to read a QVGA and a 720p frame.
@@ -314,6 +317,201 @@ int reading()
     return 0;
 }
 
+// A handset's screen in `family` at `pixels`: a status bar, lines of menu
+// text (one of them `word`, at `line`), soft keys; light or dark. `box`: the
+// word's ink with two pixels around it.
+cv::Mat handsetScreen(const QString &family, int pixels, const QString &word, int line, bool dark, QRect *box)
+{
+    QImage image(320, 240, QImage::Format_RGB888);
+    const QColor paper = dark ? QColor(24, 28, 36) : QColor(250, 250, 246);
+    const QColor ink = dark ? QColor(230, 230, 230) : QColor(20, 20, 30);
+    image.fill(paper);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::TextAntialiasing, !family.startsWith(QLatin1String("Misaki")));
+    QFont font(family);
+    font.setPixelSize(pixels);
+    font.setHintingPreference(QFont::PreferFullHinting);
+    painter.fillRect(QRect(0, 0, 320, 20), QColor(40, 60, 110));
+    painter.setPen(Qt::white);
+    QFont small(family);
+    small.setPixelSize(14);
+    painter.setFont(small);
+    painter.drawText(QRect(4, 0, 312, 20), Qt::AlignVCenter | Qt::AlignRight, QStringLiteral("12:34"));
+    painter.drawText(QRect(4, 0, 312, 20), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("Y!  ||||"));
+    painter.fillRect(QRect(0, 218, 320, 22), QColor(200, 200, 200));
+    painter.setPen(QColor(0, 0, 0));
+    painter.drawText(QRect(10, 218, 300, 22), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("メニュー"));
+    painter.drawText(QRect(10, 218, 300, 22), Qt::AlignVCenter | Qt::AlignRight, QStringLiteral("戻る"));
+    static const QStringList others{QStringLiteral("新着メール"), QStringLiteral("設定"), QStringLiteral("電話帳"),
+                                    QStringLiteral("カメラ 2026"), QStringLiteral("ブラウザ")};
+    painter.setFont(font);
+    painter.setPen(ink);
+    const int pitch = pixels + pixels / 2;
+    const int lines = std::min(5, 190 / pitch);
+    QRect area;
+    for (int i = 0; i < lines; ++i) {
+        const QRect row(36, 26 + i * pitch, 250, pitch);
+        painter.drawText(row, Qt::AlignVCenter | Qt::AlignLeft, i == line % lines ? word : others[i]);
+        if (i == line % lines)
+            area = row;
+    }
+    painter.end();
+    const cv::Mat screen = toBgr(image);
+    cv::Mat gray;
+    cv::cvtColor(screen(cv::Rect(area.x(), area.y(), area.width(), area.height())), gray, cv::COLOR_BGR2GRAY);
+    cv::Mat mark;
+    cv::absdiff(gray, cv::Scalar(dark ? 30 : 248), mark);
+    cv::threshold(mark, mark, 60, 255, cv::THRESH_BINARY);
+    const cv::Rect ink0 = cv::boundingRect(mark);
+    *box = QRect(area.x() + ink0.x - 2, area.y() + ink0.y - 2, ink0.width + 4, ink0.height + 4);
+    return screen;
+}
+
+// What a camera makes of a picture of the display: each fault switched on
+// by name. `moved`: the camera was nudged (scale ±10 %, tilt ±3°, a shift)
+// rather than a display rectified near its own resolution (±3 %, ±1.5°).
+// `where`: a point of the picture, moved as the picture is.
+cv::Mat filmed(const cv::Mat &picture, const QString &faults, bool moved, std::mt19937 &random, cv::Point2d *where)
+{
+    auto uniform = [&](double a, double b) { return std::uniform_real_distribution<double>(a, b)(random); };
+    cv::Mat frame = picture.clone();
+    const bool all = faults == QLatin1String("camera");
+    if (all || faults == QLatin1String("tilt") || moved) {
+        const double scale = moved ? uniform(0.9, 1.1) : uniform(0.97, 1.03);
+        const double angle = moved ? uniform(-3, 3) : uniform(-1.5, 1.5);
+        const double keystone = uniform(-0.02, 0.02) * frame.cols;
+        const cv::Point2d shift(uniform(-6, 6), uniform(-6, 6));
+        const cv::Point2d centre(frame.cols / 2.0, frame.rows / 2.0);
+        const double c = std::cos(angle * CV_PI / 180) * scale, s = std::sin(angle * CV_PI / 180) * scale;
+        cv::Point2f from[4] = {{0, 0}, {float(frame.cols), 0}, {float(frame.cols), float(frame.rows)}, {0, float(frame.rows)}};
+        cv::Point2f to[4];
+        for (int i = 0; i < 4; ++i) {
+            const cv::Point2d p = cv::Point2d(from[i]) - centre;
+            const double lean = i < 2 ? (i == 0 ? keystone : -keystone) : 0;
+            to[i] = cv::Point2f(float(centre.x + c * p.x - s * p.y + shift.x + lean), float(centre.y + s * p.x + c * p.y + shift.y));
+        }
+        const cv::Mat h = cv::getPerspectiveTransform(from, to);
+        cv::warpPerspective(frame, frame, h, frame.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+        std::vector<cv::Point2d> in{*where}, out;
+        cv::perspectiveTransform(in, out, h);
+        *where = out[0];
+    }
+    if (all || faults == QLatin1String("light")) {
+        // Light falling off across the display, in some direction.
+        cv::Mat gain(frame.size(), CV_32F);
+        const double a = uniform(0, 2 * CV_PI), low = uniform(0.65, 0.85);
+        for (int y = 0; y < frame.rows; ++y)
+            for (int x = 0; x < frame.cols; ++x) {
+                const double t = ((x - frame.cols / 2.0) * std::cos(a) + (y - frame.rows / 2.0) * std::sin(a)) / frame.cols + 0.5;
+                gain.at<float>(y, x) = float(low + (1 - low) * std::clamp(t, 0.0, 1.0));
+            }
+        cv::Mat channels[3];
+        cv::split(frame, channels);
+        for (cv::Mat &ch : channels) {
+            ch.convertTo(ch, CV_32F);
+            ch = ch.mul(gain);
+            ch.convertTo(ch, CV_8U);
+        }
+        cv::merge(channels, 3, frame);
+    }
+    if (all || faults == QLatin1String("blur"))
+        cv::GaussianBlur(frame, frame, cv::Size(0, 0), uniform(0.8, 1.5));
+    if (all || faults == QLatin1String("noise")) {
+        cv::Mat noise(frame.size(), CV_16SC3);
+        cv::randn(noise, cv::Scalar::all(0), cv::Scalar::all(uniform(5, 10)));
+        frame.convertTo(frame, CV_16SC3);
+        frame += noise;
+        frame.convertTo(frame, CV_8UC3);
+    }
+    if (all || faults == QLatin1String("jpeg")) {
+        std::vector<uchar> bytes;
+        cv::imencode(".jpg", frame, bytes, {cv::IMWRITE_JPEG_QUALITY, int(uniform(50, 85))});
+        frame = cv::imdecode(bytes, cv::IMREAD_COLOR);
+    }
+    return frame;
+}
+
+// Near misses and camera movement, per font and condition: a word's
+// template (cut from the display's own pixels, or for "moved" from one
+// camera frame) looked for on the screen showing it and on the same screen
+// with one character of the word changed.
+int nearMisses(double level)
+{
+    cv::setNumThreads(1);
+    const QString pairs[][2] = {
+        {"残り3件", "残り9件"},       {"受信BOX 12件", "受信BOX 13件"}, {"メール送信", "メール受信"},
+        {"未読3通", "未読8通"},       {"発信履歴", "着信履歴"},         {"12:30 予定", "12:38 予定"},
+        {"送信しました", "受信しました"}, {"接続中", "接続済"},
+    };
+    const struct {
+        const char *name;
+        QString family;
+        std::vector<int> pixels;
+    } fonts[] = {{"IPAGothic (model)", "IPAGothic", {14, 18, 24}},
+                 {"VL Gothic", "VL Gothic", {14, 18, 24}},
+                 {"Takao Gothic", "TakaoGothic", {14, 18, 24}},
+                 {"Misaki 8-dot", "MisakiGothic", {8, 16, 24}}};
+    QStringList conditions{"clean", "blur", "noise", "jpeg", "light", "tilt", "camera", "moved"};
+    if (qEnvironmentVariableIsSet("CONDITIONS"))
+        conditions = qEnvironmentVariable("CONDITIONS").split(u',');
+    for (const auto &font : fonts) {
+        if (qEnvironmentVariableIsSet("FONTS") && !qEnvironmentVariable("FONTS").contains(QLatin1String(font.name).left(3)))
+            continue;
+        for (const QString &condition : conditions) {
+            std::mt19937 random(7);
+            const bool moved = condition == QLatin1String("moved");
+            int right = 0, found = 0, near = 0, falseFinds = 0;
+            std::vector<double> rightValues, nearValues, ms;
+            for (const auto &pair : pairs) {
+                for (int way = 0; way < 2; ++way) {
+                    for (const int pixels : font.pixels) {
+                        const bool dark = (pixels + way) % 4 == 0;
+                        const int line = int(random() % 5);
+                        QRect box, nearBox;
+                        const cv::Mat shown = handsetScreen(font.family, pixels, pair[way], line, dark, &box);
+                        const cv::Mat other = handsetScreen(font.family, pixels, pair[1 - way], line, dark, &nearBox);
+                        const cv::Rect cut(box.x(), box.y(), box.width(), box.height());
+                        cv::Point2d centre(box.center().x() + 0.5, box.center().y() + 0.5);
+                        cv::Mat picture = shown(cut).clone();
+                        if (moved) {
+                            // Cut in the screen window from a camera frame.
+                            cv::Point2d unused = centre;
+                            picture = filmed(shown, QStringLiteral("camera"), false, random, &unused)(cut).clone();
+                        }
+                        const TemplateMatcher matcher(picture);
+                        const QString faults = moved ? QStringLiteral("camera") : condition;
+                        cv::Point2d where = centre;
+                        const cv::Mat frame = filmed(shown, faults, moved, random, &where);
+                        QElapsedTimer timer;
+                        timer.start();
+                        const MatchResult r = matcher.match(frame, level);
+                        ms.push_back(timer.nsecsElapsed() / 1e6);
+                        const QPointF at = QRectF(r.place, r.size).center();
+                        const bool placed = std::hypot(at.x() - where.x, at.y() - where.y) <= box.height() / 2.0 + 2;
+                        ++right;
+                        found += r.similarity >= level && placed;
+                        rightValues.push_back(placed ? r.similarity : 0);
+                        cv::Point2d unused = centre;
+                        const MatchResult n = matcher.match(filmed(other, faults, moved, random, &unused), level);
+                        ++near;
+                        falseFinds += n.similarity >= level;
+                        nearValues.push_back(n.similarity);
+                        if (qEnvironmentVariableIsSet("SHOW") && (r.similarity < level || n.similarity >= level))
+                            std::fprintf(stderr, "%s %s %d px %s: right %.3f (placed %d) near %.3f\n", font.name,
+                                         qPrintable(condition), pixels, qPrintable(pair[way]), r.similarity, placed,
+                                         n.similarity);
+                    }
+                }
+            }
+            print({{"figure", "near"}, {"font", font.name}, {"condition", condition}, {"right", right}, {"found", found},
+                   {"near", near}, {"falseFinds", falseFinds}, {"rightP5", percentile(rightValues, 0.05)},
+                   {"rightMedian", percentile(rightValues, 0.5)}, {"nearMedian", percentile(nearValues, 0.5)},
+                   {"nearP95", percentile(nearValues, 0.95)}, {"msMedian", percentile(ms, 0.5)}});
+        }
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -325,12 +523,14 @@ int main(int argc, char *argv[])
         return matchCost();
     if (args.value(0) == "levels")
         return levels();
+    if (args.value(0) == "near")
+        return nearMisses(args.size() > 1 ? args[1].toDouble() : 0.87);
     if (args.value(0) == "read")
         return reading();
     if (args.value(0) == "template" && args.size() == 2)
         return cv::imwrite(args[1].toStdString(), typedTemplate()) ? 0 : 1;
     if (args.value(0) == "serve" && args.size() == 5)
         return serve(args[1].toInt(), args[2].toInt(), args[3].toDouble(), args[4].toDouble());
-    std::fprintf(stderr, "usage: quillonemu-bench-screen match | levels | read | template FILE | serve W H FPS SECONDS\n");
+    std::fprintf(stderr, "usage: quillonemu-bench-screen match | levels | near [LEVEL] | read | template FILE | serve W H FPS SECONDS\n");
     return 2;
 }

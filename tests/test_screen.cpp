@@ -182,6 +182,8 @@ private Q_SLOTS:
     void matcherFindsWhatTheFullSearchFinds();
     void matcherTellsAlikeLinesApart_data();
     void matcherTellsAlikeLinesApart();
+    void matcherRefusesANearMiss_data();
+    void matcherRefusesANearMiss();
     void videoFilePlaysOnceAndKeepsItsLastFrame();
     void stillImageIsReadAgainWhenItChanges();
     void streamOverHttpEndsNamingTheSource();
@@ -354,6 +356,82 @@ void TestScreen::matcherTellsAlikeLinesApart()
         QTRY_VERIFY_WITH_TIMEOUT(gone[i]->progress().framesMatched >= 4, 10'000);
         QVERIFY2(!gone[i]->progress().done, qPrintable(QStringLiteral("line %1 went").arg(i + 1)));
     }
+}
+
+// A QVGA screen showing `text` in the system's font at 22 px; `box`: the
+// text's ink and two pixels around, `changed`: the columns of its third
+// character.
+cv::Mat wordScreen(const QString &text, QRect *box, QPair<int, int> *changed)
+{
+    QImage image(320, 240, QImage::Format_RGB888);
+    image.fill(QColor(250, 250, 246));
+    QPainter painter(&image);
+    QFont font;
+    font.setFamilies({QStringLiteral("IPAGothic"), QStringLiteral("Noto Sans CJK JP")});
+    font.setPixelSize(22);
+    painter.setFont(font);
+    painter.setPen(QColor(20, 20, 30));
+    const QPoint origin(90, 120);
+    painter.drawText(origin, text);
+    const QFontMetrics metrics(font);
+    *changed = {origin.x() + metrics.horizontalAdvance(text.left(2)), origin.x() + metrics.horizontalAdvance(text.left(3))};
+    *box = metrics.tightBoundingRect(text).translated(origin).adjusted(-2, -2, 2, 2);
+    painter.end();
+    return cv::Mat(image.height(), image.width(), CV_8UC3, image.bits(), size_t(image.bytesPerLine())).clone();
+}
+
+void TestScreen::matcherRefusesANearMiss_data()
+{
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<double>("scale");
+    QTest::addColumn<double>("angle");
+    QTest::addColumn<bool>("found");
+    QTest::newRow("the word, through a camera") << "残り3件" << 1.0 << 0.0 << true;
+    QTest::newRow("the word, camera 10 % nearer") << "残り3件" << 1.1 << 0.0 << true;
+    QTest::newRow("the word, camera 10 % farther") << "残り3件" << 0.9 << 0.0 << true;
+    QTest::newRow("the word, camera turned 3°") << "残り3件" << 1.0 << 3.0 << true;
+    QTest::newRow("one character changed") << "残り9件" << 1.0 << 0.0 << false;
+    QTest::newRow("one character changed, camera moved") << "残り9件" << 1.05 << -2.0 << false;
+}
+
+void TestScreen::matcherRefusesANearMiss()
+{
+    // The template 「残り3件」 from the display's own pixels; the screen as
+    // a camera gives it: moved, blurred, noisy, through JPEG.
+    QFETCH(QString, shown);
+    QFETCH(double, scale);
+    QFETCH(double, angle);
+    QFETCH(bool, found);
+    QRect box, shownBox;
+    QPair<int, int> changed;
+    const cv::Mat word = wordScreen(QStringLiteral("残り3件"), &box, &changed);
+    const TemplateMatcher matcher(word(cv::Rect(box.x(), box.y(), box.width(), box.height())));
+    cv::Mat frame = wordScreen(shown, &shownBox, &changed);
+    const QPointF centre = QRectF(box).center();
+    cv::warpAffine(frame, frame, cv::getRotationMatrix2D(cv::Point2f(float(centre.x()), float(centre.y())), angle, scale),
+                   frame.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    cv::GaussianBlur(frame, frame, cv::Size(0, 0), 1.0);
+    cv::Mat noise(frame.size(), CV_16SC3);
+    cv::RNG(7).fill(noise, cv::RNG::NORMAL, 0, 6);
+    frame.convertTo(frame, CV_16SC3);
+    frame += noise;
+    frame.convertTo(frame, CV_8UC3);
+    std::vector<uchar> jpeg;
+    cv::imencode(".jpg", frame, jpeg, {cv::IMWRITE_JPEG_QUALITY, 75});
+    frame = cv::imdecode(jpeg, cv::IMREAD_COLOR);
+
+    constexpr double kLevel = 0.87; // the default
+    const MatchResult r = matcher.match(frame, kLevel);
+    const QString seen = QStringLiteral("%1 at (%2, %3) ×%4 %5°, weakest part %6,%7 %8×%9")
+                             .arg(r.similarity, 0, 'f', 3).arg(r.place.x()).arg(r.place.y()).arg(r.scale).arg(r.angle)
+                             .arg(r.weakestPart.x()).arg(r.weakestPart.y()).arg(r.weakestPart.width()).arg(r.weakestPart.height());
+    QVERIFY2((r.similarity >= kLevel) == found, qPrintable(seen));
+    QVERIFY2(QLineF(QRectF(r.place, r.size).center(), centre).length() <= 3, qPrintable(seen));
+    QVERIFY2(QRect(r.place, r.size).contains(r.weakestPart.center()), qPrintable(seen));
+    // The part that did not match holds the changed character.
+    if (!found && scale == 1.0)
+        QVERIFY2(r.weakestPart.center().x() >= changed.first - 2 && r.weakestPart.center().x() <= changed.second + 2,
+                 qPrintable(seen + QStringLiteral(", changed %1..%2").arg(changed.first).arg(changed.second)));
 }
 
 void TestScreen::videoFilePlaysOnceAndKeepsItsLastFrame()

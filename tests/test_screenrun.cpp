@@ -33,6 +33,7 @@ public:
     QStringList waitPaths;
     QList<double> levels;
     QStringList saved;          // frames saved
+    QList<QRect> marked;        // on the evidence: the template's place, the part that did not match
     // Reading the text: what the screen says, and why it cannot be read.
     QString shownText = QStringLiteral("ＯＫ 送信");
     QString readerProblem;
@@ -131,6 +132,8 @@ public:
         s.frameSize = QSize(320, 240);
         s.bestSimilarity = 0.42;
         s.bestPlace = QPoint(7, 9);
+        s.bestSize = QSize(60, 20);
+        s.bestWeakestPart = QRect(37, 9, 10, 10);
         s.lastSimilarity = 0.995;
         s.lastPlace = QPoint(8, 9);
         s.framesSeen = 12;
@@ -149,6 +152,11 @@ public:
     {
         saved.append(path);
         return true;
+    }
+    bool saveMarked(const QString &path, const QRect &box, const QRect &part, QString *error) override
+    {
+        marked = {box, part};
+        return saveNewest(path, error);
     }
     bool saveText(const QString &path, const QString &text, QString *error) override
     {
@@ -228,7 +236,8 @@ void TestScreenRun::waitRunsOutAsAnErrorWithEvidence_data()
     QTest::addColumn<double>("waitedMs");
     QTest::newRow("picture never seen") << "WAITIMAGE typed.png 2.5" << kNever << false
                                         << "WAITIMAGE: 2.5 秒待っても、画像「typed.png」が画面に現れませんでした。"
-                                           "最も近かったのは位置 7, 9 の類似度 0.420 です。フレーム 12 枚"
+                                           "最も近かったのは位置 7, 9 の類似度 0.420 です。合わなかったのは画像の範囲 "
+                                           "30,0,10,10（左から 30〜40 ピクセル）で、類似度はこの部分のものです。フレーム 12 枚"
                                         << 2500.0;
     // (Not "the closest": the picture was there, in the last frame too.)
     QTest::newRow("picture never goes") << "waitgone typed.png 1" << kNever << false
@@ -283,6 +292,12 @@ void TestScreenRun::waitRunsOutAsAnErrorWithEvidence()
     const QString base = QFileInfo(statement.split(' ').value(1)).completeBaseName();
     QVERIFY(r.screen.saved.first().startsWith(r.files.path("logs") + "/quillonemu-" + base + "-41-"));
     QVERIFY(r.runner.failure().reason.contains(r.screen.saved.first()));
+    // A picture that did not come: where it came closest, and the part of
+    // it that did not match, drawn on the evidence; every wait logs it.
+    const bool closest = reason.contains(QStringLiteral("最も近かった"));
+    const QList<QRect> marks = closest ? QList<QRect>{QRect(7, 9, 60, 20), QRect(37, 9, 10, 10)} : QList<QRect>(2);
+    QCOMPARE(r.screen.marked, marks);
+    QCOMPARE(ended.weakestPart, QRect(37, 9, 10, 10));
     QCOMPARE(r.runner.counter(), 41);
     QVERIFY(std::abs(failedAt - r.screen.waitStarts.first() - waitedMs) <= 101);
     QCOMPARE(r.received(), QStringList{kUp});

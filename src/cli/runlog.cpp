@@ -59,6 +59,9 @@ void RunLog::writeScreenWait(const ScreenWaitReport &report)
         entry.insert(QStringLiteral("similarity"), std::round(report.similarity * 1000) / 1000.0);
         entry.insert(QStringLiteral("x"), report.place.x());
         entry.insert(QStringLiteral("y"), report.place.y());
+        // The similarity is this part's: the template's weakest (frame pixels).
+        if (!report.weakestPart.isEmpty())
+            entry.insert(QStringLiteral("weakestPart"), regionText(report.weakestPart));
     }
     if (report.sourceReopened > 0)
         entry.insert(QStringLiteral("sourceReopened"), report.sourceReopened);

@@ -212,7 +212,8 @@ private:
     RunScreen::WaitState watchScreen(const Statement &st, RunScreen &screen, double deadline, QString *failureText);
     // Saves the newest frame as a failed wait's evidence; the sentence for
     // the message, and the file in `savedPath` when it was saved.
-    QString saveEvidence(RunScreen &screen, const QString &name, QString *savedPath);
+    QString saveEvidence(RunScreen &screen, const QString &name, QString *savedPath, const QRect &box = {},
+                         const QRect &part = {});
     // Reads the templates of the macro at `path` (the run's, or its
     // recovery macro, for which `sourceSet` says the run's macro opens a
     // source itself).

@@ -17,6 +17,11 @@ struct ScreenWaitReport {
     bool found = false;    // appeared (WAITIMAGE) or went (WAITGONE) in time
     double similarity = -1; // the best seen (-1: no frame)
     QPoint place;
+    // WAITIMAGE, WAITGONE: the part of the template that decided the best
+    // similarity (its weakest), in frame pixels, and the template's own
+    // rectangle there.
+    QRect weakestPart;
+    QRect bestBox;
     double secondsWaited = 0;
     qint64 framesSeen = 0;
     qint64 framesUndecodable = 0;
@@ -57,6 +62,11 @@ public:
         QSize frameSize;
         double bestSimilarity = -1;  // the highest seen so far (-1: no frame matched)
         QPoint bestPlace;
+        // Where the template lay there (its size: scaled when the camera
+        // moved), and its part that matched least, which decided the
+        // similarity (frame pixels).
+        QSize bestSize;
+        QRect bestWeakestPart;
         double lastSimilarity = -1;  // in the newest frame matched, and where
         QPoint lastPlace;
         qint64 framesSeen = 0;       // by the source since the wait started
@@ -147,6 +157,15 @@ public:
     // Writes the newest frame as PNG; false and `error` naming the file,
     // or saying that no frame has come.
     virtual bool saveNewest(const QString &path, QString *error) = 0;
+    // The same as evidence of a picture wait: with the place the template
+    // came closest (`box`) and its part that matched least (`part`) drawn
+    // on the frame, when they are not empty.
+    virtual bool saveMarked(const QString &path, const QRect &box, const QRect &part, QString *error)
+    {
+        Q_UNUSED(box);
+        Q_UNUSED(part);
+        return saveNewest(path, error);
+    }
     // Writes `text` (READTEXT's) in UTF-8 to `path`, whole or not at all;
     // false and `error` naming the file and the system's reason.
     virtual bool saveText(const QString &path, const QString &text, QString *error) = 0;

@@ -58,14 +58,28 @@ QString framesSeen(const RunScreen::WaitState &state)
     return text;
 }
 
+// The part of the template that matched least where it came closest, in
+// the template's own pixels (as the user cut it), for a message.
+QString weakestPart(const RunScreen::WaitState &state)
+{
+    if (state.bestWeakestPart.isEmpty() || state.bestSize.isEmpty())
+        return QString();
+    const QRect part = state.bestWeakestPart.translated(-state.bestPlace);
+    return QStringLiteral("。合わなかったのは画像の範囲 %1（左から %2〜%3 ピクセル）で、類似度はこの部分のものです")
+        .arg(regionText(part))
+        .arg(std::max(0, part.left()))
+        .arg(std::min(state.bestSize.width(), part.right() + 1));
+}
+
 QString bestSeen(const RunScreen::WaitState &state)
 {
     if (state.bestSimilarity < 0)
         return QStringLiteral("照合できたフレームはありません");
-    return QStringLiteral("最も近かったのは位置 %2, %3 の類似度 %1 です")
+    return QStringLiteral("最も近かったのは位置 %2, %3 の類似度 %1 です%4")
         .arg(QString::number(state.bestSimilarity, 'f', 3))
         .arg(state.bestPlace.x())
-        .arg(state.bestPlace.y());
+        .arg(state.bestPlace.y())
+        .arg(weakestPart(state));
 }
 
 // Where a picture that did not go was seen last.
@@ -281,7 +295,8 @@ void MacroRunner::waitForTheLine()
         waiter_.sleepUntil(lineDone);
 }
 
-QString MacroRunner::saveEvidence(RunScreen &screen, const QString &name, QString *savedPath)
+QString MacroRunner::saveEvidence(RunScreen &screen, const QString &name, QString *savedPath, const QRect &box,
+                                  const QRect &part)
 {
     // The newest frame, beside the log or in the temporary folder.
     const QString folder = screen.evidenceFolder().isEmpty() ? QDir::tempPath() : screen.evidenceFolder();
@@ -290,9 +305,12 @@ QString MacroRunner::saveEvidence(RunScreen &screen, const QString &name, QStrin
             .arg(name, handsetName_.isEmpty() ? QString::number(counter_) : handsetName_ + u'-' + QString::number(counter_),
                  QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"))));
     QString error;
-    if (!screen.saveNewest(evidence, &error))
+    if (!screen.saveMarked(evidence, box, part, &error))
         return QStringLiteral("最後のフレームは保存できませんでした（%1）。").arg(error);
     *savedPath = evidence;
+    if (!part.isEmpty())
+        return QStringLiteral("最後のフレームを「%1」に保存しました（最も近かった位置を黄、合わなかった部分を赤の枠で示しています）。")
+            .arg(evidence);
     return QStringLiteral("最後のフレームを「%1」に保存しました。").arg(evidence);
 }
 
@@ -327,6 +345,10 @@ MacroRunner::Flow MacroRunner::waitForPicture(const Statement &st, RunScreen &sc
     report.found = state.done;
     report.similarity = state.bestSimilarity;
     report.place = state.bestPlace;
+    if (state.bestSimilarity >= 0) {
+        report.bestBox = QRect(state.bestPlace, state.bestSize);
+        report.weakestPart = state.bestWeakestPart;
+    }
     report.secondsWaited = (waiter_.elapsedMs() - start) / 1000.0;
     report.framesSeen = state.framesSeen;
     report.framesUndecodable = state.framesUndecodable;
@@ -334,7 +356,12 @@ MacroRunner::Flow MacroRunner::waitForPicture(const Statement &st, RunScreen &sc
     const bool ranOut = !state.done && failureText.isEmpty() && settings_.MacroExe && linkFailure_.isEmpty();
     if (ranOut || !failureText.isEmpty()) {
         QString evidence;
-        const QString saved = saveEvidence(screen, QFileInfo(st.text).completeBaseName(), &evidence);
+        // A picture that did not come: where it came closest, and the part
+        // that did not match, drawn on the evidence.
+        const QString saved = ranOut && !gone
+                                  ? saveEvidence(screen, QFileInfo(st.text).completeBaseName(), &evidence, report.bestBox,
+                                                 report.weakestPart)
+                                  : saveEvidence(screen, QFileInfo(st.text).completeBaseName(), &evidence);
         if (ranOut) {
             // One sentence each: what did not happen, what was seen instead
             // (the closest place for a picture that did not come; for one

@@ -1,6 +1,7 @@
 #include "screen/matcher.h"
 
 #include <algorithm>
+#include <cmath>
 #include <opencv2/imgproc.hpp>
 
 namespace {
@@ -23,18 +24,88 @@ constexpr double kNearBest = 0.3;
 // More places than this within reach of the best: a picture of many alike
 // parts, searched in full.
 constexpr int kMostCandidates = 24;
+// The places whose parts are compared: the whole template's best few, so
+// that on a list of alike lines the line whose parts all match is found
+// even where another line's whole correlation is a little higher.
+constexpr int kPlacesCompared = 3;
+constexpr double kComparedWithin = 0.12;
+// A place where the whole template correlates less than this has its
+// similarity from the whole (where the template is not shown a part
+// correlates no better than the whole): a wait for a picture that is not
+// there spends nothing on its parts.
+constexpr double kPartsCompared = 0.5;
+
+// A part is about half a glyph (half the template's shorter side), within
+// these: a whole glyph's part still correlates 0.87 with a near miss's (「3」
+// against 「9」), half a glyph's about 0.7. Template and frame are both
+// smoothed a sixteenth of a glyph before parts are compared: a camera's
+// noise weighs less, a stroke's shape no less.
+constexpr int kSmallestPart = 8;
+constexpr int kLargestPart = 32;
+// A part whose spread is below this share of the template's is plain
+// (background): there the frame must be about as plain.
+constexpr double kPlainShare = 0.15;
+// How much more spread (as a share of the frame's spread over the whole
+// template) a plain part may show before it counts as different: a camera's
+// uneven light and noise stay within it, a glyph does not.
+constexpr double kPlainAllowance = 0.1;
+
+// The poses a camera that moved shows the template in, nearest first.
+constexpr double kScales[] = {0.90, 0.935, 0.97, 1.0, 1.03, 1.065, 1.10};
+constexpr double kAngles[] = {-3.0, -1.5, 0.0, 1.5, 3.0};
+// The blur a camera may add to what the template shows (Gaussian sigma,
+// pixels): at each place the whole template is compared blurred as much as
+// each of these, and its parts are compared as blurred as the frame's
+// likeliest.
+constexpr double kCameraBlur[] = {0.0, 0.8, 1.3, 1.8};
+
+double orZero(double value)
+{
+    return value == value ? value : 0.0;
+}
+
+// The best few places of `scores` (a cv::matchTemplate result), each
+// outside the others' neighbourhoods of `apart`.
+std::vector<MatchResult> peaksOf(cv::Mat scores, QPoint offset, int count, cv::Size apart)
+{
+    std::vector<MatchResult> peaks;
+    for (int i = 0; i < count; ++i) {
+        double value = 0;
+        cv::Point at;
+        cv::minMaxLoc(scores, nullptr, &value, nullptr, &at);
+        // A flat area against a flat template gives no number; it is no match.
+        value = orZero(value);
+        if (i > 0 && !(value > 0))
+            break;
+        MatchResult r;
+        r.whole = value;
+        r.place = QPoint(at.x + offset.x(), at.y + offset.y());
+        peaks.push_back(r);
+        cv::rectangle(scores, cv::Rect(at.x - apart.width / 2, at.y - apart.height / 2, apart.width, apart.height),
+                      cv::Scalar(-1), cv::FILLED);
+    }
+    return peaks;
+}
+
+// The normalised correlation of two pictures of one size, in double
+// precision (cv::matchTemplate's float sums leave the same picture short of 1
+// by a few thousandths on a part of a few hundred pixels).
+double correlation(const cv::Mat &a, const cv::Mat &b)
+{
+    cv::Mat x, y;
+    a.convertTo(x, CV_64F);
+    b.convertTo(y, CV_64F);
+    x -= cv::mean(x)[0];
+    y -= cv::mean(y)[0];
+    const double norms = std::sqrt(x.dot(x) * y.dot(y));
+    return norms > 0 ? x.dot(y) / norms : 0.0;
+}
 
 MatchResult bestOf(const cv::Mat &frame, const cv::Mat &picture, QPoint offset)
 {
     cv::Mat scores;
     cv::matchTemplate(frame, picture, scores, cv::TM_CCOEFF_NORMED);
-    double best = 0;
-    cv::Point place;
-    cv::minMaxLoc(scores, nullptr, &best, nullptr, &place);
-    // A flat area against a flat template gives no number; it is no match.
-    if (!(best == best))
-        best = 0;
-    return {best, QPoint(place.x + offset.x(), place.y + offset.y())};
+    return peaksOf(scores, offset, 1, picture.size()).front();
 }
 
 } // namespace
@@ -59,58 +130,278 @@ double patternSpread(const cv::Mat &picture)
     return spread[0];
 }
 
-TemplateMatcher::TemplateMatcher(const cv::Mat &picture)
-    : gray_(toGray(picture))
+TemplateMatcher::Pose TemplateMatcher::makePose(const cv::Mat &gray, double scale, double angle) const
 {
-    factor_ = std::clamp(std::min(gray_.cols, gray_.rows) / kSmallestReducedSide, 1, kLargestFactor);
+    Pose pose;
+    pose.scale = scale;
+    pose.angle = angle;
+    if (scale == 1.0 && angle == 0.0) {
+        pose.gray = gray;
+    } else {
+        const cv::Size size(std::max(1, int(std::lround(gray.cols * scale))), std::max(1, int(std::lround(gray.rows * scale))));
+        cv::Mat turn = cv::getRotationMatrix2D(cv::Point2f((gray.cols - 1) / 2.0f, (gray.rows - 1) / 2.0f), angle, scale);
+        turn.at<double>(0, 2) += (size.width - gray.cols) / 2.0;
+        turn.at<double>(1, 2) += (size.height - gray.rows) / 2.0;
+        cv::warpAffine(gray, pose.gray, turn, size, cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    }
     if (factor_ > 1)
-        cv::resize(gray_, reduced_, cv::Size(gray_.cols / factor_, gray_.rows / factor_), 0, 0, cv::INTER_AREA);
+        cv::resize(pose.gray, pose.reduced, cv::Size(std::max(1, pose.gray.cols / factor_), std::max(1, pose.gray.rows / factor_)), 0, 0,
+                   cv::INTER_AREA);
+    for (const double blur : kCameraBlur) {
+        cv::Mat smooth;
+        cv::GaussianBlur(pose.gray, smooth, cv::Size(0, 0), std::hypot(smoothing_, blur));
+        pose.smooth.push_back(smooth);
+    }
+    pose.spread = patternSpread(pose.smooth.front());
+    return pose;
+}
+
+TemplateMatcher::TemplateMatcher(const cv::Mat &picture)
+{
+    const cv::Mat gray = toGray(picture).clone();
+    factor_ = std::clamp(std::min(gray.cols, gray.rows) / kSmallestReducedSide, 1, kLargestFactor);
+    // A one-line template's height is about a glyph's: a part is half of it.
+    const int glyph = std::min(gray.cols, gray.rows);
+    smoothing_ = std::clamp(glyph / 16.0, 0.5, 1.6);
+    side_ = std::clamp(glyph / 2, kSmallestPart, kLargestPart);
+    shift_ = std::max(1, int(std::lround(glyph / 12.0)));
+
+    struct Choice {
+        double scale, angle;
+    };
+    std::vector<Choice> choices;
+    for (const double scale : kScales)
+        for (const double angle : kAngles)
+            choices.push_back({scale, angle});
+    std::stable_sort(choices.begin(), choices.end(), [](const Choice &a, const Choice &b) {
+        return std::abs(a.scale - 1) / 0.1 + std::abs(a.angle) / 3 < std::abs(b.scale - 1) / 0.1 + std::abs(b.angle) / 3;
+    });
+    for (const Choice &c : choices) {
+        Pose pose = makePose(gray, c.scale, c.angle);
+        // Overlapping cells, half a cell apart, the last flush with the edge.
+        const int side = std::max(kSmallestPart, int(std::lround(side_ * c.scale)));
+        const int width = std::min(side, pose.gray.cols);
+        const int height = std::min(side, pose.gray.rows);
+        auto starts = [](int length, int cell) {
+            std::vector<int> at;
+            for (int x = 0; x + cell < length; x += std::max(1, cell / 2))
+                at.push_back(x);
+            at.push_back(length - cell);
+            return at;
+        };
+        for (const int y : starts(pose.gray.rows, height)) {
+            for (const int x : starts(pose.gray.cols, width)) {
+                Part part;
+                part.rect = cv::Rect(x, y, width, height);
+                part.spread = patternSpread(pose.smooth.front()(part.rect));
+                part.plain = part.spread < kPlainShare * pose.spread;
+                pose.parts.push_back(part);
+            }
+        }
+        poses_.push_back(std::move(pose));
+    }
+}
+
+void TemplateMatcher::verify(const cv::Mat &gray, const Pose &pose, MatchResult *result) const
+{
+    const int d = shift_;
+    // The template's place in the frame, smoothed as the template is (its
+    // edges as the template's own: the same picture then scores 1), with
+    // room around it for the parts to move.
+    const cv::Rect box(result->place.x(), result->place.y(), pose.gray.cols, pose.gray.rows);
+    const cv::Rect inside = box & cv::Rect(0, 0, gray.cols, gray.rows);
+    cv::Mat seen;
+    cv::copyMakeBorder(gray(inside), seen, inside.y - box.y, box.br().y - inside.br().y, inside.x - box.x,
+                       box.br().x - inside.br().x, cv::BORDER_REPLICATE);
+    cv::GaussianBlur(seen, seen, cv::Size(0, 0), smoothing_);
+    cv::Mat region;
+    cv::copyMakeBorder(seen, region, d, d, d, d, cv::BORDER_REPLICATE);
+    const double boxSpread = patternSpread(seen);
+    // The template as blurred as the frame looks.
+    size_t blur = 0;
+    double likeliest = -2;
+    for (size_t i = 0; i < pose.smooth.size(); ++i) {
+        cv::Mat score;
+        cv::matchTemplate(seen, pose.smooth[i], score, cv::TM_CCOEFF_NORMED);
+        if (orZero(score.at<float>(0, 0)) > likeliest) {
+            likeliest = orZero(score.at<float>(0, 0));
+            blur = i;
+        }
+    }
+
+    double weakest = 2;
+    cv::Rect where;
+    for (const Part &part : pose.parts) {
+        double score = 0;
+        cv::Rect at = part.rect;
+        if (part.plain) {
+            const double seen = boxSpread > 1 ? patternSpread(region(part.rect + cv::Point(d, d))) / boxSpread : 0;
+            const double own = pose.spread > 0 ? part.spread / pose.spread : 0;
+            score = std::clamp(1 - 2 * std::max(0.0, seen - own - kPlainAllowance), 0.0, 1.0);
+        } else {
+            cv::Mat scores;
+            cv::matchTemplate(region(cv::Rect(part.rect.x, part.rect.y, part.rect.width + 2 * d, part.rect.height + 2 * d)),
+                              pose.smooth[blur](part.rect), scores, cv::TM_CCOEFF_NORMED);
+            cv::Point best;
+            cv::minMaxLoc(scores, nullptr, &score, nullptr, &best);
+            score = correlation(region(part.rect + best), pose.smooth[blur](part.rect));
+            at = cv::Rect(part.rect.x + best.x - d, part.rect.y + best.y - d, part.rect.width, part.rect.height);
+        }
+        if (score < weakest) {
+            weakest = score;
+            where = at;
+        }
+    }
+    result->similarity = std::min(1.0, weakest);
+    result->weakestPart = QRect(result->place.x() + where.x, result->place.y() + where.y, where.width, where.height);
+    result->size = QSize(pose.gray.cols, pose.gray.rows);
+    result->scale = pose.scale;
+    result->angle = pose.angle;
+}
+
+TemplateMatcher::Prepared TemplateMatcher::prepare(const cv::Mat &frame) const
+{
+    Prepared p;
+    p.gray = toGray(frame);
+    const cv::Mat &straight = poses_.front().gray;
+    // Frames not much larger than the template: one full search is cheap.
+    if (factor_ == 1 || static_cast<double>(p.gray.cols - straight.cols + 1) * (p.gray.rows - straight.rows + 1) < 4096)
+        return p;
+    cv::resize(p.gray, p.small, cv::Size(p.gray.cols / factor_, p.gray.rows / factor_), 0, 0, cv::INTER_AREA);
+    return p;
+}
+
+MatchResult TemplateMatcher::matchPose(const Prepared &frame, int index) const
+{
+    const Pose &pose = poses_[size_t(index)];
+    const cv::Mat &gray = frame.gray;
+    MatchResult none;
+    if (pose.gray.cols > gray.cols || pose.gray.rows > gray.rows)
+        return none;
+
+    std::vector<MatchResult> places;
+    double rough = 0;
+    const bool twoStep = !frame.small.empty() && frame.small.cols >= pose.reduced.cols && frame.small.rows >= pose.reduced.rows;
+    if (twoStep) {
+        cv::Mat scores;
+        cv::matchTemplate(frame.small, pose.reduced, scores, cv::TM_CCOEFF_NORMED);
+        double top = 0;
+        cv::minMaxLoc(scores, nullptr, &top);
+        rough = orZero(top);
+        const int margin = factor_ + 1;
+        for (int i = 0;; ++i) {
+            double value = 0;
+            cv::Point at;
+            cv::minMaxLoc(scores, nullptr, &value, nullptr, &at);
+            if (i > 0 && !(value > 0))
+                break;
+            if (i >= kLeastCandidates && (top < kLikelyShown || value < top - kNearBest))
+                break;
+            if (i >= kMostCandidates) {
+                places.clear();
+                break;
+            }
+            // The neighbourhood in the full frame, within its bounds.
+            const int x0 = std::max(0, at.x * factor_ - margin);
+            const int y0 = std::max(0, at.y * factor_ - margin);
+            const int x1 = std::min(gray.cols, at.x * factor_ + pose.gray.cols + margin);
+            const int y1 = std::min(gray.rows, at.y * factor_ + pose.gray.rows + margin);
+            places.push_back(bestOf(gray(cv::Rect(x0, y0, x1 - x0, y1 - y0)), pose.gray, QPoint(x0, y0)));
+            // The next candidate lies outside this one's neighbourhood.
+            cv::rectangle(scores,
+                          cv::Rect(at.x - pose.reduced.cols / 2, at.y - pose.reduced.rows / 2, pose.reduced.cols, pose.reduced.rows),
+                          cv::Scalar(-1), cv::FILLED);
+        }
+    }
+    if (places.empty()) {
+        cv::Mat scores;
+        cv::matchTemplate(gray, pose.gray, scores, cv::TM_CCOEFF_NORMED);
+        places = peaksOf(scores, QPoint(), kPlacesCompared, pose.gray.size());
+    }
+    std::stable_sort(places.begin(), places.end(), [](const MatchResult &a, const MatchResult &b) { return a.whole > b.whole; });
+    // Places a few pixels from a better one are the same place (the parts
+    // move a few pixels on their own): only the better is compared.
+    std::vector<MatchResult> distinct;
+    for (const MatchResult &p : places) {
+        const bool near = std::any_of(distinct.begin(), distinct.end(), [&](const MatchResult &q) {
+            return std::abs(p.place.x() - q.place.x()) * 2 < pose.gray.cols && std::abs(p.place.y() - q.place.y()) * 2 < pose.gray.rows;
+        });
+        if (!near)
+            distinct.push_back(p);
+    }
+    places = distinct;
+
+    MatchResult best;
+    for (size_t i = 0; i < places.size() && int(i) < kPlacesCompared; ++i) {
+        if (places[i].whole < places.front().whole - kComparedWithin)
+            break;
+        MatchResult r = places[i];
+        r.rough = twoStep ? rough : r.whole;
+        if (r.whole < kPartsCompared) {
+            // Not even the whole alike: its parts are not looked at.
+            r.similarity = r.whole;
+            r.size = QSize(pose.gray.cols, pose.gray.rows);
+            r.scale = pose.scale;
+            r.angle = pose.angle;
+            if (r.similarity > best.similarity)
+                best = r;
+            continue;
+        }
+        verify(gray, pose, &r);
+        if (r.similarity > best.similarity)
+            best = r;
+    }
+    return best;
 }
 
 MatchResult TemplateMatcher::matchFull(const cv::Mat &frame) const
 {
-    return bestOf(toGray(frame), gray_, QPoint());
+    Prepared p;
+    p.gray = toGray(frame);
+    return matchPose(p, 0);
 }
 
-MatchResult TemplateMatcher::match(const cv::Mat &frame) const
+MatchResult TemplateMatcher::match(const cv::Mat &frame, double level) const
 {
-    const cv::Mat gray = toGray(frame);
-    // Frames not much larger than the template: one full search is cheap.
-    if (factor_ == 1 || static_cast<double>(gray.cols - gray_.cols + 1) * (gray.rows - gray_.rows + 1) < 4096)
-        return bestOf(gray, gray_, QPoint());
-
-    cv::Mat small;
-    cv::resize(gray, small, cv::Size(gray.cols / factor_, gray.rows / factor_), 0, 0, cv::INTER_AREA);
-    if (small.cols < reduced_.cols || small.rows < reduced_.rows)
-        return bestOf(gray, gray_, QPoint());
-    cv::Mat scores;
-    cv::matchTemplate(small, reduced_, scores, cv::TM_CCOEFF_NORMED);
-
-    double top = 0;
-    cv::minMaxLoc(scores, nullptr, &top);
-    MatchResult best;
-    const int margin = factor_ + 1;
-    for (int i = 0;; ++i) {
-        double value = 0;
-        cv::Point at;
-        cv::minMaxLoc(scores, nullptr, &value, nullptr, &at);
-        if (i > 0 && !(value > 0))
-            break;
-        if (i >= kLeastCandidates && (top < kLikelyShown || value < top - kNearBest))
-            break;
-        if (i >= kMostCandidates)
-            return bestOf(gray, gray_, QPoint());
-        // The neighbourhood in the full frame, within its bounds.
-        const int x0 = std::max(0, at.x * factor_ - margin);
-        const int y0 = std::max(0, at.y * factor_ - margin);
-        const int x1 = std::min(gray.cols, at.x * factor_ + gray_.cols + margin);
-        const int y1 = std::min(gray.rows, at.y * factor_ + gray_.rows + margin);
-        const MatchResult found = bestOf(gray(cv::Rect(x0, y0, x1 - x0, y1 - y0)), gray_, QPoint(x0, y0));
-        if (found.similarity > best.similarity)
-            best = found;
-        // The next candidate lies outside this one's neighbourhood.
-        cv::rectangle(scores, cv::Rect(at.x - reduced_.cols / 2, at.y - reduced_.rows / 2, reduced_.cols, reduced_.rows),
-                      cv::Scalar(-1), cv::FILLED);
+    const Prepared p = prepare(frame);
+    MatchResult best = matchPose(p, 0);
+    for (int i = 1; i < poseCount() && best.similarity < level; ++i) {
+        const MatchResult r = matchPose(p, i);
+        if (r.similarity > best.similarity)
+            best = r;
     }
+    return best;
+}
+
+MatchResult TemplateMatcher::match(const cv::Mat &frame, double level, PoseSearch *search, int extraPoses) const
+{
+    const Prepared p = prepare(frame);
+    search->remembered = std::clamp(search->remembered, 0, poseCount() - 1);
+    MatchResult best = matchPose(p, search->remembered);
+    int bestPose = search->remembered;
+    // Other poses only where the reduced search finds the template likely: a
+    // moved camera's picture still correlates well when reduced, where the
+    // straight template's details no longer line up in full.
+    for (int i = 0; i < extraPoses && best.similarity < level && best.rough >= kLikelyShown && poseCount() > 1; ++i) {
+        int pose = search->next % poseCount();
+        if (pose == search->remembered)
+            pose = (pose + 1) % poseCount();
+        search->next = pose + 1;
+        const MatchResult r = matchPose(p, pose);
+        if (r.similarity > best.similarity) {
+            best = r;
+            bestPose = pose;
+        }
+    }
+    // Seen in another pose: the straight template, when it is seen too, is
+    // what the user cut, and its place is the one to report.
+    if (bestPose != 0 && best.similarity >= level) {
+        const MatchResult straight = matchPose(p, 0);
+        if (straight.similarity >= level) {
+            best = straight;
+            bestPose = 0;
+        }
+    }
+    search->remembered = bestPose;
     return best;
 }

@@ -7,6 +7,11 @@ namespace {
 constexpr int kFrameWaitMs = 50;
 // Frames in a row without the picture before it counts as gone.
 constexpr int kGoneFrames = 2;
+// Poses (the template scaled or turned, as a camera that moved shows it)
+// tried in a frame besides the one that was best before: one more a frame,
+// in turn, so that a wait costs about two straight searches a frame and
+// finds a moved camera's pose within about a second at 30 frames a second.
+constexpr int kPosesTriedAFrame = 1;
 } // namespace
 
 PictureWatch::PictureWatch(const FrameSource &source, std::shared_ptr<const TemplateMatcher> matcher, double level,
@@ -34,6 +39,7 @@ void PictureWatch::run()
     // for: the newest one now may have been taken before.
     qint64 seen = source_.newest().number;
     int goneInARow = 0;
+    TemplateMatcher::PoseSearch poses;
     while (!stopping_) {
         const Frame frame = source_.waitNewer(seen, kFrameWaitMs);
         if (frame.isEmpty())
@@ -46,7 +52,7 @@ void PictureWatch::run()
             progress_.frameSize = size;
             continue;
         }
-        const MatchResult result = matcher_->match(frame.image);
+        const MatchResult result = matcher_->match(frame.image, level_, &poses, kPosesTriedAFrame);
         goneInARow = result.similarity < level_ ? goneInARow + 1 : 0;
         const bool done = goal_ == Goal::Appear ? result.similarity >= level_ : goneInARow >= kGoneFrames;
         {

@@ -202,7 +202,7 @@ int screenCommand(const QStringList &arguments)
                                       .arg(picture.cols).arg(picture.rows).arg(frame.image.cols).arg(frame.image.rows));
         return ExitStatus::Failed;
     }
-    const MatchResult result = matcher.match(frame.image);
+    const MatchResult result = matcher.match(frame.image, level);
     const bool found = result.similarity >= level;
     Console::out(QStringLiteral("類似度 %1、位置 (%2, %3): %4")
                      .arg(QString::number(result.similarity, 'f', 3))

@@ -212,6 +212,13 @@ bool LazyScreen::saveNewest(const QString &path, QString *error)
     return inner_->saveNewest(path, error);
 }
 
+bool LazyScreen::saveMarked(const QString &path, const QRect &box, const QRect &part, QString *error)
+{
+    if (!inner_)
+        return saveNewest(path, error);
+    return inner_->saveMarked(path, box, part, error);
+}
+
 bool LazyScreen::prepareTextReading(QString *reason)
 {
     return load(reason) && inner_->prepareTextReading(reason);

@@ -55,6 +55,7 @@ public:
     WaitState waitState() const override;
     void endWait() override;
     bool saveNewest(const QString &path, QString *error) override;
+    bool saveMarked(const QString &path, const QRect &box, const QRect &part, QString *error) override;
     bool saveText(const QString &path, const QString &text, QString *error) override;
     bool prepareTextReading(QString *reason) override;
     void startTextWait(const QString &wanted, const QRect &region, double seconds) override;

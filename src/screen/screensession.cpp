@@ -331,6 +331,8 @@ RunScreen::WaitState ScreenSession::waitState() const
         state.frameSize = progress.frameSize;
         state.bestSimilarity = progress.best.similarity;
         state.bestPlace = progress.best.place;
+        state.bestSize = progress.best.size;
+        state.bestWeakestPart = progress.best.weakestPart;
         state.lastSimilarity = progress.last.similarity;
         state.lastPlace = progress.last.place;
         state.framesMatched = progress.framesMatched;
@@ -401,6 +403,26 @@ bool ScreenSession::saveNewest(const QString &path, QString *error)
         return false;
     }
     return saveFramePng(frame.image, path, error);
+}
+
+bool ScreenSession::saveMarked(const QString &path, const QRect &box, const QRect &part, QString *error)
+{
+    const Frame frame = source_ ? source_->newest() : Frame();
+    if (frame.isEmpty() || (box.isEmpty() && part.isEmpty()))
+        return saveNewest(path, error);
+    // The template's place in yellow, its part that did not match in red,
+    // each with a dark edge so that it shows on a light screen and a dark.
+    cv::Mat marked = frame.image.clone();
+    auto draw = [&](const QRect &r, const cv::Scalar &colour) {
+        if (r.isEmpty())
+            return;
+        const cv::Rect area(r.x() - 1, r.y() - 1, r.width() + 2, r.height() + 2);
+        cv::rectangle(marked, area, cv::Scalar(0, 0, 0), 3);
+        cv::rectangle(marked, area, colour, 1);
+    };
+    draw(box, cv::Scalar(0, 220, 255));
+    draw(part, cv::Scalar(0, 0, 255));
+    return saveFramePng(marked, path, error);
 }
 
 bool ScreenSession::saveText(const QString &path, const QString &text, QString *error)
