@@ -8,11 +8,16 @@
 //   serve W H FPS SECONDS
 //            an MJPEG stream of camera-like W×H frames at FPS frames a
 //            second, for the CPU of a wait that never ends (its URL first);
+//   camera   the share of texts found on handsets' screens in several
+//            fonts (one of them 8-dot) and layouts, bare and filmed by a
+//            camera on a dark desk (whole 1280x720 frame, no region), and
+//            of near misses (one character changed) and absent texts found;
 //   read     the share of typed texts the reader finds on the model
 //            screen's camera-like frames (words, and characters at random),
 //            false finds, and the time to read a QVGA and a 720p frame.
 
 #include "handset/mjpegserver.h"
+#include "support/camerascreens.h"
 #include "handset/modelscreen.h"
 #include "screen/matcher.h"
 #include "screen/textcompare.h"
@@ -225,7 +230,7 @@ int serve(int width, int height, double fps, double seconds)
 
 // A text of 4 to 20 characters as a user types it: words of one kind (kana,
 // kanji, Latin letters and digits) or of all, or characters at random.
-QString typedText(std::mt19937 &random, int kind, bool words)
+QString typedText(std::mt19937 &random, int kind, bool words, int longest = 20)
 {
     static const QStringList kana{"こんにちは", "ありがとう", "おはよう", "よろしく", "おやすみ", "メール", "アドレス",
                                   "データ", "フォルダ", "はい", "いいえ", "もしもし", "さようなら", "ひらがな",
@@ -235,7 +240,7 @@ QString typedText(std::mt19937 &random, int kind, bool words)
     static const QStringList latin{"taro", "yamada", "example", "jp", "info", "mail", "2026", "0312345678", "abc",
                                    "test", "user", "123", "host", "net", "OK", "NG", "ID", "box"};
     const QStringList *sets[] = {&kana, &kanji, &latin};
-    const int length = std::uniform_int_distribution<int>(4, 20)(random);
+    const int length = std::uniform_int_distribution<int>(4, std::max(4, longest))(random);
     QString text;
     while (text.size() < length) {
         const QStringList *set = sets[kind < 3 ? kind : random() % 3];
@@ -314,6 +319,107 @@ int reading()
     return 0;
 }
 
+// `text` with one character changed to another of its kind.
+QString nearMiss(const QString &text, std::mt19937 &random)
+{
+    static const QString kana = QStringLiteral("あいうえおかきくけこさしすせそたちつてとなにぬねのアイウエオカキクケコサシスセソ");
+    static const QString kanji = QStringLiteral("送受信完了失敗東京都千代田区山田太郎電話番号新着確認設定画面表示入力会社大阪府日本語時間");
+    static const QString latin = QStringLiteral("abcdefghijkmnpqrstuvwxyz23456789");
+    for (;;) {
+        QString changed = text;
+        const qsizetype at = qsizetype(random() % text.size());
+        const QChar c = text.at(at);
+        const QString &set = c.unicode() < 0x80 ? latin : (c.unicode() >= 0x4E00 ? kanji : kana);
+        changed[at] = set.at(qsizetype(random() % set.size()));
+        if (comparableText(changed) != comparableText(text) && !comparableText(text).contains(comparableText(changed)))
+            return changed;
+    }
+}
+
+int cameraReading()
+{
+    TextReader reader;
+    if (!reader.open()) {
+        std::fprintf(stderr, "%s\n", qPrintable(reader.errorText()));
+        return 1;
+    }
+    struct Font {
+        const char *name;
+        const char *family;
+        bool bitmap;
+    };
+    const Font fonts[] = {{"IPAGothic (model's)", "IPAGothic", false},
+                          {"VL Gothic", "VL Gothic", false},
+                          {"TakaoGothic", "TakaoGothic", false},
+                          {"IPAexGothic", "IPAexGothic", false},
+                          {"Misaki (8-dot)", "MisakiGothic", true}};
+    const QSize sizes[] = {{240, 320}, {320, 240}, {480, 800}};
+    const int kScreens = qEnvironmentVariableIntValue("SCREENS") > 0 ? qEnvironmentVariableIntValue("SCREENS") : 24;
+    constexpr int kReadingsInAWait = 5;
+    const bool show = qEnvironmentVariableIsSet("SHOW");
+    for (const Font &font : fonts) {
+        if (qEnvironmentVariableIsSet("ONLY") && !QString::fromLatin1(font.name).contains(qEnvironmentVariable("ONLY")))
+            continue;
+        for (const bool onCamera : {false, true}) {
+            int found = 0, foundWithinWait = 0, small = 0, smallFound = 0, nearMisses = 0, absent = 0;
+            std::vector<double> times;
+            for (int i = 0; i < kScreens; ++i) {
+                // Each screen its own seed: the same screens and frames
+                // whatever was read before.
+                std::mt19937 random(31 + i);
+                HandsetScreen s;
+                s.family = QString::fromLatin1(font.family);
+                s.bitmap = font.bitmap;
+                s.size = sizes[i % 3];
+                const int large = s.size.width() >= 480 ? 2 : 1;
+                static const int glyphs[] = {12, 14, 16, 18, 22, 26};
+                s.pixels = font.bitmap ? 8 * large * (i % 2 + 1) : glyphs[random() % 6] * (large == 2 ? 3 : 2) / 2;
+                s.dark = i % 3 == 1;
+                const int longest = std::min(12, (s.size.width() - 2 * s.pixels) / s.pixels);
+                for (int l = 0; l < 4; ++l)
+                    s.lines.append(typedText(random, int(random() % 4), true, longest));
+                const int wantedLine = int(random() % 4);
+                const QString wanted = s.lines.at(wantedLine);
+                const QString missed = nearMiss(wanted, random);
+                const QString other = typedText(random, int(random() % 4), true, longest);
+                const QString all = s.lines.join(u'\n');
+                const cv::Mat screen = drawScreen(s);
+                const CameraView view = randomView(random);
+                bool seen = false;
+                for (int r = 0; r < kReadingsInAWait && !seen; ++r) {
+                    const cv::Mat frame = onCamera ? filmed(screen, view, random) : throughJpeg(cameraLike(screen, random));
+                    if (r == 0 && i < 6 && qEnvironmentVariableIsSet("DUMP"))
+                        cv::imwrite(QStringLiteral("%1/%2-%3-%4.png").arg(qEnvironmentVariable("DUMP")).arg(font.family)
+                                        .arg(onCamera).arg(i).toStdString(), frame);
+                    QElapsedTimer timer;
+                    timer.start();
+                    const QString read = reader.read(frame);
+                    times.push_back(double(timer.nsecsElapsed()) / 1e6);
+                    if (!screenTextContains(all, missed))
+                        nearMisses += screenTextContains(read, missed) ? 1 : 0;
+                    if (!screenTextContains(all, other))
+                        absent += screenTextContains(read, other) ? 1 : 0;
+                    seen = screenTextContains(read, wanted);
+                    found += seen && r == 0 ? 1 : 0;
+                    foundWithinWait += seen ? 1 : 0;
+                    if (!seen && r == 0 && show)
+                        std::fprintf(stderr, "%s %s %dpx%s: want %s\n got %s\n", font.name, onCamera ? "camera" : "bare",
+                                     s.pixels, s.dark ? " dark" : "", qPrintable(wanted),
+                                     qPrintable(QString(read).replace(u'\n', u'|')));
+                }
+                small += s.pixels < 16 ? 1 : 0;
+                smallFound += s.pixels < 16 && seen ? 1 : 0;
+            }
+            print({{"figure", "camera"}, {"font", font.name}, {"condition", onCamera ? "camera" : "bare"},
+                   {"screens", kScreens}, {"found", found}, {"foundWithinWait", foundWithinWait},
+                   {"readingsInAWait", kReadingsInAWait}, {"small", small}, {"smallFound", smallFound},
+                   {"nearMissesFound", nearMisses}, {"absentFound", absent}, {"readMedian", percentile(times, 0.5)},
+                   {"readP95", percentile(times, 0.95)}});
+        }
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -327,10 +433,12 @@ int main(int argc, char *argv[])
         return levels();
     if (args.value(0) == "read")
         return reading();
+    if (args.value(0) == "camera")
+        return cameraReading();
     if (args.value(0) == "template" && args.size() == 2)
         return cv::imwrite(args[1].toStdString(), typedTemplate()) ? 0 : 1;
     if (args.value(0) == "serve" && args.size() == 5)
         return serve(args[1].toInt(), args[2].toInt(), args[3].toDouble(), args[4].toDouble());
-    std::fprintf(stderr, "usage: quillonemu-bench-screen match | levels | read | template FILE | serve W H FPS SECONDS\n");
+    std::fprintf(stderr, "usage: quillonemu-bench-screen match | levels | read | camera | template FILE | serve W H FPS SECONDS\n");
     return 2;
 }
