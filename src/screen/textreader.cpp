@@ -187,8 +187,10 @@ std::vector<TextLine> textLines(const cv::Mat &gray)
             line.glyphHeight = *std::max_element(heights.begin(), heights.end());
             if (box.height > highest || box.width < line.glyphHeight / 2)
                 continue;
+            // Slanted only when its box is clearly higher than its glyphs: a
+            // word's ascenders and descenders alone make a slant of nothing.
             const double spread = sumXX - sumX * sumX / weight;
-            if (pieces.size() >= 3 && spread > 0)
+            if (pieces.size() >= 3 && spread > 0 && box.height * 10 > line.glyphHeight * 13)
                 line.slant = std::clamp((sumXY - sumX * sumY / weight) / spread, -0.1, 0.1);
             line.box = box;
             line.middle = cv::Point2d(box.x + box.width / 2.0, box.y + box.height / 2.0);
@@ -262,7 +264,8 @@ cv::Mat prepared(const cv::Mat &gray, const TextLine &line)
     // each column, from the slant.
     const double middleX = line.middle.x;
     const double middleY = line.middle.y;
-    const int bandHeight = line.glyphHeight + 2 * margin;
+    const int bandHeight =
+        std::max(line.glyphHeight, int(line.box.height - std::abs(line.slant) * line.box.width)) + 2 * margin;
     const cv::Mat straighten = (cv::Mat_<double>(2, 3) << 1, 0, -around.x, line.slant, 1,
                                 -(middleY - bandHeight / 2.0) - line.slant * middleX);
     cv::Mat band;
