@@ -6,6 +6,8 @@
 // handset's dark body on a dark desk in a 1280x720 frame, with keystone,
 // tilt, blur, uneven light, noise and JPEG. Needs a QGuiApplication.
 
+#include "handset/modelscreen.h"
+
 #include <QFont>
 #include <QImage>
 #include <QPainter>
@@ -65,12 +67,7 @@ inline cv::Mat drawScreen(const HandsetScreen &s)
     painter.drawText(keyRow, Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("メニュー"));
     painter.drawText(keyRow, Qt::AlignVCenter | Qt::AlignRight, QStringLiteral("戻る"));
     painter.end();
-    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
-    const cv::Mat view(rgb.height(), rgb.width(), CV_8UC3, const_cast<uchar *>(rgb.constBits()),
-                       static_cast<size_t>(rgb.bytesPerLine()));
-    cv::Mat bgr;
-    cv::cvtColor(view, bgr, cv::COLOR_RGB2BGR);
-    return bgr;
+    return toBgr(image);
 }
 
 // Where a camera sees the screen: the display's height as a share of the
