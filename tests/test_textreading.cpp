@@ -6,6 +6,7 @@
 #include "screen/textcompare.h"
 #include "screen/textreader.h"
 #include "support/busypage.h"
+#include "support/camerascreens.h"
 
 #include <QFontDatabase>
 #include <QtTest>
@@ -21,6 +22,8 @@ private slots:
     void regions();
     void readsTheModelScreen_data();
     void readsTheModelScreen();
+    void readsWhatACameraGives_data();
+    void readsWhatACameraGives();
     void readingIsCutShort_data();
     void readingIsCutShort();
 };
@@ -103,6 +106,59 @@ void TestTextReading::readsTheModelScreen()
     TextReader reader;
     QVERIFY2(reader.open(), qPrintable(reader.errorText()));
     const QString read = reader.read(toBgr(ModelScreen::render(QStringLiteral("ENTER"), typed)), region);
+    QVERIFY2(screenTextContains(read, wanted) == found, qPrintable(read));
+}
+
+void TestTextReading::readsWhatACameraGives_data()
+{
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("pixels");
+    QTest::addColumn<bool>("dark");
+    QTest::addColumn<int>("desk"); // a camera's whole 1280x720 frame on a desk of this gray; 0: the screen alone
+    QTest::addColumn<QString>("wanted");
+    QTest::addColumn<bool>("found");
+
+    // No region: the lit display on a dark desk is no dark band, and its
+    // lines are found inside it; a dark theme's light text on a light desk
+    // is no light row.
+    const QSize qvga(240, 320);
+    QTest::newRow("display on a dark desk") << "IPAGothic" << qvga << 22 << false << 40 << "送信完了" << true;
+    QTest::newRow("dark theme on a light desk") << "IPAGothic" << qvga << 22 << true << 200 << "送信完了" << true;
+    QTest::newRow("small glyphs, filmed") << "IPAGothic" << QSize(480, 800) << 24 << false << 40 << "送信完了" << true;
+    // Read as kana, not as Latin letters (「アドレス帳」 was FELERE).
+    QTest::newRow("8-dot font") << "MisakiGothic" << qvga << 16 << false << 0 << "アドレス" << true;
+    // One character changed: never taken for the text on the screen.
+    QTest::newRow("near miss, filmed") << "IPAGothic" << qvga << 22 << false << 40 << "送信未了" << false;
+    QTest::newRow("near miss, small glyphs") << "IPAGothic" << qvga << 12 << false << 0 << "送信完子" << false;
+}
+
+void TestTextReading::readsWhatACameraGives()
+{
+    QFETCH(QString, family);
+    QFETCH(QSize, size);
+    QFETCH(int, pixels);
+    QFETCH(bool, dark);
+    QFETCH(int, desk);
+    QFETCH(QString, wanted);
+    QFETCH(bool, found);
+    if (!QFontDatabase::families().contains(family))
+        QSKIP(qPrintable(family + " is not installed (scripts/install-deps)"));
+
+    HandsetScreen screen;
+    screen.family = family;
+    screen.size = size;
+    screen.pixels = pixels;
+    screen.bitmap = family.startsWith(QStringLiteral("Misaki"));
+    screen.dark = dark;
+    screen.lines = {QStringLiteral("mail@example.jp"), QStringLiteral("送信完了"), QStringLiteral("アドレス帳")};
+    std::mt19937 random(7);
+    CameraView view;
+    view.desk = desk;
+    const cv::Mat frame = desk ? filmed(drawScreen(screen), view, random) : cameraLike(drawScreen(screen), random);
+    TextReader reader;
+    QVERIFY2(reader.open(), qPrintable(reader.errorText()));
+    const QString read = reader.read(frame);
     QVERIFY2(screenTextContains(read, wanted) == found, qPrintable(read));
 }
 

@@ -13,12 +13,14 @@ class TessBaseAPI;
 }
 
 // Reads the text on a picture of a handset's screen with Tesseract
-// (Japanese, which also reads Latin letters, digits and signs, and English).
-// The picture is prepared as screen pictures need it: grayscale and enlarged
-// twice (measured on the model handset's noisy frames: enlarging finds more,
-// thresholding finds less). Reading takes tens of milliseconds for a QVGA
-// frame: one reader serves one thread, and callers read the newest frame
-// whenever the previous reading is done.
+// (Japanese, which also reads Latin letters, digits and signs). The
+// picture may be the screen itself or a camera's whole frame with the lit
+// display on a dark desk: lines of text are found where they are (ink that
+// stands out from its own neighbourhood, darker or lighter: a dark theme, a
+// status bar), each straightened, turned dark on light and brought to the
+// glyph height the recogniser reads best. Reading takes tens of
+// milliseconds for a QVGA screen: one reader serves one thread, and
+// callers read the newest frame whenever the previous reading is done.
 class TextReader {
 public:
     // When a reading is cut short: a busy picture can take seconds to read,

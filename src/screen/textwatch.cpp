@@ -4,19 +4,49 @@
 #include "screen/textcompare.h"
 #include "screen/textreader.h"
 
+#include "screen/matcher.h"
+
 #include <algorithm>
 #include <chrono>
+#include <opencv2/imgproc.hpp>
 
 namespace {
 // How long the watch waits for a frame before it looks whether it should end.
 constexpr int kFrameWaitMs = 50;
-// After each reading the watch rests this share of the reading's time: the
-// reading and the source's own decoding stay within one core of a 2-core
-// machine, and the windows keep the other. Measured on a 30 fps 720p
-// stream: resting half the reading's time, a wait used 116 % of a core (a
-// busy 720p picture takes up to half a second to read, decoding the stream
-// about a third of a core).
-constexpr double kRestShare = 1.0;
+// A screen that has not changed since it was last read is read again (with
+// the camera's new noise, which may read better) only after the watch has
+// rested this many times the last reading's time: a wait for a text that
+// does not come costs a fraction of a core, the decoding of the stream
+// aside. A screen that changed is read at once: the text waited for comes
+// with a change.
+constexpr double kRestShare = 4.0;
+// The screen changed when a part of its small picture (one pixel for 8x8 of
+// the frame's, which sets a camera's noise aside) moved by more than this
+// many gray levels beyond the whole picture's drift in brightness.
+constexpr double kChangedGray = 12.0;
+constexpr int kThumbnailStep = 8;
+
+// The small picture of `area` in `frame` that tells a change.
+cv::Mat thumbnail(const cv::Mat &frame, const QRect &area)
+{
+    cv::Mat small;
+    cv::resize(toGray(frame(cv::Rect(area.x(), area.y(), area.width(), area.height()))), small,
+               cv::Size(std::max(1, area.width() / kThumbnailStep), std::max(1, area.height() / kThumbnailStep)), 0, 0,
+               cv::INTER_AREA);
+    small.convertTo(small, CV_32F);
+    return small;
+}
+
+bool changed(const cv::Mat &before, const cv::Mat &now)
+{
+    if (before.empty() || before.size() != now.size())
+        return true;
+    cv::Mat difference = now - before;
+    difference -= cv::mean(difference);
+    double most = 0;
+    cv::minMaxLoc(cv::abs(difference), nullptr, &most);
+    return most > kChangedGray;
+}
 } // namespace
 
 TextWatch::TextWatch(const FrameSource &source, std::shared_ptr<TextReader> reader, const QString &wanted,
@@ -56,6 +86,10 @@ void TextWatch::run(const FrameSource &source)
     TextReader::Limit limit;
     limit.cancelled = [this] { return stopping_.load(); };
     limit.deadline = deadline_;
+    // The small picture of the frame last read, and when an unchanged
+    // screen may be read again.
+    cv::Mat lastRead;
+    auto restUntil = std::chrono::steady_clock::now();
     while (!stopping_ && std::chrono::steady_clock::now() < deadline_) {
         const Frame frame = source.waitNewer(seen, kFrameWaitMs);
         if (frame.isEmpty())
@@ -74,20 +108,25 @@ void TextWatch::run(const FrameSource &source)
                 onDone_();
             return;
         }
+        const QRect area = TextReader::areaRead(QSize(frame.image.cols, frame.image.rows), region_);
+        cv::Mat small = thumbnail(frame.image, area);
+        if (!changed(lastRead, small) && std::chrono::steady_clock::now() < restUntil)
+            continue;
         const auto began = std::chrono::steady_clock::now();
         const std::optional<QString> reading = reader_->read(frame.image, region_, limit);
         if (!reading)
             return; // cut short: the watch ends
         const QString &read = *reading;
-        const auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(
-            (std::chrono::steady_clock::now() - began) * kRestShare);
+        const auto now = std::chrono::steady_clock::now();
+        restUntil = now + std::chrono::duration_cast<std::chrono::steady_clock::duration>((now - began) * kRestShare);
+        lastRead = std::move(small);
         const bool done = wanted_.isEmpty() || screenTextContains(read, wanted_);
         {
             std::lock_guard lock(mutex_);
             progress_.lastRead = read;
             ++progress_.readings;
             if (partly)
-                progress_.regionRead = TextReader::areaRead(QSize(frame.image.cols, frame.image.rows), region_);
+                progress_.regionRead = area;
             progress_.done = done;
         }
         if (done) {
@@ -95,8 +134,5 @@ void TextWatch::run(const FrameSource &source)
                 onDone_();
             return;
         }
-        const auto until = std::chrono::steady_clock::now() + rest;
-        while (!stopping_ && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(rest, std::chrono::milliseconds(kFrameWaitMs)));
     }
 }

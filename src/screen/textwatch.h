@@ -13,13 +13,13 @@ class FrameSource;
 class TextReader;
 
 // Reads a source's frames for a text on a thread of its own: the newest
-// frame once the reading before is done and the watch has rested as long
-// as that reading took (reading takes tens of milliseconds for a QVGA
-// frame, about a tenth of a second for 720p: at 30 frames a second most
-// frames are skipped, never queued), until one holds the text waited for;
-// with no text waited for, until one frame has been read. Only frames that
-// come after the watch started are read. A reading in progress is cut when
-// the watch ends or its time is up.
+// frame once the reading before is done (at 30 frames a second most frames
+// are skipped, never queued) — at once when the screen changed since the
+// frame last read, else only after the watch has rested a few times as long
+// as that reading took — until one holds the text waited for; with no text
+// waited for, until one frame has been read. Only frames that come after
+// the watch started are read. A reading in progress is cut when the watch
+// ends or its time is up.
 class TextWatch {
 public:
     struct Progress {
