@@ -208,7 +208,8 @@ QString keyOnMenu(const QString &openKey, const QString &itemKey)
     });
     watch.start();
     xtool::key(openKey);
-    QTest::qWaitFor([&] { return !watch.isActive() && !QApplication::activePopupWidget(); }, 20'000);
+    if (!QTest::qWaitFor([&] { return !watch.isActive() && !QApplication::activePopupWidget(); }, 20'000))
+        return QStringLiteral("the menu did not come and go within 20 s");
     return opened;
 }
 
