@@ -810,15 +810,23 @@ bool TestScreenWindow::startRecording(Recording &r, const QString &name, const Q
     if (!r.kb->isRecording() || !r.kb->MSComm1.isOpen())
         return false;
     if (!typed.isEmpty()) {
-        // Shown whole: the ink of its last character, where the model
-        // draws it.
+        // Shown whole: the text area as the model draws it (within the
+        // stream's JPEG).
         const QRect area = ModelScreen::textArea();
-        const QImage drawn = ModelScreen::render(QString(typed.back()), typed);
-        int end = area.left();
-        for (int x = area.left(); x < area.right(); ++x)
-            end = inkIn(drawn, QRect(x, area.top(), 1, 30)) ? x : end;
+        const QImage drawn = ModelScreen::render(QString(typed.back()), typed).convertToFormat(QImage::Format_RGB888);
+        auto shownWhole = [&] {
+            const QImage frame = r.s->picture->frame().convertToFormat(QImage::Format_RGB888);
+            if (frame.size() != drawn.size())
+                return false;
+            int differing = 0;
+            for (int y = area.top(); y < area.top() + 40; ++y) {
+                for (int x = area.left(); x <= area.right(); ++x)
+                    differing += std::abs(qGray(frame.pixel(x, y)) - qGray(drawn.pixel(x, y))) > 80 ? 1 : 0;
+            }
+            return differing < 20;
+        };
         r.kb->SendStr(typed);
-        if (!QTest::qWaitFor([&] { return inkIn(r.s->picture->frame(), QRect(end - 3, area.top(), 4, 30)); }, 20'000))
+        if (!QTest::qWaitFor(shownWhole, 20'000))
             return false;
     }
     return activate(r.s);
@@ -854,8 +862,10 @@ void TestScreenWindow::displayCornersSetOnAnEnlargedPicture()
     // (Where the X server has it, as the window thinks.)
     QTRY_VERIFY(xtool::frameTopLeft(s->winId()) == s->frameGeometry().topLeft());
     QVERIFY(activate(s));
-    QVERIFY(dragOver(picture, QPoint(100, 50), QPoint(110, 58)));
-    QTRY_COMPARE(picture->selection(), QRect(QPoint(100, 50), QPoint(110, 58)));
+    if (zoom != FramePicture::kFillZoom) {
+        QVERIFY(dragOver(picture, QPoint(100, 50), QPoint(110, 58)));
+        QTRY_COMPARE(picture->selection(), QRect(QPoint(100, 50), QPoint(110, 58)));
+    }
 
     // The corners: from a tenth in from the frame's edges, the top-left one
     // dragged to (10, 12).
@@ -870,8 +880,14 @@ void TestScreenWindow::displayCornersSetOnAnEnlargedPicture()
     QCOMPARE(s->displayArea().resolution, QSize(240, 320));
     QTRY_VERIFY2(s->lblRecording->text().endsWith(display), qPrintable(s->lblRecording->text()));
     QVERIFY(!picture->outlineEditable());
+    // (On the line between the frame's pixels of row 23 and row 24.)
+    auto edgeShown = [&] {
+        const QImage shot = xtool::screenshot(s->winId());
+        const QPoint at = picture->mapTo(s, picture->toWidget(QRect(160, 24, 1, 1)).topLeft());
+        return shot.valid(at) ? QColor(shot.pixel(at)) : QColor();
+    };
     QColor edge;
-    QTRY_VERIFY2((edge = shownAt(s, QPoint(160, 24)), near(edge, QColor(0, 170, 255), 40)), qPrintable(named(edge)));
+    QTRY_VERIFY2((edge = edgeShown(), near(edge, QColor(0, 170, 255), 40)), qPrintable(named(edge)));
 }
 
 void TestScreenWindow::checkpointsRefusedAndTakenBack()
@@ -934,13 +950,14 @@ void TestScreenWindow::keyboardOnlyAndSmallReadings()
 
     RecordingDesktop &desktop = r.d->desktop;
     desktop.messages.clear();
+    const qsizetype dialogs = desktop.newFileStarts.size();
     QCOMPARE(keyOnMenu(QStringLiteral("Menu"), QStringLiteral("r")), QStringLiteral("screenMenu"));
     QTRY_VERIFY_WITH_TIMEOUT(!desktop.messages.isEmpty(), 20'000);
     QVERIFY2(desktop.messages[0].contains(QStringLiteral("高さが 10 ピクセルしかなく")), qPrintable(desktop.messages[0]));
 
     QVERIFY(activate(s));
     QCOMPARE(keyOnMenu(QStringLiteral("shift+F10"), QStringLiteral("p")), QStringLiteral("screenMenu"));
-    QTRY_COMPARE(desktop.newFileStarts.size(), 1);
+    QTRY_COMPARE(desktop.newFileStarts.size(), dialogs + 1);
 }
 
 void TestScreenWindow::dialogsBesideTheSelection()
