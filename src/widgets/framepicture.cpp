@@ -146,6 +146,7 @@ void FramePicture::paintEvent(QPaintEvent *)
             painter.setBrush(Qt::white);
             for (const QPointF &corner : onWidget)
                 painter.drawRect(QRectF(corner - QPointF(4, 4), QSizeF(8, 8)));
+            painter.setBrush(Qt::NoBrush);
         }
     }
     if (!selection_.isEmpty()) {
