@@ -880,12 +880,12 @@ void TestScreenWindow::displayCornersSetOnAnEnlargedPicture()
     else
         QTRY_COMPARE(picture->scale(), double(zoom));
     QTRY_VERIFY(QRect(0, 0, 1280, 1024).contains(QRect(xtool::frameTopLeft(s->winId()), s->frameGeometry().size())));
-    // The outline's top edge (frame row 24), in the window as shown.
+    // The outline's right edge (frame column 288), in the window as shown.
     auto edgeShown = [&] {
         const QImage shot = xtool::screenshot(s->winId());
-        const QPoint at = picture->mapTo(s, picture->toWidget(QRect(160, 24, 1, 1)).topLeft());
-        for (int dy = -1; dy <= 2; ++dy) {
-            if (shot.valid(at + QPoint(0, dy)) && near(QColor(shot.pixel(at + QPoint(0, dy))), QColor(0, 170, 255), 40))
+        const QPoint at = picture->mapTo(s, picture->toWidget(QRect(288, 120, 1, 1)).topLeft());
+        for (int dx = -1; dx <= 2; ++dx) {
+            if (shot.valid(at + QPoint(dx, 0)) && near(QColor(shot.pixel(at + QPoint(dx, 0))), QColor(0, 170, 255), 40))
                 return true;
         }
         return false;
