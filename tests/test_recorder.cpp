@@ -17,7 +17,8 @@ namespace {
 
 // One item of a session: "MS KEY", "MS 'TEXT'", or "MS+BUSY ..." for a send
 // that took BUSY milliseconds to hand over; "MS !LINE" puts in checkpoint
-// LINE, "MS @SOURCE" looks at screen SOURCE.
+// LINE, "MS @SOURCE" looks at screen SOURCE ("MS @SOURCE|AREA" with its
+// display at AREA), "MS -" takes the last checkpoint back.
 struct SessionItem {
     double sentMs = 0;
     double doneMs = 0;
@@ -51,7 +52,9 @@ MacroRecorder record(const QStringList &session, int baseWaitMs = MacroRecorder:
     for (const QString &entry : session) {
         const SessionItem item = parseItem(entry);
         if (item.key.startsWith(u'@'))
-            recorder.lookAt(item.key.mid(1), item.sentMs);
+            recorder.lookAt(item.key.mid(1).section(u'|', 0, 0), item.sentMs, item.key.section(u'|', 1));
+        else if (item.key == u"-")
+            recorder.removeLastCheckpoint();
         else if (item.isCheckpoint)
             recorder.addCheckpoint(item.text, item.sentMs);
         else if (item.isText)
@@ -123,6 +126,14 @@ void TestRecorder::macroText_data()
                               "900 @rtsp://b/", "900 !WAITGONE a3.png 30", "1000 DOWN"}
         << QStringList{"BASEWAIT 0.2", "SCREEN http://a/", "UP", "WAITIMAGE a1.png 30", "WAITIMAGE a2.png 30",
                        "SCREEN rtsp://b/", "WAITGONE a3.png 30", "SLEEP 0.6", "DOWN"};
+    QTest::newRow("the display: with the first SCREEN, and where it changed")
+        << 200 << QStringList{"0 UP", "100 @http://a/|1,2 3,4 5,6 7,8 240x320", "100 !WAITIMAGE a1.png 30", "150 @http://a/|1,2 3,4 5,6 7,8 240x320",
+                              "150 !WAITIMAGE a2.png 30", "200 @http://a/|WHOLE", "200 !WAITTEXT OK 30"}
+        << QStringList{"BASEWAIT 0.2", "SCREEN http://a/", "DISPLAY 1,2 3,4 5,6 7,8 240x320", "UP", "WAITIMAGE a1.png 30",
+                       "WAITIMAGE a2.png 30", "DISPLAY WHOLE", "WAITTEXT OK 30"};
+    QTest::newRow("the last checkpoints taken back, keys and the screen kept")
+        << 200 << QStringList{"0 @http://a/", "0 UP", "100 !WAITIMAGE a.png 30", "200 DOWN", "300 !WAITTEXT OK 30", "400 -", "500 -", "600 -"}
+        << QStringList{"BASEWAIT 0.2", "SCREEN http://a/", "UP", "DOWN"};
     QTest::newRow("base wait 0.05") << 50 << QStringList{"0 UP", "175 UP"} << QStringList{"BASEWAIT 0.05", "UP", "SLEEP 0.1", "UP"};
     QTest::newRow("base wait 1") << 1000 << QStringList{"0 UP", "5000 UP"} << QStringList{"BASEWAIT 1", "UP", "SLEEP 3.0", "UP"};
     QTest::newRow("base wait 0") << 0 << QStringList{"0 UP", "40 UP", "140 UP"} << QStringList{"BASEWAIT 0", "UP", "UP", "SLEEP 0.1", "UP"};

@@ -321,7 +321,10 @@ void frmMain::mnuScreenSource_Click()
     if (start.isEmpty())
         start = !openedSource_.isEmpty() && shownSource(openedSource_) == screen_.sourceName() ? openedSource_
                                                                                                 : screen_.sourceName();
-    const std::optional<QString> source = desktop_.chooseScreenSource(this, choices, start);
+    // Over the window it was asked from (the screen window's button, the
+    // keypad's menu), this one when none of the program's is active.
+    QWidget *asking = QApplication::activeWindow();
+    const std::optional<QString> source = desktop_.chooseScreenSource(asking ? asking : this, choices, start);
     if (!source || source->isEmpty())
         return;
     typedSource_ = *source;

@@ -1,5 +1,7 @@
 #include "app/frmscreen.h"
 
+#include "app/screenwindowfiles.h"
+
 #include "keypad/keypadwindows.h"
 #include "macro/macrorunner.h"
 #include "platform/cp932.h"
@@ -36,6 +38,8 @@ constexpr int kFoundShownMs = 2000;
 // How long a notice (a picture saved, a checkpoint put in) stays in the
 // status line.
 constexpr qint64 kNoticeShownMs = 5000;
+// How often the recording's last lines are looked at.
+constexpr qint64 kRecordingLookMs = 200;
 
 const QColor kWaitingColour(255, 200, 0);
 const QColor kFoundColour(0, 200, 0);
@@ -49,48 +53,9 @@ QString shortened(const QString &text, qsizetype longest)
     return line.size() > longest ? line.left(longest) + QStringLiteral("…") : line;
 }
 
-// Whether a macro file (Shift-JIS) can hold `text` as it is.
-bool fitsMacroFile(const QString &text)
-{
-    return decodeCp932(encodeCp932(text)) == text;
-}
-
-// A file name in `folder` not taken yet: `base` and the first free number.
-QString freeName(const QString &folder, const QString &base)
-{
-    QString path;
-    for (int n = 1; path.isEmpty() || QFileInfo::exists(path); ++n)
-        path = QDir(folder).filePath(QStringLiteral("%1%2.png").arg(base).arg(n));
-    return path;
-}
-
-// Writes `pixels` as a PNG file, whole or not at all.
-bool savePng(const QImage &pixels, const QString &path, QString *error)
-{
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && pixels.save(&file, "PNG") && file.commit())
-        return true;
-    *error = QStringLiteral("画像ファイル「%1」に書き込めません: %2。").arg(QDir::toNativeSeparators(path), file.errorString());
-    return false;
-}
-
-// `source` as a recording's SCREEN line takes it: a file by its whole path
-// (a replay reads a relative one beside the macro file); empty when a line
-// cannot hold it (a space, a character Shift-JIS lacks).
-QString screenLineSource(const QString &source)
-{
-    const SourceAddress address = parseSourceAddress(source);
-    if (!address.isValid())
-        return {};
-    QString word = source;
-    if (address.kind == SourceAddress::Kind::StillImage || address.kind == SourceAddress::Kind::VideoFile)
-        word = QFileInfo(source).absoluteFilePath();
-    if (word.contains(u' ') || word.contains(u'\t') || word.contains(QChar(0x3000)) || !fitsMacroFile(word))
-        return {};
-    return word;
-}
-
 } // namespace
+
+using namespace ScreenWindowFiles;
 
 frmScreen::frmScreen(Desktop &desktop, LazyScreen &screen, KeypadWindows &keypad)
     : desktop_(desktop), screen_(screen), keypad_(keypad)
@@ -101,7 +66,6 @@ frmScreen::frmScreen(Desktop &desktop, LazyScreen &screen, KeypadWindows &keypad
     setWindowTitle(kCaption);
 
     picture = new FramePicture(this);
-    picture->setContextMenuPolicy(Qt::CustomContextMenu);
     lblNoSource = new QLabel(this);
     lblNoSource->setObjectName(QStringLiteral("lblNoSource"));
     lblNoSource->setAlignment(Qt::AlignCenter);
@@ -140,6 +104,12 @@ frmScreen::frmScreen(Desktop &desktop, LazyScreen &screen, KeypadWindows &keypad
         bar->addWidget(button);
     bar->addStretch(1);
     evidenceBar->hide();
+    lblRecording = new QLabel(this);
+    lblRecording->setObjectName(QStringLiteral("lblRecording"));
+    lblRecording->setTextFormat(Qt::PlainText);
+    lblRecording->setMinimumWidth(1);
+    lblRecording->setIndent(4);
+    lblRecording->hide();
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 2);
@@ -150,6 +120,7 @@ frmScreen::frmScreen(Desktop &desktop, LazyScreen &screen, KeypadWindows &keypad
     layout->addWidget(lblStatus);
     layout->addWidget(lblWait);
     layout->addWidget(evidenceBar);
+    layout->addWidget(lblRecording);
 
     auto item = [this](const QString &caption, const char *name, void (frmScreen::*handler)()) {
         auto *action = new QAction(caption, this);
@@ -157,11 +128,30 @@ frmScreen::frmScreen(Desktop &desktop, LazyScreen &screen, KeypadWindows &keypad
         connect(action, &QAction::triggered, this, handler);
         return action;
     };
-    mnuSavePicture = item(QStringLiteral("選択範囲を画像として保存..."), "mnuSavePicture", &frmScreen::mnuSavePicture_Click);
-    mnuReadText = item(QStringLiteral("選択範囲の文字を読む"), "mnuReadText", &frmScreen::mnuReadText_Click);
-    mnuWaitAppear = item(QStringLiteral("選択範囲が現れるまで待つ"), "mnuWaitAppear", &frmScreen::mnuWaitAppear_Click);
-    mnuWaitGone = item(QStringLiteral("選択範囲が消えるまで待つ"), "mnuWaitGone", &frmScreen::mnuWaitGone_Click);
-    mnuWaitText = item(QStringLiteral("この文字が現れるまで待つ"), "mnuWaitText", &frmScreen::mnuWaitText_Click);
+    mnuSavePicture = item(QStringLiteral("選択範囲を画像として保存(&P)..."), "mnuSavePicture", &frmScreen::mnuSavePicture_Click);
+    mnuReadText = item(QStringLiteral("選択範囲の文字を読む(&R)"), "mnuReadText", &frmScreen::mnuReadText_Click);
+    mnuWaitAppear = item(QStringLiteral("選択範囲が現れるまで待つ(&A)"), "mnuWaitAppear", &frmScreen::mnuWaitAppear_Click);
+    mnuWaitGone = item(QStringLiteral("選択範囲が消えるまで待つ(&G)"), "mnuWaitGone", &frmScreen::mnuWaitGone_Click);
+    mnuWaitText = item(QStringLiteral("この文字が現れるまで待つ(&T)"), "mnuWaitText", &frmScreen::mnuWaitText_Click);
+    mnuUndoCheckpoint = item(QStringLiteral("最後のチェックポイントを取り消す(&Z)"), "mnuUndoCheckpoint",
+                             &frmScreen::mnuUndoCheckpoint_Click);
+    mnuShowDisplay = item(QStringLiteral("表示部分を正面から見る(&U)"), "mnuShowDisplay", &frmScreen::mnuShowDisplay_Click);
+    mnuShowDisplay->setCheckable(true);
+    mnuSetCorners = item(QStringLiteral("表示部分の四隅を合わせる(&C)"), "mnuSetCorners", &frmScreen::mnuSetCorners_Click);
+    mnuSetCorners->setCheckable(true);
+    mnuApplyCorners = item(QStringLiteral("表示部分をこの四隅に決める(&K)..."), "mnuApplyCorners", &frmScreen::mnuApplyCorners_Click);
+    const QList<QPair<QString, int>> zooms{{QStringLiteral("等倍(&1)"), 1},
+                                           {QStringLiteral("2 倍(&2)"), 2},
+                                           {QStringLiteral("3 倍(&3)"), 3},
+                                           {QStringLiteral("ウィンドウに合わせる(&W)"), FramePicture::kFillZoom}};
+    for (const auto &[caption, zoom] : zooms) {
+        auto *action = new QAction(caption, this);
+        action->setObjectName(QStringLiteral("mnuZoom%1").arg(zoom));
+        action->setCheckable(true);
+        action->setChecked(zoom == 1);
+        connect(action, &QAction::triggered, this, [this, zoom = zoom] { setZoom(zoom); });
+        mnuZoom.append(action);
+    }
     mnuLive = item(QStringLiteral("ライブ表示に戻る(&L)"), "mnuLive", &frmScreen::showLive);
     mnuOpenEvidence = new QAction(QStringLiteral("証拠のフレームを開く(&O)"), this);
     mnuOpenEvidence->setObjectName(QStringLiteral("mnuOpenEvidence"));
@@ -178,7 +168,9 @@ frmScreen::frmScreen(Desktop &desktop, LazyScreen &screen, KeypadWindows &keypad
     mnuSource->setObjectName(QStringLiteral("mnuSource"));
     connect(mnuSource, &QAction::triggered, this, &frmScreen::sourceWanted);
     connect(cmdSource, &QPushButton::clicked, this, &frmScreen::sourceWanted);
-    connect(picture, &QWidget::customContextMenuRequested, this, &frmScreen::showMenu);
+    connect(picture, &FramePicture::menuAsked, this, &frmScreen::showMenu);
+    // The corners as the user drags them: the status line follows.
+    connect(picture, &FramePicture::outlineChanged, this, &frmScreen::showStatus);
     connect(picture, &FramePicture::selectionChanged, this, &frmScreen::showStatus);
 
     clock_.start();
@@ -189,6 +181,7 @@ frmScreen::frmScreen(Desktop &desktop, LazyScreen &screen, KeypadWindows &keypad
         const QSize room = screen->availableGeometry().size() - QSize(40, 120);
         picture->setLargest(room);
     }
+    picture->setFocus();
     refresh();
 }
 
@@ -361,13 +354,20 @@ void frmScreen::refresh()
     if (!newest.image.isNull()) {
         frameNumber_ = newest.number;
         frameTimes_.append({clock_.elapsed(), newest.number});
+        frame_ = newest.image;
+        display_ = newest.display;
+        outline_ = newest.outline;
         if (evidence_.isEmpty())
-            showFrame(newest.image);
+            showNewest();
     }
     while (frameTimes_.size() > 2 && frameTimes_.first().first < clock_.elapsed() - kRateWindowMs)
         frameTimes_.removeFirst();
     if (phase_ == WaitPhase::Waiting)
         markWait();
+    if (clock_.elapsed() - recordingLookedAt_ >= kRecordingLookMs) {
+        recordingLookedAt_ = clock_.elapsed();
+        showRecordingLines();
+    }
     showStatus();
 }
 
@@ -420,10 +420,14 @@ void frmScreen::showStatus()
             parts.append(QStringLiteral("%1×%2  %3 fps").arg(frame.width()).arg(frame.height()).arg(framesPerSecond(), 0, 'f', 1));
         if (!sourceEnd_.isEmpty())
             parts.append(QStringLiteral("取り込み元が終わりました: %1").arg(sourceEnd_));
+        if (showsDisplay() && evidence_.isEmpty())
+            parts.append(QStringLiteral("表示部分"));
         const QRect selection = picture->selection();
         if (!selection.isEmpty())
             parts.append(QStringLiteral("選択 %1×%2（%3, %4 から）")
                              .arg(selection.width()).arg(selection.height()).arg(selection.x()).arg(selection.y()));
+        if (editingCorners_)
+            parts.append(QStringLiteral("四隅をドラッグして合わせ、メニューの「表示部分をこの四隅に決める」で決めます"));
     }
     const QString statusLine = parts.join(QStringLiteral("  "));
     if (lblStatus->text() != statusLine) {
@@ -486,6 +490,14 @@ void frmScreen::showMenu(const QPoint &where)
 {
     const bool selected = !picture->selection().isEmpty();
     const bool recording = !recordingPath().isEmpty();
+    const bool live = picture->isVisible() && evidence_.isEmpty() && !frame_.isNull();
+    mnuUndoCheckpoint->setEnabled(recording && std::any_of(recordingShown_.begin(), recordingShown_.end(), [](const QString &line) {
+        return line.startsWith(QStringLiteral("WAIT"));
+    }));
+    mnuShowDisplay->setEnabled(live && !display_.isNull() && !editingCorners_);
+    mnuShowDisplay->setChecked(showsDisplay());
+    mnuSetCorners->setEnabled(live && !showsDisplay());
+    mnuSetCorners->setChecked(editingCorners_);
     mnuSavePicture->setEnabled(selected);
     mnuReadText->setEnabled(selected && !readingBusy_);
     mnuWaitAppear->setEnabled(selected);
@@ -500,6 +512,7 @@ void frmScreen::showMenu(const QPoint &where)
         menu.addAction(mnuWaitAppear);
         menu.addAction(mnuWaitGone);
         menu.addAction(mnuWaitText);
+        menu.addAction(mnuUndoCheckpoint);
     }
     if (!evidencePath_.isEmpty()) {
         menu.addSeparator();
@@ -508,6 +521,18 @@ void frmScreen::showMenu(const QPoint &where)
         menu.addAction(mnuOpenEvidence);
         menu.addAction(mnuEvidenceFolder);
     }
+    menu.addSeparator();
+    menu.addAction(mnuShowDisplay);
+    QMenu *zoom = menu.addMenu(QStringLiteral("拡大(&E)"));
+    zoom->setObjectName(QStringLiteral("zoomMenu"));
+    zoom->setEnabled(live);
+    for (QAction *action : mnuZoom) {
+        action->setChecked(action->objectName() == QStringLiteral("mnuZoom%1").arg(picture->zoom()));
+        zoom->addAction(action);
+    }
+    menu.addAction(mnuSetCorners);
+    if (editingCorners_)
+        menu.addAction(mnuApplyCorners);
     menu.addSeparator();
     menu.addAction(mnuSource);
     menu.exec(picture->mapToGlobal(where));
@@ -533,115 +558,6 @@ void frmScreen::mnuSavePicture_Click()
     lastPicturePath_ = path;
     showNotice(QStringLiteral("%1×%2 の画像を「%3」に保存しました。")
                    .arg(pixels.width()).arg(pixels.height()).arg(QDir::toNativeSeparators(path)));
-}
-
-QString frmScreen::recordingPath() const
-{
-    const frmKeyboard *keyboard = keypad_.keyboard();
-    return keyboard && keyboard->isRecording() ? keyboard->recordPath() : QString();
-}
-
-void frmScreen::mnuWaitAppear_Click()
-{
-    addPictureCheckpoint(QStringLiteral("WAITIMAGE"));
-}
-
-void frmScreen::mnuWaitGone_Click()
-{
-    addPictureCheckpoint(QStringLiteral("WAITGONE"));
-}
-
-void frmScreen::addPictureCheckpoint(const QString &keyword)
-{
-    const QImage pixels = picture->selectedPixels();
-    const QString recording = recordingPath();
-    if (pixels.isNull() || recording.isEmpty() || !view_)
-        return;
-    if (const QString problem = view_->templateProblem(pixels); !problem.isEmpty()) {
-        desktop_.showMessage(this, QStringLiteral("選択範囲を待つ画像にできません: %1。\n記録には何も加えませんでした。").arg(problem));
-        return;
-    }
-    // Beside the recording, named after it: a name the macro line can hold
-    // as one word.
-    QString base = QFileInfo(recording).completeBaseName().simplified().replace(u' ', u'_');
-    if (base.isEmpty() || !fitsMacroFile(base))
-        base = QStringLiteral("checkpoint");
-    const QString path = freeName(QFileInfo(recording).absolutePath(), base);
-    QString error;
-    if (!savePng(pixels, path, &error)) {
-        desktop_.showMessage(this, error + QStringLiteral("\n記録には何も加えませんでした。"));
-        return;
-    }
-    const QString line = QStringLiteral("%1 %2 %3").arg(keyword, QFileInfo(path).fileName()).arg(kCheckpointSeconds);
-    keypad_.keyboard()->addCheckpoint(line, screenLineSource(screen_.sourceName()));
-    showNotice(QStringLiteral("記録に「%1」を加えました。").arg(line));
-}
-
-void frmScreen::mnuReadText_Click()
-{
-    readSelection([this](const QString &text) {
-        if (text.isEmpty())
-            desktop_.showMessage(this, QStringLiteral("選択範囲に読める文字はありませんでした。"));
-        else
-            desktop_.showMessage(this, QStringLiteral("選択範囲の文字:\n%1").arg(text));
-    });
-}
-
-void frmScreen::mnuWaitText_Click()
-{
-    const QRect region = picture->selection();
-    if (region.isEmpty() || recordingPath().isEmpty())
-        return;
-    readSelection([this, region](const QString &read) {
-        // One word, as STRING takes it: the comparison ignores spaces anyway.
-        QString text = read.simplified().remove(u' ');
-        for (;;) {
-            const std::optional<QString> answer = desktop_.editText(
-                this, QStringLiteral("この文字が現れるまで待つ"),
-                QStringLiteral("画面に現れるのを待つ文字列（読めた文字です。直せます）:"), text);
-            if (!answer || recordingPath().isEmpty())
-                return;
-            text = answer->simplified().remove(u' ');
-            if (text.isEmpty())
-                return;
-            if (fitsMacroFile(text))
-                break;
-            desktop_.showMessage(this, QStringLiteral("「%1」にはマクロファイル（シフト JIS）に書けない文字があります。直してください。").arg(text));
-        }
-        const QString line = QStringLiteral("WAITTEXT %1 %2 %3,%4,%5,%6")
-                                 .arg(text).arg(kCheckpointSeconds)
-                                 .arg(region.x()).arg(region.y()).arg(region.width()).arg(region.height());
-        keypad_.keyboard()->addCheckpoint(line, screenLineSource(screen_.sourceName()));
-        showNotice(QStringLiteral("記録に「%1」を加えました。").arg(line));
-    });
-}
-
-void frmScreen::readSelection(std::function<void(const QString &)> done)
-{
-    const QImage pixels = picture->selectedPixels();
-    if (pixels.isNull() || readingBusy_ || !view_)
-        return;
-    if (reading_.joinable())
-        reading_.join();
-    readingBusy_ = true;
-    showNotice(QStringLiteral("選択範囲の文字を読んでいます…"));
-    ScreenView *view = view_;
-    reading_ = std::thread([this, view, pixels, done = std::move(done)] {
-        QString text;
-        QString error;
-        const bool read = view->readText(pixels, &text, &error);
-        QMetaObject::invokeMethod(this, [this, read, text, error, done] {
-            readingBusy_ = false;
-            notice_.clear();
-            showStatus();
-            if (!read) {
-                desktop_.showMessage(this, error);
-                return;
-            }
-            Q_EMIT textRead(text);
-            done(text);
-        }, Qt::QueuedConnection);
-    });
 }
 
 void frmScreen::waitStarted(const ScreenWaitReport &report)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "macro/displayarea.h"
 #include "macro/runscreen.h"
 #include "widgets/framepicture.h"
 
@@ -33,12 +34,28 @@ class ScreenView;
 // keeps its place; the picture keeps its size whatever the status lines
 // below it say. It owns no port and takes no part in a run: closing it only
 // hides it.
+//
+// The display: its outline found in the frames is drawn on them; the user
+// can drag its four corners and give its resolution (the display then goes
+// to the screen and, while recording, into the recording as a DISPLAY line),
+// look at the upright picture of the display instead of the frame, and
+// enlarge either (x2, x3, to the window) to select a small text to the
+// pixel; a selection is then in the display's pixels. While the keypad
+// records, the recording's last lines show below the picture, and the last
+// checkpoint can be taken back. The menu opens from the keyboard too
+// (Menu key, Shift+F10), and the arrow keys move the selection (Shift:
+// size it).
 class frmScreen : public QWidget {
     Q_OBJECT
 public:
     // How long a recorded checkpoint waits, in seconds: a slow handset's
     // screen change with room to spare.
     static constexpr int kCheckpointSeconds = 30;
+    // A selection lower than this (in the frame's pixels) is too small for
+    // the recogniser to read surely: its reading says so.
+    static constexpr int kSureReadingHeight = 16;
+    // The recording's lines shown below the picture.
+    static constexpr int kRecordingLinesShown = 3;
 
     // `screen` is the runs' screen.
     frmScreen(Desktop &desktop, LazyScreen &screen, KeypadWindows &keypad);
@@ -73,6 +90,8 @@ public:
     QPushButton *cmdLive;
     QPushButton *cmdOpenEvidence;
     QPushButton *cmdEvidenceFolder;
+    // While the keypad records: its last lines.
+    QLabel *lblRecording;
     // The context menu's items.
     QAction *mnuSavePicture;
     QAction *mnuReadText;
@@ -83,6 +102,13 @@ public:
     QAction *mnuLive;
     QAction *mnuOpenEvidence;
     QAction *mnuEvidenceFolder;
+    QAction *mnuUndoCheckpoint;
+    // Its 「表示」 part: the upright display, the enlargements (one of them
+    // checked), the corners.
+    QAction *mnuShowDisplay;
+    QList<QAction *> mnuZoom;
+    QAction *mnuSetCorners;
+    QAction *mnuApplyCorners;
 
     // Handlers.
     void mnuSavePicture_Click();
@@ -90,6 +116,15 @@ public:
     void mnuWaitAppear_Click();
     void mnuWaitGone_Click();
     void mnuWaitText_Click();
+    void mnuUndoCheckpoint_Click();
+    void mnuShowDisplay_Click();
+    void mnuSetCorners_Click();
+    void mnuApplyCorners_Click();
+
+    // Whether the picture is the upright display (not the frame).
+    bool showsDisplay() const { return showDisplay_ && !display_.isNull(); }
+    // The display the user set last (Mode::Found until then).
+    DisplayArea displayArea() const { return displayArea_; }
 
     // The frames per second shown, over the last two seconds.
     double framesPerSecond() const;
@@ -115,6 +150,7 @@ Q_SIGNALS:
 protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     enum class WaitPhase { None, Waiting, Found, RanOut, Failed };
@@ -137,10 +173,24 @@ private:
     void waitEnded(const ScreenWaitReport &report);
     void markWait();
     void addPictureCheckpoint(const QString &keyword);
+    void putPictureCheckpoint(const QString &keyword, const QImage &pixels);
+    // The recording's last lines below the picture.
+    void showRecordingLines();
+    // The picture shown (frame or upright display) from what came last.
+    void showNewest();
+    void setZoom(int zoom);
+    // The selection on the screen (for a dialog to keep clear of).
+    QRect selectionOnScreen() const;
+    // The reading of `pixels` (a selection of `height` frame pixels) as a
+    // message says it.
+    QString readingNote(const QString &text, int height) const;
     // Reads the selection's text off the user-interface thread; `done` gets
     // the text on it.
     void readSelection(std::function<void(const QString &)> done);
     QString recordingPath() const;
+    // The display as a recording's DISPLAY line writes it (empty: the user
+    // set none).
+    QString recordedDisplay() const;
 
     Desktop &desktop_;
     LazyScreen &screen_;
@@ -177,4 +227,13 @@ private:
     QSize ownSize_;
     std::thread reading_;
     bool readingBusy_ = false;
+    // The newest frame and its display (upright picture and outline).
+    QImage frame_;
+    QImage display_;
+    QPolygonF outline_;
+    bool showDisplay_ = false;
+    bool editingCorners_ = false;
+    DisplayArea displayArea_;
+    QStringList recordingShown_;
+    qint64 recordingLookedAt_ = -1'000'000;
 };

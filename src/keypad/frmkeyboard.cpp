@@ -71,10 +71,10 @@ frmKeyboard::frmKeyboard(Desktop &desktop, Waiter *lineClock, QWidget *parent)
     setTabOrder(Command1.last(), cmbCommPort);
 
     // The recording is in the context menu, so that no control moves.
-    mnuRecordStart = new QAction(QStringLiteral("記録開始..."), this);
+    mnuRecordStart = new QAction(QStringLiteral("記録開始(&R)..."), this);
     mnuRecordStart->setObjectName(QStringLiteral("mnuRecordStart"));
     connect(mnuRecordStart, &QAction::triggered, this, &frmKeyboard::mnuRecordStart_Click);
-    mnuRecordStop = new QAction(QStringLiteral("記録終了"), this);
+    mnuRecordStop = new QAction(QStringLiteral("記録終了(&T)"), this);
     mnuRecordStop->setObjectName(QStringLiteral("mnuRecordStop"));
     connect(mnuRecordStop, &QAction::triggered, this, &frmKeyboard::mnuRecordStop_Click);
     addAction(mnuRecordStart);
@@ -147,7 +147,7 @@ void frmKeyboard::SendStr(const QString &Str)
     recordTextGoingOut();
 }
 
-bool frmKeyboard::addCheckpoint(const QString &line, const QString &source)
+bool frmKeyboard::addCheckpoint(const QString &line, const QString &source, const QString &display)
 {
     if (!recording_)
         return false;
@@ -155,9 +155,20 @@ bool frmKeyboard::addCheckpoint(const QString &line, const QString &source)
     recordTextGoingOut();
     const double now = lineClockMs();
     if (!source.isEmpty())
-        recording_->lookAt(source, now);
-    recording_->addCheckpoint(line, now);
+        recording_->lookAt(source, now, display);
+    if (!line.isEmpty())
+        recording_->addCheckpoint(line, now);
     return true;
+}
+
+QString frmKeyboard::removeLastCheckpoint()
+{
+    return recording_ ? recording_->removeLastCheckpoint() : QString();
+}
+
+QStringList frmKeyboard::recordedLines() const
+{
+    return recording_ ? recording_->lines() : QStringList();
 }
 
 void frmKeyboard::mnuRecordStart_Click()
@@ -198,23 +209,32 @@ void frmKeyboard::mnuRecordStop_Click()
                                        .arg(QDir::toNativeSeparators(recordPath_)));
         return;
     }
-    finishRecording();
+    const QStringList pictures = recording_->checkpointPictures();
+    if (!finishRecording())
+        return;
+    // Where it all went: the file, and the checkpoints' pictures beside it.
+    const QString folder = QDir::toNativeSeparators(QFileInfo(recordPath_).absolutePath());
+    QString message = QStringLiteral("記録を「%1」に保存しました。").arg(QDir::toNativeSeparators(recordPath_));
+    if (!pictures.isEmpty())
+        message += QStringLiteral("\nチェックポイントの画像（%1）は同じフォルダ「%2」にあります。")
+                       .arg(pictures.join(QStringLiteral("、")), folder);
+    desktop_.showMessage(this, message);
 }
 
-void frmKeyboard::finishRecording()
+bool frmKeyboard::finishRecording()
 {
     if (finishing_) {
         saveFinishingRecordingAside();
-        return;
+        return false;
     }
     if (!recording_)
-        return;
+        return false;
     recordTextGoingOut();
     if (recording_->size() == 0) {
         // Nothing recorded: no file is written, none replaced.
         recording_.reset();
         showRecording();
-        return;
+        return false;
     }
     finishing_ = std::move(recording_);
     showRecording();
@@ -225,15 +245,16 @@ void frmKeyboard::finishRecording()
         desktop_.showMessage(this, error + QStringLiteral("\n記録を保存するファイルを選び直してください。"));
         const QString path = finishing_ ? desktop_.chooseNewFile(this, recordPath_) : QString();
         if (!finishing_)
-            return;
+            return false;
         if (path.isEmpty()) {
             desktop_.showMessage(this, QStringLiteral("記録（キーと文字列 %1 個）を保存しませんでした。").arg(finishing_->size()));
             finishing_.reset();
-            return;
+            return false;
         }
         recordPath_ = path;
     }
     finishing_.reset();
+    return true;
 }
 
 void frmKeyboard::saveFinishingRecordingAside()

@@ -63,13 +63,20 @@ public:
     // Called again while the user is being asked (the program ends meanwhile:
     // a signal), it writes the recording to a file of its own in the home
     // folder and says where.
-    void finishRecording();
+    // True when it wrote the file.
+    bool finishRecording();
     bool isRecording() const { return recording_ != nullptr; }
     // Puts a checkpoint line (WAITIMAGE, WAITGONE, WAITTEXT) into the
     // recording in progress, at this moment, looking at screen `source` (as
-    // a SCREEN line takes it; empty: none is written); false when no
-    // recording runs.
-    bool addCheckpoint(const QString &line, const QString &source);
+    // a SCREEN line takes it; empty: none is written) and its `display` (a
+    // DISPLAY line's text; empty: none); false when no recording runs. An
+    // empty `line` records only the source and display.
+    bool addCheckpoint(const QString &line, const QString &source, const QString &display = QString());
+    // Takes back the last checkpoint of the recording in progress: its
+    // line, or an empty text when there is none.
+    QString removeLastCheckpoint();
+    // The recording's lines so far (none when no recording runs).
+    QStringList recordedLines() const;
     // The context menu's 「画面(&G)」, which asks for the screen window (the
     // main window's) through screenWanted(); no item when not offered
     // before load().

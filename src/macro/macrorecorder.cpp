@@ -51,15 +51,48 @@ void MacroRecorder::addCheckpoint(const QString &line, double atMs)
     items_.append({line, atMs, atMs, true});
 }
 
-void MacroRecorder::lookAt(const QString &source, double atMs)
+void MacroRecorder::lookAt(const QString &source, double atMs, const QString &display)
 {
-    if (source_ == source)
-        return;
-    if (source_.isEmpty())
+    if (source_.isEmpty()) {
         firstSource_ = source;
-    else
-        addCheckpoint(QStringLiteral("SCREEN ") + source, atMs);
+        firstDisplay_ = display;
+    } else {
+        if (source_ != source)
+            addCheckpoint(QStringLiteral("SCREEN ") + source, atMs);
+        // (A new source keeps the display set before.)
+        if (!display.isEmpty() && display != display_)
+            addCheckpoint(QStringLiteral("DISPLAY ") + display, atMs);
+    }
     source_ = source;
+    if (!display.isEmpty())
+        display_ = display;
+}
+
+namespace {
+bool isCheckpoint(const QString &line)
+{
+    const QString keyword = line.section(u' ', 0, 0);
+    return keyword == u"WAITIMAGE" || keyword == u"WAITGONE" || keyword == u"WAITTEXT";
+}
+} // namespace
+
+QString MacroRecorder::removeLastCheckpoint()
+{
+    for (qsizetype i = items_.size() - 1; i >= 0; --i) {
+        if (items_[i].checkpoint && isCheckpoint(items_[i].line))
+            return items_.takeAt(i).line;
+    }
+    return {};
+}
+
+QStringList MacroRecorder::checkpointPictures() const
+{
+    QStringList pictures;
+    for (const Item &item : items_) {
+        if (item.checkpoint && isCheckpoint(item.line) && !item.line.startsWith(QStringLiteral("WAITTEXT")))
+            pictures.append(item.line.section(u' ', 1, 1));
+    }
+    return pictures;
 }
 
 QStringList MacroRecorder::lines() const
@@ -67,6 +100,8 @@ QStringList MacroRecorder::lines() const
     QStringList lines{QStringLiteral("BASEWAIT ") + secondsText(baseWaitMs_)};
     if (!firstSource_.isEmpty())
         lines.append(QStringLiteral("SCREEN ") + firstSource_);
+    if (!firstSource_.isEmpty() && !firstDisplay_.isEmpty())
+        lines.append(QStringLiteral("DISPLAY ") + firstDisplay_);
     // The replay's base wait: a shorter one still lasts the run's shortest.
     const double waitMs = std::max<double>(baseWaitMs_, MacroRunner::kShortestWaitMs);
     // When the replay starts the item before, on the session's clock.

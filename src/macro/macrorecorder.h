@@ -43,10 +43,17 @@ public:
     // item, and the pauses stay as they were.
     void addCheckpoint(const QString &line, double atMs);
     // The screen source the checkpoints from now on look at (as a SCREEN
-    // line takes it): the first becomes a SCREEN line after BASEWAIT, so
-    // that the source is open before the first key; another one later is a
-    // SCREEN line at `atMs`, taking no time either.
-    void lookAt(const QString &source, double atMs);
+    // line takes it), and where its display lies (a DISPLAY line's text;
+    // empty: not set): the first becomes a SCREEN line after BASEWAIT, with
+    // its DISPLAY line, so that the source is open before the first key;
+    // another source or display later is a SCREEN or DISPLAY line at `atMs`,
+    // taking no time either.
+    void lookAt(const QString &source, double atMs, const QString &display = QString());
+    // Takes back the last checkpoint (WAITIMAGE, WAITGONE, WAITTEXT) put
+    // in: its line, or an empty text when there is none.
+    QString removeLastCheckpoint();
+    // The pictures the checkpoints wait for, as their lines name them.
+    QStringList checkpointPictures() const;
 
     // Keys, texts and checkpoints recorded.
     qsizetype size() const { return items_.size(); }
@@ -80,5 +87,7 @@ private:
     int baseWaitMs_;
     QList<Item> items_;
     QString firstSource_;
+    QString firstDisplay_;
     QString source_;
+    QString display_;
 };

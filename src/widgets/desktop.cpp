@@ -3,21 +3,30 @@
 #include "platform/process.h"
 #include "widgets/appearance.h"
 #include "widgets/guide.h"
+#include "widgets/placement.h"
 
+#include <QComboBox>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QListView>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QStandardPaths>
 #include <QTreeView>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <algorithm>
 
 namespace {
@@ -71,6 +80,35 @@ QString runFileDialog(QWidget *parent, const QString &fileName, QFileDialog::Acc
     return dialog.selectedFiles().value(0);
 }
 
+// `dialog` beside `area` (on the screen) rather than over it, once it has
+// its size; nothing when `area` is empty.
+void placeClearOf(QWidget &dialog, const QRect &area)
+{
+    if (area.isEmpty())
+        return;
+    dialog.adjustSize();
+    const QScreen *screen = QGuiApplication::screenAt(area.center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    // (The window manager's frame: a title bar's height or so more.)
+    const QSize outer = dialog.size() + QSize(8, 32);
+    dialog.move(placeBeside(area, outer, screen->availableGeometry()));
+}
+
+// A message box at least wide enough for its caption.
+void widenForCaption(QMessageBox &box)
+{
+    auto *grid = qobject_cast<QGridLayout *>(box.layout());
+    if (!grid)
+        return;
+    // The caption, the window manager's buttons beside it, and room.
+    const int wanted = box.fontMetrics().horizontalAdvance(box.windowTitle()) + 160;
+    grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                  grid->columnCount());
+}
+
 } // namespace
 
 ScreenDesktop::ScreenDesktop()
@@ -101,6 +139,7 @@ std::optional<QString> ScreenDesktop::editText(QWidget *parent, const QString &c
     dialog.setLabelText(label);
     dialog.setTextValue(text);
     dialog.resize(std::max(dialog.width(), dialog.fontMetrics().horizontalAdvance(QStringLiteral("M")) * 40), dialog.height());
+    placeClearOf(dialog, keepClear());
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.textValue();
@@ -115,6 +154,8 @@ void ScreenDesktop::showMessage(QWidget *parent, const QString &text)
         parent = nullptr;
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("QuillonEmu"), text, QMessageBox::Ok, parent);
     box.setWindowIcon(programIcon());
+    widenForCaption(box);
+    placeClearOf(box, keepClear());
     box.exec();
 }
 
@@ -158,15 +199,45 @@ void ScreenDesktop::openGuide(QWidget *parent, const QString &path)
 std::optional<QString> ScreenDesktop::chooseScreenSource(QWidget *parent, const QStringList &choices,
                                                          const QString &current)
 {
-    QInputDialog dialog(parent);
+    QDialog dialog(parent);
     dialog.setWindowTitle(QStringLiteral("画面の取り込み元"));
-    dialog.setLabelText(QStringLiteral("カメラを選ぶか、URL（http://…、rtsp://…）かファイルのパスを入力してください:"));
-    dialog.setComboBoxEditable(true);
-    dialog.setComboBoxItems(choices);
-    dialog.setTextValue(current);
+    dialog.setWindowIcon(programIcon());
+    auto *label = new QLabel(choices.isEmpty()
+                                 ? QStringLiteral("カメラは見つかりませんでした。\n"
+                                                  "URL（http://…、rtsp://…）か、画像・動画ファイルのパスを入力してください:")
+                                 : QStringLiteral("カメラを選ぶか、URL（http://…、rtsp://…）か画像・動画ファイルのパスを入力してください:"),
+                             &dialog);
+    label->setWordWrap(true);
+    auto *source = new QComboBox(&dialog);
+    source->setObjectName(QStringLiteral("cmbSource"));
+    source->setEditable(true);
+    source->setInsertPolicy(QComboBox::NoInsert);
+    source->addItems(choices);
+    source->setEditText(current);
+    source->setMinimumContentsLength(40);
+    label->setBuddy(source);
+    auto *browse = new QPushButton(QStringLiteral("参照(&B)..."), &dialog);
+    browse->setObjectName(QStringLiteral("cmdBrowse"));
+    QObject::connect(browse, &QPushButton::clicked, &dialog, [&dialog, source] {
+        QFileInfo start(source->currentText().trimmed());
+        const QString path = runFileDialog(&dialog, start.exists() ? start.absoluteFilePath() : QString(), QFileDialog::AcceptOpen,
+                                           QStringLiteral("画像・動画 (*.png *.jpg *.jpeg *.bmp *.mp4 *.avi *.mkv *.mov *.webm);;") + kEveryFile);
+        if (!path.isEmpty())
+            source->setEditText(QDir::toNativeSeparators(path));
+    });
+    auto *row = new QHBoxLayout;
+    row->addWidget(source, 1);
+    row->addWidget(browse);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto *layout = new QVBoxLayout(&dialog);
+    layout->addWidget(label);
+    layout->addLayout(row);
+    layout->addWidget(buttons);
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
-    return dialog.textValue().trimmed();
+    return source->currentText().trimmed();
 }
 
 void ScreenDesktop::endProgram()

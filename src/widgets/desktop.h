@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -52,10 +53,30 @@ public:
     // when cancelled.
     virtual std::optional<QString> chooseScreenSource(QWidget *parent, const QStringList &choices,
                                                       const QString &current) = 0;
+
+    // What a message or text dialog asks about, on the screen (the screen
+    // window's selection): the dialog goes beside it, not over it. Empty:
+    // over its parent, as usual. KeepClear sets it for its own life.
+    QRect keepClear() const { return keepClear_; }
+    class KeepClear {
+    public:
+        KeepClear(Desktop &desktop, const QRect &area) : desktop_(desktop) { desktop_.keepClear_ = area; }
+        ~KeepClear() { desktop_.keepClear_ = QRect(); }
+        KeepClear(const KeepClear &) = delete;
+        KeepClear &operator=(const KeepClear &) = delete;
+
+    private:
+        Desktop &desktop_;
+    };
+
+private:
+    QRect keepClear_;
 };
 
 // The desktop of a screen: Qt's file dialog, message boxes captioned
-// "QuillonEmu", the guide shown by the desktop's opener.
+// "QuillonEmu" (wide enough to show it whole), the guide shown by the
+// desktop's opener, the screen source's dialog (the cameras found, or that
+// none was; 参照... for a picture or video file).
 class ScreenDesktop : public Desktop {
 public:
     ScreenDesktop();

@@ -1,5 +1,7 @@
 #include "widgets/framepicture.h"
 
+#include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
@@ -10,7 +12,16 @@ FramePicture::FramePicture(QWidget *parent) : QWidget(parent)
     setObjectName(QStringLiteral("picture"));
     setCursor(Qt::CrossCursor);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // The arrow keys move and size the selection; the Menu key and
+    // Shift+F10 open the menu.
+    setFocusPolicy(Qt::StrongFocus);
 }
+
+namespace {
+// How near a corner's handle a press takes it, in the widget's points.
+constexpr int kHandleReach = 8;
+const QColor kOutlineColour(0, 170, 255);
+} // namespace
 
 void FramePicture::setFrame(const QImage &frame)
 {
@@ -31,20 +42,31 @@ void FramePicture::setLargest(const QSize &largest)
     updateGeometry();
 }
 
+void FramePicture::setZoom(int zoom)
+{
+    zoom_ = std::clamp(zoom, kFillZoom, 3);
+    updateGeometry();
+    update();
+}
+
 QSize FramePicture::sizeHint() const
 {
     if (frame_.isNull())
         return {320, 240};
+    if (zoom_ == kFillZoom)
+        return largest_.isValid() ? frame_.size().scaled(largest_, Qt::KeepAspectRatio) : frame_.size();
+    const QSize wanted = frame_.size() * zoom_;
     if (!largest_.isValid())
-        return frame_.size();
-    return frame_.size().scaled(frame_.size().boundedTo(largest_), Qt::KeepAspectRatio);
+        return wanted;
+    return frame_.size().scaled(wanted.boundedTo(largest_), Qt::KeepAspectRatio);
 }
 
 double FramePicture::scale() const
 {
     if (frame_.isNull())
         return 1.0;
-    return std::min({1.0, double(width()) / frame_.width(), double(height()) / frame_.height()});
+    const double fits = std::min(double(width()) / frame_.width(), double(height()) / frame_.height());
+    return zoom_ == kFillZoom ? fits : std::min(double(zoom_), fits);
 }
 
 QRect FramePicture::shownRect() const
@@ -92,6 +114,15 @@ void FramePicture::setMark(const std::optional<Mark> &mark)
     update();
 }
 
+void FramePicture::setOutline(const QPolygonF &outline, bool editable)
+{
+    outline_ = outline.size() == 4 ? outline : QPolygonF();
+    outlineEditable_ = editable && !outline_.isEmpty();
+    if (!outlineEditable_)
+        cornerDragged_ = -1;
+    update();
+}
+
 void FramePicture::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
@@ -99,8 +130,25 @@ void FramePicture::paintEvent(QPaintEvent *)
     if (frame_.isNull())
         return;
     const QRect shown = shownRect();
+    // Enlarged pixel by pixel: each of the frame's pixels a square, to
+    // select to the pixel.
     painter.setRenderHint(QPainter::SmoothPixmapTransform, scale() < 1.0);
     painter.drawImage(shown, frame_);
+    if (!outline_.isEmpty()) {
+        const double s = scale();
+        QPolygonF onWidget;
+        for (const QPointF &corner : outline_)
+            onWidget.append(QPointF(shown.x() + corner.x() * s, shown.y() + corner.y() * s));
+        painter.setPen(QPen(kOutlineColour, 2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPolygon(onWidget);
+        if (outlineEditable_) {
+            painter.setBrush(Qt::white);
+            for (const QPointF &corner : onWidget)
+                painter.drawRect(QRectF(corner - QPointF(4, 4), QSizeF(8, 8)));
+            painter.setBrush(Qt::NoBrush);
+        }
+    }
     if (!selection_.isEmpty()) {
         // Seen on any picture: white under black dashes.
         const QRect r = toWidget(selection_);
@@ -137,18 +185,44 @@ void FramePicture::mousePressEvent(QMouseEvent *event)
         QWidget::mousePressEvent(event);
         return;
     }
+    if (outlineEditable_) {
+        const QRect shown = shownRect();
+        for (int i = 0; i < 4; ++i) {
+            const QPointF corner(shown.x() + outline_[i].x() * scale(), shown.y() + outline_[i].y() * scale());
+            if ((corner - event->position()).manhattanLength() <= 2 * kHandleReach) {
+                cornerDragged_ = i;
+                return;
+            }
+        }
+    }
     dragStart_ = event->position().toPoint();
     dragTo(event->position().toPoint());
 }
 
 void FramePicture::mouseMoveEvent(QMouseEvent *event)
 {
+    if (cornerDragged_ >= 0) {
+        const QRect shown = shownRect();
+        const double s = scale();
+        const QPointF at((event->position().x() - shown.x()) / s, (event->position().y() - shown.y()) / s);
+        // On the frame's pixels' corners.
+        outline_[cornerDragged_] = QPointF(std::clamp(std::round(at.x()), 0.0, double(frame_.width())),
+                                           std::clamp(std::round(at.y()), 0.0, double(frame_.height())));
+        update();
+        Q_EMIT outlineChanged(outline_);
+        return;
+    }
     if (dragStart_)
         dragTo(event->position().toPoint());
 }
 
 void FramePicture::mouseReleaseEvent(QMouseEvent *event)
 {
+    if (event->button() == Qt::LeftButton && cornerDragged_ >= 0) {
+        mouseMoveEvent(event);
+        cornerDragged_ = -1;
+        return;
+    }
     if (event->button() != Qt::LeftButton || !dragStart_)
         return;
     dragTo(event->position().toPoint());
@@ -168,4 +242,53 @@ void FramePicture::dragTo(const QPoint &point)
     const QPoint start = toFrame(covered.topLeft());
     const QPoint end = toFrame(covered.bottomRight());
     setSelection(start == end ? QRect() : QRect(start, end));
+}
+
+void FramePicture::keyPressEvent(QKeyEvent *event)
+{
+    const bool shift = event->modifiers() & Qt::ShiftModifier;
+    if (event->key() == Qt::Key_Menu || (event->key() == Qt::Key_F10 && shift)) {
+        Q_EMIT menuAsked(keyboardMenuPlace());
+        return;
+    }
+    QPoint step;
+    switch (event->key()) {
+    case Qt::Key_Left: step = {-1, 0}; break;
+    case Qt::Key_Right: step = {1, 0}; break;
+    case Qt::Key_Up: step = {0, -1}; break;
+    case Qt::Key_Down: step = {0, 1}; break;
+    default:
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    if (frame_.isNull())
+        return;
+    // Ctrl: ten pixels at a time.
+    if (event->modifiers() & Qt::ControlModifier)
+        step *= 10;
+    QRect r = selection_;
+    if (r.isEmpty()) {
+        // A first selection in the middle, to move and size from there.
+        const QSize size = QSize(32, 16).boundedTo(frame_.size());
+        r = QRect(QPoint((frame_.width() - size.width()) / 2, (frame_.height() - size.height()) / 2), size);
+    } else if (shift) {
+        // The right and bottom edges move: the selection grows or shrinks,
+        // a pixel wide at the least.
+        r.setWidth(std::clamp(r.width() + step.x(), 1, frame_.width() - r.x()));
+        r.setHeight(std::clamp(r.height() + step.y(), 1, frame_.height() - r.y()));
+    } else {
+        r.moveTo(std::clamp(r.x() + step.x(), 0, frame_.width() - r.width()),
+                 std::clamp(r.y() + step.y(), 0, frame_.height() - r.height()));
+    }
+    setSelection(r);
+}
+
+void FramePicture::contextMenuEvent(QContextMenuEvent *event)
+{
+    Q_EMIT menuAsked(event->reason() == QContextMenuEvent::Mouse ? event->pos() : keyboardMenuPlace());
+}
+
+QPoint FramePicture::keyboardMenuPlace() const
+{
+    return selection_.isEmpty() ? rect().center() : toWidget(selection_).center();
 }

@@ -277,7 +277,7 @@ void TestDesktop::keypadRecordsThroughItsContextMenu()
             items.append(QStringLiteral("the menu did not come and go within 20 s"));
         return items;
     };
-    QCOMPARE(choose(kb->mnuRecordStart), (QStringList{"記録開始...", "記録終了 (disabled)", "画面(&G)"}));
+    QCOMPARE(choose(kb->mnuRecordStart), (QStringList{"記録開始(&R)...", "記録終了(&T) (disabled)", "画面(&G)"}));
     QCOMPARE(d.desktop.newFileStarts, QStringList{"記録.txt"});
     QTRY_COMPARE(caption(), QStringLiteral("QuillonEmu release 25F - 記録中"));
 
@@ -295,15 +295,17 @@ void TestDesktop::keypadRecordsThroughItsContextMenu()
     QVERIFY(xtool::key(QStringLiteral("Up")));
     QCOMPARE(packetList(pty.read(50)), packetList(keyBytes("CALL") + textBytes("ab") + keyBytes("ENTER UP")));
 
-    QCOMPARE(choose(kb->mnuRecordStop), (QStringList{"記録開始... (disabled)", "記録終了", "画面(&G)"}));
+    QCOMPARE(choose(kb->mnuRecordStop), (QStringList{"記録開始(&R)... (disabled)", "記録終了(&T)", "画面(&G)"}));
     QTRY_COMPARE(caption(), QStringLiteral("QuillonEmu release 25F"));
     QCOMPARE(macroFileLines(path, false), (QStringList{"BASEWAIT 0.2", "CALL", "STRING ab", "ENTER", "UP"}));
     // Nothing moved or changed size.
     QCOMPARE(controlPlaces(kb), places);
     QCOMPARE(kb->frameGeometry().size(), frame);
-    // Recording began while disconnected: the user was told.
-    QCOMPARE(d.desktop.messages.size(), 1);
+    // Recording began while disconnected: the user was told; and where it
+    // went when it ended.
+    QCOMPARE(d.desktop.messages.size(), 2);
     QVERIFY(d.desktop.messages[0].startsWith(QStringLiteral("記録を始めましたが、キーボードは切断中です。")));
+    QVERIFY(d.desktop.messages[1].startsWith(QStringLiteral("記録を「")));
     // A right click presses no button.
     QCOMPARE(pty.readAvailable(50), QByteArray());
 }

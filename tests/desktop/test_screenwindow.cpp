@@ -9,6 +9,7 @@
 #include "handset/modelscreen.h"
 #include "keypad/keypadwindows.h"
 #include "support/mainwindow.h"
+#include "support/recordingdesktop.h"
 #include "support/programprocess.h"
 #include "support/tempfiles.h"
 #include "programwindows.h"
@@ -30,6 +31,7 @@
 #include <QWindow>
 #include <QtTest>
 #include <csignal>
+#include <functional>
 
 namespace {
 
@@ -163,12 +165,10 @@ bool inkIn(const QImage &frame, const QRect &area)
     return false;
 }
 
-// Opens a context menu with a right click at `global` and clicks `item` on
-// it; returns the menu's items as shown (separators left out).
-QStringList chooseFromMenu(QPoint global, QAction *item)
+// Does `open`, and `act` on the menu it brings up (it is modal: from a
+// timer while it is open); false when it did not come and go within 20 s.
+bool onMenu(const std::function<void()> &open, const std::function<void(QMenu *)> &act)
 {
-    // The menu is modal: it is read and clicked from a timer while open.
-    QStringList items;
     QTimer watch;
     watch.setInterval(20);
     QObject::connect(&watch, &QTimer::timeout, [&] {
@@ -176,17 +176,41 @@ QStringList chooseFromMenu(QPoint global, QAction *item)
         if (!menu || !menu->windowHandle() || !menu->windowHandle()->isExposed())
             return;
         watch.stop();
+        act(menu);
+    });
+    watch.start();
+    open();
+    return QTest::qWaitFor([&] { return !watch.isActive() && !QApplication::activePopupWidget(); }, 20'000);
+}
+
+// Opens a context menu with a right click at `global` and clicks `item` on
+// it; returns the menu's items as shown (separators left out).
+QStringList chooseFromMenu(QPoint global, QAction *item)
+{
+    QStringList items;
+    const bool cameAndWent = onMenu([&] { xtool::click(global, 3); }, [&](QMenu *menu) {
         for (const QAction *action : menu->actions()) {
             if (!action->isSeparator())
                 items.append(action->text() + (action->isEnabled() ? QString() : QStringLiteral(" (disabled)")));
         }
         xtool::click(menu->mapToGlobal(menu->actionGeometry(item).center()));
     });
-    watch.start();
-    xtool::click(global, 3);
-    if (!QTest::qWaitFor([&] { return !watch.isActive() && !QApplication::activePopupWidget(); }, 20'000))
+    if (!cameAndWent)
         items.append(QStringLiteral("the menu did not come and go within 20 s"));
     return items;
+}
+
+// Opens the focused window's menu with `openKey` and presses `itemKey` on
+// it; the name of the menu that opened (empty: none did).
+QString keyOnMenu(const QString &openKey, const QString &itemKey)
+{
+    QString opened;
+    if (!onMenu([&] { xtool::key(openKey); }, [&](QMenu *menu) {
+            opened = menu->objectName();
+            xtool::key(itemKey);
+        }))
+        return QStringLiteral("the menu did not come and go within 20 s");
+    return opened;
 }
 
 // Drags over the frame's pixels from `from` to `to` (corners included).
@@ -258,8 +282,24 @@ private Q_SLOTS:
     void runsWaitsMarked();
     void runGoesOnWhateverTheWindowDoes_data();
     void runGoesOnWhateverTheWindowDoes();
+    void displayCornersSetOnAnEnlargedPicture_data();
+    void displayCornersSetOnAnEnlargedPicture();
+    void checkpointsRefusedAndTakenBack();
+    void keyboardOnlyAndSmallReadings();
+    void dialogsBesideTheSelection();
 
 private:
+    // The model handset (typing goes to it), the windows with the keypad
+    // connected to it and recording into 記録.txt in a folder of `name`,
+    // and the screen window showing its stream.
+    struct Recording {
+        std::optional<ModelHandset> handset;
+        std::optional<ProgramWindows> d;
+        frmScreen *s = nullptr;
+        frmKeyboard *kb = nullptr;
+        QString path;
+    };
+    bool startRecording(Recording &r, const QString &name, const QString &typed = QString());
     TempFiles files_;
 };
 
@@ -425,7 +465,8 @@ void TestScreenWindow::selectionSavedAtTheFramesResolution()
         return path;
     };
     const QStringList items = chooseFromMenu(onScreen(picture, dragged.center()), s->mnuSavePicture);
-    QCOMPARE(items, (QStringList{"選択範囲を画像として保存...", "選択範囲の文字を読む", "画面の取り込み元(&S)..."}));
+    QCOMPARE(items, (QStringList{"選択範囲を画像として保存(&P)...", "選択範囲の文字を読む(&R)", "表示部分を正面から見る(&U) (disabled)",
+                                 "拡大(&E)", "表示部分の四隅を合わせる(&C)", "画面の取り込み元(&S)..."}));
     QTRY_VERIFY(QFileInfo::exists(path));
     QCOMPARE(framesCame, !still.isValid());
     QCOMPARE(QFileInfo(d.desktop.newFileStarts.value(0)).fileName(), QStringLiteral("画像1.png"));
@@ -472,9 +513,11 @@ void TestScreenWindow::checkpointRecordedAndReplayed()
     QTRY_VERIFY(!s->picture->selection().isEmpty());
     const QRect selection = s->picture->selection();
     const QStringList items = chooseFromMenu(onScreen(s->picture, selection.center()), s->mnuWaitAppear);
-    QCOMPARE(items, (QStringList{"選択範囲を画像として保存...", "選択範囲の文字を読む", "選択範囲が現れるまで待つ",
-                                 "選択範囲が消えるまで待つ", "この文字が現れるまで待つ", "画面の取り込み元(&S)..."}));
-    QTRY_COMPARE(s->lblStatus->text(), QStringLiteral("記録に「WAITIMAGE 記録1.png 30」を加えました。"));
+    QCOMPARE(items, (QStringList{"選択範囲を画像として保存(&P)...", "選択範囲の文字を読む(&R)", "選択範囲が現れるまで待つ(&A)",
+                                 "選択範囲が消えるまで待つ(&G)", "この文字が現れるまで待つ(&T)",
+                                 "最後のチェックポイントを取り消す(&Z) (disabled)", "表示部分を正面から見る(&U) (disabled)", "拡大(&E)",
+                                 "表示部分の四隅を合わせる(&C)", "画面の取り込み元(&S)..."}));
+    QTRY_COMPARE_WITH_TIMEOUT(s->lblStatus->text(), QStringLiteral("記録に「WAITIMAGE 記録1.png 30」を加えました。"), 20'000);
     // A key after it: the pause before the key follows the wait.
     // (Pressed once the model's status bar names it.)
     const QRect statusBar(0, 0, ModelScreen::kWidth, ModelScreen::kStatusBarHeight);
@@ -493,7 +536,8 @@ void TestScreenWindow::checkpointRecordedAndReplayed()
     QVERIFY2(lines.value(4).startsWith(QStringLiteral("SLEEP ")) && lines.value(5) == u"CALL", qPrintable(lines.join(u'|')));
     const QImage checkpoint(files_.path(QStringLiteral("記録1.png")));
     QCOMPARE(checkpoint.size(), selection.size());
-    QVERIFY2(d.desktop.messages.isEmpty(), qPrintable(d.desktop.messages.join(u'\n')));
+    QVERIFY2(d.desktop.messages.size() == 1 && d.desktop.messages[0].startsWith(QStringLiteral("記録を「")),
+             qPrintable(d.desktop.messages.join(u'\n')));
 
     // As the run reads it: nothing wrong.
     CliProcess check({"check", recording});
@@ -742,6 +786,246 @@ void TestScreenWindow::runGoesOnWhateverTheWindowDoes()
     d.watch(files_.path(QStringLiteral("never.png")));
     QTRY_VERIFY(!s->showsEvidence() && s->picture->frame().size() == QSize(48, 32));
     QTRY_VERIFY(!markShown(s).isValid());
+}
+
+bool TestScreenWindow::startRecording(Recording &r, const QString &name, const QString &typed)
+{
+    r.handset.emplace(files_.path(QStringLiteral("handset-") + name));
+    if (!r.handset->ready())
+        return false;
+    qputenv("QUILLONEMU_COM" + QByteArray::number(kKeypadPort), QFile::encodeName(r.handset->link()));
+    ProgramWindows &d = r.d.emplace();
+    d.w.cmbCommPort->setEditText(QString::number(kKeypadPort));
+    // The keypad first: the screen window opens beside it, over none of
+    // its windows.
+    d.w.mnuKeyboard->trigger();
+    if (!QTest::qWaitFor([&] { return managed(d.keyboard()) && managed(d.input()); }, 20'000))
+        return false;
+    if (!d.watch(r.handset->url()) || !(r.s = d.showScreen()))
+        return false;
+    r.kb = d.keyboard();
+    r.kb->Command1_Click(39);
+    QDir().mkpath(files_.path(name));
+    r.path = files_.path(name + QStringLiteral("/記録.txt"));
+    d.desktop.dialogAnswers = {r.path};
+    r.kb->mnuRecordStart->trigger();
+    if (!r.kb->isRecording() || !r.kb->MSComm1.isOpen())
+        return false;
+    if (!typed.isEmpty()) {
+        // Shown whole: ink in the same columns of the text's line as the
+        // model draws it (within the stream's JPEG).
+        const QRect area = ModelScreen::textArea();
+        // (The keypad types ASCII as its full-width letters.)
+        QString shown = typed;
+        for (QChar &ch : shown)
+            ch = ch.unicode() > 0x20 && ch.unicode() < 0x7F ? QChar(ch.unicode() + 0xFEE0) : ch;
+        const QImage drawn = ModelScreen::render(QString(), shown);
+        auto shownWhole = [&] {
+            const QImage &frame = r.s->picture->frame();
+            if (frame.size() != drawn.size())
+                return false;
+            int differing = 0;
+            for (int x = area.left(); x <= area.right(); ++x) {
+                const QRect column(x, area.top(), 1, 30);
+                differing += inkIn(frame, column) != inkIn(drawn, column) ? 1 : 0;
+            }
+            return differing <= 4;
+        };
+        r.kb->SendStr(typed);
+        if (!QTest::qWaitFor(shownWhole, 20'000))
+            return false;
+    }
+    return activate(r.s);
+}
+
+void TestScreenWindow::displayCornersSetOnAnEnlargedPicture_data()
+{
+    QTest::addColumn<int>("zoom"); // FramePicture::kFillZoom: to the window
+    QTest::newRow("x2") << 2;
+    QTest::newRow("x3") << 3;
+    QTest::newRow("to the window") << int(FramePicture::kFillZoom);
+}
+
+void TestScreenWindow::displayCornersSetOnAnEnlargedPicture()
+{
+    // The display's corners dragged, its resolution given: they go to the
+    // recording after its SCREEN line, and the outline is drawn, on the
+    // picture enlarged too.
+    QFETCH(int, zoom);
+    Recording r;
+    QVERIFY(startRecording(r, QStringLiteral("corners-%1").arg(zoom)));
+    frmScreen *s = r.s;
+    FramePicture *picture = s->picture;
+
+    // From a tenth in from the frame's edges, the top-left one dragged to
+    // (10, 12).
+    s->mnuSetCorners->trigger();
+    QCOMPARE(picture->outline(), QPolygonF({QPointF(32, 24), QPointF(288, 24), QPointF(288, 216), QPointF(32, 216)}));
+    QVERIFY(xtool::drag(onScreen(picture, QPoint(32, 24)), {onScreen(picture, QPoint(20, 18))}, onScreen(picture, QPoint(10, 12))));
+    QTRY_COMPARE(picture->outline().value(0), QPointF(10, 12));
+    r.d->desktop.textAnswers = {QStringLiteral("240x320")};
+    s->mnuApplyCorners->trigger();
+    const QString display = QStringLiteral("DISPLAY 10,12 288,24 288,216 32,216 240x320");
+    QCOMPARE(r.kb->recordedLines(), (QStringList{"BASEWAIT 0.2", "SCREEN " + r.handset->url(), display}));
+    QCOMPARE(s->displayArea().resolution, QSize(240, 320));
+    QTRY_VERIFY2(s->lblRecording->text().endsWith(display), qPrintable(s->lblRecording->text()));
+    QVERIFY(!picture->outlineEditable());
+
+    QAction *item = *std::find_if(s->mnuZoom.begin(), s->mnuZoom.end(), [&](QAction *a) {
+        return a->objectName() == QStringLiteral("mnuZoom%1").arg(zoom);
+    });
+    item->trigger();
+    if (zoom == FramePicture::kFillZoom)
+        QTRY_VERIFY2(picture->scale() > 3.0, qPrintable(QString::number(picture->scale())));
+    else
+        QTRY_COMPARE(picture->scale(), double(zoom));
+    QTRY_VERIFY(QRect(0, 0, 1280, 1024).contains(QRect(xtool::frameTopLeft(s->winId()), s->frameGeometry().size())));
+    // The outline's right edge (frame column 288), in the window as shown.
+    auto edgeShown = [&] {
+        const QImage shot = xtool::screenshot(s->winId());
+        const QPoint at = picture->mapTo(s, picture->toWidget(QRect(288, 120, 1, 1)).topLeft());
+        for (int dx = -1; dx <= 2; ++dx) {
+            if (shot.valid(at + QPoint(dx, 0)) && near(QColor(shot.pixel(at + QPoint(dx, 0))), QColor(0, 170, 255), 40))
+                return true;
+        }
+        return false;
+    };
+    QTRY_VERIFY(edgeShown());
+}
+
+void TestScreenWindow::checkpointsRefusedAndTakenBack()
+{
+    // A picture checkpoint over typed text is refused (a one-character
+    // change would pass it); one of the whole screen goes in, shows among
+    // the recording's last lines and is taken back with its picture; the
+    // end of the recording says where the file and its pictures went.
+    Recording r;
+    QVERIFY(startRecording(r, QStringLiteral("mend"), QStringLiteral("taro@ex.jp")));
+    frmScreen *s = r.s;
+    RecordingDesktop &desktop = r.d->desktop;
+    const QString folder = QFileInfo(r.path).absolutePath();
+    const QString picture1 = QDir(folder).filePath(QStringLiteral("記録1.png"));
+    const QRect area = ModelScreen::textArea();
+    s->picture->setSelection(QRect(area.topLeft(), QSize(150, 30)));
+    desktop.messages.clear();
+    s->mnuWaitAppear->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!desktop.messages.isEmpty(), 20'000);
+    QVERIFY2(desktop.messages[0].startsWith(QStringLiteral("選択範囲はほとんどが文字です")), qPrintable(desktop.messages[0]));
+    QVERIFY(!r.kb->recordedLines().join(u'|').contains(QStringLiteral("WAITIMAGE")) && !QFileInfo::exists(picture1));
+
+    s->picture->setSelection(s->picture->frame().rect());
+    s->mnuWaitAppear->trigger();
+    QTRY_VERIFY(QFileInfo::exists(picture1));
+    QCOMPARE(r.kb->recordedLines().last(), QStringLiteral("WAITIMAGE 記録1.png 30"));
+    QTRY_VERIFY2(s->lblRecording->isVisible() && s->lblRecording->text().endsWith(QStringLiteral("\n  WAITIMAGE 記録1.png 30")),
+                 qPrintable(s->lblRecording->text()));
+    QStringList items = chooseFromMenu(onScreen(s->picture, QPoint(160, 120)), s->mnuUndoCheckpoint);
+    QVERIFY2(items.contains(QStringLiteral("最後のチェックポイントを取り消す(&Z)")), qPrintable(items.join(u'|')));
+    QTRY_VERIFY(!r.kb->recordedLines().join(u'|').contains(QStringLiteral("WAITIMAGE")));
+    QVERIFY(!QFileInfo::exists(picture1));
+    QTRY_VERIFY2(!s->lblRecording->text().contains(QStringLiteral("WAITIMAGE")), qPrintable(s->lblRecording->text()));
+
+    s->mnuWaitGone->trigger();
+    QTRY_VERIFY(QFileInfo::exists(picture1));
+    desktop.messages.clear();
+    r.kb->mnuRecordStop->trigger();
+    QCOMPARE(desktop.messages, QStringList{QStringLiteral("記録を「%1」に保存しました。\nチェックポイントの画像（記録1.png）は同じフォルダ「%2」にあります。")
+                                               .arg(QDir::toNativeSeparators(r.path), QDir::toNativeSeparators(folder))});
+    QTRY_VERIFY(!s->lblRecording->isVisible());
+}
+
+void TestScreenWindow::keyboardOnlyAndSmallReadings()
+{
+    // Without the mouse: the arrow keys move the selection (Shift: size,
+    // Ctrl: ten at a time), the Menu key and Shift+F10 open the menu, its
+    // items go by their letters; a reading of a small selection says it may
+    // be wrong.
+    Recording r;
+    QVERIFY(startRecording(r, QStringLiteral("keys"), QStringLiteral("taro@ex.jp")));
+    frmScreen *s = r.s;
+    FramePicture *picture = s->picture;
+    QTRY_VERIFY(picture->hasFocus());
+    const QRect area = ModelScreen::textArea();
+    picture->setSelection(QRect(area.topLeft(), QSize(60, 30)));
+    for (const char *key : {"Right", "Right", "Down", "shift+Right", "ctrl+shift+Up", "ctrl+shift+Up"})
+        QVERIFY(xtool::key(QString::fromLatin1(key)));
+    QTRY_COMPARE(picture->selection(), QRect(area.topLeft() + QPoint(2, 1), QSize(61, 10)));
+
+    RecordingDesktop &desktop = r.d->desktop;
+    desktop.messages.clear();
+    const qsizetype dialogs = desktop.newFileStarts.size();
+    QCOMPARE(keyOnMenu(QStringLiteral("Menu"), QStringLiteral("r")), QStringLiteral("screenMenu"));
+    QTRY_VERIFY_WITH_TIMEOUT(!desktop.messages.isEmpty(), 20'000);
+    QVERIFY2(desktop.messages[0].contains(QStringLiteral("高さが 10 ピクセルしかなく")), qPrintable(desktop.messages[0]));
+
+    QVERIFY(activate(s));
+    QCOMPARE(keyOnMenu(QStringLiteral("shift+F10"), QStringLiteral("p")), QStringLiteral("screenMenu"));
+    QTRY_COMPARE(desktop.newFileStarts.size(), dialogs + 1);
+}
+
+void TestScreenWindow::dialogsBesideTheSelection()
+{
+    // The reading and the text to wait for: beside the selection, the same
+    // text in both; a character Shift-JIS lacks named; the source dialog
+    // over the window it was asked from, saying when no camera was found.
+    Recording r;
+    QVERIFY(startRecording(r, QStringLiteral("beside"), QStringLiteral("taro@ex.jp")));
+    frmScreen *s = r.s;
+    FramePicture *picture = s->picture;
+    RecordingDesktop &desktop = r.d->desktop;
+    const QRect area = ModelScreen::textArea();
+    picture->setSelection(QRect(area.topLeft() - QPoint(2, 2), QSize(150, 32)));
+    const QRect shown = picture->toWidget(picture->selection());
+    const QRect selected(picture->mapToGlobal(shown.topLeft()), picture->mapToGlobal(shown.bottomRight()));
+    desktop.messages.clear();
+    desktop.keptClear.clear();
+    s->mnuReadText->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!desktop.messages.isEmpty(), 20'000);
+    desktop.textAnswers = {QStringLiteral("taro＠ex€.jp①"), QStringLiteral("taro@ex.jp")};
+    s->mnuWaitText->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(desktop.textAnswers.isEmpty(), 20'000);
+    QCOMPARE(desktop.messages.value(0), QStringLiteral("選択範囲の文字:\n") + desktop.textsShown.value(0));
+    QVERIFY2(desktop.messages.value(1).startsWith(QStringLiteral("「€」 はマクロファイル")), qPrintable(desktop.messages.value(1)));
+    QCOMPARE(desktop.keptClear, (QList<QRect>{selected, selected, selected, selected}));
+    QTRY_VERIFY(r.kb->recordedLines().last().startsWith(QStringLiteral("WAITTEXT taro@ex.jp 30 ")));
+
+    // The real boxes: beside the selection, the caption whole.
+    ScreenDesktop real;
+    QRect boxAt;
+    int captionRoom = 0;
+    QString label;
+    bool browse = false;
+    QTimer look;
+    look.setInterval(20);
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        QWidget *box = QApplication::activeModalWidget();
+        if (!box || !managed(box))
+            return;
+        boxAt = QRect(xtool::frameTopLeft(box->winId()), box->frameGeometry().size());
+        captionRoom = box->width() - box->fontMetrics().horizontalAdvance(box->windowTitle());
+        for (const QLabel *l : box->findChildren<QLabel *>())
+            label += l->text();
+        browse = box->findChild<QPushButton *>(QStringLiteral("cmdBrowse")) != nullptr;
+        look.stop();
+        qobject_cast<QDialog *>(box)->reject();
+    });
+    look.start();
+    {
+        const Desktop::KeepClear beside(real, selected);
+        real.showMessage(s, QStringLiteral("選択範囲の文字:\nQ"));
+    }
+    QVERIFY2(!boxAt.isEmpty() && !boxAt.intersects(selected), qPrintable(QStringLiteral("%1,%2 %3×%4").arg(boxAt.x()).arg(boxAt.y()).arg(boxAt.width()).arg(boxAt.height())));
+    QVERIFY2(captionRoom > 100, qPrintable(QString::number(captionRoom)));
+    look.start();
+    QCOMPARE(real.chooseScreenSource(s, {}, QString()), std::nullopt);
+    QVERIFY2(label.contains(QStringLiteral("カメラは見つかりませんでした")) && browse, qPrintable(label));
+
+    // From the screen window's menu: over the screen window.
+    QVERIFY(activate(s));
+    const qsizetype asked = desktop.screenSourceParents.size();
+    chooseFromMenu(onScreen(picture, QPoint(160, 200)), s->mnuSource);
+    QTRY_COMPARE(desktop.screenSourceParents.size(), asked + 1);
+    QCOMPARE(desktop.screenSourceParents.last(), s);
 }
 
 int main(int argc, char **argv)

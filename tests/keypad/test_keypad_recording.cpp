@@ -78,8 +78,9 @@ void TestKeypadRecording::recordsWhatWasSent()
     QCOMPARE(kb->windowTitle(), QStringLiteral("QuillonEmu release 25F"));
     QVERIFY(kb->mnuRecordStart->isEnabled() && !kb->mnuRecordStop->isEnabled());
     QCOMPARE(controlPlaces(kb), places);
-    // Started while disconnected: the user was told.
-    QCOMPARE(f.messages, QStringList{kStartedDisconnected});
+    // Started while disconnected: the user was told; stopped, where the
+    // recording went.
+    QCOMPARE(f.messages, (QStringList{kStartedDisconnected, QStringLiteral("記録を「%1」に保存しました。").arg(path)}));
 
     // The next recording's dialog starts at the last file.
     f.desktop.dialogAnswers = {QString()};
@@ -142,7 +143,7 @@ void TestKeypadRecording::unwritableFile_data()
 
     const QStringList notSaved{"記録ファイル「%1」に書き込めません。", "記録（キーと文字列 1 個）を保存しませんでした。"};
     QTest::newRow("refused at the start") << false << false << false << QStringList{"記録ファイル「%1」に書き込めません。"};
-    QTest::newRow("folder gone, another file chosen") << true << false << true << QStringList{"記録ファイル「%1」に書き込めません。"};
+    QTest::newRow("folder gone, another file chosen") << true << false << true << QStringList{"記録ファイル「%1」に書き込めません。", "記録を「"};
     QTest::newRow("folder gone, no other file") << true << false << false << notSaved;
     // The file that was there stays as it was (the file-size limit stands
     // in for the full disk).

@@ -2,6 +2,8 @@
 
 #include "widgets/desktop.h"
 
+#include <QList>
+#include <QRect>
 #include <QStringList>
 #include <functional>
 
@@ -30,9 +32,12 @@ struct RecordingDesktop : ScreenDesktop {
     // order (none left: cancel).
     QStringList textsShown;
     QStringList textAnswers;
+    // What each message and text dialog was to keep clear of (keepClear()).
+    QList<QRect> keptClear;
     std::optional<QString> editText(QWidget *, const QString &, const QString &, const QString &text) override
     {
         textsShown.append(text);
+        keptClear.append(keepClear());
         if (textAnswers.isEmpty())
             return std::nullopt;
         return textAnswers.takeFirst();
@@ -44,7 +49,11 @@ struct RecordingDesktop : ScreenDesktop {
             return dialog(fileName);
         return dialogAnswers.isEmpty() ? QString() : dialogAnswers.takeFirst();
     }
-    void showMessage(QWidget *, const QString &text) override { messages.append(text); }
+    void showMessage(QWidget *, const QString &text) override
+    {
+        messages.append(text);
+        keptClear.append(keepClear());
+    }
     // A failure message with its evidence: the message among the others,
     // its evidence here; and the files and folders opened.
     QStringList evidenceOffered;
@@ -66,8 +75,10 @@ struct RecordingDesktop : ScreenDesktop {
     QStringList screenSourceChoices;
     QStringList screenSourceStarts;
     QStringList screenSourceAnswers;
-    std::optional<QString> chooseScreenSource(QWidget *, const QStringList &choices, const QString &current) override
+    QList<QWidget *> screenSourceParents;
+    std::optional<QString> chooseScreenSource(QWidget *parent, const QStringList &choices, const QString &current) override
     {
+        screenSourceParents.append(parent);
         screenSourceChoices = choices;
         screenSourceStarts.append(current);
         if (screenSourceAnswers.isEmpty())
