@@ -520,6 +520,11 @@ int nearMisses(double level)
                    {"near", near}, {"falseFinds", falseFinds}, {"rightP5", percentile(rightValues, 0.05)},
                    {"rightMedian", percentile(rightValues, 0.5)}, {"nearMedian", percentile(nearValues, 0.5)},
                    {"nearP95", percentile(nearValues, 0.95)}, {"msMedian", percentile(ms, 0.5)}});
+        }
+    }
+    return 0;
+}
+
 // `text` with one character changed to another of its kind.
 QString nearMiss(const QString &text, std::mt19937 &random)
 {
