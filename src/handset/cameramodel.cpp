@@ -82,7 +82,7 @@ CameraModel::Settings CameraModel::randomSettings(quint32 seed, bool moire, bool
     s.moire = moire;
     s.glare = glare;
     s.glareAt = QPointF(uniform(random, 0.2, 0.8), uniform(random, 0.2, 0.8));
-    s.lcdBlack = int(uniform(random, 30, 50));
+    s.lcdBlack = int(uniform(random, 36, 56));
     s.lcdWhite = int(uniform(random, 215, 245));
     return s;
 }
@@ -193,7 +193,7 @@ CameraModel::Shot CameraModel::shoot(const cv::Mat &display, const Pose &pose, q
     cv::Mat frame = desk_.clone();
     // The body, and the speaker's slot above the display.
     const std::vector<cv::Point> body = mapped(bodyOutline(w, h), homography);
-    cv::fillPoly(frame, std::vector<std::vector<cv::Point>>{body}, cv::Scalar(24, 22, 22), cv::LINE_AA, 4);
+    cv::fillPoly(frame, std::vector<std::vector<cv::Point>>{body}, cv::Scalar(13, 12, 12), cv::LINE_AA, 4);
     const double m = 0.08 * std::max(w, h);
     const std::vector<cv::Point> slot = mapped({{float(w * 0.38), float(-1.8 * m)}, {float(w * 0.62), float(-1.8 * m)},
                                                 {float(w * 0.62), float(-1.3 * m)}, {float(w * 0.38), float(-1.3 * m)}},
