@@ -23,6 +23,9 @@ constexpr float kFollowReach = 7;
 // A followed display that moved less than this (pixels) is left where it
 // was: the noise of each frame does not shake the upright picture.
 constexpr float kStill = 0.6f;
+// After a search that found no display, the frames skipped before the next
+// one (a screen capture, which never shows one, costs little).
+constexpr int kSkipAfterMiss = 7;
 
 double luminance(const cv::Mat &frame, float x, float y)
 {
@@ -91,7 +94,7 @@ QList<QPointF> outlineOf(const DisplayCorners &corners)
     return outline;
 }
 
-DisplayFinder::DisplayFinder(const DisplayArea &area) : area_(area)
+DisplayFinder::DisplayFinder(const DisplayArea &area) : area_(area), skipped_(kSkipAfterMiss)
 {
     if (area_.mode == DisplayArea::Mode::Corners) {
         DisplayCorners corners;
@@ -266,6 +269,11 @@ std::optional<DisplayCorners> DisplayFinder::locate(const cv::Mat &frame)
             return last_;
         }
     }
+    if (!last_ && skipped_ < kSkipAfterMiss) {
+        ++skipped_;
+        return std::nullopt;
+    }
+    skipped_ = 0;
     ++searches_;
     last_ = find(frame);
     return last_;

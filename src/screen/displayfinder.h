@@ -21,7 +21,8 @@ QList<QPointF> outlineOf(const DisplayCorners &corners);
 // do not hide it), then its edges are placed precisely in the frame itself.
 // From frame to frame it is followed: its edges are looked for near where
 // they were, and only when they are no longer there (the camera or the
-// handset moved) is it looked for anew. A frame in which no display lies
+// handset moved) is it looked for anew; while none is found, only every
+// few frames are searched. A frame in which no display lies
 // (a screen capture, which is the display already; a patch touching the
 // frame's edge) gives none.
 class DisplayFinder {
@@ -53,4 +54,6 @@ private:
     std::optional<DisplayCorners> last_;
     cv::Size size_;
     qint64 searches_ = 0;
+    // Frames not searched since a search found no display.
+    int skipped_ = 0;
 };
