@@ -9,6 +9,10 @@
 //   quillonemu-bench-display follow   JSON lines: time per 720p frame of
 //                                     following and making upright, still
 //                                     and after a nudge
+//   quillonemu-bench-display picture FILE
+//                                     the documentation's picture: a camera
+//                                     frame with the display's outline and,
+//                                     beside it, the display made upright
 //   quillonemu-bench-display write DIR
 //                                     the set's frames as PNG files and
 //                                     DIR/index.jsonl (one line a frame:
@@ -27,6 +31,7 @@
 #include <QTextStream>
 #include <chrono>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 namespace {
 
@@ -185,6 +190,31 @@ int write(const QString &folder)
     return 0;
 }
 
+int picture(const QString &path)
+{
+    const CameraSet::Layout layout = CameraSet::layouts()[1];
+    const CameraSet::Screen screen = CameraSet::screen(CameraSet::fonts()[1], layout, 1);
+    const CameraModel::Shot shot = CameraSet::film(screen.picture, 5, CameraSet::Condition::Glare);
+    DisplayArea area;
+    area.resolution = layout.size;
+    DisplayFinder finder(area);
+    const std::optional<DisplayCorners> corners = finder.locate(shot.frame);
+    if (!corners)
+        return 1;
+    cv::Mat frame = shot.frame.clone();
+    std::vector<cv::Point> outline;
+    for (const cv::Point2f &c : *corners)
+        outline.emplace_back(qRound(c.x * 16), qRound(c.y * 16));
+    cv::polylines(frame, std::vector<std::vector<cv::Point>>{outline}, true, cv::Scalar(0, 220, 0), 3, cv::LINE_AA, 4);
+    const cv::Mat upright = finder.rectify(shot.frame, *corners);
+    cv::Mat small;
+    cv::resize(frame, small, cv::Size(640, 360), 0, 0, cv::INTER_AREA);
+    cv::Mat out(360, 640 + 8 + upright.cols, CV_8UC3, cv::Scalar(255, 255, 255));
+    small.copyTo(out(cv::Rect(0, 0, 640, 360)));
+    upright.copyTo(out(cv::Rect(648, (360 - upright.rows) / 2, upright.cols, upright.rows)));
+    return cv::imwrite(path.toStdString(), out) ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -197,8 +227,10 @@ int main(int argc, char *argv[])
         return find();
     if (mode == QLatin1String("follow"))
         return follow();
+    if (mode == QLatin1String("picture") && args.size() == 3)
+        return picture(args[2]);
     if (mode == QLatin1String("write") && args.size() == 3)
         return write(args[2]);
-    QTextStream(stderr) << "usage: quillonemu-bench-display find | follow | write DIR\n";
+    QTextStream(stderr) << "usage: quillonemu-bench-display find | follow | picture FILE | write DIR\n";
     return 2;
 }
