@@ -24,12 +24,6 @@ double cornerError(const DisplayCorners &found, const std::array<QPointF, 4> &tr
     return worst;
 }
 
-cv::Mat bgrOf(const QImage &image)
-{
-    const QImage bgr = image.convertToFormat(QImage::Format_BGR888);
-    return cv::Mat(bgr.height(), bgr.width(), CV_8UC3, const_cast<uchar *>(bgr.constBits()), size_t(bgr.bytesPerLine())).clone();
-}
-
 // The most a corner found may lie from the truth (frame pixels).
 constexpr double kCornerTolerance = 3;
 
@@ -133,7 +127,7 @@ void TestDisplay::framesUsedAsTheyAre()
     DisplayFinder finder(*DisplayArea::parse(area, &problem));
     for (int layout = 0; layout < CameraSet::layouts().size(); ++layout) {
         const QImage picture = CameraSet::screen(CameraSet::fonts()[0], CameraSet::layouts()[layout], layout).picture;
-        const cv::Mat frame = camera ? CameraSet::film(picture, 7, CameraSet::Condition::Plain).frame : bgrOf(picture);
+        const cv::Mat frame = camera ? CameraSet::film(picture, 7, CameraSet::Condition::Plain).frame : toBgr(picture);
         QVERIFY2(!finder.locate(frame), qPrintable(CameraSet::layouts()[layout].name));
     }
 }

@@ -5,9 +5,7 @@
 #include <opencv2/imgproc.hpp>
 #include <random>
 
-namespace {
-
-cv::Mat bgrOf(const QImage &image)
+cv::Mat toBgr(const QImage &image)
 {
     const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
     const cv::Mat view(rgb.height(), rgb.width(), CV_8UC3, const_cast<uchar *>(rgb.constBits()),
@@ -16,6 +14,8 @@ cv::Mat bgrOf(const QImage &image)
     cv::cvtColor(view, bgr, cv::COLOR_RGB2BGR);
     return bgr;
 }
+
+namespace {
 
 double uniform(std::mt19937 &random, double low, double high)
 {
@@ -169,7 +169,7 @@ std::array<QPointF, 4> CameraModel::cornersFor(QSize displaySize, const Pose &po
 
 CameraModel::Shot CameraModel::shoot(const QImage &display, const Pose &pose, quint64 frameNumber) const
 {
-    return shoot(bgrOf(display), pose, frameNumber);
+    return shoot(toBgr(display), pose, frameNumber);
 }
 
 CameraModel::Shot CameraModel::shootAt(const QImage &display, double seconds) const

@@ -94,3 +94,6 @@ private:
     cv::Mat desk_;  // BGR
     cv::Mat light_; // CV_32F gain
 };
+
+// `image` as an 8-bit BGR matrix (a copy).
+cv::Mat toBgr(const QImage &image);

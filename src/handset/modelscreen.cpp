@@ -25,16 +25,6 @@ QByteArray jpegOf(const cv::Mat &picture)
 }
 } // namespace
 
-cv::Mat toBgr(const QImage &image)
-{
-    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
-    const cv::Mat view(rgb.height(), rgb.width(), CV_8UC3, const_cast<uchar *>(rgb.constBits()),
-                       static_cast<size_t>(rgb.bytesPerLine()));
-    cv::Mat bgr;
-    cv::cvtColor(view, bgr, cv::COLOR_RGB2BGR);
-    return bgr;
-}
-
 QImage ModelScreen::render(const QString &lastKey, const QString &text, bool popup, const QString &fontFamily)
 {
     QImage image(kWidth, kHeight, QImage::Format_RGB888);

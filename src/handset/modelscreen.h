@@ -85,6 +85,3 @@ private:
 // `picture` as a camera would give it: the brightness drifts a little, every
 // pixel has its noise, and the lens blurs slightly.
 cv::Mat cameraLike(const cv::Mat &picture, std::mt19937 &random);
-
-// `image` as an 8-bit BGR matrix (a copy).
-cv::Mat toBgr(const QImage &image);
