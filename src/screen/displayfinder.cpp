@@ -73,6 +73,33 @@ bool plausible(const DisplayCorners &c)
 }
 
 // Where a line through `p` along `d` meets one through `q` along `e`.
+// Whether the band just outside the four-sided shape `c` (small copy's
+// pixels) is dark, as a handset's body around its display is: a light
+// patch framed within a light screen (a pop-up) is no display.
+bool darkAround(const cv::Mat &gray, const DisplayCorners &c, double level)
+{
+    // Each side: a body beside it, within the frame.
+    for (size_t i = 0; i < 4; ++i) {
+        const cv::Point2f a = c[i], b = c[(i + 1) % 4];
+        const double edge = length(a, b);
+        const cv::Point2f outward = cv::Point2f(b.y - a.y, a.x - b.x) / float(edge);
+        const float away = float(std::max(4.0, 0.05 * edge));
+        double sum = 0;
+        int count = 0;
+        for (int k = 1; k < 16; ++k) {
+            const cv::Point2f p = a + (b - a) * (float(k) / 16) + outward * away;
+            const int x = int(std::lround(p.x)), y = int(std::lround(p.y));
+            if (x < 0 || y < 0 || x >= gray.cols || y >= gray.rows)
+                continue;
+            sum += gray.at<uchar>(y, x);
+            ++count;
+        }
+        if (count < 8 || sum / count >= level)
+            return false;
+    }
+    return true;
+}
+
 std::optional<cv::Point2f> meet(const cv::Vec4f &a, const cv::Vec4f &b)
 {
     const cv::Point2f d(a[0], a[1]), p(a[2], a[3]), e(b[0], b[1]), q(b[2], b[3]);
@@ -162,6 +189,11 @@ std::optional<DisplayCorners> DisplayFinder::find(const cv::Mat &frame)
                 return p.x >= kEdgeMargin && p.y >= kEdgeMargin && p.x < gray.cols - kEdgeMargin && p.y < gray.rows - kEdgeMargin;
             });
             if (!offEdge)
+                continue;
+            std::vector<cv::Point2f> inSmall;
+            for (const cv::Point &p : corners)
+                inSmall.emplace_back(float(p.x), float(p.y));
+            if (!darkAround(gray, ordered(inSmall), level))
                 continue;
             std::vector<cv::Point2f> scaled;
             for (const cv::Point &p : corners)
