@@ -56,6 +56,10 @@ const QString kHelp = QStringLiteral(
     "  --screen-delay 秒  パケットを受けてから画面が変わるまでの秒数です。\n"
     "  --screen-noise     配信する画面をカメラで撮ったようにします（明るさの揺れ、\n"
     "                     ノイズ、わずかなぼけ）。\n"
+    "  --screen-camera    画面を、机の上の携帯電話機に向けたカメラで撮ったように見せます\n"
+    "                     （1280x720 の中に本体と画面、台形のゆがみ、傾き、ぼけ、明るさの\n"
+    "                     むら、ノイズ、JPEG。ゆっくり揺れ、時々ずれます）。\n"
+    "  --screen-font 書体 画面をこの書体で描きます（既定は IPAGothic）。\n"
     "  --popup-every N    ENTER を N 回受けるごとに、入力された文字の欄を覆うポップアップ\n"
     "                     「通信エラー」を出します。出ている間は CLEAR 以外のキーを\n"
     "                     受け付けず、CLEAR で消えます（文字も消えます）。画面の外れた\n"
@@ -105,6 +109,8 @@ std::optional<ModelScreenOptions> parseScreenOptions(const Arguments &args, int 
         options.delaySeconds = *seconds;
     }
     options.noise = args.has(QStringLiteral("screen-noise"));
+    options.camera = args.has(QStringLiteral("screen-camera"));
+    options.fontFamily = args.value(QStringLiteral("screen-font"));
     if (args.has(QStringLiteral("popup-every"))) {
         const QString text = args.value(QStringLiteral("popup-every"));
         const std::optional<qint32> every = parseWholeNumber(text);
@@ -129,6 +135,7 @@ int handsetCommand(const QStringList &arguments)
          {QStringLiteral("json")}, {QStringLiteral("count"), true}, {QStringLiteral("timeout"), true},
          {QStringLiteral("screen-stream"), true}, {QStringLiteral("screen-file"), true},
          {QStringLiteral("screen-delay"), true}, {QStringLiteral("screen-noise")},
+         {QStringLiteral("screen-camera")}, {QStringLiteral("screen-font"), true},
          {QStringLiteral("popup-every"), true}},
         0, QString(), &status);
     if (!args)
@@ -168,7 +175,7 @@ int handsetCommand(const QStringList &arguments)
         if (!screen)
             return status;
     } else {
-        for (const char *name : {"screen-delay", "screen-noise", "popup-every"}) {
+        for (const char *name : {"screen-delay", "screen-noise", "screen-camera", "screen-font", "popup-every"}) {
             if (args->has(name))
                 return usageError(kCommand, QStringLiteral("--%1 は --screen-stream か --screen-file と共にだけ使えます。")
                                                 .arg(QLatin1String(name)));

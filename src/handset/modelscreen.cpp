@@ -13,6 +13,8 @@ namespace {
 constexpr double kFramesPerSecond = 15;
 // JPEG quality of the stream's frames.
 constexpr int kJpegQuality = 85;
+// The camera's seed: the same camera at every start.
+constexpr quint32 kCameraSeed = 7;
 
 QByteArray encodedAs(const char *extension, const cv::Mat &picture, const std::vector<int> &parameters = {})
 {
@@ -34,24 +36,14 @@ bool savePng(const cv::Mat &picture, const QString &path, QString *error)
 }
 } // namespace
 
-cv::Mat toBgr(const QImage &image)
-{
-    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
-    const cv::Mat view(rgb.height(), rgb.width(), CV_8UC3, const_cast<uchar *>(rgb.constBits()),
-                       static_cast<size_t>(rgb.bytesPerLine()));
-    cv::Mat bgr;
-    cv::cvtColor(view, bgr, cv::COLOR_RGB2BGR);
-    return bgr;
-}
-
-QImage ModelScreen::render(const QString &lastKey, const QString &text, bool popup)
+QImage ModelScreen::render(const QString &lastKey, const QString &text, bool popup, const QString &fontFamily)
 {
     QImage image(kWidth, kHeight, QImage::Format_RGB888);
     image.fill(QColor(0xE8, 0xF0, 0xE0));
     QPainter painter(&image);
     painter.setRenderHint(QPainter::TextAntialiasing);
     QFont font;
-    font.setFamilies({QStringLiteral("IPAGothic"), QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP"),
+    font.setFamilies({fontFamily.isEmpty() ? QStringLiteral("IPAGothic") : fontFamily, QStringLiteral("IPAGothic"), QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP"),
                       QStringLiteral("Noto Sans Mono CJK JP")});
     font.setPixelSize(18);
     painter.fillRect(QRect(0, 0, kWidth, kStatusBarHeight), QColor(0x20, 0x30, 0x48));
@@ -81,6 +73,18 @@ ModelScreen::ModelScreen(const Options &options, QObject *parent)
     noiseTimer_.setInterval(qRound(1000 / kFramesPerSecond));
     noiseTimer_.setTimerType(Qt::PreciseTimer);
     connect(&noiseTimer_, &QTimer::timeout, this, &ModelScreen::sendFrame);
+    if (options_.camera)
+        camera_.emplace(cameraSettings(), kCameraSeed);
+}
+
+CameraModel::Settings ModelScreen::cameraSettings()
+{
+    CameraModel::Settings settings = CameraModel::randomSettings(kCameraSeed);
+    settings.share = 0.62;
+    settings.centre = QPointF(0.5, 0.5);
+    settings.driftPixels = 3;
+    settings.nudgeEverySeconds = 8;
+    return settings;
 }
 
 bool ModelScreen::start(QString *error)
@@ -92,11 +96,12 @@ bool ModelScreen::start(QString *error)
                      .arg(server_.errorText());
         return false;
     }
-    picture_ = toBgr(render(lastKey_, text_));
-    if (!options_.file.isEmpty() && !savePng(picture_, options_.file, error))
+    cameraClock_.start();
+    picture_ = toBgr(render(lastKey_, text_, false, options_.fontFamily));
+    if (!options_.file.isEmpty() && !savePng(filmed(), options_.file, error))
         return false;
     sendFrame();
-    if (options_.stream && options_.noise)
+    if (options_.stream && (options_.noise || camera_))
         noiseTimer_.start();
     return true;
 }
@@ -132,10 +137,10 @@ void ModelScreen::apply(const QString &key, const QString &character, bool clear
 
 void ModelScreen::show()
 {
-    picture_ = toBgr(render(lastKey_, text_, popup_));
+    picture_ = toBgr(render(lastKey_, text_, popup_, options_.fontFamily));
     if (!options_.file.isEmpty()) {
         QString error;
-        savePng(picture_, options_.file, &error);
+        savePng(filmed(), options_.file, &error);
     }
     sendFrame();
 }
@@ -144,11 +149,23 @@ void ModelScreen::sendFrame()
 {
     if (!options_.stream)
         return;
+    if (camera_) {
+        server_.setPicture(jpegOf(filmed()));
+        return;
+    }
     if (!options_.noise) {
         server_.setPicture(jpegOf(picture_));
         return;
     }
     server_.setPicture(jpegOf(cameraLike(picture_, random_)));
+}
+
+cv::Mat ModelScreen::filmed()
+{
+    if (!camera_)
+        return picture_;
+    const double seconds = cameraClock_.elapsed() / 1000.0;
+    return camera_->shoot(picture_, camera_->poseAt(seconds), ++cameraFrames_).frame;
 }
 
 cv::Mat cameraLike(const cv::Mat &picture, std::mt19937 &random)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "handset/cameramodel.h"
 #include "handset/mjpegserver.h"
 #include "handset/modelscreenoptions.h"
 
@@ -7,8 +8,10 @@
 #include <QImage>
 #include <QObject>
 #include <QRect>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <opencv2/core/mat.hpp>
+#include <optional>
 #include <random>
 
 struct DecodedPacket;
@@ -21,7 +24,9 @@ struct DecodedPacket;
 // that drifts, sensor noise, a slight blur). On request it misbehaves as a
 // handset does on a bad day: after every N-th ENTER a pop-up 「通信エラー」
 // covers the text area and takes no key but CLEAR, which takes it away and
-// empties the text.
+// empties the text. With a camera (CameraModel) it is shown as a camera
+// pointed at a handset on a desk shows it, drifting and now and then nudged;
+// it can be drawn in another font.
 class ModelScreen : public QObject {
     Q_OBJECT
 public:
@@ -48,8 +53,11 @@ public:
 
     // The screen showing `lastKey` in its status bar and `text` below it,
     // or the pop-up over it. Needs a QGuiApplication (the offscreen platform
-    // will do).
-    static QImage render(const QString &lastKey, const QString &text, bool popup = false);
+    // will do). `fontFamily` empty: IPAGothic.
+    static QImage render(const QString &lastKey, const QString &text, bool popup = false,
+                         const QString &fontFamily = QString());
+    // The camera --screen-camera films the screen with.
+    static CameraModel::Settings cameraSettings();
     // The pop-up's text.
     static QString popupText() { return QStringLiteral("通信エラー"); }
 
@@ -57,6 +65,8 @@ private:
     void apply(const QString &key, const QString &character, bool clear);
     void show();
     void sendFrame();
+    // The picture as shown: through the camera when there is one.
+    cv::Mat filmed();
 
     Options options_;
     MjpegServer server_;
@@ -66,12 +76,12 @@ private:
     int enters_ = 0;
     bool popup_ = false;
     cv::Mat picture_; // BGR, as last shown
+    std::optional<CameraModel> camera_;
+    QElapsedTimer cameraClock_;
+    quint64 cameraFrames_ = 0;
     std::mt19937 random_{20261207};
 };
 
 // `picture` as a camera would give it: the brightness drifts a little, every
 // pixel has its noise, and the lens blurs slightly.
 cv::Mat cameraLike(const cv::Mat &picture, std::mt19937 &random);
-
-// `image` as an 8-bit BGR matrix (a copy).
-cv::Mat toBgr(const QImage &image);

@@ -68,6 +68,23 @@ std::optional<DisplayArea> DisplayArea::parse(const QString &text, QString *prob
             area.corners[size_t(i)] = *corner;
         }
         next = 4;
+        // Clockwise on the screen from the top-left, enclosing a display:
+        // every turn from one side to the next is to the right, and the
+        // four sides enclose more than a few pixels.
+        double twiceArea = 0;
+        bool clockwise = true;
+        for (size_t i = 0; i < 4; ++i) {
+            const QPointF &a = area.corners[i], &b = area.corners[(i + 1) % 4], &c = area.corners[(i + 2) % 4];
+            const QPointF ab = b - a, bc = c - b;
+            clockwise = clockwise && ab.x() * bc.y() - ab.y() * bc.x() > 0;
+            twiceArea += a.x() * b.y() - b.x() * a.y();
+        }
+        if (!clockwise || twiceArea < 2 * 16 * 16) {
+            *problem = QStringLiteral("画面の位置「%1」の 4 つの角が、左上・右上・右下・左下の順に画面を囲んでいません"
+                                      "（順が違うか、辺が交わるか、囲む広さが 16x16 画素に足りません）。")
+                           .arg(text.simplified());
+            return std::nullopt;
+        }
     }
     if (next < words.size()) {
         const std::optional<QSize> resolution = parseResolution(words[next]);

@@ -102,6 +102,7 @@ private:
         case Kind::Snapshot:
         case Kind::ReadText:
         case Kind::OnFail:
+        case Kind::Display:
             break;
         case Kind::PortNo:
             // The port closes once the line has carried what it was given,

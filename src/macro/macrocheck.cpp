@@ -175,6 +175,7 @@ PassStep Checker::examine(qint64 line, const QString &text)
     case Kind::Snapshot:
     case Kind::WaitText:
     case Kind::ReadText:
+    case Kind::Display:
         checkScreen(step);
         break;
     case Kind::Repeat:
@@ -196,6 +197,8 @@ void Checker::checkScreen(PassStep &step)
         sourceSet_ = true;
         return;
     }
+    if (st.kind == Kind::Display)
+        return;
     if (!sourceSet_) {
         error(step.line, QStringLiteral("%1: 画面の取り込み元がありません。--screen、/S か、この行より前の SCREEN で指定してください。")
                              .arg(st.keyword));

@@ -258,6 +258,7 @@ MacroRunner::Flow MacroRunner::step(const Statement &st)
     case Kind::WaitGone:
     case Kind::Snapshot:
     case Kind::ReadText:
+    case Kind::Display:
         return screenStatement(st);
     case Kind::OnFail: // read before the run
     case Kind::None:

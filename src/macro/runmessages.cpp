@@ -70,6 +70,12 @@ QString argumentProblem(const Statement &st)
             return QStringLiteral("ONFAIL の RETRY の後ろに 1 から 100 までの回数がありません（例: ONFAIL %1 RETRY 1）。").arg(st.text);
         return QStringLiteral("ONFAIL の回復マクロのファイル名がありません（例: ONFAIL recover.txt）。");
     }
+    if (st.kind == Statement::Kind::Display) {
+        if (st.problem == Statement::Problem::NotADisplay)
+            return QStringLiteral("DISPLAY: %1").arg(st.displayProblem);
+        return QStringLiteral("DISPLAY の画面の位置がありません（例: DISPLAY AUTO、DISPLAY WHOLE、"
+                              "DISPLAY 412,96 868,104 860,440 404,432 320x240）。");
+    }
     if (st.kind == Statement::Kind::Screen || st.kind == Statement::Kind::Snapshot || st.isScreenWait() ||
         st.readsText())
         return screenArgumentProblem(st);

@@ -198,6 +198,10 @@ MacroRunner::Flow MacroRunner::screenStatement(const Statement &st)
         return openScreen(st, *screen);
     case Statement::Kind::Snapshot:
         return snapshot(st, *screen);
+    case Statement::Kind::Display:
+        // From here on, for this source and the ones opened later.
+        screen->setDisplay(st.display);
+        return Flow::Next;
     case Statement::Kind::WaitText:
     case Statement::Kind::ReadText:
         return readScreenText(st, *screen);

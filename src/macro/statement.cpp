@@ -21,7 +21,7 @@ constexpr Control kControls[] = {
     {"SCREEN", Statement::Kind::Screen},     {"WAITIMAGE", Statement::Kind::WaitImage},
     {"WAITGONE", Statement::Kind::WaitGone}, {"SNAPSHOT", Statement::Kind::Snapshot},
     {"WAITTEXT", Statement::Kind::WaitText}, {"READTEXT", Statement::Kind::ReadText},
-    {"ONFAIL", Statement::Kind::OnFail},
+    {"ONFAIL", Statement::Kind::OnFail},     {"DISPLAY", Statement::Kind::Display},
 };
 
 // Whether word 1 is there and not empty; otherwise the problem says which.
@@ -166,6 +166,15 @@ Statement parseStatement(const QString &line)
         break;
     case Statement::Kind::OnFail:
         typeRecovery(st, words);
+        break;
+    case Statement::Kind::Display:
+        if (hasArgument(st)) {
+            st.text = words.mid(1).join(u' ');
+            if (const std::optional<DisplayArea> area = DisplayArea::parse(st.text, &st.displayProblem))
+                st.display = *area;
+            else
+                st.problem = Statement::Problem::NotADisplay;
+        }
         break;
     case Statement::Kind::None:
         if (const std::optional<KeyPacket> packet = KeyTable::find(st.keyword)) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/keypacket.h"
+#include "macro/displayarea.h"
 
 #include <QRect>
 #include <QString>
@@ -26,6 +27,10 @@ struct Statement {
         // ONFAIL FILE [RETRY N]: the macro that brings the handset back to
         // where a pass starts when a screen wait of a pass runs out.
         OnFail,
+        // DISPLAY AREA: where the display lies in the frames from this line
+        // on (the rest of the line: AUTO [WxH], WHOLE or four corners
+        // [WxH]; see DisplayArea).
+        Display,
     };
 
     // Why a BASEWAIT, SLEEP or PORTNO cannot run.
@@ -39,6 +44,7 @@ struct Statement {
         NotALevel,   // WAITIMAGE, WAITGONE: word 3 is no number from 0 to 1
         NotARegion,  // WAITTEXT (word 3), READTEXT (word 2): not x,y,w,h in whole numbers
         NotARetry,   // ONFAIL: RETRY in word 2 without a whole number from 1 in word 3
+        NotADisplay, // DISPLAY: the rest of the line is no display area (displayProblem says why)
     };
 
     Kind kind = Kind::None;
@@ -58,6 +64,9 @@ struct Statement {
     // WAITTEXT, READTEXT: the part of the frame read (frame pixels); empty:
     // the whole frame.
     QRect region;
+    // DISPLAY: the area, or why the line is none.
+    DisplayArea display;
+    QString displayProblem;
     // ONFAIL: how often a pass that failed runs again (RETRY N).
     int retries = 0;
     // WAITIMAGE, WAITGONE: the least similarity that counts as seen.

@@ -62,7 +62,7 @@ struct FrameSource::State {
     bool reopenable = false;
     bool reopenNow = false;
 
-    void publish(cv::Mat image)
+    void publish(cv::Mat image, double atMs = -1)
     {
         if (image.channels() == 4)
             cv::cvtColor(image, image, cv::COLOR_BGRA2BGR);
@@ -71,7 +71,7 @@ struct FrameSource::State {
         std::lock_guard lock(mutex);
         newest.image = image;
         newest.number = ++status.framesSeen;
-        newest.atMs = screenClockMs();
+        newest.atMs = atMs >= 0 ? atMs : screenClockMs();
         status.lastFrameMs = newest.atMs;
         status.lastFrameTime = QDateTime::currentDateTime();
         changed.notify_all();
@@ -143,11 +143,26 @@ FrameSource::~FrameSource()
     state_->changed.wait_for(lock, std::chrono::milliseconds(kReaderEndWaitMs), [this] { return state_->readerDone; });
 }
 
+void FrameSource::publishFrame(const cv::Mat &image, double atMs)
+{
+    state_->publish(image, atMs);
+}
+
+void FrameSource::stopReading()
+{
+    cancel();
+}
+
 void FrameSource::cancel()
 {
     std::lock_guard lock(state_->mutex);
     state_->stopping = true;
     state_->changed.notify_all();
+}
+
+bool FrameSource::isStopping() const
+{
+    return state_->isStopping();
 }
 
 QString FrameSource::name() const

@@ -12,6 +12,7 @@
 #include "screen/framesource.h"
 #include "screen/matcher.h"
 #include "screen/screenfiles.h"
+#include "screen/displayfinder.h"
 #include "screen/screensession.h"
 #include "screen/textreader.h"
 
@@ -44,6 +45,13 @@ const QString kHelp = QStringLiteral(
     "  --read             最初のフレームの文字を読んで、読んだとおり 1 行ずつ表示します\n"
     "                     （WAITTEXT が読むのと同じ。WAITTEXT に写せます）。\n"
     "  --region X,Y,幅,高さ （--read と共に）フレームのこの部分だけを読みます。\n"
+    "  --display 画面の位置\n"
+    "                     フレームの中の携帯電話機の画面の位置（マクロの DISPLAY と同じ）:\n"
+    "                     AUTO [幅x高さ]（既定。明るい四角形を探します）、WHOLE（フレーム\n"
+    "                     全体が画面）、または \"x,y x,y x,y x,y [幅x高さ]\"（左上・右上・\n"
+    "                     右下・左下の角）。画面が見つかれば、--snapshot、--find、--read は\n"
+    "                     正面から見た画面（幅x高さ）を使い、--crop と --region はその画素で\n"
+    "                     数えます。見つからなければフレームをそのまま使います。\n"
     "  -h, --help         この説明を表示します。\n"
     "\n"
     "終了ステータス:\n"
@@ -70,7 +78,7 @@ int screenCommand(const QStringList &arguments)
         kCommand, kHelp, arguments,
         {{QStringLiteral("list")}, {QStringLiteral("snapshot"), true}, {QStringLiteral("crop"), true},
          {QStringLiteral("find"), true}, {QStringLiteral("level"), true}, {QStringLiteral("read")},
-         {QStringLiteral("region"), true}},
+         {QStringLiteral("region"), true}, {QStringLiteral("display"), true}},
         1, QString(), &status);
     if (!args)
         return status;
@@ -121,6 +129,14 @@ int screenCommand(const QStringList &arguments)
                                             .arg(args->value(QStringLiteral("level"))));
         level = *value;
     }
+    DisplayArea area;
+    if (args->has(QStringLiteral("display"))) {
+        QString problem;
+        const std::optional<DisplayArea> value = DisplayArea::parse(args->value(QStringLiteral("display")), &problem);
+        if (!value)
+            return usageError(kCommand, QStringLiteral("--display の値: %1").arg(problem));
+        area = *value;
+    }
     // The template is read before the source opens: a mistake there costs
     // no waiting.
     cv::Mat picture;
@@ -151,13 +167,29 @@ int screenCommand(const QStringList &arguments)
         Console::report(kCommand, source->errorText());
         return ExitStatus::Failed;
     }
-    const Frame frame = source->waitNewer(0, kFirstFrameMs);
+    Frame frame = source->waitNewer(0, kFirstFrameMs);
     if (frame.isEmpty()) {
         const SourceStatus s = source->status();
         Console::report(kCommand, QStringLiteral("画面の取り込み元「%1」からフレームが来ません%2。")
                                       .arg(source->name(), s.ended ? QStringLiteral("（%1）").arg(s.endReason)
                                                                : QStringLiteral("（%1 秒待ちました）").arg(kFirstFrameMs / 1000)));
         return ExitStatus::Failed;
+    }
+
+    // What the waits see: the display upright, when one is found.
+    DisplayFinder finder(area);
+    if (const std::optional<DisplayCorners> corners = finder.locate(frame.image)) {
+        cv::Mat upright = finder.rectify(frame.image, *corners);
+        QStringList points;
+        for (const cv::Point2f &c : *corners)
+            points << QStringLiteral("%1,%2").arg(qRound(c.x)).arg(qRound(c.y));
+        Console::err(QStringLiteral("画面をフレーム（%1×%2）の %3 に見つけ、正面から見た %4×%5 にしました。")
+                         .arg(frame.image.cols).arg(frame.image.rows).arg(points.join(u' '))
+                         .arg(upright.cols).arg(upright.rows));
+        frame.image = upright;
+    } else if (args->has(QStringLiteral("display")) && area.mode == DisplayArea::Mode::Found) {
+        Console::err(QStringLiteral("フレーム（%1×%2）の中に画面は見つかりませんでした。フレーム全体を使います。")
+                         .arg(frame.image.cols).arg(frame.image.rows));
     }
 
     if (snapshot) {

@@ -132,7 +132,16 @@ bool LazyScreen::load(QString *error)
         return false;
     }
     inner_.reset(m.session());
+    if (display_)
+        inner_->setDisplay(*display_);
     return true;
+}
+
+void LazyScreen::setDisplay(const DisplayArea &area)
+{
+    display_ = area;
+    if (inner_)
+        inner_->setDisplay(area);
 }
 
 ScreenView *LazyScreen::view(QString *error)

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <optional>
 
 class QCoreApplication;
 class QObject;
@@ -50,6 +51,7 @@ public:
     void abandonOpen() override;
     bool hasSource() const override;
     QString sourceName() const override;
+    void setDisplay(const DisplayArea &area) override;
     bool loadTemplate(const QString &path, QString *reason) override;
     void startWait(const QString &path, double level, bool gone) override;
     WaitState waitState() const override;
@@ -70,4 +72,6 @@ private:
     std::unique_ptr<RunScreen> inner_;
     // An opening that failed because the module could not be loaded.
     OpenState unloaded_;
+    // The display as last set: given to the session once it is made.
+    std::optional<DisplayArea> display_;
 };

@@ -115,6 +115,28 @@ ScreenSession::~ScreenSession()
         opening->changed.wait_until(lock, deadline, [&] { return opening->threadEnded; });
     }
     endWaits();
+    display_.reset();
+}
+
+void ScreenSession::followDisplay()
+{
+    display_.reset();
+    if (source_ && area_.mode != DisplayArea::Mode::WholeFrame)
+        display_ = std::make_unique<DisplaySource>(*source_, area_);
+}
+
+const FrameSource &ScreenSession::watched() const
+{
+    return display_ ? *display_ : *source_;
+}
+
+void ScreenSession::setDisplay(const DisplayArea &area)
+{
+    if (area == area_ && (display_ || area_.mode == DisplayArea::Mode::WholeFrame))
+        return;
+    endWaits();
+    area_ = area;
+    followDisplay();
 }
 
 void ScreenSession::endWaits()
@@ -198,7 +220,9 @@ RunScreen::OpenState ScreenSession::openState()
     if (source) {
         // The new source takes the old one's place; the waits on it end.
         endWaits();
+        display_.reset();
         source_ = std::move(source);
+        followDisplay();
         ++sourceNumber_;
         opened_.opened = true;
     }
@@ -259,6 +283,15 @@ ScreenPicture ScreenSession::newestPicture(qint64 knownSource, qint64 knownNumbe
     const cv::Mat &image = frame.image;
     picture.image = QImage(image.data, image.cols, image.rows, static_cast<qsizetype>(image.step), QImage::Format_BGR888)
                         .convertToFormat(QImage::Format_RGB888);
+    if (display_) {
+        picture.outline = QPolygonF(display_->outline());
+        const cv::Mat upright = display_->newest().image;
+        if (!picture.outline.isEmpty() && !upright.empty()) {
+            picture.display = QImage(upright.data, upright.cols, upright.rows, static_cast<qsizetype>(upright.step),
+                                     QImage::Format_BGR888)
+                                  .convertToFormat(QImage::Format_RGB888);
+        }
+    }
     return picture;
 }
 
@@ -304,7 +337,7 @@ void ScreenSession::startWait(const QString &path, double level, bool gone)
         matcher = templates_.value(path);
     }
     // The watch's thread tells the run's thread, which wakes its wait.
-    watch_ = std::make_unique<PictureWatch>(*source_, matcher, level,
+    watch_ = std::make_unique<PictureWatch>(watched(), matcher, level,
                                             gone ? PictureWatch::Goal::Gone : PictureWatch::Goal::Appear, [this] {
                                                 QMetaObject::invokeMethod(
                                                     this, [this] { if (wakeUp_) wakeUp_(); }, Qt::QueuedConnection);
@@ -389,7 +422,7 @@ void ScreenSession::startTextWait(const QString &wanted, const QRect &region, do
         textWatch_ = std::make_unique<TextWatch>(reason);
         return;
     }
-    textWatch_ = std::make_unique<TextWatch>(*source_, reader_, wanted, region, seconds, [this] {
+    textWatch_ = std::make_unique<TextWatch>(watched(), reader_, wanted, region, seconds, [this] {
         QMetaObject::invokeMethod(
             this, [this] { if (wakeUp_) wakeUp_(); }, Qt::QueuedConnection);
     });
@@ -401,6 +434,19 @@ bool ScreenSession::saveNewest(const QString &path, QString *error)
     if (frame.isEmpty()) {
         *error = QStringLiteral("「%1」: まだフレームが 1 枚も来ていません。").arg(path);
         return false;
+    }
+    if (display_) {
+        // The whole frame, with the display's outline drawn as it was
+        // found in it.
+        const QList<QPointF> outline = display_->outline();
+        if (!outline.isEmpty()) {
+            std::vector<cv::Point> points;
+            for (const QPointF &p : outline)
+                points.emplace_back(qRound(p.x() * 16), qRound(p.y() * 16));
+            cv::Mat marked = frame.image.clone();
+            cv::polylines(marked, std::vector<std::vector<cv::Point>>{points}, true, cv::Scalar(0, 220, 0), 2, cv::LINE_AA, 4);
+            return saveFramePng(marked, path, error);
+        }
     }
     return saveFramePng(frame.image, path, error);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "macro/runscreen.h"
+#include "screen/displaysource.h"
 #include "screen/framesource.h"
 #include "screen/matcher.h"
 #include "screen/picturewatch.h"
@@ -29,6 +30,7 @@ public:
     void abandonOpen() override;
     bool hasSource() const override { return source_ != nullptr; }
     QString sourceName() const override { return source_ ? source_->name() : QString(); }
+    void setDisplay(const DisplayArea &area) override;
     bool loadTemplate(const QString &path, QString *reason) override;
     void startWait(const QString &path, double level, bool gone) override;
     WaitState waitState() const override;
@@ -45,6 +47,9 @@ public:
     QString templateProblem(const QImage &picture) const override;
 
     const FrameSource *source() const { return source_.get(); }
+    // The display within the source's frames as the waits see it (none
+    // when the frames are used whole).
+    const DisplaySource *display() const { return display_.get(); }
 
 private:
     // A source being opened off the session's thread (screensession.cpp).
@@ -55,8 +60,15 @@ private:
     void letGoOfOpening();
     // The wait in progress (of any kind) ends.
     void endWaits();
+    // The display in the source's frames, followed as the area says.
+    void followDisplay();
+    // What the waits watch: the display when one is followed, else the
+    // source's frames.
+    const FrameSource &watched() const;
 
     std::unique_ptr<FrameSource> source_;
+    DisplayArea area_;
+    std::unique_ptr<DisplaySource> display_;
     std::shared_ptr<Opening> opening_;
     // Openings let go that may still be going on (the session waits for
     // them when it ends).

@@ -127,6 +127,7 @@ class TestCliScreen : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void closedLoopAgainstTheModelHandset();
+    void closedLoopThroughACamera();
     void textAgainstTheModelHandset();
     void streamThatEndsDuringAWait();
     void stalledStreamStillTimesOut();
@@ -205,6 +206,38 @@ void TestCliScreen::closedLoopAgainstTheModelHandset()
     handset.sendSignal(SIGTERM);
     QVERIFY(handset.waitForEnd());
     QVERIFY(handset.out().contains("キー UP"));
+}
+
+void TestCliScreen::closedLoopThroughACamera()
+{
+    // The model handset filmed by a camera (its display in perspective in a
+    // 1280x720 frame, drifting): a template cut from the model's own pixels
+    // is found on the display made upright, at its place in the display;
+    // SNAPSHOT keeps the whole frame.
+    const QString link = files_.path("handset-camera");
+    CliProcess handset({"handset", "--pty", "--link", link, "--screen-stream", "0", "--screen-camera", "--timeout", "120"});
+    QTRY_VERIFY_WITH_TIMEOUT(!streamUrl(handset).isEmpty() && QFileInfo(link).isSymLink(), 10000);
+    const QRect area = ModelScreen::textArea();
+    const cv::Mat typed = toBgr(ModelScreen::render(QStringLiteral("う"), QStringLiteral("あいう")));
+    writePng(files_, "camera-typed.png", typed(cv::Rect(area.x(), area.y(), 90, 30)));
+    const QString macro = files_.writeShiftJis(
+        "camera.txt", QStringList{"BASEWAIT 0.05", "DISPLAY AUTO 320x240", "CLEAR", "STRING あいう",
+                                  "WAITIMAGE camera-typed.png 15 0.8", "SNAPSHOT camera-shot.png"}
+                          .join("\r\n"));
+    const QString log = files_.path("camera-logs/run.log");
+    QDir().mkpath(files_.path("camera-logs"));
+    qputenv("QUILLONEMU_COM1", QFile::encodeName(link));
+    CliProcess run({"run", macro, "--screen", streamUrl(handset), "--log", log});
+    QVERIFY(run.waitForEnd(60000));
+    QVERIFY2(run.exitCode() == 0, qPrintable(run.err()));
+    const QList<QJsonObject> waits = screenEntries(log);
+    QCOMPARE(waits.size(), 1);
+    QVERIFY(waits[0].value("found").toBool());
+    QVERIFY2(std::abs(waits[0].value("x").toInt() - area.x()) <= 3 && std::abs(waits[0].value("y").toInt() - area.y()) <= 3,
+             qPrintable(QJsonDocument(waits[0]).toJson()));
+    QCOMPARE(cv::imread(files_.path("camera-shot.png").toStdString()).cols, 1280);
+    handset.sendSignal(SIGTERM);
+    QVERIFY(handset.waitForEnd());
 }
 
 void TestCliScreen::textAgainstTheModelHandset()

@@ -1,0 +1,236 @@
+// The display in a camera's frame: how well and how fast it is found,
+// followed and made upright, on the measuring set (cameraset.h); and the
+// set written out for other figures.
+//
+//   quillonemu-bench-display find     JSON lines: per layout and condition,
+//                                     displays found, corner error (px),
+//                                     time of a search; bare screens taken
+//                                     for a display
+//   quillonemu-bench-display follow   JSON lines: time per 720p frame of
+//                                     following and making upright, still
+//                                     and after a nudge
+//   quillonemu-bench-display picture FILE
+//                                     the documentation's picture: a camera
+//                                     frame with the display's outline and,
+//                                     beside it, the display made upright
+//   quillonemu-bench-display write DIR
+//                                     the set's frames as PNG files and
+//                                     DIR/index.jsonl (one line a frame:
+//                                     file, font, layout, condition, seed,
+//                                     text, near miss or not, corners, the
+//                                     text's box in display pixels)
+
+#include "cameraset.h"
+#include "screen/displayfinder.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTextStream>
+#include <chrono>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double msSince(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+void print(const QJsonObject &object)
+{
+    QTextStream(stdout) << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return -1;
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, size_t(p * double(values.size())))];
+}
+
+double cornerError(const DisplayCorners &found, const std::array<QPointF, 4> &truth)
+{
+    double worst = 0;
+    for (size_t i = 0; i < 4; ++i)
+        worst = std::max(worst, std::hypot(found[i].x - truth[i].x(), found[i].y - truth[i].y()));
+    return worst;
+}
+
+constexpr quint32 kSeeds[] = {11, 23, 37, 41, 59, 62};
+
+int find()
+{
+    for (const CameraSet::Layout &layout : CameraSet::layouts()) {
+        for (const CameraSet::Condition condition : CameraSet::conditions()) {
+            int shots = 0, found = 0;
+            std::vector<double> errors, times;
+            int index = 0;
+            for (const CameraSet::Font &font : CameraSet::fonts()) {
+                for (const quint32 seed : kSeeds) {
+                    const CameraSet::Screen screen = CameraSet::screen(font, layout, index++);
+                    const CameraModel::Shot shot = CameraSet::film(screen.picture, seed + quint32(index), condition);
+                    const Clock::time_point start = Clock::now();
+                    const std::optional<DisplayCorners> corners = DisplayFinder::find(shot.frame);
+                    times.push_back(msSince(start));
+                    ++shots;
+                    if (!corners)
+                        continue;
+                    const double error = cornerError(*corners, shot.corners);
+                    errors.push_back(error);
+                    found += error <= 4;
+                }
+            }
+            print({{"layout", layout.name}, {"condition", CameraSet::conditionName(condition)}, {"shots", shots},
+                   {"found", found}, {"error_median_px", percentile(errors, 0.5)}, {"error_max_px", percentile(errors, 1.0)},
+                   {"search_median_ms", percentile(times, 0.5)}, {"search_p95_ms", percentile(times, 0.95)}});
+        }
+        // The bare screens (a screen capture): no display in them.
+        int taken = 0, bare = 0;
+        for (const CameraSet::Font &font : CameraSet::fonts()) {
+            cv::Mat picture;
+            const QImage image = CameraSet::screen(font, layout, bare).picture.convertToFormat(QImage::Format_BGR888);
+            picture = cv::Mat(image.height(), image.width(), CV_8UC3, const_cast<uchar *>(image.constBits()),
+                              size_t(image.bytesPerLine()))
+                          .clone();
+            taken += DisplayFinder::find(picture).has_value();
+            ++bare;
+        }
+        print({{"layout", layout.name}, {"condition", "bare screen"}, {"shots", bare}, {"taken_for_display", taken}});
+    }
+    return 0;
+}
+
+int follow()
+{
+    const CameraSet::Font font = CameraSet::fonts().first();
+    for (const CameraSet::Layout &layout : CameraSet::layouts()) {
+        for (const bool resolution : {true, false}) {
+            std::vector<double> still, searches;
+            double worst = 0;
+            int lost = 0;
+            for (const quint32 seed : kSeeds) {
+                const CameraSet::Screen screen = CameraSet::screen(font, layout, int(seed));
+                const CameraModel camera = CameraSet::camera(seed, CameraSet::Condition::Plain);
+                DisplayArea area;
+                if (resolution)
+                    area.resolution = layout.size;
+                DisplayFinder finder(area);
+                // The camera still for 20 frames (each its own noise), then
+                // nudged, then still again.
+                for (int frame = 0; frame < 40; ++frame) {
+                    CameraModel::Pose pose;
+                    if (frame >= 20) {
+                        pose.scale = seed % 2 ? 1.05 : 0.95;
+                        pose.shift = QPointF(4, -3);
+                    }
+                    const CameraModel::Shot shot = camera.shoot(screen.picture, pose, quint64(frame));
+                    const qint64 before = finder.searches();
+                    const Clock::time_point start = Clock::now();
+                    const std::optional<DisplayCorners> corners = finder.locate(shot.frame);
+                    if (corners)
+                        finder.rectify(shot.frame, *corners);
+                    const double ms = msSince(start);
+                    (finder.searches() > before ? searches : still).push_back(ms);
+                    if (!corners) {
+                        ++lost;
+                        continue;
+                    }
+                    worst = std::max(worst, cornerError(*corners, shot.corners));
+                }
+            }
+            print({{"layout", layout.name}, {"resolution_given", resolution}, {"frames", int(still.size() + searches.size())},
+                   {"searched", int(searches.size())}, {"lost", lost}, {"error_max_px", worst},
+                   {"followed_median_ms", percentile(still, 0.5)}, {"followed_p95_ms", percentile(still, 0.95)},
+                   {"searched_median_ms", percentile(searches, 0.5)}});
+        }
+    }
+    return 0;
+}
+
+int write(const QString &folder)
+{
+    QDir().mkpath(folder);
+    QFile index(QDir(folder).filePath(QStringLiteral("index.jsonl")));
+    if (!index.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return 1;
+    int n = 0;
+    for (const CameraSet::Font &font : CameraSet::fonts()) {
+        for (const CameraSet::Layout &layout : CameraSet::layouts()) {
+            for (const CameraSet::Condition condition : CameraSet::conditions()) {
+                const CameraSet::Screen screen = CameraSet::screen(font, layout, n);
+                for (const bool nearMiss : {false, true}) {
+                    const quint32 seed = quint32(1000 + n);
+                    const CameraModel::Shot shot = CameraSet::film(nearMiss ? screen.nearMiss : screen.picture, seed, condition);
+                    const QString name = QStringLiteral("frame-%1%2.png").arg(n, 4, 10, QLatin1Char('0')).arg(nearMiss ? "-near" : "");
+                    cv::imwrite(QDir(folder).filePath(name).toStdString(), shot.frame);
+                    const QString display = QStringLiteral("display-%1%2.png").arg(n, 4, 10, QLatin1Char('0')).arg(nearMiss ? "-near" : "");
+                    (nearMiss ? screen.nearMiss : screen.picture).save(QDir(folder).filePath(display));
+                    QJsonArray corners;
+                    for (const QPointF &c : shot.corners)
+                        corners.append(QJsonArray{c.x(), c.y()});
+                    const QJsonObject line{{"file", name}, {"display", display}, {"font", font.name}, {"layout", layout.name},
+                                           {"condition", CameraSet::conditionName(condition)}, {"seed", int(seed)},
+                                           {"text", screen.text}, {"shown", nearMiss ? screen.nearMissText : screen.text},
+                                           {"near_miss", nearMiss}, {"corners", corners},
+                                           {"text_box", QJsonArray{screen.textBox.x(), screen.textBox.y(), screen.textBox.width(),
+                                                                   screen.textBox.height()}}};
+                    index.write(QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');
+                }
+                ++n;
+            }
+        }
+    }
+    return 0;
+}
+
+int picture(const QString &path)
+{
+    const CameraSet::Layout layout = CameraSet::layouts()[1];
+    const CameraSet::Screen screen = CameraSet::screen(CameraSet::fonts()[1], layout, 1);
+    const CameraModel::Shot shot = CameraSet::film(screen.picture, 5, CameraSet::Condition::Glare);
+    DisplayArea area;
+    area.resolution = layout.size;
+    DisplayFinder finder(area);
+    const std::optional<DisplayCorners> corners = finder.locate(shot.frame);
+    if (!corners)
+        return 1;
+    cv::Mat frame = shot.frame.clone();
+    std::vector<cv::Point> outline;
+    for (const cv::Point2f &c : *corners)
+        outline.emplace_back(qRound(c.x * 16), qRound(c.y * 16));
+    cv::polylines(frame, std::vector<std::vector<cv::Point>>{outline}, true, cv::Scalar(0, 220, 0), 3, cv::LINE_AA, 4);
+    const cv::Mat upright = finder.rectify(shot.frame, *corners);
+    cv::Mat small;
+    cv::resize(frame, small, cv::Size(640, 360), 0, 0, cv::INTER_AREA);
+    cv::Mat out(360, 640 + 8 + upright.cols, CV_8UC3, cv::Scalar(255, 255, 255));
+    small.copyTo(out(cv::Rect(0, 0, 640, 360)));
+    upright.copyTo(out(cv::Rect(648, (360 - upright.rows) / 2, upright.cols, upright.rows)));
+    return cv::imwrite(path.toStdString(), out) ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const QString mode = args.value(1);
+    if (mode == QLatin1String("find"))
+        return find();
+    if (mode == QLatin1String("follow"))
+        return follow();
+    if (mode == QLatin1String("picture") && args.size() == 3)
+        return picture(args[2]);
+    if (mode == QLatin1String("write") && args.size() == 3)
+        return write(args[2]);
+    QTextStream(stderr) << "usage: quillonemu-bench-display find | follow | picture FILE | write DIR\n";
+    return 2;
+}

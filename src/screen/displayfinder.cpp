@@ -1,0 +1,335 @@
+#include "screen/displayfinder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <opencv2/imgproc.hpp>
+
+namespace {
+
+// The small copy searched: about this wide.
+constexpr int kSearchWidth = 320;
+// The least share of the small copy a display covers.
+constexpr double kLeastShare = 0.04;
+// How far (small copy's pixels) a display keeps from the frame's edge: a
+// bright patch running off the frame is no display (a screen capture's own
+// light area).
+constexpr int kEdgeMargin = 2;
+// The least brightness step across a display's edge.
+constexpr double kLeastStep = 10;
+// Samples along each edge when it is placed precisely.
+constexpr int kEdgeSamples = 20;
+// How far (frame pixels) a followed display's edges are looked for.
+constexpr float kFollowReach = 7;
+// A followed display that moved less than this (pixels) is left where it
+// was: the noise of each frame does not shake the upright picture.
+constexpr float kStill = 0.6f;
+// After a search that found no display, the frames skipped before the next
+// one (a screen capture, which never shows one, costs little).
+constexpr int kSkipAfterMiss = 7;
+
+double luminance(const cv::Mat &frame, float x, float y)
+{
+    const int x0 = int(std::floor(x)), y0 = int(std::floor(y));
+    if (x0 < 0 || y0 < 0 || x0 + 1 >= frame.cols || y0 + 1 >= frame.rows)
+        return -1;
+    const float fx = x - float(x0), fy = y - float(y0);
+    auto at = [&](int xx, int yy) {
+        const cv::Vec3b &p = frame.at<cv::Vec3b>(yy, xx);
+        return (p[0] + 2.0 * p[1] + p[2]) / 4;
+    };
+    return (at(x0, y0) * (1 - fx) + at(x0 + 1, y0) * fx) * (1 - fy) + (at(x0, y0 + 1) * (1 - fx) + at(x0 + 1, y0 + 1) * fx) * fy;
+}
+
+// The four points in order: top-left, top-right, bottom-right, bottom-left.
+DisplayCorners ordered(const std::vector<cv::Point2f> &points)
+{
+    cv::Point2f centre(0, 0);
+    for (const cv::Point2f &p : points)
+        centre += p / 4;
+    std::vector<cv::Point2f> sorted = points;
+    std::sort(sorted.begin(), sorted.end(), [&](const cv::Point2f &a, const cv::Point2f &b) {
+        return std::atan2(a.y - centre.y, a.x - centre.x) < std::atan2(b.y - centre.y, b.x - centre.x);
+    });
+    // Clockwise on the screen from the one nearest the top-left.
+    const auto first = std::min_element(sorted.begin(), sorted.end(),
+                                        [](const cv::Point2f &a, const cv::Point2f &b) { return a.x + a.y < b.x + b.y; });
+    std::rotate(sorted.begin(), first, sorted.end());
+    return {sorted[0], sorted[1], sorted[2], sorted[3]};
+}
+
+double length(const cv::Point2f &a, const cv::Point2f &b)
+{
+    return std::hypot(double(a.x - b.x), double(a.y - b.y));
+}
+
+// Whether four corners make a shape a display seen by a camera can have:
+// opposite sides about as long, no side very short.
+bool plausible(const DisplayCorners &c)
+{
+    const double top = length(c[0], c[1]), right = length(c[1], c[2]), bottom = length(c[2], c[3]), left = length(c[3], c[0]);
+    if (std::min({top, right, bottom, left}) < 8)
+        return false;
+    return top / bottom > 0.75 && top / bottom < 1.33 && left / right > 0.75 && left / right < 1.33;
+}
+
+// Where a line through `p` along `d` meets one through `q` along `e`.
+// Whether the band just outside the four-sided shape `c` (small copy's
+// pixels) is dark, as a handset's body around its display is: a light
+// patch framed within a light screen (a pop-up) is no display.
+bool darkAround(const cv::Mat &gray, const DisplayCorners &c, double level)
+{
+    // Each side: a body beside it, within the frame.
+    for (size_t i = 0; i < 4; ++i) {
+        const cv::Point2f a = c[i], b = c[(i + 1) % 4];
+        const double edge = length(a, b);
+        const cv::Point2f outward = cv::Point2f(b.y - a.y, a.x - b.x) / float(edge);
+        const float away = float(std::max(4.0, 0.05 * edge));
+        double sum = 0;
+        int count = 0;
+        for (int k = 1; k < 16; ++k) {
+            const cv::Point2f p = a + (b - a) * (float(k) / 16) + outward * away;
+            const int x = int(std::lround(p.x)), y = int(std::lround(p.y));
+            if (x < 0 || y < 0 || x >= gray.cols || y >= gray.rows)
+                continue;
+            sum += gray.at<uchar>(y, x);
+            ++count;
+        }
+        if (count < 8 || sum / count >= level)
+            return false;
+    }
+    return true;
+}
+
+std::optional<cv::Point2f> meet(const cv::Vec4f &a, const cv::Vec4f &b)
+{
+    const cv::Point2f d(a[0], a[1]), p(a[2], a[3]), e(b[0], b[1]), q(b[2], b[3]);
+    const float cross = d.x * e.y - d.y * e.x;
+    if (std::abs(cross) < 1e-3f)
+        return std::nullopt;
+    const cv::Point2f w = q - p;
+    const float t = (w.x * e.y - w.y * e.x) / cross;
+    return p + t * d;
+}
+
+} // namespace
+
+QList<QPointF> outlineOf(const DisplayCorners &corners)
+{
+    QList<QPointF> outline;
+    for (const cv::Point2f &c : corners)
+        outline.append(QPointF(c.x, c.y));
+    return outline;
+}
+
+DisplayFinder::DisplayFinder(const DisplayArea &area) : area_(area), skipped_(kSkipAfterMiss)
+{
+    if (area_.mode == DisplayArea::Mode::Corners) {
+        DisplayCorners corners;
+        for (size_t i = 0; i < 4; ++i)
+            corners[i] = cv::Point2f(float(area_.corners[i].x()), float(area_.corners[i].y()));
+        last_ = corners;
+    }
+}
+
+std::optional<DisplayCorners> DisplayFinder::find(const cv::Mat &frame)
+{
+    if (frame.empty() || frame.type() != CV_8UC3)
+        return std::nullopt;
+    const double factor = std::max(1.0, double(frame.cols) / kSearchWidth);
+    cv::Mat small, gray;
+    cv::resize(frame, small, cv::Size(), 1 / factor, 1 / factor, cv::INTER_AREA);
+    cv::cvtColor(small, gray, cv::COLOR_BGR2GRAY);
+    if (gray.cols < 16 || gray.rows < 16)
+        return std::nullopt;
+
+    // The levels tried: from just above the darkest (the body) to Otsu's
+    // split of the frame.
+    cv::Mat ignored;
+    const double otsu = cv::threshold(gray, ignored, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+    int histogram[256] = {};
+    for (int y = 0; y < gray.rows; ++y) {
+        const uchar *row = gray.ptr<uchar>(y);
+        for (int x = 0; x < gray.cols; ++x)
+            ++histogram[row[x]];
+    }
+    int dark = 0;
+    for (int seen = 0; dark < 255 && (seen += histogram[dark]) < int(gray.total() / 20); ++dark) {
+    }
+
+    const double leastArea = kLeastShare * double(gray.total());
+    std::optional<DisplayCorners> best;
+    double bestArea = 0;
+    cv::Mat binary;
+    std::vector<std::vector<cv::Point>> contours;
+    for (const double share : {0.25, 0.45, 0.7, 1.0}) {
+        const double level = dark + (otsu - dark) * share;
+        if (level - dark < kLeastStep / 2)
+            continue;
+        cv::threshold(gray, binary, level, 255, cv::THRESH_BINARY);
+        cv::findContours(binary, contours, cv::RETR_LIST, cv::CHAIN_APPROX_SIMPLE);
+        for (const std::vector<cv::Point> &contour : contours) {
+            const double area = cv::contourArea(contour);
+            if (area < leastArea || area <= bestArea)
+                continue;
+            std::vector<cv::Point> hull, corners;
+            cv::convexHull(contour, hull);
+            const double around = cv::arcLength(hull, true);
+            for (const double tolerance : {0.02, 0.04, 0.06}) {
+                cv::approxPolyDP(hull, corners, tolerance * around, true);
+                if (corners.size() <= 4)
+                    break;
+            }
+            if (corners.size() != 4 || !cv::isContourConvex(corners))
+                continue;
+            // Nearly all of the four-sided shape is lit (a display, not a
+            // ragged patch of light).
+            if (area < 0.85 * cv::contourArea(corners))
+                continue;
+            const bool offEdge = std::all_of(corners.begin(), corners.end(), [&](const cv::Point &p) {
+                return p.x >= kEdgeMargin && p.y >= kEdgeMargin && p.x < gray.cols - kEdgeMargin && p.y < gray.rows - kEdgeMargin;
+            });
+            if (!offEdge)
+                continue;
+            std::vector<cv::Point2f> inSmall;
+            for (const cv::Point &p : corners)
+                inSmall.emplace_back(float(p.x), float(p.y));
+            if (!darkAround(gray, ordered(inSmall), level))
+                continue;
+            std::vector<cv::Point2f> scaled;
+            for (const cv::Point &p : corners)
+                scaled.emplace_back(float((p.x + 0.5) * factor - 0.5), float((p.y + 0.5) * factor - 0.5));
+            const DisplayCorners candidate = ordered(scaled);
+            if (!plausible(candidate))
+                continue;
+            best = candidate;
+            bestArea = area;
+        }
+    }
+    if (!best)
+        return std::nullopt;
+    // The small copy's corners are a few pixels off: placed precisely in
+    // the frame itself (kept as found when the edges are too soft).
+    const std::optional<DisplayCorners> precise = refine(frame, *best, float(2 * factor + 3));
+    return precise ? precise : best;
+}
+
+std::optional<DisplayCorners> DisplayFinder::refine(const cv::Mat &frame, const DisplayCorners &rough, float reach)
+{
+    if (frame.empty() || frame.type() != CV_8UC3)
+        return std::nullopt;
+    const float step = 0.5f;
+    const int steps = int(2 * reach / step) + 1;
+    std::array<cv::Vec4f, 4> lines;
+    std::vector<double> profile(static_cast<size_t>(steps));
+    for (size_t i = 0; i < 4; ++i) {
+        const cv::Point2f a = rough[i], b = rough[(i + 1) % 4];
+        const float edge = float(length(a, b));
+        if (edge < 8)
+            return std::nullopt;
+        const cv::Point2f along = (b - a) / edge;
+        // Into the display (clockwise corners: to the right of the edge).
+        const cv::Point2f inward(-along.y, along.x);
+        std::vector<cv::Point2f> points;
+        for (int k = 0; k < kEdgeSamples; ++k) {
+            const cv::Point2f base = a + (b - a) * (0.1f + 0.8f * float(k) / (kEdgeSamples - 1));
+            bool inside = true;
+            for (int s = 0; s < steps && inside; ++s) {
+                const cv::Point2f p = base + inward * (-reach + float(s) * step);
+                profile[size_t(s)] = luminance(frame, p.x, p.y);
+                inside = profile[size_t(s)] >= 0;
+            }
+            if (!inside)
+                continue;
+            // Outside: the body just beyond the reach; inside: the display's
+            // usual brightness over the inner half (text is the exception).
+            const double outside = (profile[0] + profile[1] + profile[2]) / 3;
+            std::vector<double> inner(profile.begin() + steps / 2, profile.end());
+            std::nth_element(inner.begin(), inner.begin() + long(inner.size() / 2), inner.end());
+            const double lit = inner[inner.size() / 2];
+            if (lit - outside < kLeastStep)
+                continue;
+            const double middle = (outside + lit) / 2;
+            for (int s = 1; s < steps; ++s) {
+                if (profile[size_t(s)] >= middle) {
+                    const double before = profile[size_t(s - 1)];
+                    const double t = (middle - before) / std::max(1e-6, profile[size_t(s)] - before);
+                    points.push_back(base + inward * float(-reach + (float(s - 1) + float(t)) * step));
+                    break;
+                }
+            }
+        }
+        if (points.size() < size_t(kEdgeSamples * 0.6))
+            return std::nullopt;
+        cv::fitLine(points, lines[i], cv::DIST_HUBER, 0, 0.01, 0.01);
+        // The edge is straight where it was found: most samples lie on it.
+        int near = 0;
+        for (const cv::Point2f &p : points) {
+            const cv::Point2f d = p - cv::Point2f(lines[i][2], lines[i][3]);
+            near += std::abs(d.x * lines[i][1] - d.y * lines[i][0]) < 1.5f;
+        }
+        if (near < int(points.size() * 0.7))
+            return std::nullopt;
+    }
+    DisplayCorners corners;
+    for (size_t i = 0; i < 4; ++i) {
+        const std::optional<cv::Point2f> corner = meet(lines[(i + 3) % 4], lines[i]);
+        if (!corner || length(*corner, rough[i]) > 2 * reach)
+            return std::nullopt;
+        corners[i] = *corner;
+    }
+    return corners;
+}
+
+std::optional<DisplayCorners> DisplayFinder::locate(const cv::Mat &frame)
+{
+    switch (area_.mode) {
+    case DisplayArea::Mode::WholeFrame:
+        return std::nullopt;
+    case DisplayArea::Mode::Corners:
+        return last_;
+    case DisplayArea::Mode::Found:
+        break;
+    }
+    if (last_) {
+        const std::optional<DisplayCorners> followed = refine(frame, *last_, kFollowReach);
+        if (followed) {
+            float moved = 0;
+            for (size_t i = 0; i < 4; ++i)
+                moved = std::max(moved, float(length((*followed)[i], (*last_)[i])));
+            if (moved >= kStill)
+                last_ = followed;
+            return last_;
+        }
+    }
+    if (!last_ && skipped_ < kSkipAfterMiss) {
+        ++skipped_;
+        return std::nullopt;
+    }
+    skipped_ = 0;
+    ++searches_;
+    last_ = find(frame);
+    return last_;
+}
+
+cv::Mat DisplayFinder::rectify(const cv::Mat &frame, const DisplayCorners &corners)
+{
+    cv::Size size(area_.resolution.width(), area_.resolution.height());
+    if (size.empty()) {
+        const cv::Size seen(int(std::lround((length(corners[0], corners[1]) + length(corners[3], corners[2])) / 2)),
+                            int(std::lround((length(corners[0], corners[3]) + length(corners[1], corners[2])) / 2)));
+        // Kept while the display stays about as large: the upright
+        // picture does not change its size by a pixel now and then.
+        if (size_.empty() || std::abs(seen.width - size_.width) > size_.width / 30 ||
+            std::abs(seen.height - size_.height) > size_.height / 30)
+            size_ = seen;
+        size = size_;
+    }
+    if (size.width < 1 || size.height < 1)
+        return {};
+    const std::vector<cv::Point2f> from(corners.begin(), corners.end());
+    const float w = float(size.width), h = float(size.height);
+    const std::vector<cv::Point2f> to = {{-0.5f, -0.5f}, {w - 0.5f, -0.5f}, {w - 0.5f, h - 0.5f}, {-0.5f, h - 0.5f}};
+    cv::Mat upright;
+    cv::warpPerspective(frame, upright, cv::getPerspectiveTransform(from, to), size, cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    return upright;
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "macro/displayarea.h"
+
+#include <QList>
+#include <QPointF>
+#include <array>
+#include <opencv2/core/mat.hpp>
+#include <optional>
+
+// A display's four corners in a frame: top-left, top-right, bottom-right,
+// bottom-left, at its outer edge (pixel centres at whole numbers).
+using DisplayCorners = std::array<cv::Point2f, 4>;
+
+QList<QPointF> outlineOf(const DisplayCorners &corners);
+
+// Finds a handset's lit display in a camera's frames and makes an upright
+// picture of it. The display is the bright four-sided patch inside the
+// darker body around it: found on a small copy of the frame at several
+// levels of brightness (so that uneven light, a glare spot and a dark theme
+// do not hide it), then its edges are placed precisely in the frame itself.
+// From frame to frame it is followed: its edges are looked for near where
+// they were, and only when they are no longer there (the camera or the
+// handset moved) is it looked for anew; while none is found, only every
+// few frames are searched. A frame in which no display lies
+// (a screen capture, which is the display already; a patch touching the
+// frame's edge) gives none.
+class DisplayFinder {
+public:
+    explicit DisplayFinder(const DisplayArea &area = DisplayArea());
+
+    const DisplayArea &area() const { return area_; }
+
+    // The display in `frame` (BGR) as the area says: found and followed
+    // (AUTO), the corners given, or none (WHOLE, or no display found).
+    std::optional<DisplayCorners> locate(const cv::Mat &frame);
+
+    // The upright picture of the display within `corners`: at the area's
+    // resolution when given, else at the display's size in the frame (kept
+    // while the display stays about as large).
+    cv::Mat rectify(const cv::Mat &frame, const DisplayCorners &corners);
+
+    // A search of the whole frame, nothing followed.
+    static std::optional<DisplayCorners> find(const cv::Mat &frame);
+    // The display's edges placed precisely near `rough`; nullopt when they
+    // are not there (too little contrast across them).
+    static std::optional<DisplayCorners> refine(const cv::Mat &frame, const DisplayCorners &rough, float reach);
+
+    // Full searches made so far (the rest were followed).
+    qint64 searches() const { return searches_; }
+
+private:
+    DisplayArea area_;
+    std::optional<DisplayCorners> last_;
+    cv::Size size_;
+    qint64 searches_ = 0;
+    // Frames not searched since a search found no display.
+    int skipped_ = 0;
+};

@@ -1,0 +1,57 @@
+#include "screen/displaysource.h"
+
+namespace {
+// How long the thread waits for a frame before it looks whether it should end.
+constexpr int kFrameWaitMs = 50;
+} // namespace
+
+DisplaySource::DisplaySource(const FrameSource &frames, const DisplayArea &area)
+    : FrameSource(frames.name()), frames_(frames), finder_(area)
+{
+    thread_ = std::thread([this] { run(); });
+}
+
+DisplaySource::~DisplaySource()
+{
+    stopReading();
+    thread_.join();
+}
+
+QList<QPointF> DisplaySource::outline(qint64 *frameNumber) const
+{
+    std::lock_guard lock(mutex_);
+    if (frameNumber)
+        *frameNumber = outlineFrame_;
+    return outline_;
+}
+
+double DisplaySource::lastCostMs() const
+{
+    std::lock_guard lock(mutex_);
+    return lastCostMs_;
+}
+
+void DisplaySource::run()
+{
+    // The newest frame now is looked at too: the display is known before
+    // the next one comes.
+    qint64 seen = 0;
+    while (!isStopping()) {
+        const Frame frame = frames_.waitNewer(seen, kFrameWaitMs);
+        if (frame.isEmpty())
+            continue;
+        seen = frame.number;
+        const double start = screenClockMs();
+        const std::optional<DisplayCorners> corners = finder_.locate(frame.image);
+        cv::Mat upright = corners ? finder_.rectify(frame.image, *corners) : cv::Mat();
+        if (upright.empty())
+            upright = frame.image;
+        {
+            std::lock_guard lock(mutex_);
+            outline_ = corners && upright.data != frame.image.data ? outlineOf(*corners) : QList<QPointF>();
+            outlineFrame_ = frame.number;
+            lastCostMs_ = screenClockMs() - start;
+        }
+        publishFrame(upright, frame.atMs);
+    }
+}

@@ -1,0 +1,219 @@
+// The display in a camera's frame: found within a few pixels of where the
+// model camera put it (light and dark screens, glare, moiré), followed after
+// the camera is nudged, none found in a screen capture or when the frame is
+// said to be the display, the session's waits watching it upright, and the
+// DISPLAY line as the checker reads it.
+
+#include "cameraset.h"
+#include "handset/modelscreen.h"
+#include "macro/macrocheck.h"
+#include "screen/displayfinder.h"
+#include "screen/screensession.h"
+#include "support/tempfiles.h"
+
+#include <QGuiApplication>
+#include <QtTest>
+#include <opencv2/imgcodecs.hpp>
+
+namespace {
+
+double cornerError(const DisplayCorners &found, const std::array<QPointF, 4> &truth)
+{
+    double worst = 0;
+    for (size_t i = 0; i < 4; ++i)
+        worst = std::max(worst, std::hypot(found[i].x - truth[i].x(), found[i].y - truth[i].y()));
+    return worst;
+}
+
+// The most a corner found may lie from the truth (frame pixels).
+constexpr double kCornerTolerance = 3;
+
+} // namespace
+
+class TestDisplay : public QObject {
+    Q_OBJECT
+private slots:
+    void foundOnCameraFrames_data();
+    void foundOnCameraFrames();
+    void followedAfterANudge();
+    void framesUsedAsTheyAre_data();
+    void framesUsedAsTheyAre();
+    void sessionWatchesTheDisplayUpright();
+    void displayLinesChecked();
+};
+
+void TestDisplay::foundOnCameraFrames_data()
+{
+    QTest::addColumn<int>("layout");
+    QTest::addColumn<int>("font");
+    QTest::addColumn<int>("condition");
+    QTest::addColumn<int>("seed");
+    using C = CameraSet::Condition;
+    // layouts(): 0 320x240, 1 240x320, 2 240x320 dark, 3 480x800, 4 480x800 dark.
+    QTest::newRow("QVGA landscape") << 0 << 0 << int(C::Plain) << 3;
+    QTest::newRow("QVGA portrait, moiré") << 1 << 1 << int(C::Moire) << 17;
+    QTest::newRow("dark theme") << 2 << 2 << int(C::Plain) << 12;
+    QTest::newRow("dark theme, glare") << 2 << 4 << int(C::Glare) << 25;
+    QTest::newRow("WVGA, glare") << 3 << 3 << int(C::Glare) << 40;
+    QTest::newRow("WVGA dark, nudged") << 4 << 0 << int(C::Nudged) << 64;
+    QTest::newRow("8-dot font, nudged") << 1 << 4 << int(C::Nudged) << 31;
+}
+
+void TestDisplay::foundOnCameraFrames()
+{
+    QFETCH(int, layout);
+    QFETCH(int, font);
+    QFETCH(int, condition);
+    QFETCH(int, seed);
+    const CameraSet::Screen screen = CameraSet::screen(CameraSet::fonts()[font], CameraSet::layouts()[layout], seed);
+    const CameraModel::Shot shot = CameraSet::film(screen.picture, quint32(seed), CameraSet::Condition(condition));
+    const std::optional<DisplayCorners> corners = DisplayFinder::find(shot.frame);
+    QVERIFY(corners);
+    QVERIFY2(cornerError(*corners, shot.corners) <= kCornerTolerance, qPrintable(QString::number(cornerError(*corners, shot.corners))));
+    // Made upright at the display's resolution, it is the display's picture
+    // again (the camera's blur and noise aside).
+    DisplayArea area;
+    area.resolution = CameraSet::layouts()[layout].size;
+    DisplayFinder finder(area);
+    const cv::Mat upright = finder.rectify(shot.frame, *corners);
+    QCOMPARE(upright.cols, area.resolution.width());
+    QCOMPARE(upright.rows, area.resolution.height());
+}
+
+void TestDisplay::followedAfterANudge()
+{
+    const CameraSet::Screen screen = CameraSet::screen(CameraSet::fonts()[0], CameraSet::layouts()[1], 5);
+    const CameraModel camera = CameraSet::camera(9, CameraSet::Condition::Plain);
+    DisplayFinder finder;
+    // Still: searched once, then followed frame after frame.
+    for (quint64 frame = 0; frame < 4; ++frame) {
+        const CameraModel::Shot shot = camera.shoot(screen.picture, CameraModel::Pose(), frame);
+        const std::optional<DisplayCorners> corners = finder.locate(shot.frame);
+        QVERIFY(corners);
+        QVERIFY(cornerError(*corners, shot.corners) <= kCornerTolerance);
+    }
+    QCOMPARE(finder.searches(), 1);
+    // Nudged nearer and aside: found where it went in the very next frame.
+    CameraModel::Pose nudged;
+    nudged.scale = 1.05;
+    nudged.shift = QPointF(5, -4);
+    const CameraModel::Shot shot = camera.shoot(screen.picture, nudged, 10);
+    const std::optional<DisplayCorners> corners = finder.locate(shot.frame);
+    QVERIFY(corners);
+    QVERIFY2(cornerError(*corners, shot.corners) <= kCornerTolerance, qPrintable(QString::number(cornerError(*corners, shot.corners))));
+    // A small drift is followed without a search.
+    nudged.shift += QPointF(1.5, 1);
+    const CameraModel::Shot drifted = camera.shoot(screen.picture, nudged, 11);
+    const qint64 searches = finder.searches();
+    QVERIFY(cornerError(*finder.locate(drifted.frame), drifted.corners) <= kCornerTolerance);
+    QCOMPARE(finder.searches(), searches);
+}
+
+void TestDisplay::framesUsedAsTheyAre_data()
+{
+    QTest::addColumn<QString>("area");
+    QTest::addColumn<bool>("camera");
+    // A screen capture is the display already: its light area running to
+    // the frame's edges is no display in it.
+    QTest::newRow("screen capture, AUTO") << "AUTO" << false;
+    QTest::newRow("dark screen capture, AUTO") << "AUTO 240x320" << false;
+    QTest::newRow("camera frame, WHOLE") << "WHOLE" << true;
+    // The model's pop-up: a light patch framed in red within the light screen.
+    QTest::newRow("pop-up in a screen capture") << "POPUP" << false;
+}
+
+void TestDisplay::framesUsedAsTheyAre()
+{
+    QFETCH(QString, area);
+    QFETCH(bool, camera);
+    QString problem;
+    if (area == "POPUP") {
+        QVERIFY(!DisplayFinder::find(toBgr(ModelScreen::render(QStringLiteral("ENTER"), QStringLiteral("あいう"), true))));
+        return;
+    }
+    DisplayFinder finder(*DisplayArea::parse(area, &problem));
+    for (int layout = 0; layout < CameraSet::layouts().size(); ++layout) {
+        const QImage picture = CameraSet::screen(CameraSet::fonts()[0], CameraSet::layouts()[layout], layout).picture;
+        const cv::Mat frame = camera ? CameraSet::film(picture, 7, CameraSet::Condition::Plain).frame : toBgr(picture);
+        QVERIFY2(!finder.locate(frame), qPrintable(CameraSet::layouts()[layout].name));
+    }
+}
+
+void TestDisplay::sessionWatchesTheDisplayUpright()
+{
+    // A camera's still frame of the model's screen; the template cut from
+    // the screen's own pixels.
+    TempFiles files;
+    const CameraSet::Screen screen = CameraSet::screen(CameraSet::fonts()[0], CameraSet::layouts()[0], 2);
+    const CameraModel::Shot shot = CameraSet::film(screen.picture, 21, CameraSet::Condition::Plain);
+    const QString framePath = files.path("frame.png");
+    QVERIFY(cv::imwrite(framePath.toStdString(), shot.frame));
+    const QRect box = screen.textBox.adjusted(-4, -4, 4, 4);
+    const QString templatePath = files.path("text.png");
+    QVERIFY(screen.picture.copy(box).save(templatePath));
+
+    ScreenSession session;
+    QString error;
+    QVERIFY2(session.openSource(framePath, &error), qPrintable(error));
+    DisplayArea area;
+    area.resolution = QSize(320, 240);
+    session.setDisplay(area);
+    QVERIFY(session.loadTemplate(templatePath, &error));
+    session.startWait(templatePath, 0.8, false);
+    QTRY_VERIFY_WITH_TIMEOUT(session.waitState().done, 10000);
+    // In the display's pixels.
+    const RunScreen::WaitState state = session.waitState();
+    QVERIFY2((state.bestPlace - box.topLeft()).manhattanLength() <= 3,
+             qPrintable(QStringLiteral("%1,%2").arg(state.bestPlace.x()).arg(state.bestPlace.y())));
+    session.endWait();
+    // The window: the whole frame, the display upright and its outline.
+    const ScreenPicture picture = session.newestPicture(0, 0);
+    QCOMPARE(picture.image.size(), QSize(1280, 720));
+    QCOMPARE(picture.display.size(), QSize(320, 240));
+    QCOMPARE(picture.outline.size(), 4);
+    // SNAPSHOT keeps the whole frame, the outline drawn on it.
+    const QString snapshot = files.path("shot.png");
+    QVERIFY(session.saveNewest(snapshot, &error));
+    const cv::Mat saved = cv::imread(snapshot.toStdString());
+    QCOMPARE(saved.cols, 1280);
+    const QPointF corner = picture.outline[0];
+    const cv::Vec3b drawn = saved.at<cv::Vec3b>(qRound(corner.y()), qRound(corner.x()));
+    QVERIFY2(drawn[1] > 150 && drawn[0] < 100, "the outline is drawn");
+
+    // WHOLE: the frame as it is (the place in the frame's pixels, if found).
+    session.setDisplay(*DisplayArea::parse(QStringLiteral("WHOLE"), &error));
+    QTRY_VERIFY(session.newestPicture(0, 0).outline.isEmpty());
+    QVERIFY(session.newestPicture(0, 0).display.isNull());
+}
+
+void TestDisplay::displayLinesChecked()
+{
+    TempFiles files;
+    const QString macro = files.writeShiftJis(
+        "m.txt", QStringList{"SCREEN camera", "DISPLAY AUTO 240x320", "DISPLAY WHOLE", "DISPLAY 10,10 300,12 298,230 12,228 320x240",
+                             "DISPLAY", "DISPLAY 10,10 12,228 298,230 300,12", "DISPLAY AUTO 2x2", "DISPLAY WHOLE 240x320",
+                             "DISPLAY 10,10 300,12 298,230"}
+                     .join("\r\n"));
+    QStringList errors;
+    for (const MacroDiagnostic &d : checkMacro(macro, QString()).diagnostics) {
+        if (d.level == MacroDiagnostic::Level::Error)
+            errors.append(QStringLiteral("%1 %2").arg(d.line).arg(d.message));
+    }
+    QCOMPARE(errors.size(), 5);
+    QVERIFY2(errors[0].startsWith("5 DISPLAY の画面の位置がありません"), qPrintable(errors[0]));
+    QVERIFY2(errors[1].startsWith("6 DISPLAY: 画面の位置「10,10 12,228 298,230 300,12」の 4 つの角が"),
+             qPrintable(errors[1]));
+    QVERIFY2(errors[2].startsWith("7 DISPLAY: 画面の位置「AUTO 2x2」の「2x2」が読めません"), qPrintable(errors[2]));
+    QVERIFY2(errors[3].startsWith("8 DISPLAY: "), qPrintable(errors[3]));
+    QVERIFY2(errors[4].startsWith("9 DISPLAY: 画面の位置「10,10 300,12 298,230」が読めません"), qPrintable(errors[4]));
+}
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    TestDisplay test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_display.moc"
