@@ -350,6 +350,7 @@ void TestCliSlurm::jobAcrossHandsets()
     QVERIFY(QFileInfo::exists(dir + "/results.xml"));
     // Each task took its handset's screen from the node's file.
     QDir logs(dir + "/logs");
+    QCOMPARE(logs.entryList({"task-*.out"}).size(), 4);
     for (const QString &name : logs.entryList({"task-*.out"})) {
         QFile out(logs.filePath(name));
         QVERIFY(out.open(QIODevice::ReadOnly));
