@@ -103,7 +103,7 @@ const QString kHelp = QStringLiteral(
     "                     Slurm のタスクとして、Slurm が割り当てた携帯電話機（GRES handset）の\n"
     "                     ポートと画面を、このノードの一覧ファイル（--handsets、既定\n"
     "                     /etc/quillonemu/handsets.ini）からデバイスファイルで探して使います\n"
-    "                     （docs/slurm.md）。\n"
+    "                     （docs/lab.md）。\n"
     "  -h, --help         この説明を表示します。\n"
     "\n"
     "マクロの ONFAIL 回復マクロ [RETRY 回数] は、巡の画面の待ち（WAITIMAGE、WAITGONE、\n"

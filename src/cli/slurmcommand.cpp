@@ -30,7 +30,7 @@ const QString kHelp = QStringLiteral(
     "  quillonemu-cli slurm resume フォルダ\n"
     "\n"
     "ジョブの巡を Slurm のジョブ配列のタスクに分け、研究室の PC の空いている携帯電話機で\n"
-    "実行します（docs/slurm.md）。携帯電話機は Slurm の GRES「handset」です。\n"
+    "実行します（docs/lab.md）。携帯電話機は Slurm の GRES「handset」です。\n"
     "\n"
     "gres     ノードの携帯電話機の一覧ファイルから、gres.conf の行と slurm.conf の Gres= を\n"
     "         表示します。\n"

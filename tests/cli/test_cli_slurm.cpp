@@ -1,8 +1,8 @@
 // quillonemu-cli slurm and run --handset-from-slurm against a real Slurm on
 // this machine: munged, slurmctld and slurmd started as root on private
-// ports, every file in a temporary folder, the node's two handsets the
-// virtual handset on ptys (its gres.conf written by slurm gres). One set of
-// daemons for every case; each is stopped by its pid.
+// ports, every file in a temporary folder, the node's four handsets the
+// model handset on ptys with its screen stream (its gres.conf written by
+// slurm gres). One set of daemons for every case; each is stopped by its pid.
 
 #include "cli/slurmhandset.h"
 #include "support/programprocess.h"
@@ -16,6 +16,7 @@
 #include <QtTest>
 #include <csignal>
 #include <memory>
+#include <vector>
 #include <unistd.h>
 
 // Slurm's daemons start only as root (as CI runs); without them installed,
@@ -43,7 +44,10 @@ private:
     // Starts the daemons and the handsets once; false (the case skipped or
     // failed) when this machine cannot.
     bool slurmUp();
-    std::unique_ptr<CliProcess> startHandset(const QString &link);
+    // A model handset on a pty at `link`, its screen streamed; its address in
+    // `screen`.
+    static std::unique_ptr<CliProcess> startHandset(const QString &link, QString *screen);
+    QStringList typedOnAll(const QString &pattern);
     // A Slurm command's output; empty and a failed check when it fails.
     QString slurm(const QString &program, const QStringList &arguments);
     // The addresses typed on `handset`: its characters, cut by `pattern`.
@@ -58,8 +62,7 @@ private:
     std::unique_ptr<ProgramProcess> munged_;
     std::unique_ptr<ProgramProcess> slurmctld_;
     std::unique_ptr<ProgramProcess> slurmd_;
-    std::unique_ptr<CliProcess> handsetA_;
-    std::unique_ptr<CliProcess> handsetB_;
+    std::vector<std::unique_ptr<CliProcess>> handsets_; // A, B, C, D
     QString macro_;
 };
 
@@ -119,10 +122,26 @@ void TestCliSlurm::outsideSlurm()
     QVERIFY2(run.err().contains("Slurm のジョブの中でだけ使えます"), qPrintable(run.err()));
 }
 
-std::unique_ptr<CliProcess> TestCliSlurm::startHandset(const QString &link)
+std::unique_ptr<CliProcess> TestCliSlurm::startHandset(const QString &link, QString *screen)
 {
-    auto handset = std::make_unique<CliProcess>(QStringList{"handset", "--pty", "--link", link, "--json"});
-    return handset->waitForOutput("\"ready\"") ? std::move(handset) : nullptr;
+    auto handset = std::make_unique<CliProcess>(QStringList{"handset", "--pty", "--link", link, "--json", "--screen-stream", "0"});
+    if (!handset->waitForOutput("\"ready\""))
+        return nullptr;
+    const QRegularExpression url(QStringLiteral("http://127\\.0\\.0\\.1:\\d+/"));
+    QDeadlineTimer deadline(10000);
+    while (!url.match(handset->err()).hasMatch() && !deadline.hasExpired())
+        QTest::qWait(20);
+    *screen = url.match(handset->err()).captured();
+    return screen->isEmpty() ? nullptr : std::move(handset);
+}
+
+QStringList TestCliSlurm::typedOnAll(const QString &pattern)
+{
+    QStringList addresses;
+    for (const auto &handset : handsets_)
+        addresses += typed(*handset, pattern);
+    addresses.sort();
+    return addresses;
 }
 
 bool TestCliSlurm::slurmUp()
@@ -137,12 +156,15 @@ bool TestCliSlurm::slurmUp()
         }
     }
     why_ = "the virtual handsets, their gres.conf or the munge key could not be made";
-    handsetA_ = startHandset(files_.path("hA"));
-    handsetB_ = startHandset(files_.path("hB"));
-    if (!handsetA_ || !handsetB_)
-        return false;
-    const QString handsets = files_.writeBytes("handsets.ini", ("[A]\nport=" + files_.path("hA") + "\n\n[B]\nport=" +
-                                                                files_.path("hB") + "\n").toUtf8());
+    QString ini;
+    for (const QString name : {"A", "B", "C", "D"}) {
+        QString screen;
+        handsets_.push_back(startHandset(files_.path("h" + name), &screen));
+        if (!handsets_.back())
+            return false;
+        ini += QStringLiteral("[%1]\nport=%2\nscreen=%3\n\n").arg(name, files_.path("h" + name), screen);
+    }
+    const QString handsets = files_.writeBytes("handsets.ini", ini.toUtf8());
     // The node's gres.conf is what slurm gres prints.
     CliProcess gres({"slurm", "gres", handsets});
     if (!gres.waitForEnd() || gres.exitCode() != 0)
@@ -179,7 +201,7 @@ bool TestCliSlurm::slurmUp()
         "DefMemPerCPU=64\n"
         // Batch jobs scheduled as they come, not after Slurm's 3 s delay.
         "SchedulerParameters=batch_sched_delay=0,sched_min_interval=100000\nReturnToService=2\nSlurmdParameters=config_overrides\nGresTypes=handset\n"
-        "NodeName=qnode NodeAddr=127.0.0.1 CPUs=4 RealMemory=1000 Gres=handset:2 State=UNKNOWN\n"
+        "NodeName=qnode NodeAddr=127.0.0.1 CPUs=8 RealMemory=1000 Gres=handset:4 State=UNKNOWN\n"
         "PartitionName=test Nodes=qnode Default=YES MaxTime=INFINITE State=UP\n")
                              .arg(QSysInfo::machineHostName().section('.', 0, 0))
                              .arg(ctldPort)
@@ -209,7 +231,8 @@ bool TestCliSlurm::slurmUp()
         QTest::qWait(100);
     }
     why_ = "Slurm did not come up within 30 s: " + munged_->err() + slurmctld_->err() + slurmd_->err();
-    macro_ = files_.writeShiftJis("job.txt", "GETSTR\r\nSENDSTR\r\nREPEAT\r\n");
+    // A pass long enough for status to catch the job under way.
+    macro_ = files_.writeShiftJis("job.txt", "GETSTR\r\nSENDSTR\r\nSLEEP 0.3\r\nREPEAT\r\n");
     return up_;
 }
 
@@ -285,48 +308,60 @@ void TestCliSlurm::refusesWithoutItsHandset()
     const QString disagreeText = QString::fromUtf8(disagreeOut.readAll());
     QVERIFY2(noGresText.contains("携帯電話機（GRES handset）が割り当てられていません"), qPrintable(noGresText));
     QVERIFY2(disagreeText.contains("携帯電話機の一覧ファイル「" + wrong + "」にありません"), qPrintable(disagreeText));
-    QVERIFY(typed(*handsetA_, ".").isEmpty() && typed(*handsetB_, ".").isEmpty());
+    QVERIFY(typedOnAll(".").isEmpty());
 }
 
 void TestCliSlurm::jobAcrossHandsets()
 {
     REQUIRE_SLURM();
-    // Six passes, two a task, over two handsets: every address typed once
-    // on one of them, one results file for the job.
-    const QString addr = files_.writeShiftJis("a.txt", "a1\r\na2\r\na3\r\na4\r\na5\r\na6\r\n");
+    // Forty passes, ten a task, over four handsets: every address typed once
+    // on one of them, ok once in the job's one results file.
+    QStringList addresses;
+    for (const char letter : {'a', 'b', 'c', 'd'}) {
+        for (int digit = 0; digit < 10; ++digit)
+            addresses.append(QStringLiteral("%1%2").arg(QChar(letter)).arg(digit));
+    }
+    const QString addr = files_.writeShiftJis("a.txt", addresses.join("\r\n") + "\r\n");
     const QString dir = files_.path("job1");
     const QDateTime submitted = QDateTime::currentDateTimeUtc();
-    CliProcess submit({"slurm", "submit", macro_, "--addr", addr, "--results", dir, "--passes-per-task", "2", "--handsets",
+    CliProcess submit({"slurm", "submit", macro_, "--addr", addr, "--results", dir, "--passes-per-task", "10", "--handsets",
                        files_.path("handsets.ini")});
     QVERIFY(submit.waitForEnd(30000));
     QVERIFY2(submit.exitCode() == 0, qPrintable(submit.err()));
-    QVERIFY2(submit.out().contains("スライス（タスク: 巡）: 0: 1-2、1: 3-4、2: 5-6"), qPrintable(submit.out()));
+    QVERIFY2(submit.out().contains("スライス（タスク: 巡）: 0: 1-10、1: 11-20、2: 21-30、3: 31-40"), qPrintable(submit.out()));
+    // Where the job stands once the handsets are typing.
+    QTRY_VERIFY_WITH_TIMEOUT(!typedOnAll("[a-d]\\d").isEmpty(), 30000);
     CliProcess status({"slurm", "status", dir});
     QVERIFY(status.waitForEnd(30000));
     qInfo("%s", qPrintable(status.out()));
-    QVERIFY2(status.out().contains("全 6 巡: "), qPrintable(status.out() + status.err()));
+    QVERIFY2(status.out().contains("全 40 巡: "), qPrintable(status.out() + status.err()));
     QVERIFY(merged(dir));
 
-    const auto all = [this] {
-        QStringList addresses = typed(*handsetA_, "a\\d") + typed(*handsetB_, "a\\d");
-        addresses.sort();
-        return addresses;
-    };
-    QTRY_COMPARE_WITH_TIMEOUT(all(), (QStringList{"a1", "a2", "a3", "a4", "a5", "a6"}), 5000);
+    addresses.sort();
+    QTRY_COMPARE_WITH_TIMEOUT(typedOnAll("[a-d]\\d"), addresses, 5000);
     QFile results(dir + "/results.csv");
     QVERIFY(results.open(QIODevice::ReadOnly));
     const QString csv = QString::fromUtf8(results.readAll());
-    QCOMPARE(csv.count(",ok,"), 6);
+    QCOMPARE(csv.count(",ok,"), 40);
     CliProcess merge({"slurm", "merge", dir});
     QVERIFY(merge.waitForEnd(30000));
     QCOMPARE(merge.exitCode(), 0);
-    QVERIFY2(merge.out().contains("全 6 巡: 成功 6、失敗 0、実行中 0、未実行 0。"), qPrintable(merge.out()));
+    QVERIFY2(merge.out().contains("全 40 巡: 成功 40、失敗 0、実行中 0、未実行 0。"), qPrintable(merge.out()));
     QVERIFY(QFileInfo::exists(dir + "/results.xml"));
+    // Each task took its handset's screen from the node's file.
+    QDir logs(dir + "/logs");
+    QCOMPARE(logs.entryList({"task-*.out"}).size(), 4);
+    for (const QString &name : logs.entryList({"task-*.out"})) {
+        QFile out(logs.filePath(name));
+        QVERIFY(out.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(out.readAll());
+        QVERIFY2(text.contains("、画面 http://127.0.0.1:"), qPrintable(name + ": " + text));
+    }
 
     // The figures of a lab: from submitting to the first packet, and what
-    // each task costs beyond its passes (two handsets work side by side).
+    // each task costs beyond its passes (four handsets work side by side).
     QDateTime firstPacket;
-    for (CliProcess *handset : {handsetA_.get(), handsetB_.get()}) {
+    for (const auto &handset : handsets_) {
         for (const QJsonObject &line : handset->jsonLines()) {
             const QDateTime arrival = QDateTime::fromString(line["arrival"].toString(), Qt::ISODateWithMs);
             if (line["event"].toString() == "packet" && (!firstPacket.isValid() || arrival < firstPacket))
@@ -343,9 +378,9 @@ void TestCliSlurm::jobAcrossHandsets()
         lastEnd = !lastEnd.isValid() || end > lastEnd ? end : lastEnd;
     }
     const double wall = double(submitted.msecsTo(lastEnd.toUTC())) / 1000.0;
-    qInfo("Slurm: first packet %.2f s after submitting; 3 tasks on 2 handsets: %.2f s in all, %.2f s typing, "
+    qInfo("Slurm: first packet %.2f s after submitting; 4 tasks on 4 handsets: %.2f s in all, %.2f s typing, "
           "about %.2f s of scheduling a task",
-          double(submitted.msecsTo(firstPacket.toUTC())) / 1000.0, wall, busy, (wall - busy / 2) / 1.5);
+          double(submitted.msecsTo(firstPacket.toUTC())) / 1000.0, wall, busy, wall - busy / 4);
 }
 
 void TestCliSlurm::handsetLostAndResumed()
@@ -359,21 +394,25 @@ void TestCliSlurm::handsetLostAndResumed()
     files_.writeShiftJis("sub/recover.txt", "CLEAR\r\n");
     const QString macro =
         files_.writeShiftJis("slow.txt", "ONFAIL sub/recover.txt\r\nGETSTR\r\nSENDSTR\r\nSLEEP 1\r\nREPEAT\r\n");
-    const QString addr = files_.writeShiftJis("b.txt", "b1wxyz\r\nb2wxyz\r\nb3wxyz\r\nb4wxyz\r\nb5wxyz\r\nb6wxyz\r\n");
+    QStringList addresses;
+    for (int i = 0; i < 12; ++i)
+        addresses.append(QStringLiteral("%1%2").arg(i < 10 ? 'e' : 'f').arg(i % 10));
+    const QString addr = files_.writeShiftJis("b.txt", addresses.join("\r\n") + "\r\n");
     const QString dir = files_.path("job2");
     CliProcess submit({"slurm", "submit", macro, "--addr", addr, "--results", dir, "--passes-per-task", "3", "--handsets",
                        files_.path("handsets.ini")});
     QVERIFY(submit.waitForEnd(30000));
     QVERIFY2(submit.exitCode() == 0, qPrintable(submit.err()));
     QVERIFY(QFileInfo::exists(dir + "/job/sub/recover.txt"));
-    QTRY_VERIFY_WITH_TIMEOUT(!typed(*handsetB_, "b").isEmpty(), 30000);
+    CliProcess &b = *handsets_[1];
+    QTRY_VERIFY_WITH_TIMEOUT(!typed(b, "[ef]").isEmpty(), 30000);
     // Where the job stands while B's task runs.
     CliProcess status({"slurm", "status", dir});
     QVERIFY(status.waitForEnd(30000));
     qInfo("%s", qPrintable(status.out()));
     QVERIFY2(status.out().contains("実行中: ノード qnode で巡 "), qPrintable(status.out() + status.err()));
-    handsetB_->sendSignal(SIGTERM);
-    QVERIFY(handsetB_->waitForEnd());
+    b.sendSignal(SIGKILL);
+    QVERIFY(b.waitForEnd());
     QVERIFY(merged(dir));
     CliProcess merge({"slurm", "merge", dir});
     QVERIFY(merge.waitForEnd(30000));
@@ -381,8 +420,10 @@ void TestCliSlurm::handsetLostAndResumed()
     QCOMPARE(merge.exitCode(), 3);
     QVERIFY2(merge.out().contains("未実行の巡: "), qPrintable(merge.out()));
 
-    handsetB_ = startHandset(files_.path("hB"));
-    QVERIFY(handsetB_);
+    QString screen;
+    QFile::remove(files_.path("hB")); // the link a killed handset leaves
+    handsets_[1] = startHandset(files_.path("hB"), &screen);
+    QVERIFY(handsets_[1]);
     QVERIFY(QFile::remove(dir + "/results.csv"));
     CliProcess resume({"slurm", "resume", dir});
     QVERIFY(resume.waitForEnd(30000));
@@ -394,7 +435,7 @@ void TestCliSlurm::handsetLostAndResumed()
     QCOMPARE(after.exitCode(), 0);
     QFile results(dir + "/results.csv");
     QVERIFY(results.open(QIODevice::ReadOnly));
-    QCOMPARE(QString::fromUtf8(results.readAll()).count(",ok,"), 6);
+    QCOMPARE(QString::fromUtf8(results.readAll()).count(",ok,"), 12);
 }
 
 QTEST_GUILESS_MAIN(TestCliSlurm)
