@@ -6,6 +6,7 @@
 #include <opencv2/imgproc.hpp>
 #include <tesseract/baseapi.h>
 #include <tesseract/ocrclass.h>
+#include <optional>
 #include <vector>
 
 // The OpenMP runtime that Tesseract runs on (declared here: the compiler's
@@ -311,19 +312,26 @@ cv::Mat sideBySide(const std::vector<cv::Mat> &lines)
 }
 
 // The lines in groups that are read as one, each group no wider than
-// kWidestReading.
+// kWidestReading: lines of one text have one glyph height and one polarity;
+// a status bar, or a line of another size, starts a group of its own (and
+// is printed as a line of its own).
 std::vector<cv::Mat> textGroups(const cv::Mat &gray)
 {
     std::vector<cv::Mat> groups;
     std::vector<cv::Mat> group;
     int width = 0;
+    std::optional<TextLine> first;
     for (const TextLine &line : textLines(gray)) {
         cv::Mat pixels = prepared(gray, line);
-        if (!group.empty() && width + pixels.cols > kWidestReading) {
+        const bool sameKind = first && first->light == line.light &&
+                              std::abs(line.glyphHeight - first->glyphHeight) * 4 <= first->glyphHeight;
+        if (!group.empty() && (!sameKind || width + pixels.cols > kWidestReading)) {
             groups.push_back(sideBySide(group));
             group.clear();
             width = 0;
         }
+        if (group.empty())
+            first = line;
         width += pixels.cols + kLineGap;
         group.push_back(std::move(pixels));
     }
