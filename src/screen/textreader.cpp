@@ -312,9 +312,9 @@ cv::Mat sideBySide(const std::vector<cv::Mat> &lines)
 }
 
 // The lines in groups that are read as one, each group no wider than
-// kWidestReading: lines of one text have one glyph height and one polarity;
-// a status bar, or a line of another size, starts a group of its own (and
-// is printed as a line of its own).
+// kWidestReading: a line of the other polarity (a status bar's light text
+// on its dark band) starts a group of its own, and is printed as a line of
+// its own.
 std::vector<cv::Mat> textGroups(const cv::Mat &gray)
 {
     std::vector<cv::Mat> groups;
@@ -323,8 +323,7 @@ std::vector<cv::Mat> textGroups(const cv::Mat &gray)
     std::optional<TextLine> first;
     for (const TextLine &line : textLines(gray)) {
         cv::Mat pixels = prepared(gray, line);
-        const bool sameKind = first && first->light == line.light &&
-                              std::abs(line.glyphHeight - first->glyphHeight) * 4 <= first->glyphHeight;
+        const bool sameKind = first && first->light == line.light;
         if (!group.empty() && (!sameKind || width + pixels.cols > kWidestReading)) {
             groups.push_back(sideBySide(group));
             group.clear();
