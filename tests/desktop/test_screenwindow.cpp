@@ -216,6 +216,13 @@ QString keyOnMenu(const QString &openKey, const QString &itemKey)
 // Drags over the frame's pixels from `from` to `to` (corners included).
 bool dragOver(FramePicture *picture, QPoint from, QPoint to)
 {
+    // Aimed where the window manager has put the window, as Qt knows it by
+    // now: on a busy machine Qt hears of a move later, and a drag aimed by
+    // the older place lands elsewhere in the picture.
+    QWidget *window = picture->window();
+    if (!QTest::qWaitFor([window] { return window->frameGeometry().topLeft() == xtool::frameTopLeft(window->winId()); },
+                         5000))
+        return false;
     const QPoint middle = (from + to) / 2;
     return xtool::drag(onScreen(picture, from), {onScreen(picture, middle)}, onScreen(picture, to));
 }
