@@ -13,7 +13,7 @@ DisplaySource::DisplaySource(const FrameSource &frames, const DisplayArea &area)
 
 DisplaySource::~DisplaySource()
 {
-    stopReading();
+    cancel();
     thread_.join();
 }
 

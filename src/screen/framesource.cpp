@@ -148,11 +148,6 @@ void FrameSource::publishFrame(const cv::Mat &image, double atMs)
     state_->publish(image, atMs);
 }
 
-void FrameSource::stopReading()
-{
-    cancel();
-}
-
 void FrameSource::cancel()
 {
     std::lock_guard lock(state_->mutex);

@@ -78,10 +78,9 @@ public:
 protected:
     explicit FrameSource(const QString &name);
     // For a source made of another's frames: a frame of its own (taken at
-    // `atMs` on the steady clock), the end of its reading asked for, and
-    // whether it was.
+    // `atMs` on the steady clock), and whether the end of its reading was
+    // asked for (cancel()).
     void publishFrame(const cv::Mat &image, double atMs);
-    void stopReading();
     bool isStopping() const;
     std::shared_ptr<State> state_;
     QString errorText_;
