@@ -439,7 +439,6 @@ bool readHtml(const std::string &path, const std::string &part, std::vector<Bloc
     Block pending;                // the block the text goes into
     std::vector<Style> styles{Style::Plain};
     int lists = 0;
-    bool inItem = false;
     Block table;
     bool inTable = false;
     auto startBlock = [&](Block::Kind kind, int depth) {
@@ -453,10 +452,14 @@ bool readHtml(const std::string &path, const std::string &part, std::vector<Bloc
             text.pop_back();
         if (!text.empty()) {
             text.back().text.erase(text.back().text.find_last_not_of(' ') + 1);
-            if (inTable)
-                table.rows.back().back() = text;
-            else
+            if (inTable && !table.rows.empty() && !table.rows.back().empty()) {
+                Inlines &cell = table.rows.back().back();
+                if (!cell.empty())
+                    cell.push_back({" ", Style::Plain});
+                cell.insert(cell.end(), text.begin(), text.end());
+            } else if (!inTable) {
                 blocks.push_back(pending);
+            }
         }
         startBlock(Block::Paragraph, lists);
     };
@@ -501,6 +504,10 @@ bool readHtml(const std::string &path, const std::string &part, std::vector<Bloc
         const size_t close = page.find('>', i);
         std::string tag = page.substr(i + 1, close - i - 1);
         i = close + 1;
+        if (tag.rfind("p class=\"back\"", 0) == 0) { // the way back to the contents
+            i = page.find("</p>", i) + 4;
+            continue;
+        }
         const bool closing = !tag.empty() && tag[0] == '/';
         std::string name = tag.substr(closing ? 1 : 0, tag.find_first_of(" />", closing ? 1 : 0) - (closing ? 1 : 0));
         if (name == "code" || name == "b" || name == "strong" || name == "i" || name == "em" || name == "kbd") {
@@ -529,14 +536,11 @@ bool readHtml(const std::string &path, const std::string &part, std::vector<Bloc
             if (!closing)
                 ++lists;
             blocks.push_back(mark);
-            inItem = false;
             startBlock(Block::Paragraph, lists);
         } else if (name == "li") {
             flush();
-            if (!closing) {
+            if (!closing)
                 startBlock(Block::Item, lists - 1);
-                inItem = true;
-            }
         } else if (name == "pre") {
             flush();
             const size_t stop = page.find("</pre>", i);
@@ -588,7 +592,6 @@ bool readHtml(const std::string &path, const std::string &part, std::vector<Bloc
                 flush();
             }
         }
-        (void)inItem;
     }
     flush();
     return true;
@@ -678,9 +681,13 @@ std::string render(const Page &page, const std::vector<Block> &blocks, std::stri
     }
     std::string summary = plainText(blocks[0].text);
     // A Japanese summary is the paragraph's first sentence, without its full stop.
+    // The rest of the paragraph describes the program further.
     const std::string fullStop = "。";
-    if (page.japanese && summary.find(fullStop) != std::string::npos)
+    std::string more;
+    if (page.japanese && summary.find(fullStop) != std::string::npos) {
+        more = trim(summary.substr(summary.find(fullStop) + fullStop.size()));
         summary = summary.substr(0, summary.find(fullStop));
+    }
     for (const std::string dash : {" — ", " - ", " は、"}) {
         if (summary.rfind(page.name + dash, 0) == 0) {
             summary = trim(summary.substr(page.name.size() + dash.size()));
@@ -688,6 +695,8 @@ std::string render(const Page &page, const std::vector<Block> &blocks, std::stri
         }
     }
     out << ".SH " << (page.japanese ? "名前" : "NAME") << "\n" << escaped(page.name) << " \\- " << escaped(summary) << "\n";
+    if (!more.empty())
+        out << ".SH 説明\n" << roffLine({{more, Style::Plain}}) << "\n";
     bool needParagraph = true;
     for (size_t i = 1; i < blocks.size(); ++i) {
         const Block &block = blocks[i];
