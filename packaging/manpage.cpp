@@ -262,7 +262,6 @@ bool readMarkdown(const std::string &path, const std::string &part, std::vector<
             blocks.push_back(end);
         }
     };
-    fence = false;
     for (size_t i = begin; i < lines.size(); ++i) {
         const std::string &raw = lines[i];
         int level = 0;
@@ -707,7 +706,7 @@ std::string render(const Page &page, const std::vector<Block> &blocks, std::stri
             else if (block.level == 2)
                 out << ".SS\n" << roffLine(block.text) << "\n";
             else
-                out << ".PP\n" << roffLine(block.text, true) << "\n";
+                out << ".PP\n" << roffLine(block.text, true) << "\n.br\n";
             needParagraph = false;
             continue;
         case Block::Paragraph:
