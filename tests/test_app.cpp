@@ -17,6 +17,7 @@
 #include "support/programprocess.h"
 #include "support/pseudoterminal.h"
 #include "support/tempfiles.h"
+#include "support/testshare.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -867,5 +868,5 @@ void TestApp::unattendedJobWritesResults()
     QCOMPARE(job.pty.readAvailable(100).size(), 0);
 }
 
-QTEST_MAIN(TestApp)
+QUILLON_TEST_MAIN(TestApp)
 #include "test_app.moc"

@@ -8,6 +8,7 @@
 #include "support/fakerun.h"
 #include "support/mainwindow.h"
 #include "support/programprocess.h"
+#include "support/testshare.h"
 
 #include <QDir>
 #include <QLabel>
@@ -239,5 +240,5 @@ void TestFaults::heldPacketsArriveAtTheEnd()
     QCOMPARE(received.mid(earlier), kF1.repeated(kHeldPackets));
 }
 
-QTEST_MAIN(TestFaults)
+QUILLON_TEST_MAIN(TestFaults)
 #include "test_faults.moc"

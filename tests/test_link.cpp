@@ -11,6 +11,7 @@
 #include "support/linespeedreader.h"
 #include "support/packets.h"
 #include "support/pseudoterminal.h"
+#include "support/testshare.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -283,5 +284,5 @@ void TestLink::textSending()
     QVERIFY(pty.readAvailable(30).isEmpty());
 }
 
-QTEST_GUILESS_MAIN(TestLink)
+QUILLON_TEST_GUILESS_MAIN(TestLink)
 #include "test_link.moc"

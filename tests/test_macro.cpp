@@ -9,6 +9,7 @@
 #include "platform/linetiming.h"
 #include "support/fakerun.h"
 #include "support/packets.h"
+#include "support/testshare.h"
 
 #include <QFile>
 #include <numeric>
@@ -543,5 +544,5 @@ void TestMacro::dealerGivesBackAndWaits()
     QCOMPARE(stopped.waiting(), -1);
 }
 
-QTEST_GUILESS_MAIN(TestMacro)
+QUILLON_TEST_GUILESS_MAIN(TestMacro)
 #include "test_macro.moc"

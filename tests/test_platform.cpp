@@ -9,6 +9,7 @@
 #include "platform/textlinereader.h"
 #include "platform/waiter.h"
 #include "support/tempfiles.h"
+#include "support/testshare.h"
 
 #include <QLibraryInfo>
 #include <QTimer>
@@ -211,5 +212,5 @@ void TestPlatform::waiterWakesAndProcessesEvents()
     QVERIFY(waiter.elapsedMs() - outer < 30'000);
 }
 
-QTEST_GUILESS_MAIN(TestPlatform)
+QUILLON_TEST_GUILESS_MAIN(TestPlatform)
 #include "test_platform.moc"

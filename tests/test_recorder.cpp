@@ -9,6 +9,7 @@
 #include "macro/macrorecorder.h"
 #include "support/fakerun.h"
 #include "support/fulldisk.h"
+#include "support/testshare.h"
 
 #include <QDir>
 #include <QtTest>
@@ -252,5 +253,5 @@ void TestRecorder::replaySendsTheSameAtTheSameTimes()
     }
 }
 
-QTEST_GUILESS_MAIN(TestRecorder)
+QUILLON_TEST_GUILESS_MAIN(TestRecorder)
 #include "test_recorder.moc"

@@ -8,6 +8,7 @@
 #include "macro/passresults.h"
 #include "support/fakerun.h"
 #include "support/packets.h"
+#include "support/testshare.h"
 
 #include <QXmlStreamReader>
 #include <QtTest>
@@ -259,5 +260,5 @@ void TestRecovery::resultsKeepAnyText()
     QVERIFY(out.startsWith(QStringLiteral("[[ATTACHMENT|/tmp/e,vidence.png]]\n")));
 }
 
-QTEST_GUILESS_MAIN(TestRecovery)
+QUILLON_TEST_GUILESS_MAIN(TestRecovery)
 #include "test_recovery.moc"

@@ -16,6 +16,7 @@
 #include "support/hostilepictures.h"
 #include "support/serveronthread.h"
 #include "support/tempfiles.h"
+#include "support/testshare.h"
 
 #include <QFile>
 #include <QTcpServer>
@@ -792,5 +793,5 @@ void TestScreen::withoutACameraTheSourceSaysSo()
     QVERIFY2(error.contains(QStringLiteral("カメラが見つかりません")), qPrintable(error));
 }
 
-QTEST_MAIN(TestScreen)
+QUILLON_TEST_MAIN(TestScreen)
 #include "test_screen.moc"

@@ -7,6 +7,7 @@
 #include "macro/macrocheck.h"
 #include "support/fakerun.h"
 #include "support/packets.h"
+#include "support/testshare.h"
 
 #include <QtTest>
 #include <limits>
@@ -500,7 +501,7 @@ void TestScreenRun::eventsNameTheFilesLine()
     QCOMPARE(readAt, (QList<qint64>{4, 4}));
 }
 
-QTEST_GUILESS_MAIN(TestScreenRun)
+QUILLON_TEST_GUILESS_MAIN(TestScreenRun)
 #include "test_screenrun.moc"
 
 void TestScreenRun::textWaitsAndReadings()

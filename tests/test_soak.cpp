@@ -6,6 +6,7 @@
 
 #include "link/textsender.h"
 #include "support/fakerun.h"
+#include "support/testshare.h"
 
 #include <QFile>
 #include <QtTest>
@@ -102,5 +103,5 @@ void TestSoak::manyPasses()
 #endif
 }
 
-QTEST_GUILESS_MAIN(TestSoak)
+QUILLON_TEST_GUILESS_MAIN(TestSoak)
 #include "test_soak.moc"

@@ -7,6 +7,7 @@
 #include "screen/textreader.h"
 #include "support/busypage.h"
 #include "support/camerascreens.h"
+#include "support/testshare.h"
 
 #include <QFontDatabase>
 #include <QtTest>
@@ -204,5 +205,5 @@ void TestTextReading::readingIsCutShort()
     QVERIFY2(endedMs.count() < 2500, qPrintable(QString::number(endedMs.count())));
 }
 
-QTEST_MAIN(TestTextReading)
+QUILLON_TEST_MAIN(TestTextReading)
 #include "test_textreading.moc"

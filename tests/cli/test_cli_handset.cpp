@@ -12,6 +12,7 @@
 #include "support/packets.h"
 #include "support/programprocess.h"
 #include "support/tempfiles.h"
+#include "support/testshare.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -421,5 +422,5 @@ void TestCliHandset::badCommandLines()
     QVERIFY(QFileInfo(files_.path("plain-file")).isFile());
 }
 
-QTEST_GUILESS_MAIN(TestCliHandset)
+QUILLON_TEST_GUILESS_MAIN(TestCliHandset)
 #include "test_cli_handset.moc"

@@ -8,6 +8,7 @@
 #include "support/programprocess.h"
 #include "support/pseudoterminal.h"
 #include "support/tempfiles.h"
+#include "support/testshare.h"
 
 #include <QRegularExpression>
 #include <QtTest>
@@ -287,5 +288,5 @@ void TestCliHandsets::aHandsetWhoseScreenEndsLeaves()
     QVERIFY2(givenBack, qPrintable(run.out()));
 }
 
-QTEST_MAIN(TestCliHandsets)
+QUILLON_TEST_MAIN(TestCliHandsets)
 #include "test_cli_handsets.moc"

@@ -8,6 +8,7 @@
 #include "support/programprocess.h"
 #include "support/pseudoterminal.h"
 #include "support/tempfiles.h"
+#include "support/testshare.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -344,5 +345,5 @@ void TestCliKeypad::aCharacterWhoseBytesComeSlowly()
     QCOMPARE(s.keypad->exitCode(), 0);
 }
 
-QTEST_GUILESS_MAIN(TestCliKeypad)
+QUILLON_TEST_GUILESS_MAIN(TestCliKeypad)
 #include "test_cli_keypad.moc"

@@ -8,6 +8,7 @@
 #include "support/programprocess.h"
 #include "support/pseudoterminal.h"
 #include "support/tempfiles.h"
+#include "support/testshare.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -252,5 +253,5 @@ void TestCliNight::refusedResultsSendNothing()
     QCOMPARE(pty.readAvailable(50).size(), 0);
 }
 
-QTEST_MAIN(TestCliNight)
+QUILLON_TEST_MAIN(TestCliNight)
 #include "test_cli_night.moc"

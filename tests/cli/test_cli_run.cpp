@@ -10,6 +10,7 @@
 #include "support/programprocess.h"
 #include "support/pseudoterminal.h"
 #include "support/tempfiles.h"
+#include "support/testshare.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -512,5 +513,5 @@ void TestCliRun::sendRefusesAndSendsNothing()
     QCOMPARE(pty_->readAvailable(50), QByteArray());
 }
 
-QTEST_GUILESS_MAIN(TestCliRun)
+QUILLON_TEST_GUILESS_MAIN(TestCliRun)
 #include "test_cli_run.moc"

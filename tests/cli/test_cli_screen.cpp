@@ -17,6 +17,7 @@
 #include "support/pseudoterminal.h"
 #include "support/serveronthread.h"
 #include "support/tempfiles.h"
+#include "support/testshare.h"
 
 #include <QElapsedTimer>
 #include <QTcpServer>
@@ -770,5 +771,5 @@ void TestCliScreen::readPrintsTheLinesAsRead()
     QVERIFY2(noise.err().isEmpty(), qPrintable(noise.err()));
 }
 
-QTEST_MAIN(TestCliScreen)
+QUILLON_TEST_MAIN(TestCliScreen)
 #include "test_cli_screen.moc"

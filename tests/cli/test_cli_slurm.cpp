@@ -7,6 +7,7 @@
 #include "cli/slurmhandset.h"
 #include "support/programprocess.h"
 #include "support/tempfiles.h"
+#include "support/testshare.h"
 
 #include <QDateTime>
 #include <QJsonObject>
@@ -438,5 +439,5 @@ void TestCliSlurm::handsetLostAndResumed()
     QCOMPARE(QString::fromUtf8(results.readAll()).count(",ok,"), 12);
 }
 
-QTEST_GUILESS_MAIN(TestCliSlurm)
+QUILLON_TEST_GUILESS_MAIN(TestCliSlurm)
 #include "test_cli_slurm.moc"

@@ -4,6 +4,7 @@
 // its text on the model handset's screen.
 
 #include "support/programprocess.h"
+#include "support/testshare.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -80,5 +81,5 @@ void TestDemo::sampleMacroReachesTheHandset()
     QVERIFY(output.contains(QStringLiteral("quillonemu-cli run --resume の終了ステータス: 0")));
 }
 
-QTEST_GUILESS_MAIN(TestDemo)
+QUILLON_TEST_GUILESS_MAIN(TestDemo)
 #include "test_demo.moc"

@@ -12,6 +12,7 @@
 #include "screen/matcher.h"
 #include "support/programprocess.h"
 #include "support/tempfiles.h"
+#include "support/testshare.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -220,5 +221,5 @@ void TestHandsetScreen::badCommandLines()
     QVERIFY2(cli.err().contains(message), qPrintable(cli.err()));
 }
 
-QTEST_MAIN(TestHandsetScreen)
+QUILLON_TEST_MAIN(TestHandsetScreen)
 #include "test_handset_screen.moc"

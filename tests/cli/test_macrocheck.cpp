@@ -10,6 +10,7 @@
 #include "macro/macrocheck.h"
 #include "support/programprocess.h"
 #include "support/tempfiles.h"
+#include "support/testshare.h"
 
 #include <QFileInfo>
 #include <QtTest>
@@ -511,5 +512,5 @@ void TestMacroCheck::programReportsThenSummarizes()
     QCOMPARE(QFileInfo(addr).lastModified(), addrTime);
 }
 
-QTEST_GUILESS_MAIN(TestMacroCheck)
+QUILLON_TEST_GUILESS_MAIN(TestMacroCheck)
 #include "test_macrocheck.moc"

@@ -5,6 +5,7 @@
 #include "cli/keypadkeymap.h"
 #include "cli/terminalkeys.h"
 #include "console/console.h"
+#include "support/testshare.h"
 
 #include <QtTest>
 
@@ -136,5 +137,5 @@ void TestTerminalKeys::keyMapFitsEightyColumns()
         QVERIFY2(Console::fitWidth(line, 80) == line, qPrintable(line));
 }
 
-QTEST_GUILESS_MAIN(TestTerminalKeys)
+QUILLON_TEST_GUILESS_MAIN(TestTerminalKeys)
 #include "test_terminalkeys.moc"

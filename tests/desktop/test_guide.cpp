@@ -6,6 +6,7 @@
 #include "app/frmmain.h"
 #include "platform/mhtml.h"
 #include "support/recordingdesktop.h"
+#include "support/testshare.h"
 
 #include <QApplication>
 #include <QDir>
@@ -208,5 +209,5 @@ void TestGuide::shippedGuideHoldsTheDocs()
     }
 }
 
-QTEST_MAIN(TestGuide)
+QUILLON_TEST_MAIN(TestGuide)
 #include "test_guide.moc"

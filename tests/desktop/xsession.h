@@ -1,5 +1,6 @@
 #pragma once
 
+#include "support/testshare.h"
 #include "widgets/appearance.h"
 
 #include <QApplication>
@@ -99,5 +100,5 @@ int runDesktopTest(int argc, char **argv)
         return 1;
     }
     Test test;
-    return QTest::qExec(&test, argc, argv);
+    return execTestShare(&test, argc, argv);
 }

@@ -4,6 +4,7 @@
 // the two load, hide and unload as the user opens and closes them.
 
 #include "keypadfixture.h"
+#include "support/testshare.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -369,5 +370,5 @@ void TestKeypad::closedInTheMiddleOfAText()
     }
 }
 
-QTEST_MAIN(TestKeypad)
+QUILLON_TEST_MAIN(TestKeypad)
 #include "test_keypad.moc"

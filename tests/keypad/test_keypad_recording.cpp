@@ -7,6 +7,7 @@
 #include "support/controlplaces.h"
 #include "support/fulldisk.h"
 #include "support/tempfiles.h"
+#include "support/testshare.h"
 
 #include <QAction>
 #include <QLineEdit>
@@ -270,5 +271,5 @@ void TestKeypadRecording::nothingRecorded()
         QCOMPARE(macroFileLines(path), QStringList{"UP"});
 }
 
-QTEST_MAIN(TestKeypadRecording)
+QUILLON_TEST_MAIN(TestKeypadRecording)
 #include "test_keypad_recording.moc"
