@@ -5,6 +5,7 @@
 #include "macro/amounts.h"
 #include "macro/characters.h"
 #include "macro/passresults.h"
+#include "macro/progresstext.h"
 #include "rack/handsetsjob.h"
 #include "screen/screenplugin.h"
 #include "widgets/appearance.h"
@@ -22,29 +23,14 @@
 
 namespace {
 
-// The whole job's progress: "巡 12/200（6.0%） 失敗 1 | 毎時約 480 巡 |
-// 終了予定 23:40（あと 25 分）"; the rate and the end once a pass was
-// measured.
+// The whole job's progress as the command line's progress line gives it,
+// and the passes an hour so far: "巡 12/200（6.0%） 失敗 1 | 終了予定 23:40
+// （あと 25 分） | 毎時約 480 巡".
 QString progressText(const JobProgress &progress, qint64 elapsedMs, double nowMs)
 {
-    QString text = QStringLiteral("巡 %1").arg(formatCount(progress.passes()));
-    if (const std::optional<qint64> end = progress.endCounter())
-        text += u'/' + formatCount(*end);
-    if (const std::optional<double> share = progress.shareDone())
-        text += QStringLiteral("（%1%）").arg(QString::number(std::floor(*share * 1000) / 10, 'f', 1));
-    if (progress.failed() > 0)
-        text += QStringLiteral(" 失敗 %1").arg(formatCount(progress.failed()));
-    if (progress.passes() == 0 || elapsedMs <= 0)
-        return text;
-    text += QStringLiteral(" | 毎時約 %1 巡").arg(formatCount(std::llround(3'600'000.0 * double(progress.passes()) / double(elapsedMs))));
-    const std::optional<double> endsAt = progress.endsAtMs();
-    if (endsAt && progress.endCounter() && progress.counter() < *progress.endCounter()) {
-        const QDateTime at = QDateTime::fromMSecsSinceEpoch(std::llround(*endsAt));
-        const bool today = at.date() == QDateTime::fromMSecsSinceEpoch(std::llround(nowMs)).date();
-        text += QStringLiteral(" | 終了予定 %1（あと %2）")
-                    .arg(at.toString(today ? QStringLiteral("H:mm") : QStringLiteral("M/d H:mm")),
-                         formatDuration(std::max(0.0, *endsAt - nowMs) / 1000.0));
-    }
+    QString text = ProgressText::passesField(progress, nowMs);
+    if (progress.passes() > 0 && elapsedMs > 0 && progress.endCounter())
+        text += QStringLiteral(" | 毎時約 %1 巡").arg(formatCount(std::llround(3'600'000.0 * double(progress.passes()) / double(elapsedMs))));
     return text;
 }
 
@@ -69,8 +55,10 @@ frmHandsets::frmHandsets(Desktop &desktop, KeypadWindows &keypad) : desktop_(des
     tblHandsets->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tblHandsets->setSelectionBehavior(QAbstractItemView::SelectRows);
     tblHandsets->setSelectionMode(QAbstractItemView::SingleSelection);
-    tblHandsets->setToolTip(QStringLiteral("行をダブルクリックすると、その携帯電話機の画面を開きます。"));
+    tblHandsets->setToolTip(QStringLiteral("行をダブルクリックする（または Enter キーを押す）と、その携帯電話機の画面を開きます。"));
     tblHandsets->horizontalHeader()->setStretchLastSection(true);
+    // As large as its rows and columns (up to a screenful).
+    tblHandsets->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
     txtLog = new QPlainTextEdit(this);
     txtLog->setObjectName(QStringLiteral("txtLog"));
     txtLog->setReadOnly(true);
@@ -82,7 +70,8 @@ frmHandsets::frmHandsets(Desktop &desktop, KeypadWindows &keypad) : desktop_(des
     layout->addWidget(tblHandsets, 1);
     layout->addWidget(txtLog);
 
-    connect(tblHandsets, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { openScreen(row); });
+    // A double-click, or Enter on the row.
+    connect(tblHandsets, &QTableWidget::cellActivated, this, [this](int row, int) { openScreen(row); });
     tick_.setInterval(1000);
     connect(&tick_, &QTimer::timeout, this, &frmHandsets::showProgress);
 }
@@ -134,18 +123,11 @@ void frmHandsets::watch(HandsetsJob &job, const QString &listPath)
     const auto atLeast = [&](int column, const QString &text) {
         tblHandsets->setColumnWidth(column, std::max(tblHandsets->columnWidth(column), metrics.horizontalAdvance(text) + 16));
     };
-    atLeast(ColCounter, QStringLiteral("カウンタ 0000"));
+    atLeast(ColCounter, QStringLiteral("00000"));
     atLeast(ColStatement, QStringLiteral("12 WAITTEXT 12 行目"));
     atLeast(ColDone, QStringLiteral("00000"));
-    atLeast(ColFailed, QStringLiteral("失敗 0"));
     atLeast(ColState, QStringLiteral("抜けました: ポートに書き込めません"));
-    int width = 0;
-    for (int column = 0; column < ColumnCount; ++column)
-        width += tblHandsets->columnWidth(column);
-    const int height = tblHandsets->horizontalHeader()->height() + rows * tblHandsets->verticalHeader()->defaultSectionSize();
-    tblHandsets->setMinimumSize(width + 2 * tblHandsets->frameWidth() + 4,
-                                std::min(height, 12 * tblHandsets->verticalHeader()->defaultSectionSize()) +
-                                    2 * tblHandsets->frameWidth() + 4);
+    tblHandsets->setCurrentItem(nullptr);
     adjustSize();
 
     connect(&job, &HandsetsJob::handsetChanged, this, &frmHandsets::showRow);

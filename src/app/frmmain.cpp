@@ -32,6 +32,8 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
+#include <algorithm>
 
 namespace {
 
@@ -376,6 +378,9 @@ void frmMain::closePortsAndEnd()
     // queue's, about 10 s) to let out what was handed to them.
     for (QWidget *window : QApplication::topLevelWidgets())
         window->hide();
+    // The handsets of a job stop at the next packet boundary, their ports
+    // closed as the runs close them.
+    handsetsJob_.reset();
     QStringList undelivered;
     if (!MSComm1.ClosePort())
         undelivered.append(MSComm1.errorText());
@@ -504,8 +509,14 @@ void frmMain::runOnHandsets()
     handsetsWindow_->watch(*job, handsetsFile_);
     handsetsJob_ = std::move(job);
     connect(handsetsJob_.get(), &HandsetsJob::finished, this, &frmMain::handsetsJobEnded);
-    if (!handsetsWindow_->isVisible())
-        handsetsWindow_->move(frameGeometry().bottomLeft() + QPoint(0, 1));
+    if (!handsetsWindow_->isVisible() && QWidget::screen()) {
+        // The first time below this window, inside the screen.
+        const QRect available = QWidget::screen()->availableGeometry();
+        const QSize outer = outerSize(handsetsWindow_->size(), this);
+        const QPoint below = frameGeometry().bottomLeft() + QPoint(0, 1);
+        handsetsWindow_->move(std::clamp(below.x(), available.left(), std::max(available.left(), available.right() + 1 - outer.width())),
+                              std::clamp(below.y(), available.top(), std::max(available.top(), available.bottom() + 1 - outer.height())));
+    }
     bringBack(handsetsWindow_);
     setRunning(true);
     statusText_ = QStringLiteral("携帯電話機 %1 台で実行中").arg(run.handsets.size());

@@ -6,7 +6,7 @@
 
 #include "console/console.h"
 #include "console/exitstatus.h"
-#include "cli/progresstext.h"
+#include "macro/progresstext.h"
 #include "cli/runlog.h"
 #include "cli/terminalhost.h"
 #include "macro/amounts.h"
