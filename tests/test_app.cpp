@@ -936,6 +936,15 @@ void TestApp::handsetsList()
     // A handset without a screen has none to open.
     QVERIFY(!window->openScreen(0));
     QVERIFY2(m.desktop.messages.last().contains(QStringLiteral("[A] に screen= がありません")), qPrintable(m.desktop.messages.last()));
+
+    // Without a display nobody could follow the handsets: the command
+    // line's run is named instead.
+    ProgramProcess unattended(ProgramProcess::built("quillonemu"), {"/M" + macro, "/A" + addr, "/H" + lab},
+                              &ProgramProcess::offscreen);
+    QVERIFY(unattended.waitForEnd(20'000));
+    QCOMPARE(unattended.exitCode(), 1);
+    QVERIFY2(unattended.err().contains(QStringLiteral("--handsets %1").arg(lab)), qPrintable(unattended.err()));
+    QVERIFY(a.readAvailable(100).isEmpty() && b.readAvailable(100).isEmpty());
 }
 
 QTEST_MAIN(TestApp)

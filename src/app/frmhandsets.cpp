@@ -24,14 +24,19 @@
 namespace {
 
 // The whole job's progress as the command line's progress line gives it,
-// and the passes an hour so far: "巡 12/200（6.0%） 失敗 1 | 終了予定 23:40
-// （あと 25 分） | 毎時約 480 巡".
+// and the passes an hour the end expected reckons with (before it, those of
+// the job so far): "巡 12/200（6.0%） 失敗 1 | 終了予定 23:40（あと 25 分）|
+// 毎時約 480 巡".
 QString progressText(const JobProgress &progress, qint64 elapsedMs, double nowMs)
 {
     QString text = ProgressText::passesField(progress, nowMs);
-    if (progress.passes() > 0 && elapsedMs > 0 && progress.endCounter())
-        text += QStringLiteral(" | 毎時約 %1 巡").arg(formatCount(std::llround(3'600'000.0 * double(progress.passes()) / double(elapsedMs))));
-    return text;
+    const std::optional<qint64> end = progress.endCounter();
+    if (progress.passes() == 0 || elapsedMs <= 0 || !end)
+        return text;
+    double perHour = 3'600'000.0 * double(progress.passes()) / double(elapsedMs);
+    if (const std::optional<double> endsAt = progress.endsAtMs(); endsAt && *endsAt > nowMs && progress.counter() < *end)
+        perHour = 3'600'000.0 * double(*end - progress.counter()) / (*endsAt - nowMs);
+    return text + QStringLiteral(" | 毎時約 %1 巡").arg(formatCount(std::llround(perHour)));
 }
 
 } // namespace
@@ -57,13 +62,14 @@ frmHandsets::frmHandsets(Desktop &desktop, KeypadWindows &keypad) : desktop_(des
     tblHandsets->setSelectionMode(QAbstractItemView::SingleSelection);
     tblHandsets->setToolTip(QStringLiteral("行をダブルクリックする（または Enter キーを押す）と、その携帯電話機の画面を開きます。"));
     tblHandsets->horizontalHeader()->setStretchLastSection(true);
-    // As large as its rows and columns (up to a screenful).
+    // As high as its rows (up to a screenful), as wide as its columns.
     tblHandsets->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
+    tblHandsets->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     txtLog = new QPlainTextEdit(this);
     txtLog->setObjectName(QStringLiteral("txtLog"));
     txtLog->setReadOnly(true);
     txtLog->setMaximumBlockCount(500);
-    txtLog->setFixedHeight(txtLog->fontMetrics().lineSpacing() * 5 + 12);
+    txtLog->setFixedHeight(txtLog->fontMetrics().lineSpacing() * 4 + 12);
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(lblProgress);
@@ -128,6 +134,10 @@ void frmHandsets::watch(HandsetsJob &job, const QString &listPath)
     atLeast(ColDone, QStringLiteral("00000"));
     atLeast(ColState, QStringLiteral("抜けました: ポートに書き込めません"));
     tblHandsets->setCurrentItem(nullptr);
+    int width = 2 * tblHandsets->frameWidth();
+    for (int column = 0; column < ColumnCount; ++column)
+        width += tblHandsets->columnWidth(column);
+    tblHandsets->setMinimumWidth(width);
     adjustSize();
 
     connect(&job, &HandsetsJob::handsetChanged, this, &frmHandsets::showRow);
