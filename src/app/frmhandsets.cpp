@@ -8,6 +8,7 @@
 #include "macro/progresstext.h"
 #include "rack/handsetsjob.h"
 #include "screen/screenplugin.h"
+#include "screen/sourceaddress.h"
 #include "widgets/appearance.h"
 #include "widgets/desktop.h"
 #include "widgets/taskbar.h"
@@ -120,7 +121,8 @@ void frmHandsets::watch(HandsetsJob &job, const QString &listPath)
         }
         tblHandsets->item(row, ColName)->setText(entry.name);
         tblHandsets->item(row, ColPort)->setText(entry.port);
-        tblHandsets->item(row, ColScreen)->setText(entry.screen.isEmpty() ? QStringLiteral("なし") : entry.screen);
+        // (A stream's password shown as ***.)
+        tblHandsets->item(row, ColScreen)->setText(entry.screen.isEmpty() ? QStringLiteral("なし") : shownSource(entry.screen));
         showRow(row);
     }
     tblHandsets->resizeColumnsToContents();
