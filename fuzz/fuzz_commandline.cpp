@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FUZZ_CHECK(text.contains(trimmed));
     for (const CommandLineSwitch &s : parseCommandLineSwitches(trimmed)) {
         FUZZ_CHECK(s.letter == u'M' || s.letter == u'A' || s.letter == u'P' || s.letter == u'S' || s.letter == u'R' ||
-                   s.letter == u'F');
+                   s.letter == u'F' || s.letter == u'H');
         FUZZ_CHECK(!s.value.contains(u'"'));
         FUZZ_CHECK(s.value.size() < trimmed.size());
     }

@@ -9,7 +9,8 @@ QList<CommandLineSwitch> parseCommandLineSwitches(const QString &text)
         piece.remove(u'"');
         const QString name = piece.left(2);
         if (name == QLatin1String("/M") || name == QLatin1String("/A") || name == QLatin1String("/P") ||
-            name == QLatin1String("/S") || name == QLatin1String("/R") || name == QLatin1String("/F"))
+            name == QLatin1String("/S") || name == QLatin1String("/R") || name == QLatin1String("/F") ||
+            name == QLatin1String("/H"))
             switches.append({name[1], piece.mid(2)});
     }
     return switches;
@@ -40,6 +41,8 @@ StartSettings startSettings(const QString &commandLine)
             start.results = s.value;
         else if (s.letter == u'F')
             start.maxFailuresInARow = s.value;
+        else if (s.letter == u'H')
+            start.handsets = s.value;
         else
             start.port = s.value;
     }

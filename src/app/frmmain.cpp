@@ -6,6 +6,8 @@
 #include "app/programinfo.h"
 #include "keypad/keypadwindows.h"
 #include "link/textsender.h"
+#include "macro/amounts.h"
+#include "macro/filelines.h"
 #include "platform/portnumber.h"
 #include "screen/cameras.h"
 #include "screen/sourceaddress.h"
@@ -30,6 +32,8 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
+#include <algorithm>
 
 namespace {
 
@@ -109,6 +113,9 @@ frmMain::~frmMain()
     // does the screen window.
     delete about_.data();
     delete screenWindow_.data();
+    // The job's handsets stop before their window goes.
+    handsetsJob_.reset();
+    delete handsetsWindow_.data();
 }
 
 void frmMain::createControls()
@@ -173,6 +180,8 @@ void frmMain::createMenus()
     mnuFile->setObjectName(QStringLiteral("mnuFile"));
     mnuFileMacro = item(mnuFile, QStringLiteral("マクロファイルを開く(&M)..."), "mnuFileMacro", &frmMain::mnuFileMacro_Click);
     mnuFileAddr = item(mnuFile, QStringLiteral("アドレスファイルを開く(&A)..."), "mnuFileAddr", &frmMain::mnuFileAddr_Click);
+    mnuFileHandsets = item(mnuFile, QStringLiteral("携帯電話機の一覧を開く(&H)..."), "mnuFileHandsets",
+                           &frmMain::mnuFileHandsets_Click);
     mnuFileLine = separator(mnuFile, "mnuFileLine");
     mnuFileExit = item(mnuFile, QStringLiteral("終了(&X)"), "mnuFileExit", &frmMain::mnuFileExit_Click);
 
@@ -197,7 +206,10 @@ std::optional<MacroRunner::Outcome> frmMain::Form_Load(const QString &commandLin
     // A screen that cannot be opened stops the start-up run before its
     // first packet.
     const bool screenOpened = !screenSource_ || openScreenSource(*screenSource_);
-    if (!MacroFile.isEmpty() && screenOpened) {
+    if (!MacroFile.isEmpty() && !handsetsFile_.isEmpty()) {
+        // The job on the handsets goes on with the window shown.
+        runOnHandsets();
+    } else if (!MacroFile.isEmpty() && screenOpened) {
         outcome = runner_.RunMacro();
         showPassResults(*outcome);
     }
@@ -235,13 +247,17 @@ void frmMain::ParseCommandLine(const QString &text)
     screenSource_ = start.screen;
     if (start.maxFailuresInARow) {
         const std::optional<qint32> most = parseWholeNumber(*start.maxFailuresInARow);
-        if (most && *most >= 1)
+        if (most && *most >= 1) {
             runner_.setMaxFailuresInARow(*most);
-        else
+            maxFailuresInARow_ = *most;
+        } else {
             desktop_.showMessage(this, QStringLiteral("/F の値「%1」は 1 以上の整数ではありません。既定の %2 を使います。")
                                            .arg(*start.maxFailuresInARow)
                                            .arg(MacroRunner::kMaxFailuresInARow));
+        }
     }
+    if (start.handsets)
+        openHandsetsFile(*start.handsets);
     if (start.results) {
         QString error;
         const bool opened = recordPasses(runner_, results_, *start.results, &error, [this](const QString &message) {
@@ -362,6 +378,9 @@ void frmMain::closePortsAndEnd()
     // queue's, about 10 s) to let out what was handed to them.
     for (QWidget *window : QApplication::topLevelWidgets())
         window->hide();
+    // The handsets of a job stop at the next packet boundary, their ports
+    // closed as the runs close them.
+    handsetsJob_.reset();
     QStringList undelivered;
     if (!MSComm1.ClosePort())
         undelivered.append(MSComm1.errorText());
@@ -381,14 +400,24 @@ void frmMain::closeEvent(QCloseEvent *event)
 
 void frmMain::cmdSend_Click()
 {
-    if (runner_.isRunning())
+    if (runner_.isRunning() || (handsetsJob_ && handsetsJob_->isRunning()))
         return;
+    if (!handsetsFile_.isEmpty()) {
+        runOnHandsets();
+        return;
+    }
     failedPasses_ = 0;
     showPassResults(runner_.RunMacro());
 }
 
 void frmMain::cmdStop_Click()
 {
+    // On the handsets as Ctrl-C stops the command line's job: after the
+    // statement, a second time at the next packet boundary.
+    if (handsetsJob_ && handsetsJob_->isRunning()) {
+        handsetsJob_->stop(handsetsJob_->stopping());
+        return;
+    }
     runner_.RequestStop();
 }
 
@@ -419,6 +448,90 @@ void frmMain::mnuFileAddr_Click()
         return;
     AddrFile = path;
     showPath(lblAddrFile, path);
+}
+
+void frmMain::mnuFileHandsets_Click()
+{
+    QString path;
+    if (!chooseFile(&path))
+        return;
+    openHandsetsFile(path);
+}
+
+bool frmMain::openHandsetsFile(const QString &path)
+{
+    QString error;
+    const std::optional<HandsetsFile> file = HandsetsFile::read(path, &error);
+    if (!file) {
+        handsetsFile_.clear();
+        desktop_.showMessage(this, error);
+        return false;
+    }
+    handsetsFile_ = path;
+    statusText_ = QStringLiteral("携帯電話機 %1 台（%2）").arg(file->handsets.size()).arg(QFileInfo(path).fileName());
+    lblStatus->setText(statusText_);
+    lblStatus->setToolTip(path);
+    return true;
+}
+
+void frmMain::runOnHandsets()
+{
+    QString error;
+    const std::optional<HandsetsFile> file = HandsetsFile::read(handsetsFile_, &error);
+    if (!file) {
+        desktop_.showMessage(this, error);
+        return;
+    }
+    const FileLines macro = readFileLines(MacroFile);
+    if (MacroFile.isEmpty() || !macro.opened) {
+        desktop_.showMessage(this, MacroFile.isEmpty() ? QStringLiteral("マクロファイルを開いてください（ファイル → マクロファイルを開く）。")
+                                                      : QStringLiteral("マクロファイル「%1」を開けません。").arg(MacroFile));
+        return;
+    }
+    if (const QString problem = handsetsMacroProblem(MacroFile); !problem.isEmpty()) {
+        desktop_.showMessage(this, problem);
+        return;
+    }
+    HandsetsRun run;
+    run.settings = static_cast<const MacroSettings &>(*this);
+    run.handsets = file->handsets;
+    const HandsetsPasses passes = jobPasses(run.settings);
+    run.lastCounter = passes.lastCounter;
+    run.repeats = passes.repeats;
+    run.maxFailuresInARow = maxFailuresInARow_;
+    if (!resultsPath_.isEmpty())
+        run.evidenceFolder = QFileInfo(resultsPath_).absolutePath();
+
+    // The last job's window goes on showing it until this one starts.
+    auto job = std::make_unique<HandsetsJob>(run);
+    if (!handsetsWindow_)
+        handsetsWindow_ = new frmHandsets(desktop_, *keypad_);
+    handsetsWindow_->watch(*job, handsetsFile_);
+    handsetsJob_ = std::move(job);
+    connect(handsetsJob_.get(), &HandsetsJob::finished, this, &frmMain::handsetsJobEnded);
+    if (!handsetsWindow_->isVisible() && QWidget::screen()) {
+        // The first time below this window, inside the screen.
+        const QRect available = QWidget::screen()->availableGeometry();
+        const QSize outer = outerSize(handsetsWindow_->size(), this);
+        const QPoint below = frameGeometry().bottomLeft() + QPoint(0, 1);
+        handsetsWindow_->move(std::clamp(below.x(), available.left(), std::max(available.left(), available.right() + 1 - outer.width())),
+                              std::clamp(below.y(), available.top(), std::max(available.top(), available.bottom() + 1 - outer.height())));
+    }
+    bringBack(handsetsWindow_);
+    setRunning(true);
+    statusText_ = QStringLiteral("携帯電話機 %1 台で実行中").arg(run.handsets.size());
+    lblStatus->setText(statusText_);
+    handsetsJob_->start();
+}
+
+void frmMain::handsetsJobEnded()
+{
+    setRunning(false);
+    const PassTally tally = tallyPasses(lastRowOfEachPass(handsetsJob_->records()));
+    statusText_ = QStringLiteral("携帯電話機 %1 台: 成功 %2、失敗 %3")
+                      .arg(handsetsJob_->run().handsets.size())
+                      .arg(formatCount(tally.ok), formatCount(tally.failed));
+    lblStatus->setText(statusText_);
 }
 
 void frmMain::mnuFileExit_Click()

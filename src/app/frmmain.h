@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/frmabout.h"
+#include "app/frmhandsets.h"
 #include "app/frmscreen.h"
 #include "app/sourceopening.h"
 #include "link/seriallink.h"
@@ -9,12 +10,14 @@
 #include "macro/passresults.h"
 #include "macro/runhost.h"
 #include "platform/waiter.h"
+#include "rack/handsetsjob.h"
 #include "screen/screenplugin.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QTimer>
 #include <QPointer>
+#include <memory>
 #include <optional>
 
 class Desktop;
@@ -78,6 +81,7 @@ public:
     QMenu *mnuFile;
     QAction *mnuFileMacro;
     QAction *mnuFileAddr;
+    QAction *mnuFileHandsets;
     QAction *mnuFileLine;
     QAction *mnuFileExit;
     QMenu *mnuView;
@@ -104,6 +108,7 @@ public:
     void cmdStop_Click();
     void mnuFileMacro_Click();
     void mnuFileAddr_Click();
+    void mnuFileHandsets_Click();
     void mnuFileExit_Click();
     void mnuKeyboard_Click();
     void mnuScreenSource_Click();
@@ -111,6 +116,18 @@ public:
     void mnuScreen_Click();
     // The screen window (hidden until asked for).
     frmScreen *screenWindow() const { return screenWindow_; }
+
+    // The handsets file open (/H, 「携帯電話機の一覧を開く(&H)...」): a run
+    // then deals the job's passes out to every handset it names. Empty: none
+    // (the window's own run).
+    QString handsetsFile() const { return handsetsFile_; }
+    // Opens the handsets file `path`: read at once, its problems told with
+    // the file and the line (and no list is open then). True when it opened.
+    bool openHandsetsFile(const QString &path);
+    // The window of the last job on the handsets (null before the first).
+    frmHandsets *handsetsWindow() const { return handsetsWindow_; }
+    // That job, while the window shows it.
+    HandsetsJob *handsetsJob() const { return handsetsJob_.get(); }
 
     // The screen the runs watch: the source given by /S or the view menu.
     RunScreen &screenSession() { return screen_; }
@@ -199,6 +216,15 @@ private:
     QElapsedTimer screenWaitClock_;
     QTimer screenWaitTimer_;
     QString lastEvidence_;
+    // The job on the handsets of the open handsets file: the file read
+    // again and checked before the first packet, then every handset runs
+    // the macro, its window showing them; the window's buttons follow it.
+    void runOnHandsets();
+    void handsetsJobEnded();
+    QString handsetsFile_;
+    std::unique_ptr<HandsetsJob> handsetsJob_;
+    QPointer<frmHandsets> handsetsWindow_;
+    std::optional<int> maxFailuresInARow_;
     // The job's results file (/R) and the failed passes of the run.
     PassResults results_;
     QString resultsPath_;

@@ -33,6 +33,8 @@ const char kUsage[] =
     "  /S  画面の取り込み元（WAITIMAGE、WAITGONE、SNAPSHOT が見る画面）: camera、camera:番号、\n"
     "      camera:名前の一部、http://…、rtsp://…、動画ファイルか静止画のパス。開けなければ\n"
     "      パケットを送る前にそう表示します。\n"
+    "  /H  携帯電話機の一覧（INI。1 台 1 セクション: [名前]、port=、screen=）。「実行」で\n"
+    "      ジョブの巡を一覧のすべての携帯電話機に配り、その様子を別のウィンドウに表示します。\n"
     "スイッチと値は続けて書き、ひとつずつ二重引用符で囲みます。スイッチは大文字です。\n"
     "画面のない環境では QT_QPA_PLATFORM=offscreen を付けて起動してください。\n"
     "詳しくはヘルプの「目次」（help.mht）と man quillonemu を見てください。\n";
@@ -71,8 +73,15 @@ int main(int argc, char **argv)
     const StartSettings start = startSettings(commandLine);
     // Offscreen nobody could see the window or answer its messages: a job
     // runs without it, and the program ends with the job.
-    if (display == DisplayKind::Offscreen && !start.macroFile.isEmpty())
+    if (display == DisplayKind::Offscreen && !start.macroFile.isEmpty()) {
+        if (start.handsets) {
+            std::fprintf(stderr, "quillonemu: /H の携帯電話機の一覧のジョブは画面なしでは実行できません。"
+                                 "quillonemu-cli run %s --handsets %s を使ってください。\n",
+                         qUtf8Printable(start.macroFile), qUtf8Printable(*start.handsets));
+            return 1;
+        }
         return runUnattendedJob(argc, argv, start);
+    }
 
     QApplication app(argc, argv);
     installToolkitTranslations();

@@ -364,16 +364,13 @@ int runHandsetsCommand(const Arguments &args, const MacroSettings &settings, con
     run.lastCounter = plan->lastCounter;
     run.donePasses = donePasses;
     run.repeats = plan->plan.repeats;
-    run.resultsPath = resultsPath;
-    run.junitPath = args.value(QStringLiteral("junit"));
-    run.logPath = args.value(QStringLiteral("log"));
     if (args.has(QStringLiteral("max-failures-in-a-row"))) {
         const int most = args.value(QStringLiteral("max-failures-in-a-row")).toInt();
         if (most < 1)
             return usageError(kCommand, QStringLiteral("--max-failures-in-a-row は 1 以上の整数です。"));
         run.maxFailuresInARow = most;
     }
-    return runOnHandsets(run);
+    return runOnHandsets(run, {resultsPath, args.value(QStringLiteral("junit")), args.value(QStringLiteral("log"))});
 }
 
 int exitStatus(MacroRunner::Outcome outcome, const MacroRunner &runner)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/handsetsfile.h"
+#include "rack/handsetsfile.h"
 
 #include <QProcessEnvironment>
 #include <QString>

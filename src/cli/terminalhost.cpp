@@ -1,7 +1,7 @@
 #include "cli/terminalhost.h"
 
 #include "console/console.h"
-#include "cli/progresstext.h"
+#include "macro/progresstext.h"
 #include "macro/characters.h"
 
 #include <QDateTime>

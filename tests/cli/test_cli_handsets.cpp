@@ -1,7 +1,7 @@
 // One job on many handsets: the handsets file as read before the first
 // packet, and quillonemu-cli run --handsets against model handsets on ptys.
 
-#include "cli/handsetsfile.h"
+#include "rack/handsetsfile.h"
 #include "macro/passresults.h"
 #include "support/linespeedreader.h"
 #include "support/packets.h"

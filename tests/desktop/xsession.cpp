@@ -214,6 +214,12 @@ bool click(QPoint global, int button)
                     QString::number(button)});
 }
 
+bool doubleClick(QPoint global)
+{
+    return xdotool({"mousemove", "--sync", QString::number(global.x()), QString::number(global.y()), "click", "--repeat", "2",
+                    "--delay", "60", "1"});
+}
+
 bool drag(QPoint from, const QList<QPoint> &through, QPoint to)
 {
     QStringList arguments = {"mousemove", "--sync", QString::number(from.x()), QString::number(from.y()), "mousedown", "1"};

@@ -66,6 +66,8 @@ bool key(const QString &keys);
 bool type(const QString &text);
 // Moves the pointer to `global` and clicks a button (1 left, 3 right).
 bool click(QPoint global, int button = 1);
+// Moves the pointer to `global` and double-clicks the left button.
+bool doubleClick(QPoint global);
 // Drags with the left button from `from` to `to`, through `through` (all
 // global), as a hand does: press, moves, release.
 bool drag(QPoint from, const QList<QPoint> &through, QPoint to);

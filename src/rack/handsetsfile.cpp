@@ -1,4 +1,4 @@
-#include "cli/handsetsfile.h"
+#include "rack/handsetsfile.h"
 
 #include "platform/portnumber.h"
 

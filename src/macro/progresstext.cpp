@@ -1,4 +1,4 @@
-#include "cli/progresstext.h"
+#include "macro/progresstext.h"
 
 #include "macro/amounts.h"
 

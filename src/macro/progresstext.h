@@ -4,7 +4,8 @@
 
 #include <QString>
 
-// The words quillonemu-cli run uses for a job's progress. `nowMs` is the
+// The words quillonemu-cli run and the handsets window use for a job's
+// progress. `nowMs` is the
 // clock time (milliseconds since the epoch) the text is shown at.
 namespace ProgressText {
 
