@@ -10,10 +10,12 @@
 //            second, for the CPU of a wait that never ends (its URL first);
 //   near     near misses and camera movement: per font and camera
 //            condition, how often a word's template is found on the screen
-//            that shows it and on one with a character of it changed;
+//            that shows it and on one with a character of it changed
+//            (SEED=N draws other screens and faults than the usual 7);
 //   camera   the share of texts found on handsets' screens in several
 //            fonts (one of them 8-dot) and layouts, bare and filmed by a
-//            camera on a dark desk (whole 1280x720 frame, no region), and
+//            camera on a dark desk (whole 1280x720 frame, no region; the
+//            display found and made upright first, as a wait does), and
 //            of near misses (one character changed) and absent texts found;
 //   read     the share of typed texts the reader finds on the model
 //            screen's camera-like frames (words, and characters at random),
@@ -22,6 +24,7 @@
 #include "handset/mjpegserver.h"
 #include "support/camerascreens.h"
 #include "handset/modelscreen.h"
+#include "screen/displayfinder.h"
 #include "screen/matcher.h"
 #include "screen/textcompare.h"
 #include "screen/textreader.h"
@@ -471,7 +474,7 @@ int nearMisses(double level)
         if (qEnvironmentVariableIsSet("FONTS") && !qEnvironmentVariable("FONTS").contains(QLatin1String(font.name).left(3)))
             continue;
         for (const QString &condition : conditions) {
-            std::mt19937 random(7);
+            std::mt19937 random(qEnvironmentVariableIsSet("SEED") ? qEnvironmentVariableIntValue("SEED") : 7);
             const bool moved = condition == QLatin1String("moved");
             int right = 0, found = 0, near = 0, falseFinds = 0;
             std::vector<double> rightValues, nearValues, ms;
@@ -510,9 +513,9 @@ int nearMisses(double level)
                         falseFinds += n.similarity >= level;
                         nearValues.push_back(n.similarity);
                         if (qEnvironmentVariableIsSet("SHOW") && (r.similarity < level || n.similarity >= level))
-                            std::fprintf(stderr, "%s %s %d px %s: right %.3f (placed %d) near %.3f\n", font.name,
-                                         qPrintable(condition), pixels, qPrintable(pair[way]), r.similarity, placed,
-                                         n.similarity);
+                            std::fprintf(stderr, "%s %s %d px %s: right %.3f (placed %d, scale %.3f, %.1f°) near %.3f\n",
+                                         font.name, qPrintable(condition), pixels, qPrintable(pair[way]), r.similarity,
+                                         placed, r.scale, r.angle, n.similarity);
                     }
                 }
             }
@@ -592,13 +595,22 @@ int cameraReading()
                 const cv::Mat screen = drawScreen(s);
                 const CameraView view = randomView(random);
                 bool seen = false;
+                DisplayFinder finder; // a wait's own display source
                 for (int r = 0; r < kReadingsInAWait && !seen; ++r) {
                     const cv::Mat frame = onCamera ? filmed(screen, view, random) : throughJpeg(cameraLike(screen, random));
-                    if (r == 0 && i < 6 && qEnvironmentVariableIsSet("DUMP"))
-                        cv::imwrite(QStringLiteral("%1/%2-%3-%4.png").arg(qEnvironmentVariable("DUMP")).arg(font.family)
-                                        .arg(onCamera).arg(i).toStdString(), frame);
                     const double began = threadCpuMs();
-                    const QString read = reader.read(frame);
+                    // As a wait reads it: the display found, followed and
+                    // made upright (the frame as it is where none is found).
+                    cv::Mat upright = frame;
+                    if (onCamera) {
+                        const std::optional<DisplayCorners> corners = finder.locate(frame);
+                        if (corners)
+                            upright = finder.rectify(frame, *corners);
+                    }
+                    if (r == 0 && qEnvironmentVariableIsSet("DUMP"))
+                        cv::imwrite(QStringLiteral("%1/%2-%3-%4.png").arg(qEnvironmentVariable("DUMP")).arg(font.family)
+                                        .arg(onCamera).arg(i).toStdString(), upright);
+                    const QString read = reader.read(upright);
                     times.push_back(threadCpuMs() - began);
                     if (!screenTextContains(all, missed))
                         nearMisses += screenTextContains(read, missed) ? 1 : 0;
@@ -608,8 +620,8 @@ int cameraReading()
                     found += seen && r == 0 ? 1 : 0;
                     foundWithinWait += seen ? 1 : 0;
                     if (!seen && r == 0 && show)
-                        std::fprintf(stderr, "%s %s %dpx%s: want %s\n got %s\n", font.name, onCamera ? "camera" : "bare",
-                                     s.pixels, s.dark ? " dark" : "", qPrintable(wanted),
+                        std::fprintf(stderr, "%d %s %s %dpx (%.1f in frame)%s: want %s\n got %s\n", i, font.name, onCamera ? "camera" : "bare",
+                                     s.pixels, onCamera ? s.pixels * view.share * 720 / s.size.height() : s.pixels * 1.0, s.dark ? " dark" : "", qPrintable(wanted),
                                      qPrintable(QString(read).replace(u'\n', u'|')));
                 }
                 small += s.pixels < 16 ? 1 : 0;

@@ -359,17 +359,17 @@ void TestScreen::matcherTellsAlikeLinesApart()
     }
 }
 
-// A QVGA screen showing `text` in the system's font at 22 px; `box`: the
+// A QVGA screen showing `text` in the system's font at `pixels`; `box`: the
 // text's ink and two pixels around, `changed`: the columns of its third
 // character.
-cv::Mat wordScreen(const QString &text, QRect *box, QPair<int, int> *changed)
+cv::Mat wordScreen(const QString &text, QRect *box, QPair<int, int> *changed, int pixels = 22)
 {
     QImage image(320, 240, QImage::Format_RGB888);
     image.fill(QColor(250, 250, 246));
     QPainter painter(&image);
     QFont font;
     font.setFamilies({QStringLiteral("IPAGothic"), QStringLiteral("Noto Sans CJK JP")});
-    font.setPixelSize(22);
+    font.setPixelSize(pixels);
     painter.setFont(font);
     painter.setPen(QColor(20, 20, 30));
     const QPoint origin(90, 120);
@@ -387,12 +387,19 @@ void TestScreen::matcherRefusesANearMiss_data()
     QTest::addColumn<double>("scale");
     QTest::addColumn<double>("angle");
     QTest::addColumn<bool>("found");
-    QTest::newRow("the word, through a camera") << "残り3件" << 1.0 << 0.0 << true;
-    QTest::newRow("the word, camera 10 % nearer") << "残り3件" << 1.1 << 0.0 << true;
-    QTest::newRow("the word, camera 10 % farther") << "残り3件" << 0.9 << 0.0 << true;
-    QTest::newRow("the word, camera turned 3°") << "残り3件" << 1.0 << 3.0 << true;
-    QTest::newRow("one character changed") << "残り9件" << 1.0 << 0.0 << false;
-    QTest::newRow("one character changed, camera moved") << "残り9件" << 1.05 << -2.0 << false;
+    QTest::addColumn<int>("pixels");
+    QTest::addColumn<double>("blur");
+    QTest::newRow("the word, through a camera") << "残り3件" << 1.0 << 0.0 << true << 22 << 1.0;
+    QTest::newRow("the word, camera 10 % nearer") << "残り3件" << 1.1 << 0.0 << true << 22 << 1.0;
+    QTest::newRow("the word, camera 10 % farther") << "残り3件" << 0.9 << 0.0 << true << 22 << 1.0;
+    QTest::newRow("the word, camera turned 3°") << "残り3件" << 1.0 << 3.0 << true << 22 << 1.0;
+    QTest::newRow("one character changed") << "残り9件" << 1.0 << 0.0 << false << 22 << 1.0;
+    QTest::newRow("one character changed, camera moved") << "残り9件" << 1.05 << -2.0 << false << 22 << 1.0;
+    // Small glyphs through a blurred lens: the ink of 「3」 and 「9」 is
+    // alike, their strokes are not.
+    QTest::newRow("the word at 14 px, blurred") << "残り3件" << 1.0 << 0.0 << true << 14 << 0.8;
+    QTest::newRow("one character changed at 14 px, blurred") << "残り9件" << 1.0 << 0.0 << false << 14 << 0.8;
+    QTest::newRow("one character changed at 14 px, blurred, tilted") << "残り9件" << 1.0 << 1.0 << false << 14 << 0.8;
 }
 
 void TestScreen::matcherRefusesANearMiss()
@@ -403,15 +410,17 @@ void TestScreen::matcherRefusesANearMiss()
     QFETCH(double, scale);
     QFETCH(double, angle);
     QFETCH(bool, found);
+    QFETCH(int, pixels);
+    QFETCH(double, blur);
     QRect box, shownBox;
     QPair<int, int> changed;
-    const cv::Mat word = wordScreen(QStringLiteral("残り3件"), &box, &changed);
+    const cv::Mat word = wordScreen(QStringLiteral("残り3件"), &box, &changed, pixels);
     const TemplateMatcher matcher(word(cv::Rect(box.x(), box.y(), box.width(), box.height())));
-    cv::Mat frame = wordScreen(shown, &shownBox, &changed);
+    cv::Mat frame = wordScreen(shown, &shownBox, &changed, pixels);
     const QPointF centre = QRectF(box).center();
     cv::warpAffine(frame, frame, cv::getRotationMatrix2D(cv::Point2f(float(centre.x()), float(centre.y())), angle, scale),
                    frame.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
-    cv::GaussianBlur(frame, frame, cv::Size(0, 0), 1.0);
+    cv::GaussianBlur(frame, frame, cv::Size(0, 0), blur);
     cv::Mat noise(frame.size(), CV_16SC3);
     cv::RNG(7).fill(noise, cv::RNG::NORMAL, 0, 6);
     frame.convertTo(frame, CV_16SC3);

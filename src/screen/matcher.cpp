@@ -42,6 +42,24 @@ constexpr double kPartsCompared = 0.5;
 // noise weighs less, a stroke's shape no less.
 constexpr int kSmallestPart = 8;
 constexpr int kLargestPart = 32;
+// Parts are compared in their detail: each picture less its own blur of
+// this share of the template's shorter side (about a sixth of a glyph). The
+// mass of ink a part holds is alike in most characters: through a camera's
+// blur, a part of 「3」 correlated 0.90 with one of 「9」, and a near miss
+// passed the level; in their strokes alone they differ. (Narrower, a
+// template cut from a blurred camera frame is no longer found once the
+// camera moved.)
+constexpr double kDetailBand = 0.15;
+// A template with a camera's noise in it (cut from a camera frame) keeps
+// more of its broad shape: its finest detail is as much noise as stroke,
+// and at 0.15 a third of such templates (at 14 px) went unfound after the
+// camera moved.
+constexpr double kNoisyDetailBand = 0.25;
+// A template whose noise (see noiseOf) is no more than this, in gray
+// levels, is the display's own pixels (a screenshot, the model handset's
+// picture): its background is flat. Cut from a camera frame through JPEG
+// it measured 0.5 to 2.1.
+constexpr double kCleanNoise = 0.25;
 // A part whose spread is below this share of the template's is plain
 // (background): there the frame must be about as plain.
 constexpr double kPlainShare = 0.15;
@@ -50,6 +68,9 @@ constexpr double kPlainShare = 0.15;
 // uneven light and noise stay within it, a glyph does not.
 constexpr double kPlainAllowance = 0.1;
 
+// A pose whose whole template correlates less than the straight one's by
+// more than this is not where the template lies.
+constexpr double kPoseWholeSlack = 0.01;
 // The poses a camera that moved shows the template in, nearest first.
 constexpr double kScales[] = {0.90, 0.935, 0.97, 1.0, 1.03, 1.065, 1.10};
 constexpr double kAngles[] = {-3.0, -1.5, 0.0, 1.5, 3.0};
@@ -99,6 +120,52 @@ double correlation(const cv::Mat &a, const cv::Mat &b)
     y -= cv::mean(y)[0];
     const double norms = std::sqrt(x.dot(x) * y.dot(y));
     return norms > 0 ? x.dot(y) / norms : 0.0;
+}
+
+// Where between whole pixels the peak of `scores` at `at` lies (a parabola
+// through it and its neighbours, each way): within half a pixel, nothing
+// at the scores' edge.
+cv::Point2d peakFraction(const cv::Mat &scores, cv::Point at)
+{
+    auto along = [](double before, double peak, double after) {
+        const double curve = before - 2 * peak + after;
+        return curve < 0 ? std::clamp(0.5 * (before - after) / curve, -0.5, 0.5) : 0.0;
+    };
+    cv::Point2d fraction;
+    if (at.x > 0 && at.x + 1 < scores.cols)
+        fraction.x = along(scores.at<float>(at.y, at.x - 1), scores.at<float>(at), scores.at<float>(at.y, at.x + 1));
+    if (at.y > 0 && at.y + 1 < scores.rows)
+        fraction.y = along(scores.at<float>(at.y - 1, at.x), scores.at<float>(at), scores.at<float>(at.y + 1, at.x));
+    return fraction;
+}
+
+// Whether `pose`, found in another pose than the straight template's
+// `straight`, may stand for the template: only where the whole template
+// lies there at least about as well as straight. Else every pose gives a
+// near miss another try at passing, and one pose's parts happen to fit
+// better (「12:38」 taken for 「12:30」 at 0.97 times its size on a screen
+// that had not moved at all).
+bool fitsAsWell(const MatchResult &pose, const MatchResult &straight)
+{
+    return pose.whole >= straight.whole - kPoseWholeSlack;
+}
+
+// The camera's noise in `gray` (standard deviation, gray levels): the
+// typical response of a filter that passes noise and not smooth shading
+// (J. Immerkær's), the lowest quarter of it, so that the edges of text do not count.
+double noiseOf(const cv::Mat &gray)
+{
+    if (gray.cols < 3 || gray.rows < 3)
+        return 0;
+    const cv::Mat kernel = (cv::Mat_<float>(3, 3) << 1, -2, 1, -2, 4, -2, 1, -2, 1);
+    cv::Mat response;
+    cv::filter2D(gray, response, CV_32F, kernel, cv::Point(-1, -1), 0, cv::BORDER_REPLICATE);
+    response = cv::abs(response);
+    std::vector<float> values(response.begin<float>(), response.end<float>());
+    std::nth_element(values.begin(), values.begin() + long(values.size() / 4), values.end());
+    // The filter's gain on white noise is 6; a quarter of a normal
+    // deviate's absolute values lie below 0.3186 of its standard deviation.
+    return values[values.size() / 4] / 0.3186 / 6;
 }
 
 MatchResult bestOf(const cv::Mat &frame, const cv::Mat &picture, QPoint offset)
@@ -151,6 +218,10 @@ TemplateMatcher::Pose TemplateMatcher::makePose(const cv::Mat &gray, double scal
         cv::Mat smooth;
         cv::GaussianBlur(pose.gray, smooth, cv::Size(0, 0), std::hypot(smoothing_, blur));
         pose.smooth.push_back(smooth);
+        cv::Mat detail, mass;
+        smooth.convertTo(detail, CV_32F);
+        cv::GaussianBlur(detail, mass, cv::Size(0, 0), detailSigma_, 0, cv::BORDER_REPLICATE);
+        pose.detail.push_back(detail - mass);
     }
     pose.spread = patternSpread(pose.smooth.front());
     return pose;
@@ -163,6 +234,7 @@ TemplateMatcher::TemplateMatcher(const cv::Mat &picture)
     // A one-line template's height is about a glyph's: a part is half of it.
     const int glyph = std::min(gray.cols, gray.rows);
     smoothing_ = std::clamp(glyph / 16.0, 0.5, 1.6);
+    detailSigma_ = (noiseOf(gray) <= kCleanNoise ? kDetailBand : kNoisyDetailBand) * glyph;
     side_ = std::clamp(glyph / 2, kSmallestPart, kLargestPart);
     shift_ = std::max(1, int(std::lround(glyph / 12.0)));
 
@@ -231,6 +303,13 @@ void TemplateMatcher::verify(const cv::Mat &gray, const Pose &pose, MatchResult 
 
     double weakest = 2;
     cv::Rect where;
+    // The frame's detail, as the template's (see makePose).
+    cv::Mat detail;
+    region.convertTo(detail, CV_32F);
+    cv::Mat mass;
+    cv::GaussianBlur(detail, mass, cv::Size(0, 0), detailSigma_, 0, cv::BORDER_REPLICATE);
+    detail -= mass;
+    const cv::Mat &ownDetail = pose.detail[blur];
     for (const Part &part : pose.parts) {
         double score = 0;
         cv::Rect at = part.rect;
@@ -240,11 +319,24 @@ void TemplateMatcher::verify(const cv::Mat &gray, const Pose &pose, MatchResult 
             score = std::clamp(1 - 2 * std::max(0.0, seen - own - kPlainAllowance), 0.0, 1.0);
         } else {
             cv::Mat scores;
-            cv::matchTemplate(region(cv::Rect(part.rect.x, part.rect.y, part.rect.width + 2 * d, part.rect.height + 2 * d)),
-                              pose.smooth[blur](part.rect), scores, cv::TM_CCOEFF_NORMED);
+            cv::matchTemplate(detail(cv::Rect(part.rect.x, part.rect.y, part.rect.width + 2 * d, part.rect.height + 2 * d)),
+                              ownDetail(part.rect), scores, cv::TM_CCOEFF_NORMED);
             cv::Point best;
             cv::minMaxLoc(scores, nullptr, &score, nullptr, &best);
-            score = correlation(region(part.rect + best), pose.smooth[blur](part.rect));
+            // Between whole pixels: a turned or scaled picture puts a part
+            // a fraction of a pixel off, which costs a small glyph's part
+            // as much correlation as a changed stroke does.
+            const cv::Point2d fraction = peakFraction(scores, best);
+            const cv::Mat own = ownDetail(part.rect);
+            score = correlation(detail(part.rect + best), own);
+            if (fraction != cv::Point2d()) {
+                cv::Mat between;
+                cv::getRectSubPix(detail, own.size(),
+                                  cv::Point2f(float(part.rect.x + best.x + fraction.x + (own.cols - 1) / 2.0),
+                                              float(part.rect.y + best.y + fraction.y + (own.rows - 1) / 2.0)),
+                                  between, CV_32F);
+                score = std::max(score, correlation(between, own));
+            }
             at = cv::Rect(part.rect.x + best.x - d, part.rect.y + best.y - d, part.rect.width, part.rect.height);
         }
         if (score < weakest) {
@@ -364,10 +456,11 @@ MatchResult TemplateMatcher::matchFull(const cv::Mat &frame) const
 MatchResult TemplateMatcher::match(const cv::Mat &frame, double level) const
 {
     const Prepared p = prepare(frame);
-    MatchResult best = matchPose(p, 0);
+    const MatchResult straight = matchPose(p, 0);
+    MatchResult best = straight;
     for (int i = 1; i < poseCount() && best.similarity < level; ++i) {
         const MatchResult r = matchPose(p, i);
-        if (r.similarity > best.similarity)
+        if (r.similarity > best.similarity && fitsAsWell(r, straight))
             best = r;
     }
     return best;
@@ -394,10 +487,11 @@ MatchResult TemplateMatcher::match(const cv::Mat &frame, double level, PoseSearc
         }
     }
     // Seen in another pose: the straight template, when it is seen too, is
-    // what the user cut, and its place is the one to report.
+    // what the user cut, and its place is the one to report; and the pose
+    // stands only where the whole template lies there about as well.
     if (bestPose != 0 && best.similarity >= level) {
         const MatchResult straight = matchPose(p, 0);
-        if (straight.similarity >= level) {
+        if (straight.similarity >= level || !fitsAsWell(best, straight)) {
             best = straight;
             bestPose = 0;
         }

@@ -93,6 +93,8 @@ private:
         // Smoothed as the frame is when compared, and more: as blurred
         // as the camera's picture may be.
         std::vector<cv::Mat> smooth;
+        // Each of those less its broad shape (CV_32F): the strokes alone.
+        std::vector<cv::Mat> detail;
         double spread = 0;
         std::vector<Part> parts;
     };
@@ -112,6 +114,7 @@ private:
     int side_ = 8;  // of a part
     int shift_ = 1; // how far a part may lie from its place
     double smoothing_ = 1; // of both pictures (Gaussian sigma, pixels)
+    double detailSigma_ = 3; // the blur taken away to leave the detail
 };
 
 // `frame` as 8-bit gray.
