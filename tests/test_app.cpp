@@ -952,6 +952,15 @@ void TestApp::handsetsList()
     // A handset without a screen has none to open.
     QVERIFY(!window->openScreen(0));
     QVERIFY2(m.desktop.messages.last().contains(QStringLiteral("[A] に screen= がありません")), qPrintable(m.desktop.messages.last()));
+    // Closing the list gives the main window its own run back, on its port.
+    Q_EMIT m.w.mnuFile->aboutToShow();
+    QVERIFY(m.w.mnuFileHandsetsClose->isEnabled());
+    m.w.mnuFileHandsetsClose->trigger();
+    QVERIFY(m.w.handsetsFile().isEmpty());
+    a.bindPort(1);
+    m.w.cmdSend->click();
+    QVERIFY(QTest::qWaitFor([&] { return m.w.cmdSend->isEnabled(); }, 30'000));
+    QCOMPARE(a.readAvailable(), textBytes(addresses.join(QString())));
 
     // Without a display nobody could follow the handsets: the command
     // line's run is named instead.

@@ -182,6 +182,12 @@ void frmMain::createMenus()
     mnuFileAddr = item(mnuFile, QStringLiteral("アドレスファイルを開く(&A)..."), "mnuFileAddr", &frmMain::mnuFileAddr_Click);
     mnuFileHandsets = item(mnuFile, QStringLiteral("携帯電話機の一覧を開く(&H)..."), "mnuFileHandsets",
                            &frmMain::mnuFileHandsets_Click);
+    mnuFileHandsetsClose = item(mnuFile, QStringLiteral("携帯電話機の一覧を閉じる(&L)"), "mnuFileHandsetsClose",
+                                &frmMain::mnuFileHandsetsClose_Click);
+    mnuFileHandsetsClose->setEnabled(false);
+    connect(mnuFile, &QMenu::aboutToShow, this, [this] {
+        mnuFileHandsetsClose->setEnabled(!handsetsFile_.isEmpty() && !(handsetsJob_ && handsetsJob_->isRunning()));
+    });
     mnuFileLine = separator(mnuFile, "mnuFileLine");
     mnuFileExit = item(mnuFile, QStringLiteral("終了(&X)"), "mnuFileExit", &frmMain::mnuFileExit_Click);
 
@@ -456,6 +462,16 @@ void frmMain::mnuFileHandsets_Click()
     if (!chooseFile(&path))
         return;
     openHandsetsFile(path);
+}
+
+void frmMain::mnuFileHandsetsClose_Click()
+{
+    if (handsetsFile_.isEmpty() || (handsetsJob_ && handsetsJob_->isRunning()))
+        return;
+    handsetsFile_.clear();
+    statusText_.clear();
+    lblStatus->clear();
+    lblStatus->setToolTip(QString());
 }
 
 bool frmMain::openHandsetsFile(const QString &path)

@@ -82,6 +82,7 @@ public:
     QAction *mnuFileMacro;
     QAction *mnuFileAddr;
     QAction *mnuFileHandsets;
+    QAction *mnuFileHandsetsClose;
     QAction *mnuFileLine;
     QAction *mnuFileExit;
     QMenu *mnuView;
@@ -109,6 +110,8 @@ public:
     void mnuFileMacro_Click();
     void mnuFileAddr_Click();
     void mnuFileHandsets_Click();
+    // The main window's own run again, on its port, once no job runs.
+    void mnuFileHandsetsClose_Click();
     void mnuFileExit_Click();
     void mnuKeyboard_Click();
     void mnuScreenSource_Click();
