@@ -10,8 +10,10 @@
 #include "support/testshare.h"
 
 #include <QFontDatabase>
+#include <QThread>
 #include <QtTest>
 #include <atomic>
+#include <set>
 #include <thread>
 
 class TestTextReading : public QObject {
@@ -27,6 +29,7 @@ private slots:
     void readsWhatACameraGives();
     void readingIsCutShort_data();
     void readingIsCutShort();
+    void sharedReadersTakeTurns();
 };
 
 void TestTextReading::comparison_data()
@@ -203,6 +206,32 @@ void TestTextReading::readingIsCutShort()
     QVERIFY(!read);
     qInfo("ended %lld ms after the cut", static_cast<long long>(endedMs.count()));
     QVERIFY2(endedMs.count() < 2500, qPrintable(QString::number(endedMs.count())));
+}
+
+void TestTextReading::sharedReadersTakeTurns()
+{
+    // As many readers as cores, handed out in turn.
+    const int cores = std::max(1, QThread::idealThreadCount());
+    QString error;
+    std::vector<std::shared_ptr<TextReader>> readers;
+    for (int i = 0; i <= cores; ++i) {
+        readers.push_back(TextReader::shared(&error));
+        QVERIFY2(readers.back(), qPrintable(error));
+    }
+    QCOMPARE(readers.back(), readers.front());
+    QCOMPARE(std::set<std::shared_ptr<TextReader>>(readers.begin(), readers.end()).size(), std::size_t(cores));
+
+    // Two screens reading through one reader at once each read their text.
+    const cv::Mat picture = toBgr(ModelScreen::render(QStringLiteral("ENTER"), QStringLiteral("taro.yamada@example.jp")));
+    std::atomic<int> right = 0;
+    const auto readSome = [&] {
+        for (int i = 0; i < 4; ++i)
+            right += screenTextContains(readers.front()->read(picture), QStringLiteral("yamada@example")) ? 1 : 0;
+    };
+    std::thread other(readSome);
+    readSome();
+    other.join();
+    QCOMPARE(right.load(), 8);
 }
 
 QUILLON_TEST_MAIN(TestTextReading)

@@ -149,15 +149,16 @@ void HandsetsJob::runHandset(int index)
         });
     };
     if (!entry.screen.isEmpty()) {
-        // The screen module loads once, for every thread.
-        static std::mutex opening;
+        // The screen module loads once, for every thread; the sources open
+        // side by side (a stream's first frame can take a second).
+        static std::mutex loading;
         QString error;
-        bool opened = false;
+        bool loaded = false;
         {
-            const std::lock_guard lock(opening);
-            opened = screen.openSource(entry.screen, &error);
+            const std::lock_guard lock(loading);
+            loaded = screen.prepare(&error);
         }
-        if (!opened)
+        if (!loaded || !screen.openSource(entry.screen, &error))
             return endWithout(error);
     }
     MacroRunner runner(settings, host, link, waiter);

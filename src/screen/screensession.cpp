@@ -399,15 +399,9 @@ void ScreenSession::startFrameWait()
 
 bool ScreenSession::prepareTextReading(QString *reason)
 {
-    if (!reader_) {
-        auto reader = std::make_shared<TextReader>();
-        if (!reader->open()) {
-            *reason = reader->errorText();
-            return false;
-        }
-        reader_ = std::move(reader);
-    }
-    return true;
+    if (!reader_)
+        reader_ = TextReader::shared(reason);
+    return reader_ != nullptr;
 }
 
 void ScreenSession::startTextWait(const QString &wanted, const QRect &region, double seconds)

@@ -3,6 +3,7 @@
 #include "screen/matcher.h"
 
 #include <QStringList>
+#include <QThread>
 #include <opencv2/imgproc.hpp>
 #include <tesseract/baseapi.h>
 #include <tesseract/ocrclass.h>
@@ -382,6 +383,24 @@ bool TextReader::open()
     return true;
 }
 
+std::shared_ptr<TextReader> TextReader::shared(QString *error)
+{
+    static std::mutex handing;
+    static std::vector<std::weak_ptr<TextReader>> readers(std::max(1, QThread::idealThreadCount()));
+    static std::size_t next = 0;
+    const std::lock_guard lock(handing);
+    std::weak_ptr<TextReader> &slot = readers[next++ % readers.size()];
+    if (std::shared_ptr<TextReader> reader = slot.lock())
+        return reader;
+    auto reader = std::make_shared<TextReader>();
+    if (!reader->open()) {
+        *error = reader->errorText();
+        return nullptr;
+    }
+    slot = reader;
+    return reader;
+}
+
 QRect TextReader::areaRead(const QSize &frame, const QRect &region)
 {
     const QRect whole(QPoint(0, 0), frame);
@@ -423,12 +442,14 @@ std::optional<QString> TextReader::read(const cv::Mat &picture, const QRect &reg
     if (area.isEmpty())
         return QString();
     const cv::Mat gray = toGray(picture(cv::Rect(area.x(), area.y(), area.width(), area.height())));
+    const std::vector<cv::Mat> groups = textGroups(gray);
+    const std::lock_guard lock(reading_);
     // The recogniser asks between words whether to go on.
     tesseract::ETEXT_DESC monitor;
     monitor.cancel = cancelReading;
     monitor.cancel_this = const_cast<Limit *>(&limit);
     QStringList read;
-    for (const cv::Mat &group : textGroups(gray)) {
+    for (const cv::Mat &group : groups) {
         if (cancelReading(monitor.cancel_this, 0)) {
             api_->Clear();
             return std::nullopt;

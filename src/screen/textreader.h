@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <opencv2/core/mat.hpp>
 
@@ -59,7 +60,15 @@ public:
     // The languages read, as Tesseract names them.
     static const char *languages();
 
+    // A reader, opened, shared with the other screens of this program: a
+    // recogniser takes a quarter of a second and some 35 MB to load, and
+    // the machine reads no more at once than it has cores, so there are
+    // as many readers as cores, handed out in turn (readings through one
+    // reader take turns). Null and `error` when it cannot be opened.
+    static std::shared_ptr<TextReader> shared(QString *error);
+
 private:
     std::unique_ptr<tesseract::TessBaseAPI> api_;
+    std::mutex reading_;
     QString errorText_;
 };
