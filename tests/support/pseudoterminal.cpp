@@ -113,10 +113,22 @@ qsizetype PseudoTerminal::fillUp()
     const int fd = ::open(QFile::encodeName(slavePath_).constData(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         return 0;
+    // The kernel moves what the line took on towards the reader's side in
+    // work of its own, later: room can open again after a write was refused
+    // (the later the busier the machine). Full is when a round of writes
+    // after half a second's wait for room takes nothing.
     qsizetype taken = 0;
     const char byte = 0x55;
-    while (::write(fd, &byte, 1) == 1)
-        ++taken;
+    for (bool waited = false;; waited = true) {
+        qsizetype round = 0;
+        while (::write(fd, &byte, 1) == 1)
+            ++round;
+        taken += round;
+        if (waited && round == 0)
+            break;
+        pollfd writable{fd, POLLOUT, 0};
+        ::poll(&writable, 1, 500);
+    }
     ::close(fd);
     return taken;
 }
