@@ -274,7 +274,7 @@ void TestCliHandsets::aHandsetWhoseScreenEndsLeaves()
     QVERIFY(run.waitForOutput(QStringLiteral("巡完了 [B]"), 30'000));
     handsets[1]->sendSignal(SIGTERM);
     QVERIFY(run.waitForEnd(60'000));
-    QVERIFY2(run.exitCode() == 0, qPrintable(run.out() + run.err()));
+    QVERIFY2(run.exitCode() == 0, qPrintable(QStringLiteral("exit %1: ").arg(run.exitCode()) + run.err() + run.out().right(600)));
     QVERIFY2(run.out().contains(QStringLiteral("抜けました: ")), qPrintable(run.out()));
     QString error;
     const std::optional<PassResults::Contents> results = PassResults::read(csv, &error);
