@@ -218,9 +218,11 @@ bool dragOver(FramePicture *picture, QPoint from, QPoint to)
 {
     // Aimed where the window manager has put the window, as Qt knows it by
     // now: on a busy machine Qt hears of a move later, and a drag aimed by
-    // the older place lands elsewhere in the picture.
+    // the older place lands elsewhere in the picture. The client area is
+    // compared (where the X server delivers the mouse), not the frame: Qt
+    // can have the frame's place right and its margins not yet.
     QWidget *window = picture->window();
-    if (!QTest::qWaitFor([window] { return window->frameGeometry().topLeft() == xtool::frameTopLeft(window->winId()); },
+    if (!QTest::qWaitFor([window] { return window->mapToGlobal(QPoint(0, 0)) == xtool::clientTopLeft(window->winId()); },
                          5000))
         return false;
     const QPoint middle = (from + to) / 2;

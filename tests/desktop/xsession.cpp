@@ -162,11 +162,16 @@ QStringList atoms(quint64 id, const QString &name)
     return list;
 }
 
-QPoint frameTopLeft(quint64 id)
+QPoint clientTopLeft(quint64 id)
 {
     const QString info = QString::fromUtf8(run(QStringLiteral("xwininfo"), {"-id", QString::number(id)}));
-    const QPoint client(number(info, QStringLiteral("Absolute upper-left X:\\s+(-?\\d+)")),
-                        number(info, QStringLiteral("Absolute upper-left Y:\\s+(-?\\d+)")));
+    return {number(info, QStringLiteral("Absolute upper-left X:\\s+(-?\\d+)")),
+            number(info, QStringLiteral("Absolute upper-left Y:\\s+(-?\\d+)"))};
+}
+
+QPoint frameTopLeft(quint64 id)
+{
+    const QPoint client = clientTopLeft(id);
     // left, right, top, bottom
     const QStringList extents = property(id, QStringLiteral("_NET_FRAME_EXTENTS")).section(QLatin1Char('='), 1).split(QLatin1Char(','));
     if (extents.size() != 4)

@@ -53,6 +53,9 @@ QByteArray run(const QString &program, const QStringList &arguments, bool *ok = 
 QString property(quint64 id, const QString &property);
 // The atom names a property lists (_NET_WM_STATE, _NET_WM_WINDOW_TYPE, ...).
 QStringList atoms(quint64 id, const QString &property);
+// The top-left corner of a window's client area on the screen, as the X
+// server has it (where it delivers the mouse).
+QPoint clientTopLeft(quint64 id);
 // The outer top-left corner of a managed window as the window manager placed
 // it: the client's position on the screen less _NET_FRAME_EXTENTS.
 QPoint frameTopLeft(quint64 id);
