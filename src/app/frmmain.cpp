@@ -186,7 +186,7 @@ void frmMain::createMenus()
                                 &frmMain::mnuFileHandsetsClose_Click);
     mnuFileHandsetsClose->setEnabled(false);
     connect(mnuFile, &QMenu::aboutToShow, this, [this] {
-        mnuFileHandsetsClose->setEnabled(!handsetsFile_.isEmpty() && !(handsetsJob_ && handsetsJob_->isRunning()));
+        mnuFileHandsetsClose->setEnabled(!handsetsFile_.isEmpty() && !handsetsJobRunning());
     });
     mnuFileLine = separator(mnuFile, "mnuFileLine");
     mnuFileExit = item(mnuFile, QStringLiteral("終了(&X)"), "mnuFileExit", &frmMain::mnuFileExit_Click);
@@ -406,7 +406,7 @@ void frmMain::closeEvent(QCloseEvent *event)
 
 void frmMain::cmdSend_Click()
 {
-    if (runner_.isRunning() || (handsetsJob_ && handsetsJob_->isRunning()))
+    if (runner_.isRunning() || handsetsJobRunning())
         return;
     if (!handsetsFile_.isEmpty()) {
         runOnHandsets();
@@ -420,7 +420,7 @@ void frmMain::cmdStop_Click()
 {
     // On the handsets as Ctrl-C stops the command line's job: after the
     // statement, a second time at the next packet boundary.
-    if (handsetsJob_ && handsetsJob_->isRunning()) {
+    if (handsetsJobRunning()) {
         handsetsJob_->stop(handsetsJob_->stopping());
         return;
     }
@@ -464,9 +464,14 @@ void frmMain::mnuFileHandsets_Click()
     openHandsetsFile(path);
 }
 
+bool frmMain::handsetsJobRunning() const
+{
+    return handsetsJob_ && handsetsJob_->isRunning();
+}
+
 void frmMain::mnuFileHandsetsClose_Click()
 {
-    if (handsetsFile_.isEmpty() || (handsetsJob_ && handsetsJob_->isRunning()))
+    if (handsetsFile_.isEmpty() || handsetsJobRunning())
         return;
     handsetsFile_.clear();
     statusText_.clear();

@@ -223,6 +223,7 @@ private:
     // again and checked before the first packet, then every handset runs
     // the macro, its window showing them; the window's buttons follow it.
     void runOnHandsets();
+    bool handsetsJobRunning() const;
     void handsetsJobEnded();
     QString handsetsFile_;
     std::unique_ptr<HandsetsJob> handsetsJob_;
