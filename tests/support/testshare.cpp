@@ -4,7 +4,6 @@
 #include <QRegularExpression>
 
 #include <cstdio>
-#include <vector>
 
 namespace {
 
