@@ -82,8 +82,8 @@ void TestDemo::sampleMacroReachesTheHandset()
 
     // Then the closed loop against the model screen's stream: each wait
     // found what it waited for, and the mail went out whole.
-    QVERIFY2(output.contains(QStringLiteral("10 行目 WAITIMAGE hello.png: 見つかりました")), qPrintable(output));
-    QVERIFY(output.contains(QStringLiteral("13 行目 WAITGONE hello.png: 消えました")));
+    QVERIFY2(output.contains(QStringLiteral("11 行目 WAITIMAGE hello.png: 見つかりました")), qPrintable(output));
+    QVERIFY(output.contains(QStringLiteral("14 行目 WAITGONE hello.png: 消えました")));
     QVERIFY(output.contains(QStringLiteral("受け取ったパケット: 29 個")));
 
     // The night's job: the passes that met a pop-up (every third ENTER)
