@@ -234,6 +234,7 @@ frmScreen *frmHandsets::openScreen(int row)
         screen = std::make_shared<Screen>();
         screen->screen = std::make_unique<LazyScreen>();
         frmScreen *window = new frmScreen(desktop_, *screen->screen, keypad_);
+        window->setHandsetName(entry.name);
         screen->window = window;
         auto *opening = new SourceOpening(*screen->screen, window);
         connect(opening, &SourceOpening::openEnded, window, [window](bool opened, const QString &error) {

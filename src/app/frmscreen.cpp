@@ -63,7 +63,7 @@ frmScreen::frmScreen(Desktop &desktop, LazyScreen &screen, KeypadWindows &keypad
     setObjectName(QStringLiteral("frmScreen"));
     setWindowIcon(programIcon());
     setFont(userInterfaceFont());
-    setWindowTitle(kCaption);
+    setWindowTitle(caption(QString()));
 
     picture = new FramePicture(this);
     lblNoSource = new QLabel(this);
@@ -208,6 +208,22 @@ void frmScreen::runStarted()
     showLive();
 }
 
+void frmScreen::setHandsetName(const QString &name)
+{
+    handsetName_ = name;
+    setWindowTitle(caption(sourceNumber_ != 0 ? sourceName_ : QString()));
+}
+
+QString frmScreen::caption(const QString &source) const
+{
+    QString text = kCaption;
+    if (!handsetName_.isEmpty())
+        text += QStringLiteral(" - ") + handsetName_;
+    if (!source.isEmpty())
+        text += QStringLiteral(" - ") + source;
+    return text;
+}
+
 void frmScreen::showLive()
 {
     keepingPictureSize([this] {
@@ -335,7 +351,7 @@ void frmScreen::refresh()
         lblNoSource->setText(!viewError_.isEmpty()      ? viewError_
                              : !sourceProblem_.isEmpty() ? sourceProblem_
                                                          : QStringLiteral("画面の取り込み元がありません。"));
-        setWindowTitle(kCaption);
+        setWindowTitle(caption(QString()));
         showStatus();
         return;
     }
@@ -348,7 +364,7 @@ void frmScreen::refresh()
         frameNumber_ = 0;
         frameTimes_.clear();
         sourceName_ = newest.sourceName;
-        setWindowTitle(kCaption + QStringLiteral(" - ") + sourceName_);
+        setWindowTitle(caption(sourceName_));
     }
     sourceEnd_ = newest.ended ? newest.endReason : QString();
     if (!newest.image.isNull()) {

@@ -73,6 +73,9 @@ public:
     void showBeside(const QWidget *mainWindow, const QRect &keypad);
     // Shows the live picture instead of the evidence.
     void showLive();
+    // The window looks at the handset named `name` (of a handsets list):
+    // its caption names it before the source.
+    void setHandsetName(const QString &name);
     // Whether the window stands where it stays: placed, and looked at again
     // once the window manager framed it at its frame's size.
     bool settled() const { return placed_ && framed_; }
@@ -204,6 +207,9 @@ private:
     qint64 sourceNumber_ = 0;
     qint64 frameNumber_ = 0;
     QString sourceName_;
+    QString handsetName_;
+    // The window's caption: 画面, the handset's name, the source.
+    QString caption(const QString &source) const;
     QString sourceEnd_;
     // (milliseconds, frame number) of the frames seen lately.
     QList<QPair<qint64, qint64>> frameTimes_;

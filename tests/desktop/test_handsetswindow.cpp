@@ -124,7 +124,8 @@ void TestHandsetsWindow::aJobOnModelHandsets()
             return screen != nullptr;
         },
         20'000));
-    QVERIFY2(screen->windowTitle().endsWith(source), qPrintable(screen->windowTitle()));
+    const QString name = table->item(1, frmHandsets::ColName)->text();
+    QCOMPARE(screen->windowTitle(), QStringLiteral("画面 - %1 - %2").arg(name, source));
 }
 
 int main(int argc, char **argv)
