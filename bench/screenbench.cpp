@@ -16,7 +16,12 @@
 //            fonts (one of them 8-dot) and layouts, bare and filmed by a
 //            camera on a dark desk (whole 1280x720 frame, no region; the
 //            display found and made upright first, as a wait does), and
-//            of near misses (one character changed) and absent texts found;
+//            of near misses (one character changed) and absent texts found
+//            (ONLY=FONT, CONDITION=bare|camera: a part of it; SHOW=1: the
+//            texts not found within a wait, with the last reading;
+//            DUMP=DIR: the upright pictures read first, as PNG);
+//   readfile PICTURE...
+//            the reader's reading of each picture (a DUMP's, say);
 //   read     the share of typed texts the reader finds on the model
 //            screen's camera-like frames (words, and characters at random),
 //            false finds, and the time to read a QVGA and a 720p frame.
@@ -570,6 +575,8 @@ int cameraReading()
         if (qEnvironmentVariableIsSet("ONLY") && !QString::fromLatin1(font.name).contains(qEnvironmentVariable("ONLY")))
             continue;
         for (const bool onCamera : {false, true}) {
+            if (qEnvironmentVariableIsSet("CONDITION") && qEnvironmentVariable("CONDITION") != (onCamera ? "camera" : "bare"))
+                continue;
             int found = 0, foundWithinWait = 0, small = 0, smallFound = 0, nearMisses = 0, absent = 0;
             std::vector<double> times;
             for (int i = 0; i < kScreens; ++i) {
@@ -595,6 +602,7 @@ int cameraReading()
                 const cv::Mat screen = drawScreen(s);
                 const CameraView view = randomView(random);
                 bool seen = false;
+                QString lastRead;
                 DisplayFinder finder; // a wait's own display source
                 for (int r = 0; r < kReadingsInAWait && !seen; ++r) {
                     const cv::Mat frame = onCamera ? filmed(screen, view, random) : throughJpeg(cameraLike(screen, random));
@@ -619,11 +627,13 @@ int cameraReading()
                     seen = screenTextContains(read, wanted);
                     found += seen && r == 0 ? 1 : 0;
                     foundWithinWait += seen ? 1 : 0;
-                    if (!seen && r == 0 && show)
-                        std::fprintf(stderr, "%d %s %s %dpx (%.1f in frame)%s: want %s\n got %s\n", i, font.name, onCamera ? "camera" : "bare",
-                                     s.pixels, onCamera ? s.pixels * view.share * 720 / s.size.height() : s.pixels * 1.0, s.dark ? " dark" : "", qPrintable(wanted),
-                                     qPrintable(QString(read).replace(u'\n', u'|')));
+                    lastRead = read;
                 }
+                // The texts not found within the wait, with the last reading.
+                if (!seen && show)
+                    std::fprintf(stderr, "%d %s %s %dpx (%.1f in frame)%s: want %s\n got %s\n", i, font.name, onCamera ? "camera" : "bare",
+                                 s.pixels, onCamera ? s.pixels * view.share * 720 / s.size.height() : s.pixels * 1.0, s.dark ? " dark" : "", qPrintable(wanted),
+                                 qPrintable(QString(lastRead).replace(u'\n', u'|')));
                 small += s.pixels < 16 ? 1 : 0;
                 smallFound += s.pixels < 16 && seen ? 1 : 0;
             }
@@ -654,10 +664,20 @@ int main(int argc, char *argv[])
         return reading();
     if (args.value(0) == "camera")
         return cameraReading();
+    if (args.value(0) == "readfile") {
+        TextReader reader;
+        if (!reader.open()) {
+            std::fprintf(stderr, "%s\n", qPrintable(reader.errorText()));
+            return 1;
+        }
+        for (const QString &file : args.mid(1))
+            std::printf("%s: %s\n", qPrintable(file), qPrintable(reader.read(cv::imread(file.toStdString())).replace(u'\n', u'|')));
+        return 0;
+    }
     if (args.value(0) == "template" && args.size() == 2)
         return cv::imwrite(args[1].toStdString(), typedTemplate()) ? 0 : 1;
     if (args.value(0) == "serve" && args.size() == 5)
         return serve(args[1].toInt(), args[2].toInt(), args[3].toDouble(), args[4].toDouble());
-    std::fprintf(stderr, "usage: quillonemu-bench-screen match | levels | near [LEVEL] | read | camera | template FILE | serve W H FPS SECONDS\n");
+    std::fprintf(stderr, "usage: quillonemu-bench-screen match | levels | near [LEVEL] | read | camera | readfile PICTURE... | template FILE | serve W H FPS SECONDS\n");
     return 2;
 }
