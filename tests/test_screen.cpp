@@ -400,6 +400,12 @@ void TestScreen::matcherRefusesANearMiss_data()
     QTest::newRow("the word at 14 px, blurred") << "残り3件" << 1.0 << 0.0 << true << 14 << 0.8;
     QTest::newRow("one character changed at 14 px, blurred") << "残り9件" << 1.0 << 0.0 << false << 14 << 0.8;
     QTest::newRow("one character changed at 14 px, blurred, tilted") << "残り9件" << 1.0 << 1.0 << false << 14 << 0.8;
+    // The camera moved: each part of the changed character, on its own,
+    // found a place a pixel or two off where it fitted; held where the
+    // word's other parts place it, it does not.
+    QTest::newRow("one character changed at 14 px, blurred, camera nearer and turned") << "残り9件" << 1.05 << -2.0 << false << 14 << 0.8;
+    QTest::newRow("the word at 16 px, camera farther and turned") << "残り3件" << 0.92 << -2.5 << true << 16 << 1.0;
+    QTest::newRow("one character changed at 16 px, camera farther and turned") << "残り8件" << 0.92 << -2.5 << false << 16 << 1.0;
 }
 
 void TestScreen::matcherRefusesANearMiss()

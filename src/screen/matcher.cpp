@@ -67,6 +67,11 @@ constexpr double kPlainShare = 0.15;
 // template) a plain part may show before it counts as different: a camera's
 // uneven light and noise stay within it, a glyph does not.
 constexpr double kPlainAllowance = 0.1;
+// Parts are held where the template's other parts place them (see
+// verify): a part farther than kHeld pixels from there counts less in where
+// the others place it, and a part is compared within kSlack pixels of it.
+constexpr double kHeld = 0.5;
+constexpr double kSlack = 0.3;
 
 // A pose whose whole template correlates less than the straight one's by
 // more than this is not where the template lies.
@@ -236,7 +241,7 @@ TemplateMatcher::TemplateMatcher(const cv::Mat &picture)
     smoothing_ = std::clamp(glyph / 16.0, 0.5, 1.6);
     detailSigma_ = (noiseOf(gray) <= kCleanNoise ? kDetailBand : kNoisyDetailBand) * glyph;
     side_ = std::clamp(glyph / 2, kSmallestPart, kLargestPart);
-    shift_ = std::max(1, int(std::lround(glyph / 12.0)));
+    shift_ = std::max(1, int(std::lround(glyph / 6.0)));
 
     struct Choice {
         double scale, angle;
@@ -310,7 +315,74 @@ void TemplateMatcher::verify(const cv::Mat &gray, const Pose &pose, MatchResult 
     cv::GaussianBlur(detail, mass, cv::Size(0, 0), detailSigma_, 0, cv::BORDER_REPLICATE);
     detail -= mass;
     const cv::Mat &ownDetail = pose.detail[blur];
-    for (const Part &part : pose.parts) {
+    // First each part where it fits best on its own, within d pixels.
+    struct Placed {
+        cv::Point2d offset; // from its place in the template, pixels
+        double weight = 0;
+    };
+    std::vector<Placed> placed(pose.parts.size());
+    // A part's centre as the affine motion below takes it: 1, then x and y
+    // from the template's middle, -1 to 1.
+    const cv::Point2d middle((pose.gray.cols - 1) / 2.0, (pose.gray.rows - 1) / 2.0);
+    auto across = [&](const cv::Rect &r) {
+        return cv::Vec3d(1, (r.x + (r.width - 1) / 2.0 - middle.x) / std::max(1.0, middle.x),
+                         (r.y + (r.height - 1) / 2.0 - middle.y) / std::max(1.0, middle.y));
+    };
+    for (size_t i = 0; i < pose.parts.size(); ++i) {
+        const Part &part = pose.parts[i];
+        if (part.plain)
+            continue;
+        cv::Mat scores;
+        cv::matchTemplate(detail(cv::Rect(part.rect.x, part.rect.y, part.rect.width + 2 * d, part.rect.height + 2 * d)),
+                          ownDetail(part.rect), scores, cv::TM_CCOEFF_NORMED);
+        cv::Point best;
+        cv::minMaxLoc(scores, nullptr, nullptr, nullptr, &best);
+        // Between whole pixels: a turned or scaled picture puts a part a
+        // fraction of a pixel off, which costs a small glyph's part as much
+        // correlation as a changed stroke does.
+        const cv::Point2d fraction = peakFraction(scores, best);
+        placed[i].offset = cv::Point2d(best.x - d + fraction.x, best.y - d + fraction.y);
+        placed[i].weight = part.spread;
+    }
+    // Then where its neighbours put it: one affine motion of the whole
+    // template (a camera's scale, turn and keystone are about one over a
+    // word), fitted to the parts' own offsets and refitted without the
+    // parts far from it. A part of a changed character that slid on its
+    // own to some stroke of the other character is held back to where the
+    // template's other parts say it lies.
+    cv::Matx23d motion(0, 0, 0, 0, 0, 0);
+    {
+        std::vector<double> weights(placed.size());
+        for (size_t i = 0; i < placed.size(); ++i)
+            weights[i] = placed[i].weight;
+        for (int round = 0; round < 3; ++round) {
+            cv::Matx33d normal = cv::Matx33d::zeros();
+            cv::Vec3d alongX(0, 0, 0), alongY(0, 0, 0);
+            for (size_t i = 0; i < placed.size(); ++i) {
+                if (weights[i] <= 0)
+                    continue;
+                const cv::Vec3d v = across(pose.parts[i].rect);
+                normal += weights[i] * (v * v.t());
+                alongX += weights[i] * placed[i].offset.x * v;
+                alongY += weights[i] * placed[i].offset.y * v;
+            }
+            cv::Vec3d ax, ay;
+            if (!cv::solve(normal, alongX, ax, cv::DECOMP_SVD) || !cv::solve(normal, alongY, ay, cv::DECOMP_SVD))
+                break;
+            motion = cv::Matx23d(ax[0], ax[1], ax[2], ay[0], ay[1], ay[2]);
+            for (size_t i = 0; i < placed.size(); ++i) {
+                if (placed[i].weight <= 0)
+                    continue;
+                const cv::Vec3d v = across(pose.parts[i].rect);
+                const cv::Point2d p(ax.dot(v), ay.dot(v));
+                const double off = cv::norm(placed[i].offset - p);
+                weights[i] = placed[i].weight / (1 + off * off / (kHeld * kHeld));
+            }
+        }
+    }
+
+    for (size_t i = 0; i < pose.parts.size(); ++i) {
+        const Part &part = pose.parts[i];
         double score = 0;
         cv::Rect at = part.rect;
         if (part.plain) {
@@ -318,26 +390,32 @@ void TemplateMatcher::verify(const cv::Mat &gray, const Pose &pose, MatchResult 
             const double own = pose.spread > 0 ? part.spread / pose.spread : 0;
             score = std::clamp(1 - 2 * std::max(0.0, seen - own - kPlainAllowance), 0.0, 1.0);
         } else {
-            cv::Mat scores;
-            cv::matchTemplate(detail(cv::Rect(part.rect.x, part.rect.y, part.rect.width + 2 * d, part.rect.height + 2 * d)),
-                              ownDetail(part.rect), scores, cv::TM_CCOEFF_NORMED);
-            cv::Point best;
-            cv::minMaxLoc(scores, nullptr, &score, nullptr, &best);
-            // Between whole pixels: a turned or scaled picture puts a part
-            // a fraction of a pixel off, which costs a small glyph's part
-            // as much correlation as a changed stroke does.
-            const cv::Point2d fraction = peakFraction(scores, best);
+            // Where the others place it, and within kSlack of that where
+            // it fits best on its own.
+            const cv::Vec3d v = across(part.rect);
+            const cv::Point2d predicted(motion(0, 0) * v[0] + motion(0, 1) * v[1] + motion(0, 2) * v[2],
+                                        motion(1, 0) * v[0] + motion(1, 1) * v[1] + motion(1, 2) * v[2]);
+            cv::Point2d offset = placed[i].offset;
+            const cv::Point2d away = offset - predicted;
+            const double far = cv::norm(away);
+            if (far > kSlack)
+                offset = predicted + away * (kSlack / far);
+            offset.x = std::clamp(offset.x, double(-d), double(d));
+            offset.y = std::clamp(offset.y, double(-d), double(d));
             const cv::Mat own = ownDetail(part.rect);
-            score = correlation(detail(part.rect + best), own);
-            if (fraction != cv::Point2d()) {
-                cv::Mat between;
-                cv::getRectSubPix(detail, own.size(),
-                                  cv::Point2f(float(part.rect.x + best.x + fraction.x + (own.cols - 1) / 2.0),
-                                              float(part.rect.y + best.y + fraction.y + (own.rows - 1) / 2.0)),
-                                  between, CV_32F);
-                score = std::max(score, correlation(between, own));
-            }
-            at = cv::Rect(part.rect.x + best.x - d, part.rect.y + best.y - d, part.rect.width, part.rect.height);
+            cv::Mat between;
+            cv::getRectSubPix(detail, own.size(),
+                              cv::Point2f(float(part.rect.x + d + offset.x + (own.cols - 1) / 2.0),
+                                          float(part.rect.y + d + offset.y + (own.rows - 1) / 2.0)),
+                              between, CV_32F);
+            score = correlation(between, own);
+            // The whole pixel nearest, when it lies as near the motion's
+            // place: interpolating costs the same picture a little.
+            const cv::Point whole(int(std::lround(offset.x)), int(std::lround(offset.y)));
+            if (cv::norm(cv::Point2d(whole) - predicted) <= kSlack && std::abs(whole.x) <= d && std::abs(whole.y) <= d)
+                score = std::max(score, correlation(detail(part.rect + whole + cv::Point(d, d)), own));
+            at = cv::Rect(part.rect.x + int(std::lround(offset.x)), part.rect.y + int(std::lround(offset.y)), part.rect.width,
+                          part.rect.height);
         }
         if (score < weakest) {
             weakest = score;

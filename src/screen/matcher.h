@@ -39,8 +39,12 @@ struct MatchResult {
 // likely places, then each of those at full size in a small neighbourhood.
 //
 // Then the parts: the template is cut into overlapping cells of about a
-// glyph's size, and each must be seen at its own place (within a few pixels,
-// so that a slight tilt or scale does not part it from its neighbours). The
+// glyph's size, and each must be seen where the others place it: each part
+// is first looked for on its own within a few pixels, one affine motion of
+// the whole template (what is left of a camera's scale, turn and keystone)
+// is fitted to those places, and each part is compared at the motion's
+// place for it (within a third of a pixel). A part of a changed character
+// cannot slide on its own onto a stroke of the other one. The
 // weakest part decides: correlation over a whole word hardly moves when one
 // character of it changes, the part holding that character does. A part
 // without pattern (the space between words) must be as plain in the frame.
@@ -112,7 +116,7 @@ private:
     std::vector<Pose> poses_;
     int factor_ = 1;
     int side_ = 8;  // of a part
-    int shift_ = 1; // how far a part may lie from its place
+    int shift_ = 1; // how far from its place a part is looked for
     double smoothing_ = 1; // of both pictures (Gaussian sigma, pixels)
     double detailSigma_ = 3; // the blur taken away to leave the detail
 };
