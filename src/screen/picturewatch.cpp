@@ -1,5 +1,6 @@
 #include "screen/picturewatch.h"
 
+#include "screen/framechange.h"
 #include "screen/framesource.h"
 
 namespace {
@@ -12,6 +13,8 @@ constexpr int kGoneFrames = 2;
 // in turn, so that a wait costs about two straight searches a frame and
 // finds a moved camera's pose within about a second at 30 frames a second.
 constexpr int kPosesTriedAFrame = 1;
+// A frame is searched at least this often, changed or not.
+constexpr double kLongestUnsearchedMs = 1000;
 } // namespace
 
 PictureWatch::PictureWatch(const FrameSource &source, std::shared_ptr<const TemplateMatcher> matcher, double level,
@@ -40,6 +43,14 @@ void PictureWatch::run()
     qint64 seen = source_.newest().number;
     int goneInARow = 0;
     TemplateMatcher::PoseSearch poses;
+    // The frame last searched, and whether its picture has been searched in
+    // every pose the matcher would try on it: only then does an unchanged
+    // frame keep its result.
+    FrameChange change;
+    double searchedAtMs = 0;
+    int searchesOfThePicture = 0;
+    bool settled = false;
+    MatchResult result;
     while (!stopping_) {
         const Frame frame = source_.waitNewer(seen, kFrameWaitMs);
         if (frame.isEmpty())
@@ -50,9 +61,32 @@ void PictureWatch::run()
             std::lock_guard lock(mutex_);
             progress_.tooLarge = true;
             progress_.frameSize = size;
+            change.forget();
             continue;
         }
-        const MatchResult result = matcher_->match(frame.image, level_, &poses, kPosesTriedAFrame);
+        // Only a result that leaves the watch going is kept: the frame that
+        // ends it is always one searched.
+        const bool changed = change.differs(frame.image);
+        const bool going = goal_ == Goal::Appear ? result.similarity < level_ : result.similarity >= level_;
+        if (settled && going && !changed && frame.atMs - searchedAtMs < kLongestUnsearchedMs) {
+            std::lock_guard lock(mutex_);
+            ++progress_.framesMatched;
+            continue;
+        }
+        if (changed) {
+            change.keepCompared();
+            searchesOfThePicture = 0;
+        }
+        searchedAtMs = frame.atMs;
+        // The next pose counted a whole round on picks the same one: still
+        // so after the search, no other pose was tried (the template is not
+        // likely there in any).
+        poses.next += matcher_->poseCount();
+        const int untried = poses.next;
+        result = matcher_->match(frame.image, level_, &poses, kPosesTriedAFrame);
+        settled = poses.next == untried || ++searchesOfThePicture >= matcher_->poseCount();
+        if (poses.next == untried)
+            poses.next -= matcher_->poseCount();
         goneInARow = result.similarity < level_ ? goneInARow + 1 : 0;
         const bool done = goal_ == Goal::Appear ? result.similarity >= level_ : goneInARow >= kGoneFrames;
         {
@@ -63,6 +97,7 @@ void PictureWatch::run()
             if (result.similarity > progress_.best.similarity)
                 progress_.best = result;
             ++progress_.framesMatched;
+            ++progress_.framesSearched;
             if (done) {
                 progress_.done = true;
                 progress_.doneFrame = frame.number;
