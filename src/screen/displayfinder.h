@@ -37,7 +37,9 @@ public:
 
     // The upright picture of the display within `corners`: at the area's
     // resolution when given, else at the display's size in the frame (kept
-    // while the display stays about as large).
+    // while the display stays about as large). Where each upright pixel
+    // comes from is worked out once for the same corners and size: a
+    // display that stays where it was costs only the resampling.
     cv::Mat rectify(const cv::Mat &frame, const DisplayCorners &corners);
 
     // A search of the whole frame, nothing followed.
@@ -54,6 +56,11 @@ private:
     std::optional<DisplayCorners> last_;
     cv::Size size_;
     qint64 searches_ = 0;
+    // Where rectify() takes each upright pixel from (cv::remap's fixed-point
+    // maps), for these corners and size.
+    DisplayCorners mapped_{};
+    cv::Size mappedSize_;
+    cv::Mat mapXY_, mapFraction_;
     // Frames not searched since a search found no display.
     int skipped_ = 0;
 };

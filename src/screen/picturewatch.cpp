@@ -19,7 +19,10 @@ constexpr double kLongestUnsearchedMs = 1000;
 
 PictureWatch::PictureWatch(const FrameSource &source, std::shared_ptr<const TemplateMatcher> matcher, double level,
                            Goal goal, std::function<void()> onDone)
-    : source_(source), matcher_(std::move(matcher)), level_(level), goal_(goal), onDone_(std::move(onDone))
+    : source_(source), matcher_(std::move(matcher)), level_(level), goal_(goal), onDone_(std::move(onDone)),
+      // Only frames that come after the watch started can show what it
+      // waits for: the newest one now may have been taken before.
+      startFrame_(source.newest().number)
 {
     thread_ = std::thread([this] { run(); });
 }
@@ -38,9 +41,7 @@ PictureWatch::Progress PictureWatch::progress() const
 
 void PictureWatch::run()
 {
-    // Only frames that come after the watch started can show what it waits
-    // for: the newest one now may have been taken before.
-    qint64 seen = source_.newest().number;
+    qint64 seen = startFrame_;
     int goneInARow = 0;
     TemplateMatcher::PoseSearch poses;
     // The frame last searched, and whether its picture has been searched in

@@ -58,6 +58,7 @@ private:
     const double level_;
     const Goal goal_;
     std::function<void()> onDone_;
+    const qint64 startFrame_;
     mutable std::mutex mutex_;
     Progress progress_;
     std::atomic<bool> stopping_{false};
