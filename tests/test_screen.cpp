@@ -466,7 +466,8 @@ void TestScreen::unchangedFramesAreNotSearchedAgain()
     // Camera frames of a screen that stays as it was (each its own noise
     // and brightness) are searched once, and again after a second; a near
     // miss, the picture itself and, watching it go, the screen without it
-    // are searched in the very frame that brings them.
+    // are searched in the very frame that brings them (gone in that one
+    // frame: it changed where the picture was).
     QRect box, ignored;
     QPair<int, int> changed;
     const cv::Mat word = wordScreen(QStringLiteral("残り3件"), &box, &changed);
@@ -504,7 +505,6 @@ void TestScreen::unchangedFramesAreNotSearchedAgain()
         QVERIFY(show(gone, i, word));
     QCOMPARE(gone.progress().framesSearched, qint64(1));
     QVERIFY(show(gone, 5, other));
-    QVERIFY(show(gone, 6, other));
     QVERIFY(gone.progress().done);
     QCOMPARE(gone.progress().doneFrame, number);
 }

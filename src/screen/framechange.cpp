@@ -45,6 +45,7 @@ double FrameChange::difference(const cv::Mat &frame)
 {
     comparedFrame_ = frame;
     compared_.release();
+    differences_.release();
     if (kept_.empty() || frame.empty() || frame.size() != size_)
         return std::numeric_limits<double>::infinity();
     compared_ = reduced(frame);
@@ -64,8 +65,24 @@ double FrameChange::difference(const cv::Mat &frame)
     int median = 0;
     for (int seen = 0; median < 510 && (seen += histogram[median]) <= half; ++median) {
     }
+    diff.convertTo(differences_, CV_16S, 1, 255 - median);
     double lowest = 0, highest = 0;
-    cv::minMaxLoc(diff, &lowest, &highest);
-    const double centre = median - 255;
-    return std::max(highest - centre, centre - lowest);
+    cv::minMaxLoc(differences_, &lowest, &highest);
+    return std::max(highest, -lowest);
+}
+
+double FrameChange::differenceWithin(const cv::Rect &area) const
+{
+    if (differences_.empty())
+        return std::numeric_limits<double>::infinity();
+    // In blocks: every block the area touches.
+    const double scaleX = double(differences_.cols) / comparedFrame_.cols, scaleY = double(differences_.rows) / comparedFrame_.rows;
+    const cv::Rect blocks = cv::Rect(cv::Point(int(std::floor(area.x * scaleX)), int(std::floor(area.y * scaleY))),
+                                     cv::Point(int(std::ceil(area.br().x * scaleX)), int(std::ceil(area.br().y * scaleY)))) &
+                            cv::Rect(0, 0, differences_.cols, differences_.rows);
+    if (blocks.empty())
+        return 0;
+    double lowest = 0, highest = 0;
+    cv::minMaxLoc(differences_(blocks), &lowest, &highest);
+    return std::max(highest, -lowest);
 }

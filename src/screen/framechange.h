@@ -29,6 +29,9 @@ public:
     // less the median difference (infinite when none is kept or the sizes
     // differ).
     double difference(const cv::Mat &frame);
+    // The largest difference of a block within `area` (frame pixels) in the
+    // comparison last made; infinite when it found the sizes differing.
+    double differenceWithin(const cv::Rect &area) const;
     // Keeps the frame last compared, as keep() would.
     void keepCompared();
 
@@ -40,4 +43,6 @@ private:
     // The frame last compared, and its reduction when it was made.
     cv::Mat comparedFrame_;
     cv::Mat compared_;
+    // That comparison's differences of each block, less their median.
+    cv::Mat differences_;
 };

@@ -52,6 +52,9 @@ void PictureWatch::run()
     int searchesOfThePicture = 0;
     bool settled = false;
     MatchResult result;
+    // Where the picture was seen in the frame searched before (empty when
+    // it was not).
+    cv::Rect seenAt;
     while (!stopping_) {
         const Frame frame = source_.waitNewer(seen, kFrameWaitMs);
         if (frame.isEmpty())
@@ -89,6 +92,15 @@ void PictureWatch::run()
         if (poses.next == untried)
             poses.next -= matcher_->poseCount();
         goneInARow = result.similarity < level_ ? goneInARow + 1 : 0;
+        // Not seen where the frame changed beyond the camera's noise at the
+        // place it was seen: gone in this frame, not a dip of the noise that
+        // the second frame is waited for.
+        if (goal_ == Goal::Gone && goneInARow > 0 && !seenAt.empty() &&
+            change.differenceWithin(seenAt) > FrameChange::kLevel)
+            goneInARow = kGoneFrames;
+        seenAt = result.similarity >= level_ ? cv::Rect(result.place.x(), result.place.y(), result.size.width(),
+                                                        result.size.height())
+                                             : cv::Rect();
         const bool done = goal_ == Goal::Appear ? result.similarity >= level_ : goneInARow >= kGoneFrames;
         {
             std::lock_guard lock(mutex_);
