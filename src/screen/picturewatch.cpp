@@ -3,6 +3,8 @@
 #include "screen/framechange.h"
 #include "screen/framesource.h"
 
+#include <algorithm>
+
 namespace {
 // How long the watch waits for a frame before it looks whether it should end.
 constexpr int kFrameWaitMs = 50;
@@ -41,7 +43,11 @@ PictureWatch::Progress PictureWatch::progress() const
 
 void PictureWatch::run()
 {
-    qint64 seen = startFrame_;
+    // Watching a picture go, the newest frame at the start is looked at
+    // too: it cannot end the watch alone (it takes two frames without the
+    // picture, or one changed where it was seen), and the first frame after
+    // it that does not show the picture ends the watch.
+    qint64 seen = goal_ == Goal::Gone ? std::max<qint64>(0, startFrame_ - 1) : startFrame_;
     int goneInARow = 0;
     TemplateMatcher::PoseSearch poses;
     // The frame last searched, and whether its picture has been searched in

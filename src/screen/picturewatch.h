@@ -15,8 +15,8 @@ class FrameSource;
 // frame the matcher gets to is looked at (the newest one whenever it falls
 // behind), and the watch is done when the picture is seen (similarity at
 // least `level`) or, watching for it to go, when it is not seen in two
-// frames in a row, or in one that changed, beyond a camera's noise, where
-// it was seen. A frame that shows nothing new since the one last
+// frames in a row (the newest one at its start counted), or in one that
+// changed, beyond a camera's noise, where it was seen. A frame that shows nothing new since the one last
 // searched (FrameChange), once every pose has been tried on that picture,
 // keeps that search's result rather than being searched again: a display
 // that stays as it was neither begins to show the picture nor stops
