@@ -88,15 +88,13 @@ void PictureWatch::run()
             searchesOfThePicture = 0;
         }
         searchedAtMs = frame.atMs;
-        // The next pose counted a whole round on picks the same one: still
-        // so after the search, no other pose was tried (the template is not
-        // likely there in any).
-        poses.next += matcher_->poseCount();
-        const int untried = poses.next;
+        const TemplateMatcher::PoseSearch before = poses;
         result = matcher_->match(frame.image, level_, &poses, kPosesTriedAFrame);
-        settled = poses.next == untried || ++searchesOfThePicture >= matcher_->poseCount();
-        if (poses.next == untried)
-            poses.next -= matcher_->poseCount();
+        // Settled when no other pose was tried (the template is not likely
+        // there in any: the search stands as it is), or every pose has been
+        // on this picture.
+        const bool otherPoseTried = poses.next != before.next || poses.remembered != before.remembered;
+        settled = !otherPoseTried || ++searchesOfThePicture >= matcher_->poseCount();
         goneInARow = result.similarity < level_ ? goneInARow + 1 : 0;
         // Not seen where the frame changed beyond the camera's noise at the
         // place it was seen: gone in this frame, not a dip of the noise that
