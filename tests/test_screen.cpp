@@ -605,6 +605,10 @@ void TestScreen::undecodableStreamFramesAreSkippedAndCounted()
     std::unique_ptr<FrameSource> source = makeFrameSource(parseSourceAddress(server.url()));
     QVERIFY2(source->start(), qPrintable(source->errorText()));
     QTRY_VERIFY_WITH_TIMEOUT(source->status().framesSeen >= 2, 5000);
+    // The same picture sent again is not decoded again.
+    const Frame first = source->newest();
+    QTRY_VERIFY_WITH_TIMEOUT(source->newest().number > first.number, 5000);
+    QVERIFY(source->newest().image.data == first.image.data);
     // JPEG parts whose header is damaged: no picture in them.
     QByteArray damaged = good;
     for (qsizetype i = 2; i < 200; ++i)
