@@ -4,6 +4,7 @@
 #include "screen/framesource.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 // How long the watch waits for a frame before it looks whether it should end.
@@ -98,9 +99,10 @@ void PictureWatch::run()
         goneInARow = result.similarity < level_ ? goneInARow + 1 : 0;
         // Not seen where the frame changed beyond the camera's noise at the
         // place it was seen: gone in this frame, not a dip of the noise that
-        // the second frame is waited for.
-        if (goal_ == Goal::Gone && goneInARow > 0 && !seenAt.empty() &&
-            change.differenceWithin(seenAt) > FrameChange::kLevel)
+        // the second frame is waited for. (A frame not compared, one of
+        // another size, waits for the second.)
+        const double changedThere = seenAt.empty() ? 0 : change.differenceWithin(seenAt);
+        if (goal_ == Goal::Gone && goneInARow > 0 && std::isfinite(changedThere) && changedThere > FrameChange::kLevel)
             goneInARow = kGoneFrames;
         seenAt = result.similarity >= level_ ? cv::Rect(result.place.x(), result.place.y(), result.size.width(),
                                                         result.size.height())
