@@ -5,9 +5,11 @@
 //            in camera-like frames (noise, blur, brightness, JPEG);
 //   template FILE
 //            the template of the typed text あいう as levels cuts it;
-//   serve W H FPS SECONDS
+//   serve W H FPS SECONDS [display]
 //            an MJPEG stream of camera-like W×H frames at FPS frames a
 //            second, for the CPU of a wait that never ends (its URL first);
+//            `display`: 1280x720 frames of the model screen (showing かきく)
+//            filmed on a desk by the model camera, held still;
 //   near     near misses and camera movement: per font and camera
 //            condition, how often a word's template is found on the screen
 //            that shows it and on one with a character of it changed
@@ -224,14 +226,17 @@ int levels()
     return 0;
 }
 
-int serve(int width, int height, double fps, double seconds)
+int serve(int width, int height, double fps, double seconds, bool display)
 {
     std::mt19937 random(3);
     const cv::Mat screen = texturedPicture(width, height, 11);
+    const cv::Mat shown = toBgr(ModelScreen::render(QStringLiteral("く"), QStringLiteral("かきく")));
+    const CameraModel camera(ModelScreen::cameraSettings(), 7);
     QList<QByteArray> frames;
     for (int i = 0; i < 30; ++i) {
         std::vector<uchar> bytes;
-        cv::imencode(".jpg", cameraLike(screen, random), bytes, {cv::IMWRITE_JPEG_QUALITY, 85});
+        cv::imencode(".jpg", display ? camera.shoot(shown, CameraModel::Pose(), quint64(i)).frame : cameraLike(screen, random),
+                     bytes, {cv::IMWRITE_JPEG_QUALITY, 85});
         frames.append(QByteArray(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size())));
     }
     MjpegServer server;
@@ -676,8 +681,8 @@ int main(int argc, char *argv[])
     }
     if (args.value(0) == "template" && args.size() == 2)
         return cv::imwrite(args[1].toStdString(), typedTemplate()) ? 0 : 1;
-    if (args.value(0) == "serve" && args.size() == 5)
-        return serve(args[1].toInt(), args[2].toInt(), args[3].toDouble(), args[4].toDouble());
-    std::fprintf(stderr, "usage: quillonemu-bench-screen match | levels | near [LEVEL] | read | camera | readfile PICTURE... | template FILE | serve W H FPS SECONDS\n");
+    if (args.value(0) == "serve" && (args.size() == 5 || (args.size() == 6 && args[5] == "display")))
+        return serve(args[1].toInt(), args[2].toInt(), args[3].toDouble(), args[4].toDouble(), args.size() == 6);
+    std::fprintf(stderr, "usage: quillonemu-bench-screen match | levels | near [LEVEL] | read | camera | readfile PICTURE... | template FILE | serve W H FPS SECONDS [display]\n");
     return 2;
 }

@@ -8,6 +8,7 @@
 #include "handset/modelscreen.h"
 #include "macro/macrocheck.h"
 #include "screen/displayfinder.h"
+#include "screen/framechange.h"
 #include "screen/screensession.h"
 #include "support/tempfiles.h"
 
@@ -36,6 +37,8 @@ private slots:
     void foundOnCameraFrames_data();
     void foundOnCameraFrames();
     void followedAfterANudge();
+    void uprightDisplayChangedOrNot_data();
+    void uprightDisplayChangedOrNot();
     void framesUsedAsTheyAre_data();
     void framesUsedAsTheyAre();
     void sessionWatchesTheDisplayUpright();
@@ -107,6 +110,48 @@ void TestDisplay::followedAfterANudge()
     const qint64 searches = finder.searches();
     QVERIFY(cornerError(*finder.locate(drifted.frame), drifted.corners) <= kCornerTolerance);
     QCOMPARE(finder.searches(), searches);
+}
+
+void TestDisplay::uprightDisplayChangedOrNot_data()
+{
+    QTest::addColumn<int>("layout");
+    QTest::addColumn<int>("font");
+    QTest::addColumn<int>("condition");
+    QTest::addColumn<bool>("resolutionGiven");
+    using C = CameraSet::Condition;
+    QTest::newRow("QVGA landscape") << 0 << 0 << int(C::Plain) << true;
+    QTest::newRow("QVGA portrait, moiré, at its size in the frame") << 1 << 2 << int(C::Moire) << false;
+    QTest::newRow("dark theme, 8-dot font, glare") << 2 << 4 << int(C::Glare) << true;
+    QTest::newRow("WVGA, enlarged to its resolution") << 3 << 1 << int(C::Plain) << true;
+}
+
+void TestDisplay::uprightDisplayChangedOrNot()
+{
+    // The display made upright from two frames of the same screen (each
+    // the camera's own noise): not changed, though the camera's exposure
+    // moved; from a frame of the same screen with one character of its
+    // text changed: changed.
+    QFETCH(int, layout);
+    QFETCH(int, font);
+    QFETCH(int, condition);
+    QFETCH(bool, resolutionGiven);
+    const CameraSet::Screen screen = CameraSet::screen(CameraSet::fonts()[font], CameraSet::layouts()[layout], 4);
+    const CameraModel camera = CameraSet::camera(11, CameraSet::Condition(condition));
+    const CameraModel::Shot first = camera.shoot(screen.picture, CameraModel::Pose(), 1);
+    const std::optional<DisplayCorners> corners = DisplayFinder::find(first.frame);
+    QVERIFY(corners);
+    DisplayArea area;
+    if (resolutionGiven)
+        area.resolution = CameraSet::layouts()[layout].size;
+    DisplayFinder finder(area);
+    FrameChange change;
+    change.keep(finder.rectify(first.frame, *corners));
+    cv::Mat again = camera.shoot(screen.picture, CameraModel::Pose(), 2).frame;
+    again.convertTo(again, -1, 1, 7);
+    const double same = change.difference(finder.rectify(again, *corners));
+    const double near = change.difference(finder.rectify(camera.shoot(screen.nearMiss, CameraModel::Pose(), 3).frame, *corners));
+    const QString seen = QStringLiteral("the same screen %1, a character changed %2").arg(same).arg(near);
+    QVERIFY2(same <= FrameChange::kLevel && near > FrameChange::kLevel, qPrintable(seen));
 }
 
 void TestDisplay::framesUsedAsTheyAre_data()

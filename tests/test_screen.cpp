@@ -185,6 +185,7 @@ private Q_SLOTS:
     void matcherTellsAlikeLinesApart();
     void matcherRefusesANearMiss_data();
     void matcherRefusesANearMiss();
+    void unchangedFramesAreNotSearchedAgain();
     void videoFilePlaysOnceAndKeepsItsLastFrame();
     void stillImageIsReadAgainWhenItChanges();
     void streamOverHttpEndsNamingTheSource();
@@ -381,6 +382,22 @@ cv::Mat wordScreen(const QString &text, QRect *box, QPair<int, int> *changed, in
     return cv::Mat(image.height(), image.width(), CV_8UC3, image.bits(), size_t(image.bytesPerLine())).clone();
 }
 
+// `picture` as a camera gives it: blurred, noisy (sigma 6, drawn from
+// `seed`), `brighter` by as many gray levels, through JPEG.
+cv::Mat throughACamera(const cv::Mat &picture, double blur, int seed, int brighter = 0)
+{
+    cv::Mat frame;
+    cv::GaussianBlur(picture, frame, cv::Size(0, 0), blur);
+    cv::Mat noise(frame.size(), CV_16SC3);
+    cv::RNG(uint64(seed)).fill(noise, cv::RNG::NORMAL, brighter, 6);
+    frame.convertTo(frame, CV_16SC3);
+    frame += noise;
+    frame.convertTo(frame, CV_8UC3);
+    std::vector<uchar> jpeg;
+    cv::imencode(".jpg", frame, jpeg, {cv::IMWRITE_JPEG_QUALITY, 75});
+    return cv::imdecode(jpeg, cv::IMREAD_COLOR);
+}
+
 void TestScreen::matcherRefusesANearMiss_data()
 {
     QTest::addColumn<QString>("shown");
@@ -426,15 +443,7 @@ void TestScreen::matcherRefusesANearMiss()
     const QPointF centre = QRectF(box).center();
     cv::warpAffine(frame, frame, cv::getRotationMatrix2D(cv::Point2f(float(centre.x()), float(centre.y())), angle, scale),
                    frame.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
-    cv::GaussianBlur(frame, frame, cv::Size(0, 0), blur);
-    cv::Mat noise(frame.size(), CV_16SC3);
-    cv::RNG(7).fill(noise, cv::RNG::NORMAL, 0, 6);
-    frame.convertTo(frame, CV_16SC3);
-    frame += noise;
-    frame.convertTo(frame, CV_8UC3);
-    std::vector<uchar> jpeg;
-    cv::imencode(".jpg", frame, jpeg, {cv::IMWRITE_JPEG_QUALITY, 75});
-    frame = cv::imdecode(jpeg, cv::IMREAD_COLOR);
+    frame = throughACamera(frame, blur, 7);
 
     constexpr double kLevel = 0.87; // the default
     const MatchResult r = matcher.match(frame, kLevel);
@@ -448,6 +457,72 @@ void TestScreen::matcherRefusesANearMiss()
     if (!found && scale == 1.0)
         QVERIFY2(r.weakestPart.center().x() >= changed.first - 2 && r.weakestPart.center().x() <= changed.second + 2,
                  qPrintable(seen + QStringLiteral(", changed %1..%2").arg(changed.first).arg(changed.second)));
+}
+
+// A source fed frame by frame, each under a time of the test's choosing.
+class HandFedSource : public FrameSource {
+public:
+    HandFedSource() : FrameSource(QStringLiteral("hand-fed")) {}
+    bool start() override { return true; }
+    void show(const cv::Mat &frame, double atMs) { publishFrame(frame, atMs); }
+};
+
+void TestScreen::unchangedFramesAreNotSearchedAgain()
+{
+    // Camera frames of a screen that stays as it was (each its own noise
+    // and brightness) are searched once, and again after a second; a near
+    // miss, the picture itself and, watching it go, the screen without it
+    // are searched in the very frame that brings them (gone in that one
+    // frame: it changed where the picture was).
+    QRect box, ignored;
+    QPair<int, int> changed;
+    const cv::Mat word = wordScreen(QStringLiteral("残り3件"), &box, &changed);
+    auto matcher = std::make_shared<const TemplateMatcher>(word(cv::Rect(box.x(), box.y(), box.width(), box.height())));
+    const cv::Mat other = wordScreen(QStringLiteral("受信BOX"), &ignored, &changed);
+    const cv::Mat nearMiss = wordScreen(QStringLiteral("残り9件"), &ignored, &changed);
+    HandFedSource source;
+    qint64 number = 0;
+    double atMs = 0;
+    // Shows `screen` `laterMs` after the frame before; whether `watch` has
+    // looked at it (its `looked`-th frame) in time.
+    auto show = [&](PictureWatch &watch, qint64 looked, const cv::Mat &screen, double laterMs = 66) {
+        ++number;
+        atMs += laterMs;
+        source.show(throughACamera(screen, 0.8, int(number * 7919), int(number % 5) * 3 - 6), atMs);
+        return QTest::qWaitFor([&] { return watch.progress().framesMatched >= looked; }, 10'000);
+    };
+    {
+        PictureWatch appear(source, matcher, 0.87, PictureWatch::Goal::Appear);
+        for (int i = 1; i <= 5; ++i)
+            QVERIFY(show(appear, i, other));
+        QCOMPARE(appear.progress().framesSearched, qint64(1));
+        QVERIFY(show(appear, 6, other, 1100));
+        QCOMPARE(appear.progress().framesSearched, qint64(2));
+        QVERIFY(show(appear, 7, nearMiss));
+        QCOMPARE(appear.progress().framesSearched, qint64(3));
+        QVERIFY(show(appear, 8, nearMiss));
+        QVERIFY(!appear.progress().done);
+        QVERIFY(show(appear, 9, word));
+        QVERIFY(appear.progress().done);
+        QCOMPARE(appear.progress().doneFrame, number);
+    }
+    // Watching it go, the frame newest at the start is looked at too.
+    {
+        PictureWatch gone(source, matcher, 0.87, PictureWatch::Goal::Gone);
+        QTRY_COMPARE(gone.progress().framesMatched, qint64(1));
+        for (int i = 2; i <= 4; ++i)
+            QVERIFY(show(gone, i, word));
+        QCOMPARE(gone.progress().framesSearched, qint64(1));
+        QVERIFY(show(gone, 5, other));
+        QVERIFY(gone.progress().done);
+        QCOMPARE(gone.progress().doneFrame, number);
+    }
+    // Gone before the watch began: the first frame after its start ends it.
+    PictureWatch gone(source, matcher, 0.87, PictureWatch::Goal::Gone);
+    QTRY_COMPARE(gone.progress().framesMatched, qint64(1));
+    QVERIFY(show(gone, 2, other));
+    QVERIFY(gone.progress().done);
+    QCOMPARE(gone.progress().doneFrame, number);
 }
 
 void TestScreen::videoFilePlaysOnceAndKeepsItsLastFrame()
@@ -536,6 +611,10 @@ void TestScreen::undecodableStreamFramesAreSkippedAndCounted()
     std::unique_ptr<FrameSource> source = makeFrameSource(parseSourceAddress(server.url()));
     QVERIFY2(source->start(), qPrintable(source->errorText()));
     QTRY_VERIFY_WITH_TIMEOUT(source->status().framesSeen >= 2, 5000);
+    // The same picture sent again is not decoded again.
+    const Frame first = source->newest();
+    QTRY_VERIFY_WITH_TIMEOUT(source->newest().number > first.number, 5000);
+    QVERIFY(source->newest().image.data == first.image.data);
     // JPEG parts whose header is damaged: no picture in them.
     QByteArray damaged = good;
     for (qsizetype i = 2; i < 200; ++i)

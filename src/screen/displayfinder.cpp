@@ -311,6 +311,20 @@ std::optional<DisplayCorners> DisplayFinder::locate(const cv::Mat &frame)
     return last_;
 }
 
+void DisplayFinder::mapFrom(const cv::Matx33d &back, cv::Size size)
+{
+    cv::Mat mapX(size, CV_32F), mapY(size, CV_32F);
+    for (int y = 0; y < size.height; ++y) {
+        float *xs = mapX.ptr<float>(y), *ys = mapY.ptr<float>(y);
+        for (int x = 0; x < size.width; ++x) {
+            const double d = 1 / (back(2, 0) * x + back(2, 1) * y + back(2, 2));
+            xs[x] = float((back(0, 0) * x + back(0, 1) * y + back(0, 2)) * d);
+            ys[x] = float((back(1, 0) * x + back(1, 1) * y + back(1, 2)) * d);
+        }
+    }
+    cv::convertMaps(mapX, mapY, mapXY_, mapFraction_, CV_16SC2);
+}
+
 cv::Mat DisplayFinder::rectify(const cv::Mat &frame, const DisplayCorners &corners)
 {
     cv::Size size(area_.resolution.width(), area_.resolution.height());
@@ -326,10 +340,24 @@ cv::Mat DisplayFinder::rectify(const cv::Mat &frame, const DisplayCorners &corne
     }
     if (size.width < 1 || size.height < 1)
         return {};
-    const std::vector<cv::Point2f> from(corners.begin(), corners.end());
-    const float w = float(size.width), h = float(size.height);
-    const std::vector<cv::Point2f> to = {{-0.5f, -0.5f}, {w - 0.5f, -0.5f}, {w - 0.5f, h - 0.5f}, {-0.5f, h - 0.5f}};
     cv::Mat upright;
-    cv::warpPerspective(frame, upright, cv::getPerspectiveTransform(from, to), size, cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    if (size != mappedSize_ || corners != mapped_) {
+        const std::vector<cv::Point2f> from(corners.begin(), corners.end());
+        const float w = float(size.width), h = float(size.height);
+        const std::vector<cv::Point2f> to = {{-0.5f, -0.5f}, {w - 0.5f, -0.5f}, {w - 0.5f, h - 0.5f}, {-0.5f, h - 0.5f}};
+        // Corners seen once: warped directly. Seen again (the display
+        // stayed where it was), where each pixel comes from is kept.
+        if (size != seenSize_ || corners != seen_) {
+            seen_ = corners;
+            seenSize_ = size;
+            cv::warpPerspective(frame, upright, cv::getPerspectiveTransform(from, to), size, cv::INTER_LINEAR,
+                                cv::BORDER_REPLICATE);
+            return upright;
+        }
+        mapFrom(cv::getPerspectiveTransform(to, from), size);
+        mapped_ = corners;
+        mappedSize_ = size;
+    }
+    cv::remap(frame, upright, mapXY_, mapFraction_, cv::INTER_LINEAR, cv::BORDER_REPLICATE);
     return upright;
 }

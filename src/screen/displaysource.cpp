@@ -42,7 +42,16 @@ void DisplaySource::run()
             continue;
         seen = frame.number;
         const double start = screenClockMs();
-        const std::optional<DisplayCorners> corners = finder_.locate(frame.image);
+        // A display does not come into a frame that has not changed since
+        // one searched in vain (a screen capture, a desk without a handset).
+        const bool unchanged = finder_.area().mode == DisplayArea::Mode::Found &&
+                               !searchedInVain_.differs(frame.image);
+        const qint64 searches = finder_.searches();
+        const std::optional<DisplayCorners> corners = unchanged ? std::nullopt : finder_.locate(frame.image);
+        if (corners)
+            searchedInVain_.forget();
+        else if (finder_.searches() > searches)
+            searchedInVain_.keepCompared();
         cv::Mat upright = corners ? finder_.rectify(frame.image, *corners) : cv::Mat();
         if (upright.empty())
             upright = frame.image;

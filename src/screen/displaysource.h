@@ -1,6 +1,7 @@
 #pragma once
 
 #include "screen/displayfinder.h"
+#include "screen/framechange.h"
 #include "screen/framesource.h"
 
 #include <QList>
@@ -12,7 +13,8 @@
 // source of its own: each frame that comes is looked at on a thread of this
 // source's (the display found and followed, or at the corners given) and
 // its upright picture published under the frame's own time; a frame in
-// which no display is found is published as it is. The waits and readings
+// which no display is found is published as it is, and one that has not
+// changed since a search found none there is not searched again. The waits and readings
 // watch this source, so that what they see and the places they give are
 // the display's.
 class DisplaySource : public FrameSource {
@@ -34,6 +36,8 @@ private:
 
     const FrameSource &frames_;
     DisplayFinder finder_;
+    // The frame a search last found no display in.
+    FrameChange searchedInVain_;
     mutable std::mutex mutex_;
     QList<QPointF> outline_;
     qint64 outlineFrame_ = 0;

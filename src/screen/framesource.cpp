@@ -354,6 +354,11 @@ private:
             state->readerEnded();
         promise.set_value(result);
         bool lastBad = false;
+        // The last part decoded, and its picture: a server that sends the
+        // same picture again (a screen that stays as it is) costs no
+        // decoding.
+        QByteArray lastBytes;
+        cv::Mat lastImage;
         // Whether a frame came since the stream was last opened again: one
         // that ends again before any (a camera stalled behind a server that
         // still answers) has ended, rather than being opened again and again.
@@ -362,7 +367,10 @@ private:
             const MjpegHttpReader::Part part = reader.next(kReadTimeoutMs);
             if (part.kind == MjpegHttpReader::Part::Kind::Picture) {
                 QString problem;
-                const cv::Mat image = decodePicture(part.bytes, &problem);
+                const bool again = !lastImage.empty() && part.bytes == lastBytes;
+                const cv::Mat image = again ? lastImage : decodePicture(part.bytes, &problem);
+                lastBytes = image.empty() ? QByteArray() : part.bytes;
+                lastImage = image;
                 if (image.empty())
                     state->undecodable();
                 else

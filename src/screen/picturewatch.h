@@ -12,10 +12,15 @@
 class FrameSource;
 
 // Watches a source's frames for one template on a thread of its own: each
-// frame the matcher gets to is matched (the newest one whenever it falls
+// frame the matcher gets to is looked at (the newest one whenever it falls
 // behind), and the watch is done when the picture is seen (similarity at
 // least `level`) or, watching for it to go, when it is not seen in two
-// frames in a row.
+// frames in a row (the newest one at its start counted), or in one that
+// changed, beyond a camera's noise, where it was seen. A frame that shows nothing new since the one last
+// searched (FrameChange), once every pose has been tried on that picture,
+// keeps that search's result rather than being searched again: a display
+// that stays as it was neither begins to show the picture nor stops
+// showing it. A frame is searched at least once a second all the same.
 class PictureWatch {
 public:
     enum class Goal { Appear, Gone };
@@ -29,7 +34,10 @@ public:
         MatchResult best;
         // The newest frame's.
         MatchResult last;
+        // Frames looked at, and of those the ones searched (the rest had
+        // not changed since the one searched before).
         qint64 framesMatched = 0;
+        qint64 framesSearched = 0;
         // The number of the frame that ended the watch.
         qint64 doneFrame = 0;
     };
@@ -51,6 +59,7 @@ private:
     const double level_;
     const Goal goal_;
     std::function<void()> onDone_;
+    const qint64 startFrame_;
     mutable std::mutex mutex_;
     Progress progress_;
     std::atomic<bool> stopping_{false};
