@@ -5,6 +5,7 @@
 
 #include <QFont>
 #include <QPainter>
+#include <algorithm>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -142,6 +143,10 @@ void ModelScreen::show()
         QString error;
         savePng(filmed(), options_.file, &error);
     }
+    // A camera frame made just now leaves the next to the stream's timer,
+    // which comes within one frame interval.
+    if (camera_ && cameraFrameSent_.isValid() && cameraFrameSent_.elapsed() < cameraFrameMs_)
+        return;
     sendFrame();
 }
 
@@ -150,7 +155,19 @@ void ModelScreen::sendFrame()
     if (!options_.stream)
         return;
     if (camera_) {
+        // A camera's frame takes a while to make (several times as long in
+        // a sanitizer's build or on a busy machine): the next one comes no
+        // sooner than that long after it, so that the packets coming in and
+        // the stream's clients are served between frames instead of
+        // waiting behind them.
+        QElapsedTimer making;
+        making.start();
         server_.setPicture(jpegOf(filmed()));
+        cameraFrameMs_ = making.elapsed();
+        cameraFrameSent_.start();
+        const int interval = std::max(qRound(1000 / kFramesPerSecond), int(2 * cameraFrameMs_));
+        if (noiseTimer_.isActive() && noiseTimer_.interval() != interval)
+            noiseTimer_.setInterval(interval);
         return;
     }
     if (!options_.noise) {

@@ -79,6 +79,9 @@ private:
     std::optional<CameraModel> camera_;
     QElapsedTimer cameraClock_;
     quint64 cameraFrames_ = 0;
+    // When the last camera frame was sent, and how long it took to make.
+    QElapsedTimer cameraFrameSent_;
+    qint64 cameraFrameMs_ = 0;
     std::mt19937 random_{20261207};
 };
 
