@@ -221,9 +221,23 @@ bool dragOver(FramePicture *picture, QPoint from, QPoint to)
     // the older place lands elsewhere in the picture. The client area is
     // compared (where the X server delivers the mouse), not the frame: Qt
     // can have the frame's place right and its margins not yet.
+    // And the place must have stayed for a few tenths of a second: the
+    // window manager or the window itself (beside the main window) can
+    // move it once more just after it was shown or enlarged.
     QWidget *window = picture->window();
-    if (!QTest::qWaitFor([window] { return window->mapToGlobal(QPoint(0, 0)) == xtool::clientTopLeft(window->winId()); },
-                         5000))
+    QPoint place;
+    QElapsedTimer since;
+    since.start();
+    if (!QTest::qWaitFor(
+            [&] {
+                const QPoint now = window->mapToGlobal(QPoint(0, 0));
+                if (now != xtool::clientTopLeft(window->winId()) || now != place) {
+                    place = now;
+                    since.restart();
+                }
+                return since.elapsed() >= 300;
+            },
+            8000))
         return false;
     const QPoint middle = (from + to) / 2;
     return xtool::drag(onScreen(picture, from), {onScreen(picture, middle)}, onScreen(picture, to));
