@@ -532,11 +532,8 @@ void frmMain::runOnHandsets()
     connect(handsetsJob_.get(), &HandsetsJob::finished, this, &frmMain::handsetsJobEnded);
     if (!handsetsWindow_->isVisible() && QWidget::screen()) {
         // The first time below this window, inside the screen.
-        const QRect available = QWidget::screen()->availableGeometry();
-        const QSize outer = outerSize(handsetsWindow_->size(), this);
-        const QPoint below = frameGeometry().bottomLeft() + QPoint(0, 1);
-        handsetsWindow_->move(std::clamp(below.x(), available.left(), std::max(available.left(), available.right() + 1 - outer.width())),
-                              std::clamp(below.y(), available.top(), std::max(available.top(), available.bottom() + 1 - outer.height())));
+        handsetsWindow_->move(placeBelow(frameGeometry(), outerSize(handsetsWindow_->size(), this),
+                                         QWidget::screen()->availableGeometry()));
     }
     bringBack(handsetsWindow_);
     setRunning(true);

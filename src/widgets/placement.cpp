@@ -20,6 +20,12 @@ QPoint placeBeside(const QRect &anchor, const QSize &frame, const QRect &availab
     return {x, y};
 }
 
+QPoint placeBelow(const QRect &anchor, const QSize &frame, const QRect &available)
+{
+    return {std::clamp(anchor.left(), available.left(), std::max(available.left(), available.right() + 1 - frame.width())),
+            std::clamp(anchor.bottom() + 1, available.top(), std::max(available.top(), available.bottom() + 1 - frame.height()))};
+}
+
 QSize outerSize(const QSize &client, const QWidget *anchor)
 {
     if (!anchor || !anchor->isVisible())

@@ -14,6 +14,11 @@ class QWidget;
 // (a window that opens below it).
 QPoint placeBeside(const QRect &anchor, const QSize &frame, const QRect &available, int below = 0);
 
+// Where a window whose outer size is `frame` goes just below the window
+// whose outer rectangle is `anchor`, left edges level, moved as far as the
+// screen's `available` area needs to hold it.
+QPoint placeBelow(const QRect &anchor, const QSize &frame, const QRect &available);
+
 // The outer size a window of `client` size will have, with the frame the
 // window manager gave the shown window `anchor` (the client size without).
 QSize outerSize(const QSize &client, const QWidget *anchor);
