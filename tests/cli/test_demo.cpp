@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cstdio>
 
 namespace {
 
@@ -66,6 +67,10 @@ void TestDemo::sampleMacroReachesTheHandset()
     if (!demo.waitForEnd(240'000))
         QFAIL("scripts/demo did not end within four minutes");
     const QString output = demo.out();
+    // A failure's message is cut short by the test library: the whole
+    // output goes to standard error first.
+    if (!demo.endedNormally() || demo.exitCode() != 0)
+        std::fprintf(stderr, "%s\n", qPrintable(output));
     QVERIFY2(demo.endedNormally() && demo.exitCode() == 0, qPrintable(output));
 
     // "12:00:00.000  12:00:00.183 (+0.183)  C4 01 02 03 00 00 02 06 00 00  キー MAIL"
