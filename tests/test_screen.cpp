@@ -485,10 +485,13 @@ void TestScreen::unchangedFramesAreNotSearchedAgain()
     double atMs = 0;
     // Shows `screen` `laterMs` after the frame before; whether `watch` has
     // looked at it (its `looked`-th frame) in time.
-    auto show = [&](PictureWatch &watch, qint64 looked, const cv::Mat &screen, double laterMs = 66) {
+    auto feed = [&](const cv::Mat &screen, double laterMs = 66) {
         ++number;
         atMs += laterMs;
         source.show(throughACamera(screen, 0.8, int(number * 7919), int(number % 5) * 3 - 6), atMs);
+    };
+    auto show = [&](PictureWatch &watch, qint64 looked, const cv::Mat &screen, double laterMs = 66) {
+        feed(screen, laterMs);
         return QTest::qWaitFor([&] { return watch.progress().framesMatched >= looked; }, 10'000);
     };
     {
@@ -506,22 +509,30 @@ void TestScreen::unchangedFramesAreNotSearchedAgain()
         QVERIFY(appear.progress().done);
         QCOMPARE(appear.progress().doneFrame, number);
     }
-    // Watching it go, the frame newest at the start is looked at too.
+    // Watching it go, the frame newest at the start (the picture) and the
+    // one before it (the near miss) are looked at too.
     {
         PictureWatch gone(source, matcher, 0.87, PictureWatch::Goal::Gone);
-        QTRY_COMPARE(gone.progress().framesMatched, qint64(1));
-        for (int i = 2; i <= 4; ++i)
+        QTRY_COMPARE(gone.progress().framesMatched, qint64(2));
+        for (int i = 3; i <= 5; ++i)
             QVERIFY(show(gone, i, word));
-        QCOMPARE(gone.progress().framesSearched, qint64(1));
-        QVERIFY(show(gone, 5, other));
+        QCOMPARE(gone.progress().framesSearched, qint64(2));
+        QVERIFY(show(gone, 6, other));
         QVERIFY(gone.progress().done);
         QCOMPARE(gone.progress().doneFrame, number);
     }
-    // Gone before the watch began: the first frame after its start ends it.
+    // Gone just before the watch began, as after the key that took it
+    // away: the newest frame ends it, the one before having shown it.
+    {
+        PictureWatch gone(source, matcher, 0.87, PictureWatch::Goal::Gone);
+        QTRY_VERIFY(gone.progress().done);
+        QCOMPARE(gone.progress().framesSearched, qint64(2));
+        QCOMPARE(gone.progress().doneFrame, number);
+    }
+    // Gone long before: the two frames without it end it at once.
+    feed(other);
     PictureWatch gone(source, matcher, 0.87, PictureWatch::Goal::Gone);
-    QTRY_COMPARE(gone.progress().framesMatched, qint64(1));
-    QVERIFY(show(gone, 2, other));
-    QVERIFY(gone.progress().done);
+    QTRY_VERIFY(gone.progress().done);
     QCOMPARE(gone.progress().doneFrame, number);
 }
 

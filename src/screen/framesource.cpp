@@ -53,6 +53,9 @@ struct FrameSource::State {
     mutable std::mutex mutex;
     mutable std::condition_variable changed;
     Frame newest;
+    // The frame before the newest, kept for a watch that starts just after
+    // the screen changed (the picture it watches go may be on it only).
+    Frame previous;
     SourceStatus status;
     bool stopping = false;
     // No reader until start() makes one.
@@ -69,6 +72,7 @@ struct FrameSource::State {
         else if (image.channels() == 1)
             cv::cvtColor(image, image, cv::COLOR_GRAY2BGR);
         std::lock_guard lock(mutex);
+        previous = newest;
         newest.image = image;
         newest.number = ++status.framesSeen;
         newest.atMs = atMs >= 0 ? atMs : screenClockMs();
@@ -169,6 +173,15 @@ Frame FrameSource::newest() const
 {
     std::lock_guard lock(state_->mutex);
     return state_->newest;
+}
+
+Frame FrameSource::kept(qint64 number) const
+{
+    std::lock_guard lock(state_->mutex);
+    for (const Frame *frame : {&state_->newest, &state_->previous})
+        if (frame->number == number && !frame->isEmpty())
+            return *frame;
+    return Frame();
 }
 
 Frame FrameSource::waitNewer(qint64 afterNumber, int timeoutMs) const

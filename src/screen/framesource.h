@@ -65,6 +65,9 @@ public:
 
     // The newest frame (empty before the first).
     Frame newest() const;
+    // Frame `number` while the source still keeps it (the newest and the
+    // one before it), else an empty frame.
+    Frame kept(qint64 number) const;
     // The first frame newer than `afterNumber`, waiting at most `timeoutMs`
     // for it (an empty frame when none came or the source ended). For
     // threads other than the user interface's.

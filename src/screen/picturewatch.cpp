@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 // How long the watch waits for a frame before it looks whether it should end.
@@ -25,7 +26,8 @@ PictureWatch::PictureWatch(const FrameSource &source, std::shared_ptr<const Temp
     : source_(source), matcher_(std::move(matcher)), level_(level), goal_(goal), onDone_(std::move(onDone)),
       // Only frames that come after the watch started can show what it
       // waits for: the newest one now may have been taken before.
-      startFrame_(source.newest().number)
+      startFrame_(source.newest().number),
+      before_(goal == Goal::Gone ? source.kept(startFrame_ - 1) : Frame())
 {
     thread_ = std::thread([this] { run(); });
 }
@@ -44,11 +46,11 @@ PictureWatch::Progress PictureWatch::progress() const
 
 void PictureWatch::run()
 {
-    // Watching a picture go, the newest frame at the start is looked at
-    // too: it cannot end the watch alone (it takes two frames without the
-    // picture, or one changed where it was seen), and the first frame after
-    // it that does not show the picture ends the watch.
+    // Watching a picture go, the newest frame at the start and the one
+    // before it are looked at too: neither ends the watch alone (it takes
+    // two frames without the picture, or one changed where it was seen).
     qint64 seen = goal_ == Goal::Gone ? std::max<qint64>(0, startFrame_ - 1) : startFrame_;
+    Frame first = before_;
     int goneInARow = 0;
     TemplateMatcher::PoseSearch poses;
     // The frame last searched, and whether its picture has been searched in
@@ -63,7 +65,7 @@ void PictureWatch::run()
     // it was not).
     cv::Rect seenAt;
     while (!stopping_) {
-        const Frame frame = source_.waitNewer(seen, kFrameWaitMs);
+        const Frame frame = first.isEmpty() ? source_.waitNewer(seen, kFrameWaitMs) : std::exchange(first, Frame());
         if (frame.isEmpty())
             continue;
         seen = frame.number;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "screen/framesource.h"
 #include "screen/matcher.h"
 
 #include <QSize>
@@ -9,15 +10,16 @@
 #include <mutex>
 #include <thread>
 
-class FrameSource;
-
 // Watches a source's frames for one template on a thread of its own: each
 // frame the matcher gets to is looked at (the newest one whenever it falls
 // behind), and the watch is done when the picture is seen (similarity at
 // least `level`) or, watching for it to go, when it is not seen in two
-// frames in a row (the newest one at its start counted), or in one that
-// changed, beyond a camera's noise, where it was seen. A frame that shows nothing new since the one last
-// searched (FrameChange), once every pose has been tried on that picture,
+// frames in a row, or in one that changed, beyond a camera's noise, where
+// it was seen. Watching it go, the newest frame at the start and the one
+// before it are looked at first: a wait that starts just after the key
+// that took the picture away ends on the frame that already shows it gone,
+// when the one before still showed it. A frame that shows nothing new
+// since the one last searched (FrameChange), once every pose has been tried on that picture,
 // keeps that search's result rather than being searched again: a display
 // that stays as it was neither begins to show the picture nor stops
 // showing it. A frame is searched at least once a second all the same.
@@ -60,6 +62,8 @@ private:
     const Goal goal_;
     std::function<void()> onDone_;
     const qint64 startFrame_;
+    // Watching a picture go: the frame before the newest at the start.
+    const Frame before_;
     mutable std::mutex mutex_;
     Progress progress_;
     std::atomic<bool> stopping_{false};
