@@ -77,8 +77,9 @@ struct TextLine {
     double background = 0.0;
 };
 
-// The pieces of ink in `mask` that can be parts of glyphs.
-std::vector<Piece> piecesOf(const cv::Mat &mask, int highest)
+// The pieces of ink in `mask` that can be parts of glyphs; `marks` gets
+// those too low to be (a long-vowel mark, a dash, a dot, a speck).
+std::vector<Piece> piecesOf(const cv::Mat &mask, int highest, std::vector<Piece> *marks)
 {
     cv::Mat labels, stats, centroids;
     const int count = cv::connectedComponentsWithStats(mask, labels, stats, centroids, 8, CV_32S);
@@ -87,7 +88,11 @@ std::vector<Piece> piecesOf(const cv::Mat &mask, int highest)
         const cv::Rect box(stats.at<int>(i, cv::CC_STAT_LEFT), stats.at<int>(i, cv::CC_STAT_TOP),
                            stats.at<int>(i, cv::CC_STAT_WIDTH), stats.at<int>(i, cv::CC_STAT_HEIGHT));
         const int pixels = stats.at<int>(i, cv::CC_STAT_AREA);
-        if (box.height < kLowestPiece || box.height > highest)
+        if (box.height < kLowestPiece) {
+            marks->push_back({box, pixels});
+            continue;
+        }
+        if (box.height > highest)
             continue;
         // A solid block (an icon, a band's end) is no glyph; a stroke may be
         // solid only when thin.
@@ -170,7 +175,9 @@ std::vector<TextLine> textLines(const cv::Mat &gray)
         else
             cv::subtract(around, smooth, difference);
         cv::threshold(difference, mask, kInkContrast, 255, cv::THRESH_BINARY);
-        for (const std::vector<Piece> &pieces : joinedIntoLines(piecesOf(mask, highest))) {
+        std::vector<Piece> marks;
+        const std::vector<Piece> found = piecesOf(mask, highest, &marks);
+        for (const std::vector<Piece> &pieces : joinedIntoLines(found)) {
             TextLine line;
             line.light = light;
             std::vector<int> heights;
@@ -194,8 +201,26 @@ std::vector<TextLine> textLines(const cv::Mat &gray)
             const double spread = sumXX - sumX * sumX / weight;
             if (pieces.size() >= 3 && spread > 0 && box.height * 10 > line.glyphHeight * 13)
                 line.slant = std::clamp((sumXY - sumX * sumY / weight) / spread, -0.1, 0.1);
-            line.box = box;
             line.middle = cv::Point2d(box.x + box.width / 2.0, box.y + box.height / 2.0);
+            // A dash at either end of the line (「データー」's last long-vowel
+            // mark) is part of it: flat, a third of a glyph wide or more
+            // (not a speck of noise) but no wider than two, beside the
+            // glyphs at their middle's height.
+            const int h = line.glyphHeight;
+            for (bool grown = true; grown;) {
+                grown = false;
+                for (const Piece &m : marks) {
+                    const double middleY = m.box.y + m.box.height / 2.0;
+                    if ((box & m.box) == m.box || m.box.width * 3 < h || m.box.width > 2 * h ||
+                        m.box.height > m.box.width ||
+                        std::abs(middleY - (line.middle.y + line.slant * (m.box.x - line.middle.x))) > h * 0.3 ||
+                        m.box.x > box.x + box.width + h / 2 || m.box.x + m.box.width < box.x - h / 2)
+                        continue;
+                    box |= m.box;
+                    grown = true;
+                }
+            }
+            line.box = box;
             // Ink is what stands out from the line's own background (the
             // most of its pixels): a light halo around dark glyphs is the
             // background itself. A blurred stroke is inked at its core.
