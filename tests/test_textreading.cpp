@@ -44,6 +44,7 @@ void TestTextReading::comparison_data()
     QTest::newRow("spaces and line breaks") << "送 信し\nました" << "送信しました" << true;
     QTest::newRow("look-alike kana and kanji") << "口グイン" << "ログイン" << true;
     QTest::newRow("zero and capital O") << "P0RT 1" << "PORT" << true;
+    QTest::newRow("small kana read full-size") << "キヤツシユ" << "キャッシュ" << true;
     QTest::newRow("another word") << "送信しました" << "受信しました" << false;
     QTest::newRow("a part only") << "送信" << "送信しました" << false;
     QTest::newRow("case matters") << "ok" << "OK" << false;

@@ -4,9 +4,13 @@
 namespace {
 
 // Pairs that look alike in a screen font: each character of the first row
-// is taken as the one below it.
-const QString kLookAlike = QStringLiteral("へべぺり口力工二卜夕八一‐−–—―-OolI|,csvwxz");
-const QString kTakenAs = QStringLiteral("ヘベペリロカエニトタハーーーーーーー00111.CSVWXZ");
+// is taken as the one below it. Letters that differ only in their size (a
+// small kana and its full-size one, c and C) are told apart by nothing
+// within a line read alone.
+const QString kLookAlike = QStringLiteral("へべぺり口力工二卜夕八一‐−–—―-OolI|,csuvwxz"
+                                          "ぁぃぅぇぉっゃゅょゎァィゥェォッャュョヮ");
+const QString kTakenAs = QStringLiteral("ヘベペリロカエニトタハーーーーーーー00111.CSUVWXZ"
+                                        "あいうえおつやゆよわアイウエオツヤユヨワ");
 // Brackets and marks that specks of a camera's noise are read as, and that
 // tell nothing about the text: left out of both sides.
 const QString kSpecks = QStringLiteral("「」『』【】〔〕、・");
