@@ -50,7 +50,7 @@ void PictureWatch::run()
     // before it are looked at too: neither ends the watch alone (it takes
     // two frames without the picture, or one changed where it was seen).
     qint64 seen = goal_ == Goal::Gone ? std::max<qint64>(0, startFrame_ - 1) : startFrame_;
-    Frame first = before_;
+    Frame first = std::exchange(before_, Frame());
     int goneInARow = 0;
     TemplateMatcher::PoseSearch poses;
     // The frame last searched, and whether its picture has been searched in

@@ -62,8 +62,9 @@ private:
     const Goal goal_;
     std::function<void()> onDone_;
     const qint64 startFrame_;
-    // Watching a picture go: the frame before the newest at the start.
-    const Frame before_;
+    // Watching a picture go: the frame before the newest at the start,
+    // until the watch's thread takes it.
+    Frame before_;
     mutable std::mutex mutex_;
     Progress progress_;
     std::atomic<bool> stopping_{false};
