@@ -39,8 +39,9 @@ public:
     // The upright picture of the display within `corners`: at the area's
     // resolution when given, else at the display's size in the frame (kept
     // while the display stays about as large). Where each upright pixel
-    // comes from is kept once the same corners and size come twice in a
-    // row: a display that stays where it was costs only the resampling.
+    // comes from is kept while the corners and size stay the same: a display
+    // that stays where it was costs only the resampling, one that moved
+    // about a fifth more.
     cv::Mat rectify(const cv::Mat &frame, const DisplayCorners &corners);
 
     // A search of the whole frame, nothing followed.
@@ -58,10 +59,10 @@ private:
     cv::Size size_;
     qint64 searches_ = 0;
     // Where rectify() takes each upright pixel from (cv::remap's fixed-point
-    // maps), for these corners and size; the corners it was given last.
+    // maps), for these corners and size.
     void mapFrom(const cv::Matx33d &back, cv::Size size);
-    DisplayCorners mapped_{}, seen_{};
-    cv::Size mappedSize_, seenSize_;
+    DisplayCorners mapped_{};
+    cv::Size mappedSize_;
     cv::Mat mapXY_, mapFraction_;
     // Frames not searched since a search found no display.
     int skipped_ = 0;
