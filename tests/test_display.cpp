@@ -37,6 +37,7 @@ class TestDisplay : public QObject {
 private slots:
     void foundOnCameraFrames_data();
     void foundOnCameraFrames();
+    void followedAfterANudge_data();
     void followedAfterANudge();
     void uprightAsWarpedDirectly_data();
     void uprightAsWarpedDirectly();
@@ -86,10 +87,26 @@ void TestDisplay::foundOnCameraFrames()
     QCOMPARE(upright.rows, area.resolution.height());
 }
 
+void TestDisplay::followedAfterANudge_data()
+{
+    QTest::addColumn<int>("layout");
+    QTest::addColumn<int>("screenSeed");
+    QTest::addColumn<int>("cameraSeed");
+    QTest::addColumn<QPointF>("shift");
+    QTest::newRow("QVGA portrait") << 1 << 5 << 9 << QPointF(5, -4);
+    // Its top edge 9 pixels below the frame's: little of the body above it
+    // in the frame, and the status bar's dark band below the edge.
+    QTest::newRow("QVGA landscape, nudged to the frame's top edge") << 0 << 11 << 11 << QPointF(4, -3);
+}
+
 void TestDisplay::followedAfterANudge()
 {
-    const CameraSet::Screen screen = CameraSet::screen(CameraSet::fonts()[0], CameraSet::layouts()[1], 5);
-    const CameraModel camera = CameraSet::camera(9, CameraSet::Condition::Plain);
+    QFETCH(int, layout);
+    QFETCH(int, screenSeed);
+    QFETCH(int, cameraSeed);
+    QFETCH(QPointF, shift);
+    const CameraSet::Screen screen = CameraSet::screen(CameraSet::fonts()[0], CameraSet::layouts()[layout], screenSeed);
+    const CameraModel camera = CameraSet::camera(quint32(cameraSeed), CameraSet::Condition::Plain);
     DisplayFinder finder;
     // Still: searched once, then followed frame after frame.
     for (quint64 frame = 0; frame < 4; ++frame) {
@@ -102,7 +119,7 @@ void TestDisplay::followedAfterANudge()
     // Nudged nearer and aside: found where it went in the very next frame.
     CameraModel::Pose nudged;
     nudged.scale = 1.05;
-    nudged.shift = QPointF(5, -4);
+    nudged.shift = shift;
     const CameraModel::Shot shot = camera.shoot(screen.picture, nudged, 10);
     const std::optional<DisplayCorners> corners = finder.locate(shot.frame);
     QVERIFY(corners);

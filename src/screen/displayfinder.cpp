@@ -88,12 +88,18 @@ bool darkAround(const cv::Mat &gray, const DisplayCorners &c, double level)
         double sum = 0;
         int count = 0;
         for (int k = 1; k < 16; ++k) {
-            const cv::Point2f p = a + (b - a) * (float(k) / 16) + outward * away;
-            const int x = int(std::lround(p.x)), y = int(std::lround(p.y));
-            if (x < 0 || y < 0 || x >= gray.cols || y >= gray.rows)
-                continue;
-            sum += gray.at<uchar>(y, x);
-            ++count;
+            // A display near the frame's edge (the camera nudged) has less
+            // of the body beside it in the frame: looked at as far out as
+            // the frame goes, though no nearer than 2 pixels.
+            for (float reach = away; reach >= 2; reach -= 1) {
+                const cv::Point2f p = a + (b - a) * (float(k) / 16) + outward * reach;
+                const int x = int(std::lround(p.x)), y = int(std::lround(p.y));
+                if (x < 0 || y < 0 || x >= gray.cols || y >= gray.rows)
+                    continue;
+                sum += gray.at<uchar>(y, x);
+                ++count;
+                break;
+            }
         }
         if (count < 8 || sum / count >= level)
             return false;
