@@ -21,9 +21,17 @@ constexpr double kLeastStep = 10;
 constexpr int kEdgeSamples = 20;
 // How far (frame pixels) a followed display's edges are looked for.
 constexpr float kFollowReach = 7;
-// A followed display that moved less than this (pixels) is left where it
-// was: the noise of each frame does not shake the upright picture.
+// A followed display whose corners, averaged over the last frames, moved
+// less than this (pixels) is left where it was: the noise of each frame
+// does not shake the upright picture.
 constexpr float kStill = 0.6f;
+// Corners found within this (pixels) of where the display is are averaged
+// with those of the frames before (an edge on a dark screen is found with a
+// few tenths of a pixel's noise); farther, the display moved and is placed
+// where they are at once.
+constexpr float kJitter = 1.5f;
+// The weight of each frame's corners in that average.
+constexpr float kAveraged = 0.25f;
 // After a search that found no display, the frames skipped before the next
 // one (a screen capture, which never shows one, costs little).
 constexpr int kSkipAfterMiss = 7;
@@ -61,6 +69,15 @@ DisplayCorners ordered(const std::vector<cv::Point2f> &points)
 double length(const cv::Point2f &a, const cv::Point2f &b)
 {
     return std::hypot(double(a.x - b.x), double(a.y - b.y));
+}
+
+// How far the farthest corner lies from where it was.
+float moved(const DisplayCorners &from, const DisplayCorners &to)
+{
+    double most = 0;
+    for (size_t i = 0; i < 4; ++i)
+        most = std::max(most, length(from[i], to[i]));
+    return float(most);
 }
 
 // Whether four corners make a shape a display seen by a camera can have:
@@ -300,11 +317,14 @@ std::optional<DisplayCorners> DisplayFinder::locate(const cv::Mat &frame)
     if (last_) {
         const std::optional<DisplayCorners> followed = refine(frame, *last_, kFollowReach);
         if (followed) {
-            float moved = 0;
+            if (moved(*last_, *followed) >= kJitter) {
+                last_ = averaged_ = followed;
+                return last_;
+            }
             for (size_t i = 0; i < 4; ++i)
-                moved = std::max(moved, float(length((*followed)[i], (*last_)[i])));
-            if (moved >= kStill)
-                last_ = followed;
+                (*averaged_)[i] += ((*followed)[i] - (*averaged_)[i]) * kAveraged;
+            if (moved(*last_, *averaged_) >= kStill)
+                last_ = averaged_;
             return last_;
         }
     }
@@ -314,7 +334,7 @@ std::optional<DisplayCorners> DisplayFinder::locate(const cv::Mat &frame)
     }
     skipped_ = 0;
     ++searches_;
-    last_ = find(frame);
+    last_ = averaged_ = find(frame);
     return last_;
 }
 

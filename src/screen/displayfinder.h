@@ -21,7 +21,7 @@ QList<QPointF> outlineOf(const DisplayCorners &corners);
 // levels of brightness (so that uneven light, a glare spot and a dark theme
 // do not hide it), then its edges are placed precisely in the frame itself.
 // From frame to frame it is followed: its edges are looked for near where
-// they were, and only when they are no longer there (the camera or the
+// they were (the corners found averaged while it stays), and only when they are no longer there (the camera or the
 // handset moved) is it looked for anew; while none is found, only every
 // few frames are searched. A frame in which no display lies
 // (a screen capture, which is the display already; a patch touching the
@@ -56,6 +56,8 @@ public:
 private:
     DisplayArea area_;
     std::optional<DisplayCorners> last_;
+    // The corners found while following, averaged over the last frames.
+    std::optional<DisplayCorners> averaged_;
     cv::Size size_;
     qint64 searches_ = 0;
     // Where rectify() takes each upright pixel from (cv::remap's fixed-point
