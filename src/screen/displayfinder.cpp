@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgproc.hpp>
 
 namespace {
@@ -20,9 +21,17 @@ constexpr double kLeastStep = 10;
 constexpr int kEdgeSamples = 20;
 // How far (frame pixels) a followed display's edges are looked for.
 constexpr float kFollowReach = 7;
-// A followed display that moved less than this (pixels) is left where it
-// was: the noise of each frame does not shake the upright picture.
+// A followed display whose corners, averaged over the last frames, moved
+// less than this (pixels) is left where it was: the noise of each frame
+// does not shake the upright picture.
 constexpr float kStill = 0.6f;
+// Corners found within this (pixels) of where the display is are averaged
+// with those of the frames before (an edge on a dark screen is found with a
+// few tenths of a pixel's noise); farther, the display moved and is placed
+// where they are at once.
+constexpr float kJitter = 1.5f;
+// The weight of each frame's corners in that average.
+constexpr float kAveraged = 0.25f;
 // After a search that found no display, the frames skipped before the next
 // one (a screen capture, which never shows one, costs little).
 constexpr int kSkipAfterMiss = 7;
@@ -62,6 +71,15 @@ double length(const cv::Point2f &a, const cv::Point2f &b)
     return std::hypot(double(a.x - b.x), double(a.y - b.y));
 }
 
+// How far the farthest corner lies from where it was.
+float moved(const DisplayCorners &from, const DisplayCorners &to)
+{
+    double most = 0;
+    for (size_t i = 0; i < 4; ++i)
+        most = std::max(most, length(from[i], to[i]));
+    return float(most);
+}
+
 // Whether four corners make a shape a display seen by a camera can have:
 // opposite sides about as long, no side very short.
 bool plausible(const DisplayCorners &c)
@@ -87,12 +105,18 @@ bool darkAround(const cv::Mat &gray, const DisplayCorners &c, double level)
         double sum = 0;
         int count = 0;
         for (int k = 1; k < 16; ++k) {
-            const cv::Point2f p = a + (b - a) * (float(k) / 16) + outward * away;
-            const int x = int(std::lround(p.x)), y = int(std::lround(p.y));
-            if (x < 0 || y < 0 || x >= gray.cols || y >= gray.rows)
-                continue;
-            sum += gray.at<uchar>(y, x);
-            ++count;
+            // A display near the frame's edge (the camera nudged) has less
+            // of the body beside it in the frame: looked at as far out as
+            // the frame goes, though no nearer than 2 pixels.
+            for (float reach = away; reach >= 2; reach -= 1) {
+                const cv::Point2f p = a + (b - a) * (float(k) / 16) + outward * reach;
+                const int x = int(std::lround(p.x)), y = int(std::lround(p.y));
+                if (x < 0 || y < 0 || x >= gray.cols || y >= gray.rows)
+                    continue;
+                sum += gray.at<uchar>(y, x);
+                ++count;
+                break;
+            }
         }
         if (count < 8 || sum / count >= level)
             return false;
@@ -293,11 +317,14 @@ std::optional<DisplayCorners> DisplayFinder::locate(const cv::Mat &frame)
     if (last_) {
         const std::optional<DisplayCorners> followed = refine(frame, *last_, kFollowReach);
         if (followed) {
-            float moved = 0;
+            if (moved(*last_, *followed) >= kJitter) {
+                last_ = averaged_ = followed;
+                return last_;
+            }
             for (size_t i = 0; i < 4; ++i)
-                moved = std::max(moved, float(length((*followed)[i], (*last_)[i])));
-            if (moved >= kStill)
-                last_ = followed;
+                (*averaged_)[i] += ((*followed)[i] - (*averaged_)[i]) * kAveraged;
+            if (moved(*last_, *averaged_) >= kStill)
+                last_ = averaged_;
             return last_;
         }
     }
@@ -307,22 +334,55 @@ std::optional<DisplayCorners> DisplayFinder::locate(const cv::Mat &frame)
     }
     skipped_ = 0;
     ++searches_;
-    last_ = find(frame);
+    last_ = averaged_ = find(frame);
     return last_;
 }
 
 void DisplayFinder::mapFrom(const cv::Matx33d &back, cv::Size size)
 {
-    cv::Mat mapX(size, CV_32F), mapY(size, CV_32F);
+    // cv::remap's fixed-point maps written directly: each upright pixel's
+    // place in the frame in 1/32 pixels, as whole pixels (x, y) and the
+    // fraction (y's then x's five bits). Four pixels at a time in single
+    // precision (a hundredth of a 1/32 pixel within a 720p frame).
+    using namespace cv;
+    constexpr int kBits = INTER_BITS, kScale = INTER_TAB_SIZE;
+    mapXY_.create(size, CV_16SC2);
+    mapFraction_.create(size, CV_16UC1);
+    const float ax = float(back(0, 0) * kScale), ay = float(back(1, 0) * kScale), aw = float(back(2, 0));
+    const v_float32x4 along(0, 1, 2, 3), vax = v_setall_f32(ax), vay = v_setall_f32(ay), vaw = v_setall_f32(aw);
+    const v_int32x4 low = v_setall_s32(kScale - 1);
     for (int y = 0; y < size.height; ++y) {
-        float *xs = mapX.ptr<float>(y), *ys = mapY.ptr<float>(y);
-        for (int x = 0; x < size.width; ++x) {
-            const double d = 1 / (back(2, 0) * x + back(2, 1) * y + back(2, 2));
-            xs[x] = float((back(0, 0) * x + back(0, 1) * y + back(0, 2)) * d);
-            ys[x] = float((back(1, 0) * x + back(1, 1) * y + back(1, 2)) * d);
+        const float x0 = float((back(0, 1) * y + back(0, 2)) * kScale), y0 = float((back(1, 1) * y + back(1, 2)) * kScale),
+                    w0 = float(back(2, 1) * y + back(2, 2));
+        const v_float32x4 vx0 = v_setall_f32(x0), vy0 = v_setall_f32(y0), vw0 = v_setall_f32(w0);
+        short *xy = mapXY_.ptr<short>(y);
+        ushort *fraction = mapFraction_.ptr<ushort>(y);
+        // Four pixels from `x`: their whole pixels as two pairs of (x, y)
+        // pairs, and their fractions.
+        auto four = [&](int x, v_int32x4 &first, v_int32x4 &second, v_int32x4 &fractions) {
+            const v_float32x4 u = v_setall_f32(float(x)) + along;
+            const v_float32x4 d = v_setall_f32(1.f) / (vw0 + vaw * u);
+            const v_int32x4 ix = v_round((vx0 + vax * u) * d), iy = v_round((vy0 + vay * u) * d);
+            v_zip(ix >> kBits, iy >> kBits, first, second);
+            fractions = ((iy & low) << kBits) | (ix & low);
+        };
+        int x = 0;
+        for (; x + 8 <= size.width; x += 8) {
+            v_int32x4 p0, p1, f0, p2, p3, f1;
+            four(x, p0, p1, f0);
+            four(x + 4, p2, p3, f1);
+            v_store(xy + 2 * x, v_pack(p0, p1));
+            v_store(xy + 2 * x + 8, v_pack(p2, p3));
+            v_store(fraction + x, v_pack_u(f0, f1));
+        }
+        for (; x < size.width; ++x) {
+            const float d = 1.f / (w0 + aw * float(x));
+            const int ix = cvRound((x0 + ax * float(x)) * d), iy = cvRound((y0 + ay * float(x)) * d);
+            xy[2 * x] = saturate_cast<short>(ix >> kBits);
+            xy[2 * x + 1] = saturate_cast<short>(iy >> kBits);
+            fraction[x] = ushort(((iy & (kScale - 1)) << kBits) | (ix & (kScale - 1)));
         }
     }
-    cv::convertMaps(mapX, mapY, mapXY_, mapFraction_, CV_16SC2);
 }
 
 cv::Mat DisplayFinder::rectify(const cv::Mat &frame, const DisplayCorners &corners)
@@ -340,24 +400,15 @@ cv::Mat DisplayFinder::rectify(const cv::Mat &frame, const DisplayCorners &corne
     }
     if (size.width < 1 || size.height < 1)
         return {};
-    cv::Mat upright;
     if (size != mappedSize_ || corners != mapped_) {
         const std::vector<cv::Point2f> from(corners.begin(), corners.end());
         const float w = float(size.width), h = float(size.height);
         const std::vector<cv::Point2f> to = {{-0.5f, -0.5f}, {w - 0.5f, -0.5f}, {w - 0.5f, h - 0.5f}, {-0.5f, h - 0.5f}};
-        // Corners seen once: warped directly. Seen again (the display
-        // stayed where it was), where each pixel comes from is kept.
-        if (size != seenSize_ || corners != seen_) {
-            seen_ = corners;
-            seenSize_ = size;
-            cv::warpPerspective(frame, upright, cv::getPerspectiveTransform(from, to), size, cv::INTER_LINEAR,
-                                cv::BORDER_REPLICATE);
-            return upright;
-        }
         mapFrom(cv::getPerspectiveTransform(to, from), size);
         mapped_ = corners;
         mappedSize_ = size;
     }
+    cv::Mat upright;
     cv::remap(frame, upright, mapXY_, mapFraction_, cv::INTER_LINEAR, cv::BORDER_REPLICATE);
     return upright;
 }

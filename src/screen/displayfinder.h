@@ -21,7 +21,7 @@ QList<QPointF> outlineOf(const DisplayCorners &corners);
 // levels of brightness (so that uneven light, a glare spot and a dark theme
 // do not hide it), then its edges are placed precisely in the frame itself.
 // From frame to frame it is followed: its edges are looked for near where
-// they were, and only when they are no longer there (the camera or the
+// they were (the corners found averaged while it stays), and only when they are no longer there (the camera or the
 // handset moved) is it looked for anew; while none is found, only every
 // few frames are searched. A frame in which no display lies
 // (a screen capture, which is the display already; a patch touching the
@@ -39,8 +39,9 @@ public:
     // The upright picture of the display within `corners`: at the area's
     // resolution when given, else at the display's size in the frame (kept
     // while the display stays about as large). Where each upright pixel
-    // comes from is kept once the same corners and size come twice in a
-    // row: a display that stays where it was costs only the resampling.
+    // comes from is kept while the corners and size stay the same: a display
+    // that stays where it was costs only the resampling, one that moved
+    // about a quarter more.
     cv::Mat rectify(const cv::Mat &frame, const DisplayCorners &corners);
 
     // A search of the whole frame, nothing followed.
@@ -55,13 +56,15 @@ public:
 private:
     DisplayArea area_;
     std::optional<DisplayCorners> last_;
+    // The corners found while following, averaged over the last frames.
+    std::optional<DisplayCorners> averaged_;
     cv::Size size_;
     qint64 searches_ = 0;
     // Where rectify() takes each upright pixel from (cv::remap's fixed-point
-    // maps), for these corners and size; the corners it was given last.
+    // maps), for these corners and size.
     void mapFrom(const cv::Matx33d &back, cv::Size size);
-    DisplayCorners mapped_{}, seen_{};
-    cv::Size mappedSize_, seenSize_;
+    DisplayCorners mapped_{};
+    cv::Size mappedSize_;
     cv::Mat mapXY_, mapFraction_;
     // Frames not searched since a search found no display.
     int skipped_ = 0;
