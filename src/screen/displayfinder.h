@@ -21,11 +21,11 @@ QList<QPointF> outlineOf(const DisplayCorners &corners);
 // levels of brightness (so that uneven light, a glare spot and a dark theme
 // do not hide it), then its edges are placed precisely in the frame itself.
 // From frame to frame it is followed: its edges are looked for near where
-// they were (the corners found averaged while it stays), and only when they are no longer there (the camera or the
-// handset moved) is it looked for anew; while none is found, only every
-// few frames are searched. A frame in which no display lies
-// (a screen capture, which is the display already; a patch touching the
-// frame's edge) gives none.
+// they were (the corners found averaged while it stays), and only when
+// they are no longer there (the camera or the handset moved) is it looked
+// for anew; while none is found, only every few frames are searched. A
+// frame in which no display lies (a screen capture, which is the display
+// already; a patch touching the frame's edge) gives none.
 class DisplayFinder {
 public:
     explicit DisplayFinder(const DisplayArea &area = DisplayArea());
