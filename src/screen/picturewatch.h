@@ -19,10 +19,11 @@
 // before it are looked at first: a wait that starts just after the key
 // that took the picture away ends on the frame that already shows it gone,
 // when the one before still showed it. A frame that shows nothing new
-// since the one last searched (FrameChange), once every pose has been tried on that picture,
-// keeps that search's result rather than being searched again: a display
-// that stays as it was neither begins to show the picture nor stops
-// showing it. A frame is searched at least once a second all the same.
+// since the one last searched (FrameChange), once every pose has been
+// tried on that picture, keeps that search's result rather than being
+// searched again: a display that stays as it was neither begins to show
+// the picture nor stops showing it. A frame is searched at least once a
+// second all the same.
 class PictureWatch {
 public:
     enum class Goal { Appear, Gone };
