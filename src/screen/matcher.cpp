@@ -373,9 +373,8 @@ void TemplateMatcher::verify(const cv::Mat &gray, const Pose &pose, MatchResult 
             for (size_t i = 0; i < placed.size(); ++i) {
                 if (placed[i].weight <= 0)
                     continue;
-                const cv::Vec3d v = across(pose.parts[i].rect);
-                const cv::Point2d p(ax.dot(v), ay.dot(v));
-                const double off = cv::norm(placed[i].offset - p);
+                const cv::Vec2d p = motion * across(pose.parts[i].rect);
+                const double off = cv::norm(placed[i].offset - cv::Point2d(p[0], p[1]));
                 weights[i] = placed[i].weight / (1 + off * off / (kHeld * kHeld));
             }
         }
@@ -392,9 +391,8 @@ void TemplateMatcher::verify(const cv::Mat &gray, const Pose &pose, MatchResult 
         } else {
             // Where the others place it, and within kSlack of that where
             // it fits best on its own.
-            const cv::Vec3d v = across(part.rect);
-            const cv::Point2d predicted(motion(0, 0) * v[0] + motion(0, 1) * v[1] + motion(0, 2) * v[2],
-                                        motion(1, 0) * v[0] + motion(1, 1) * v[1] + motion(1, 2) * v[2]);
+            const cv::Vec2d there = motion * across(part.rect);
+            const cv::Point2d predicted(there[0], there[1]);
             cv::Point2d offset = placed[i].offset;
             const cv::Point2d away = offset - predicted;
             const double far = cv::norm(away);
