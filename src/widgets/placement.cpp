@@ -3,6 +3,18 @@
 #include <QWidget>
 #include <algorithm>
 
+namespace {
+
+// Where something `length` long that would start at `at` starts to lie
+// within [low, end): moved back from the end as far as it needs, but never
+// before `low` (what is longer than the room starts there).
+int within(int at, int low, int end, int length)
+{
+    return std::max(low, std::min(at, end - length));
+}
+
+} // namespace
+
 QPoint placeBeside(const QRect &anchor, const QSize &frame, const QRect &available, int below)
 {
     const int roomRight = available.right() - anchor.right();
@@ -14,16 +26,14 @@ QPoint placeBeside(const QRect &anchor, const QSize &frame, const QRect &availab
         x = anchor.left() - frame.width();
     else
         x = roomRight >= roomLeft ? available.right() + 1 - frame.width() : available.left();
-    x = std::max(available.left(), std::min(x, available.right() + 1 - frame.width()));
-    int y = std::min(anchor.top(), available.bottom() + 1 - frame.height() - std::max(below, 0));
-    y = std::max(y, available.top());
-    return {x, y};
+    return {within(x, available.left(), available.right() + 1, frame.width()),
+            within(anchor.top(), available.top(), available.bottom() + 1 - std::max(below, 0), frame.height())};
 }
 
 QPoint placeBelow(const QRect &anchor, const QSize &frame, const QRect &available)
 {
-    return {std::clamp(anchor.left(), available.left(), std::max(available.left(), available.right() + 1 - frame.width())),
-            std::clamp(anchor.bottom() + 1, available.top(), std::max(available.top(), available.bottom() + 1 - frame.height()))};
+    return {within(anchor.left(), available.left(), available.right() + 1, frame.width()),
+            within(anchor.bottom() + 1, available.top(), available.bottom() + 1, frame.height())};
 }
 
 QSize outerSize(const QSize &client, const QWidget *anchor)
