@@ -305,6 +305,33 @@ void TestDisplay::sessionWatchesTheDisplayUpright()
     const QPointF corner = picture.outline[0];
     const cv::Vec3b drawn = saved.at<cv::Vec3b>(qRound(corner.y()), qRound(corner.x()));
     QVERIFY2(drawn[1] > 150 && drawn[0] < 100, "the outline is drawn");
+    // The evidence marks the place (the display's pixels) where it lies in
+    // the frame, not at those numbers of the frame's own pixels.
+    const QString evidence = files.path("evidence.png");
+    QVERIFY(session.saveMarked(evidence, QRect(state.bestPlace, state.bestSize), QRect(), &error));
+    const cv::Mat marked = cv::imread(evidence.toStdString());
+    auto yellowWithin = [&](const cv::Rect &area) {
+        int count = 0;
+        for (int y = area.y; y < area.y + area.height; ++y)
+            for (int x = area.x; x < area.x + area.width; ++x) {
+                const cv::Vec3b p = marked.at<cv::Vec3b>(y, x);
+                count += p[2] > 200 && p[1] > 180 && p[0] < 80;
+            }
+        return count;
+    };
+    const float w = 320, h = 240;
+    std::vector<cv::Point2f> to;
+    for (const QPointF &c : shot.corners)
+        to.emplace_back(float(c.x()), float(c.y()));
+    const cv::Mat toFrame = cv::getPerspectiveTransform(
+        std::vector<cv::Point2f>{{-0.5f, -0.5f}, {w - 0.5f, -0.5f}, {w - 0.5f, h - 0.5f}, {-0.5f, h - 0.5f}}, to);
+    std::vector<cv::Point2f> placed;
+    cv::perspectiveTransform(std::vector<cv::Point2f>{cv::Point2f(float(box.x()), float(box.y())),
+                                                      cv::Point2f(float(box.right()), float(box.bottom()))},
+                             placed, toFrame);
+    const cv::Rect inFrame = cv::Rect(cv::Point(placed[0]), cv::Point(placed[1])) + cv::Size(8, 8) - cv::Point(4, 4);
+    QVERIFY2(yellowWithin(inFrame) > 100, qPrintable(QString::number(yellowWithin(inFrame))));
+    QCOMPARE(yellowWithin(cv::Rect(box.x() - 4, box.y() - 4, box.width() + 8, box.height() + 8)), 0);
 
     // WHOLE: the frame as it is (the place in the frame's pixels, if found).
     session.setDisplay(*DisplayArea::parse(QStringLiteral("WHOLE"), &error));

@@ -9,6 +9,7 @@
 #include <opencv2/imgproc.hpp>
 #include <condition_variable>
 #include <opencv2/imgcodecs.hpp>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -24,6 +25,15 @@ cv::Mat bgrMat(const QImage &bgr)
 {
     return cv::Mat(bgr.height(), bgr.width(), CV_8UC3, const_cast<uchar *>(bgr.constBits()),
                    static_cast<size_t>(bgr.bytesPerLine()));
+}
+
+// A closed outline through `points` (frame pixels, between pixels too).
+void drawPolygon(cv::Mat &frame, const QList<QPointF> &points, const cv::Scalar &colour, int thickness)
+{
+    std::vector<cv::Point> fixed;
+    for (const QPointF &p : points)
+        fixed.emplace_back(qRound(p.x() * 16), qRound(p.y() * 16));
+    cv::polylines(frame, std::vector<std::vector<cv::Point>>{fixed}, true, colour, thickness, cv::LINE_AA, 4);
 }
 
 } // namespace
@@ -434,11 +444,8 @@ bool ScreenSession::saveNewest(const QString &path, QString *error)
         // found in it.
         const QList<QPointF> outline = display_->outline();
         if (!outline.isEmpty()) {
-            std::vector<cv::Point> points;
-            for (const QPointF &p : outline)
-                points.emplace_back(qRound(p.x() * 16), qRound(p.y() * 16));
             cv::Mat marked = frame.image.clone();
-            cv::polylines(marked, std::vector<std::vector<cv::Point>>{points}, true, cv::Scalar(0, 220, 0), 2, cv::LINE_AA, 4);
+            drawPolygon(marked, outline, cv::Scalar(0, 220, 0), 2);
             return saveFramePng(marked, path, error);
         }
     }
@@ -450,15 +457,45 @@ bool ScreenSession::saveMarked(const QString &path, const QRect &box, const QRec
     const Frame frame = source_ ? source_->newest() : Frame();
     if (frame.isEmpty() || (box.isEmpty() && part.isEmpty()))
         return saveNewest(path, error);
+    // With the display found in the frame and made upright, the places are
+    // the upright picture's pixels: drawn where they lie in the frame, the
+    // display's outline with them.
+    const QList<QPointF> outline = display_ ? display_->outline() : QList<QPointF>();
+    const cv::Mat upright = display_ ? display_->newest().image : cv::Mat();
+    std::optional<cv::Mat> toFrame;
+    if (outline.size() == 4 && !upright.empty()) {
+        const float w = float(upright.cols), h = float(upright.rows);
+        const std::vector<cv::Point2f> from = {{-0.5f, -0.5f}, {w - 0.5f, -0.5f}, {w - 0.5f, h - 0.5f}, {-0.5f, h - 0.5f}};
+        std::vector<cv::Point2f> to;
+        for (const QPointF &p : outline)
+            to.emplace_back(float(p.x()), float(p.y()));
+        toFrame = cv::getPerspectiveTransform(from, to);
+    }
     // The template's place in yellow, its part that did not match in red,
     // each with a dark edge so that it shows on a light screen and a dark.
     cv::Mat marked = frame.image.clone();
+    if (toFrame)
+        drawPolygon(marked, outline, cv::Scalar(0, 220, 0), 2);
     auto draw = [&](const QRect &r, const cv::Scalar &colour) {
         if (r.isEmpty())
             return;
         const cv::Rect area(r.x() - 1, r.y() - 1, r.width() + 2, r.height() + 2);
-        cv::rectangle(marked, area, cv::Scalar(0, 0, 0), 3);
-        cv::rectangle(marked, area, colour, 1);
+        if (!toFrame) {
+            cv::rectangle(marked, area, cv::Scalar(0, 0, 0), 3);
+            cv::rectangle(marked, area, colour, 1);
+            return;
+        }
+        const std::vector<cv::Point2f> corners = {cv::Point2f(float(area.x), float(area.y)),
+                                                  cv::Point2f(float(area.x + area.width - 1), float(area.y)),
+                                                  cv::Point2f(float(area.x + area.width - 1), float(area.y + area.height - 1)),
+                                                  cv::Point2f(float(area.x), float(area.y + area.height - 1))};
+        std::vector<cv::Point2f> inFrame;
+        cv::perspectiveTransform(corners, inFrame, *toFrame);
+        QList<QPointF> polygon;
+        for (const cv::Point2f &p : inFrame)
+            polygon.append(QPointF(p.x, p.y));
+        drawPolygon(marked, polygon, cv::Scalar(0, 0, 0), 3);
+        drawPolygon(marked, polygon, colour, 1);
     };
     draw(box, cv::Scalar(0, 220, 255));
     draw(part, cv::Scalar(0, 0, 255));
