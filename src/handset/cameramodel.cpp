@@ -104,11 +104,11 @@ CameraModel::CameraModel(const Settings &settings, quint32 seed) : settings_(set
     desk_.convertTo(desk_, CV_8UC3);
 
     // The light: darker towards one side, and towards the corners.
-    light_.create(H, W, CV_32F);
+    cv::Mat light(H, W, CV_32F);
     const double a = qDegreesToRadians(settings_.lightAngleDegrees);
     const double half = std::hypot(W, H) / 2;
     for (int y = 0; y < H; ++y) {
-        float *row = light_.ptr<float>(y);
+        float *row = light.ptr<float>(y);
         for (int x = 0; x < W; ++x) {
             const double dx = x - W / 2.0, dy = y - H / 2.0;
             const double along = std::clamp((dx * std::cos(a) + dy * std::sin(a)) / half, -1.0, 1.0);
@@ -116,6 +116,7 @@ CameraModel::CameraModel(const Settings &settings, quint32 seed) : settings_(set
             row[x] = float(1.02 - settings_.unevenLight * (0.5 + 0.5 * along) - 0.12 * r2);
         }
     }
+    cv::merge(std::vector<cv::Mat>{light, light, light}, light_);
 }
 
 CameraModel::Pose CameraModel::poseAt(double seconds) const
@@ -202,54 +203,69 @@ CameraModel::Shot CameraModel::shoot(const cv::Mat &display, const Pose &pose, q
 
     // The lit display: its black is grey, its white not quite white. It
     // covers the frame through a mask warped the same way, so that its edge
-    // falls where the corners say.
+    // falls where the corners say. Outside the display's box (and the two
+    // pixels the mask's edge spreads to) the mask is naught and the frame is
+    // the desk's own, so the display is warped and laid on within that box
+    // only.
     cv::Mat lcd;
     display.convertTo(lcd, CV_8UC3, (settings_.lcdWhite - settings_.lcdBlack) / 255.0, settings_.lcdBlack);
-    cv::Mat warped, mask;
-    cv::warpPerspective(lcd, warped, homography, frame.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
-    cv::Mat inside(h + 2, w + 2, CV_8U, cv::Scalar(0));
-    inside(cv::Rect(1, 1, w, h)).setTo(255);
-    const cv::Mat shifted = homography * (cv::Mat_<double>(3, 3) << 1, 0, -1, 0, 1, -1, 0, 0, 1);
-    cv::warpPerspective(inside, mask, shifted, frame.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, 0);
-
-    cv::Mat f, wf, alpha;
+    std::vector<cv::Point2f> outline;
+    cv::perspectiveTransform(from, outline, homography);
+    const cv::Rect box = (cv::boundingRect(outline) + cv::Point(-3, -3) + cv::Size(6, 6)) & cv::Rect(0, 0, frame.cols, frame.rows);
+    cv::Mat f;
     frame.convertTo(f, CV_32FC3);
-    warped.convertTo(wf, CV_32FC3);
-    mask.convertTo(alpha, CV_32F, 1 / 255.0);
-    if (settings_.moire) {
-        // Two close gratings (the display's pixels against the sensor's).
-        cv::Mat pattern(frame.size(), CV_32F);
-        for (int y = 0; y < pattern.rows; ++y) {
-            float *row = pattern.ptr<float>(y);
-            for (int x = 0; x < pattern.cols; ++x)
-                row[x] = float(9 * std::sin(0.9 * x + 0.21 * y) * (0.5 + 0.5 * std::sin(0.013 * x - 0.02 * y)));
-        }
-        cv::Mat pattern3;
-        cv::merge(std::vector<cv::Mat>{pattern, pattern, pattern}, pattern3);
-        wf += pattern3;
-    }
-    if (settings_.glare) {
-        std::vector<cv::Point2f> at;
-        cv::perspectiveTransform(std::vector<cv::Point2f>{{float(settings_.glareAt.x() * w), float(settings_.glareAt.y() * h)}}, at,
-                                 homography);
-        const double sigma = 0.12 * std::hypot(shot.corners[2].x() - shot.corners[1].x(), shot.corners[2].y() - shot.corners[1].y());
-        cv::Mat spot(frame.size(), CV_32F);
-        for (int y = 0; y < spot.rows; ++y) {
-            float *row = spot.ptr<float>(y);
-            for (int x = 0; x < spot.cols; ++x) {
-                const double r2 = (x - at[0].x) * (x - at[0].x) + (y - at[0].y) * (y - at[0].y);
-                row[x] = float(150 * std::exp(-r2 / (2 * sigma * sigma)));
+    if (!box.empty()) {
+        const cv::Mat toBox = (cv::Mat_<double>(3, 3) << 1, 0, -box.x, 0, 1, -box.y, 0, 0, 1) * homography;
+        cv::Mat warped, mask;
+        cv::warpPerspective(lcd, warped, toBox, box.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+        cv::Mat inside(h + 2, w + 2, CV_8U, cv::Scalar(0));
+        inside(cv::Rect(1, 1, w, h)).setTo(255);
+        const cv::Mat shifted = toBox * (cv::Mat_<double>(3, 3) << 1, 0, -1, 0, 1, -1, 0, 0, 1);
+        cv::warpPerspective(inside, mask, shifted, box.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, 0);
+
+        cv::Mat wf, alpha;
+        warped.convertTo(wf, CV_32FC3);
+        mask.convertTo(alpha, CV_32F, 1 / 255.0);
+        if (settings_.moire) {
+            // Two close gratings (the display's pixels against the sensor's).
+            cv::Mat pattern(box.size(), CV_32F);
+            for (int y = 0; y < pattern.rows; ++y) {
+                float *row = pattern.ptr<float>(y);
+                for (int x = 0; x < pattern.cols; ++x) {
+                    const int fx = box.x + x, fy = box.y + y;
+                    row[x] = float(9 * std::sin(0.9 * fx + 0.21 * fy) * (0.5 + 0.5 * std::sin(0.013 * fx - 0.02 * fy)));
+                }
             }
+            cv::Mat pattern3;
+            cv::merge(std::vector<cv::Mat>{pattern, pattern, pattern}, pattern3);
+            wf += pattern3;
         }
-        cv::Mat spot3;
-        cv::merge(std::vector<cv::Mat>{spot, spot, spot}, spot3);
-        wf += spot3;
+        if (settings_.glare) {
+            std::vector<cv::Point2f> at;
+            cv::perspectiveTransform(std::vector<cv::Point2f>{{float(settings_.glareAt.x() * w), float(settings_.glareAt.y() * h)}},
+                                     at, homography);
+            const double sigma =
+                0.12 * std::hypot(shot.corners[2].x() - shot.corners[1].x(), shot.corners[2].y() - shot.corners[1].y());
+            cv::Mat spot(box.size(), CV_32F);
+            for (int y = 0; y < spot.rows; ++y) {
+                float *row = spot.ptr<float>(y);
+                for (int x = 0; x < spot.cols; ++x) {
+                    const float dx = float(box.x + x) - at[0].x, dy = float(box.y + y) - at[0].y;
+                    const double r2 = dx * dx + dy * dy;
+                    row[x] = float(150 * std::exp(-r2 / (2 * sigma * sigma)));
+                }
+            }
+            cv::Mat spot3;
+            cv::merge(std::vector<cv::Mat>{spot, spot, spot}, spot3);
+            wf += spot3;
+        }
+        cv::Mat alpha3;
+        cv::merge(std::vector<cv::Mat>{alpha, alpha, alpha}, alpha3);
+        cv::Mat under = f(box);
+        const cv::Mat laid = under.mul(cv::Scalar::all(1) - alpha3) + wf.mul(alpha3);
+        laid.copyTo(under);
     }
-    cv::Mat alpha3, light3;
-    cv::merge(std::vector<cv::Mat>{alpha, alpha, alpha}, alpha3);
-    f = f.mul(cv::Scalar::all(1) - alpha3) + wf.mul(alpha3);
-    cv::merge(std::vector<cv::Mat>{light_, light_, light_}, light3);
-    f = f.mul(light3);
+    f = f.mul(light_);
     cv::GaussianBlur(f, f, cv::Size(0, 0), settings_.blurSigma);
     cv::Mat noise(f.size(), CV_32FC3);
     cv::RNG rng(quint64(seed_) * 1000003u + frameNumber + 1);

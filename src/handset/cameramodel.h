@@ -92,7 +92,7 @@ private:
     Settings settings_;
     quint32 seed_;
     cv::Mat desk_;  // BGR
-    cv::Mat light_; // CV_32F gain
+    cv::Mat light_; // CV_32FC3 gain, the same in each colour
 };
 
 // `image` as an 8-bit BGR matrix (a copy).
