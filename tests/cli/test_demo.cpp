@@ -1,8 +1,9 @@
 // The main-job command: scripts/demo on this build tree runs the sample macro
 // in the main program against the virtual handset and shows the keys and
 // characters the handset decoded, in order; then the same mail waiting for
-// its text on the model handset's screen, the night's job with its pop-ups
-// and resume, and the night's job dealt out to three model handsets.
+// its text on the model handset's screen as the model camera films it, the
+// night's job with its pop-ups and resume, and the night's job dealt out to
+// three model handsets.
 
 #include "macro/passresults.h"
 #include "support/programprocess.h"
@@ -85,7 +86,7 @@ void TestDemo::sampleMacroReachesTheHandset()
                                  typed(QStringLiteral("こんにちは。QuillonEmuです。")) + keys("&ENTER CLEAR ONHOOK");
     QCOMPARE(meanings, expected);
 
-    // Then the closed loop against the model screen's stream: each wait
+    // Then the closed loop against the filmed model handset: each wait
     // found what it waited for, and the mail went out whole.
     QVERIFY2(output.contains(QStringLiteral("11 行目 WAITIMAGE hello.png: 見つかりました")), qPrintable(output));
     QVERIFY(output.contains(QStringLiteral("14 行目 WAITGONE hello.png: 消えました")));
