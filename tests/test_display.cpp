@@ -1,8 +1,9 @@
 // The display in a camera's frame: found within a few pixels of where the
 // model camera put it (light and dark screens, glare, moiré), followed after
-// the camera is nudged, none found in a screen capture or when the frame is
-// said to be the display, the session's waits watching it upright, and the
-// DISPLAY line as the checker reads it.
+// the camera is nudged, none found in a screen capture, on a dark screen
+// whose bars alone are lit, or when the frame is said to be the display; the
+// session's waits watching it upright, and the DISPLAY line as the checker
+// reads it.
 
 #include "cameraset.h"
 #include "handset/modelscreen.h"
@@ -10,6 +11,7 @@
 #include "screen/displayfinder.h"
 #include "screen/framechange.h"
 #include "screen/screensession.h"
+#include "support/camerascreens.h"
 #include "support/tempfiles.h"
 
 #include <QGuiApplication>
@@ -246,6 +248,9 @@ void TestDisplay::framesUsedAsTheyAre_data()
     QTest::newRow("camera frame, WHOLE") << "WHOLE" << true;
     // The model's pop-up: a light patch framed in red within the light screen.
     QTest::newRow("pop-up in a screen capture") << "POPUP" << false;
+    // A dark screen on a body as dark as it (an OLED's black): its status
+    // bar and soft keys are lit bands on the body, and neither is the display.
+    QTest::newRow("dark screen as dark as the body") << "DARK" << true;
 }
 
 void TestDisplay::framesUsedAsTheyAre()
@@ -255,6 +260,18 @@ void TestDisplay::framesUsedAsTheyAre()
     QString problem;
     if (area == "POPUP") {
         QVERIFY(!DisplayFinder::find(toBgr(ModelScreen::render(QStringLiteral("ENTER"), QStringLiteral("あいう"), true))));
+        return;
+    }
+    if (area == "DARK") {
+        HandsetScreen screen;
+        screen.dark = true;
+        screen.size = QSize(320, 240);
+        screen.pixels = 26;
+        screen.lines = QStringList{QStringLiteral("失敗時間新"), QStringLiteral("ひらがなフォルダ"), QStringLiteral("東京都大阪府")};
+        CameraView view;
+        view.share = 0.85;
+        std::mt19937 random(5);
+        QVERIFY2(!DisplayFinder::find(filmed(drawScreen(screen), view, random)), "a lit band taken for the display");
         return;
     }
     DisplayFinder finder(*DisplayArea::parse(area, &problem));

@@ -15,6 +15,8 @@ constexpr double kLeastShare = 0.04;
 // bright patch running off the frame is no display (a screen capture's own
 // light area).
 constexpr int kEdgeMargin = 2;
+// The most a display's longer side is of its shorter one.
+constexpr double kMostAspect = 3;
 // The least brightness step across a display's edge.
 constexpr double kLeastStep = 10;
 // Samples along each edge when it is placed precisely.
@@ -81,11 +83,18 @@ float moved(const DisplayCorners &from, const DisplayCorners &to)
 }
 
 // Whether four corners make a shape a display seen by a camera can have:
-// opposite sides about as long, no side very short.
+// opposite sides about as long, no side very short, and no wider than
+// three times its height nor taller than three times its width (a
+// handset's display is 1:2 to 2:1, a wide one 20:9; the lit band of a dark
+// screen's status bar or soft keys, alone on a body as dark as the screen,
+// is far wider).
 bool plausible(const DisplayCorners &c)
 {
     const double top = length(c[0], c[1]), right = length(c[1], c[2]), bottom = length(c[2], c[3]), left = length(c[3], c[0]);
     if (std::min({top, right, bottom, left}) < 8)
+        return false;
+    const double wide = top + bottom, high = left + right;
+    if (wide > kMostAspect * high || high > kMostAspect * wide)
         return false;
     return top / bottom > 0.75 && top / bottom < 1.33 && left / right > 0.75 && left / right < 1.33;
 }
