@@ -17,6 +17,18 @@ constexpr double kLeastShare = 0.04;
 constexpr int kEdgeMargin = 2;
 // The most a display's longer side is of its shorter one.
 constexpr double kMostAspect = 3;
+// A lit band (a dark screen's status bar or soft keys): at least this many
+// times as wide as high, and at least this share of the small copy.
+constexpr double kBandAspect = 4;
+constexpr double kLeastBandShare = 0.003;
+// Bands are looked for from this share of the way from the body's
+// darkness to Otsu's split, displays from a quarter of it.
+constexpr double kBandShareOfOtsu = 0.12;
+// How far the ends of the two bands that frame a dark screen may lie from
+// the sides they make: a share of the bands' length, and small copy's
+// pixels (a blurred band's corners are found a pixel or two off).
+constexpr double kBandEndsShare = 0.02;
+constexpr double kBandEnds = 3;
 // The least brightness step across a display's edge.
 constexpr double kLeastStep = 10;
 // Samples along each edge when it is placed precisely.
@@ -133,6 +145,73 @@ bool darkAround(const cv::Mat &gray, const DisplayCorners &c, double level)
     return true;
 }
 
+// How far `p` lies from the line through `a` and `b`.
+double offLine(const cv::Point2f &p, const cv::Point2f &a, const cv::Point2f &b)
+{
+    const cv::Point2f d = b - a;
+    return std::abs(d.x * (p.y - a.y) - d.y * (p.x - a.x)) / std::max(1e-6, length(a, b));
+}
+
+// A lit band lying across the small copy (a dark screen's status bar or
+// soft keys): a filled rectangle many times as wide as high, off the frame's
+// edge, the dark body beside it (the screen's black counts as body).
+std::optional<DisplayCorners> bandOf(const std::vector<cv::Point> &hull, double area, const cv::Mat &gray, double level)
+{
+    const cv::RotatedRect box = cv::minAreaRect(hull);
+    const float longer = std::max(box.size.width, box.size.height), shorter = std::min(box.size.width, box.size.height);
+    if (shorter < 2 || longer < kBandAspect * shorter || area < 0.85 * box.size.area())
+        return std::nullopt;
+    cv::Point2f points[4];
+    box.points(points);
+    const DisplayCorners c = ordered({points, points + 4});
+    const bool across = length(c[0], c[1]) > length(c[1], c[2]);
+    const bool offEdge = std::all_of(c.begin(), c.end(), [&](const cv::Point2f &p) {
+        return p.x >= kEdgeMargin && p.y >= kEdgeMargin && p.x < gray.cols - kEdgeMargin && p.y < gray.rows - kEdgeMargin;
+    });
+    if (!across || !offEdge || !darkAround(gray, c, level))
+        return std::nullopt;
+    return c;
+}
+
+// A lit band found in the small copy, and the level it was lit at.
+struct Band {
+    DisplayCorners corners;
+    double level;
+};
+
+// A dark screen whose black is as dark as the body around it (an OLED's
+// black) has no edge of its own: it is framed by its status bar above and
+// its soft keys below, two lit bands as long as each other whose ends line
+// up, with room for the screen's lines between them and the dark body
+// around all of it. The largest such frame, in the small copy.
+std::optional<DisplayCorners> framedByBars(const std::vector<Band> &bands, const cv::Mat &gray, double leastArea)
+{
+    std::optional<DisplayCorners> best;
+    double bestArea = leastArea;
+    for (const Band &above : bands) {
+        for (const Band &below : bands) {
+            const DisplayCorners &a = above.corners, &b = below.corners;
+            const double top = length(a[0], a[1]), bottom = length(b[3], b[2]);
+            if (&above == &below || std::abs(top - bottom) > 0.08 * std::max(top, bottom))
+                continue;
+            const DisplayCorners framed{a[0], a[1], b[2], b[3]};
+            const double high = std::max(length(a[0], a[3]), length(b[0], b[3]));
+            if (offLine(b[0], a[0], a[1]) < 3 * high || b[0].y < a[3].y)
+                continue;
+            const double ends = kBandEnds + kBandEndsShare * top;
+            if (offLine(a[3], framed[0], framed[3]) > ends || offLine(b[0], framed[0], framed[3]) > ends ||
+                offLine(a[2], framed[1], framed[2]) > ends || offLine(b[1], framed[1], framed[2]) > ends)
+                continue;
+            const double area = cv::contourArea(std::vector<cv::Point2f>(framed.begin(), framed.end()));
+            if (area <= bestArea || !plausible(framed) || !darkAround(gray, framed, std::min(above.level, below.level)))
+                continue;
+            best = framed;
+            bestArea = area;
+        }
+    }
+    return best;
+}
+
 std::optional<cv::Point2f> meet(const cv::Vec4f &a, const cv::Vec4f &b)
 {
     const cv::Point2f d(a[0], a[1]), p(a[2], a[3]), e(b[0], b[1]), q(b[2], b[3]);
@@ -192,9 +271,13 @@ std::optional<DisplayCorners> DisplayFinder::find(const cv::Mat &frame)
     const double leastArea = kLeastShare * double(gray.total());
     std::optional<DisplayCorners> best;
     double bestArea = 0;
+    // Lit bands seen while no display is found.
+    std::vector<Band> bands;
     cv::Mat binary;
     std::vector<std::vector<cv::Point>> contours;
-    for (const double share : {0.25, 0.45, 0.7, 1.0}) {
+    // (The lowest level only for bands: a dark screen's status bar is
+    // often dim.)
+    for (const double share : {kBandShareOfOtsu, 0.25, 0.45, 0.7, 1.0}) {
         const double level = dark + (otsu - dark) * share;
         if (level - dark < kLeastStep / 2)
             continue;
@@ -202,10 +285,19 @@ std::optional<DisplayCorners> DisplayFinder::find(const cv::Mat &frame)
         cv::findContours(binary, contours, cv::RETR_LIST, cv::CHAIN_APPROX_SIMPLE);
         for (const std::vector<cv::Point> &contour : contours) {
             const double area = cv::contourArea(contour);
-            if (area < leastArea || area <= bestArea)
+            const bool larger = share > kBandShareOfOtsu && area >= leastArea && area > bestArea;
+            if (!larger && (best || area < kLeastBandShare * double(gray.total())))
                 continue;
             std::vector<cv::Point> hull, corners;
             cv::convexHull(contour, hull);
+            if (!best) {
+                if (const std::optional<DisplayCorners> band = bandOf(hull, area, gray, level)) {
+                    bands.push_back({*band, level});
+                    continue;
+                }
+            }
+            if (!larger)
+                continue;
             const double around = cv::arcLength(hull, true);
             for (const double tolerance : {0.02, 0.04, 0.06}) {
                 cv::approxPolyDP(hull, corners, tolerance * around, true);
@@ -238,12 +330,37 @@ std::optional<DisplayCorners> DisplayFinder::find(const cv::Mat &frame)
             bestArea = area;
         }
     }
-    if (!best)
-        return std::nullopt;
+    auto inFrame = [&](const DisplayCorners &c) {
+        DisplayCorners scaled;
+        for (size_t i = 0; i < 4; ++i)
+            scaled[i] = cv::Point2f(float((c[i].x + 0.5) * factor - 0.5), float((c[i].y + 0.5) * factor - 0.5));
+        return scaled;
+    };
     // The small copy's corners are a few pixels off: placed precisely in
     // the frame itself (kept as found when the edges are too soft).
-    const std::optional<DisplayCorners> precise = refine(frame, *best, float(2 * factor + 3));
-    return precise ? precise : best;
+    const float reach = float(2 * factor + 3);
+    if (best) {
+        const std::optional<DisplayCorners> precise = refine(frame, *best, reach);
+        return precise ? precise : best;
+    }
+    const std::optional<DisplayCorners> framed = framedByBars(bands, gray, leastArea);
+    if (!framed)
+        return std::nullopt;
+    // The sides of a screen framed by its bars are edges only along the
+    // bars: each bar is placed precisely on its own, and the screen's
+    // corners are its status bar's upper ones and its soft keys' lower ones.
+    const auto barAt = [&](const DisplayCorners &rough) {
+        const std::optional<DisplayCorners> precise = refine(frame, inFrame(rough), reach);
+        return precise ? *precise : inFrame(rough);
+    };
+    DisplayCorners top, bottom;
+    for (const Band &band : bands) {
+        if (band.corners[0] == (*framed)[0] && band.corners[1] == (*framed)[1])
+            top = barAt(band.corners);
+        if (band.corners[2] == (*framed)[2] && band.corners[3] == (*framed)[3])
+            bottom = barAt(band.corners);
+    }
+    return DisplayCorners{top[0], top[1], bottom[2], bottom[3]};
 }
 
 std::optional<DisplayCorners> DisplayFinder::refine(const cv::Mat &frame, const DisplayCorners &rough, float reach)

@@ -103,8 +103,11 @@ inline CameraView randomView(std::mt19937 &random)
 }
 
 // `screen` on a handset's dark body on a dark desk, 1280x720 BGR; `random`
-// gives the frame's own noise.
-inline cv::Mat filmed(const cv::Mat &screen, const CameraView &v, std::mt19937 &random)
+// gives the frame's own noise. `corners`, when given, gets where the
+// screen's corners are in the frame (top-left, top-right, bottom-right,
+// bottom-left).
+inline cv::Mat filmed(const cv::Mat &screen, const CameraView &v, std::mt19937 &random,
+                      std::vector<cv::Point2f> *corners = nullptr)
 {
     const cv::Size frameSize(1280, 720);
     cv::Mat frame(frameSize, CV_8UC3, cv::Scalar(v.desk - 2, v.desk + 2, v.desk + 6));
@@ -131,6 +134,8 @@ inline cv::Mat filmed(const cv::Mat &screen, const CameraView &v, std::mt19937 &
                                       place(width / 2, height / 2), place(-width / 2, height / 2)};
     cv::warpPerspective(screen, frame, cv::getPerspectiveTransform(from, to), frameSize, cv::INTER_LINEAR,
                         cv::BORDER_TRANSPARENT);
+    if (corners)
+        *corners = to;
     // Uneven light, the lens's blur, the sensor's noise, the stream's JPEG.
     cv::Mat light(1, frameSize.width, CV_32F);
     for (int x = 0; x < frameSize.width; ++x)
