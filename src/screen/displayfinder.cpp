@@ -183,10 +183,11 @@ struct Band {
 // black) has no edge of its own: it is framed by its status bar above and
 // its soft keys below, two lit bands as long as each other whose ends line
 // up, with room for the screen's lines between them and the dark body
-// around all of it. The largest such frame, in the small copy.
-std::optional<DisplayCorners> framedByBars(const std::vector<Band> &bands, const cv::Mat &gray, double leastArea)
+// around all of it. The two bands of the largest such frame, in the small
+// copy: the status bar, then the soft keys.
+std::optional<DisplayBars> framedByBars(const std::vector<Band> &bands, const cv::Mat &gray, double leastArea)
 {
-    std::optional<DisplayCorners> best;
+    std::optional<DisplayBars> best;
     double bestArea = leastArea;
     for (const Band &above : bands) {
         for (const Band &below : bands) {
@@ -205,7 +206,7 @@ std::optional<DisplayCorners> framedByBars(const std::vector<Band> &bands, const
             const double area = cv::contourArea(std::vector<cv::Point2f>(framed.begin(), framed.end()));
             if (area <= bestArea || !plausible(framed) || !darkAround(gray, framed, std::min(above.level, below.level)))
                 continue;
-            best = framed;
+            best = {a, b};
             bestArea = area;
         }
     }
@@ -243,8 +244,10 @@ DisplayFinder::DisplayFinder(const DisplayArea &area) : area_(area), skipped_(kS
     }
 }
 
-std::optional<DisplayCorners> DisplayFinder::find(const cv::Mat &frame)
+std::optional<DisplayCorners> DisplayFinder::find(const cv::Mat &frame, std::optional<DisplayBars> *bars)
 {
+    if (bars)
+        bars->reset();
     if (frame.empty() || frame.type() != CV_8UC3)
         return std::nullopt;
     const double factor = std::max(1.0, double(frame.cols) / kSearchWidth);
@@ -343,24 +346,28 @@ std::optional<DisplayCorners> DisplayFinder::find(const cv::Mat &frame)
         const std::optional<DisplayCorners> precise = refine(frame, *best, reach);
         return precise ? precise : best;
     }
-    const std::optional<DisplayCorners> framed = framedByBars(bands, gray, leastArea);
+    const std::optional<DisplayBars> framed = framedByBars(bands, gray, leastArea);
     if (!framed)
         return std::nullopt;
     // The sides of a screen framed by its bars are edges only along the
-    // bars: each bar is placed precisely on its own, and the screen's
-    // corners are its status bar's upper ones and its soft keys' lower ones.
-    const auto barAt = [&](const DisplayCorners &rough) {
-        const std::optional<DisplayCorners> precise = refine(frame, inFrame(rough), reach);
-        return precise ? *precise : inFrame(rough);
-    };
-    DisplayCorners top, bottom;
-    for (const Band &band : bands) {
-        if (band.corners[0] == (*framed)[0] && band.corners[1] == (*framed)[1])
-            top = barAt(band.corners);
-        if (band.corners[2] == (*framed)[2] && band.corners[3] == (*framed)[3])
-            bottom = barAt(band.corners);
+    // bars: each bar is placed precisely on its own (looked for nearer too:
+    // a bar's ends are short, and the time or a sign within it is close).
+    DisplayBars placed;
+    for (size_t i = 0; i < 2; ++i) {
+        std::optional<DisplayCorners> precise = refine(frame, inFrame((*framed)[i]), reach);
+        if (!precise)
+            precise = refine(frame, inFrame((*framed)[i]), kFollowReach);
+        placed[i] = precise ? *precise : inFrame((*framed)[i]);
     }
-    return DisplayCorners{top[0], top[1], bottom[2], bottom[3]};
+    if (bars)
+        *bars = placed;
+    return framedBy(placed);
+}
+
+DisplayCorners DisplayFinder::framedBy(const DisplayBars &bars)
+{
+    // The status bar's upper corners and the soft keys' lower ones.
+    return {bars[0][0], bars[0][1], bars[1][2], bars[1][3]};
 }
 
 std::optional<DisplayCorners> DisplayFinder::refine(const cv::Mat &frame, const DisplayCorners &rough, float reach)
@@ -441,7 +448,19 @@ std::optional<DisplayCorners> DisplayFinder::locate(const cv::Mat &frame)
         break;
     }
     if (last_) {
-        const std::optional<DisplayCorners> followed = refine(frame, *last_, kFollowReach);
+        // A screen framed by its bars is followed by them. A bar's short
+        // ends are not always placed in a noisy frame: while the other bar
+        // stays where it was, so does the one not placed.
+        std::optional<DisplayCorners> followed;
+        if (bars_) {
+            const std::optional<DisplayCorners> top = refine(frame, (*bars_)[0], kFollowReach);
+            const std::optional<DisplayCorners> bottom = refine(frame, (*bars_)[1], kFollowReach);
+            const bool stays = (top && moved((*bars_)[0], *top) < kJitter) || (bottom && moved((*bars_)[1], *bottom) < kJitter);
+            if ((top && bottom) || ((top || bottom) && stays))
+                followed = framedBy({top ? *top : (*bars_)[0], bottom ? *bottom : (*bars_)[1]});
+        } else {
+            followed = refine(frame, *last_, kFollowReach);
+        }
         if (followed) {
             if (moved(*last_, *followed) >= kJitter) {
                 last_ = averaged_ = followed;
@@ -460,7 +479,7 @@ std::optional<DisplayCorners> DisplayFinder::locate(const cv::Mat &frame)
     }
     skipped_ = 0;
     ++searches_;
-    last_ = averaged_ = find(frame);
+    last_ = averaged_ = find(frame, &bars_);
     return last_;
 }
 

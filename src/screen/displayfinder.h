@@ -13,6 +13,9 @@
 // bottom-left, at its outer edge (pixel centres at whole numbers).
 using DisplayCorners = std::array<cv::Point2f, 4>;
 
+// A dark screen's status bar and soft keys, each as four corners.
+using DisplayBars = std::array<DisplayCorners, 2>;
+
 QList<QPointF> outlineOf(const DisplayCorners &corners);
 
 // Finds a handset's lit display in a camera's frames and makes an upright
@@ -44,8 +47,10 @@ public:
     // about a quarter more.
     cv::Mat rectify(const cv::Mat &frame, const DisplayCorners &corners);
 
-    // A search of the whole frame, nothing followed.
-    static std::optional<DisplayCorners> find(const cv::Mat &frame);
+    // A search of the whole frame, nothing followed. A dark screen framed
+    // by its status bar and soft keys (no edge of its own) gives those two
+    // bars in `bars` too, when asked for.
+    static std::optional<DisplayCorners> find(const cv::Mat &frame, std::optional<DisplayBars> *bars = nullptr);
     // The display's edges placed precisely near `rough`; nullopt when they
     // are not there (too little contrast across them).
     static std::optional<DisplayCorners> refine(const cv::Mat &frame, const DisplayCorners &rough, float reach);
@@ -58,6 +63,11 @@ private:
     std::optional<DisplayCorners> last_;
     // The corners found while following, averaged over the last frames.
     std::optional<DisplayCorners> averaged_;
+    // The status bar and soft keys of a dark screen framed by them, as
+    // last placed.
+    std::optional<DisplayBars> bars_;
+    // The screen those two bars frame.
+    static DisplayCorners framedBy(const DisplayBars &bars);
     cv::Size size_;
     qint64 searches_ = 0;
     // Where rectify() takes each upright pixel from (cv::remap's fixed-point
