@@ -189,6 +189,8 @@ __attribute__((target("ssse3"))) void warpSsse3(const cv::Mat &frame, const cv::
                                                 cv::Mat &out)
 {
     constexpr int kScale = cv::INTER_TAB_SIZE;
+    // Rows ahead whose pixels in the frame are asked for.
+    constexpr int kAhead = 4;
     Weights w;
     for (int f = 0; f < kScale; ++f) {
         w.across[f] = _mm_set1_epi16(short((kScale - f) | (f << 8)));
@@ -203,10 +205,16 @@ __attribute__((target("ssse3"))) void warpSsse3(const cv::Mat &frame, const cv::
         const short *xy = xyMap.ptr<short>(y);
         const ushort *fraction = fractionMap.ptr<ushort>(y);
         uchar *to = out.ptr<uchar>(y);
+        // The frame's pixels a few rows on asked for ahead: a tilted
+        // display's rows cross the frame's, each a new place in memory.
+        const short *ahead = xyMap.ptr<short>(std::min(y + kAhead, out.rows - 1));
         int x = 0;
         // 16 bytes stored for 12: the last four pixels of a row one by one.
         for (; x + 6 <= out.cols; x += 4) {
             const short *p = xy + 2 * x;
+            const short *later = ahead + 2 * x;
+            if (unsigned(later[0]) < inX && unsigned(later[1]) < inY)
+                _mm_prefetch(reinterpret_cast<const char *>(frame.data + size_t(later[1] + 1) * step + size_t(later[0]) * 3), _MM_HINT_T0);
             if (unsigned(p[0]) < inX && unsigned(p[2]) < inX && unsigned(p[4]) < inX && unsigned(p[6]) < inX &&
                 unsigned(p[1]) < inY && unsigned(p[3]) < inY && unsigned(p[5]) < inY && unsigned(p[7]) < inY) {
                 __m128i pixel[4];
