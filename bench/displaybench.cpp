@@ -8,7 +8,10 @@
 //                                     for a display
 //   quillonemu-bench-display follow   JSON lines: time per 720p frame of
 //                                     following and making upright, still
-//                                     and after a nudge
+//                                     and after a nudge (LAYOUT=NAME: that
+//                                     layout alone), and of it the search
+//                                     and following apart from the upright
+//                                     picture
 //   quillonemu-bench-display picture FILE
 //                                     the documentation's picture: a camera
 //                                     frame with the display's outline and,
@@ -123,9 +126,12 @@ int follow()
     // count.
     cv::setNumThreads(1);
     const CameraSet::Font font = CameraSet::fonts().first();
+    const QString only = qEnvironmentVariable("LAYOUT");
     for (const CameraSet::Layout &layout : CameraSet::layouts()) {
+        if (!only.isEmpty() && layout.name != only)
+            continue;
         for (const bool resolution : {true, false}) {
-            std::vector<double> still, searches;
+            std::vector<double> still, searches, located;
             double worst = 0;
             int lost = 0;
             for (const quint32 seed : kSeeds) {
@@ -147,10 +153,13 @@ int follow()
                     const qint64 before = finder.searches();
                     const double start = threadCpuMs();
                     const std::optional<DisplayCorners> corners = finder.locate(shot.frame);
+                    const double locatedMs = threadCpuMs() - start;
                     if (corners)
                         finder.rectify(shot.frame, *corners);
                     const double ms = threadCpuMs() - start;
                     (finder.searches() > before ? searches : still).push_back(ms);
+                    if (finder.searches() == before)
+                        located.push_back(locatedMs);
                     if (!corners) {
                         ++lost;
                         continue;
@@ -161,6 +170,7 @@ int follow()
             print({{"layout", layout.name}, {"resolution_given", resolution}, {"frames", int(still.size() + searches.size())},
                    {"searched", int(searches.size())}, {"lost", lost}, {"error_max_px", worst},
                    {"followed_median_ms", percentile(still, 0.5)}, {"followed_p95_ms", percentile(still, 0.95)},
+                   {"located_median_ms", percentile(located, 0.5)}, {"located_p95_ms", percentile(located, 0.95)},
                    {"searched_median_ms", percentile(searches, 0.5)}});
         }
     }

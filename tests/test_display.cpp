@@ -149,12 +149,15 @@ void TestDisplay::uprightAsWarpedDirectly_data()
 {
     QTest::addColumn<int>("layout");
     QTest::addColumn<QSize>("resolution");
-    QTest::addColumn<double>("shiftX");
+    QTest::addColumn<QPoint>("off");
     QTest::addColumn<int>("seed");
-    QTest::newRow("QVGA at its resolution") << 0 << QSize(320, 240) << 0.0 << 3;
-    QTest::newRow("at its size in the frame") << 2 << QSize() << 0.0 << 11;
-    QTest::newRow("WVGA enlarged, a width not a multiple of 8") << 3 << QSize(483, 801) << 0.0 << 40;
-    QTest::newRow("running off the frame's left edge") << 1 << QSize(240, 320) << -1.0 << 17;
+    QTest::newRow("QVGA at its resolution") << 0 << QSize(320, 240) << QPoint() << 3;
+    QTest::newRow("at its size in the frame") << 2 << QSize() << QPoint() << 11;
+    QTest::newRow("WVGA enlarged, a width not a multiple of 8") << 3 << QSize(483, 801) << QPoint() << 40;
+    QTest::newRow("running off the frame's left edge") << 1 << QSize(240, 320) << QPoint(-1, 0) << 17;
+    QTest::newRow("running off the frame's right edge") << 0 << QSize(322, 241) << QPoint(1, 0) << 5;
+    QTest::newRow("running off the frame's top edge") << 1 << QSize(241, 320) << QPoint(0, -1) << 8;
+    QTest::newRow("WVGA running off the frame's bottom edge") << 3 << QSize(480, 800) << QPoint(0, 1) << 23;
 }
 
 void TestDisplay::uprightAsWarpedDirectly()
@@ -163,19 +166,20 @@ void TestDisplay::uprightAsWarpedDirectly()
     // (in double precision): wherever the display lies, whatever its width.
     QFETCH(int, layout);
     QFETCH(QSize, resolution);
-    QFETCH(double, shiftX);
+    QFETCH(QPoint, off);
     QFETCH(int, seed);
     const CameraSet::Screen screen = CameraSet::screen(CameraSet::fonts()[0], CameraSet::layouts()[layout], seed);
     const CameraModel::Shot shot = CameraSet::film(screen.picture, quint32(seed), CameraSet::Condition::Plain);
     DisplayCorners corners;
     for (size_t i = 0; i < 4; ++i)
         corners[i] = cv::Point2f(float(shot.corners[i].x()), float(shot.corners[i].y()));
-    // Off the edge: the left side 30 pixels beyond it.
-    if (shiftX < 0) {
-        const float by = std::min(corners[0].x, corners[3].x) + 30;
-        for (cv::Point2f &c : corners)
-            c.x -= by;
-    }
+    // Off an edge: that side 30 pixels beyond it.
+    const cv::Point2f lowest(std::min({corners[0].x, corners[3].x}), std::min({corners[0].y, corners[1].y}));
+    const cv::Point2f highest(std::max({corners[1].x, corners[2].x}), std::max({corners[2].y, corners[3].y}));
+    const cv::Point2f by(off.x() < 0 ? -lowest.x - 30 : off.x() > 0 ? float(shot.frame.cols) + 30 - highest.x : 0,
+                         off.y() < 0 ? -lowest.y - 30 : off.y() > 0 ? float(shot.frame.rows) + 30 - highest.y : 0);
+    for (cv::Point2f &c : corners)
+        c += by;
     DisplayArea area;
     area.resolution = resolution;
     DisplayFinder finder(area);

@@ -5,6 +5,11 @@
 #include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgproc.hpp>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define QUILLON_WARP_SSSE3 1
+#endif
+
 namespace {
 
 // The small copy searched: about this wide.
@@ -222,6 +227,115 @@ std::optional<cv::Point2f> meet(const cv::Vec4f &a, const cv::Vec4f &b)
     const cv::Point2f w = q - p;
     const float t = (w.x * e.y - w.y * e.x) / cross;
     return p + t * d;
+}
+
+#ifdef QUILLON_WARP_SSSE3
+// One upright pixel from its place in the frame (whole pixels `sx`, `sy`
+// and the fraction as the maps hold it), the frame's edge repeated beyond
+// it: what cv::remap gives, to the level.
+void warpPixel(const cv::Mat &frame, int sx, int sy, int fraction, uchar *to)
+{
+    constexpr int kBits = cv::INTER_BITS, kScale = cv::INTER_TAB_SIZE;
+    const int fx = fraction & (kScale - 1), fy = fraction >> kBits;
+    const int x0 = std::clamp(sx, 0, frame.cols - 1), x1 = std::clamp(sx + 1, 0, frame.cols - 1);
+    const uchar *r0 = frame.ptr<uchar>(std::clamp(sy, 0, frame.rows - 1));
+    const uchar *r1 = frame.ptr<uchar>(std::clamp(sy + 1, 0, frame.rows - 1));
+    for (int c = 0; c < 3; ++c) {
+        const int top = r0[3 * x0 + c] * (kScale - fx) + r0[3 * x1 + c] * fx;
+        const int bottom = r1[3 * x0 + c] * (kScale - fx) + r1[3 * x1 + c] * fx;
+        to[c] = uchar((top * (kScale - fy) + bottom * fy + (1 << (2 * kBits - 1))) >> (2 * kBits));
+    }
+}
+
+// The weights of a fraction: across (left, right as byte pairs) and down
+// (upper, lower as 16-bit pairs).
+struct Weights {
+    __m128i across[cv::INTER_TAB_SIZE], down[cv::INTER_TAB_SIZE];
+    // Two rows' 8 bytes side by side: each colour's left and right pixel
+    // paired, the upper row's then the lower's.
+    __m128i pairs;
+};
+
+// One pixel inside the frame, as four 32-bit colours (blue, green, red, 0)
+// before they are packed: the upper and lower row's two pixels loaded 8
+// bytes each, each colour's pair weighted across, then the rows down.
+__attribute__((target("ssse3"), always_inline)) inline __m128i warpedInside(const uchar *at, size_t step, const Weights &w,
+                                                                         int fraction)
+{
+    constexpr int kBits = cv::INTER_BITS, kScale = cv::INTER_TAB_SIZE;
+    const __m128i both = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(at)),
+                                            _mm_loadl_epi64(reinterpret_cast<const __m128i *>(at + step)));
+    const __m128i rows = _mm_maddubs_epi16(_mm_shuffle_epi8(both, w.pairs), w.across[fraction & (kScale - 1)]);
+    return _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(rows, w.down[fraction >> kBits]), _mm_set1_epi32(1 << (2 * kBits - 1))),
+                          2 * kBits);
+}
+
+// cv::remap's bilinear resampling of a three-colour frame through the
+// fixed-point maps, to the same levels, four pixels at a time: about twice
+// as fast. Pixels whose neighbours lie beyond the frame (or whose 8-byte
+// loads would) are made one by one.
+__attribute__((target("ssse3"))) void warpSsse3(const cv::Mat &frame, const cv::Mat &xyMap, const cv::Mat &fractionMap,
+                                                cv::Mat &out)
+{
+    constexpr int kScale = cv::INTER_TAB_SIZE;
+    // Rows ahead whose pixels in the frame are asked for.
+    constexpr int kAhead = 4;
+    Weights w;
+    for (int f = 0; f < kScale; ++f) {
+        w.across[f] = _mm_set1_epi16(short((kScale - f) | (f << 8)));
+        w.down[f] = _mm_set1_epi32((kScale - f) | (f << 16));
+    }
+    w.pairs = _mm_setr_epi8(0, 3, 8, 11, 1, 4, 9, 12, 2, 5, 10, 13, -1, -1, -1, -1);
+    // Four packed (blue, green, red, 0) pixels to 12 bytes.
+    const __m128i threes = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    const unsigned inX = unsigned(frame.cols - 2), inY = unsigned(frame.rows - 1);
+    const size_t step = frame.step;
+    for (int y = 0; y < out.rows; ++y) {
+        const short *xy = xyMap.ptr<short>(y);
+        const ushort *fraction = fractionMap.ptr<ushort>(y);
+        uchar *to = out.ptr<uchar>(y);
+        // The frame's pixels a few rows on asked for ahead: a tilted
+        // display's rows cross the frame's, each a new place in memory.
+        const short *ahead = xyMap.ptr<short>(std::min(y + kAhead, out.rows - 1));
+        int x = 0;
+        // 16 bytes stored for 12: the last four pixels of a row one by one.
+        for (; x + 6 <= out.cols; x += 4) {
+            const short *p = xy + 2 * x;
+            const short *later = ahead + 2 * x;
+            if (unsigned(later[0]) < inX && unsigned(later[1]) < inY)
+                _mm_prefetch(reinterpret_cast<const char *>(frame.data + size_t(later[1] + 1) * step + size_t(later[0]) * 3), _MM_HINT_T0);
+            if (unsigned(p[0]) < inX && unsigned(p[2]) < inX && unsigned(p[4]) < inX && unsigned(p[6]) < inX &&
+                unsigned(p[1]) < inY && unsigned(p[3]) < inY && unsigned(p[5]) < inY && unsigned(p[7]) < inY) {
+                __m128i pixel[4];
+                for (int k = 0; k < 4; ++k)
+                    pixel[k] = warpedInside(frame.data + size_t(p[2 * k + 1]) * step + size_t(p[2 * k]) * 3, step, w, fraction[x + k]);
+                const __m128i four = _mm_packus_epi16(_mm_packs_epi32(pixel[0], pixel[1]), _mm_packs_epi32(pixel[2], pixel[3]));
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(to + 3 * x), _mm_shuffle_epi8(four, threes));
+                continue;
+            }
+            for (int k = 0; k < 4; ++k)
+                warpPixel(frame, p[2 * k], p[2 * k + 1], fraction[x + k], to + 3 * (x + k));
+        }
+        for (; x < out.cols; ++x)
+            warpPixel(frame, xy[2 * x], xy[2 * x + 1], fraction[x], to + 3 * x);
+    }
+}
+#endif
+
+// The frame resampled through the fixed-point maps (bilinear, the edge
+// repeated), as cv::remap does it.
+cv::Mat warped(const cv::Mat &frame, const cv::Mat &xyMap, const cv::Mat &fractionMap)
+{
+    cv::Mat out;
+#ifdef QUILLON_WARP_SSSE3
+    if (frame.type() == CV_8UC3 && frame.cols >= 3 && frame.rows >= 2 && __builtin_cpu_supports("ssse3")) {
+        out.create(xyMap.size(), CV_8UC3);
+        warpSsse3(frame, xyMap, fractionMap, out);
+        return out;
+    }
+#endif
+    cv::remap(frame, out, xyMap, fractionMap, cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    return out;
 }
 
 } // namespace
@@ -553,7 +667,5 @@ cv::Mat DisplayFinder::rectify(const cv::Mat &frame, const DisplayCorners &corne
         mapped_ = corners;
         mappedSize_ = size;
     }
-    cv::Mat upright;
-    cv::remap(frame, upright, mapXY_, mapFraction_, cv::INTER_LINEAR, cv::BORDER_REPLICATE);
-    return upright;
+    return warped(frame, mapXY_, mapFraction_);
 }

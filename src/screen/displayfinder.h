@@ -44,7 +44,7 @@ public:
     // while the display stays about as large). Where each upright pixel
     // comes from is kept while the corners and size stay the same: a display
     // that stays where it was costs only the resampling, one that moved
-    // about a quarter more.
+    // about a third more.
     cv::Mat rectify(const cv::Mat &frame, const DisplayCorners &corners);
 
     // A search of the whole frame, nothing followed. A dark screen framed
