@@ -77,6 +77,35 @@ struct TextLine {
     double background = 0.0;
 };
 
+// Whether a piece (`own` its pixels within its box) is a signal-strength
+// sign: bars that ran together, standing on one base, rising to the right
+// (its first quarter at most half as tall as its last). Every column is
+// solid from its top down to the base (a glyph's bowl or bars are not).
+// Read, it was an `l`.
+bool isSignalSign(const cv::Mat &own)
+{
+    if (own.cols < 4)
+        return false;
+    std::vector<int> heights;
+    for (int x = 0; x < own.cols; ++x) {
+        int top = -1;
+        int bottom = -1;
+        for (int y = 0; y < own.rows; ++y)
+            if (own.at<uchar>(y, x)) {
+                top = top < 0 ? y : top;
+                bottom = y;
+            }
+        const int height = bottom - top + 1;
+        if (top < 0 || bottom < own.rows - 1 - own.rows / 6 || cv::countNonZero(own.col(x)) + 1 < height)
+            return false;
+        heights.push_back(height);
+    }
+    const auto quarter = std::ptrdiff_t(heights.size() / 4);
+    const int tallest = *std::max_element(heights.begin(), heights.end());
+    return *std::max_element(heights.begin(), heights.begin() + quarter) * 2 <= tallest &&
+           *std::max_element(heights.end() - quarter, heights.end()) + 1 >= tallest;
+}
+
 // Whether a piece (`own` its pixels within its box) is a frame drawn around
 // text (a button's outline, a box): clearly wider than high, nothing of its
 // own inside its edges, and two pieces or more inside. A glyph that encloses
@@ -119,6 +148,10 @@ std::vector<Piece> piecesOf(const cv::Mat &mask, int highest, std::vector<Piece>
         // A solid block (an icon, a band's end) is no glyph; a stroke may be
         // solid only when thin.
         if (box.width > box.height / 3 && box.height > box.width / 3 && pixels * 10 > box.area() * 9)
+            continue;
+        // A signal-strength sign is no text either (its bars run together
+        // into one piece of ink, about half of its box).
+        if (pixels * 5 > box.area() * 2 && isSignalSign(labels(box) == i))
             continue;
         pieces.push_back({box, pixels});
         ids.push_back(i);
