@@ -10,6 +10,7 @@
 #include "support/testshare.h"
 
 #include <QFontDatabase>
+#include <QPainter>
 #include <QThread>
 #include <QtTest>
 #include <atomic>
@@ -27,6 +28,8 @@ private slots:
     void readsTheModelScreen();
     void readsWhatACameraGives_data();
     void readsWhatACameraGives();
+    void linesDrawnAroundTextAreNotRead_data();
+    void linesDrawnAroundTextAreNotRead();
     void readingIsCutShort_data();
     void readingIsCutShort();
     void sharedReadersTakeTurns();
@@ -168,6 +171,50 @@ void TestTextReading::readsWhatACameraGives()
     QVERIFY2(reader.open(), qPrintable(reader.errorText()));
     const QString read = reader.read(frame);
     QVERIFY2(screenTextContains(read, wanted) == found, qPrintable(read));
+}
+
+void TestTextReading::linesDrawnAroundTextAreNotRead_data()
+{
+    QTest::addColumn<int>("pen");
+    QTest::addColumn<QRect>("frame"); // empty: none
+    QTest::addColumn<QList<QRect>>("rules"); // or bars (filled)
+
+    // The text's glyphs are 22 px high at (20,60)-(104,86).
+    QTest::newRow("a button's outline") << 2 << QRect(14, 56, 120, 38) << QList<QRect>();
+    QTest::newRow("a thin outline close around") << 1 << QRect(16, 58, 100, 32) << QList<QRect>();
+    QTest::newRow("rules on both sides") << 0 << QRect() << QList<QRect>{{8, 56, 3, 40}, {300, 56, 3, 40}};
+    // A signal-strength sign above the text: it was read as `l`.
+    QTest::newRow("signal bars") << 0 << QRect() << QList<QRect>{{20, 32, 4, 4}, {26, 28, 4, 8}, {32, 24, 4, 12}, {38, 20, 4, 16}};
+}
+
+void TestTextReading::linesDrawnAroundTextAreNotRead()
+{
+    // A frame or a rule is no glyph: taken as one, it set the line's height
+    // and was read with the text (nothing, or 「|送信」, was read). Nor is a
+    // sign text.
+    QFETCH(int, pen);
+    QFETCH(QRect, frame);
+    QFETCH(QList<QRect>, rules);
+    if (!QFontDatabase::families().contains(QStringLiteral("IPAGothic")))
+        QSKIP("IPAGothic is not installed (scripts/install-deps)");
+    QImage image(320, 240, QImage::Format_RGB888);
+    image.fill(QColor(0xF4, 0xF4, 0xEE));
+    QPainter painter(&image);
+    QFont font(QStringLiteral("IPAGothic"));
+    font.setPixelSize(22);
+    painter.setFont(font);
+    painter.drawText(QRect(20, 60, 280, 30), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("送信完了"));
+    if (!frame.isEmpty()) {
+        painter.setPen(QPen(Qt::black, pen));
+        painter.drawRect(frame);
+    }
+    for (const QRect &rule : rules)
+        painter.fillRect(rule, Qt::black);
+    painter.end();
+    TextReader reader;
+    QVERIFY2(reader.open(), qPrintable(reader.errorText()));
+    const QString read = reader.read(toBgr(image));
+    QCOMPARE(comparableText(read), QStringLiteral("送信完了"));
 }
 
 void TestTextReading::readingIsCutShort_data()
