@@ -99,6 +99,16 @@ float moved(const DisplayCorners &from, const DisplayCorners &to)
     return float(most);
 }
 
+// Whether every corner moved by about the same (within a pixel), as they do
+// when the camera or the handset moves.
+bool movedAlike(const DisplayCorners &from, const DisplayCorners &to)
+{
+    for (size_t i = 1; i < 4; ++i)
+        if (length(to[i] - from[i], to[0] - from[0]) > 1)
+            return false;
+    return true;
+}
+
 // Whether four corners make a shape a display seen by a camera can have:
 // opposite sides about as long, no side very short, and no wider than
 // three times its height nor taller than three times its width (a
@@ -565,18 +575,22 @@ std::optional<DisplayCorners> DisplayFinder::locate(const cv::Mat &frame)
         // A screen framed by its bars is followed by them. A bar's short
         // ends are not always placed in a noisy frame: while the other bar
         // stays where it was, so does the one not placed.
+        // Nor is a move of the display taken at once unless both bars
+        // moved alike (an end placed a few pixels off moves one corner).
         std::optional<DisplayCorners> followed;
+        bool sure = true;
         if (bars_) {
             const std::optional<DisplayCorners> top = refine(frame, (*bars_)[0], kFollowReach);
             const std::optional<DisplayCorners> bottom = refine(frame, (*bars_)[1], kFollowReach);
             const bool stays = (top && moved((*bars_)[0], *top) < kJitter) || (bottom && moved((*bars_)[1], *bottom) < kJitter);
             if ((top && bottom) || ((top || bottom) && stays))
                 followed = framedBy({top ? *top : (*bars_)[0], bottom ? *bottom : (*bars_)[1]});
+            sure = top && bottom && movedAlike((*bars_)[0], *top) && movedAlike((*bars_)[1], *bottom);
         } else {
             followed = refine(frame, *last_, kFollowReach);
         }
         if (followed) {
-            if (moved(*last_, *followed) >= kJitter) {
+            if (moved(*last_, *followed) >= kJitter && sure) {
                 last_ = averaged_ = followed;
                 return last_;
             }
