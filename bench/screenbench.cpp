@@ -444,7 +444,10 @@ cv::Mat filmed(const cv::Mat &picture, const QString &faults, bool moved, std::m
         cv::GaussianBlur(frame, frame, cv::Size(0, 0), uniform(0.8, 1.5));
     if (all || faults == QLatin1String("noise")) {
         cv::Mat noise(frame.size(), CV_16SC3);
-        cv::randn(noise, cv::Scalar::all(0), cv::Scalar::all(uniform(5, 10)));
+        // From `random` alone: each cell's frames the same whichever
+        // cells ran before.
+        const double sigma = uniform(5, 10);
+        cv::RNG(random()).fill(noise, cv::RNG::NORMAL, cv::Scalar::all(0), cv::Scalar::all(sigma));
         frame.convertTo(frame, CV_16SC3);
         frame += noise;
         frame.convertTo(frame, CV_8UC3);

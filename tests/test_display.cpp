@@ -296,8 +296,6 @@ void TestDisplay::darkScreenFramedByItsBars()
     QFETCH(int, seed);
     QFETCH(double, share);
     std::mt19937 random(seed);
-    // The frames' noise the same whichever rows ran before.
-    cv::theRNG().state = quint64(seed);
     HandsetScreen screen;
     screen.dark = true;
     screen.size = size;

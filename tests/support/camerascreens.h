@@ -147,7 +147,10 @@ inline cv::Mat filmed(const cv::Mat &screen, const CameraView &v, std::mt19937 &
     cv::multiply(lit, light3, lit);
     cv::GaussianBlur(lit, lit, cv::Size(0, 0), v.blur);
     cv::Mat noise(frameSize, CV_32FC3);
-    cv::randn(noise, cv::Scalar::all(std::normal_distribution<double>(0, 3)(random)), cv::Scalar::all(v.noise));
+    // From `random` alone (not OpenCV's shared generator): the same frame
+    // whatever was filmed before.
+    const double level = std::normal_distribution<double>(0, 3)(random);
+    cv::RNG(random()).fill(noise, cv::RNG::NORMAL, cv::Scalar::all(level), cv::Scalar::all(v.noise));
     lit += noise;
     lit.convertTo(frame, CV_8UC3);
     std::vector<uchar> bytes;
