@@ -167,6 +167,15 @@ double offLine(const cv::Point2f &p, const cv::Point2f &a, const cv::Point2f &b)
     return std::abs(d.x * (p.y - a.y) - d.y * (p.x - a.x)) / std::max(1e-6, length(a, b));
 }
 
+// Whether every corner keeps kEdgeMargin from the edge of a picture of
+// `size`: a bright patch running off the frame is no display.
+bool offEdge(const DisplayCorners &c, cv::Size size)
+{
+    return std::all_of(c.begin(), c.end(), [&](const cv::Point2f &p) {
+        return p.x >= kEdgeMargin && p.y >= kEdgeMargin && p.x < size.width - kEdgeMargin && p.y < size.height - kEdgeMargin;
+    });
+}
+
 // A lit band lying across the small copy (a dark screen's status bar or
 // soft keys): a filled rectangle many times as wide as high, off the frame's
 // edge, the dark body beside it (the screen's black counts as body).
@@ -180,10 +189,7 @@ std::optional<DisplayCorners> bandOf(const std::vector<cv::Point> &hull, double 
     box.points(points);
     const DisplayCorners c = ordered({points, points + 4});
     const bool across = length(c[0], c[1]) > length(c[1], c[2]);
-    const bool offEdge = std::all_of(c.begin(), c.end(), [&](const cv::Point2f &p) {
-        return p.x >= kEdgeMargin && p.y >= kEdgeMargin && p.x < gray.cols - kEdgeMargin && p.y < gray.rows - kEdgeMargin;
-    });
-    if (!across || !offEdge || !darkAround(gray, c, level))
+    if (!across || !offEdge(c, gray.size()) || !darkAround(gray, c, level))
         return std::nullopt;
     return c;
 }
@@ -395,6 +401,13 @@ std::optional<DisplayCorners> DisplayFinder::find(const cv::Mat &frame, std::opt
     for (int seen = 0; dark < 255 && (seen += histogram[dark]) < int(gray.total() / 20); ++dark) {
     }
 
+    // The small copy's pixels in the frame's.
+    auto inFrame = [&](const DisplayCorners &c) {
+        DisplayCorners scaled;
+        for (size_t i = 0; i < 4; ++i)
+            scaled[i] = cv::Point2f(float((c[i].x + 0.5) * factor - 0.5), float((c[i].y + 0.5) * factor - 0.5));
+        return scaled;
+    };
     const double leastArea = kLeastShare * double(gray.total());
     std::optional<DisplayCorners> best;
     double bestArea = 0;
@@ -437,32 +450,19 @@ std::optional<DisplayCorners> DisplayFinder::find(const cv::Mat &frame, std::opt
             // ragged patch of light).
             if (area < 0.85 * cv::contourArea(corners))
                 continue;
-            const bool offEdge = std::all_of(corners.begin(), corners.end(), [&](const cv::Point &p) {
-                return p.x >= kEdgeMargin && p.y >= kEdgeMargin && p.x < gray.cols - kEdgeMargin && p.y < gray.rows - kEdgeMargin;
-            });
-            if (!offEdge)
-                continue;
-            std::vector<cv::Point2f> inSmall;
+            std::vector<cv::Point2f> points;
             for (const cv::Point &p : corners)
-                inSmall.emplace_back(float(p.x), float(p.y));
-            if (!darkAround(gray, ordered(inSmall), level))
+                points.emplace_back(float(p.x), float(p.y));
+            const DisplayCorners inSmall = ordered(points);
+            if (!offEdge(inSmall, gray.size()) || !darkAround(gray, inSmall, level))
                 continue;
-            std::vector<cv::Point2f> scaled;
-            for (const cv::Point &p : corners)
-                scaled.emplace_back(float((p.x + 0.5) * factor - 0.5), float((p.y + 0.5) * factor - 0.5));
-            const DisplayCorners candidate = ordered(scaled);
+            const DisplayCorners candidate = inFrame(inSmall);
             if (!plausible(candidate))
                 continue;
             best = candidate;
             bestArea = area;
         }
     }
-    auto inFrame = [&](const DisplayCorners &c) {
-        DisplayCorners scaled;
-        for (size_t i = 0; i < 4; ++i)
-            scaled[i] = cv::Point2f(float((c[i].x + 0.5) * factor - 0.5), float((c[i].y + 0.5) * factor - 0.5));
-        return scaled;
-    };
     // The small copy's corners are a few pixels off: placed precisely in
     // the frame itself (kept as found when the edges are too soft).
     const float reach = float(2 * factor + 3);

@@ -63,8 +63,8 @@ private:
     std::optional<DisplayCorners> last_;
     // The corners found while following, averaged over the last frames.
     std::optional<DisplayCorners> averaged_;
-    // The status bar and soft keys of a dark screen framed by them, as
-    // last placed.
+    // The status bar and soft keys of a dark screen framed by them, as the
+    // search placed them (followed from there).
     std::optional<DisplayBars> bars_;
     // The screen those two bars frame.
     static DisplayCorners framedBy(const DisplayBars &bars);
