@@ -356,6 +356,13 @@ cv::Mat warped(const cv::Mat &frame, const cv::Mat &xyMap, const cv::Mat &fracti
 
 } // namespace
 
+cv::Matx33d uprightToFrame(const DisplayCorners &corners, cv::Size size)
+{
+    const float w = float(size.width), h = float(size.height);
+    const std::vector<cv::Point2f> upright = {{-0.5f, -0.5f}, {w - 0.5f, -0.5f}, {w - 0.5f, h - 0.5f}, {-0.5f, h - 0.5f}};
+    return cv::getPerspectiveTransform(upright, std::vector<cv::Point2f>(corners.begin(), corners.end()));
+}
+
 QList<QPointF> outlineOf(const DisplayCorners &corners)
 {
     QList<QPointF> outline;
@@ -674,10 +681,7 @@ cv::Mat DisplayFinder::rectify(const cv::Mat &frame, const DisplayCorners &corne
     if (size.width < 1 || size.height < 1)
         return {};
     if (size != mappedSize_ || corners != mapped_) {
-        const std::vector<cv::Point2f> from(corners.begin(), corners.end());
-        const float w = float(size.width), h = float(size.height);
-        const std::vector<cv::Point2f> to = {{-0.5f, -0.5f}, {w - 0.5f, -0.5f}, {w - 0.5f, h - 0.5f}, {-0.5f, h - 0.5f}};
-        mapFrom(cv::getPerspectiveTransform(to, from), size);
+        mapFrom(uprightToFrame(corners, size), size);
         mapped_ = corners;
         mappedSize_ = size;
     }

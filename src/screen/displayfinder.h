@@ -17,6 +17,9 @@ using DisplayCorners = std::array<cv::Point2f, 4>;
 using DisplayBars = std::array<DisplayCorners, 2>;
 
 QList<QPointF> outlineOf(const DisplayCorners &corners);
+// From the upright picture of `size` to the frame, for a display within
+// `corners`: the upright picture's outer edge onto them.
+cv::Matx33d uprightToFrame(const DisplayCorners &corners, cv::Size size);
 
 // Finds a handset's lit display in a camera's frames and makes an upright
 // picture of it. The display is the bright four-sided patch inside the

@@ -462,14 +462,12 @@ bool ScreenSession::saveMarked(const QString &path, const QRect &box, const QRec
     // display's outline with them.
     const QList<QPointF> outline = display_ ? display_->outline() : QList<QPointF>();
     const cv::Mat upright = display_ ? display_->newest().image : cv::Mat();
-    std::optional<cv::Mat> toFrame;
+    std::optional<cv::Matx33d> toFrame;
     if (outline.size() == 4 && !upright.empty()) {
-        const float w = float(upright.cols), h = float(upright.rows);
-        const std::vector<cv::Point2f> from = {{-0.5f, -0.5f}, {w - 0.5f, -0.5f}, {w - 0.5f, h - 0.5f}, {-0.5f, h - 0.5f}};
-        std::vector<cv::Point2f> to;
-        for (const QPointF &p : outline)
-            to.emplace_back(float(p.x()), float(p.y()));
-        toFrame = cv::getPerspectiveTransform(from, to);
+        DisplayCorners corners;
+        for (size_t i = 0; i < 4; ++i)
+            corners[i] = cv::Point2f(float(outline[qsizetype(i)].x()), float(outline[qsizetype(i)].y()));
+        toFrame = uprightToFrame(corners, upright.size());
     }
     // The template's place in yellow, its part that did not match in red,
     // each with a dark edge so that it shows on a light screen and a dark.
