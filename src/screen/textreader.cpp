@@ -106,18 +106,19 @@ bool isSignalSign(const cv::Mat &own)
            *std::max_element(heights.end() - quarter, heights.end()) + 1 >= tallest;
 }
 
-// Whether a piece (`own` its pixels within its box) is a frame drawn around
-// text (a button's outline, a box): clearly wider than high, nothing of its
-// own inside its edges, and two pieces or more inside. A glyph that encloses
+// Whether a piece (`id` its label in `labels`) is a frame drawn around text
+// (a button's outline, a box): clearly wider than high, nothing of its own
+// inside its edges, and two pieces or more inside. A glyph that encloses
 // others (「回」, 「國」) is about square; the light edge along a dark band
-// is ink between the glyphs too.
-bool isFrame(const Piece &frame, const cv::Mat &own, const std::vector<Piece> &pieces)
+// is ink between the glyphs too. `own` gets its pixels within its box.
+bool isFrame(const Piece &frame, const cv::Mat &labels, int id, const std::vector<Piece> &pieces, cv::Mat *own)
 {
     if (frame.box.width * 2 < frame.box.height * 3)
         return false;
+    *own = labels(frame.box) == id;
     const int edge = std::max(2, frame.box.height / 4);
     const cv::Rect inner(edge, edge, frame.box.width - 2 * edge, frame.box.height - 2 * edge);
-    if (inner.width <= 0 || inner.height <= 0 || cv::countNonZero(own(inner)) * 50 > inner.area())
+    if (inner.width <= 0 || inner.height <= 0 || cv::countNonZero((*own)(inner)) * 50 > inner.area())
         return false;
     int inside = 0;
     for (const Piece &p : pieces)
@@ -160,10 +161,8 @@ std::vector<Piece> piecesOf(const cv::Mat &mask, int highest, std::vector<Piece>
     // it (the text inside was read as nothing). It is not read at all.
     std::vector<Piece> glyphs;
     for (size_t i = 0; i < pieces.size(); ++i) {
-        // Only a piece clearly wider than high can be one.
-        const cv::Mat own = pieces[i].box.width * 2 < pieces[i].box.height * 3 ? cv::Mat()
-                                                                                : cv::Mat(labels(pieces[i].box) == ids[i]);
-        if (own.empty() || !isFrame(pieces[i], own, pieces)) {
+        cv::Mat own;
+        if (!isFrame(pieces[i], labels, ids[i], pieces, &own)) {
             glyphs.push_back(pieces[i]);
             continue;
         }
