@@ -203,15 +203,13 @@ CameraModel::Shot CameraModel::shoot(const cv::Mat &display, const Pose &pose, q
 
     // The lit display: its black is grey, its white not quite white. It
     // covers the frame through a mask warped the same way, so that its edge
-    // falls where the corners say. Outside the display's box (and the two
+    // falls where the corners say. Outside the corners' box (and the
     // pixels the mask's edge spreads to) the mask is naught and the frame is
     // the desk's own, so the display is warped and laid on within that box
     // only.
     cv::Mat lcd;
     display.convertTo(lcd, CV_8UC3, (settings_.lcdWhite - settings_.lcdBlack) / 255.0, settings_.lcdBlack);
-    std::vector<cv::Point2f> outline;
-    cv::perspectiveTransform(from, outline, homography);
-    const cv::Rect box = (cv::boundingRect(outline) + cv::Point(-3, -3) + cv::Size(6, 6)) & cv::Rect(0, 0, frame.cols, frame.rows);
+    const cv::Rect box = (cv::boundingRect(to) + cv::Point(-3, -3) + cv::Size(6, 6)) & cv::Rect(0, 0, frame.cols, frame.rows);
     cv::Mat f;
     frame.convertTo(f, CV_32FC3);
     if (!box.empty()) {
