@@ -93,11 +93,14 @@ void PictureWatch::run()
         searchedAtMs = frame.atMs;
         const TemplateMatcher::PoseSearch before = poses;
         result = matcher_->match(frame.image, level_, &poses, kPosesTriedAFrame);
-        // Settled when no other pose was tried (the template is not likely
-        // there in any: the search stands as it is), or every pose has been
-        // on this picture.
+        // Settled when the picture was seen (its pose stands: the same frame
+        // would be searched alike), when no other pose was tried (the
+        // template is not likely there in any: the search stands as it
+        // is), or every pose has been on this picture. (Seen again in the
+        // straight pose after a near miss had been tried in another, an
+        // unchanged frame was searched once more.)
         const bool otherPoseTried = poses.next != before.next || poses.remembered != before.remembered;
-        settled = !otherPoseTried || ++searchesOfThePicture >= matcher_->poseCount();
+        settled = result.similarity >= level_ || !otherPoseTried || ++searchesOfThePicture >= matcher_->poseCount();
         goneInARow = result.similarity < level_ ? goneInARow + 1 : 0;
         // Not seen where the frame changed beyond the camera's noise at the
         // place it was seen: gone in this frame, not a dip of the noise that
