@@ -40,10 +40,11 @@ constexpr double kPartsCompared = 0.5;
 // 0.87 with a near miss's (「3」 against 「9」), half a glyph's about 0.7. At
 // half a glyph a part of a half-width digit held the digit's whole width,
 // and through a camera that had moved 「12:30」 passed for 「12:38」 at
-// 0.88-0.91 in a font whose 0 and 8 are alike but for their waist; a part
-// of 7 pixels rather than 8 on a 14-pixel glyph let a third as many near
-// misses pass, at the cost of a few right ones (a smaller part holds more
-// of the camera's noise). Template and frame are both smoothed a sixteenth
+// 0.88-0.91 in a font whose 0 and 8 are alike but for their waist. Parts
+// of 7 pixels rather than 8 on a 14-pixel font's word (a template about 17
+// pixels high) let a quarter as many near misses pass after a move, at the
+// cost of a few right ones (a smaller part holds more of the camera's
+// noise). Template and frame are both smoothed a sixteenth
 // of a glyph before parts are compared: a camera's noise weighs less, a
 // stroke's shape no less.
 constexpr double kGlyphOverPart = 2.2;
