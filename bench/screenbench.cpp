@@ -503,9 +503,16 @@ int nearMisses(double level)
                         cv::Point2d centre(box.center().x() + 0.5, box.center().y() + 0.5);
                         cv::Mat picture = shown(cut).clone();
                         if (moved) {
-                            // Cut in the screen window from a camera frame.
-                            cv::Point2d unused = centre;
-                            picture = filmed(shown, QStringLiteral("camera"), false, random, &unused)(cut).clone();
+                            // Cut in the screen window from a camera frame,
+                            // around the word where that frame shows it (the
+                            // camera's shift is up to 6 pixels: cut where the
+                            // word had been, a 14-pixel word lost a third of
+                            // its height).
+                            cv::Point2d seen = centre;
+                            const cv::Mat still = filmed(shown, QStringLiteral("camera"), false, random, &seen);
+                            const cv::Rect around(int(std::lround(seen.x - cut.width / 2.0)), int(std::lround(seen.y - cut.height / 2.0)),
+                                                  cut.width, cut.height);
+                            picture = still(around & cv::Rect(0, 0, still.cols, still.rows)).clone();
                         }
                         const TemplateMatcher matcher(picture);
                         const QString faults = moved ? QStringLiteral("camera") : condition;

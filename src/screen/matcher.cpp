@@ -42,9 +42,9 @@ constexpr double kPartsCompared = 0.5;
 // and through a camera that had moved 「12:30」 passed for 「12:38」 at
 // 0.88-0.91 in a font whose 0 and 8 are alike but for their waist. Parts
 // of 7 pixels rather than 8 on a 14-pixel font's word (a template about 17
-// pixels high) let a quarter as many near misses pass after a move, at the
-// cost of a few right ones (a smaller part holds more of the camera's
-// noise). Template and frame are both smoothed a sixteenth
+// pixels high) let fewer than half as many near misses pass through a
+// camera, at the cost of a few right ones (a smaller part holds more of
+// the camera's noise). Template and frame are both smoothed a sixteenth
 // of a glyph before parts are compared: a camera's noise weighs less, a
 // stroke's shape no less.
 constexpr double kGlyphOverPart = 2.2;
