@@ -200,6 +200,13 @@ struct Band {
     double level;
 };
 
+// The screen a dark screen's status bar and soft keys frame: the status
+// bar's upper corners and the soft keys' lower ones.
+DisplayCorners framedBy(const DisplayCorners &statusBar, const DisplayCorners &softKeys)
+{
+    return {statusBar[0], statusBar[1], softKeys[2], softKeys[3]};
+}
+
 // A dark screen whose black is as dark as the body around it (an OLED's
 // black) has no edge of its own: it is framed by its status bar above and
 // its soft keys below, two lit bands as long as each other whose ends line
@@ -216,7 +223,7 @@ std::optional<DisplayBars> framedByBars(const std::vector<Band> &bands, const cv
             const double top = length(a[0], a[1]), bottom = length(b[3], b[2]);
             if (&above == &below || std::abs(top - bottom) > 0.08 * std::max(top, bottom))
                 continue;
-            const DisplayCorners framed{a[0], a[1], b[2], b[3]};
+            const DisplayCorners framed = framedBy(a, b);
             const double high = std::max(length(a[0], a[3]), length(b[0], b[3]));
             if (offLine(b[0], a[0], a[1]) < 3 * high || b[0].y < a[3].y)
                 continue;
@@ -492,13 +499,7 @@ std::optional<DisplayCorners> DisplayFinder::find(const cv::Mat &frame, std::opt
     }
     if (bars)
         *bars = placed;
-    return framedBy(placed);
-}
-
-DisplayCorners DisplayFinder::framedBy(const DisplayBars &bars)
-{
-    // The status bar's upper corners and the soft keys' lower ones.
-    return {bars[0][0], bars[0][1], bars[1][2], bars[1][3]};
+    return framedBy(placed[0], placed[1]);
 }
 
 std::optional<DisplayCorners> DisplayFinder::refine(const cv::Mat &frame, const DisplayCorners &rough, float reach)
@@ -591,7 +592,7 @@ std::optional<DisplayCorners> DisplayFinder::locate(const cv::Mat &frame)
             const std::optional<DisplayCorners> bottom = refine(frame, (*bars_)[1], kFollowReach);
             const bool stays = (top && moved((*bars_)[0], *top) < kJitter) || (bottom && moved((*bars_)[1], *bottom) < kJitter);
             if ((top && bottom) || ((top || bottom) && stays))
-                followed = framedBy({top ? *top : (*bars_)[0], bottom ? *bottom : (*bars_)[1]});
+                followed = framedBy(top ? *top : (*bars_)[0], bottom ? *bottom : (*bars_)[1]);
             sure = top && bottom && movedAlike((*bars_)[0], *top) && movedAlike((*bars_)[1], *bottom);
         } else {
             followed = refine(frame, *last_, kFollowReach);

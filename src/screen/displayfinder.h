@@ -69,8 +69,6 @@ private:
     // The status bar and soft keys of a dark screen framed by them, as the
     // search placed them (followed from there).
     std::optional<DisplayBars> bars_;
-    // The screen those two bars frame.
-    static DisplayCorners framedBy(const DisplayBars &bars);
     cv::Size size_;
     qint64 searches_ = 0;
     // Where rectify() takes each upright pixel from (cv::remap's fixed-point
