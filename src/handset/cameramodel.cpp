@@ -17,6 +17,15 @@ cv::Mat toBgr(const QImage &image)
 
 namespace {
 
+// A one-colour picture as three alike colours (to weigh or add to a
+// colour picture).
+cv::Mat inEachColour(const cv::Mat &one)
+{
+    cv::Mat three;
+    cv::merge(std::vector<cv::Mat>{one, one, one}, three);
+    return three;
+}
+
 double uniform(std::mt19937 &random, double low, double high)
 {
     return std::uniform_real_distribution<double>(low, high)(random);
@@ -116,7 +125,7 @@ CameraModel::CameraModel(const Settings &settings, quint32 seed) : settings_(set
             row[x] = float(1.02 - settings_.unevenLight * (0.5 + 0.5 * along) - 0.12 * r2);
         }
     }
-    cv::merge(std::vector<cv::Mat>{light, light, light}, light_);
+    light_ = inEachColour(light);
 }
 
 CameraModel::Pose CameraModel::poseAt(double seconds) const
@@ -234,9 +243,7 @@ CameraModel::Shot CameraModel::shoot(const cv::Mat &display, const Pose &pose, q
                     row[x] = float(9 * std::sin(0.9 * fx + 0.21 * fy) * (0.5 + 0.5 * std::sin(0.013 * fx - 0.02 * fy)));
                 }
             }
-            cv::Mat pattern3;
-            cv::merge(std::vector<cv::Mat>{pattern, pattern, pattern}, pattern3);
-            wf += pattern3;
+            wf += inEachColour(pattern);
         }
         if (settings_.glare) {
             std::vector<cv::Point2f> at;
@@ -253,12 +260,9 @@ CameraModel::Shot CameraModel::shoot(const cv::Mat &display, const Pose &pose, q
                     row[x] = float(150 * std::exp(-r2 / (2 * sigma * sigma)));
                 }
             }
-            cv::Mat spot3;
-            cv::merge(std::vector<cv::Mat>{spot, spot, spot}, spot3);
-            wf += spot3;
+            wf += inEachColour(spot);
         }
-        cv::Mat alpha3;
-        cv::merge(std::vector<cv::Mat>{alpha, alpha, alpha}, alpha3);
+        const cv::Mat alpha3 = inEachColour(alpha);
         cv::Mat under = f(box);
         const cv::Mat laid = under.mul(cv::Scalar::all(1) - alpha3) + wf.mul(alpha3);
         laid.copyTo(under);
