@@ -190,6 +190,12 @@ MatchResult bestOf(const cv::Mat &frame, const cv::Mat &picture, QPoint offset)
 
 } // namespace
 
+bool closerMatch(const MatchResult &a, const MatchResult &b)
+{
+    const bool partsA = !a.weakestPart.isEmpty(), partsB = !b.weakestPart.isEmpty();
+    return partsA != partsB ? partsA : a.similarity > b.similarity;
+}
+
 cv::Mat toGray(const cv::Mat &frame)
 {
     cv::Mat gray;
@@ -520,12 +526,12 @@ MatchResult TemplateMatcher::matchPose(const Prepared &frame, int index) const
             r.size = QSize(pose.gray.cols, pose.gray.rows);
             r.scale = pose.scale;
             r.angle = pose.angle;
-            if (r.similarity > best.similarity)
+            if (closerMatch(r, best))
                 best = r;
             continue;
         }
         verify(gray, pose, &r);
-        if (r.similarity > best.similarity)
+        if (closerMatch(r, best))
             best = r;
     }
     return best;
@@ -545,7 +551,7 @@ MatchResult TemplateMatcher::match(const cv::Mat &frame, double level) const
     MatchResult best = straight;
     for (int i = 1; i < poseCount() && best.similarity < level; ++i) {
         const MatchResult r = matchPose(p, i);
-        if (r.similarity > best.similarity && fitsAsWell(r, straight))
+        if (closerMatch(r, best) && fitsAsWell(r, straight))
             best = r;
     }
     return best;
@@ -566,7 +572,7 @@ MatchResult TemplateMatcher::match(const cv::Mat &frame, double level, PoseSearc
             pose = (pose + 1) % poseCount();
         search->next = pose + 1;
         const MatchResult r = matchPose(p, pose);
-        if (r.similarity > best.similarity) {
+        if (closerMatch(r, best)) {
             best = r;
             bestPose = pose;
         }

@@ -31,6 +31,14 @@ struct MatchResult {
     double angle = 0;
 };
 
+// Whether `a` is a closer match than `b`: a place where the template's
+// parts were compared (the whole template alike enough there) is closer
+// than one judged by the whole alone, whatever their numbers say (they
+// measure different things: a near miss's changed part may score below the
+// whole of a screen that shows only its first character); else the higher
+// similarity.
+bool closerMatch(const MatchResult &a, const MatchResult &b);
+
 // Finds one template in frames, grayscale, in two stages.
 //
 // First the place: by normalised cross-correlation of the whole template

@@ -118,7 +118,7 @@ void PictureWatch::run()
             progress_.tooLarge = false;
             progress_.frameSize = size;
             progress_.last = result;
-            if (result.similarity > progress_.best.similarity)
+            if (closerMatch(result, progress_.best))
                 progress_.best = result;
             ++progress_.framesMatched;
             ++progress_.framesSearched;
