@@ -435,7 +435,9 @@ void TemplateMatcher::verify(const cv::Mat &gray, const Pose &pose, MatchResult 
             where = at;
         }
     }
-    result->similarity = std::min(1.0, weakest);
+    // Never below 0 (a part unlike its place may correlate negatively): -1
+    // says that nothing was compared.
+    result->similarity = std::clamp(weakest, 0.0, 1.0);
     result->weakestPart = QRect(result->place.x() + where.x, result->place.y() + where.y, where.width, where.height);
     result->size = QSize(pose.gray.cols, pose.gray.rows);
     result->scale = pose.scale;
@@ -522,7 +524,7 @@ MatchResult TemplateMatcher::matchPose(const Prepared &frame, int index) const
         r.rough = twoStep ? rough : r.whole;
         if (r.whole < kPartsCompared) {
             // Not even the whole alike: its parts are not looked at.
-            r.similarity = r.whole;
+            r.similarity = std::max(0.0, r.whole);
             r.size = QSize(pose.gray.cols, pose.gray.rows);
             r.scale = pose.scale;
             r.angle = pose.angle;

@@ -10,8 +10,9 @@
 struct MatchResult {
     // How alike the template and the frame are at the best place: the
     // weakest part's normalised correlation (see TemplateMatcher). 1 for the
-    // same picture, about 0 for an unrelated one; one character changed in a
-    // word brings it down as far as a wrong word does.
+    // same picture, about 0 for an unrelated one (never below 0); one
+    // character changed in a word brings it down as far as a wrong word
+    // does. -1 when nothing was compared.
     double similarity = -1;
     // The best place's top-left corner, in frame pixels, and the size the
     // template has there (its own, or scaled when the camera moved).
