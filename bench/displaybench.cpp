@@ -12,6 +12,16 @@
 //                                     layout alone), and of it the search
 //                                     and following apart from the upright
 //                                     picture
+//   quillonemu-bench-display bands    JSON lines: per layout and condition,
+//                                     templates as wide as the display cut
+//                                     from its own pixels (the status bar,
+//                                     the soft keys, the text's whole row)
+//                                     found at their place in the upright
+//                                     display, and the text's row found on
+//                                     the screen with one character of it
+//                                     changed (LAYOUT=NAME: that layout
+//                                     alone; SHOW=DIR: each template not
+//                                     found and its upright display, as PNG)
 //   quillonemu-bench-display picture FILE
 //                                     the documentation's picture: a camera
 //                                     frame with the display's outline and,
@@ -24,7 +34,9 @@
 //                                     text's box in display pixels)
 
 #include "cameraset.h"
+#include "macro/statement.h"
 #include "screen/displayfinder.h"
+#include "screen/matcher.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -177,6 +189,89 @@ int follow()
     return 0;
 }
 
+// Templates as wide as the display, cut from its own pixels (a screenshot,
+// the model handset's picture), looked for in the display a camera films,
+// found and made upright at its resolution as a wait does.
+int bands()
+{
+    cv::setNumThreads(1);
+    const auto bgr = [](const QImage &image) {
+        const QImage b = image.convertToFormat(QImage::Format_BGR888);
+        return cv::Mat(b.height(), b.width(), CV_8UC3, const_cast<uchar *>(b.constBits()), size_t(b.bytesPerLine())).clone();
+    };
+    const QString only = qEnvironmentVariable("LAYOUT");
+    for (const CameraSet::Layout &layout : CameraSet::layouts()) {
+        if (!only.isEmpty() && layout.name != only)
+            continue;
+        for (const CameraSet::Condition condition : CameraSet::conditions()) {
+            int shots = 0, found = 0, near = 0, nearFound = 0;
+            int kindFound[3] = {0, 0, 0};
+            std::vector<double> similarities;
+            int index = 0;
+            for (const CameraSet::Font &font : CameraSet::fonts()) {
+                for (const quint32 seed : kSeeds) {
+                    const CameraSet::Screen screen = CameraSet::screen(font, layout, index++);
+                    const cv::Mat own = bgr(screen.picture);
+                    const int w = own.cols, h = own.rows;
+                    const QRect t = screen.textBox;
+                    const cv::Rect row(0, std::max(0, t.y() - 4), w, std::min(h, t.bottom() + 5) - std::max(0, t.y() - 4));
+                    // The status bar and the soft keys as a layout draws
+                    // them (about a twentieth and a tenth of the display),
+                    // and the text's row.
+                    const cv::Rect cuts[] = {cv::Rect(0, 0, w, h / 20), cv::Rect(0, h - h / 10, w, h / 10), row};
+                    for (int shot = 0; shot < 2; ++shot) {
+                        const bool missed = shot == 1;
+                        const CameraModel::Shot filmed =
+                            CameraSet::film(missed ? screen.nearMiss : screen.picture, seed + quint32(index), condition);
+                        DisplayArea area;
+                        area.resolution = layout.size;
+                        DisplayFinder finder(area);
+                        const std::optional<DisplayCorners> corners = finder.locate(filmed.frame);
+                        const cv::Mat upright = corners ? finder.rectify(filmed.frame, *corners) : filmed.frame;
+                        for (int kind = 0; kind < 3; ++kind) {
+                            const cv::Rect &cut = cuts[kind];
+                            if (missed && kind != 2)
+                                continue;
+                            const TemplateMatcher matcher(own(cut));
+                            const MatchResult r = upright.cols >= cut.width && upright.rows >= cut.height
+                                                      ? matcher.match(upright, Statement::kDefaultLevel)
+                                                      : MatchResult();
+                            const bool placed = std::abs(r.place.x() - cut.x) <= 3 && std::abs(r.place.y() - cut.y) <= 3;
+                            const bool isFound = r.similarity >= Statement::kDefaultLevel && placed;
+                            if (missed) {
+                                ++near;
+                                nearFound += r.similarity >= Statement::kDefaultLevel;
+                            } else {
+                                ++shots;
+                                found += isFound;
+                                kindFound[kind] += isFound;
+                                if (!isFound && qEnvironmentVariableIsSet("SHOW")) {
+                                    const QString name = QStringLiteral("%1/%2-%3-%4-%5")
+                                                             .arg(qEnvironmentVariable("SHOW"), layout.name)
+                                                             .arg(index)
+                                                             .arg(kind)
+                                                             .arg(CameraSet::conditionName(condition));
+                                    cv::imwrite((name + "-upright.png").toStdString(), upright);
+                                    cv::imwrite((name + "-cut.png").toStdString(), own(cut));
+                                    std::fprintf(stderr, "%s: %.3f at %d,%d (cut at %d,%d) weakest %d,%d %dx%d\n", qPrintable(name), r.similarity,
+                                                 r.place.x(), r.place.y(), cut.x, cut.y, r.weakestPart.x(), r.weakestPart.y(),
+                                                 r.weakestPart.width(), r.weakestPart.height());
+                                }
+                                similarities.push_back(placed ? std::max(0.0, r.similarity) : 0.0);
+                            }
+                        }
+                    }
+                }
+            }
+            print({{"layout", layout.name}, {"condition", CameraSet::conditionName(condition)}, {"templates", shots},
+                   {"found", found}, {"status_bars", kindFound[0]}, {"soft_keys", kindFound[1]}, {"rows", kindFound[2]},
+                   {"similarity_p5", percentile(similarities, 0.05)},
+                   {"similarity_median", percentile(similarities, 0.5)}, {"near_misses", near}, {"near_found", nearFound}});
+        }
+    }
+    return 0;
+}
+
 int write(const QString &folder)
 {
     QDir().mkpath(folder);
@@ -250,10 +345,12 @@ int main(int argc, char *argv[])
         return find();
     if (mode == QLatin1String("follow"))
         return follow();
+    if (mode == QLatin1String("bands"))
+        return bands();
     if (mode == QLatin1String("picture") && args.size() == 3)
         return picture(args[2]);
     if (mode == QLatin1String("write") && args.size() == 3)
         return write(args[2]);
-    QTextStream(stderr) << "usage: quillonemu-bench-display find | follow | picture FILE | write DIR\n";
+    QTextStream(stderr) << "usage: quillonemu-bench-display find | follow | bands | picture FILE | write DIR\n";
     return 2;
 }

@@ -10,6 +10,7 @@
 #include "macro/macrocheck.h"
 #include "screen/displayfinder.h"
 #include "screen/framechange.h"
+#include "screen/matcher.h"
 #include "screen/screensession.h"
 #include "support/camerascreens.h"
 #include "support/tempfiles.h"
@@ -49,6 +50,8 @@ private slots:
     void framesUsedAsTheyAre();
     void darkScreenFramedByItsBars_data();
     void darkScreenFramedByItsBars();
+    void templatesAsWideAsTheDisplay_data();
+    void templatesAsWideAsTheDisplay();
     void sessionWatchesTheDisplayUpright();
     void displayLinesChecked();
 };
@@ -336,6 +339,52 @@ void TestDisplay::darkScreenFramedByItsBars()
         }
     }
     QCOMPARE(finder.searches(), 1);
+}
+
+void TestDisplay::templatesAsWideAsTheDisplay_data()
+{
+    QTest::addColumn<QString>("cut");
+    QTest::addColumn<bool>("changed");
+    QTest::addColumn<bool>("found");
+    // Each reaches the display's edge, where the camera blurs the handset's
+    // dark body into the upright picture's outermost pixels: a plain part
+    // there took the dark column for a glyph's stroke (0.3-0.6).
+    QTest::newRow("the soft keys") << "soft keys" << false << true;
+    QTest::newRow("the text's row") << "row" << false << true;
+    QTest::newRow("the text's row, one character changed") << "row" << true << false;
+}
+
+void TestDisplay::templatesAsWideAsTheDisplay()
+{
+    // Cut from the display's own pixels (the model handset's picture, a
+    // screenshot); looked for in the display a camera films, made upright
+    // at its resolution as a wait does.
+    QFETCH(QString, cut);
+    QFETCH(bool, changed);
+    QFETCH(bool, found);
+    const CameraSet::Screen screen = CameraSet::screen(CameraSet::fonts()[0], CameraSet::layouts()[0], 1);
+    const QImage own = screen.picture.convertToFormat(QImage::Format_BGR888);
+    const int w = own.width(), h = own.height();
+    const QRect box = cut == QLatin1String("row") ? QRect(0, screen.textBox.y() - 4, w, screen.textBox.height() + 8)
+                                                  : QRect(0, h - h / 10, w, h / 10);
+    const QImage part = own.copy(box);
+    const TemplateMatcher matcher(
+        cv::Mat(part.height(), part.width(), CV_8UC3, const_cast<uchar *>(part.constBits()), size_t(part.bytesPerLine())).clone());
+    const CameraModel::Shot shot = CameraSet::film(changed ? screen.nearMiss : screen.picture, 29, CameraSet::Condition::Plain);
+    DisplayArea area;
+    area.resolution = QSize(w, h);
+    DisplayFinder finder(area);
+    const std::optional<DisplayCorners> corners = finder.locate(shot.frame);
+    QVERIFY(corners);
+    const cv::Mat upright = finder.rectify(shot.frame, *corners);
+    constexpr double kLevel = 0.87; // the default
+    const MatchResult r = matcher.match(upright, kLevel);
+    const QString seen = QStringLiteral("%1 at (%2, %3), weakest part %4,%5 %6×%7")
+                             .arg(r.similarity, 0, 'f', 3).arg(r.place.x()).arg(r.place.y())
+                             .arg(r.weakestPart.x()).arg(r.weakestPart.y()).arg(r.weakestPart.width()).arg(r.weakestPart.height());
+    QVERIFY2((r.similarity >= kLevel) == found, qPrintable(seen));
+    if (found)
+        QVERIFY2((r.place - box.topLeft()).manhattanLength() <= 2, qPrintable(seen));
 }
 
 void TestDisplay::sessionWatchesTheDisplayUpright()

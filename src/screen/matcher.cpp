@@ -75,6 +75,16 @@ constexpr double kPlainShare = 0.15;
 // template) a plain part may show before it counts as different: a camera's
 // uneven light and noise stay within it, a glyph does not.
 constexpr double kPlainAllowance = 0.1;
+// A blank part's spread in the frame (gray levels, smoothed as compared)
+// that is a camera's and no glyph's: its uneven light, moiré and JPEG
+// blocks. A band's faint text under a camera's blur (soft keys at 240×320)
+// spreads the frame little over the whole template, and its blank parts'
+// 2-2.5 levels came to a third of that. A part is blank when its own
+// spread is below kBlank of the template's (background and nothing else);
+// a plain part with a little ink in it keeps the stricter test, which told
+// some near misses apart (「12:38」 shown for 「12:30」).
+constexpr double kPlainFloor = 3.0;
+constexpr double kBlank = 0.02;
 // Parts are held where the template's other parts place them (see
 // verify): a part farther than kHeld pixels from there counts less in where
 // the others place it, and a part is compared within kSlack pixels of it.
@@ -92,6 +102,13 @@ constexpr double kAngles[] = {-3.0, -1.5, 0.0, 1.5, 3.0};
 // each of these, and its parts are compared as blurred as the frame's
 // likeliest.
 constexpr double kCameraBlur[] = {0.0, 0.8, 1.3, 1.8};
+// How far into the frame (pixels) what lies beyond its edge may reach: the
+// display's edge as a camera shows it once made upright (see verify), at
+// the camera's blur.
+int edgeReach(double blur)
+{
+    return 1 + int(std::ceil(2 * blur));
+}
 
 double orZero(double value)
 {
@@ -188,6 +205,39 @@ MatchResult bestOf(const cv::Mat &frame, const cv::Mat &picture, QPoint offset)
     return peaksOf(scores, offset, 1, picture.size()).front();
 }
 
+// The template's place `box` in `gray`, with the pixels outside `trusted`
+// (frame pixels) taken from the nearest within it.
+cv::Mat placeSeen(const cv::Mat &gray, const cv::Rect &box, const cv::Rect &trusted)
+{
+    cv::Rect inside = box & trusted;
+    if (inside.empty()) {
+        // Wholly outside: the nearest trusted pixel stands for it all.
+        const int x = std::clamp(box.x, trusted.x, trusted.br().x - 1);
+        const int y = std::clamp(box.y, trusted.y, trusted.br().y - 1);
+        inside = cv::Rect(x, y, 1, 1);
+    }
+    const cv::Rect toBox = box - inside.tl();
+    cv::Mat seen;
+    cv::copyMakeBorder(gray(inside), seen, std::max(0, -toBox.y), std::max(0, toBox.br().y - inside.height),
+                       std::max(0, -toBox.x), std::max(0, toBox.br().x - inside.width),
+                       cv::BORDER_REPLICATE | cv::BORDER_ISOLATED);
+    return seen(cv::Rect(std::max(0, toBox.x), std::max(0, toBox.y), box.width, box.height)).clone();
+}
+
+// How alike the whole template (`picture`) is to its place at `place` in
+// `gray` within the frame's trusted pixels, when that place reaches the
+// frame's edge as far as the blurriest camera's could (see verify); else
+// its correlation as the search gave it, `whole`.
+double wholeWithinEdge(const cv::Mat &gray, const cv::Mat &picture, QPoint place, double whole)
+{
+    const int edge = edgeReach(kCameraBlur[std::size(kCameraBlur) - 1]);
+    const cv::Rect box(place.x(), place.y(), picture.cols, picture.rows);
+    const cv::Rect trusted(edge, edge, gray.cols - 2 * edge, gray.rows - 2 * edge);
+    if (trusted.empty() || (box & trusted) == (box & cv::Rect(0, 0, gray.cols, gray.rows)))
+        return whole;
+    return correlation(placeSeen(gray, box, trusted), placeSeen(picture, cv::Rect(0, 0, box.width, box.height), trusted - box.tl()));
+}
+
 } // namespace
 
 bool closerMatch(const MatchResult &a, const MatchResult &b)
@@ -233,17 +283,28 @@ TemplateMatcher::Pose TemplateMatcher::makePose(const cv::Mat &gray, double scal
     if (factor_ > 1)
         cv::resize(pose.gray, pose.reduced, cv::Size(std::max(1, pose.gray.cols / factor_), std::max(1, pose.gray.rows / factor_)), 0, 0,
                    cv::INTER_AREA);
+    smoothPose(&pose);
+    return pose;
+}
+
+void TemplateMatcher::smoothPose(Pose *pose) const
+{
+    pose->smooth.clear();
+    pose->detail.clear();
     for (const double blur : kCameraBlur) {
         cv::Mat smooth;
-        cv::GaussianBlur(pose.gray, smooth, cv::Size(0, 0), std::hypot(smoothing_, blur));
-        pose.smooth.push_back(smooth);
+        cv::GaussianBlur(pose->gray, smooth, cv::Size(0, 0), std::hypot(smoothing_, blur));
+        pose->smooth.push_back(smooth);
         cv::Mat detail, mass;
         smooth.convertTo(detail, CV_32F);
         cv::GaussianBlur(detail, mass, cv::Size(0, 0), detailSigma_, 0, cv::BORDER_REPLICATE);
-        pose.detail.push_back(detail - mass);
+        pose->detail.push_back(detail - mass);
     }
-    pose.spread = patternSpread(pose.smooth.front());
-    return pose;
+    pose->spread = patternSpread(pose->smooth.front());
+    for (Part &part : pose->parts) {
+        part.spread = patternSpread(pose->smooth.front()(part.rect));
+        part.plain = part.spread < kPlainShare * pose->spread;
+    }
 }
 
 TemplateMatcher::TemplateMatcher(const cv::Mat &picture)
@@ -294,32 +355,59 @@ TemplateMatcher::TemplateMatcher(const cv::Mat &picture)
     }
 }
 
-void TemplateMatcher::verify(const cv::Mat &gray, const Pose &pose, MatchResult *result) const
+void TemplateMatcher::verify(const cv::Mat &gray, const Pose &given, MatchResult *result) const
 {
     const int d = shift_;
     // The template's place in the frame, smoothed as the template is (its
     // edges as the template's own: the same picture then scores 1), with
     // room around it for the parts to move.
-    const cv::Rect box(result->place.x(), result->place.y(), pose.gray.cols, pose.gray.rows);
-    const cv::Rect inside = box & cv::Rect(0, 0, gray.cols, gray.rows);
-    cv::Mat seen;
-    cv::copyMakeBorder(gray(inside), seen, inside.y - box.y, box.br().y - inside.br().y, inside.x - box.x,
-                       box.br().x - inside.br().x, cv::BORDER_REPLICATE);
-    cv::GaussianBlur(seen, seen, cv::Size(0, 0), smoothing_);
+    const cv::Rect box(result->place.x(), result->place.y(), given.gray.cols, given.gray.rows);
+    const cv::Rect frame(0, 0, gray.cols, gray.rows);
+    const auto seenWithin = [&](const cv::Rect &trusted) {
+        cv::Mat seen = placeSeen(gray, box, trusted);
+        cv::GaussianBlur(seen, seen, cv::Size(0, 0), smoothing_);
+        return seen;
+    };
+    cv::Mat seen = seenWithin(frame);
+    // The template as blurred as the frame looks.
+    const auto likeliestBlur = [&](const Pose &pose) {
+        size_t blur = 0;
+        double likeliest = -2;
+        for (size_t i = 0; i < pose.smooth.size(); ++i) {
+            cv::Mat score;
+            cv::matchTemplate(seen, pose.smooth[i], score, cv::TM_CCOEFF_NORMED);
+            if (orZero(score.at<float>(0, 0)) > likeliest) {
+                likeliest = orZero(score.at<float>(0, 0));
+                blur = i;
+            }
+        }
+        return blur;
+    };
+    size_t blur = likeliestBlur(given);
+    // The frame's edge is the display's as a camera shows it once made
+    // upright: what lies beyond the display (the handset's dark body) is
+    // blurred into its outermost pixels, as far as the camera's blur
+    // reaches, and a corner found a little off adds a pixel. A template
+    // that reaches there (a status bar, the soft keys, any row as wide as
+    // the display) is compared within the frame's trusted pixels alone:
+    // there both pictures take the nearest trusted pixel for theirs. (A
+    // template of the display's own pixels as wide as the display scored
+    // 0.3-0.8 on its right place, a dark column at its edge.)
+    const int edge = edgeReach(kCameraBlur[blur]);
+    const cv::Rect trusted(edge, edge, gray.cols - 2 * edge, gray.rows - 2 * edge);
+    Pose within;
+    const bool edged = !trusted.empty() && (box & trusted) != (box & frame);
+    if (edged) {
+        within = given;
+        within.gray = placeSeen(given.gray, cv::Rect(0, 0, box.width, box.height), trusted - box.tl());
+        smoothPose(&within);
+        seen = seenWithin(trusted);
+        blur = likeliestBlur(within);
+    }
+    const Pose &pose = edged ? within : given;
     cv::Mat region;
     cv::copyMakeBorder(seen, region, d, d, d, d, cv::BORDER_REPLICATE);
     const double boxSpread = patternSpread(seen);
-    // The template as blurred as the frame looks.
-    size_t blur = 0;
-    double likeliest = -2;
-    for (size_t i = 0; i < pose.smooth.size(); ++i) {
-        cv::Mat score;
-        cv::matchTemplate(seen, pose.smooth[i], score, cv::TM_CCOEFF_NORMED);
-        if (orZero(score.at<float>(0, 0)) > likeliest) {
-            likeliest = orZero(score.at<float>(0, 0));
-            blur = i;
-        }
-    }
 
     double weakest = 2;
     cv::Rect where;
@@ -400,8 +488,10 @@ void TemplateMatcher::verify(const cv::Mat &gray, const Pose &pose, MatchResult 
         double score = 0;
         cv::Rect at = part.rect;
         if (part.plain) {
-            const double seen = boxSpread > 1 ? patternSpread(region(part.rect + cv::Point(d, d))) / boxSpread : 0;
             const double own = pose.spread > 0 ? part.spread / pose.spread : 0;
+            const double floor = own < kBlank ? kPlainFloor : 0.0;
+            const double seen =
+                boxSpread > 1 ? std::max(0.0, patternSpread(region(part.rect + cv::Point(d, d))) - floor) / boxSpread : 0;
             score = std::clamp(1 - 2 * std::max(0.0, seen - own - kPlainAllowance), 0.0, 1.0);
         } else {
             // Where the others place it, and within kSlack of that where
@@ -522,8 +612,10 @@ MatchResult TemplateMatcher::matchPose(const Prepared &frame, int index) const
             break;
         MatchResult r = places[i];
         r.rough = twoStep ? rough : r.whole;
-        if (r.whole < kPartsCompared) {
-            // Not even the whole alike: its parts are not looked at.
+        if (r.whole < kPartsCompared && wholeWithinEdge(gray, pose.gray, r.place, r.whole) < kPartsCompared) {
+            // Not even the whole alike: its parts are not looked at. (At
+            // the display's edge, the body the camera blurs into it is no
+            // part of the likeness.)
             r.similarity = std::max(0.0, r.whole);
             r.size = QSize(pose.gray.cols, pose.gray.rows);
             r.scale = pose.scale;

@@ -119,7 +119,10 @@ private:
 
     Prepared prepare(const cv::Mat &frame) const;
     MatchResult matchPose(const Prepared &frame, int pose) const;
-    void verify(const cv::Mat &gray, const Pose &pose, MatchResult *result) const;
+    void verify(const cv::Mat &gray, const Pose &given, MatchResult *result) const;
+    // Smooths `pose`'s picture as the frame is when compared, and sets the
+    // spread of it and its parts.
+    void smoothPose(Pose *pose) const;
     Pose makePose(const cv::Mat &gray, double scale, double angle) const;
 
     std::vector<Pose> poses_;
