@@ -222,8 +222,18 @@ int screenCommand(const QStringList &arguments)
         if (partly)
             Console::report(kCommand, QStringLiteral("--region の%1。").arg(problem));
         // The text as read, line by line, to be copied into a WAITTEXT; only
-        // the other control characters are shown by their codes.
-        for (const QString &line : reader.read(frame.image, region).split(u'\n'))
+        // the other control characters are shown by their codes. Nothing
+        // read is said (on standard error: standard output stays what was
+        // read), not left as an empty line.
+        const QString text = reader.read(frame.image, region);
+        if (text.trimmed().isEmpty()) {
+            const QRect area = TextReader::areaRead(QSize(frame.image.cols, frame.image.rows), region);
+            Console::report(kCommand, QStringLiteral("フレーム（%1×%2）の %3,%4,%5,%6 に読める文字はありませんでした。")
+                                          .arg(frame.image.cols).arg(frame.image.rows)
+                                          .arg(area.x()).arg(area.y()).arg(area.width()).arg(area.height()));
+            return ExitStatus::Ok;
+        }
+        for (const QString &line : text.split(u'\n'))
             Console::out(visibleText(line));
         return ExitStatus::Ok;
     }
