@@ -683,7 +683,12 @@ void TestScreenWindow::runsWaitsMarked()
     QCOMPARE(s->picture->frame(), evidence);
     // The picture kept its size while the wait's line came and went.
     QVERIFY(!selectedDuringRun);
-    QCOMPARE(pictureSizes, QList<QSize>{pictureSize});
+    QStringList sizes;
+    for (const QSize &size : pictureSizes)
+        sizes.append(QStringLiteral("%1×%2").arg(size.width()).arg(size.height()));
+    QVERIFY2(pictureSizes == QList<QSize>{pictureSize},
+             qPrintable(sizes.join(u' ') + QStringLiteral(" (before the run %1×%2); the wait's lines:\n")
+                            .arg(pictureSize.width()).arg(pictureSize.height()) + statuses.join(u'\n')));
     QCOMPARE(s->picture->size(), pictureSize);
 
     // The evidence at hand: from the main window's message, and in the
