@@ -195,10 +195,6 @@ int follow()
 int bands()
 {
     cv::setNumThreads(1);
-    const auto bgr = [](const QImage &image) {
-        const QImage b = image.convertToFormat(QImage::Format_BGR888);
-        return cv::Mat(b.height(), b.width(), CV_8UC3, const_cast<uchar *>(b.constBits()), size_t(b.bytesPerLine())).clone();
-    };
     const QString only = qEnvironmentVariable("LAYOUT");
     for (const CameraSet::Layout &layout : CameraSet::layouts()) {
         if (!only.isEmpty() && layout.name != only)
@@ -211,7 +207,7 @@ int bands()
             for (const CameraSet::Font &font : CameraSet::fonts()) {
                 for (const quint32 seed : kSeeds) {
                     const CameraSet::Screen screen = CameraSet::screen(font, layout, index++);
-                    const cv::Mat own = bgr(screen.picture);
+                    const cv::Mat own = toBgr(screen.picture);
                     const int w = own.cols, h = own.rows;
                     const QRect t = screen.textBox;
                     const cv::Rect row(0, std::max(0, t.y() - 4), w, std::min(h, t.bottom() + 5) - std::max(0, t.y() - 4));

@@ -365,13 +365,10 @@ void TestDisplay::templatesAsWideAsTheDisplay()
     QFETCH(bool, changed);
     QFETCH(bool, found);
     const CameraSet::Screen screen = CameraSet::screen(CameraSet::fonts()[0], CameraSet::layouts()[0], 1);
-    const QImage own = screen.picture.convertToFormat(QImage::Format_BGR888);
-    const int w = own.width(), h = own.height();
+    const int w = screen.picture.width(), h = screen.picture.height();
     const QRect box = cut == QLatin1String("row") ? QRect(0, screen.textBox.y() - 4, w, screen.textBox.height() + 8)
                                                   : QRect(0, h - h / 10, w, h / 10);
-    const QImage part = own.copy(box);
-    const TemplateMatcher matcher(
-        cv::Mat(part.height(), part.width(), CV_8UC3, const_cast<uchar *>(part.constBits()), size_t(part.bytesPerLine())).clone());
+    const TemplateMatcher matcher(toBgr(screen.picture.copy(box)));
     const CameraModel::Shot shot = CameraSet::film(changed ? screen.nearMiss : screen.picture, 29, CameraSet::Condition::Plain);
     DisplayArea area;
     area.resolution = QSize(w, h);

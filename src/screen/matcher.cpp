@@ -102,12 +102,21 @@ constexpr double kAngles[] = {-3.0, -1.5, 0.0, 1.5, 3.0};
 // each of these, and its parts are compared as blurred as the frame's
 // likeliest.
 constexpr double kCameraBlur[] = {0.0, 0.8, 1.3, 1.8};
-// How far into the frame (pixels) what lies beyond its edge may reach: the
-// display's edge as a camera shows it once made upright (see verify), at
-// the camera's blur.
-int edgeReach(double blur)
+// The frame's pixels that are its own: all but a band along its edge as
+// deep as what lies beyond the edge may reach at the camera's `blur` (the
+// display's edge as a camera shows it once made upright, see verify). Empty
+// for a frame too small to have any.
+cv::Rect trustedPart(const cv::Mat &gray, double blur)
 {
-    return 1 + int(std::ceil(2 * blur));
+    const int edge = 1 + int(std::ceil(2 * blur));
+    const cv::Rect trusted(edge, edge, gray.cols - 2 * edge, gray.rows - 2 * edge);
+    return trusted.width > 0 && trusted.height > 0 ? trusted : cv::Rect();
+}
+
+// Whether the template's place `box` reaches into the frame's untrusted band.
+bool reachesEdge(const cv::Mat &gray, const cv::Rect &box, const cv::Rect &trusted)
+{
+    return !trusted.empty() && (box & trusted) != (box & cv::Rect(0, 0, gray.cols, gray.rows));
 }
 
 double orZero(double value)
@@ -224,18 +233,24 @@ cv::Mat placeSeen(const cv::Mat &gray, const cv::Rect &box, const cv::Rect &trus
     return seen(cv::Rect(std::max(0, toBox.x), std::max(0, toBox.y), box.width, box.height)).clone();
 }
 
+// The template (`picture`) at `box` in the frame, its pixels outside the
+// frame's `trusted` ones taken from the nearest within, as the frame's are.
+cv::Mat templateSeen(const cv::Mat &picture, const cv::Rect &box, const cv::Rect &trusted)
+{
+    return placeSeen(picture, cv::Rect(0, 0, box.width, box.height), trusted - box.tl());
+}
+
 // How alike the whole template (`picture`) is to its place at `place` in
 // `gray` within the frame's trusted pixels, when that place reaches the
 // frame's edge as far as the blurriest camera's could (see verify); else
 // its correlation as the search gave it, `whole`.
 double wholeWithinEdge(const cv::Mat &gray, const cv::Mat &picture, QPoint place, double whole)
 {
-    const int edge = edgeReach(kCameraBlur[std::size(kCameraBlur) - 1]);
     const cv::Rect box(place.x(), place.y(), picture.cols, picture.rows);
-    const cv::Rect trusted(edge, edge, gray.cols - 2 * edge, gray.rows - 2 * edge);
-    if (trusted.empty() || (box & trusted) == (box & cv::Rect(0, 0, gray.cols, gray.rows)))
+    const cv::Rect trusted = trustedPart(gray, kCameraBlur[std::size(kCameraBlur) - 1]);
+    if (!reachesEdge(gray, box, trusted))
         return whole;
-    return correlation(placeSeen(gray, box, trusted), placeSeen(picture, cv::Rect(0, 0, box.width, box.height), trusted - box.tl()));
+    return correlation(placeSeen(gray, box, trusted), templateSeen(picture, box, trusted));
 }
 
 } // namespace
@@ -287,6 +302,15 @@ TemplateMatcher::Pose TemplateMatcher::makePose(const cv::Mat &gray, double scal
     return pose;
 }
 
+// Each part's spread, and whether it is plain, in `pose`'s own picture.
+void TemplateMatcher::weighParts(Pose *pose)
+{
+    for (Part &part : pose->parts) {
+        part.spread = patternSpread(pose->smooth.front()(part.rect));
+        part.plain = part.spread < kPlainShare * pose->spread;
+    }
+}
+
 void TemplateMatcher::smoothPose(Pose *pose) const
 {
     pose->smooth.clear();
@@ -301,10 +325,7 @@ void TemplateMatcher::smoothPose(Pose *pose) const
         pose->detail.push_back(detail - mass);
     }
     pose->spread = patternSpread(pose->smooth.front());
-    for (Part &part : pose->parts) {
-        part.spread = patternSpread(pose->smooth.front()(part.rect));
-        part.plain = part.spread < kPlainShare * pose->spread;
-    }
+    weighParts(pose);
 }
 
 TemplateMatcher::TemplateMatcher(const cv::Mat &picture)
@@ -346,11 +367,10 @@ TemplateMatcher::TemplateMatcher(const cv::Mat &picture)
             for (const int x : starts(pose.gray.cols, width)) {
                 Part part;
                 part.rect = cv::Rect(x, y, width, height);
-                part.spread = patternSpread(pose.smooth.front()(part.rect));
-                part.plain = part.spread < kPlainShare * pose.spread;
                 pose.parts.push_back(part);
             }
         }
+        weighParts(&pose);
         poses_.push_back(std::move(pose));
     }
 }
@@ -393,13 +413,12 @@ void TemplateMatcher::verify(const cv::Mat &gray, const Pose &given, MatchResult
     // there both pictures take the nearest trusted pixel for theirs. (A
     // template of the display's own pixels as wide as the display scored
     // 0.3-0.8 on its right place, a dark column at its edge.)
-    const int edge = edgeReach(kCameraBlur[blur]);
-    const cv::Rect trusted(edge, edge, gray.cols - 2 * edge, gray.rows - 2 * edge);
+    const cv::Rect trusted = trustedPart(gray, kCameraBlur[blur]);
     Pose within;
-    const bool edged = !trusted.empty() && (box & trusted) != (box & frame);
+    const bool edged = reachesEdge(gray, box, trusted);
     if (edged) {
         within = given;
-        within.gray = placeSeen(given.gray, cv::Rect(0, 0, box.width, box.height), trusted - box.tl());
+        within.gray = templateSeen(given.gray, box, trusted);
         smoothPose(&within);
         seen = seenWithin(trusted);
         blur = likeliestBlur(within);

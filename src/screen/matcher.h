@@ -123,6 +123,8 @@ private:
     // Smooths `pose`'s picture as the frame is when compared, and sets the
     // spread of it and its parts.
     void smoothPose(Pose *pose) const;
+    // Each part's spread, and whether it is plain, in `pose`'s own picture.
+    static void weighParts(Pose *pose);
     Pose makePose(const cv::Mat &gray, double scale, double angle) const;
 
     std::vector<Pose> poses_;
