@@ -98,8 +98,12 @@ QString TestCliNight::startHandset(std::unique_ptr<CliProcess> &handset, const Q
 
 QString TestCliNight::job(const QString &onFail)
 {
+    // The address is on the screen before the ENTER too: the pass first
+    // waits for the status bar to show the ENTER, so that a frame made
+    // before the handset drew the pop-up cannot pass it.
     return files_.writeShiftJis("job.txt", QStringList{onFail, "BASEWAIT 0.05", "CLEAR", "GETSTR", "SENDSTR", "ENTER",
-                                                       "WAITTEXT {address} 3 0,28,320,212", "REPEAT"}
+                                                       "WAITTEXT ENTER 3 0,0,320,28", "WAITTEXT {address} 3 0,28,320,212",
+                                                       "REPEAT"}
                                                .join("\r\n"));
 }
 
