@@ -694,8 +694,10 @@ void frmMain::setRunning(bool running)
 {
     if (!running)
         endTyping();
-    else if (screenWindow_)
+    if (screenWindow_ && running)
         screenWindow_->runStarted();
+    else if (screenWindow_)
+        screenWindow_->runEnded();
     cmdSend->setEnabled(!running);
     cmdStop->setEnabled(running);
 }

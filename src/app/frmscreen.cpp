@@ -26,6 +26,7 @@
 #include <QSaveFile>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -199,6 +200,8 @@ void frmScreen::watchRun(MacroRunner &runner)
 
 void frmScreen::runStarted()
 {
+    running_ = true;
+    waitLineHeight_ = 0;
     evidencePath_.clear();
     wait_.reset();
     phase_ = WaitPhase::None;
@@ -206,6 +209,13 @@ void frmScreen::runStarted()
     // A selection made before is no part of what the run marks.
     picture->setSelection(QRect());
     showLive();
+}
+
+void frmScreen::runEnded()
+{
+    running_ = false;
+    waitLineHeight_ = 0;
+    showStatus();
 }
 
 void frmScreen::setHandsetName(const QString &name)
@@ -492,11 +502,18 @@ void frmScreen::showStatus()
             waitLine += u'\n' + reason;
         }
     }
-    if (lblWait->text() != waitLine || lblWait->isVisible() != !waitLine.isEmpty() ||
-        evidenceBar->isVisible() != !evidence_.isEmpty()) {
+    // During a run the line keeps the most lines it has taken, shown empty
+    // between waits: the picture does not move up and down from one wait
+    // to the next (and the window does not ask the window manager for
+    // another height at each).
+    if (lblWait->text() != waitLine || lblWait->isVisible() != (!waitLine.isEmpty() || waitLineHeight_ > 0) ||
+        lblWait->minimumHeight() != waitLineHeight_ || evidenceBar->isVisible() != !evidence_.isEmpty()) {
         keepingPictureSize([&] {
             lblWait->setText(waitLine);
-            lblWait->setVisible(!waitLine.isEmpty());
+            if (running_ && !waitLine.isEmpty())
+                waitLineHeight_ = std::max(waitLineHeight_, lblWait->heightForWidth(width()));
+            lblWait->setVisible(!waitLine.isEmpty() || waitLineHeight_ > 0);
+            lblWait->setMinimumHeight(waitLineHeight_);
             evidenceBar->setVisible(!evidence_.isEmpty());
         });
     }

@@ -65,6 +65,8 @@ public:
     void watchRun(MacroRunner &runner);
     // A run starts: the evidence of the last one and the selection go.
     void runStarted();
+    // The run has ended: the wait's line takes only the lines it needs.
+    void runEnded();
     // The screen's source could not be opened: `reason` is shown (in place
     // of the picture when there is none).
     void showSourceProblem(const QString &reason);
@@ -219,6 +221,10 @@ private:
     // The run's screen wait this window follows.
     std::optional<ScreenWaitReport> wait_;
     WaitPhase phase_ = WaitPhase::None;
+    // During a run, the most height the wait's line has taken (0: none
+    // yet, or no run): the line keeps it from one wait to the next.
+    bool running_ = false;
+    int waitLineHeight_ = 0;
     QSize templateSize_;
     double shownSimilarity_ = -1;
     qint64 waitsSeen_ = 0;
