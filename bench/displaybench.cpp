@@ -215,6 +215,8 @@ int bands()
                     // them (about a twentieth and a tenth of the display),
                     // and the text's row.
                     const cv::Rect cuts[] = {cv::Rect(0, 0, w, h / 20), cv::Rect(0, h - h / 10, w, h / 10), row};
+                    const TemplateMatcher matchers[] = {TemplateMatcher(own(cuts[0])), TemplateMatcher(own(cuts[1])),
+                                                        TemplateMatcher(own(cuts[2]))};
                     for (int shot = 0; shot < 2; ++shot) {
                         const bool missed = shot == 1;
                         const CameraModel::Shot filmed =
@@ -228,9 +230,8 @@ int bands()
                             const cv::Rect &cut = cuts[kind];
                             if (missed && kind != 2)
                                 continue;
-                            const TemplateMatcher matcher(own(cut));
                             const MatchResult r = upright.cols >= cut.width && upright.rows >= cut.height
-                                                      ? matcher.match(upright, Statement::kDefaultLevel)
+                                                      ? matchers[kind].match(upright, Statement::kDefaultLevel)
                                                       : MatchResult();
                             const bool placed = std::abs(r.place.x() - cut.x) <= 3 && std::abs(r.place.y() - cut.y) <= 3;
                             const bool isFound = r.similarity >= Statement::kDefaultLevel && placed;

@@ -9,6 +9,7 @@
 #include "cameraset.h"
 #include "handset/modelscreen.h"
 #include "macro/macrocheck.h"
+#include "macro/statement.h"
 #include "screen/displayfinder.h"
 #include "screen/framechange.h"
 #include "screen/matcher.h"
@@ -376,7 +377,7 @@ void TestDisplay::templatesAsWideAsTheDisplay()
     const std::optional<DisplayCorners> corners = finder.locate(shot.frame);
     QVERIFY(corners);
     const cv::Mat upright = finder.rectify(shot.frame, *corners);
-    constexpr double kLevel = 0.87; // the default
+    constexpr double kLevel = Statement::kDefaultLevel;
     const MatchResult r = matcher.match(upright, kLevel);
     const QString seen = QStringLiteral("%1 at (%2, %3), weakest part %4,%5 %6×%7")
                              .arg(r.similarity, 0, 'f', 3).arg(r.place.x()).arg(r.place.y())

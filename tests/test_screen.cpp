@@ -6,6 +6,7 @@
 // (huge headers, cut pictures, stray parts, HTTP errors).
 
 #include "handset/mjpegserver.h"
+#include "macro/statement.h"
 #include "screen/framesource.h"
 #include "screen/cameras.h"
 #include "screen/screenfiles.h"
@@ -463,7 +464,7 @@ void TestScreen::matcherRefusesANearMiss()
                    frame.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
     frame = throughACamera(frame, blur, 7);
 
-    constexpr double kLevel = 0.87; // the default
+    constexpr double kLevel = Statement::kDefaultLevel;
     const MatchResult r = matcher.match(frame, kLevel);
     const QString seen = QStringLiteral("%1 at (%2, %3) ×%4 %5°, weakest part %6,%7 %8×%9")
                              .arg(r.similarity, 0, 'f', 3).arg(r.place.x()).arg(r.place.y()).arg(r.scale).arg(r.angle)

@@ -201,7 +201,6 @@ void frmScreen::watchRun(MacroRunner &runner)
 void frmScreen::runStarted()
 {
     running_ = true;
-    waitLineHeight_ = 0;
     evidencePath_.clear();
     wait_.reset();
     phase_ = WaitPhase::None;
@@ -214,8 +213,10 @@ void frmScreen::runStarted()
 void frmScreen::runEnded()
 {
     running_ = false;
-    waitLineHeight_ = 0;
-    showStatus();
+    keepingPictureSize([this] {
+        lblWait->setMinimumHeight(0);
+        lblWait->setVisible(!lblWait->text().isEmpty());
+    });
 }
 
 void frmScreen::setHandsetName(const QString &name)
@@ -506,14 +507,13 @@ void frmScreen::showStatus()
     // between waits: the picture does not move up and down from one wait
     // to the next (and the window does not ask the window manager for
     // another height at each).
-    if (lblWait->text() != waitLine || lblWait->isVisible() != (!waitLine.isEmpty() || waitLineHeight_ > 0) ||
-        lblWait->minimumHeight() != waitLineHeight_ || evidenceBar->isVisible() != !evidence_.isEmpty()) {
+    if (lblWait->text() != waitLine || lblWait->isVisible() != (!waitLine.isEmpty() || lblWait->minimumHeight() > 0) ||
+        evidenceBar->isVisible() != !evidence_.isEmpty()) {
         keepingPictureSize([&] {
             lblWait->setText(waitLine);
             if (running_ && !waitLine.isEmpty())
-                waitLineHeight_ = std::max(waitLineHeight_, lblWait->heightForWidth(width()));
-            lblWait->setVisible(!waitLine.isEmpty() || waitLineHeight_ > 0);
-            lblWait->setMinimumHeight(waitLineHeight_);
+                lblWait->setMinimumHeight(std::max(lblWait->minimumHeight(), lblWait->heightForWidth(width())));
+            lblWait->setVisible(!waitLine.isEmpty() || lblWait->minimumHeight() > 0);
             evidenceBar->setVisible(!evidence_.isEmpty());
         });
     }

@@ -221,10 +221,9 @@ private:
     // The run's screen wait this window follows.
     std::optional<ScreenWaitReport> wait_;
     WaitPhase phase_ = WaitPhase::None;
-    // During a run, the most height the wait's line has taken (0: none
-    // yet, or no run): the line keeps it from one wait to the next.
+    // A run goes on: the wait's line keeps the most height it has taken
+    // (as its minimum height) from one wait to the next.
     bool running_ = false;
-    int waitLineHeight_ = 0;
     QSize templateSize_;
     double shownSimilarity_ = -1;
     qint64 waitsSeen_ = 0;

@@ -228,9 +228,8 @@ int screenCommand(const QStringList &arguments)
         const QString text = reader.read(frame.image, region);
         if (text.trimmed().isEmpty()) {
             const QRect area = TextReader::areaRead(QSize(frame.image.cols, frame.image.rows), region);
-            Console::report(kCommand, QStringLiteral("フレーム（%1×%2）の %3,%4,%5,%6 に読める文字はありませんでした。")
-                                          .arg(frame.image.cols).arg(frame.image.rows)
-                                          .arg(area.x()).arg(area.y()).arg(area.width()).arg(area.height()));
+            Console::report(kCommand, QStringLiteral("フレーム（%1×%2）の %3 に読める文字はありませんでした。")
+                                          .arg(frame.image.cols).arg(frame.image.rows).arg(regionText(area)));
             return ExitStatus::Ok;
         }
         for (const QString &line : text.split(u'\n'))

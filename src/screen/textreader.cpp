@@ -1,5 +1,6 @@
 #include "screen/textreader.h"
 
+#include "macro/statement.h"
 #include "screen/matcher.h"
 
 #include <QStringList>
@@ -43,11 +44,6 @@ constexpr int kLineGap = 16;
 // piece and asks whether to go on only between pieces: a busy 1080p frame
 // laid out as one line took 13 s before a stop could cut it.
 constexpr int kWidestReading = 4000;
-
-QString regionText(const QRect &r)
-{
-    return QStringLiteral("%1,%2,%3,%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
-}
 
 // The recogniser asks this between words.
 bool cancelReading(void *limit, int)
