@@ -137,8 +137,13 @@ void TestTextReading::readsWhatACameraGives_data()
     QTest::newRow("display on a dark desk") << "IPAGothic" << qvga << 22 << false << 40 << "送信完了" << true;
     QTest::newRow("dark theme on a light desk") << "IPAGothic" << qvga << 22 << true << 200 << "送信完了" << true;
     QTest::newRow("small glyphs, filmed") << "IPAGothic" << QSize(480, 800) << 24 << false << 40 << "送信完了" << true;
-    // Read as kana, not as Latin letters (「アドレス帳」 was FELERE).
+    // Read as kana, not as Latin letters (「アドレス帳」 was FELERE), and its
+    // kanji as themselves, dot by dot, light on dark too; a character
+    // changed is not taken for the one on the screen.
     QTest::newRow("8-dot font") << "MisakiGothic" << qvga << 16 << false << 0 << "アドレス" << true;
+    QTest::newRow("8-dot kanji") << "MisakiGothic" << qvga << 16 << false << 0 << "送信完了" << true;
+    QTest::newRow("8-dot, dark theme") << "MisakiGothic" << qvga << 16 << true << 0 << "アドレス帳" << true;
+    QTest::newRow("8-dot near miss") << "MisakiGothic" << qvga << 16 << false << 0 << "送信未了" << false;
     // One character changed: never taken for the text on the screen.
     QTest::newRow("near miss, filmed") << "IPAGothic" << qvga << 22 << false << 40 << "送信未了" << false;
     QTest::newRow("near miss, small glyphs") << "IPAGothic" << qvga << 12 << false << 0 << "送信完子" << false;

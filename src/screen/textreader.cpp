@@ -1,6 +1,8 @@
 #include "screen/textreader.h"
 
 #include "macro/statement.h"
+#include "screen/dotfont.h"
+#include "screen/dotreader.h"
 #include "screen/matcher.h"
 
 #include <QStringList>
@@ -377,11 +379,10 @@ std::vector<TextLine> textLines(const cv::Mat &gray, cv::Mat *read)
     return kept;
 }
 
-// The line's picture as the recogniser reads it best: upright, dark glyphs
-// on a light background, glyphs kGlyphPixels high.
-cv::Mat prepared(const cv::Mat &gray, const TextLine &line)
+// The line's picture, upright, dark glyphs on a light background, with a
+// margin around it.
+cv::Mat straightened(const cv::Mat &gray, const TextLine &line)
 {
-    const double scale = double(kGlyphPixels) / line.glyphHeight;
     const int margin = int(std::ceil(line.glyphHeight * kLineMargin));
     const cv::Rect around = (line.box + cv::Size(2 * margin, 2 * margin) - cv::Point(margin, margin)) &
                             cv::Rect(0, 0, gray.cols, gray.rows);
@@ -391,14 +392,24 @@ cv::Mat prepared(const cv::Mat &gray, const TextLine &line)
     const double middleY = line.middle.y;
     const int bandHeight =
         std::max(line.glyphHeight, int(line.box.height - std::abs(line.slant) * line.box.width)) + 2 * margin;
+    // A whole pixel's shift where the line is level: a bitmap font's dots
+    // stay whole pixels.
     const cv::Mat straighten = (cv::Mat_<double>(2, 3) << 1, 0, -around.x, line.slant, 1,
-                                -(middleY - bandHeight / 2.0) - line.slant * middleX);
+                                -std::round(middleY - bandHeight / 2.0) - line.slant * middleX);
     cv::Mat band;
     cv::warpAffine(gray, band, straighten, cv::Size(around.width, bandHeight), cv::INTER_LINEAR,
                    cv::BORDER_REPLICATE);
     // Ink to black, background to white, whichever the line's polarity.
     const double span = line.background - line.ink;
     band.convertTo(band, CV_8U, 255.0 / span, -255.0 * line.ink / span);
+    return band;
+}
+
+// The line's picture (straightened()) as the recogniser reads it best:
+// glyphs kGlyphPixels high.
+cv::Mat prepared(const cv::Mat &band, const TextLine &line)
+{
+    const double scale = double(kGlyphPixels) / line.glyphHeight;
     cv::Mat sized;
     if (line.glyphHeight <= kDotGlyphs) {
         // Dot by dot, then smoothed: a bitmap font's dots stay squares
@@ -435,32 +446,50 @@ cv::Mat sideBySide(const std::vector<cv::Mat> &lines)
     return one;
 }
 
+// Lines read as one by the recogniser, or a line already read (by its
+// dots, dotreader.h).
+struct Group {
+    cv::Mat picture;
+    QString text;
+};
+
 // The lines in groups that are read as one, each group no wider than
 // kWidestReading: a line of the other polarity (a status bar's light text
 // on its dark band) starts a group of its own, and is printed as a line of
-// its own.
-std::vector<cv::Mat> textGroups(const cv::Mat &gray)
+// its own. A line in an 8-dot font is read by its dots, alone. No value
+// when `limit` cut it short (asked between lines).
+std::optional<std::vector<Group>> textGroups(const cv::Mat &gray, const TextReader::Limit &limit)
 {
-    std::vector<cv::Mat> groups;
+    std::vector<Group> groups;
     std::vector<cv::Mat> group;
     int width = 0;
     std::optional<TextLine> first;
+    const auto close = [&] {
+        if (!group.empty())
+            groups.push_back({sideBySide(group), QString()});
+        group.clear();
+        width = 0;
+    };
     cv::Mat read;
     for (const TextLine &line : textLines(gray, &read)) {
-        cv::Mat pixels = prepared(read, line);
-        const bool sameKind = first && first->light == line.light;
-        if (!group.empty() && (!sameKind || width + pixels.cols > kWidestReading)) {
-            groups.push_back(sideBySide(group));
-            group.clear();
-            width = 0;
+        if (cancelReading(const_cast<TextReader::Limit *>(&limit), 0))
+            return std::nullopt;
+        const cv::Mat band = straightened(read, line);
+        if (std::optional<QString> dots = readDots(band, line.glyphHeight)) {
+            close();
+            groups.push_back({cv::Mat(), *dots});
+            continue;
         }
+        cv::Mat pixels = prepared(band, line);
+        const bool sameKind = first && first->light == line.light;
+        if (!group.empty() && (!sameKind || width + pixels.cols > kWidestReading))
+            close();
         if (group.empty())
             first = line;
         width += pixels.cols + kLineGap;
         group.push_back(std::move(pixels));
     }
-    if (!group.empty())
-        groups.push_back(sideBySide(group));
+    close();
     return groups;
 }
 
@@ -507,6 +536,8 @@ bool TextReader::open()
 #else
     api->SetVariable("debug_file", "/dev/null");
 #endif
+    // The 8-dot fonts' glyphs are drawn now, not at the first such line.
+    installedDotFonts();
     api_ = std::move(api);
     return true;
 }
@@ -570,18 +601,25 @@ std::optional<QString> TextReader::read(const cv::Mat &picture, const QRect &reg
     if (area.isEmpty())
         return QString();
     const cv::Mat gray = toGray(picture(cv::Rect(area.x(), area.y(), area.width(), area.height())));
-    const std::vector<cv::Mat> groups = textGroups(gray);
+    const std::optional<std::vector<Group>> groups = textGroups(gray, limit);
+    if (!groups)
+        return std::nullopt;
     const std::lock_guard lock(reading_);
     // The recogniser asks between words whether to go on.
     tesseract::ETEXT_DESC monitor;
     monitor.cancel = cancelReading;
     monitor.cancel_this = const_cast<Limit *>(&limit);
     QStringList read;
-    for (const cv::Mat &group : groups) {
+    for (const Group &each : *groups) {
         if (cancelReading(monitor.cancel_this, 0)) {
             api_->Clear();
             return std::nullopt;
         }
+        if (each.picture.empty()) {
+            read.append(each.text);
+            continue;
+        }
+        const cv::Mat &group = each.picture;
         api_->SetImage(group.data, group.cols, group.rows, 1, static_cast<int>(group.step));
         // The glyphs are about as large as print scanned at 300 dpi.
         api_->SetSourceResolution(300);

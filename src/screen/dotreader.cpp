@@ -1,0 +1,334 @@
+#include "screen/dotreader.h"
+
+#include "screen/dotfont.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <complex>
+#include <limits>
+#include <numbers>
+#include <opencv2/imgproc.hpp>
+#include <vector>
+
+namespace {
+
+// The dots' size is looked for between these shares of the tallest
+// glyph's height: the tallest glyph of a line is 4 dots (lower-case
+// letters) to 8 high.
+constexpr double kFewestDots = 3.8;
+constexpr double kMostDots = 8.2;
+// A line is on a grid of dots when its edges fall on the grid this much
+// (1: every edge on a dot's edge; an outline font's glyphs, 0.1-0.3).
+constexpr double kOnGrid = 0.5;
+// A glyph is taken as read when no more than this many of its dots differ
+// from the font's (8 dots wide, 4 dots wide) and no other glyph comes as
+// near; a line is the font's when this share of its glyphs are read so.
+constexpr double kWrongDots8 = 4.0;
+constexpr double kWrongDots4 = 2.0;
+constexpr double kMargin = 1.0;
+constexpr double kReadShare = 0.7;
+constexpr char32_t kUnread = 0xFFFD;
+// A dot is taken as ink (to find the rows of the glyphs, and for the first
+// sorting of the glyphs) from this much of ink: an isolated dot blurred by
+// a camera keeps less than half.
+constexpr float kInkDot = 0.4f;
+
+// The period (pixels) and where an edge of the grid lies, of edges in
+// `profile` (the strength of an edge between pixel i and i + 1 at i).
+struct Grid {
+    double pitch = 0.0;
+    double edge = 0.0;
+    double onGrid = 0.0;
+};
+
+std::complex<double> combOf(const std::vector<double> &profile, double frequency)
+{
+    // The edge between pixels i and i + 1 lies at i + 1.
+    const std::complex<double> turn = std::polar(1.0, 2.0 * std::numbers::pi * frequency);
+    std::complex<double> at = turn;
+    std::complex<double> sum;
+    for (const double strength : profile) {
+        sum += strength * at;
+        at *= turn;
+    }
+    return sum;
+}
+
+// The grid shared by the edges across (`columns`) and down (`rows`): the
+// square dots' size, of the periods between `shortest` and `longest`. The
+// half of a grid's period fits its edges as well: the longest period that
+// fits nearly as well as the best is the dots' size.
+std::pair<Grid, Grid> gridOf(const std::vector<double> &columns, const std::vector<double> &rows, double shortest,
+                             double longest)
+{
+    double total = 0;
+    for (double v : columns)
+        total += v;
+    for (double v : rows)
+        total += v;
+    if (total <= 0)
+        return {};
+    const auto fitAt = [&](double f) { return (std::abs(combOf(columns, f)) + std::abs(combOf(rows, f))) / total; };
+    // The fit on a coarse step first, then each peak near the best taken
+    // to a tenth of a step (where a dot's edge at the line's far end falls
+    // within a few hundredths of a dot): a peak between two steps is no
+    // lower than it is.
+    const double step = 0.25 / double(std::max(columns.size(), rows.size()));
+    std::vector<std::pair<double, double>> fits; // (frequency, share on the grid)
+    double coarseBest = 0;
+    for (double f = 1.0 / longest; f <= 1.0 / shortest; f += step) {
+        fits.emplace_back(f, fitAt(f));
+        coarseBest = std::max(coarseBest, fits.back().second);
+    }
+    std::vector<std::pair<double, double>> peaks;
+    double best = 0;
+    for (size_t i = 0; i < fits.size(); ++i) {
+        const bool peak = (i == 0 || fits[i - 1].second <= fits[i].second) &&
+                          (i + 1 == fits.size() || fits[i + 1].second <= fits[i].second);
+        if (!peak || fits[i].second < 0.6 * coarseBest)
+            continue;
+        std::pair<double, double> top = fits[i];
+        for (double f = fits[i].first - step; f <= fits[i].first + step; f += step / 10) {
+            const double here = fitAt(f);
+            if (here > top.second)
+                top = {f, here};
+        }
+        peaks.push_back(top);
+        best = std::max(best, top.second);
+    }
+    double frequency = 0;
+    double fit = 0;
+    for (const auto &[f, share] : peaks)
+        if (share >= 0.8 * best) {
+            frequency = f;
+            fit = share;
+            break;
+        }
+    if (frequency <= 0)
+        return {};
+    const auto edgeOf = [&](const std::vector<double> &profile) {
+        double phase = std::arg(combOf(profile, frequency)) / (2.0 * std::numbers::pi);
+        return (phase - std::floor(phase)) / frequency;
+    };
+    return {Grid{1.0 / frequency, edgeOf(columns), fit}, Grid{1.0 / frequency, edgeOf(rows), fit}};
+}
+
+// The dots of `ink` (1 ink, 0 background) on the grid, column by column.
+struct Dots {
+    // How much of ink each dot is: 0 to 1.
+    std::vector<std::array<float, 16>> columns;
+    int rows = 0;
+};
+
+Dots dotsOf(const cv::Mat &ink, const Grid &across, const Grid &down)
+{
+    const double p = across.pitch;
+    const double left = across.edge - p * std::ceil(across.edge / p);
+    const double top = down.edge - p * std::ceil(down.edge / p);
+    const int columns = int((ink.cols - left) / p);
+    const int rows = std::min(16, int((ink.rows - top) / p));
+    // Each dot by the middle of its square, between the pixels there (a
+    // dot two pixels wide is their mean). Smoothed first, an isolated dot
+    // through a camera kept less than half of its ink.
+    Dots dots;
+    dots.rows = rows;
+    dots.columns.resize(size_t(std::max(0, columns)));
+    for (int c = 0; c < columns; ++c)
+        for (int r = 0; r < rows; ++r) {
+            const double x = left + (c + 0.5) * p - 0.5;
+            const double y = top + (r + 0.5) * p - 0.5;
+            const int x0 = std::clamp(int(std::floor(x)), 0, ink.cols - 1);
+            const int y0 = std::clamp(int(std::floor(y)), 0, ink.rows - 1);
+            const int x1 = std::min(x0 + 1, ink.cols - 1);
+            const int y1 = std::min(y0 + 1, ink.rows - 1);
+            const double fx = std::clamp(x - x0, 0.0, 1.0);
+            const double fy = std::clamp(y - y0, 0.0, 1.0);
+            const double v = (1 - fy) * ((1 - fx) * ink.at<float>(y0, x0) + fx * ink.at<float>(y0, x1)) +
+                             fy * ((1 - fx) * ink.at<float>(y1, x0) + fx * ink.at<float>(y1, x1));
+            dots.columns[size_t(c)][size_t(r)] = float(std::clamp(v, 0.0, 1.0));
+        }
+    return dots;
+}
+
+// The glyphs within this many dots of the nearest, taken so, are weighed
+// by how much of ink each dot is.
+constexpr int kCloseDots = 3;
+
+// How wrong a dot is that lies `off` (0 to 1) from the glyph's: a camera's
+// noise and a neighbour's blur count for nothing, a dot halfway for half.
+double wrongness(float off)
+{
+    return std::clamp((off - 0.2) / 0.6, 0.0, 1.0);
+}
+
+// The nearest glyph of a width to some dots (how far: the sum over the
+// dots of how far each is from the glyph's), and how near the next is.
+struct Nearest {
+    const DotGlyph *glyph = nullptr;
+    double wrong = 64;
+    double next = 64;
+};
+
+Nearest nearestOf(const std::array<float, 64> &ink, int width, const std::vector<const DotGlyph *> &glyphs)
+{
+    std::uint64_t taken = 0;
+    for (int r = 0; r < 8; ++r)
+        for (int j = 0; j < width; ++j)
+            if (ink[size_t(r * 8 + j)] >= kInkDot)
+                taken |= std::uint64_t(1) << (r * 8 + j);
+    int nearest = 64;
+    for (const DotGlyph *g : glyphs)
+        nearest = std::min(nearest, std::popcount(taken ^ g->dots));
+    Nearest n;
+    for (const DotGlyph *g : glyphs) {
+        if (std::popcount(taken ^ g->dots) > nearest + kCloseDots)
+            continue;
+        double wrong = 0;
+        for (int r = 0; r < 8; ++r)
+            for (int j = 0; j < width; ++j) {
+                const float v = ink[size_t(r * 8 + j)];
+                wrong += wrongness((g->dots >> (r * 8 + j) & 1) ? 1.0f - v : v);
+            }
+        if (wrong < n.wrong) {
+            n.next = n.wrong;
+            n.wrong = wrong;
+            n.glyph = g;
+        } else if (wrong < n.next) {
+            n.next = wrong;
+        }
+    }
+    return n;
+}
+
+struct Reading {
+    QString text;
+    double cost = std::numeric_limits<double>::infinity();
+    int glyphs = 0;
+    int read = 0;
+};
+
+// The glyphs of `font` that the dots' rows from `firstRow` are made of: the
+// fewest wrong dots over the line, each column either blank or part of a
+// glyph (ink in a column that is no glyph's counts as wrong).
+Reading readRows(const Dots &dots, int firstRow, const DotFont &font)
+{
+    const int n = int(dots.columns.size());
+    std::vector<std::array<float, 8>> column(size_t(n) + 8);
+    std::vector<float> inkOf(size_t(n) + 8, 0.0f);
+    for (int c = 0; c < n; ++c)
+        for (int r = 0; r < 8; ++r) {
+            const float v = firstRow + r < dots.rows ? dots.columns[size_t(c)][size_t(firstRow + r)] : 0.0f;
+            column[size_t(c)][size_t(r)] = v;
+            inkOf[size_t(c)] += v;
+        }
+    std::vector<const DotGlyph *> narrow, wide;
+    for (const DotGlyph &g : font.glyphs)
+        (g.width == 4 ? narrow : wide).push_back(&g);
+    struct Step {
+        double cost = std::numeric_limits<double>::infinity();
+        int from = -1;
+        Nearest glyph;
+    };
+    std::vector<Step> best(size_t(n) + 1);
+    best[0].cost = 0;
+    for (int c = 0; c < n; ++c) {
+        if (!std::isfinite(best[size_t(c)].cost))
+            continue;
+        const double here = best[size_t(c)].cost;
+        double blank = here;
+        for (float v : column[size_t(c)])
+            blank += wrongness(v);
+        if (blank < best[size_t(c) + 1].cost)
+            best[size_t(c) + 1] = {blank, c, {}};
+        for (int width : {4, 8}) {
+            bool inked = false;
+            std::array<float, 64> ink{};
+            for (int j = 0; j < width; ++j) {
+                inked = inked || inkOf[size_t(c + j)] >= kInkDot;
+                for (int r = 0; r < 8; ++r)
+                    ink[size_t(r * 8 + j)] = column[size_t(c + j)][size_t(r)];
+            }
+            if (!inked)
+                continue;
+            const Nearest near = nearestOf(ink, width, width == 4 ? narrow : wide);
+            const int end = std::min(n, c + width);
+            // A little for each glyph: of two readings as near, the one of
+            // fewer glyphs.
+            const double cost = here + near.wrong + 0.01;
+            if (near.glyph && cost < best[size_t(end)].cost)
+                best[size_t(end)] = {cost, c, near};
+        }
+    }
+    Reading reading;
+    reading.cost = best[size_t(n)].cost;
+    std::vector<char32_t> characters;
+    int blanks = 0;
+    for (int c = n; c > 0;) {
+        const Step &s = best[size_t(c)];
+        if (s.glyph.glyph) {
+            const double allowed = s.glyph.glyph->width == 4 ? kWrongDots4 : kWrongDots8;
+            const bool sure = s.glyph.wrong <= allowed && s.glyph.next >= s.glyph.wrong + kMargin;
+            if (blanks >= 4 && !characters.empty())
+                characters.push_back(U' ');
+            characters.push_back(sure ? s.glyph.glyph->character : kUnread);
+            ++reading.glyphs;
+            reading.read += sure ? 1 : 0;
+            blanks = 0;
+        } else {
+            ++blanks;
+        }
+        c = s.from;
+    }
+    std::reverse(characters.begin(), characters.end());
+    reading.text = QString::fromUcs4(characters.data(), qsizetype(characters.size()));
+    return reading;
+}
+
+} // namespace
+
+std::optional<QString> readDots(const cv::Mat &band, int glyphHeight)
+{
+    const std::vector<DotFont> &fonts = installedDotFonts();
+    if (fonts.empty() || band.empty() || glyphHeight < 4)
+        return std::nullopt;
+    cv::Mat ink;
+    band.convertTo(ink, CV_32F, -1.0 / 255.0, 1.0);
+    // The edges across and down: where a column (row) of the line differs
+    // from the next.
+    std::vector<double> across(size_t(std::max(0, ink.cols - 1))), down(size_t(std::max(0, ink.rows - 1)));
+    for (int y = 0; y < ink.rows; ++y)
+        for (int x = 0; x < ink.cols; ++x) {
+            const float v = ink.at<float>(y, x);
+            if (x + 1 < ink.cols)
+                across[size_t(x)] += std::abs(ink.at<float>(y, x + 1) - v);
+            if (y + 1 < ink.rows)
+                down[size_t(y)] += std::abs(ink.at<float>(y + 1, x) - v);
+        }
+    const auto [columns, rows] = gridOf(across, down, (glyphHeight - 2) / kMostDots, (glyphHeight + 1) / kFewestDots);
+    if (columns.onGrid < kOnGrid)
+        return std::nullopt;
+    const Dots dots = dotsOf(ink, columns, rows);
+    int first = -1, last = -1;
+    for (int r = 0; r < dots.rows; ++r)
+        for (const auto &column : dots.columns)
+            if (column[size_t(r)] >= kInkDot) {
+                first = first < 0 ? r : first;
+                last = r;
+                break;
+            }
+    if (first < 0 || last - first > 7)
+        return std::nullopt;
+    Reading best;
+    for (const DotFont &font : fonts) {
+        for (int top = std::max(0, last - 7); top <= first; ++top) {
+            Reading reading = readRows(dots, top, font);
+            if (reading.cost < best.cost)
+                best = std::move(reading);
+        }
+    }
+    if (best.glyphs == 0 || best.read < kReadShare * best.glyphs)
+        return std::nullopt;
+    return best.text;
+}
