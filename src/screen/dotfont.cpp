@@ -20,13 +20,13 @@ const char32_t kRanges[][2] = {{0x21, 0x7E},     {0x3001, 0x30FF}, {0x4E00, 0x9F
                                {0x2500, 0x266F}, {0xFF01, 0xFF9F}};
 
 // The file of an installed font of `family`; empty when none is.
-std::string fontFile(const char *family)
+std::string fontFile(FcConfig *config, const char *family)
 {
     std::string file;
     FcPattern *pattern = FcPatternCreate();
     FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8 *>(family));
     FcObjectSet *objects = FcObjectSetBuild(FC_FILE, nullptr);
-    if (FcFontSet *set = FcFontList(nullptr, pattern, objects)) {
+    if (FcFontSet *set = FcFontList(config, pattern, objects)) {
         FcChar8 *path = nullptr;
         if (set->nfont > 0 && FcPatternGetString(set->fonts[0], FC_FILE, 0, &path) == FcResultMatch)
             file = reinterpret_cast<const char *>(path);
@@ -80,11 +80,18 @@ std::vector<DotGlyph> glyphsOf(FT_Library library, const std::string &file)
 std::vector<DotFont> loadFonts()
 {
     std::vector<DotFont> fonts;
-    FT_Library library = nullptr;
-    if (!FcInit() || FT_Init_FreeType(&library) != 0)
+    // A configuration of its own, let go when the fonts are read (the
+    // shared one keeps what it allocates until the program ends).
+    FcConfig *config = FcInitLoadConfigAndFonts();
+    if (!config)
         return fonts;
+    FT_Library library = nullptr;
+    if (FT_Init_FreeType(&library) != 0) {
+        FcConfigDestroy(config);
+        return fonts;
+    }
     for (const char *family : kFamilies) {
-        const std::string file = fontFile(family);
+        const std::string file = fontFile(config, family);
         if (file.empty())
             continue;
         DotFont font;
@@ -94,6 +101,7 @@ std::vector<DotFont> loadFonts()
             fonts.push_back(std::move(font));
     }
     FT_Done_FreeType(library);
+    FcConfigDestroy(config);
     return fonts;
 }
 

@@ -22,6 +22,14 @@ constexpr double kMostDots = 8.2;
 // A line is on a grid of dots when its edges fall on the grid this much
 // (1: every edge on a dot's edge; an outline font's glyphs, 0.1-0.3).
 constexpr double kOnGrid = 0.5;
+// Through a camera's blur a grid of dots fits less (0.15-0.3), as an
+// outline font's edges do, but its fit stands out from that of the other
+// periods: this many times their mean. Such a line is the font's only when
+// every glyph of it, three or more, is read, no more than this many dots
+// off on the average.
+constexpr double kMarkedGrid = 2.5;
+constexpr int kFewestGlyphs = 3;
+constexpr double kWrongDotsBlurred = 1.5;
 // A glyph is taken as read when no more than this many of its dots differ
 // from the font's (8 dots wide, 4 dots wide) and no other glyph comes as
 // near; a line is the font's when this share of its glyphs are read so.
@@ -36,11 +44,14 @@ constexpr char32_t kUnread = 0xFFFD;
 constexpr float kInkDot = 0.4f;
 
 // The period (pixels) and where an edge of the grid lies, of edges in
-// `profile` (the strength of an edge between pixel i and i + 1 at i).
+// `profile` (the strength of an edge between pixel i and i + 1 at i); how
+// much of the edges' strength falls on it, and that against the mean of
+// the periods tried.
 struct Grid {
     double pitch = 0.0;
     double edge = 0.0;
     double onGrid = 0.0;
+    double standsOut = 0.0;
 };
 
 std::complex<double> combOf(const std::vector<double> &profile, double frequency)
@@ -112,7 +123,11 @@ std::pair<Grid, Grid> gridOf(const std::vector<double> &columns, const std::vect
         double phase = std::arg(combOf(profile, frequency)) / (2.0 * std::numbers::pi);
         return (phase - std::floor(phase)) / frequency;
     };
-    return {Grid{1.0 / frequency, edgeOf(columns), fit}, Grid{1.0 / frequency, edgeOf(rows), fit}};
+    double mean = 0;
+    for (const auto &f : fits)
+        mean += f.second;
+    mean /= double(fits.size());
+    return {Grid{1.0 / frequency, edgeOf(columns), fit, fit / mean}, Grid{1.0 / frequency, edgeOf(rows), fit, fit / mean}};
 }
 
 // The dots of `ink` (1 ink, 0 background) on the grid, column by column.
@@ -307,7 +322,8 @@ std::optional<QString> readDots(const cv::Mat &band, int glyphHeight)
                 down[size_t(y)] += std::abs(ink.at<float>(y + 1, x) - v);
         }
     const auto [columns, rows] = gridOf(across, down, (glyphHeight - 2) / kMostDots, (glyphHeight + 1) / kFewestDots);
-    if (columns.onGrid < kOnGrid)
+    const bool blurred = columns.onGrid < kOnGrid;
+    if (blurred && columns.standsOut < kMarkedGrid)
         return std::nullopt;
     const Dots dots = dotsOf(ink, columns, rows);
     int first = -1, last = -1;
@@ -329,6 +345,9 @@ std::optional<QString> readDots(const cv::Mat &band, int glyphHeight)
         }
     }
     if (best.glyphs == 0 || best.read < kReadShare * best.glyphs)
+        return std::nullopt;
+    if (blurred &&
+        (best.read < best.glyphs || best.glyphs < kFewestGlyphs || best.cost > kWrongDotsBlurred * best.glyphs))
         return std::nullopt;
     return best.text;
 }
