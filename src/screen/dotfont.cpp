@@ -37,16 +37,15 @@ std::string fontFile(FcConfig *config, const char *family)
     return file;
 }
 
-// The font's glyphs drawn 8 dots high, one bit a dot.
-std::vector<DotGlyph> glyphsOf(FT_Library library, const std::string &file)
+// The font's glyphs drawn 8 dots high, one bit a dot, into `font`.
+void readGlyphs(FT_Library library, const std::string &file, DotFont *font)
 {
-    std::vector<DotGlyph> glyphs;
     FT_Face face = nullptr;
     if (FT_New_Face(library, file.c_str(), 0, &face) != 0)
-        return glyphs;
+        return;
     const std::unique_ptr<FT_FaceRec_, decltype(&FT_Done_Face)> owned(face, FT_Done_Face);
     if (FT_Set_Pixel_Sizes(face, 0, 8) != 0)
-        return glyphs;
+        return;
     const long ascender = face->size->metrics.ascender >> 6;
     std::unordered_set<std::uint64_t> seen[9];
     for (const auto &range : kRanges) {
@@ -71,10 +70,9 @@ std::vector<DotGlyph> glyphsOf(FT_Library library, const std::string &file)
             }
             // A blank (a space) is read as the gap it is.
             if (dots != 0 && seen[width].insert(dots).second)
-                glyphs.push_back({dots, width, c});
+                (width == 4 ? font->narrow : font->wide).push_back({dots, width, c});
         }
     }
-    return glyphs;
 }
 
 std::vector<DotFont> loadFonts()
@@ -96,8 +94,8 @@ std::vector<DotFont> loadFonts()
             continue;
         DotFont font;
         font.family = family;
-        font.glyphs = glyphsOf(library, file);
-        if (!font.glyphs.empty())
+        readGlyphs(library, file, &font);
+        if (!font.narrow.empty() || !font.wide.empty())
             fonts.push_back(std::move(font));
     }
     FT_Done_FreeType(library);

@@ -18,10 +18,11 @@ struct DotGlyph {
 struct DotFont {
     // The font's family, as fontconfig names it.
     const char *family = nullptr;
-    // One glyph for each drawing: where two characters look the same dot
-    // for dot, the one a handset shows more often (kana before kanji
-    // before signs) stands for both.
-    std::vector<DotGlyph> glyphs;
+    // One glyph for each drawing, 4 dots wide and 8: where two characters
+    // look the same dot for dot, the one a handset shows more often (kana
+    // before kanji before signs) stands for both.
+    std::vector<DotGlyph> narrow;
+    std::vector<DotGlyph> wide;
 };
 
 // The 8-dot fonts installed: none when there are none.
