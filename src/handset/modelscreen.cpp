@@ -42,16 +42,22 @@ QImage ModelScreen::render(const QString &lastKey, const QString &text, bool pop
     QImage image(kWidth, kHeight, QImage::Format_RGB888);
     image.fill(QColor(0xE8, 0xF0, 0xE0));
     QPainter painter(&image);
-    painter.setRenderHint(QPainter::TextAntialiasing);
+    // An 8-dot font (Misaki) is drawn as a handset draws it: a whole number
+    // of pixels a dot, not smoothed.
+    const bool dots = fontFamily.startsWith(QLatin1String("Misaki"));
+    const auto pixels = [dots](int size) { return dots ? (size + 4) / 8 * 8 : size; };
+    painter.setRenderHint(QPainter::TextAntialiasing, !dots);
     QFont font;
     font.setFamilies({fontFamily.isEmpty() ? QStringLiteral("IPAGothic") : fontFamily, QStringLiteral("IPAGothic"), QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP"),
                       QStringLiteral("Noto Sans Mono CJK JP")});
-    font.setPixelSize(18);
+    if (dots)
+        font.setStyleStrategy(QFont::NoAntialias);
+    font.setPixelSize(pixels(18));
     painter.fillRect(QRect(0, 0, kWidth, kStatusBarHeight), QColor(0x20, 0x30, 0x48));
     painter.setFont(font);
     painter.setPen(Qt::white);
     painter.drawText(QRect(8, 0, kWidth - 16, kStatusBarHeight), Qt::AlignVCenter | Qt::AlignLeft, lastKey);
-    font.setPixelSize(22);
+    font.setPixelSize(pixels(22));
     painter.setFont(font);
     painter.setPen(Qt::black);
     painter.drawText(textArea(), Qt::AlignTop | Qt::AlignLeft | Qt::TextWrapAnywhere, text);
@@ -60,7 +66,7 @@ QImage ModelScreen::render(const QString &lastKey, const QString &text, bool pop
         painter.fillRect(textArea(), QColor(0xFF, 0xF4, 0xD0));
         painter.setPen(QPen(QColor(0xB0, 0x20, 0x20), 3));
         painter.drawRect(textArea().adjusted(1, 1, -2, -2));
-        font.setPixelSize(28);
+        font.setPixelSize(pixels(28));
         painter.setFont(font);
         painter.drawText(textArea(), Qt::AlignCenter, popupText());
     }
