@@ -19,6 +19,8 @@ namespace {
 // letters) to 8 high.
 constexpr double kFewestDots = 3.8;
 constexpr double kMostDots = 8.2;
+// The grid is looked for over this many pixels of a line at most.
+constexpr size_t kSearched = 400;
 // A line is on a grid of dots when its edges fall on the grid this much
 // (1: every edge on a dot's edge; an outline font's glyphs, 0.1-0.3).
 constexpr double kOnGrid = 0.5;
@@ -30,6 +32,8 @@ constexpr double kOnGrid = 0.5;
 constexpr double kMarkedGrid = 2.5;
 constexpr int kFewestGlyphs = 3;
 constexpr double kWrongDotsBlurred = 1.5;
+// A fit found on the coarse step is this share of the peak at least.
+constexpr double kNearGrid = 0.8;
 // A glyph is taken as read when no more than this many of its dots differ
 // from the font's (8 dots wide, 4 dots wide) and no other glyph comes as
 // near; a line is the font's when this share of its glyphs are read so.
@@ -56,15 +60,19 @@ struct Grid {
 
 std::complex<double> combOf(const std::vector<double> &profile, double frequency)
 {
-    // The edge between pixels i and i + 1 lies at i + 1.
-    const std::complex<double> turn = std::polar(1.0, 2.0 * std::numbers::pi * frequency);
-    std::complex<double> at = turn;
-    std::complex<double> sum;
+    // The edge between pixels i and i + 1 lies at i + 1. Turned step by
+    // step in plain arithmetic (a complex product checks for infinities).
+    const double c = std::cos(2.0 * std::numbers::pi * frequency);
+    const double s = std::sin(2.0 * std::numbers::pi * frequency);
+    double re = c, im = s, sumRe = 0, sumIm = 0;
     for (const double strength : profile) {
-        sum += strength * at;
-        at *= turn;
+        sumRe += strength * re;
+        sumIm += strength * im;
+        const double next = re * c - im * s;
+        im = re * s + im * c;
+        re = next;
     }
-    return sum;
+    return {sumRe, sumIm};
 }
 
 // The grid shared by the edges across (`columns`) and down (`rows`): the
@@ -82,17 +90,39 @@ std::pair<Grid, Grid> gridOf(const std::vector<double> &columns, const std::vect
     if (total <= 0)
         return {};
     const auto fitAt = [&](double f) { return (std::abs(combOf(columns, f)) + std::abs(combOf(rows, f))) / total; };
-    // The fit on a coarse step first, then each peak near the best taken
-    // to a tenth of a step (where a dot's edge at the line's far end falls
-    // within a few hundredths of a dot): a peak between two steps is no
-    // lower than it is.
-    const double step = 0.25 / double(std::max(columns.size(), rows.size()));
+    // The fit on a coarse step first, over the line's first kSearched
+    // pixels (a wide line's search would grow with its width squared), then
+    // each peak near the best taken to a tenth of a step over the whole
+    // line (where a dot's edge at the line's far end falls within a few
+    // hundredths of a dot): a peak between two steps is no lower than it
+    // is. A grid finer than the pixels' is theirs: no period under one.
+    const std::vector<double> head(columns.begin(),
+                                   columns.begin() + std::ptrdiff_t(std::min<size_t>(columns.size(), kSearched)));
+    double headTotal = 0;
+    for (double v : head)
+        headTotal += v;
+    for (double v : rows)
+        headTotal += v;
+    if (headTotal <= 0)
+        return {};
+    const auto coarseAt = [&](double f) { return (std::abs(combOf(head, f)) + std::abs(combOf(rows, f))) / headTotal; };
+    const double step = 0.25 / double(std::max(head.size(), rows.size()));
     std::vector<std::pair<double, double>> fits; // (frequency, share on the grid)
     double coarseBest = 0;
-    for (double f = 1.0 / longest; f <= 1.0 / shortest; f += step) {
-        fits.emplace_back(f, fitAt(f));
+    for (double f = 1.0 / longest; f <= 1.0 / std::max(1.0, shortest); f += step) {
+        fits.emplace_back(f, coarseAt(f));
         coarseBest = std::max(coarseBest, fits.back().second);
     }
+    if (fits.empty())
+        return {};
+    double mean = 0;
+    for (const auto &f : fits)
+        mean += f.second;
+    mean /= double(fits.size());
+    // No period near a grid's fit (most lines, in outline fonts): not
+    // looked at closer.
+    if (coarseBest < kNearGrid * kOnGrid && coarseBest < kNearGrid * kMarkedGrid * mean)
+        return {};
     std::vector<std::pair<double, double>> peaks;
     double best = 0;
     for (size_t i = 0; i < fits.size(); ++i) {
@@ -100,7 +130,7 @@ std::pair<Grid, Grid> gridOf(const std::vector<double> &columns, const std::vect
                           (i + 1 == fits.size() || fits[i + 1].second <= fits[i].second);
         if (!peak || fits[i].second < 0.6 * coarseBest)
             continue;
-        std::pair<double, double> top = fits[i];
+        std::pair<double, double> top(fits[i].first, fitAt(fits[i].first));
         for (double f = fits[i].first - step; f <= fits[i].first + step; f += step / 10) {
             const double here = fitAt(f);
             if (here > top.second)
@@ -123,11 +153,8 @@ std::pair<Grid, Grid> gridOf(const std::vector<double> &columns, const std::vect
         double phase = std::arg(combOf(profile, frequency)) / (2.0 * std::numbers::pi);
         return (phase - std::floor(phase)) / frequency;
     };
-    double mean = 0;
-    for (const auto &f : fits)
-        mean += f.second;
-    mean /= double(fits.size());
-    return {Grid{1.0 / frequency, edgeOf(columns), fit, fit / mean}, Grid{1.0 / frequency, edgeOf(rows), fit, fit / mean}};
+    const double standsOut = coarseAt(frequency) / mean;
+    return {Grid{1.0 / frequency, edgeOf(columns), fit, standsOut}, Grid{1.0 / frequency, edgeOf(rows), fit, standsOut}};
 }
 
 // The dots of `ink` (1 ink, 0 background) on the grid, column by column.
@@ -354,6 +381,10 @@ std::optional<QString> readDots(const cv::Mat &band, int glyphHeight)
             if (reading.cost < best.cost)
                 best = std::move(reading);
         }
+        // A line the first font reads less than half of is no 8-dot font's
+        // (the fonts share most of their glyphs): the others are not tried.
+        if (best.read * 2 < best.glyphs)
+            break;
     }
     if (best.glyphs == 0 || best.read < kReadShare * best.glyphs)
         return std::nullopt;

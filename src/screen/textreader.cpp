@@ -392,10 +392,8 @@ cv::Mat straightened(const cv::Mat &gray, const TextLine &line)
     const double middleY = line.middle.y;
     const int bandHeight =
         std::max(line.glyphHeight, int(line.box.height - std::abs(line.slant) * line.box.width)) + 2 * margin;
-    // A whole pixel's shift where the line is level: a bitmap font's dots
-    // stay whole pixels.
     const cv::Mat straighten = (cv::Mat_<double>(2, 3) << 1, 0, -around.x, line.slant, 1,
-                                -std::round(middleY - bandHeight / 2.0) - line.slant * middleX);
+                                -(middleY - bandHeight / 2.0) - line.slant * middleX);
     cv::Mat band;
     cv::warpAffine(gray, band, straighten, cv::Size(around.width, bandHeight), cv::INTER_LINEAR,
                    cv::BORDER_REPLICATE);
