@@ -19,7 +19,8 @@ class TessBaseAPI;
 // display on a dark desk: lines of text are found where they are (ink that
 // stands out from its own neighbourhood, darker or lighter: a dark theme, a
 // status bar), each straightened, turned dark on light and brought to the
-// glyph height the recogniser reads best. Reading takes tens of
+// glyph height the recogniser reads best; a line in an 8-dot bitmap font
+// is read by its dots instead (dotreader.h). Reading takes tens of
 // milliseconds for a QVGA screen: one reader serves one thread, and
 // callers read the newest frame whenever the previous reading is done.
 class TextReader {
