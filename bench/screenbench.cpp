@@ -353,7 +353,7 @@ cv::Mat handsetScreen(const QString &family, int pixels, const QString &word, in
     const QColor ink = dark ? QColor(230, 230, 230) : QColor(20, 20, 30);
     image.fill(paper);
     QPainter painter(&image);
-    painter.setRenderHint(QPainter::TextAntialiasing, !family.startsWith(QLatin1String("Misaki")));
+    painter.setRenderHint(QPainter::TextAntialiasing, !isDotFont(family));
     QFont font(family);
     font.setPixelSize(pixels);
     font.setHintingPreference(QFont::PreferFullHinting);

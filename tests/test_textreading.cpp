@@ -172,7 +172,7 @@ void TestTextReading::readsWhatACameraGives()
     screen.family = family;
     screen.size = size;
     screen.pixels = pixels;
-    screen.bitmap = family.startsWith(QStringLiteral("Misaki"));
+    screen.bitmap = isDotFont(family);
     screen.dark = dark;
     screen.lines = {QStringLiteral("mail@example.jp"), QStringLiteral("送信完了"), QStringLiteral("アドレス帳")};
     std::mt19937 random(7);

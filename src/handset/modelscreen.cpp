@@ -42,9 +42,8 @@ QImage ModelScreen::render(const QString &lastKey, const QString &text, bool pop
     QImage image(kWidth, kHeight, QImage::Format_RGB888);
     image.fill(QColor(0xE8, 0xF0, 0xE0));
     QPainter painter(&image);
-    // An 8-dot font (Misaki) is drawn as a handset draws it: a whole number
-    // of pixels a dot, not smoothed.
-    const bool dots = fontFamily.startsWith(QLatin1String("Misaki"));
+    // An 8-dot font at the nearest whole number of pixels a dot.
+    const bool dots = isDotFont(fontFamily);
     const auto pixels = [dots](int size) { return dots ? (size + 4) / 8 * 8 : size; };
     painter.setRenderHint(QPainter::TextAntialiasing, !dots);
     QFont font;
@@ -189,6 +188,11 @@ cv::Mat ModelScreen::filmed()
         return picture_;
     const double seconds = cameraClock_.elapsed() / 1000.0;
     return camera_->shoot(picture_, camera_->poseAt(seconds), ++cameraFrames_).frame;
+}
+
+bool isDotFont(const QString &family)
+{
+    return family.startsWith(QLatin1String("Misaki"));
 }
 
 cv::Mat cameraLike(const cv::Mat &picture, std::mt19937 &random)

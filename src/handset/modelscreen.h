@@ -88,3 +88,7 @@ private:
 // `picture` as a camera would give it: the brightness drifts a little, every
 // pixel has its noise, and the lens blurs slightly.
 cv::Mat cameraLike(const cv::Mat &picture, std::mt19937 &random);
+
+// Whether `family` is an 8-dot bitmap font (Debian's Misaki fonts): drawn
+// as a handset draws it, a whole number of pixels a dot, not smoothed.
+bool isDotFont(const QString &family);

@@ -9,6 +9,7 @@
 #include <complex>
 #include <limits>
 #include <numbers>
+#include <numeric>
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
@@ -75,6 +76,19 @@ std::complex<double> combOf(const std::vector<double> &profile, double frequency
     return {sumRe, sumIm};
 }
 
+// How much of the strength of the edges across (`columns`) and down
+// (`rows`) falls on the grid of a frequency.
+struct Edges {
+    const std::vector<double> &columns;
+    const std::vector<double> &rows;
+    double total = std::accumulate(columns.begin(), columns.end(), 0.0) + std::accumulate(rows.begin(), rows.end(), 0.0);
+
+    double fitAt(double frequency) const
+    {
+        return (std::abs(combOf(columns, frequency)) + std::abs(combOf(rows, frequency))) / total;
+    }
+};
+
 // The grid shared by the edges across (`columns`) and down (`rows`): the
 // square dots' size, of the periods between `shortest` and `longest`. The
 // half of a grid's period fits its edges as well: the longest period that
@@ -82,14 +96,6 @@ std::complex<double> combOf(const std::vector<double> &profile, double frequency
 std::pair<Grid, Grid> gridOf(const std::vector<double> &columns, const std::vector<double> &rows, double shortest,
                              double longest)
 {
-    double total = 0;
-    for (double v : columns)
-        total += v;
-    for (double v : rows)
-        total += v;
-    if (total <= 0)
-        return {};
-    const auto fitAt = [&](double f) { return (std::abs(combOf(columns, f)) + std::abs(combOf(rows, f))) / total; };
     // The fit on a coarse step first, over the line's first kSearched
     // pixels (a wide line's search would grow with its width squared), then
     // each peak near the best taken to a tenth of a step over the whole
@@ -98,19 +104,15 @@ std::pair<Grid, Grid> gridOf(const std::vector<double> &columns, const std::vect
     // is. A grid finer than the pixels' is theirs: no period under one.
     const std::vector<double> head(columns.begin(),
                                    columns.begin() + std::ptrdiff_t(std::min<size_t>(columns.size(), kSearched)));
-    double headTotal = 0;
-    for (double v : head)
-        headTotal += v;
-    for (double v : rows)
-        headTotal += v;
-    if (headTotal <= 0)
+    const Edges whole{columns, rows};
+    const Edges coarse{head, rows};
+    if (whole.total <= 0 || coarse.total <= 0)
         return {};
-    const auto coarseAt = [&](double f) { return (std::abs(combOf(head, f)) + std::abs(combOf(rows, f))) / headTotal; };
     const double step = 0.25 / double(std::max(head.size(), rows.size()));
     std::vector<std::pair<double, double>> fits; // (frequency, share on the grid)
     double coarseBest = 0;
     for (double f = 1.0 / longest; f <= 1.0 / std::max(1.0, shortest); f += step) {
-        fits.emplace_back(f, coarseAt(f));
+        fits.emplace_back(f, coarse.fitAt(f));
         coarseBest = std::max(coarseBest, fits.back().second);
     }
     if (fits.empty())
@@ -130,9 +132,9 @@ std::pair<Grid, Grid> gridOf(const std::vector<double> &columns, const std::vect
                           (i + 1 == fits.size() || fits[i + 1].second <= fits[i].second);
         if (!peak || fits[i].second < 0.6 * coarseBest)
             continue;
-        std::pair<double, double> top(fits[i].first, fitAt(fits[i].first));
+        std::pair<double, double> top(fits[i].first, whole.fitAt(fits[i].first));
         for (double f = fits[i].first - step; f <= fits[i].first + step; f += step / 10) {
-            const double here = fitAt(f);
+            const double here = whole.fitAt(f);
             if (here > top.second)
                 top = {f, here};
         }
@@ -153,7 +155,7 @@ std::pair<Grid, Grid> gridOf(const std::vector<double> &columns, const std::vect
         double phase = std::arg(combOf(profile, frequency)) / (2.0 * std::numbers::pi);
         return (phase - std::floor(phase)) / frequency;
     };
-    const double standsOut = coarseAt(frequency) / mean;
+    const double standsOut = coarse.fitAt(frequency) / mean;
     return {Grid{1.0 / frequency, edgeOf(columns), fit, standsOut}, Grid{1.0 / frequency, edgeOf(rows), fit, standsOut}};
 }
 
