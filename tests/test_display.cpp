@@ -283,12 +283,21 @@ void TestDisplay::darkScreenFramedByItsBars_data()
     QTest::addColumn<QSize>("size");
     QTest::addColumn<bool>("softKeys");
     QTest::addColumn<int>("seed");
-    // The display's share of the frame's height (0: the camera's own).
+    // The display's share of the frame's height and its tilt (0: the
+    // camera's own).
     QTest::addColumn<double>("share");
-    QTest::newRow("QVGA landscape filling the frame") << QSize(320, 240) << true << 5 << 0.85;
-    QTest::newRow("QVGA portrait") << QSize(240, 320) << true << 8 << 0.0;
-    QTest::newRow("WVGA") << QSize(480, 800) << true << 13 << 0.0;
-    QTest::newRow("status bar alone") << QSize(320, 240) << false << 5 << 0.85;
+    QTest::addColumn<double>("tilt");
+    // The body text's glyphs (0: a tenth of the display's height).
+    QTest::addColumn<int>("pixels");
+    QTest::newRow("QVGA landscape filling the frame") << QSize(320, 240) << true << 5 << 0.85 << 0.0 << 0;
+    QTest::newRow("QVGA portrait") << QSize(240, 320) << true << 8 << 0.0 << 0.0 << 0;
+    QTest::newRow("WVGA") << QSize(480, 800) << true << 13 << 0.0 << 0.0 << 0;
+    QTest::newRow("status bar alone") << QSize(320, 240) << false << 5 << 0.85 << 0.0 << 0;
+    // The first line's glyphs a few pixels below the status bar: beside
+    // the bar the screen's black is thin. And a bar a few pixels thick in
+    // the search's small copy, tilted: its outline steps.
+    QTest::newRow("first line close below the status bar") << QSize(320, 240) << true << 5 << 0.85 << 0.0 << 16;
+    QTest::newRow("thin bars, tilted") << QSize(320, 240) << true << 8 << 0.5 << 2.5 << 8;
 }
 
 // A dark screen whose black is as dark as the body around it (an OLED's
@@ -300,11 +309,13 @@ void TestDisplay::darkScreenFramedByItsBars()
     QFETCH(bool, softKeys);
     QFETCH(int, seed);
     QFETCH(double, share);
+    QFETCH(double, tilt);
+    QFETCH(int, pixels);
     std::mt19937 random(seed);
     HandsetScreen screen;
     screen.dark = true;
     screen.size = size;
-    screen.pixels = size.height() / 10;
+    screen.pixels = pixels > 0 ? pixels : size.height() / 10;
     screen.lines = QStringList{QStringLiteral("失敗時間新"), QStringLiteral("ひらがなフォルダ"), QStringLiteral("東京都大阪府")};
     cv::Mat drawn = drawScreen(screen);
     if (!softKeys)
@@ -312,6 +323,8 @@ void TestDisplay::darkScreenFramedByItsBars()
     CameraView view = randomView(random);
     if (share > 0)
         view.share = share;
+    if (tilt != 0)
+        view.tiltDegrees = tilt;
     std::vector<cv::Point2f> truth;
     const cv::Mat frame = filmed(drawn, view, random, &truth);
     const std::optional<DisplayCorners> found = DisplayFinder::find(frame);

@@ -1,6 +1,7 @@
 #include "screen/displayfinder.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgproc.hpp>
@@ -126,18 +127,18 @@ bool plausible(const DisplayCorners &c)
     return top / bottom > 0.75 && top / bottom < 1.33 && left / right > 0.75 && left / right < 1.33;
 }
 
-// Where a line through `p` along `d` meets one through `q` along `e`.
 // Whether the band just outside the four-sided shape `c` (small copy's
 // pixels) is dark, as a handset's body around its display is: a light
-// patch framed within a light screen (a pop-up) is no display.
-bool darkAround(const cv::Mat &gray, const DisplayCorners &c, double level)
+// patch framed within a light screen (a pop-up) is no display. Looked at
+// no farther out than `farthest`.
+bool darkAround(const cv::Mat &gray, const DisplayCorners &c, double level, float farthest = FLT_MAX)
 {
     // Each side: a body beside it, within the frame.
     for (size_t i = 0; i < 4; ++i) {
         const cv::Point2f a = c[i], b = c[(i + 1) % 4];
         const double edge = length(a, b);
         const cv::Point2f outward = cv::Point2f(b.y - a.y, a.x - b.x) / float(edge);
-        const float away = float(std::max(4.0, 0.05 * edge));
+        const float away = std::min(farthest, float(std::max(4.0, 0.05 * edge)));
         double sum = 0;
         int count = 0;
         for (int k = 1; k < 16; ++k) {
@@ -178,18 +179,23 @@ bool offEdge(const DisplayCorners &c, cv::Size size)
 
 // A lit band lying across the small copy (a dark screen's status bar or
 // soft keys): a filled rectangle many times as wide as high, off the frame's
-// edge, the dark body beside it (the screen's black counts as body).
+// edge, the dark body beside it (the screen's black counts as body; looked
+// at close by, as the screen's first line may lie a few pixels below its
+// status bar).
 std::optional<DisplayCorners> bandOf(const std::vector<cv::Point> &hull, double area, const cv::Mat &gray, double level)
 {
     const cv::RotatedRect box = cv::minAreaRect(hull);
     const float longer = std::max(box.size.width, box.size.height), shorter = std::min(box.size.width, box.size.height);
-    if (shorter < 2 || longer < kBandAspect * shorter || area < 0.85 * box.size.area())
+    // A tilted band's outline steps a pixel at a time: its hull is a pixel
+    // thicker than the band is on the average (a bar 7 pixels thick, tilted
+    // 2°, filled 81 % of its hull's rectangle).
+    if (shorter < 2 || longer < kBandAspect * shorter || area < 0.85 * longer * (shorter - 1))
         return std::nullopt;
     cv::Point2f points[4];
     box.points(points);
     const DisplayCorners c = ordered({points, points + 4});
     const bool across = length(c[0], c[1]) > length(c[1], c[2]);
-    if (!across || !offEdge(c, gray.size()) || !darkAround(gray, c, level))
+    if (!across || !offEdge(c, gray.size()) || !darkAround(gray, c, level, std::max(2.f, shorter / 3)))
         return std::nullopt;
     return c;
 }
@@ -241,6 +247,7 @@ std::optional<DisplayBars> framedByBars(const std::vector<Band> &bands, const cv
     return best;
 }
 
+// Where a line through `p` along `d` meets one through `q` along `e`.
 std::optional<cv::Point2f> meet(const cv::Vec4f &a, const cv::Vec4f &b)
 {
     const cv::Point2f d(a[0], a[1]), p(a[2], a[3]), e(b[0], b[1]), q(b[2], b[3]);
