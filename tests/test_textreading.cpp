@@ -3,10 +3,15 @@
 
 #include "handset/modelscreen.h"
 #include "macro/statement.h"
+#include "screen/displayfinder.h"
+#include "screen/framesource.h"
+#include "screen/sourceaddress.h"
 #include "screen/textcompare.h"
 #include "screen/textreader.h"
+#include "screen/textwatch.h"
 #include "support/busypage.h"
 #include "support/camerascreens.h"
+#include "support/tempfiles.h"
 #include "support/testshare.h"
 
 #include <QFontDatabase>
@@ -33,6 +38,7 @@ private slots:
     void readingIsCutShort_data();
     void readingIsCutShort();
     void sharedReadersTakeTurns();
+    void unchangedScreenReadAgainOtherwise();
 };
 
 void TestTextReading::comparison_data()
@@ -295,6 +301,44 @@ void TestTextReading::sharedReadersTakeTurns()
     readSome();
     other.join();
     QCOMPARE(right.load(), 8);
+}
+
+void TestTextReading::unchangedScreenReadAgainOtherwise()
+{
+    // A filmed display whose first line the first reading misreads. A wait
+    // reads the unchanged screen again: read as before it was misread the
+    // same way until the wait ran out; each reading now brings the glyphs
+    // to another height. A near miss is no more found at any of them.
+    HandsetScreen screen;
+    screen.size = QSize(320, 240);
+    screen.pixels = 16;
+    screen.lines = {QStringLiteral("入力確認受信設定"), QStringLiteral("mail@example.jp"), QStringLiteral("東京都大阪府画面表示")};
+    std::mt19937 random(86);
+    random(); // the draw that chose the glyphs' size
+    const CameraView view = randomView(random);
+    const cv::Mat frame = filmed(drawScreen(screen), view, random);
+    DisplayFinder finder;
+    const std::optional<DisplayCorners> corners = finder.locate(frame);
+    QVERIFY(corners);
+    TempFiles files;
+    const QString path = files.path(QStringLiteral("display.png"));
+    QVERIFY(cv::imwrite(path.toStdString(), finder.rectify(frame, *corners)));
+    std::unique_ptr<FrameSource> source = makeFrameSource(parseSourceAddress(path));
+    QVERIFY2(source->start(), qPrintable(source->errorText()));
+    QString error;
+    const std::shared_ptr<TextReader> reader = TextReader::shared(&error);
+    QVERIFY2(reader, qPrintable(error));
+    const cv::Mat display = source->waitNewer(0, 5000).image;
+    QVERIFY2(!screenTextContains(reader->read(display), screen.lines.first()),
+             "the first reading no longer misreads the line: choose another screen");
+
+    TextWatch wanted(*source, reader, screen.lines.first(), QRect(), 30);
+    QTRY_VERIFY_WITH_TIMEOUT(wanted.progress().done, 30000);
+    QVERIFY(wanted.progress().readings >= 2);
+    for (int again = 0; again < 5; ++again) {
+        const QString read = reader->read(display, QRect(), TextReader::Limit(), again).value_or(QString());
+        QVERIFY2(!screenTextContains(read, QStringLiteral("入力確認送信設定")), qPrintable(read));
+    }
 }
 
 QUILLON_TEST_MAIN(TestTextReading)

@@ -34,6 +34,13 @@ constexpr int kHighestLine = 160;
 // The recogniser reads glyphs best at this height (pixels): measured on
 // handsets' screens in five fonts, bare and filmed (bench/run, figure 10d).
 constexpr int kGlyphPixels = 32;
+// A screen read again (see TextReader::read) is read at the next of these
+// heights each time. The same height with only a camera's new noise
+// mostly misreads a line as before; another height reads it afresh.
+// Through a camera this found 157 texts of 192 within a wait, where the
+// same height every time found 149 (bench/run, figure 10d, 48 screens of
+// four fonts); other orders of the same kind found 155-158.
+constexpr int kGlyphPixelsAgain[] = {kGlyphPixels, 40, 24, 48, 28};
 // Glyphs this low (pixels) are a bitmap font's dots, or as small: enlarged
 // dot by dot first, then smoothed, so that a dot stays a square.
 constexpr int kDotGlyphs = 12;
@@ -403,11 +410,11 @@ cv::Mat straightened(const cv::Mat &gray, const TextLine &line)
     return band;
 }
 
-// The line's picture (straightened()) as the recogniser reads it best:
-// glyphs kGlyphPixels high.
-cv::Mat prepared(const cv::Mat &band, const TextLine &line)
+// The line's picture (straightened()) as the recogniser reads it: glyphs
+// `glyphPixels` high.
+cv::Mat prepared(const cv::Mat &band, const TextLine &line, int glyphPixels)
 {
-    const double scale = double(kGlyphPixels) / line.glyphHeight;
+    const double scale = double(glyphPixels) / line.glyphHeight;
     cv::Mat sized;
     if (line.glyphHeight <= kDotGlyphs) {
         // Dot by dot, then smoothed: a bitmap font's dots stay squares
@@ -456,7 +463,7 @@ struct Group {
 // on its dark band) starts a group of its own, and is printed as a line of
 // its own. A line in an 8-dot font is read by its dots, alone. No value
 // when `limit` cut it short (asked between lines).
-std::optional<std::vector<Group>> textGroups(const cv::Mat &gray, const TextReader::Limit &limit)
+std::optional<std::vector<Group>> textGroups(const cv::Mat &gray, const TextReader::Limit &limit, int glyphPixels)
 {
     std::vector<Group> groups;
     std::vector<cv::Mat> group;
@@ -478,7 +485,7 @@ std::optional<std::vector<Group>> textGroups(const cv::Mat &gray, const TextRead
             groups.push_back({cv::Mat(), *dots});
             continue;
         }
-        cv::Mat pixels = prepared(band, line);
+        cv::Mat pixels = prepared(band, line, glyphPixels);
         const bool sameKind = first && first->light == line.light;
         if (!group.empty() && (!sameKind || width + pixels.cols > kWidestReading))
             close();
@@ -587,7 +594,7 @@ QString TextReader::read(const cv::Mat &picture, const QRect &region)
     return read(picture, region, Limit()).value_or(QString());
 }
 
-std::optional<QString> TextReader::read(const cv::Mat &picture, const QRect &region, const Limit &limit)
+std::optional<QString> TextReader::read(const cv::Mat &picture, const QRect &region, const Limit &limit, int again)
 {
     if (!api_ || picture.empty())
         return QString();
@@ -599,7 +606,8 @@ std::optional<QString> TextReader::read(const cv::Mat &picture, const QRect &reg
     if (area.isEmpty())
         return QString();
     const cv::Mat gray = toGray(picture(cv::Rect(area.x(), area.y(), area.width(), area.height())));
-    const std::optional<std::vector<Group>> groups = textGroups(gray, limit);
+    const int glyphPixels = kGlyphPixelsAgain[std::max(0, again) % std::size(kGlyphPixelsAgain)];
+    const std::optional<std::vector<Group>> groups = textGroups(gray, limit, glyphPixels);
     if (!groups)
         return std::nullopt;
     const std::lock_guard lock(reading_);

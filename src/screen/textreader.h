@@ -47,8 +47,11 @@ public:
     // The text in `picture` (8-bit gray, BGR or BGRA), within `region` (in
     // the picture's pixels, clipped to it) when that is not empty; empty
     // when the region lies outside the picture. open() must have succeeded.
-    // When `limit` cut the reading short: no value.
-    std::optional<QString> read(const cv::Mat &picture, const QRect &region, const Limit &limit);
+    // When `limit` cut the reading short: no value. `again`: how many times
+    // the same screen (unchanged) was read before; each time its lines are
+    // brought to another glyph height, as a line misread at one is often
+    // read right at another.
+    std::optional<QString> read(const cv::Mat &picture, const QRect &region, const Limit &limit, int again = 0);
     QString read(const cv::Mat &picture, const QRect &region = QRect());
 
     // The part of a `frame`-sized picture that `region` covers: all of it

@@ -14,7 +14,8 @@ namespace {
 // How long the watch waits for a frame before it looks whether it should end.
 constexpr int kFrameWaitMs = 50;
 // A screen that has not changed since it was last read is read again (with
-// the camera's new noise, which may read better) only after the watch has
+// the camera's new noise, and its lines at another glyph height, which may
+// read better) only after the watch has
 // rested this many times the last reading's time: a wait for a text that
 // does not come costs a fraction of a core, the decoding of the stream
 // aside. A screen that changed is read at once: the text waited for comes
@@ -90,6 +91,8 @@ void TextWatch::run(const FrameSource &source)
     // screen may be read again.
     cv::Mat lastRead;
     auto restUntil = std::chrono::steady_clock::now();
+    // How many times the screen was read since it last changed.
+    int again = 0;
     while (!stopping_ && std::chrono::steady_clock::now() < deadline_) {
         const Frame frame = source.waitNewer(seen, kFrameWaitMs);
         if (frame.isEmpty())
@@ -110,10 +113,12 @@ void TextWatch::run(const FrameSource &source)
         }
         const QRect area = TextReader::areaRead(QSize(frame.image.cols, frame.image.rows), region_);
         cv::Mat small = thumbnail(frame.image, area);
-        if (!changed(lastRead, small) && std::chrono::steady_clock::now() < restUntil)
+        const bool fresh = changed(lastRead, small);
+        if (!fresh && std::chrono::steady_clock::now() < restUntil)
             continue;
+        again = fresh ? 0 : again + 1;
         const auto began = std::chrono::steady_clock::now();
-        const std::optional<QString> reading = reader_->read(frame.image, region_, limit);
+        const std::optional<QString> reading = reader_->read(frame.image, region_, limit, again);
         if (!reading)
             return; // cut short: the watch ends
         const QString &read = *reading;
