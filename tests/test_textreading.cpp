@@ -335,7 +335,7 @@ void TestTextReading::unchangedScreenReadAgainOtherwise()
     TextWatch wanted(*source, reader, screen.lines.first(), QRect(), 30);
     QTRY_VERIFY_WITH_TIMEOUT(wanted.progress().done, 30000);
     QVERIFY(wanted.progress().readings >= 2);
-    for (int again = 0; again < 5; ++again) {
+    for (int again = 0; again < 10; ++again) {
         const QString read = reader->read(display, QRect(), TextReader::Limit(), again).value_or(QString());
         QVERIFY2(!screenTextContains(read, QStringLiteral("入力確認送信設定")), qPrintable(read));
     }

@@ -41,6 +41,11 @@ constexpr int kFoundShownMs = 2000;
 constexpr qint64 kNoticeShownMs = 5000;
 // How often the recording's last lines are looked at.
 constexpr qint64 kRecordingLookMs = 200;
+// A window too wide for the room beside the main window shows its picture
+// smaller to fit there, though not narrower than this (a QVGA screen at its
+// own size); narrower still, it keeps its size and lies over the main
+// window.
+constexpr int kNarrowestBeside = 320;
 
 const QColor kWaitingColour(255, 200, 0);
 const QColor kFoundColour(0, 200, 0);
@@ -295,8 +300,25 @@ void frmScreen::putBeside(const QSize &outer, bool always)
     const QRect available = beside_->screen()->availableGeometry();
     if (!always && !frameGeometry().intersects(anchor) && available.contains(frameGeometry()))
         return;
+    const QSize fitted = fitBeside(anchor, outer, available);
     ownSize_ = size();
-    placeFrameAt(placeBeside(anchor, outer, available));
+    placeFrameAt(placeBeside(anchor, fitted, available));
+}
+
+QSize frmScreen::fitBeside(const QRect &anchor, const QSize &outer, const QRect &available)
+{
+    // (Enlarged by the user's choice, it stays as large.)
+    const int room = std::max(available.right() - anchor.right(), anchor.left() - available.left());
+    if (outer.width() <= room || picture->frame().isNull() || !picture->isVisible() || picture->zoom() != 1)
+        return outer;
+    // The window's frame and the room around the picture stay as they are.
+    const int around = outer.width() - picture->width();
+    if (room - around < kNarrowestBeside)
+        return outer;
+    const QSize shown = picture->frame().size().scaled(QSize(room - around, picture->height()), Qt::KeepAspectRatio);
+    const QSize before = size();
+    resize(before - picture->size() + shown);
+    return outer + (size() - before);
 }
 
 void frmScreen::placeFrameAt(const QPoint &frame)

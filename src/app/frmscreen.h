@@ -167,6 +167,10 @@ private:
     // The window placed beside the main window again when it grew over it.
     void keepBeside();
     void putBeside(const QSize &outer, bool always);
+    // The window's outer size once it fits beside `anchor` within
+    // `available`: `outer`, or less with its picture shown smaller when
+    // there is no room for it on either side.
+    QSize fitBeside(const QRect &anchor, const QSize &outer, const QRect &available);
     void placeFrameAt(const QPoint &frame);
     // Leaves the evidence and a wait that ended on it.
     void dropEvidence();

@@ -37,10 +37,12 @@ constexpr int kGlyphPixels = 32;
 // A screen read again (see TextReader::read) is read at the next of these
 // heights each time. The same height with only a camera's new noise
 // mostly misreads a line as before; another height reads it afresh.
-// Through a camera this found 157 texts of 192 within a wait, where the
-// same height every time found 149 (bench/run, figure 10d, 48 screens of
-// four fonts); other orders of the same kind found 155-158.
-constexpr int kGlyphPixelsAgain[] = {kGlyphPixels, 40, 24, 48, 28};
+// Through a camera this found 157 texts of 192 within a wait of 5
+// readings, where the same height every time found 149 (bench/run, figure
+// 10d, 48 screens of four fonts; other orders of the first five found
+// 155-158), and 161 within 10 readings (the first five heights over again:
+// 158).
+constexpr int kGlyphPixelsAgain[] = {kGlyphPixels, 40, 24, 48, 28, 36, 44, 26, 56, 30};
 // Glyphs this low (pixels) are a bitmap font's dots, or as small: enlarged
 // dot by dot first, then smoothed, so that a dot stays a square.
 constexpr int kDotGlyphs = 12;
@@ -606,7 +608,7 @@ std::optional<QString> TextReader::read(const cv::Mat &picture, const QRect &reg
     if (area.isEmpty())
         return QString();
     const cv::Mat gray = toGray(picture(cv::Rect(area.x(), area.y(), area.width(), area.height())));
-    const int glyphPixels = kGlyphPixelsAgain[std::max(0, again) % std::size(kGlyphPixelsAgain)];
+    const int glyphPixels = kGlyphPixelsAgain[size_t(std::max(0, again)) % std::size(kGlyphPixelsAgain)];
     const std::optional<std::vector<Group>> groups = textGroups(gray, limit, glyphPixels);
     if (!groups)
         return std::nullopt;

@@ -299,6 +299,7 @@ class TestScreenWindow : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void windowShowsTheFrames();
+    void wideFrameShownSmallerBeside();
     void selectionSavedAtTheFramesResolution_data();
     void selectionSavedAtTheFramesResolution();
     void checkpointRecordedAndReplayed();
@@ -393,6 +394,25 @@ void TestScreenWindow::windowShowsTheFrames()
     QTRY_VERIFY2((bar = shownAt(s, QPoint(300, ModelScreen::kStatusBarHeight / 2)), near(bar, kStatusBar, 16)),
                  qPrintable(named(bar)));
     QTRY_VERIFY2((below = shownAt(s, QPoint(300, 200)), near(below, kBackground, 16)), qPrintable(named(below)));
+}
+
+void TestScreenWindow::wideFrameShownSmallerBeside()
+{
+    // A camera's 1280x720 frame is wider than the room beside the main
+    // window: its picture is shown smaller there, not over the main window.
+    ModelHandset handset(files_.path(QStringLiteral("handset-camera")), {"--screen-camera"});
+    QVERIFY(handset.ready());
+    ProgramWindows d;
+    QVERIFY(d.watch(handset.url()));
+    frmScreen *s = d.showScreen();
+    QVERIFY(s);
+    QCOMPARE(s->picture->frame().size(), QSize(1280, 720));
+    auto frameOf = [](QWidget *window) { return QRect(xtool::frameTopLeft(window->winId()), window->frameGeometry().size()); };
+    QTRY_VERIFY2(!frameOf(s).intersects(frameOf(&d.w)) && QRect(0, 0, 1280, 1024).contains(frameOf(s)),
+                 qPrintable(QStringLiteral("%1,%2 %3×%4 beside %5,%6 %7×%8")
+                                .arg(frameOf(s).x()).arg(frameOf(s).y()).arg(frameOf(s).width()).arg(frameOf(s).height())
+                                .arg(frameOf(&d.w).x()).arg(frameOf(&d.w).y()).arg(frameOf(&d.w).width()).arg(frameOf(&d.w).height())));
+    QVERIFY2(s->picture->scale() < 0.5, qPrintable(QString::number(s->picture->scale())));
 }
 
 void TestScreenWindow::selectionSavedAtTheFramesResolution_data()
