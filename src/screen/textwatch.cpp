@@ -15,11 +15,10 @@ namespace {
 constexpr int kFrameWaitMs = 50;
 // A screen that has not changed since it was last read is read again (with
 // the camera's new noise, and its lines at another glyph height, which may
-// read better) only after the watch has
-// rested this many times the last reading's time: a wait for a text that
-// does not come costs a fraction of a core, the decoding of the stream
-// aside. A screen that changed is read at once: the text waited for comes
-// with a change.
+// read better) only after the watch has rested this many times the last
+// reading's time: a wait for a text that does not come costs a fraction of
+// a core, the decoding of the stream aside. A screen that changed is read
+// at once: the text waited for comes with a change.
 constexpr double kRestShare = 4.0;
 // The screen changed when a part of its small picture (one pixel for 8x8 of
 // the frame's, which sets a camera's noise aside) moved by more than this

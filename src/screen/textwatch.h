@@ -16,11 +16,11 @@ class TextReader;
 // frame once the reading before is done (at 30 frames a second most frames
 // are skipped, never queued) — at once when the screen changed since the
 // frame last read, else only after the watch has rested a few times as long
-// as that reading took, and then read otherwise (TextReader::read's `again`)
-// — until one holds the text waited for; with no text
-// waited for, until one frame has been read. Only frames that come after
-// the watch started are read. A reading in progress is cut when the watch
-// ends or its time is up.
+// as that reading took, and then read otherwise (TextReader::read's
+// `again`) — until one holds the text waited for; with no text waited for,
+// until one frame has been read. Only frames that come after the watch
+// started are read. A reading in progress is cut when the watch ends or its
+// time is up.
 class TextWatch {
 public:
     struct Progress {
