@@ -56,11 +56,16 @@ constexpr int kLineGap = 16;
 // laid out as one line took 13 s before a stop could cut it.
 constexpr int kWidestReading = 4000;
 
+// Whether `limit` ends the reading now.
+bool isCut(const TextReader::Limit &limit)
+{
+    return (limit.cancelled && limit.cancelled()) || (limit.deadline && std::chrono::steady_clock::now() >= *limit.deadline);
+}
+
 // The recogniser asks this between words.
 bool cancelReading(void *limit, int)
 {
-    const auto *l = static_cast<const TextReader::Limit *>(limit);
-    return (l->cancelled && l->cancelled()) || (l->deadline && std::chrono::steady_clock::now() >= *l->deadline);
+    return isCut(*static_cast<const TextReader::Limit *>(limit));
 }
 
 // A piece of ink: connected pixels darker (or lighter) than around them.
@@ -479,7 +484,7 @@ std::optional<std::vector<Group>> textGroups(const cv::Mat &gray, const TextRead
     };
     cv::Mat read;
     for (const TextLine &line : textLines(gray, &read)) {
-        if (cancelReading(const_cast<TextReader::Limit *>(&limit), 0))
+        if (isCut(limit))
             return std::nullopt;
         const cv::Mat band = straightened(read, line);
         if (std::optional<QString> dots = readDots(band, line.glyphHeight)) {
@@ -619,7 +624,7 @@ std::optional<QString> TextReader::read(const cv::Mat &picture, const QRect &reg
     monitor.cancel_this = const_cast<Limit *>(&limit);
     QStringList read;
     for (const Group &each : *groups) {
-        if (cancelReading(monitor.cancel_this, 0)) {
+        if (isCut(limit)) {
             api_->Clear();
             return std::nullopt;
         }
@@ -639,7 +644,7 @@ std::optional<QString> TextReader::read(const cv::Mat &picture, const QRect &reg
         // A reading cut short is not finished by asking for its text (that
         // would read the picture again, uncut).
         api_->Recognize(&monitor);
-        if (cancelReading(monitor.cancel_this, 0) || monitor.deadline_exceeded()) {
+        if (isCut(limit) || monitor.deadline_exceeded()) {
             api_->Clear();
             return std::nullopt;
         }
