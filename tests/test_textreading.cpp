@@ -142,24 +142,30 @@ void TestTextReading::readsWhatACameraGives_data()
     QTest::addColumn<int>("desk"); // a camera's whole 1280x720 frame on a desk of this gray; 0: the screen alone
     QTest::addColumn<QString>("wanted");
     QTest::addColumn<bool>("found");
+    QTest::addColumn<double>("tilt"); // degrees, of the screen alone
 
     // No region: the lit display on a dark desk is no dark band, and its
     // lines are found inside it; a dark theme's light text on a light desk
     // is no light row.
     const QSize qvga(240, 320);
-    QTest::newRow("display on a dark desk") << "IPAGothic" << qvga << 22 << false << 40 << "送信完了" << true;
-    QTest::newRow("dark theme on a light desk") << "IPAGothic" << qvga << 22 << true << 200 << "送信完了" << true;
-    QTest::newRow("small glyphs, filmed") << "IPAGothic" << QSize(480, 800) << 24 << false << 40 << "送信完了" << true;
+    QTest::newRow("display on a dark desk") << "IPAGothic" << qvga << 22 << false << 40 << "送信完了" << true << 0.0;
+    QTest::newRow("dark theme on a light desk") << "IPAGothic" << qvga << 22 << true << 200 << "送信完了" << true << 0.0;
+    QTest::newRow("small glyphs, filmed") << "IPAGothic" << QSize(480, 800) << 24 << false << 40 << "送信完了" << true << 0.0;
     // Read as kana, not as Latin letters (「アドレス帳」 was FELERE), and its
     // kanji as themselves, dot by dot, light on dark too; a character
     // changed is not taken for the one on the screen.
-    QTest::newRow("8-dot font") << "MisakiGothic" << qvga << 16 << false << 0 << "アドレス" << true;
-    QTest::newRow("8-dot kanji") << "MisakiGothic" << qvga << 16 << false << 0 << "送信完了" << true;
-    QTest::newRow("8-dot, dark theme") << "MisakiGothic" << qvga << 16 << true << 0 << "アドレス帳" << true;
-    QTest::newRow("8-dot near miss") << "MisakiGothic" << qvga << 16 << false << 0 << "送信未了" << false;
+    QTest::newRow("8-dot font") << "MisakiGothic" << qvga << 16 << false << 0 << "アドレス" << true << 0.0;
+    QTest::newRow("8-dot kanji") << "MisakiGothic" << qvga << 16 << false << 0 << "送信完了" << true << 0.0;
+    QTest::newRow("8-dot, dark theme") << "MisakiGothic" << qvga << 16 << true << 0 << "アドレス帳" << true << 0.0;
+    QTest::newRow("8-dot near miss") << "MisakiGothic" << qvga << 16 << false << 0 << "送信未了" << false << 0.0;
     // One character changed: never taken for the text on the screen.
-    QTest::newRow("near miss, filmed") << "IPAGothic" << qvga << 22 << false << 40 << "送信未了" << false;
-    QTest::newRow("near miss, small glyphs") << "IPAGothic" << qvga << 12 << false << 0 << "送信完子" << false;
+    QTest::newRow("near miss, filmed") << "IPAGothic" << qvga << 22 << false << 40 << "送信未了" << false << 0.0;
+    QTest::newRow("near miss, small glyphs") << "IPAGothic" << qvga << 12 << false << 0 << "送信完子" << false << 0.0;
+    // Lines tilted where no display is made upright (a picture given as it
+    // is): each line is straightened by its own slant (it was tilted twice
+    // as much).
+    QTest::newRow("tilted lines") << "IPAGothic" << qvga << 22 << false << 0 << "example" << true << 4.0;
+    QTest::newRow("tilted the other way") << "IPAGothic" << qvga << 22 << false << 0 << "example" << true << -4.0;
 }
 
 void TestTextReading::readsWhatACameraGives()
@@ -171,6 +177,7 @@ void TestTextReading::readsWhatACameraGives()
     QFETCH(int, desk);
     QFETCH(QString, wanted);
     QFETCH(bool, found);
+    QFETCH(double, tilt);
     if (!QFontDatabase::families().contains(family))
         QSKIP(qPrintable(family + " is not installed (scripts/install-deps)"));
 
@@ -184,7 +191,11 @@ void TestTextReading::readsWhatACameraGives()
     std::mt19937 random(7);
     CameraView view;
     view.desk = desk;
-    const cv::Mat frame = desk ? filmed(drawScreen(screen), view, random) : cameraLike(drawScreen(screen), random);
+    cv::Mat drawn = drawScreen(screen);
+    if (tilt != 0)
+        cv::warpAffine(drawn, drawn, cv::getRotationMatrix2D(cv::Point2f(drawn.cols / 2.f, drawn.rows / 2.f), tilt, 1.0),
+                       drawn.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    const cv::Mat frame = desk ? filmed(drawn, view, random) : cameraLike(drawn, random);
     TextReader reader;
     QVERIFY2(reader.open(), qPrintable(reader.errorText()));
     const QString read = reader.read(frame);

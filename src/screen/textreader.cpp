@@ -401,13 +401,15 @@ cv::Mat straightened(const cv::Mat &gray, const TextLine &line)
     const cv::Rect around = (line.box + cv::Size(2 * margin, 2 * margin) - cv::Point(margin, margin)) &
                             cv::Rect(0, 0, gray.cols, gray.rows);
     // Straightened and cut to the glyphs' band: the middle of the line at
-    // each column, from the slant.
+    // each column, from the slant. The line's middle at column x lies at
+    // middleY + slant * (x - middleX) of the picture, and at the band's
+    // middle row in the band.
     const double middleX = line.middle.x;
     const double middleY = line.middle.y;
     const int bandHeight =
         std::max(line.glyphHeight, int(line.box.height - std::abs(line.slant) * line.box.width)) + 2 * margin;
-    const cv::Mat straighten = (cv::Mat_<double>(2, 3) << 1, 0, -around.x, line.slant, 1,
-                                -(middleY - bandHeight / 2.0) - line.slant * middleX);
+    const cv::Mat straighten = (cv::Mat_<double>(2, 3) << 1, 0, -around.x, -line.slant, 1,
+                                bandHeight / 2.0 - middleY + line.slant * middleX);
     cv::Mat band;
     cv::warpAffine(gray, band, straighten, cv::Size(around.width, bandHeight), cv::INTER_LINEAR,
                    cv::BORDER_REPLICATE);
