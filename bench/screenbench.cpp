@@ -74,6 +74,15 @@ double percentile(std::vector<double> v, double p)
     return v[std::min(v.size() - 1, static_cast<size_t>(p * (v.size() - 1) + 0.5))];
 }
 
+// The farthest of four corners from where they truly are (pixels).
+double cornerError(const DisplayCorners &found, const std::vector<cv::Point2f> &truth)
+{
+    double worst = 0;
+    for (size_t i = 0; i < 4; ++i)
+        worst = std::max(worst, double(cv::norm(found[i] - truth[i])));
+    return worst;
+}
+
 cv::Mat texturedPicture(int width, int height, int seed)
 {
     cv::Mat picture(height, width, CV_8UC3);
@@ -597,7 +606,7 @@ int cameraReading()
             if (qEnvironmentVariableIsSet("CONDITION") && qEnvironmentVariable("CONDITION") != (onCamera ? "camera" : "bare"))
                 continue;
             int found = 0, foundWithinWait = 0, small = 0, smallFound = 0, nearMisses = 0, absent = 0;
-            std::vector<double> times;
+            std::vector<double> times, cornerErrors;
             for (int i = 0; i < kScreens; ++i) {
                 // Each screen its own seed: the same screens and frames
                 // whatever was read before.
@@ -624,7 +633,8 @@ int cameraReading()
                 QString lastRead;
                 DisplayFinder finder; // a wait's own display source
                 for (int r = 0; r < kReadingsInAWait && !seen; ++r) {
-                    const cv::Mat frame = onCamera ? filmed(screen, view, random) : throughJpeg(cameraLike(screen, random));
+                    std::vector<cv::Point2f> truth;
+                    const cv::Mat frame = onCamera ? filmed(screen, view, random, &truth) : throughJpeg(cameraLike(screen, random));
                     const double began = threadCpuMs();
                     // As a wait reads it: the display found, followed and
                     // made upright (the frame as it is where none is found).
@@ -633,6 +643,10 @@ int cameraReading()
                         const std::optional<DisplayCorners> corners = finder.locate(frame);
                         if (corners)
                             upright = finder.rectify(frame, *corners);
+                        // How far the display's corners are placed from
+                        // where they are, in the wait's first frame.
+                        if (r == 0)
+                            cornerErrors.push_back(corners ? cornerError(*corners, truth) : 1e9);
                     }
                     if (r == 0 && qEnvironmentVariableIsSet("DUMP"))
                         cv::imwrite(QStringLiteral("%1/%2-%3-%4.png").arg(qEnvironmentVariable("DUMP")).arg(font.family)
@@ -661,6 +675,10 @@ int cameraReading()
                    {"readingsInAWait", kReadingsInAWait}, {"small", small}, {"smallFound", smallFound},
                    {"nearMissesFound", nearMisses}, {"absentFound", absent}, {"readMedian", percentile(times, 0.5)},
                    {"readP95", percentile(times, 0.95)}});
+            if (onCamera)
+                print({{"figure", "camera display"}, {"font", font.name}, {"screens", kScreens},
+                       {"cornersWithin3px", int(std::count_if(cornerErrors.begin(), cornerErrors.end(), [](double e) { return e <= 3; }))},
+                       {"cornerErrorMedian", percentile(cornerErrors, 0.5)}, {"cornerErrorMax", percentile(cornerErrors, 1.0)}});
         }
     }
     return 0;

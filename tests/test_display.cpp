@@ -50,8 +50,8 @@ private slots:
     void uprightDisplayChangedOrNot();
     void framesUsedAsTheyAre_data();
     void framesUsedAsTheyAre();
-    void darkScreenFramedByItsBars_data();
-    void darkScreenFramedByItsBars();
+    void screenWithItsBars_data();
+    void screenWithItsBars();
     void templatesAsWideAsTheDisplay_data();
     void templatesAsWideAsTheDisplay();
     void sessionWatchesTheDisplayUpright();
@@ -278,7 +278,7 @@ void TestDisplay::framesUsedAsTheyAre()
     }
 }
 
-void TestDisplay::darkScreenFramedByItsBars_data()
+void TestDisplay::screenWithItsBars_data()
 {
     QTest::addColumn<QSize>("size");
     QTest::addColumn<bool>("softKeys");
@@ -289,21 +289,31 @@ void TestDisplay::darkScreenFramedByItsBars_data()
     QTest::addColumn<double>("tilt");
     // The body text's glyphs (0: a tenth of the display's height).
     QTest::addColumn<int>("pixels");
-    QTest::newRow("QVGA landscape filling the frame") << QSize(320, 240) << true << 5 << 0.85 << 0.0 << 0;
-    QTest::newRow("QVGA portrait") << QSize(240, 320) << true << 8 << 0.0 << 0.0 << 0;
-    QTest::newRow("WVGA") << QSize(480, 800) << true << 13 << 0.0 << 0.0 << 0;
-    QTest::newRow("status bar alone") << QSize(320, 240) << false << 5 << 0.85 << 0.0 << 0;
+    QTest::addColumn<bool>("dark");
+    QTest::newRow("QVGA landscape filling the frame") << QSize(320, 240) << true << 5 << 0.85 << 0.0 << 0 << true;
+    QTest::newRow("QVGA portrait") << QSize(240, 320) << true << 8 << 0.0 << 0.0 << 0 << true;
+    QTest::newRow("WVGA") << QSize(480, 800) << true << 13 << 0.0 << 0.0 << 0 << true;
+    QTest::newRow("status bar alone") << QSize(320, 240) << false << 5 << 0.85 << 0.0 << 0 << true;
     // The first line's glyphs a few pixels below the status bar: beside
     // the bar the screen's black is thin. And a bar a few pixels thick in
     // the search's small copy, tilted: its outline steps.
-    QTest::newRow("first line close below the status bar") << QSize(320, 240) << true << 5 << 0.85 << 0.0 << 16;
-    QTest::newRow("thin bars, tilted") << QSize(320, 240) << true << 8 << 0.5 << 2.5 << 8;
+    QTest::newRow("first line close below the status bar") << QSize(320, 240) << true << 5 << 0.85 << 0.0 << 16 << true;
+    QTest::newRow("thin bars, tilted") << QSize(320, 240) << true << 8 << 0.5 << 2.5 << 8 << true;
+    // A light screen's dark status bar, dimmer still where the light falls
+    // off, is part of the display though the lit patch stops short of it
+    // (wholly, or on one side: the upright picture was cut and tilted);
+    // and so when the display reaches nearly to the frame's top.
+    QTest::newRow("light QVGA portrait, dark status bar") << QSize(240, 320) << true << 31 << 0.0 << 0.0 << 0 << false;
+    QTest::newRow("light QVGA landscape, dark status bar") << QSize(320, 240) << true << 34 << 0.0 << 0.0 << 0 << false;
+    QTest::newRow("light WVGA, dark status bar") << QSize(480, 800) << true << 33 << 0.0 << 0.0 << 0 << false;
+    QTest::newRow("light, dark status bar near the frame's top") << QSize(240, 320) << true << 37 << 0.9 << 0.0 << 0 << false;
 }
 
 // A dark screen whose black is as dark as the body around it (an OLED's
 // black) has no edge: the status bar above and the soft keys below frame
-// it. One lit band alone is no display.
-void TestDisplay::darkScreenFramedByItsBars()
+// it. One lit band alone is no display. A light screen's dim bars are part
+// of it too.
+void TestDisplay::screenWithItsBars()
 {
     QFETCH(QSize, size);
     QFETCH(bool, softKeys);
@@ -311,9 +321,10 @@ void TestDisplay::darkScreenFramedByItsBars()
     QFETCH(double, share);
     QFETCH(double, tilt);
     QFETCH(int, pixels);
+    QFETCH(bool, dark);
     std::mt19937 random(seed);
     HandsetScreen screen;
-    screen.dark = true;
+    screen.dark = dark;
     screen.size = size;
     screen.pixels = pixels > 0 ? pixels : size.height() / 10;
     screen.lines = QStringList{QStringLiteral("失敗時間新"), QStringLiteral("ひらがなフォルダ"), QStringLiteral("東京都大阪府")};

@@ -39,6 +39,15 @@ constexpr double kBandEnds = 3;
 constexpr double kLeastStep = 10;
 // Samples along each edge when it is placed precisely.
 constexpr int kEdgeSamples = 20;
+// A band across the display's top or bottom (a status bar, soft keys)
+// dimmer than the screen and lighter than the body: from this share of the
+// display's height (and 3 frame pixels; the glow of a bright screen's edge
+// into the body is thinner) to this share, its brightness even across its
+// thickness to within this (levels, or a quarter of its step from the
+// body).
+constexpr double kThinnestBar = 0.02;
+constexpr double kThickestBar = 0.15;
+constexpr double kEvenBar = 6;
 // How far (frame pixels) a followed display's edges are looked for.
 constexpr float kFollowReach = 7;
 // A followed display whose corners, averaged over the last frames, moved
@@ -257,6 +266,98 @@ std::optional<cv::Point2f> meet(const cv::Vec4f &a, const cv::Vec4f &b)
     const cv::Point2f w = q - p;
     const float t = (w.x * e.y - w.y * e.x) / cross;
     return p + t * d;
+}
+
+// Where the display's edge from `a` to `b` (clockwise) truly lies when a
+// band lies along it inside the display, dimmer than the screen and lighter
+// than the body (a status bar, soft keys): the band's outer edge; nothing
+// when there is no such band. Each sample looks out from the edge: the
+// band is an even stretch of brightness (a blurred edge from the screen
+// straight to the body is no stretch of it), then the body's darkness.
+std::optional<cv::Vec4f> barBeyond(const cv::Mat &frame, const cv::Point2f &a, const cv::Point2f &b, float thinnest,
+                                   float farthest)
+{
+    const float edge = float(length(a, b));
+    if (edge < 8 || farthest < 2 * thinnest)
+        return std::nullopt;
+    const cv::Point2f along = (b - a) / edge;
+    const cv::Point2f outward(along.y, -along.x);
+    const float step = 0.5f;
+    const int steps = int(farthest / step) + 1;
+    std::vector<double> profile(static_cast<size_t>(steps)), middle;
+    std::vector<cv::Point2f> points;
+    for (int k = 0; k < kEdgeSamples; ++k) {
+        const cv::Point2f base = a + (b - a) * (0.1f + 0.8f * float(k) / (kEdgeSamples - 1));
+        // Out to the frame's edge at most (a display near it).
+        int seen = 0;
+        for (; seen < steps; ++seen) {
+            const cv::Point2f p = base + outward * (float(seen) * step);
+            profile[size_t(seen)] = luminance(frame, p.x, p.y);
+            if (profile[size_t(seen)] < 0)
+                break;
+        }
+        double body = 255;
+        for (int s = 1; s + 1 < seen; ++s)
+            body = std::min(body, (profile[size_t(s - 1)] + profile[size_t(s)] + profile[size_t(s + 1)]) / 3);
+        int reached = 0; // where the body begins
+        while (reached < seen && profile[size_t(reached)] > body + kLeastStep / 2)
+            ++reached;
+        if (reached == seen || float(reached) * step < thinnest)
+            continue;
+        // The band's brightness between halfway out and three quarters (the
+        // edge found may lie a little inside the screen's light).
+        middle.assign(profile.begin() + reached / 2, profile.begin() + reached * 3 / 4 + 1);
+        std::nth_element(middle.begin(), middle.begin() + long(middle.size() / 2), middle.end());
+        const double bar = middle[middle.size() / 2];
+        const double even = std::max(kEvenBar, (bar - body) / 4);
+        if (bar - body < kLeastStep || std::any_of(middle.begin(), middle.end(), [&](double v) { return std::abs(v - bar) > even; }))
+            continue;
+        const double half = (bar + body) / 2;
+        for (int s = reached / 2 + 1; s <= reached; ++s) {
+            if (profile[size_t(s)] < half) {
+                const double before = profile[size_t(s - 1)];
+                const double t = (before - half) / std::max(1e-6, before - profile[size_t(s)]);
+                points.push_back(base + outward * ((float(s - 1) + float(t)) * step));
+                break;
+            }
+        }
+    }
+    if (points.size() < size_t(kEdgeSamples * 0.6))
+        return std::nullopt;
+    cv::Vec4f line;
+    cv::fitLine(points, line, cv::DIST_HUBER, 0, 0.01, 0.01);
+    int near = 0;
+    for (const cv::Point2f &p : points) {
+        const cv::Point2f d = p - cv::Point2f(line[2], line[3]);
+        near += std::abs(d.x * line[1] - d.y * line[0]) < 1.5f;
+    }
+    if (near < int(points.size() * 0.7))
+        return std::nullopt;
+    return line;
+}
+
+// The display grown over the bands along its top and bottom (barBeyond()).
+DisplayCorners overBars(const cv::Mat &frame, const DisplayCorners &c)
+{
+    const auto through = [](const cv::Point2f &a, const cv::Point2f &b) {
+        const cv::Point2f d = (b - a) / float(length(a, b));
+        return cv::Vec4f(d.x, d.y, a.x, a.y);
+    };
+    const double high = (length(c[0], c[3]) + length(c[1], c[2])) / 2;
+    const float thinnest = float(std::max(3.0, kThinnestBar * high)), farthest = float(kThickestBar * high);
+    const cv::Vec4f left = through(c[3], c[0]), right = through(c[1], c[2]);
+    DisplayCorners grown = c;
+    if (const std::optional<cv::Vec4f> top = barBeyond(frame, c[0], c[1], thinnest, farthest)) {
+        const std::optional<cv::Point2f> topLeft = meet(left, *top), topRight = meet(*top, right);
+        if (topLeft && topRight)
+            grown[0] = *topLeft, grown[1] = *topRight;
+    }
+    if (const std::optional<cv::Vec4f> bottom = barBeyond(frame, c[2], c[3], thinnest, farthest)) {
+        const std::optional<cv::Point2f> bottomRight = meet(right, *bottom), bottomLeft = meet(*bottom, left);
+        if (bottomRight && bottomLeft)
+            grown[2] = *bottomRight, grown[3] = *bottomLeft;
+    }
+    return grown;
 }
 
 #ifdef QUILLON_WARP_SSSE3
@@ -488,8 +589,15 @@ std::optional<DisplayCorners> DisplayFinder::find(const cv::Mat &frame, std::opt
     // the frame itself (kept as found when the edges are too soft).
     const float reach = float(2 * factor + 3);
     if (best) {
-        const std::optional<DisplayCorners> precise = refine(frame, *best, reach);
-        return precise ? precise : best;
+        // A dim status bar or soft keys lie outside the lit patch, or
+        // partly (where the light falls off): the display grown over them,
+        // placed precisely then.
+        std::optional<DisplayCorners> precise = refine(frame, *best, reach);
+        const DisplayCorners grown = overBars(frame, precise ? *precise : *best);
+        if (moved(precise ? *precise : *best, grown) > 0)
+            if (const std::optional<DisplayCorners> placed = refine(frame, grown, reach))
+                return overBars(frame, *placed);
+        return precise ? overBars(frame, *precise) : grown;
     }
     const std::optional<DisplayBars> framed = framedByBars(bands, gray, leastArea);
     if (!framed)
@@ -603,6 +711,8 @@ std::optional<DisplayCorners> DisplayFinder::locate(const cv::Mat &frame)
             sure = top && bottom && movedAlike((*bars_)[0], *top) && movedAlike((*bars_)[1], *bottom);
         } else {
             followed = refine(frame, *last_, kFollowReach);
+            if (followed)
+                followed = overBars(frame, *followed);
         }
         if (followed) {
             if (moved(*last_, *followed) >= kJitter && sure) {
