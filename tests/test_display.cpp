@@ -299,6 +299,11 @@ void TestDisplay::screenWithItsBars_data()
     // the search's small copy, tilted: its outline steps.
     QTest::newRow("first line close below the status bar") << QSize(320, 240) << true << 5 << 0.85 << 0.0 << 16 << true;
     QTest::newRow("thin bars, tilted") << QSize(320, 240) << true << 8 << 0.5 << 2.5 << 8 << true;
+    // The time drawn close to the status bar's end, the battery close to
+    // its other: the ends were placed on them, and crept frame by frame.
+    QTest::newRow("WVGA, the time close to the bar's end") << QSize(480, 800) << true << 3 << 0.0 << 0.0 << 0 << true;
+    QTest::newRow("WVGA, another camera") << QSize(480, 800) << true << 17 << 0.0 << 0.0 << 0 << true;
+    QTest::newRow("QVGA landscape, the battery close to the bar's end") << QSize(320, 240) << true << 22 << 0.0 << 0.0 << 0 << true;
     // A light screen's dark status bar, dimmer still where the light falls
     // off, is part of the display though the lit patch stops short of it
     // (wholly, or on one side: the upright picture was cut and tilted);
@@ -306,6 +311,7 @@ void TestDisplay::screenWithItsBars_data()
     QTest::newRow("light QVGA portrait, dark status bar") << QSize(240, 320) << true << 31 << 0.0 << 0.0 << 0 << false;
     QTest::newRow("light QVGA landscape, dark status bar") << QSize(320, 240) << true << 34 << 0.0 << 0.0 << 0 << false;
     QTest::newRow("light WVGA, dark status bar") << QSize(480, 800) << true << 33 << 0.0 << 0.0 << 0 << false;
+    QTest::newRow("light WVGA, a thick status bar, the time and battery large") << QSize(480, 800) << true << 18 << 0.0 << 0.0 << 0 << false;
     QTest::newRow("light, dark status bar near the frame's top") << QSize(240, 320) << true << 37 << 0.9 << 0.0 << 0 << false;
 }
 

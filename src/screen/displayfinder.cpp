@@ -1,6 +1,7 @@
 #include "screen/displayfinder.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cfloat>
 #include <cmath>
 #include <opencv2/core/hal/intrin.hpp>
@@ -322,7 +323,14 @@ std::optional<cv::Vec4f> barBeyond(const cv::Mat &frame, const cv::Point2f &a, c
             }
         }
     }
-    if (points.size() < size_t(kEdgeSamples * 0.6))
+    // The time and the signs drawn in a bar hide its brightness from some
+    // samples (a bar as thick as a WVGA display's, 60 of 800 pixels, from
+    // nearly half): enough that lie along both halves of the edge.
+    const auto inHalf = [&](bool first) {
+        return std::count_if(points.begin(), points.end(),
+                             [&](const cv::Point2f &p) { return ((p - a).dot(along) < edge / 2) == first; });
+    };
+    if (points.size() < size_t(kEdgeSamples * 0.4) || inHalf(true) < 2 || inHalf(false) < 2)
         return std::nullopt;
     cv::Vec4f line;
     cv::fitLine(points, line, cv::DIST_HUBER, 0, 0.01, 0.01);
@@ -604,12 +612,16 @@ std::optional<DisplayCorners> DisplayFinder::find(const cv::Mat &frame, std::opt
         return std::nullopt;
     // The sides of a screen framed by its bars are edges only along the
     // bars: each bar is placed precisely on its own (looked for nearer too:
-    // a bar's ends are short, and the time or a sign within it is close).
+    // a bar's ends are short, and the time or a sign within it is close;
+    // and farther: a dim bar found at a low level is a little wider than
+    // it is, by the glow around it).
     DisplayBars placed;
     for (size_t i = 0; i < 2; ++i) {
-        std::optional<DisplayCorners> precise = refine(frame, inFrame((*framed)[i]), reach);
+        std::optional<DisplayCorners> precise = refine(frame, inFrame((*framed)[i]), reach, true);
         if (!precise)
-            precise = refine(frame, inFrame((*framed)[i]), kFollowReach);
+            precise = refine(frame, inFrame((*framed)[i]), kFollowReach, true);
+        if (!precise)
+            precise = refine(frame, inFrame((*framed)[i]), 2 * reach, true);
         placed[i] = precise ? *precise : inFrame((*framed)[i]);
     }
     if (bars)
@@ -617,7 +629,7 @@ std::optional<DisplayCorners> DisplayFinder::find(const cv::Mat &frame, std::opt
     return framedBy(placed[0], placed[1]);
 }
 
-std::optional<DisplayCorners> DisplayFinder::refine(const cv::Mat &frame, const DisplayCorners &rough, float reach)
+std::optional<DisplayCorners> DisplayFinder::refine(const cv::Mat &frame, const DisplayCorners &rough, float reach, bool bar)
 {
     if (frame.empty() || frame.type() != CV_8UC3)
         return std::nullopt;
@@ -646,10 +658,23 @@ std::optional<DisplayCorners> DisplayFinder::refine(const cv::Mat &frame, const 
                 continue;
             // Outside: the body just beyond the reach; inside: the display's
             // usual brightness over the inner half (text is the exception).
+            // A bar's is the darker quarter of what is lighter than the body
+            // anywhere along the reach: the time and the signs drawn in it
+            // close to its ends are lighter (the ends were placed on them),
+            // and a dim bar found in the small copy is wider than it is by
+            // the glow of those signs (its ends found a few pixels out).
             const double outside = (profile[0] + profile[1] + profile[2]) / 3;
-            std::vector<double> inner(profile.begin() + steps / 2, profile.end());
-            std::nth_element(inner.begin(), inner.begin() + long(inner.size() / 2), inner.end());
-            const double lit = inner[inner.size() / 2];
+            std::vector<double> inner;
+            if (bar)
+                std::copy_if(profile.begin(), profile.end(), std::back_inserter(inner),
+                             [&](double v) { return v >= outside + kLeastStep; });
+            else
+                inner.assign(profile.begin() + steps / 2, profile.end());
+            if (inner.size() < 3)
+                continue;
+            const auto usual = inner.begin() + long(inner.size() / (bar ? 4 : 2));
+            std::nth_element(inner.begin(), usual, inner.end());
+            const double lit = *usual;
             if (lit - outside < kLeastStep)
                 continue;
             const double middle = (outside + lit) / 2;
@@ -703,8 +728,8 @@ std::optional<DisplayCorners> DisplayFinder::locate(const cv::Mat &frame)
         std::optional<DisplayCorners> followed;
         bool sure = true;
         if (bars_) {
-            const std::optional<DisplayCorners> top = refine(frame, (*bars_)[0], kFollowReach);
-            const std::optional<DisplayCorners> bottom = refine(frame, (*bars_)[1], kFollowReach);
+            const std::optional<DisplayCorners> top = refine(frame, (*bars_)[0], kFollowReach, true);
+            const std::optional<DisplayCorners> bottom = refine(frame, (*bars_)[1], kFollowReach, true);
             const bool stays = (top && moved((*bars_)[0], *top) < kJitter) || (bottom && moved((*bars_)[1], *bottom) < kJitter);
             if ((top && bottom) || ((top || bottom) && stays))
                 followed = framedBy(top ? *top : (*bars_)[0], bottom ? *bottom : (*bars_)[1]);

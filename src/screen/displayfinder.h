@@ -56,7 +56,8 @@ public:
     static std::optional<DisplayCorners> find(const cv::Mat &frame, std::optional<DisplayBars> *bars = nullptr);
     // The display's edges placed precisely near `rough`; nullopt when they
     // are not there (too little contrast across them).
-    static std::optional<DisplayCorners> refine(const cv::Mat &frame, const DisplayCorners &rough, float reach);
+    static std::optional<DisplayCorners> refine(const cv::Mat &frame, const DisplayCorners &rough, float reach,
+                                                bool bar = false);
 
     // Full searches made so far (the rest were followed).
     qint64 searches() const { return searches_; }
