@@ -1,9 +1,9 @@
 #include "screen/displayfinder.h"
 
 #include <algorithm>
-#include <iterator>
 #include <cfloat>
 #include <cmath>
+#include <iterator>
 #include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -600,12 +600,13 @@ std::optional<DisplayCorners> DisplayFinder::find(const cv::Mat &frame, std::opt
         // A dim status bar or soft keys lie outside the lit patch, or
         // partly (where the light falls off): the display grown over them,
         // placed precisely then.
-        std::optional<DisplayCorners> precise = refine(frame, *best, reach);
-        const DisplayCorners grown = overBars(frame, precise ? *precise : *best);
-        if (moved(precise ? *precise : *best, grown) > 0)
-            if (const std::optional<DisplayCorners> placed = refine(frame, grown, reach))
-                return overBars(frame, *placed);
-        return precise ? overBars(frame, *precise) : grown;
+        const std::optional<DisplayCorners> precise = refine(frame, *best, reach);
+        const DisplayCorners placed = precise ? *precise : *best;
+        const DisplayCorners grown = overBars(frame, placed);
+        if (moved(placed, grown) > 0)
+            if (const std::optional<DisplayCorners> again = refine(frame, grown, reach))
+                return overBars(frame, *again);
+        return grown;
     }
     const std::optional<DisplayBars> framed = framedByBars(bands, gray, leastArea);
     if (!framed)
