@@ -317,6 +317,9 @@ int reading()
         // A wait reads frame after frame, each with its own noise: found
         // within this many readings (a wait of a second or less).
         constexpr int kReadingsInAWait = 5;
+    // Glyphs this large in the frame (pixels) a camera shows sharply
+    // enough to read (figures apart for them).
+    constexpr double kReadableInFrame = 14;
         for (int i = 0; i < kScreens; ++i) {
             const QString text = typedText(random, i % 4, words);
             const QString other = typedText(random, i % 4, words);
@@ -606,6 +609,9 @@ int cameraReading()
     const QSize sizes[] = {{240, 320}, {320, 240}, {480, 800}};
     const int kScreens = qEnvironmentVariableIntValue("SCREENS") > 0 ? qEnvironmentVariableIntValue("SCREENS") : 24;
     constexpr int kReadingsInAWait = 5;
+    // Glyphs this large in the frame (pixels) a camera shows sharply
+    // enough to read (figures apart for them).
+    constexpr double kReadableInFrame = 14;
     const bool show = qEnvironmentVariableIsSet("SHOW");
     for (const Font &font : fonts) {
         if (qEnvironmentVariableIsSet("ONLY") && !QString::fromLatin1(font.name).contains(qEnvironmentVariable("ONLY")))
@@ -613,7 +619,7 @@ int cameraReading()
         for (const bool onCamera : {false, true}) {
             if (qEnvironmentVariableIsSet("CONDITION") && qEnvironmentVariable("CONDITION") != (onCamera ? "camera" : "bare"))
                 continue;
-            int found = 0, foundWithinWait = 0, small = 0, smallFound = 0, nearMisses = 0, absent = 0;
+            int found = 0, foundWithinWait = 0, small = 0, smallFound = 0, readable = 0, readableFound = 0, nearMisses = 0, absent = 0;
             std::vector<double> times, cornerErrors;
             for (int i = 0; i < kScreens; ++i) {
                 // Each screen its own seed: the same screens and frames
@@ -670,17 +676,22 @@ int cameraReading()
                     foundWithinWait += seen ? 1 : 0;
                     lastRead = read;
                 }
+                // The glyphs' size in the frame's pixels (the font's size).
+                const double inFrame = onCamera ? s.pixels * view.share * 720 / s.size.height() : s.pixels * 1.0;
                 // The texts not found within the wait, with the last reading.
                 if (!seen && show)
                     std::fprintf(stderr, "%d %s %s %dpx (%.1f in frame)%s: want %s\n got %s\n", i, font.name, onCamera ? "camera" : "bare",
-                                 s.pixels, onCamera ? s.pixels * view.share * 720 / s.size.height() : s.pixels * 1.0, s.dark ? " dark" : "", qPrintable(wanted),
+                                 s.pixels, inFrame, s.dark ? " dark" : "", qPrintable(wanted),
                                  qPrintable(QString(lastRead).replace(u'\n', u'|')));
                 small += s.pixels < 16 ? 1 : 0;
                 smallFound += s.pixels < 16 && seen ? 1 : 0;
+                readable += inFrame >= kReadableInFrame ? 1 : 0;
+                readableFound += inFrame >= kReadableInFrame && seen ? 1 : 0;
             }
             print({{"figure", "camera"}, {"font", font.name}, {"condition", onCamera ? "camera" : "bare"},
                    {"screens", kScreens}, {"found", found}, {"foundWithinWait", foundWithinWait},
                    {"readingsInAWait", kReadingsInAWait}, {"small", small}, {"smallFound", smallFound},
+                   {"largeInFrame", readable}, {"largeInFrameFound", readableFound},
                    {"nearMissesFound", nearMisses}, {"absentFound", absent}, {"readMedian", percentile(times, 0.5)},
                    {"readP95", percentile(times, 0.95)}});
             if (onCamera)
