@@ -74,17 +74,9 @@ double percentile(std::vector<double> v, double p)
     return v[std::min(v.size() - 1, static_cast<size_t>(p * (v.size() - 1) + 0.5))];
 }
 
-// The farthest of four corners from where they truly are (pixels):
-// `placed` is where filmed() put the screen's corners (its first pixel's
-// middle at the first, and a screen of `size` pixels on from it), the
-// display's outer edge half a pixel beyond.
-double cornerError(const DisplayCorners &found, const std::vector<cv::Point2f> &placed, cv::Size size)
+// The farthest of four corners from where they truly are (pixels).
+double cornerError(const DisplayCorners &found, const std::vector<cv::Point2f> &truth)
 {
-    const float w = float(size.width), h = float(size.height);
-    const cv::Mat toFrame = cv::getPerspectiveTransform(std::vector<cv::Point2f>{{0, 0}, {w, 0}, {w, h}, {0, h}}, placed);
-    std::vector<cv::Point2f> truth;
-    cv::perspectiveTransform(std::vector<cv::Point2f>{{-0.5f, -0.5f}, {w - 0.5f, -0.5f}, {w - 0.5f, h - 0.5f}, {-0.5f, h - 0.5f}},
-                             truth, toFrame);
     double worst = 0;
     for (size_t i = 0; i < 4; ++i)
         worst = std::max(worst, double(cv::norm(found[i] - truth[i])));
@@ -660,7 +652,7 @@ int cameraReading()
                         // How far the display's corners are placed from
                         // where they are, in the wait's first frame.
                         if (r == 0)
-                            cornerErrors.push_back(corners ? cornerError(*corners, truth, cv::Size(screen.cols, screen.rows)) : 1e9);
+                            cornerErrors.push_back(corners ? cornerError(*corners, truth) : 1e9);
                     }
                     if (r == 0 && qEnvironmentVariableIsSet("DUMP"))
                         cv::imwrite(QStringLiteral("%1/%2-%3-%4.png").arg(qEnvironmentVariable("DUMP")).arg(font.family)

@@ -351,7 +351,7 @@ void TestDisplay::screenWithItsBars()
     }
     QVERIFY(found);
     for (size_t i = 0; i < 4; ++i)
-        QVERIFY2(std::hypot((*found)[i].x - truth[i].x, (*found)[i].y - truth[i].y) <= kCornerTolerance + 1,
+        QVERIFY2(std::hypot((*found)[i].x - truth[i].x, (*found)[i].y - truth[i].y) <= kCornerTolerance,
                  qPrintable(QStringLiteral("corner %1 at %2,%3, not %4,%5").arg(i).arg((*found)[i].x).arg((*found)[i].y)
                                 .arg(truth[i].x).arg(truth[i].y)));
     // Followed by its bars from frame to frame (each with its own noise):
@@ -367,7 +367,7 @@ void TestDisplay::screenWithItsBars()
         for (size_t k = 0; k < 4; ++k) {
             QVERIFY2(std::hypot((*followed)[k].x - (*held)[k].x, (*followed)[k].y - (*held)[k].y) < 1,
                      qPrintable(QStringLiteral("frame %1: corner %2 moved").arg(i + 3).arg(k)));
-            QVERIFY(std::hypot((*followed)[k].x - truth[k].x, (*followed)[k].y - truth[k].y) <= kCornerTolerance + 1);
+            QVERIFY(std::hypot((*followed)[k].x - truth[k].x, (*followed)[k].y - truth[k].y) <= kCornerTolerance);
         }
     }
     QCOMPARE(finder.searches(), 1);

@@ -104,8 +104,9 @@ inline CameraView randomView(std::mt19937 &random)
 
 // `screen` on a handset's dark body on a dark desk, 1280x720 BGR; `random`
 // gives the frame's own noise. `corners`, when given, gets where the
-// screen's corners are in the frame (top-left, top-right, bottom-right,
-// bottom-left).
+// display's corners are in the frame (top-left, top-right, bottom-right,
+// bottom-left): the screen is drawn from its first pixels' middles to its
+// last's (what maps beyond them is left as it was), so its edges lie there.
 inline cv::Mat filmed(const cv::Mat &screen, const CameraView &v, std::mt19937 &random,
                       std::vector<cv::Point2f> *corners = nullptr)
 {
@@ -132,10 +133,12 @@ inline cv::Mat filmed(const cv::Mat &screen, const CameraView &v, std::mt19937 &
                                         {0, float(screen.rows)}};
     const std::vector<cv::Point2f> to{place(-width / 2, -height / 2), place(width / 2, -height / 2),
                                       place(width / 2, height / 2), place(-width / 2, height / 2)};
-    cv::warpPerspective(screen, frame, cv::getPerspectiveTransform(from, to), frameSize, cv::INTER_LINEAR,
-                        cv::BORDER_TRANSPARENT);
-    if (corners)
-        *corners = to;
+    const cv::Mat toFrame = cv::getPerspectiveTransform(from, to);
+    cv::warpPerspective(screen, frame, toFrame, frameSize, cv::INTER_LINEAR, cv::BORDER_TRANSPARENT);
+    if (corners) {
+        const float w = float(screen.cols - 1), h = float(screen.rows - 1);
+        cv::perspectiveTransform(std::vector<cv::Point2f>{{0, 0}, {w, 0}, {w, h}, {0, h}}, *corners, toFrame);
+    }
     // Uneven light, the lens's blur, the sensor's noise, the stream's JPEG.
     cv::Mat light(1, frameSize.width, CV_32F);
     for (int x = 0; x < frameSize.width; ++x)
