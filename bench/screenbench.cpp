@@ -309,9 +309,6 @@ int reading()
         // A wait reads frame after frame, each with its own noise: found
         // within this many readings (a wait of a second or less).
         constexpr int kReadingsInAWait = 5;
-    // Glyphs this large in the frame (pixels) a camera shows sharply
-    // enough to read (figures apart for them).
-    constexpr double kReadableInFrame = 14;
         for (int i = 0; i < kScreens; ++i) {
             const QString text = typedText(random, i % 4, words);
             const QString other = typedText(random, i % 4, words);
