@@ -39,6 +39,7 @@ public:
     QString shownText = QStringLiteral("ＯＫ 送信");
     QString readerProblem;
     QStringList neverShown;     // texts the screen never shows
+    int glyphPixels = 20;       // the height of the glyphs read
     QStringList wantedTexts;    // of each text wait; empty: one reading
     QList<QRect> regions;
     bool readingText = false;
@@ -141,6 +142,7 @@ public:
         if (readingText) {
             s.done = s.done && !neverShown.contains(wantedTexts.last());
             s.lastRead = s.done ? shownText : QStringLiteral("メニュー");
+            s.glyphPixels = glyphPixels;
             s.readings = 4;
             s.done = s.done || wantedTexts.last().isEmpty();
         }
@@ -543,6 +545,16 @@ void TestScreenRun::textWaitsAndReadings()
     QVERIFY(reason.contains(r.screen.saved.first()));
     QCOMPARE(reports[2].evidence, r.screen.saved.first());
     QCOMPARE(r.received(), packetList(textBytes("abc")));
+    QVERIFY2(!reason.contains(QStringLiteral("小さく")), qPrintable(reason));
+
+    // Text too small to be read surely is said to be so.
+    ScreenRun small;
+    small.screen.glyphPixels = 9;
+    small.screen.neverShown = QStringList{"受信しました"};
+    small.setMacro({"WAITTEXT 受信しました 1"});
+    QCOMPARE(small.run(), MacroRunner::Outcome::Failed);
+    QVERIFY2(small.runner.failure().reason.contains(QStringLiteral("画面の文字は高さ約 9 ピクセルと小さく")),
+             qPrintable(small.runner.failure().reason));
 
     // Without the recogniser's data the run stops before its first packet.
     ScreenRun without;

@@ -39,6 +39,7 @@ private slots:
     void readingIsCutShort();
     void sharedReadersTakeTurns();
     void unchangedScreenReadAgainOtherwise();
+    void glyphHeightTold();
 };
 
 void TestTextReading::comparison_data()
@@ -375,6 +376,34 @@ void TestTextReading::unchangedScreenReadAgainOtherwise()
         const QString read = readAgain(display, again);
         QVERIFY2(!screenTextContains(read, missed), qPrintable(read));
     }
+}
+
+void TestTextReading::glyphHeightTold()
+{
+    // How high the glyphs read are, so that a wait that ran out can say
+    // the text was too small to read surely.
+    if (!QFontDatabase::families().contains(QStringLiteral("IPAGothic")))
+        QSKIP("IPAGothic is not installed (scripts/install-deps)");
+    TextReader reader;
+    QVERIFY2(reader.open(), qPrintable(reader.errorText()));
+    for (const int pixels : {9, 22}) {
+        QImage image(320, 240, QImage::Format_RGB888);
+        image.fill(QColor(0xF4, 0xF4, 0xEE));
+        QPainter painter(&image);
+        QFont font(QStringLiteral("IPAGothic"));
+        font.setPixelSize(pixels);
+        painter.setFont(font);
+        for (int line = 0; line < 3; ++line)
+            painter.drawText(QRect(10, 20 + line * pixels * 2, 300, pixels * 2), Qt::AlignLeft | Qt::AlignVCenter,
+                             QStringLiteral("送信しました"));
+        painter.end();
+        int glyphPixels = -1;
+        QVERIFY(reader.read(toBgr(image), QRect(), TextReader::Limit(), 0, &glyphPixels));
+        QVERIFY2(glyphPixels >= pixels * 3 / 4 && glyphPixels <= pixels, qPrintable(QString::number(glyphPixels)));
+    }
+    int none = -1;
+    QVERIFY(reader.read(cv::Mat(240, 320, CV_8UC3, cv::Scalar::all(240)), QRect(), TextReader::Limit(), 0, &none));
+    QCOMPARE(none, 0);
 }
 
 QUILLON_TEST_MAIN(TestTextReading)

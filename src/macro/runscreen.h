@@ -81,6 +81,8 @@ public:
         // Reading the text: what the newest reading found, and how many
         // frames were read since the wait started.
         QString lastRead;
+        // The height of its glyphs in the picture read (0: no line found).
+        int glyphPixels = 0;
         qint64 readings = 0;
         // The text cannot be read at all (the recogniser's data is missing,
         // the region lies wholly outside the frame).

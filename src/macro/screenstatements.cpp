@@ -113,6 +113,20 @@ QString framesRead(const RunScreen::WaitState &state)
     return QStringLiteral("読んだフレーム %1 枚、%2").arg(state.readings).arg(framesSeen(state));
 }
 
+// That the text read was small, when it was: glyphs this low (pixels of the
+// picture read) are often misread, more so through a camera's lens (one
+// needs some 14 of a camera's pixels to be read surely).
+constexpr int kSmallGlyphs = 12;
+
+QString smallText(const RunScreen::WaitState &state)
+{
+    if (state.glyphPixels <= 0 || state.glyphPixels >= kSmallGlyphs)
+        return QString();
+    return QStringLiteral("画面の文字は高さ約 %1 ピクセルと小さく、読み違えている可能性があります"
+                          "（カメラで映しているときは、近づけるか大きく映してください）。")
+        .arg(state.glyphPixels);
+}
+
 // The part of a region that was read, when only part of it lies inside the
 // frame.
 QString partlyRead(const QRect &region, const RunScreen::WaitState &state)
@@ -434,6 +448,7 @@ MacroRunner::Flow MacroRunner::readScreenText(const Statement &st, RunScreen &sc
                                quotedReading(state), framesRead(state));
         if (const QString partly = partlyRead(st.region, state); !partly.isEmpty())
             failureText += partly;
+        failureText += smallText(state);
     } else if (ranOut && state.framesSeen > 0) {
         // A frame came, but reading it took longer than a reading may.
         failureText = QStringLiteral("%1: %2 秒のうちにフレームの文字を読み終わりませんでした（%3）。")

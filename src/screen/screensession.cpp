@@ -384,6 +384,7 @@ RunScreen::WaitState ScreenSession::waitState() const
         const TextWatch::Progress progress = textWatch_->progress();
         state.done = progress.done;
         state.lastRead = progress.lastRead;
+        state.glyphPixels = progress.glyphPixels;
         state.readings = progress.readings;
         state.readError = progress.error;
         state.regionRead = progress.regionRead;

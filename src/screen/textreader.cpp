@@ -471,8 +471,10 @@ struct Group {
 // kWidestReading: a line of the other polarity (a status bar's light text
 // on its dark band) starts a group of its own, and is printed as a line of
 // its own. A line in an 8-dot font is read by its dots, alone. No value
-// when `limit` cut it short (asked between lines).
-std::optional<std::vector<Group>> textGroups(const cv::Mat &gray, const TextReader::Limit &limit, int glyphPixels)
+// when `limit` cut it short (asked between lines). `heights` gets each
+// line's glyph height.
+std::optional<std::vector<Group>> textGroups(const cv::Mat &gray, const TextReader::Limit &limit, int glyphPixels,
+                                             std::vector<int> *heights)
 {
     std::vector<Group> groups;
     std::vector<cv::Mat> group;
@@ -488,6 +490,7 @@ std::optional<std::vector<Group>> textGroups(const cv::Mat &gray, const TextRead
     for (const TextLine &line : textLines(gray, &read)) {
         if (isCut(limit))
             return std::nullopt;
+        heights->push_back(line.glyphHeight);
         const cv::Mat band = straightened(read, line);
         if (std::optional<QString> dots = readDots(band, line.glyphHeight)) {
             close();
@@ -603,8 +606,11 @@ QString TextReader::read(const cv::Mat &picture, const QRect &region)
     return read(picture, region, Limit()).value_or(QString());
 }
 
-std::optional<QString> TextReader::read(const cv::Mat &picture, const QRect &region, const Limit &limit, int again)
+std::optional<QString> TextReader::read(const cv::Mat &picture, const QRect &region, const Limit &limit, int again,
+                                        int *glyphPixels)
 {
+    if (glyphPixels)
+        *glyphPixels = 0;
     if (!api_ || picture.empty())
         return QString();
     // The recogniser's own threads cost three times the time on a busy
@@ -615,10 +621,15 @@ std::optional<QString> TextReader::read(const cv::Mat &picture, const QRect &reg
     if (area.isEmpty())
         return QString();
     const cv::Mat gray = toGray(picture(cv::Rect(area.x(), area.y(), area.width(), area.height())));
-    const int glyphPixels = kGlyphPixelsAgain[size_t(std::max(0, again)) % std::size(kGlyphPixelsAgain)];
-    const std::optional<std::vector<Group>> groups = textGroups(gray, limit, glyphPixels);
+    const int brought = kGlyphPixelsAgain[size_t(std::max(0, again)) % std::size(kGlyphPixelsAgain)];
+    std::vector<int> heights;
+    const std::optional<std::vector<Group>> groups = textGroups(gray, limit, brought, &heights);
     if (!groups)
         return std::nullopt;
+    if (glyphPixels && !heights.empty()) {
+        std::nth_element(heights.begin(), heights.begin() + std::ptrdiff_t(heights.size() / 2), heights.end());
+        *glyphPixels = heights[heights.size() / 2];
+    }
     const std::lock_guard lock(reading_);
     // The recogniser asks between words whether to go on.
     tesseract::ETEXT_DESC monitor;

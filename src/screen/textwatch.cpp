@@ -117,7 +117,8 @@ void TextWatch::run(const FrameSource &source)
             continue;
         again = fresh ? 0 : again + 1;
         const auto began = std::chrono::steady_clock::now();
-        const std::optional<QString> reading = reader_->read(frame.image, region_, limit, again);
+        int glyphPixels = 0;
+        const std::optional<QString> reading = reader_->read(frame.image, region_, limit, again, &glyphPixels);
         if (!reading)
             return; // cut short: the watch ends
         const QString &read = *reading;
@@ -128,6 +129,7 @@ void TextWatch::run(const FrameSource &source)
         {
             std::lock_guard lock(mutex_);
             progress_.lastRead = read;
+            progress_.glyphPixels = glyphPixels;
             ++progress_.readings;
             if (partly)
                 progress_.regionRead = area;

@@ -26,6 +26,8 @@ public:
     struct Progress {
         bool done = false;
         QString lastRead;
+        // The height of its glyphs (pixels of the picture read; 0: no line).
+        int glyphPixels = 0;
         qint64 readings = 0;
         // The text cannot be read at all (or not in the region given).
         QString error;
