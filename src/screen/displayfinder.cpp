@@ -269,6 +269,35 @@ std::optional<cv::Point2f> meet(const cv::Vec4f &a, const cv::Vec4f &b)
     return p + t * d;
 }
 
+// Where `profile` first crosses `level` from sample `from` to `last`
+// (rising: to it or above; else below it), in samples, between the sample
+// before and the one that crossed; none when it does not.
+std::optional<double> crossing(const std::vector<double> &profile, int from, int last, double level, bool rising)
+{
+    for (int s = from; s <= last; ++s) {
+        const double before = profile[size_t(s - 1)], here = profile[size_t(s)];
+        if (rising ? here >= level : here < level)
+            return (s - 1) + (rising ? level - before : before - level) / std::max(1e-6, rising ? here - before : before - here);
+    }
+    return std::nullopt;
+}
+
+// The straight line that most of `points` lie on (seven in ten within 1.5
+// pixels), where an edge's samples found it; none when they do not.
+std::optional<cv::Vec4f> straightThrough(const std::vector<cv::Point2f> &points)
+{
+    cv::Vec4f line;
+    cv::fitLine(points, line, cv::DIST_HUBER, 0, 0.01, 0.01);
+    int near = 0;
+    for (const cv::Point2f &p : points) {
+        const cv::Point2f d = p - cv::Point2f(line[2], line[3]);
+        near += std::abs(d.x * line[1] - d.y * line[0]) < 1.5f;
+    }
+    if (near < int(points.size() * 0.7))
+        return std::nullopt;
+    return line;
+}
+
 // Where the display's edge from `a` to `b` (clockwise) truly lies when a
 // band lies along it inside the display, dimmer than the screen and lighter
 // than the body (a status bar, soft keys): the band's outer edge; nothing
@@ -313,15 +342,8 @@ std::optional<cv::Vec4f> barBeyond(const cv::Mat &frame, const cv::Point2f &a, c
         const double even = std::max(kEvenBar, (bar - body) / 4);
         if (bar - body < kLeastStep || std::any_of(middle.begin(), middle.end(), [&](double v) { return std::abs(v - bar) > even; }))
             continue;
-        const double half = (bar + body) / 2;
-        for (int s = reached / 2 + 1; s <= reached; ++s) {
-            if (profile[size_t(s)] < half) {
-                const double before = profile[size_t(s - 1)];
-                const double t = (before - half) / std::max(1e-6, before - profile[size_t(s)]);
-                points.push_back(base + outward * ((float(s - 1) + float(t)) * step));
-                break;
-            }
-        }
+        if (const std::optional<double> at = crossing(profile, reached / 2 + 1, reached, (bar + body) / 2, false))
+            points.push_back(base + outward * (float(*at) * step));
     }
     // The time and the signs drawn in a bar hide its brightness from some
     // samples (a bar as thick as a WVGA display's, 60 of 800 pixels, from
@@ -332,19 +354,11 @@ std::optional<cv::Vec4f> barBeyond(const cv::Mat &frame, const cv::Point2f &a, c
     };
     if (points.size() < size_t(kEdgeSamples * 0.4) || inHalf(true) < 2 || inHalf(false) < 2)
         return std::nullopt;
-    cv::Vec4f line;
-    cv::fitLine(points, line, cv::DIST_HUBER, 0, 0.01, 0.01);
-    int near = 0;
-    for (const cv::Point2f &p : points) {
-        const cv::Point2f d = p - cv::Point2f(line[2], line[3]);
-        near += std::abs(d.x * line[1] - d.y * line[0]) < 1.5f;
-    }
-    if (near < int(points.size() * 0.7))
-        return std::nullopt;
-    return line;
+    return straightThrough(points);
 }
 
-// The display grown over the bands along its top and bottom (barBeyond()).
+// The display grown over the bands along its top and bottom (barBeyond()):
+// each edge moved out to its band's, between the sides beside it.
 DisplayCorners overBars(const cv::Mat &frame, const DisplayCorners &c)
 {
     const auto through = [](const cv::Point2f &a, const cv::Point2f &b) {
@@ -353,17 +367,15 @@ DisplayCorners overBars(const cv::Mat &frame, const DisplayCorners &c)
     };
     const double high = (length(c[0], c[3]) + length(c[1], c[2])) / 2;
     const float thinnest = float(std::max(3.0, kThinnestBar * high)), farthest = float(kThickestBar * high);
-    const cv::Vec4f left = through(c[3], c[0]), right = through(c[1], c[2]);
     DisplayCorners grown = c;
-    if (const std::optional<cv::Vec4f> top = barBeyond(frame, c[0], c[1], thinnest, farthest)) {
-        const std::optional<cv::Point2f> topLeft = meet(left, *top), topRight = meet(*top, right);
-        if (topLeft && topRight)
-            grown[0] = *topLeft, grown[1] = *topRight;
-    }
-    if (const std::optional<cv::Vec4f> bottom = barBeyond(frame, c[2], c[3], thinnest, farthest)) {
-        const std::optional<cv::Point2f> bottomRight = meet(right, *bottom), bottomLeft = meet(*bottom, left);
-        if (bottomRight && bottomLeft)
-            grown[2] = *bottomRight, grown[3] = *bottomLeft;
+    for (const size_t i : {size_t(0), size_t(2)}) { // the top edge, then the bottom
+        const std::optional<cv::Vec4f> bar = barBeyond(frame, c[i], c[i + 1], thinnest, farthest);
+        if (!bar)
+            continue;
+        const std::optional<cv::Point2f> first = meet(through(c[(i + 3) % 4], c[i]), *bar);
+        const std::optional<cv::Point2f> second = meet(*bar, through(c[i + 1], c[(i + 2) % 4]));
+        if (first && second)
+            grown[i] = *first, grown[i + 1] = *second;
     }
     return grown;
 }
@@ -618,11 +630,10 @@ std::optional<DisplayCorners> DisplayFinder::find(const cv::Mat &frame, std::opt
     // it is, by the glow around it).
     DisplayBars placed;
     for (size_t i = 0; i < 2; ++i) {
-        std::optional<DisplayCorners> precise = refine(frame, inFrame((*framed)[i]), reach, true);
-        if (!precise)
-            precise = refine(frame, inFrame((*framed)[i]), kFollowReach, true);
-        if (!precise)
-            precise = refine(frame, inFrame((*framed)[i]), 2 * reach, true);
+        std::optional<DisplayCorners> precise;
+        for (const float near : {reach, kFollowReach, 2 * reach})
+            if (!precise)
+                precise = refine(frame, inFrame((*framed)[i]), near, true);
         placed[i] = precise ? *precise : inFrame((*framed)[i]);
     }
     if (bars)
@@ -678,27 +689,16 @@ std::optional<DisplayCorners> DisplayFinder::refine(const cv::Mat &frame, const 
             const double lit = *usual;
             if (lit - outside < kLeastStep)
                 continue;
-            const double middle = (outside + lit) / 2;
-            for (int s = 1; s < steps; ++s) {
-                if (profile[size_t(s)] >= middle) {
-                    const double before = profile[size_t(s - 1)];
-                    const double t = (middle - before) / std::max(1e-6, profile[size_t(s)] - before);
-                    points.push_back(base + inward * float(-reach + (float(s - 1) + float(t)) * step));
-                    break;
-                }
-            }
+            if (const std::optional<double> at = crossing(profile, 1, steps - 1, (outside + lit) / 2, true))
+                points.push_back(base + inward * float(-reach + float(*at) * step));
         }
         if (points.size() < size_t(kEdgeSamples * 0.6))
             return std::nullopt;
-        cv::fitLine(points, lines[i], cv::DIST_HUBER, 0, 0.01, 0.01);
         // The edge is straight where it was found: most samples lie on it.
-        int near = 0;
-        for (const cv::Point2f &p : points) {
-            const cv::Point2f d = p - cv::Point2f(lines[i][2], lines[i][3]);
-            near += std::abs(d.x * lines[i][1] - d.y * lines[i][0]) < 1.5f;
-        }
-        if (near < int(points.size() * 0.7))
+        const std::optional<cv::Vec4f> line = straightThrough(points);
+        if (!line)
             return std::nullopt;
+        lines[i] = *line;
     }
     DisplayCorners corners;
     for (size_t i = 0; i < 4; ++i) {
