@@ -17,8 +17,11 @@
 //   camera   the share of texts found on handsets' screens in several
 //            fonts (one of them 8-dot) and layouts, bare and filmed by a
 //            camera on a dark desk (whole 1280x720 frame, no region; the
-//            display found and made upright first, as a wait does), and
-//            of near misses (one character changed) and absent texts found
+//            display found and made upright first, as a wait does; apart,
+//            those at 14 px or more in the frame, and the 8-dot font's
+//            where the lens leaves half the contrast of a dot beside a
+//            blank one), and of near misses (one character changed) and
+//            absent texts found
 //            (ONLY=FONT, CONDITION=bare|camera: a part of it; SHOW=1: the
 //            texts not found within a wait, with the last reading;
 //            DUMP=DIR: the upright pictures read first, as PNG);
@@ -44,7 +47,9 @@
 #include <QJsonObject>
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <numbers>
 #include <ctime>
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -601,6 +606,11 @@ int cameraReading()
     // Glyphs this large in the frame (pixels) a camera shows sharply
     // enough to read (figures apart for them).
     constexpr double kReadableInFrame = 14;
+    // An 8-dot font's finest pattern, a dot beside a blank one, keeps this
+    // share of its contrast at least through the lens (figures apart for
+    // such screens): a Gaussian blur of sigma pixels keeps
+    // exp(-pi^2 sigma^2 / 2p^2) of a pattern of period 2p.
+    constexpr double kDotsContrast = 0.5;
     const bool show = qEnvironmentVariableIsSet("SHOW");
     for (const Font &font : fonts) {
         if (qEnvironmentVariableIsSet("ONLY") && !QString::fromLatin1(font.name).contains(qEnvironmentVariable("ONLY")))
@@ -608,7 +618,8 @@ int cameraReading()
         for (const bool onCamera : {false, true}) {
             if (qEnvironmentVariableIsSet("CONDITION") && qEnvironmentVariable("CONDITION") != (onCamera ? "camera" : "bare"))
                 continue;
-            int found = 0, foundWithinWait = 0, small = 0, smallFound = 0, readable = 0, readableFound = 0, nearMisses = 0, absent = 0;
+            int found = 0, foundWithinWait = 0, small = 0, smallFound = 0, readable = 0, readableFound = 0, nearMisses = 0, absent = 0,
+                dotsSeen = 0, dotsSeenFound = 0;
             std::vector<double> times, cornerErrors;
             for (int i = 0; i < kScreens; ++i) {
                 // Each screen its own seed: the same screens and frames
@@ -674,6 +685,13 @@ int cameraReading()
                                  qPrintable(QString(lastRead).replace(u'\n', u'|')));
                 small += s.pixels < 16 ? 1 : 0;
                 smallFound += s.pixels < 16 && seen ? 1 : 0;
+                // The frame's pixels a dot, and what the lens leaves of a
+                // dot beside a blank one.
+                const double dot = inFrame / 8;
+                const bool dotsShown = onCamera && font.bitmap &&
+                                       std::exp(-std::numbers::pi * std::numbers::pi * view.blur * view.blur / (2 * dot * dot)) >= kDotsContrast;
+                dotsSeen += dotsShown ? 1 : 0;
+                dotsSeenFound += dotsShown && seen ? 1 : 0;
                 readable += inFrame >= kReadableInFrame ? 1 : 0;
                 readableFound += inFrame >= kReadableInFrame && seen ? 1 : 0;
             }
@@ -681,6 +699,7 @@ int cameraReading()
                    {"screens", kScreens}, {"found", found}, {"foundWithinWait", foundWithinWait},
                    {"readingsInAWait", kReadingsInAWait}, {"small", small}, {"smallFound", smallFound},
                    {"largeInFrame", readable}, {"largeInFrameFound", readableFound},
+                   {"dotsShown", dotsSeen}, {"dotsShownFound", dotsSeenFound},
                    {"nearMissesFound", nearMisses}, {"absentFound", absent}, {"readMedian", percentile(times, 0.5)},
                    {"readP95", percentile(times, 0.95)}});
             if (onCamera)
