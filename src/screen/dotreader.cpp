@@ -216,8 +216,8 @@ Dots dotsOf(const cv::Mat &ink, const Grid &across, const Grid &down)
 // The dots made sharper: each less `k` times the mean of its four
 // neighbours' difference from it. A camera's blur about the size of a dot
 // takes ink from a lone dot and spreads it to its neighbours: at 2 to 3
-// pixels a dot, one dot of a glyph in four or five was taken wrongly, and
-// a line of ten glyphs was seldom read whole.
+// pixels a dot, 4 to 10 of a glyph's dots were off, and a line of ten
+// glyphs was seldom read whole.
 Dots sharpened(const Dots &dots, float k)
 {
     Dots out = dots;
