@@ -134,6 +134,7 @@ std::pair<Grid, Grid> gridOf(const std::vector<double> &columns, const std::vect
         return {};
     std::vector<std::pair<double, double>> peaks;
     double best = 0;
+    double bestFrequency = 0;
     for (size_t i = 0; i < fits.size(); ++i) {
         const bool peak = (i == 0 || fits[i - 1].second <= fits[i].second) &&
                           (i + 1 == fits.size() || fits[i + 1].second <= fits[i].second);
@@ -146,16 +147,15 @@ std::pair<Grid, Grid> gridOf(const std::vector<double> &columns, const std::vect
                 top = {f, here};
         }
         peaks.push_back(top);
-        best = std::max(best, top.second);
+        if (top.second >= best) {
+            best = top.second;
+            bestFrequency = top.first;
+        }
     }
     // The best fit, or the longest period that fits nearly as well of
     // which the best is a harmonic (a half, a third). Through a camera's
     // blur many periods fit nearly as well, and the longest of them was
     // 1.4 to 1.6 times the dots' size.
-    double bestFrequency = 0;
-    for (const auto &[f, share] : peaks)
-        if (share == best)
-            bestFrequency = f;
     double frequency = 0;
     double fit = 0;
     for (const auto &[f, share] : peaks) {
