@@ -37,6 +37,7 @@
 #include "macro/statement.h"
 #include "screen/displayfinder.h"
 #include "screen/matcher.h"
+#include "support/corners.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -78,14 +79,6 @@ double percentile(std::vector<double> values, double p)
         return -1;
     std::sort(values.begin(), values.end());
     return values[std::min(values.size() - 1, size_t(p * double(values.size())))];
-}
-
-double cornerError(const DisplayCorners &found, const std::array<QPointF, 4> &truth)
-{
-    double worst = 0;
-    for (size_t i = 0; i < 4; ++i)
-        worst = std::max(worst, std::hypot(found[i].x - truth[i].x(), found[i].y - truth[i].y()));
-    return worst;
 }
 
 constexpr quint32 kSeeds[] = {11, 23, 37, 41, 59, 62};

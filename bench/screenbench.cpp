@@ -33,6 +33,7 @@
 
 #include "handset/mjpegserver.h"
 #include "support/camerascreens.h"
+#include "support/corners.h"
 #include "handset/modelscreen.h"
 #include "screen/displayfinder.h"
 #include "screen/matcher.h"
@@ -77,15 +78,6 @@ double percentile(std::vector<double> v, double p)
 {
     std::sort(v.begin(), v.end());
     return v[std::min(v.size() - 1, static_cast<size_t>(p * (v.size() - 1) + 0.5))];
-}
-
-// The farthest of four corners from where they truly are (pixels).
-double cornerError(const DisplayCorners &found, const std::vector<cv::Point2f> &truth)
-{
-    double worst = 0;
-    for (size_t i = 0; i < 4; ++i)
-        worst = std::max(worst, double(cv::norm(found[i] - truth[i])));
-    return worst;
 }
 
 cv::Mat texturedPicture(int width, int height, int seed)

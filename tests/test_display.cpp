@@ -15,6 +15,7 @@
 #include "screen/matcher.h"
 #include "screen/screensession.h"
 #include "support/camerascreens.h"
+#include "support/corners.h"
 #include "support/tempfiles.h"
 
 #include <QGuiApplication>
@@ -23,14 +24,6 @@
 #include <opencv2/imgproc.hpp>
 
 namespace {
-
-double cornerError(const DisplayCorners &found, const std::array<QPointF, 4> &truth)
-{
-    double worst = 0;
-    for (size_t i = 0; i < 4; ++i)
-        worst = std::max(worst, std::hypot(found[i].x - truth[i].x(), found[i].y - truth[i].y()));
-    return worst;
-}
 
 // The most a corner found may lie from the truth (frame pixels).
 constexpr double kCornerTolerance = 3;
