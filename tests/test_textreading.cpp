@@ -41,6 +41,7 @@ private slots:
     void unchangedScreenReadAgainOtherwise();
     void glyphHeightTold();
     void dotFontThroughALens();
+    void linesSetCloseThroughALens();
 };
 
 void TestTextReading::comparison_data()
@@ -448,6 +449,37 @@ void TestTextReading::dotFontThroughALens()
     }
     for (const QString &line : screen.lines)
         QVERIFY2(found[line] >= 3, qPrintable(line + u'\n' + readings.join(u'\n')));
+}
+
+void TestTextReading::linesSetCloseThroughALens()
+{
+    // An address in full-width letters wrapped over three lines set close,
+    // filmed: the lens's blur joins the y of the first line to the @ below
+    // it, one piece of two lines. It joined the line above, or made a line
+    // of its own so tall that both lines were taken for its marks: the two
+    // were read as one, as nonsense (「sf72cxsmpie COTm」) on every camera
+    // here. Each line now takes the piece's columns.
+    if (!QFontDatabase::families().contains(QStringLiteral("VL Gothic")))
+        QSKIP("VL Gothic is not installed (scripts/install-deps)");
+    TextReader reader;
+    QVERIFY2(reader.open(), qPrintable(reader.errorText()));
+    const cv::Mat drawn = toBgr(ModelScreen::render(QStringLiteral("m"), QStringLiteral("ｙａｍａｄａ．ｉｃｈｉｒｏ＠ｍａｉｌ．ｅｘａｍｐｌｅ．ｃｏｍ"),
+                                                    false, QStringLiteral("VL Gothic")));
+    DisplayArea area;
+    area.resolution = QSize(drawn.cols, drawn.rows);
+    for (int seed = 1; seed <= 12; ++seed) {
+        std::mt19937 random(seed);
+        CameraView view;
+        view.share = 0.6;
+        view.blur = 1.0;
+        const cv::Mat frame = filmed(drawn, view, random);
+        DisplayFinder finder(area);
+        const std::optional<DisplayCorners> corners = finder.locate(frame);
+        QVERIFY(corners);
+        const QString read = reader.read(finder.rectify(frame, *corners)).replace(u'\n', u'|');
+        for (const QString &part : {QStringLiteral("yamada"), QStringLiteral("ichiro@mail")})
+            QVERIFY2(screenTextContains(read, part), qPrintable(QStringLiteral("camera %1: %2").arg(seed).arg(read)));
+    }
 }
 
 QUILLON_TEST_MAIN(TestTextReading)

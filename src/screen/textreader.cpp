@@ -228,9 +228,12 @@ std::vector<std::vector<Piece>> joinedIntoLines(std::vector<Piece> pieces)
             if (b.x > a.x + a.width + 2 * taller)
                 break; // further than two characters' space (a long-vowel mark is too low to be a piece)
             // One line's pieces are about as high and centred alike (a
-            // piece of two lines run together joins neither).
+            // piece of two lines run together joins neither: the lower more
+            // than five ninths of the taller, as a small letter is of a
+            // kanji; at half, such a piece twice a line's height joined the
+            // line above it).
             const int offCentre = std::abs((2 * a.y + a.height) - (2 * b.y + b.height)) / 2;
-            if (offCentre * 5 <= taller * 2 && lower * 2 >= taller)
+            if (offCentre * 5 <= taller * 2 && lower * 9 >= taller * 5)
                 root[size_t(find(int(j)))] = find(int(i));
         }
     }
@@ -259,6 +262,63 @@ double grayAt(double share, const cv::Mat &gray, const cv::Mat &mask = cv::Mat()
             return v;
     }
     return 255;
+}
+
+// How far apart two boxes lie side by side (0 when they overlap across).
+int apartAcross(const cv::Rect &a, const cv::Rect &b)
+{
+    return std::max(0, std::max(a.x, b.x) - std::min(a.x + a.width, b.x + b.width));
+}
+
+// `line` grown across over `columns` (its own height kept).
+void growAcross(TextLine &line, const cv::Rect &columns)
+{
+    const cv::Point2d before = line.middle;
+    line.box |= cv::Rect(columns.x, line.box.y, columns.width, line.box.height);
+    line.middle.x = line.box.x + line.box.width / 2.0;
+    line.middle.y = before.y + line.slant * (line.middle.x - before.x);
+}
+
+// A descender touching the glyph below it (lines set close, blurred by a
+// camera) makes one piece of two lines, which joins neither: it makes a
+// line of its own, as tall as the two together, from the top of one to the
+// foot of the next (「yamada」 above 「@mail」: the y and the @ were lost, and
+// the two lines, taken for marks of that piece, were read as one). Each of
+// the two lines takes the piece's columns, and the piece's line goes.
+std::vector<TextLine> withPiecesOfTwoLines(std::vector<TextLine> lines)
+{
+    std::vector<bool> gone(lines.size(), false);
+    for (size_t t = 0; t < lines.size(); ++t) {
+        const TextLine &tall = lines[t];
+        const auto beside = [&](size_t i, bool top) {
+            const TextLine &l = lines[i];
+            const int h = l.glyphHeight;
+            const int off = top ? tall.box.y - l.box.y : (tall.box.y + tall.box.height) - (l.box.y + l.box.height);
+            return i != t && !gone[i] && l.light == tall.light && h * 5 <= tall.glyphHeight * 3 &&
+                   std::abs(off) * 3 <= h && apartAcross(l.box, tall.box) <= 2 * h && l.box.width > tall.box.width;
+        };
+        // A glyph or two run together down: no wider than high (a kanji's
+        // line, its roof and its foot lines of their own, is a line).
+        if (tall.box.width > tall.glyphHeight)
+            continue;
+        std::optional<size_t> above, below;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            if (!above && beside(i, true))
+                above = i;
+            else if (!below && beside(i, false))
+                below = i;
+        }
+        if (!above || !below || lines[*above].box.y + lines[*above].box.height > lines[*below].box.y + lines[*below].box.height / 2)
+            continue;
+        growAcross(lines[*above], tall.box);
+        growAcross(lines[*below], tall.box);
+        gone[t] = true;
+    }
+    std::vector<TextLine> kept;
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (!gone[i])
+            kept.push_back(lines[i]);
+    return kept;
 }
 
 // The lines of text in `gray`, found where they are (not across the whole
@@ -345,10 +405,14 @@ std::vector<TextLine> textLines(const cv::Mat &gray, cv::Mat *read)
             lines.push_back(line);
         }
     }
+    lines = withPiecesOfTwoLines(std::move(lines));
     // Marks too small to join a line on their own (a long-vowel mark, the
     // roof of 「完」, a dot) join the line of taller glyphs they lie in.
     std::sort(lines.begin(), lines.end(),
               [](const TextLine &a, const TextLine &b) { return a.glyphHeight > b.glyphHeight; });
+    // They lie within the taller line's own glyphs, give or take a glyph:
+    // a whole line of lower glyphs beside one piece of two lines run
+    // together (a descender touching the glyph below it) is no mark of it.
     std::vector<bool> taken(lines.size(), false);
     for (size_t i = 0; i < lines.size(); ++i) {
         if (taken[i])
