@@ -290,6 +290,10 @@ std::vector<TextLine> withPiecesOfTwoLines(std::vector<TextLine> lines)
     std::vector<bool> gone(lines.size(), false);
     for (size_t t = 0; t < lines.size(); ++t) {
         const TextLine &tall = lines[t];
+        // A glyph or two run together down: no wider than high (a kanji's
+        // line, its roof and its foot lines of their own, is a line).
+        if (tall.box.width > tall.glyphHeight)
+            continue;
         const auto beside = [&](size_t i, bool top) {
             const TextLine &l = lines[i];
             const int h = l.glyphHeight;
@@ -297,10 +301,6 @@ std::vector<TextLine> withPiecesOfTwoLines(std::vector<TextLine> lines)
             return i != t && !gone[i] && l.light == tall.light && h * 5 <= tall.glyphHeight * 3 &&
                    std::abs(off) * 3 <= h && apartAcross(l.box, tall.box) <= 2 * h && l.box.width > tall.box.width;
         };
-        // A glyph or two run together down: no wider than high (a kanji's
-        // line, its roof and its foot lines of their own, is a line).
-        if (tall.box.width > tall.glyphHeight)
-            continue;
         std::optional<size_t> above, below;
         for (size_t i = 0; i < lines.size(); ++i) {
             if (!above && beside(i, true))
@@ -410,9 +410,6 @@ std::vector<TextLine> textLines(const cv::Mat &gray, cv::Mat *read)
     // roof of 「完」, a dot) join the line of taller glyphs they lie in.
     std::sort(lines.begin(), lines.end(),
               [](const TextLine &a, const TextLine &b) { return a.glyphHeight > b.glyphHeight; });
-    // They lie within the taller line's own glyphs, give or take a glyph:
-    // a whole line of lower glyphs beside one piece of two lines run
-    // together (a descender touching the glyph below it) is no mark of it.
     std::vector<bool> taken(lines.size(), false);
     for (size_t i = 0; i < lines.size(); ++i) {
         if (taken[i])
