@@ -42,6 +42,8 @@ private slots:
     void glyphHeightTold();
     void dotFontThroughALens();
     void linesSetCloseThroughALens();
+    void fullWidthAddressesThroughALens_data();
+    void fullWidthAddressesThroughALens();
 };
 
 void TestTextReading::comparison_data()
@@ -479,6 +481,54 @@ void TestTextReading::linesSetCloseThroughALens()
         const QString read = reader.read(finder.rectify(frame, *corners)).replace(u'\n', u'|');
         for (const QString &part : {QStringLiteral("yamada"), QStringLiteral("ichiro@mail")})
             QVERIFY2(screenTextContains(read, part), qPrintable(QStringLiteral("camera %1: %2").arg(seed).arg(read)));
+    }
+}
+
+void TestTextReading::fullWidthAddressesThroughALens_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<QList<int>>("cameras"); // seeds
+
+    // Each read as nonsense on these cameras before (「HE」, 「FE」,
+    // 「USGF『.name123」, 「example COm」), all a wait's readings.
+    QTest::newRow("a screen's halo under the status bar") << "taro@example.jp" << "IPAGothic" << QList<int>{223, 609};
+    QTest::newRow("letters a dot apart") << "user.name123@docomo.ne.jp" << "IPAGothic" << QList<int>{3, 4};
+    QTest::newRow("a dot starting the line") << "yamada.ichiro@mail.example.com" << "VL Gothic" << QList<int>{3, 4};
+}
+
+void TestTextReading::fullWidthAddressesThroughALens()
+{
+    // An address as the model handset shows it typed (full-width letters,
+    // each in a square cell), filmed and read as a wait reads it: frame
+    // after frame, at the glyph heights a wait tries, until it is read.
+    QFETCH(QString, address);
+    QFETCH(QString, family);
+    QFETCH(QList<int>, cameras);
+    if (!QFontDatabase::families().contains(family))
+        QSKIP("the font is not installed (scripts/install-deps)");
+    TextReader reader;
+    QVERIFY2(reader.open(), qPrintable(reader.errorText()));
+    QString wide;
+    for (const QChar c : address)
+        wide += QChar(c.unicode() - u'!' + u'！');
+    const cv::Mat drawn = toBgr(ModelScreen::render(QStringLiteral("m"), wide, false, family));
+    DisplayArea area;
+    area.resolution = QSize(drawn.cols, drawn.rows);
+    for (const int seed : cameras) {
+        std::mt19937 random(seed);
+        const CameraView view = randomView(random);
+        DisplayFinder finder(area);
+        QStringList readings;
+        for (int again = 0; again < 5 && !screenTextContains(readings.value(readings.size() - 1), address); ++again) {
+            const cv::Mat frame = filmed(drawn, view, random);
+            const std::optional<DisplayCorners> corners = finder.locate(frame);
+            QVERIFY(corners);
+            readings.append(reader.read(finder.rectify(frame, *corners), QRect(), TextReader::Limit(), again)
+                                .value_or(QString()).replace(u'\n', u'|'));
+        }
+        QVERIFY2(screenTextContains(readings.last(), address),
+                 qPrintable(QStringLiteral("camera %1: %2").arg(seed).arg(readings.join(QStringLiteral(" / ")))));
     }
 }
 

@@ -28,6 +28,12 @@ constexpr int kNeighbourhood = 31;
 // Pieces of ink (connected pixels) lower than this are specks, rules and
 // accents: not what a line is found by (the line's picture still holds them).
 constexpr int kLowestPiece = 5;
+// A line covered by a larger one of the other polarity is still text when
+// it stands out from its background this many times as far as that one.
+constexpr double kOutstanding = 2.0;
+// Lines that lie level join across a gap of up to this many of their
+// glyphs' height (full-width letters with a dot between them).
+constexpr double kWideGap = 2.5;
 // Lines of text are no higher than this (pixels of the picture read): a
 // lit display in a camera's frame, a band, a picture are no line.
 constexpr int kHighestLine = 160;
@@ -159,9 +165,13 @@ std::vector<Piece> piecesOf(const cv::Mat &mask, int highest, std::vector<Piece>
         if (box.height > highest)
             continue;
         // A solid block (an icon, a band's end) is no glyph; a stroke may be
-        // solid only when thin.
-        if (box.width > box.height / 3 && box.height > box.width / 3 && pixels * 10 > box.area() * 9)
+        // solid only when thin. A small one is a dot, a mark (it was lost:
+        // a full-width dot starting a wrapped line).
+        if (box.width > box.height / 3 && box.height > box.width / 3 && pixels * 10 > box.area() * 9) {
+            if (box.height < 2 * kLowestPiece)
+                marks->push_back({box, pixels});
             continue;
+        }
         // A signal-strength sign is no text either (its bars run together
         // into one piece of ink, about half of its box).
         if (pixels * 5 > box.area() * 2 && isSignalSign(labels(box) == i))
@@ -237,11 +247,76 @@ std::vector<std::vector<Piece>> joinedIntoLines(std::vector<Piece> pieces)
                 root[size_t(find(int(j)))] = find(int(i));
         }
     }
+    // Lines of letters set wide apart (full-width Latin letters: each in a
+    // square cell, a dot in a cell of its own) are one line where their
+    // pieces stand further apart than two of the small letters beside them:
+    // such a line's letters up to its dot made a line of their own, sized
+    // as if small letters were capitals and read as such (「user」 as
+    // 「USGF」). So lines that lie level, their glyphs alike as above, join
+    // across a gap of up to kWideGap of their taller glyphs.
+    struct Extent {
+        int root = 0;
+        cv::Rect box;
+        int tallest = 0;
+    };
+    std::vector<Extent> extents;
+    std::vector<int> extentOf(pieces.size(), -1);
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        int &e = extentOf[size_t(find(int(i)))];
+        if (e < 0) {
+            e = int(extents.size());
+            extents.push_back({find(int(i)), pieces[i].box, 0});
+        }
+        extents[size_t(e)].box |= pieces[i].box;
+        extents[size_t(e)].tallest = std::max(extents[size_t(e)].tallest, pieces[i].box.height);
+    }
+    std::sort(extents.begin(), extents.end(), [](const Extent &a, const Extent &b) { return a.box.x < b.box.x; });
+    int tallest = 0;
+    for (const Extent &e : extents)
+        tallest = std::max(tallest, e.tallest);
+    for (size_t i = 0; i < extents.size(); ++i) {
+        for (size_t j = i + 1; j < extents.size(); ++j) {
+            Extent &left = extents[i];
+            const Extent &right = extents[j];
+            if (right.box.x > left.box.x + left.box.width + kWideGap * tallest)
+                break;
+            const int taller = std::max(left.tallest, right.tallest);
+            const int lower = std::min(left.tallest, right.tallest);
+            const int gap = right.box.x - (left.box.x + left.box.width);
+            const int offCentre = std::abs((2 * left.box.y + left.box.height) - (2 * right.box.y + right.box.height)) / 2;
+            if (gap < 0 || gap > kWideGap * taller || offCentre * 5 > taller * 2 || lower * 9 < taller * 5 ||
+                find(left.root) == find(right.root))
+                continue;
+            // The joined line reaches on to the right: what lies beyond it
+            // is looked at from it.
+            root[size_t(find(right.root))] = find(left.root);
+            left.box |= right.box;
+            left.tallest = taller;
+        }
+    }
     std::vector<std::vector<Piece>> lines(pieces.size());
     for (size_t i = 0; i < pieces.size(); ++i)
         lines[size_t(find(int(i)))].push_back(pieces[i]);
     lines.erase(std::remove_if(lines.begin(), lines.end(), [](const auto &l) { return l.empty(); }), lines.end());
     return lines;
+}
+
+// Whether `ink` lies across from `box` or beside it, `reach` pixels apart
+// at most.
+bool isAcrossFrom(const cv::Rect &ink, const cv::Rect &box, int reach)
+{
+    return ink.x <= box.x + box.width + reach && ink.x + ink.width >= box.x - reach;
+}
+
+// Whether ink in `box` is a dot on `line`: roundish, no larger than half
+// its glyphs, its foot on the line's foot (where a full-width dot and a
+// period sit).
+bool isDotOf(const cv::Rect &box, const TextLine &line)
+{
+    const int h = line.glyphHeight;
+    const double foot = line.middle.y + line.slant * (box.x - line.middle.x) + line.box.height / 2.0;
+    return box.width * 2 <= h && box.height * 2 <= h && box.width <= 2 * box.height && box.height <= 2 * box.width &&
+           std::abs(box.y + box.height - foot) <= h * 0.25;
 }
 
 // The gray level that `share` of `gray`'s pixels where `mask` is set (all
@@ -388,12 +463,21 @@ std::vector<TextLine> textLines(const cv::Mat &gray, cv::Mat *read)
                     if ((box & m.box) == m.box || m.box.width * 3 < h || m.box.width > 2 * h ||
                         m.box.height > m.box.width ||
                         std::abs(middleY - (line.middle.y + line.slant * (m.box.x - line.middle.x))) > h * 0.3 ||
-                        m.box.x > box.x + box.width + h / 2 || m.box.x + m.box.width < box.x - h / 2)
+                        !isAcrossFrom(m.box, box, h / 2))
                         continue;
                     box |= m.box;
                     grown = true;
                 }
             }
+            line.box = box;
+            // So is a dot at either end (two pixels across at least: not a
+            // speck), on the line's foot: a full-width dot starting a
+            // wrapped line stands a cell before the letters (「．ｃｏｍ」 was
+            // read 「COm」).
+            for (const Piece &m : marks)
+                if (m.box.width >= 2 && m.box.height >= 2 && isDotOf(m.box, line) &&
+                    isAcrossFrom(m.box, line.box, int(kWideGap * h)))
+                    box |= m.box;
             line.box = box;
             // Ink is what stands out from the line's own background (the
             // most of its pixels): a light halo around dark glyphs is the
@@ -419,9 +503,12 @@ std::vector<TextLine> textLines(const cv::Mat &gray, cv::Mat *read)
             const TextLine &small = lines[j];
             const int h = big.glyphHeight;
             const double middleY = small.box.y + small.box.height / 2.0;
+            // A dot reaches further: a full-width dot at a wrapped line's
+            // start stands a cell before the letters.
+            const int reach = isDotOf(small.box, big) ? int(kWideGap * h) : h;
             if (taken[j] || small.light != big.light || small.glyphHeight * 4 > big.glyphHeight * 3 ||
                 std::abs(middleY - (big.middle.y + big.slant * (small.box.x - big.middle.x))) > h * 0.6 ||
-                small.box.x > big.box.x + big.box.width + h || small.box.x + small.box.width < big.box.x - h)
+                !isAcrossFrom(small.box, big.box, reach))
                 continue;
             big.box |= small.box;
             taken[j] = true;
@@ -431,14 +518,20 @@ std::vector<TextLine> textLines(const cv::Mat &gray, cv::Mat *read)
         if (taken[i])
             lines.erase(lines.begin() + std::ptrdiff_t(i));
     // Where lines of both polarities overlap, the holes inside glyphs were
-    // taken for ink: the larger line is the text.
+    // taken for ink: the larger line is the text. Unless the smaller stands
+    // out far more: below a dark band (a status bar) a light screen is
+    // lighter than the band's gray beside it, and that halo, run together
+    // with the halos around the glyphs, made a line a few levels lighter
+    // than the screen that covered the lines of text below it (read as
+    // nothing).
+    const auto contrast = [](const TextLine &l) { return std::abs(l.ink - l.background); };
     std::vector<bool> inside(lines.size(), false);
     for (size_t i = 0; i < lines.size(); ++i)
         for (size_t j = 0; j < lines.size(); ++j)
             if (i != j && lines[i].light != lines[j].light &&
                 (lines[i].box & lines[j].box).area() * 2 > lines[i].box.area() &&
                 lines[j].box.area() > lines[i].box.area())
-                inside[i] = true;
+                inside[contrast(lines[i]) > kOutstanding * contrast(lines[j]) ? j : i] = true;
     std::vector<TextLine> kept;
     for (size_t i = 0; i < lines.size(); ++i)
         if (!inside[i])
