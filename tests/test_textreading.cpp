@@ -490,8 +490,8 @@ void TestTextReading::fullWidthAddressesThroughALens_data()
     QTest::addColumn<QString>("family");
     QTest::addColumn<QList<int>>("cameras"); // seeds
 
-    // Each read as nonsense on these cameras before (「HE」, 「FE」,
-    // 「USGF『.name123」, 「example COm」), all a wait's readings.
+    // Each read as nonsense on these cameras before, in all a wait's
+    // readings (「HE」 or nothing, 「USGF『.name123」, 「example COm」).
     QTest::newRow("a screen's halo under the status bar") << "taro@example.jp" << "IPAGothic" << QList<int>{223, 609};
     QTest::newRow("letters a dot apart") << "user.name123@docomo.ne.jp" << "IPAGothic" << QList<int>{3, 4};
     QTest::newRow("a dot starting the line") << "yamada.ichiro@mail.example.com" << "VL Gothic" << QList<int>{3, 4};
@@ -520,15 +520,16 @@ void TestTextReading::fullWidthAddressesThroughALens()
         const CameraView view = randomView(random);
         DisplayFinder finder(area);
         QStringList readings;
-        for (int again = 0; again < 5 && !screenTextContains(readings.value(readings.size() - 1), address); ++again) {
+        bool found = false;
+        for (int again = 0; again < 5 && !found; ++again) {
             const cv::Mat frame = filmed(drawn, view, random);
             const std::optional<DisplayCorners> corners = finder.locate(frame);
             QVERIFY(corners);
             readings.append(reader.read(finder.rectify(frame, *corners), QRect(), TextReader::Limit(), again)
                                 .value_or(QString()).replace(u'\n', u'|'));
+            found = screenTextContains(readings.last(), address);
         }
-        QVERIFY2(screenTextContains(readings.last(), address),
-                 qPrintable(QStringLiteral("camera %1: %2").arg(seed).arg(readings.join(QStringLiteral(" / ")))));
+        QVERIFY2(found, qPrintable(QStringLiteral("camera %1: %2").arg(seed).arg(readings.join(QStringLiteral(" / ")))));
     }
 }
 
