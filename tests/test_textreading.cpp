@@ -491,10 +491,12 @@ void TestTextReading::fullWidthAddressesThroughALens_data()
     QTest::addColumn<QList<int>>("cameras"); // seeds
 
     // Each read as nonsense on these cameras before, in all a wait's
-    // readings (「HE」 or nothing, 「USGF『.name123」, 「example COm」).
+    // readings (「HE」 or nothing, 「USGF『.name123」, 「example COm」,
+    // 「もョドロ要己※コmm」).
     QTest::newRow("a screen's halo under the status bar") << "taro@example.jp" << "IPAGothic" << QList<int>{223, 609};
     QTest::newRow("letters a dot apart") << "user.name123@docomo.ne.jp" << "IPAGothic" << QList<int>{3, 4};
     QTest::newRow("a dot starting the line") << "yamada.ichiro@mail.example.com" << "VL Gothic" << QList<int>{3, 4};
+    QTest::newRow("an 8-dot font's lines a blank row apart") << "taro@example.jp" << "MisakiGothic" << QList<int>{3, 4};
 }
 
 void TestTextReading::fullWidthAddressesThroughALens()
@@ -525,9 +527,10 @@ void TestTextReading::fullWidthAddressesThroughALens()
             const cv::Mat frame = filmed(drawn, view, random);
             const std::optional<DisplayCorners> corners = finder.locate(frame);
             QVERIFY(corners);
-            readings.append(reader.read(finder.rectify(frame, *corners), QRect(), TextReader::Limit(), again)
-                                .value_or(QString()).replace(u'\n', u'|'));
-            found = screenTextContains(readings.last(), address);
+            const QString read = reader.read(finder.rectify(frame, *corners), QRect(), TextReader::Limit(), again)
+                                     .value_or(QString());
+            found = screenTextContains(read, address);
+            readings.append(QString(read).replace(u'\n', u'|'));
         }
         QVERIFY2(found, qPrintable(QStringLiteral("camera %1: %2").arg(seed).arg(readings.join(QStringLiteral(" / ")))));
     }

@@ -53,6 +53,9 @@ constexpr char32_t kUnread = 0xFFFD;
 // sorting of the glyphs) from this much of ink: an isolated dot blurred by
 // a camera keeps less than half.
 constexpr float kInkDot = 0.4f;
+// Rows of a neighbouring line's ink that a line's band may hold besides its
+// own eight.
+constexpr int kForeignRows = 2;
 
 // The period (pixels) and where an edge of the grid lies, of edges in
 // `profile` (the strength of an edge between pixel i and i + 1 at i); how
@@ -404,19 +407,33 @@ std::optional<QString> readDots(const cv::Mat &band, int glyphHeight)
     if (blurred && columns.standsOut < kMarkedGrid)
         return std::nullopt;
     const Dots dots = blurred ? sharpened(dotsOf(ink, columns, rows), kSharpening) : dotsOf(ink, columns, rows);
+    // The line's own rows of dots: those of its glyphs, in the band's
+    // middle, a dot either way. The band's margin may hold the foot of the
+    // line above or the head of the one below, where lines are set close
+    // (a handset's typed text, a glyph's blank row apart): taken in, no
+    // eight rows held the line, and it was not read by its dots.
+    const double gridTop = rows.edge - rows.pitch * std::ceil(rows.edge / rows.pitch);
+    const double lowest = (band.rows - glyphHeight) / 2.0 - rows.pitch;
+    const double highest = (band.rows + glyphHeight) / 2.0 + rows.pitch;
     int first = -1, last = -1;
-    for (int r = 0; r < dots.rows; ++r)
+    for (int r = 0; r < dots.rows; ++r) {
+        const double middle = gridTop + (r + 0.5) * rows.pitch - 0.5;
+        if (middle < lowest || middle > highest)
+            continue;
         for (const auto &column : dots.columns)
             if (column[size_t(r)] >= kInkDot) {
                 first = first < 0 ? r : first;
                 last = r;
                 break;
             }
-    if (first < 0 || last - first > 7)
+    }
+    if (first < 0 || last - first > 7 + kForeignRows)
         return std::nullopt;
+    // The glyphs' eight rows: wherever the line's ink fits in them, or,
+    // where a neighbour's ink is left at the band's edge, within the ink.
     Reading best;
     for (const DotFont &font : fonts) {
-        for (int top = std::max(0, last - 7); top <= first; ++top) {
+        for (int top = std::max(0, std::min(first, last - 7)); top <= std::max(first, last - 7); ++top) {
             Reading reading = readRows(dots, top, font);
             if (reading.cost < best.cost)
                 best = std::move(reading);
