@@ -27,8 +27,8 @@
 //            DUMP=DIR: the upright pictures read first, as PNG);
 //   addresses
 //            the share of addresses found as the model handset shows them
-//            typed (full-width letters, wrapped), in its font and another,
-//            bare and filmed (CAMERAS=N a condition, 6; SHOW=1, DUMP=DIR
+//            typed (full-width letters, wrapped), in its font and two
+//            others (one of them 8-dot), bare and filmed (CAMERAS=N a condition, 6; SHOW=1, DUMP=DIR
 //            as above), and of near misses found;
 //   readfile PICTURE...
 //            the reader's reading of each picture (a DUMP's, say);
@@ -581,8 +581,8 @@ QString nearMiss(const QString &text, std::mt19937 &random)
 }
 
 // Addresses as the model handset shows them typed (full-width letters, each
-// in a square cell, wrapped over lines), in the model's font and in VL
-// Gothic: bare (camera-like noise and JPEG) and filmed on a desk (the display
+// in a square cell, wrapped over lines), in the model's font, in VL Gothic
+// and in an 8-dot font: bare (camera-like noise and JPEG) and filmed on a desk (the display
 // found and made upright at its resolution, as a wait with DISPLAY AUTO
 // 320x240 does). Found within a wait of 5 readings, and near misses (one
 // character changed) found. CAMERAS=N cameras an address (6).
@@ -598,7 +598,7 @@ int addresses()
                                 "abc-def@ezweb.ne.jp", "mail2026@example.com"};
     const int cameras = qEnvironmentVariableIntValue("CAMERAS") > 0 ? qEnvironmentVariableIntValue("CAMERAS") : 6;
     constexpr int kReadingsInAWait = 5;
-    for (const char *family : {"IPAGothic", "VL Gothic"}) {
+    for (const char *family : {"IPAGothic", "VL Gothic", "MisakiGothic"}) {
         for (const bool onCamera : {false, true}) {
             int texts = 0, found = 0, foundWithinWait = 0, nearMisses = 0;
             for (const QString &address : addresses) {
