@@ -25,10 +25,10 @@
 //            (ONLY=FONT, CONDITION=bare|camera: a part of it; SHOW=1: the
 //            texts not found within a wait, with the last reading;
 //            DUMP=DIR: the upright pictures read first, as PNG);
-//   addresses
-//            the share of addresses found as the model handset shows them
-//            typed (full-width letters, wrapped), in its font and two
-//            others (one of them 8-dot), bare and filmed (CAMERAS=N a condition, 6; SHOW=1, DUMP=DIR
+//   typed    the share of texts found as the model handset shows them
+//            typed (addresses in full-width letters, and messages in
+//            Japanese; wrapped), in its font and two others (one of them
+//            8-dot), bare and filmed (CAMERAS=N a text, 6; SHOW=1, DUMP=DIR
 //            as above), and of near misses found;
 //   readfile PICTURE...
 //            the reader's reading of each picture (a DUMP's, say);
@@ -580,13 +580,14 @@ QString nearMiss(const QString &text, std::mt19937 &random)
     }
 }
 
-// Addresses as the model handset shows them typed (full-width letters, each
-// in a square cell, wrapped over lines), in the model's font, in VL Gothic
-// and in an 8-dot font: bare (camera-like noise and JPEG) and filmed on a desk (the display
-// found and made upright at its resolution, as a wait with DISPLAY AUTO
-// 320x240 does). Found within a wait of 5 readings, and near misses (one
-// character changed) found. CAMERAS=N cameras an address (6).
-int addresses()
+// Texts as the model handset shows them typed: addresses (full-width
+// letters, each in a square cell, wrapped over lines) and messages in
+// Japanese, in the model's font, in VL Gothic and in an 8-dot font: bare
+// (camera-like noise and JPEG) and filmed on a desk (the display found and
+// made upright at its resolution, as a wait with DISPLAY AUTO 320x240
+// does). Found within a wait of 5 readings, and near misses (one character
+// changed) found. CAMERAS=N cameras a text (6).
+int typedTexts()
 {
     TextReader reader;
     if (!reader.open()) {
@@ -596,52 +597,58 @@ int addresses()
     const QStringList addresses{"taro@example.jp", "hanako_01@example.ne.jp", "yamada.ichiro@mail.example.com",
                                 "info@test-shop.co.jp", "user.name123@docomo.ne.jp", "k.suzuki@softbank.ne.jp",
                                 "abc-def@ezweb.ne.jp", "mail2026@example.com"};
+    const QStringList messages{"こんにちは。テストメールです。よろしくお願いします。", "東京都千代田区丸の内一丁目二番三号",
+                               "お世話になっております。山田太郎です。明日の会議について", "送信しました受信しました確認してください"};
     const int cameras = qEnvironmentVariableIntValue("CAMERAS") > 0 ? qEnvironmentVariableIntValue("CAMERAS") : 6;
     constexpr int kReadingsInAWait = 5;
-    for (const char *family : {"IPAGothic", "VL Gothic", "MisakiGothic"}) {
-        for (const bool onCamera : {false, true}) {
-            int texts = 0, found = 0, foundWithinWait = 0, nearMisses = 0;
-            for (const QString &address : addresses) {
-                QString wide;
-                for (const QChar c : address)
-                    wide += QChar(c.unicode() - u'!' + u'！');
-                const cv::Mat drawn = toBgr(ModelScreen::render(QStringLiteral("m"), wide, false, QString::fromLatin1(family)));
-                DisplayArea area;
-                area.resolution = QSize(drawn.cols, drawn.rows);
-                for (int c = 0; c < cameras; ++c) {
-                    std::mt19937 random(1000 * int(addresses.indexOf(address)) + c);
-                    const QString missed = nearMiss(address, random);
-                    const CameraView view = randomView(random);
-                    DisplayFinder finder(area);
-                    QString read;
-                    int at = -1;
-                    for (int r = 0; r < kReadingsInAWait && at < 0; ++r) {
-                        cv::Mat upright;
-                        if (onCamera) {
-                            const cv::Mat frame = filmed(drawn, view, random);
-                            const std::optional<DisplayCorners> corners = finder.locate(frame);
-                            upright = corners ? finder.rectify(frame, *corners) : frame;
-                        } else {
-                            upright = throughJpeg(cameraLike(drawn, random));
+    for (const auto &[kind, typed] : {std::pair{"addresses", addresses}, std::pair{"messages", messages}}) {
+        for (const char *family : {"IPAGothic", "VL Gothic", "MisakiGothic"}) {
+            for (const bool onCamera : {false, true}) {
+                int texts = 0, found = 0, foundWithinWait = 0, nearMisses = 0;
+                for (const QString &text : typed) {
+                    // As the handset shows what it is sent: Latin letters full-width.
+                    QString shown;
+                    for (const QChar c : text)
+                        shown += c.unicode() > 0x20 && c.unicode() < 0x7F ? QChar(c.unicode() - u'!' + u'！') : c;
+                    const cv::Mat drawn =
+                        toBgr(ModelScreen::render(QStringLiteral("m"), shown, false, QString::fromLatin1(family)));
+                    DisplayArea area;
+                    area.resolution = QSize(drawn.cols, drawn.rows);
+                    for (int c = 0; c < cameras; ++c) {
+                        std::mt19937 random(1000 * int(typed.indexOf(text)) + c);
+                        const QString missed = nearMiss(text, random);
+                        const CameraView view = randomView(random);
+                        DisplayFinder finder(area);
+                        QString read;
+                        int at = -1;
+                        for (int r = 0; r < kReadingsInAWait && at < 0; ++r) {
+                            cv::Mat upright;
+                            if (onCamera) {
+                                const cv::Mat frame = filmed(drawn, view, random);
+                                const std::optional<DisplayCorners> corners = finder.locate(frame);
+                                upright = corners ? finder.rectify(frame, *corners) : frame;
+                            } else {
+                                upright = throughJpeg(cameraLike(drawn, random));
+                            }
+                            if (r == 0 && qEnvironmentVariableIsSet("DUMP"))
+                                cv::imwrite(QStringLiteral("%1/%2-%3-%4-%5-%6.png").arg(qEnvironmentVariable("DUMP"), kind, family)
+                                                .arg(onCamera).arg(typed.indexOf(text)).arg(c).toStdString(), upright);
+                            read = reader.read(upright, QRect(), TextReader::Limit(), r).value_or(QString());
+                            nearMisses += screenTextContains(read, missed) ? 1 : 0;
+                            at = screenTextContains(read, text) ? r : -1;
                         }
-                        if (r == 0 && qEnvironmentVariableIsSet("DUMP"))
-                            cv::imwrite(QStringLiteral("%1/%2-%3-%4-%5.png").arg(qEnvironmentVariable("DUMP")).arg(family)
-                                            .arg(onCamera).arg(addresses.indexOf(address)).arg(c).toStdString(), upright);
-                        read = reader.read(upright, QRect(), TextReader::Limit(), r).value_or(QString());
-                        nearMisses += screenTextContains(read, missed) ? 1 : 0;
-                        at = screenTextContains(read, address) ? r : -1;
+                        ++texts;
+                        found += at == 0 ? 1 : 0;
+                        foundWithinWait += at >= 0 ? 1 : 0;
+                        if (at < 0 && qEnvironmentVariableIsSet("SHOW"))
+                            std::fprintf(stderr, "%s %s %s camera %d: %s\n", kind, family, onCamera ? "camera" : "bare", c,
+                                         qPrintable(QString(read).replace(u'\n', u'|')));
                     }
-                    ++texts;
-                    found += at == 0 ? 1 : 0;
-                    foundWithinWait += at >= 0 ? 1 : 0;
-                    if (at < 0 && qEnvironmentVariableIsSet("SHOW"))
-                        std::fprintf(stderr, "%s %s camera %d: %s\n", family, onCamera ? "camera" : "bare", c,
-                                     qPrintable(QString(read).replace(u'\n', u'|')));
                 }
+                print({{"figure", "typed"}, {"kind", kind}, {"font", family}, {"condition", onCamera ? "camera" : "bare"},
+                       {"texts", texts}, {"found", found}, {"foundWithinWait", foundWithinWait},
+                       {"readingsInAWait", kReadingsInAWait}, {"nearMissesFound", nearMisses}});
             }
-            print({{"figure", "addresses"}, {"font", family}, {"condition", onCamera ? "camera" : "bare"}, {"texts", texts},
-                   {"found", found}, {"foundWithinWait", foundWithinWait}, {"readingsInAWait", kReadingsInAWait},
-                   {"nearMissesFound", nearMisses}});
         }
     }
     return 0;
@@ -790,8 +797,8 @@ int main(int argc, char *argv[])
         return nearMisses(args.size() > 1 ? args[1].toDouble() : 0.87);
     if (args.value(0) == "read")
         return reading();
-    if (args.value(0) == "addresses")
-        return addresses();
+    if (args.value(0) == "typed")
+        return typedTexts();
     if (args.value(0) == "camera")
         return cameraReading();
     if (args.value(0) == "readfile") {
