@@ -42,8 +42,8 @@ private slots:
     void glyphHeightTold();
     void dotFontThroughALens();
     void linesSetCloseThroughALens();
-    void fullWidthAddressesThroughALens_data();
-    void fullWidthAddressesThroughALens();
+    void typedTextsThroughALens_data();
+    void typedTextsThroughALens();
 };
 
 void TestTextReading::comparison_data()
@@ -484,37 +484,39 @@ void TestTextReading::linesSetCloseThroughALens()
     }
 }
 
-void TestTextReading::fullWidthAddressesThroughALens_data()
+void TestTextReading::typedTextsThroughALens_data()
 {
-    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("family");
     QTest::addColumn<QList<int>>("cameras"); // seeds
 
     // Each read as nonsense on these cameras before, in all a wait's
     // readings (「HE」 or nothing, 「USGF『.name123」, 「example COm」,
-    // 「もョドロ要己※コmm」).
+    // 「もョドロ要己※コmm」, 「:番三号」).
     QTest::newRow("a screen's halo under the status bar") << "taro@example.jp" << "IPAGothic" << QList<int>{223, 609};
     QTest::newRow("letters a dot apart") << "user.name123@docomo.ne.jp" << "IPAGothic" << QList<int>{3, 4};
     QTest::newRow("a dot starting the line") << "yamada.ichiro@mail.example.com" << "VL Gothic" << QList<int>{3, 4};
     QTest::newRow("an 8-dot font's lines a blank row apart") << "taro@example.jp" << "MisakiGothic" << QList<int>{3, 4};
+    QTest::newRow("a kanji of flat strokes starting a line") << "大阪府大阪市北区梅田一丁目二番三号" << "VL Gothic"
+                                                          << QList<int>{3, 4};
 }
 
-void TestTextReading::fullWidthAddressesThroughALens()
+void TestTextReading::typedTextsThroughALens()
 {
-    // An address as the model handset shows it typed (full-width letters,
-    // each in a square cell), filmed and read as a wait reads it: frame
-    // after frame, at the glyph heights a wait tries, until it is read.
-    QFETCH(QString, address);
+    // A text as the model handset shows it typed (Latin letters full-width,
+    // each in a square cell; wrapped), filmed and read as a wait reads it:
+    // frame after frame, at the glyph heights a wait tries, until it is read.
+    QFETCH(QString, text);
     QFETCH(QString, family);
     QFETCH(QList<int>, cameras);
     if (!QFontDatabase::families().contains(family))
         QSKIP("the font is not installed (scripts/install-deps)");
     TextReader reader;
     QVERIFY2(reader.open(), qPrintable(reader.errorText()));
-    QString wide;
-    for (const QChar c : address)
-        wide += QChar(c.unicode() - u'!' + u'！');
-    const cv::Mat drawn = toBgr(ModelScreen::render(QStringLiteral("m"), wide, false, family));
+    QString shown;
+    for (const QChar c : text)
+        shown += c.unicode() > 0x20 && c.unicode() < 0x7F ? QChar(c.unicode() - u'!' + u'！') : c;
+    const cv::Mat drawn = toBgr(ModelScreen::render(QStringLiteral("m"), shown, false, family));
     DisplayArea area;
     area.resolution = QSize(drawn.cols, drawn.rows);
     for (const int seed : cameras) {
@@ -529,7 +531,7 @@ void TestTextReading::fullWidthAddressesThroughALens()
             QVERIFY(corners);
             const QString read = reader.read(finder.rectify(frame, *corners), QRect(), TextReader::Limit(), again)
                                      .value_or(QString());
-            found = screenTextContains(read, address);
+            found = screenTextContains(read, text);
             readings.append(QString(read).replace(u'\n', u'|'));
         }
         QVERIFY2(found, qPrintable(QStringLiteral("camera %1: %2").arg(seed).arg(readings.join(QStringLiteral(" / ")))));

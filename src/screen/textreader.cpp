@@ -31,6 +31,12 @@ constexpr int kLowestPiece = 5;
 // A line covered by a larger one of the other polarity is still text when
 // it stands out from its background this many times as far as that one.
 constexpr double kOutstanding = 2.0;
+// A dash (a flat mark) beside a line's end is part of it when it lies
+// within this share of the glyphs' height from their middle: within their
+// height; one over the glyphs, within this other share (a stroke of theirs
+// reaching out of the line's box, not the line above's).
+constexpr double kDashReach = 0.5;
+constexpr double kDashOver = 0.3;
 // Lines that lie level join across a gap of up to this many of their
 // glyphs' height (full-width letters with a dot between them).
 constexpr double kWideGap = 2.5;
@@ -454,15 +460,20 @@ std::vector<TextLine> textLines(const cv::Mat &gray, cv::Mat *read)
             // A dash at either end of the line (「データー」's last long-vowel
             // mark) is part of it: flat, a third of a glyph wide or more
             // (not a speck of noise) but no wider than two, beside the
-            // glyphs at their middle's height.
+            // glyphs within their height. So are the strokes of 「二」 and
+            // 「三」, each such a mark, at a wrapped line's start (held to the
+            // glyphs' middle, 「二番三号」 was read 「:番三号」); a mark over
+            // the glyphs, nearer their middle.
             const int h = line.glyphHeight;
             for (bool grown = true; grown;) {
                 grown = false;
                 for (const Piece &m : marks) {
                     const double middleY = m.box.y + m.box.height / 2.0;
+                    const bool beside = !isAcrossFrom(m.box, box, 0);
                     if ((box & m.box) == m.box || m.box.width * 3 < h || m.box.width > 2 * h ||
                         m.box.height > m.box.width ||
-                        std::abs(middleY - (line.middle.y + line.slant * (m.box.x - line.middle.x))) > h * 0.3 ||
+                        std::abs(middleY - (line.middle.y + line.slant * (m.box.x - line.middle.x))) >
+                            h * (beside ? kDashReach : kDashOver) ||
                         !isAcrossFrom(m.box, box, h / 2))
                         continue;
                     box |= m.box;
