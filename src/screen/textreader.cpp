@@ -223,6 +223,25 @@ std::vector<Piece> withoutRules(std::vector<Piece> pieces)
     return pieces;
 }
 
+// How far apart two boxes lie side by side (0 when they overlap across).
+int apartAcross(const cv::Rect &a, const cv::Rect &b)
+{
+    return std::max(0, std::max(a.x, b.x) - std::min(a.x + a.width, b.x + b.width));
+}
+
+// Whether ink in boxes `a` and `b`, whose tallest glyphs are `aTall` and
+// `bTall` high, is one line's: about as high and centred alike (a piece of
+// two lines run together joins neither: the lower more than five ninths of
+// the taller, as a small letter is of a kanji; at half, such a piece twice
+// a line's height joined the line above it).
+bool isLevelWith(const cv::Rect &a, int aTall, const cv::Rect &b, int bTall)
+{
+    const int taller = std::max(aTall, bTall);
+    const int lower = std::min(aTall, bTall);
+    const int offCentre = std::abs((2 * a.y + a.height) - (2 * b.y + b.height)) / 2;
+    return offCentre * 5 <= taller * 2 && lower * 9 >= taller * 5;
+}
+
 // The pieces that lie side by side at one height, joined into lines.
 std::vector<std::vector<Piece>> joinedIntoLines(std::vector<Piece> pieces)
 {
@@ -239,17 +258,9 @@ std::vector<std::vector<Piece>> joinedIntoLines(std::vector<Piece> pieces)
         const cv::Rect &a = pieces[i].box;
         for (size_t j = i + 1; j < pieces.size(); ++j) {
             const cv::Rect &b = pieces[j].box;
-            const int taller = std::max(a.height, b.height);
-            const int lower = std::min(a.height, b.height);
-            if (b.x > a.x + a.width + 2 * taller)
+            if (b.x > a.x + a.width + 2 * std::max(a.height, b.height))
                 break; // further than two characters' space (a long-vowel mark is too low to be a piece)
-            // One line's pieces are about as high and centred alike (a
-            // piece of two lines run together joins neither: the lower more
-            // than five ninths of the taller, as a small letter is of a
-            // kanji; at half, such a piece twice a line's height joined the
-            // line above it).
-            const int offCentre = std::abs((2 * a.y + a.height) - (2 * b.y + b.height)) / 2;
-            if (offCentre * 5 <= taller * 2 && lower * 9 >= taller * 5)
+            if (isLevelWith(a, a.height, b, b.height))
                 root[size_t(find(int(j)))] = find(int(i));
         }
     }
@@ -258,7 +269,7 @@ std::vector<std::vector<Piece>> joinedIntoLines(std::vector<Piece> pieces)
     // pieces stand further apart than two of the small letters beside them:
     // such a line's letters up to its dot made a line of their own, sized
     // as if small letters were capitals and read as such (「user」 as
-    // 「USGF」). So lines that lie level, their glyphs alike as above, join
+    // 「USGF」). So lines that lie level, their glyphs alike (isLevelWith), join
     // across a gap of up to kWideGap of their taller glyphs.
     struct Extent {
         int root = 0;
@@ -287,10 +298,8 @@ std::vector<std::vector<Piece>> joinedIntoLines(std::vector<Piece> pieces)
             if (right.box.x > left.box.x + left.box.width + kWideGap * tallest)
                 break;
             const int taller = std::max(left.tallest, right.tallest);
-            const int lower = std::min(left.tallest, right.tallest);
             const int gap = right.box.x - (left.box.x + left.box.width);
-            const int offCentre = std::abs((2 * left.box.y + left.box.height) - (2 * right.box.y + right.box.height)) / 2;
-            if (gap < 0 || gap > kWideGap * taller || offCentre * 5 > taller * 2 || lower * 9 < taller * 5 ||
+            if (gap < 0 || gap > kWideGap * taller || !isLevelWith(left.box, left.tallest, right.box, right.tallest) ||
                 find(left.root) == find(right.root))
                 continue;
             // The joined line reaches on to the right: what lies beyond it
@@ -305,13 +314,6 @@ std::vector<std::vector<Piece>> joinedIntoLines(std::vector<Piece> pieces)
         lines[size_t(find(int(i)))].push_back(pieces[i]);
     lines.erase(std::remove_if(lines.begin(), lines.end(), [](const auto &l) { return l.empty(); }), lines.end());
     return lines;
-}
-
-// Whether `ink` lies across from `box` or beside it, `reach` pixels apart
-// at most.
-bool isAcrossFrom(const cv::Rect &ink, const cv::Rect &box, int reach)
-{
-    return ink.x <= box.x + box.width + reach && ink.x + ink.width >= box.x - reach;
 }
 
 // Whether ink in `box` is a dot on `line`: roundish, no larger than half
@@ -343,12 +345,6 @@ double grayAt(double share, const cv::Mat &gray, const cv::Mat &mask = cv::Mat()
             return v;
     }
     return 255;
-}
-
-// How far apart two boxes lie side by side (0 when they overlap across).
-int apartAcross(const cv::Rect &a, const cv::Rect &b)
-{
-    return std::max(0, std::max(a.x, b.x) - std::min(a.x + a.width, b.x + b.width));
 }
 
 // `line` grown across over `columns` (its own height kept).
@@ -469,12 +465,12 @@ std::vector<TextLine> textLines(const cv::Mat &gray, cv::Mat *read)
                 grown = false;
                 for (const Piece &m : marks) {
                     const double middleY = m.box.y + m.box.height / 2.0;
-                    const bool beside = !isAcrossFrom(m.box, box, 0);
+                    const bool beside = apartAcross(m.box, box) > 0;
                     if ((box & m.box) == m.box || m.box.width * 3 < h || m.box.width > 2 * h ||
                         m.box.height > m.box.width ||
                         std::abs(middleY - (line.middle.y + line.slant * (m.box.x - line.middle.x))) >
                             h * (beside ? kDashReach : kDashOver) ||
-                        !isAcrossFrom(m.box, box, h / 2))
+                        apartAcross(m.box, box) > h / 2)
                         continue;
                     box |= m.box;
                     grown = true;
@@ -487,7 +483,7 @@ std::vector<TextLine> textLines(const cv::Mat &gray, cv::Mat *read)
             // read 「COm」).
             for (const Piece &m : marks)
                 if (m.box.width >= 2 && m.box.height >= 2 && isDotOf(m.box, line) &&
-                    isAcrossFrom(m.box, line.box, int(kWideGap * h)))
+                    apartAcross(m.box, line.box) <= kWideGap * h)
                     box |= m.box;
             line.box = box;
             // Ink is what stands out from the line's own background (the
@@ -516,10 +512,10 @@ std::vector<TextLine> textLines(const cv::Mat &gray, cv::Mat *read)
             const double middleY = small.box.y + small.box.height / 2.0;
             // A dot reaches further: a full-width dot at a wrapped line's
             // start stands a cell before the letters.
-            const int reach = isDotOf(small.box, big) ? int(kWideGap * h) : h;
+            const double reach = isDotOf(small.box, big) ? kWideGap * h : h;
             if (taken[j] || small.light != big.light || small.glyphHeight * 4 > big.glyphHeight * 3 ||
                 std::abs(middleY - (big.middle.y + big.slant * (small.box.x - big.middle.x))) > h * 0.6 ||
-                !isAcrossFrom(small.box, big.box, reach))
+                apartAcross(small.box, big.box) > reach)
                 continue;
             big.box |= small.box;
             taken[j] = true;
