@@ -184,6 +184,11 @@ struct Dots {
     // How much of ink each dot is: 0 to 1.
     std::vector<std::array<float, 16>> columns;
     int rows = 0;
+    // Where the first row's square starts, and the squares' size (pixels).
+    double top = 0.0;
+    double pitch = 0.0;
+    // The middle of row `r`, in the picture's pixels.
+    double rowMiddle(int r) const { return top + (r + 0.5) * pitch - 0.5; }
 };
 
 Dots dotsOf(const cv::Mat &ink, const Grid &across, const Grid &down)
@@ -198,11 +203,13 @@ Dots dotsOf(const cv::Mat &ink, const Grid &across, const Grid &down)
     // through a camera kept less than half of its ink.
     Dots dots;
     dots.rows = rows;
+    dots.top = top;
+    dots.pitch = p;
     dots.columns.resize(size_t(std::max(0, columns)));
     for (int c = 0; c < columns; ++c)
         for (int r = 0; r < rows; ++r) {
             const double x = left + (c + 0.5) * p - 0.5;
-            const double y = top + (r + 0.5) * p - 0.5;
+            const double y = dots.rowMiddle(r);
             const int x0 = std::clamp(int(std::floor(x)), 0, ink.cols - 1);
             const int y0 = std::clamp(int(std::floor(y)), 0, ink.rows - 1);
             const int x1 = std::min(x0 + 1, ink.cols - 1);
@@ -412,12 +419,11 @@ std::optional<QString> readDots(const cv::Mat &band, int glyphHeight)
     // line above or the head of the one below, where lines are set close
     // (a handset's typed text, a glyph's blank row apart): taken in, no
     // eight rows held the line, and it was not read by its dots.
-    const double gridTop = rows.edge - rows.pitch * std::ceil(rows.edge / rows.pitch);
-    const double lowest = (band.rows - glyphHeight) / 2.0 - rows.pitch;
-    const double highest = (band.rows + glyphHeight) / 2.0 + rows.pitch;
+    const double lowest = (band.rows - glyphHeight) / 2.0 - dots.pitch;
+    const double highest = (band.rows + glyphHeight) / 2.0 + dots.pitch;
     int first = -1, last = -1;
     for (int r = 0; r < dots.rows; ++r) {
-        const double middle = gridTop + (r + 0.5) * rows.pitch - 0.5;
+        const double middle = dots.rowMiddle(r);
         if (middle < lowest || middle > highest)
             continue;
         for (const auto &column : dots.columns)
