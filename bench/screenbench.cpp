@@ -606,12 +606,8 @@ int typedTexts()
             for (const bool onCamera : {false, true}) {
                 int texts = 0, found = 0, foundWithinWait = 0, nearMisses = 0;
                 for (const QString &text : typed) {
-                    // As the handset shows what it is sent: Latin letters full-width.
-                    QString shown;
-                    for (const QChar c : text)
-                        shown += c.unicode() > 0x20 && c.unicode() < 0x7F ? QChar(c.unicode() - u'!' + u'！') : c;
-                    const cv::Mat drawn =
-                        toBgr(ModelScreen::render(QStringLiteral("m"), shown, false, QString::fromLatin1(family)));
+                    const cv::Mat drawn = toBgr(
+                        ModelScreen::render(QStringLiteral("m"), shownAsTyped(text), false, QString::fromLatin1(family)));
                     DisplayArea area;
                     area.resolution = QSize(drawn.cols, drawn.rows);
                     for (int c = 0; c < cameras; ++c) {

@@ -513,10 +513,7 @@ void TestTextReading::typedTextsThroughALens()
         QSKIP("the font is not installed (scripts/install-deps)");
     TextReader reader;
     QVERIFY2(reader.open(), qPrintable(reader.errorText()));
-    QString shown;
-    for (const QChar c : text)
-        shown += c.unicode() > 0x20 && c.unicode() < 0x7F ? QChar(c.unicode() - u'!' + u'！') : c;
-    const cv::Mat drawn = toBgr(ModelScreen::render(QStringLiteral("m"), shown, false, family));
+    const cv::Mat drawn = toBgr(ModelScreen::render(QStringLiteral("m"), shownAsTyped(text), false, family));
     DisplayArea area;
     area.resolution = QSize(drawn.cols, drawn.rows);
     for (const int seed : cameras) {

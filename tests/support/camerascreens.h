@@ -70,6 +70,16 @@ inline cv::Mat drawScreen(const HandsetScreen &s)
     return toBgr(image);
 }
 
+// `text` as the model handset shows it typed: Latin letters, digits and
+// signs full-width (its character table's), the rest as it is.
+inline QString shownAsTyped(const QString &text)
+{
+    QString shown = text;
+    for (QChar &c : shown)
+        c = c.unicode() > 0x20 && c.unicode() < 0x7F ? QChar(c.unicode() + 0xFEE0) : c;
+    return shown;
+}
+
 // Where a camera sees the screen: the display's height as a share of the
 // frame's, keystone (the top edge this share narrower than the bottom), tilt
 // in degrees, and the place of the display's centre.
