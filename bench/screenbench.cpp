@@ -42,6 +42,7 @@
 #include "handset/modelscreen.h"
 #include "screen/displayfinder.h"
 #include "screen/matcher.h"
+#include "screen/stillcut.h"
 #include "screen/textcompare.h"
 #include "screen/textreader.h"
 
@@ -411,8 +412,10 @@ cv::Mat handsetScreen(const QString &family, int pixels, const QString &word, in
 // What a camera makes of a picture of the display: each fault switched on
 // by name. `moved`: the camera was nudged (scale ±10 %, tilt ±3°, a shift)
 // rather than a display rectified near its own resolution (±3 %, ±1.5°).
-// `where`: a point of the picture, moved as the picture is.
-cv::Mat filmed(const cv::Mat &picture, const QString &faults, bool moved, std::mt19937 &random, cv::Point2d *where)
+// `where`: a point of the picture, moved as the picture is. `noiseOf`: the
+// frame's own noise, where several frames of one view are filmed.
+cv::Mat filmed(const cv::Mat &picture, const QString &faults, bool moved, std::mt19937 &random, cv::Point2d *where,
+               unsigned noiseOf = 0)
 {
     auto uniform = [&](double a, double b) { return std::uniform_real_distribution<double>(a, b)(random); };
     cv::Mat frame = picture.clone();
@@ -462,7 +465,7 @@ cv::Mat filmed(const cv::Mat &picture, const QString &faults, bool moved, std::m
         // From `random` alone: each cell's frames the same whichever
         // cells ran before.
         const double sigma = uniform(5, 10);
-        cv::RNG(random()).fill(noise, cv::RNG::NORMAL, cv::Scalar::all(0), cv::Scalar::all(sigma));
+        cv::RNG(random() + noiseOf).fill(noise, cv::RNG::NORMAL, cv::Scalar::all(0), cv::Scalar::all(sigma));
         frame.convertTo(frame, CV_16SC3);
         frame += noise;
         frame.convertTo(frame, CV_8UC3);
@@ -481,6 +484,8 @@ cv::Mat filmed(const cv::Mat &picture, const QString &faults, bool moved, std::m
 // with one character of the word changed.
 int nearMisses(double level)
 {
+    // Frames a template is cut from in the screen window (frmscreen.cpp).
+    constexpr int kStillFrames = 8;
     cv::setNumThreads(1);
     const QString pairs[][2] = {
         {"残り3件", "残り9件"},       {"受信BOX 12件", "受信BOX 13件"}, {"メール送信", "メール受信"},
@@ -518,16 +523,29 @@ int nearMisses(double level)
                         cv::Point2d centre(box.center().x() + 0.5, box.center().y() + 0.5);
                         cv::Mat picture = shown(cut).clone();
                         if (moved) {
-                            // Cut in the screen window from a camera frame,
-                            // around the word where that frame shows it (the
+                            // Cut in the screen window from the last frames
+                            // of a still camera (their mean, stillcut.h),
+                            // around the word where they show it (the
                             // camera's shift is up to 6 pixels: cut where the
                             // word had been, a 14-pixel word lost a third of
-                            // its height).
+                            // its height). STILL=1: from one frame, as
+                            // before.
+                            const int frames = qEnvironmentVariableIntValue("STILL") > 0 ? qEnvironmentVariableIntValue("STILL")
+                                                                                          : kStillFrames;
+                            std::vector<cv::Mat> still;
                             cv::Point2d seen = centre;
-                            const cv::Mat still = filmed(shown, QStringLiteral("camera"), false, random, &seen);
+                            std::mt19937 after;
+                            for (int f = 0; f < frames; ++f) {
+                                std::mt19937 view = random; // the same view in every frame
+                                seen = centre;
+                                still.insert(still.begin(),
+                                             filmed(shown, QStringLiteral("camera"), false, view, &seen, unsigned(f)));
+                                after = view;
+                            }
+                            random = after;
                             const cv::Rect around(int(std::lround(seen.x - cut.width / 2.0)), int(std::lround(seen.y - cut.height / 2.0)),
                                                   cut.width, cut.height);
-                            picture = still(around & cv::Rect(0, 0, still.cols, still.rows)).clone();
+                            picture = stillCut(still, around & cv::Rect(0, 0, shown.cols, shown.rows));
                         }
                         const TemplateMatcher matcher(picture);
                         const QString faults = moved ? QStringLiteral("camera") : condition;

@@ -33,6 +33,9 @@ namespace {
 // How often the window looks for a new frame: well within a frame of a
 // 30 fps source.
 constexpr int kRefreshMs = 15;
+// Pictures shown that a selection is cut from: a quarter of a second of a
+// 30 fps camera.
+constexpr int kStillPictures = 8;
 constexpr qint64 kRateWindowMs = 2000;
 // How long a found wait stays marked.
 constexpr int kFoundShownMs = 2000;
@@ -429,6 +432,13 @@ void frmScreen::showSourceProblem(const QString &reason)
 
 void frmScreen::showFrame(const QImage &image)
 {
+    if (!shownLately_.isEmpty() && shownLately_.front().size() != image.size())
+        shownLately_.clear();
+    if (shownLately_.isEmpty() || shownLately_.front().cacheKey() != image.cacheKey()) {
+        shownLately_.prepend(image);
+        if (shownLately_.size() > kStillPictures)
+            shownLately_.removeLast();
+    }
     const bool resized = image.size() != picture->frame().size();
     picture->setFrame(image);
     if (resized) {
@@ -593,6 +603,18 @@ void frmScreen::showMenu(const QPoint &where)
     menu.exec(picture->mapToGlobal(where));
 }
 
+QImage frmScreen::selectedStill() const
+{
+    const QRect selection = picture->selection();
+    if (view_ && !selection.isEmpty() && !shownLately_.isEmpty() &&
+        shownLately_.front().cacheKey() == picture->frame().cacheKey()) {
+        const QImage still = view_->stillCut(shownLately_, selection);
+        if (!still.isNull())
+            return still;
+    }
+    return picture->selectedPixels();
+}
+
 void frmScreen::mnuSavePicture_Click()
 {
     // The pixels as they are when the user asks, whatever comes meanwhile.
@@ -694,6 +716,8 @@ void frmScreen::waitEnded(const ScreenWaitReport &report)
         evidencePath_ = report.evidence;
         if (!evidence.isNull()) {
             evidence_ = report.evidence;
+            // A selection on it is cut from it alone.
+            shownLately_.clear();
             keepingPictureSize([&] { showFrame(evidence.convertToFormat(QImage::Format_RGB888)); });
         }
         if (report.similarity >= 0)

@@ -175,6 +175,10 @@ private:
     // Leaves the evidence and a wait that ended on it.
     void dropEvidence();
     void showFrame(const QImage &image);
+    // The selection's pixels as a template or a text to read: the mean of
+    // the last pictures shown that show the same there (a camera's noise
+    // averaged out), or of the picture shown alone.
+    QImage selectedStill() const;
     void showStatus();
     void showNotice(const QString &text);
     void showMenu(const QPoint &where);
@@ -242,6 +246,9 @@ private:
     QSize ownSize_;
     std::thread reading_;
     bool readingBusy_ = false;
+    // The pictures shown last, newest first (at most kStillPictures, one
+    // size), that a selection is cut from.
+    QList<QImage> shownLately_;
     // The newest frame and its display (upright picture and outline).
     QImage frame_;
     QImage display_;

@@ -59,7 +59,7 @@ void frmScreen::mnuWaitGone_Click()
 
 void frmScreen::addPictureCheckpoint(const QString &keyword)
 {
-    const QImage pixels = picture->selectedPixels();
+    const QImage pixels = selectedStill();
     if (pixels.isNull() || recordingPath().isEmpty() || !view_)
         return;
     const Desktop::KeepClear beside(desktop_, selectionOnScreen());
@@ -217,7 +217,7 @@ void frmScreen::showRecordingLines()
 
 void frmScreen::readSelection(std::function<void(const QString &)> done)
 {
-    const QImage pixels = picture->selectedPixels();
+    const QImage pixels = selectedStill();
     if (pixels.isNull() || readingBusy_ || !view_)
         return;
     if (reading_.joinable())

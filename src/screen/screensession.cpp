@@ -2,6 +2,7 @@
 
 #include "screen/picturedecode.h"
 #include "screen/screenfiles.h"
+#include "screen/stillcut.h"
 #include "screen/textreader.h"
 
 #include <QFile>
@@ -79,6 +80,27 @@ QString ScreenSession::templateProblem(const QImage &picture) const
 {
     const QImage bgr = toBgr(picture);
     return templatePictureProblem(bgrMat(bgr));
+}
+
+QImage ScreenSession::stillCut(const QList<QImage> &pictures, const QRect &area, int *averaged) const
+{
+    if (averaged)
+        *averaged = 0;
+    if (pictures.isEmpty() || area.isEmpty() || !pictures.front().rect().contains(area))
+        return {};
+    // Only the part is converted: the pictures are whole frames.
+    std::vector<QImage> parts;
+    std::vector<cv::Mat> mats;
+    parts.reserve(size_t(pictures.size()));
+    for (const QImage &picture : pictures) {
+        if (picture.size() != pictures.front().size())
+            break;
+        parts.push_back(toBgr(picture.copy(area)));
+        mats.push_back(bgrMat(parts.back()));
+    }
+    const cv::Mat cut = ::stillCut(mats, cv::Rect(0, 0, area.width(), area.height()), averaged);
+    return QImage(cut.data, cut.cols, cut.rows, static_cast<qsizetype>(cut.step), QImage::Format_BGR888)
+        .convertToFormat(QImage::Format_RGB888);
 }
 
 ScreenSession::ScreenSession(QObject *parent)

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QImage>
+#include <QList>
 #include <QPolygonF>
+#include <QRect>
 #include <QString>
 
 // The newest frame of the screen as the screen window shows it.
@@ -45,4 +47,11 @@ public:
     // Why `picture` cannot be a template of WAITIMAGE or WAITGONE (empty
     // when it can): one almost without a pattern matches anything flat.
     virtual QString templateProblem(const QImage &picture) const = 0;
+
+    // `area` of the first of `pictures` (the newest of those the window
+    // showed, then older ones, all of one size), cut as the mean of it and
+    // the pictures after it that show there what it shows (stillcut.h): a
+    // camera's noise averages out of a template. `averaged` gets how many
+    // were taken. Null when `area` does not lie within them.
+    virtual QImage stillCut(const QList<QImage> &pictures, const QRect &area, int *averaged = nullptr) const = 0;
 };

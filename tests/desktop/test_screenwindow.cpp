@@ -165,6 +165,33 @@ bool inkIn(const QImage &frame, const QRect &area)
     return false;
 }
 
+// How grainy `picture` is: the mean difference of a pixel's gray from its
+// right neighbour's where both are background (within 20 levels of the
+// picture's median): a camera's noise, not the glyphs' edges.
+double grain(const QImage &picture)
+{
+    std::vector<int> grays;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            grays.push_back(qGray(picture.pixel(x, y)));
+    if (grays.empty())
+        return 0.0;
+    std::vector<int> sorted = grays;
+    std::nth_element(sorted.begin(), sorted.begin() + std::ptrdiff_t(sorted.size() / 2), sorted.end());
+    const int background = sorted[sorted.size() / 2];
+    double sum = 0;
+    int count = 0;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x + 1 < picture.width(); ++x) {
+            const int a = grays[size_t(y * picture.width() + x)], b = grays[size_t(y * picture.width() + x + 1)];
+            if (std::abs(a - background) <= 20 && std::abs(b - background) <= 20) {
+                sum += std::abs(a - b);
+                ++count;
+            }
+        }
+    return count ? sum / count : 0.0;
+}
+
 // Does `open`, and `act` on the menu it brings up (it is modal: from a
 // timer while it is open); false when it did not come and go within 20 s.
 bool onMenu(const std::function<void()> &open, const std::function<void(QMenu *)> &act)
@@ -523,7 +550,9 @@ void TestScreenWindow::selectionSavedAtTheFramesResolution()
 
 void TestScreenWindow::checkpointRecordedAndReplayed()
 {
-    ModelHandset handset(files_.path(QStringLiteral("handset-record")));
+    // A screen with a camera's noise: every frame differs from the one
+    // before.
+    ModelHandset handset(files_.path(QStringLiteral("handset-record")), {"--screen-noise"});
     QVERIFY(handset.ready());
     qputenv("QUILLONEMU_COM" + QByteArray::number(kKeypadPort), QFile::encodeName(handset.link()));
     ProgramWindows d;
@@ -579,6 +608,11 @@ void TestScreenWindow::checkpointRecordedAndReplayed()
     QVERIFY2(lines.value(4).startsWith(QStringLiteral("SLEEP ")) && lines.value(5) == u"CALL", qPrintable(lines.join(u'|')));
     const QImage checkpoint(files_.path(QStringLiteral("記録1.png")));
     QCOMPARE(checkpoint.size(), selection.size());
+    // Cut from the last frames that showed the same, the noise averaged
+    // out, not from one frame.
+    const QImage oneFrame = s->picture->frame().copy(selection);
+    QVERIFY2(grain(checkpoint) < 0.7 * grain(oneFrame),
+             qPrintable(QStringLiteral("%1 against %2").arg(grain(checkpoint)).arg(grain(oneFrame))));
     QVERIFY2(d.desktop.messages.size() == 1 && d.desktop.messages[0].startsWith(QStringLiteral("記録を「")),
              qPrintable(d.desktop.messages.join(u'\n')));
 
