@@ -138,6 +138,7 @@ private Q_SLOTS:
     void sigtermEndsAWaitAtOnce();
     void screenCommand_data();
     void screenCommand();
+    void templateCroppedFromAStreamIsAMeanOfFrames();
     void checkRefusesAHugeTemplate();
     void stopWhileASourceOpens_data();
     void stopWhileASourceOpens();
@@ -521,6 +522,35 @@ void TestCliScreen::screenCommand()
     }
     if (arguments.contains(files["@out"]) && exitCode == 0)
         QCOMPARE(cv::imread(files["@out"].toStdString()).size(), cv::Size(60, 25));
+}
+
+void TestCliScreen::templateCroppedFromAStreamIsAMeanOfFrames()
+{
+    // A camera's stream, every frame with its own noise: the part cropped
+    // as a template is the mean of the frames that show the same there,
+    // its noise far below one frame's.
+    const cv::Mat clean = texturedPicture(320, 240, 5);
+    auto noisy = [&](int seed) {
+        cv::Mat frame, noise(clean.size(), CV_16SC3);
+        clean.convertTo(frame, CV_16SC3);
+        cv::RNG(uint64(seed)).fill(noise, cv::RNG::NORMAL, 0, 8);
+        frame += noise;
+        frame.convertTo(frame, CV_8UC3);
+        return frame;
+    };
+    ServedStream stream(noisy(1));
+    const QString out = files_.path("mean.png");
+    CliProcess cli({"screen", stream.url(), "--snapshot", out, "--crop", "40,30,80,60"});
+    for (int seed = 2; !cli.endsWithin(30); ++seed)
+        stream.call([&] { stream.server_->setPicture(ServedStream::jpegOf(noisy(seed))); });
+    QVERIFY2(cli.exitCode() == 0, qPrintable(cli.out() + cli.err()));
+    const cv::Rect part(40, 30, 80, 60);
+    const cv::Mat saved = cv::imread(out.toStdString());
+    QCOMPARE(saved.size(), part.size());
+    const QByteArray one = ServedStream::jpegOf(noisy(1));
+    const cv::Mat oneFrame = cv::imdecode(cv::Mat(1, int(one.size()), CV_8U, const_cast<char *>(one.data())), cv::IMREAD_COLOR);
+    const double meanOff = cv::norm(saved, clean(part), cv::NORM_L2), frameOff = cv::norm(oneFrame(part), clean(part), cv::NORM_L2);
+    QVERIFY2(meanOff < 0.6 * frameOff, qPrintable(QStringLiteral("%1 against %2").arg(meanOff).arg(frameOff)));
 }
 
 void TestCliScreen::checkRefusesAHugeTemplate()
