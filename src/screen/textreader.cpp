@@ -37,6 +37,9 @@ constexpr double kOutstanding = 2.0;
 // reaching out of the line's box, not the line above's).
 constexpr double kDashReach = 0.5;
 constexpr double kDashOver = 0.3;
+// A dot on a line's foot lies no further below the line's lowest ink than
+// this (pixels; a camera's blur), or a tenth of the glyphs' height.
+constexpr double kDotBelowFoot = 2.0;
 // Lines that lie level join across a gap of up to this many of their
 // glyphs' height (full-width letters with a dot between them).
 constexpr double kWideGap = 2.5;
@@ -318,13 +321,18 @@ std::vector<std::vector<Piece>> joinedIntoLines(std::vector<Piece> pieces)
 
 // Whether ink in `box` is a dot on `line`: roundish, no larger than half
 // its glyphs, its foot on the line's foot (where a full-width dot and a
-// period sit).
+// period sit), or above it where the line's letters reach below their
+// baseline; never further below the line's lowest ink than a camera's blur
+// spreads it. Below it lies the next line's head: the dot of a 「ｊ」
+// starting a close-set line below was taken for a period of the line above,
+// which then held a row of another line and was read as nonsense.
 bool isDotOf(const cv::Rect &box, const TextLine &line)
 {
     const int h = line.glyphHeight;
     const double foot = line.middle.y + line.slant * (box.x - line.middle.x) + line.box.height / 2.0;
+    const double below = box.y + box.height - foot;
     return box.width * 2 <= h && box.height * 2 <= h && box.width <= 2 * box.height && box.height <= 2 * box.width &&
-           std::abs(box.y + box.height - foot) <= h * 0.25;
+           below >= -h * 0.25 && below <= std::max(kDotBelowFoot, h * 0.1);
 }
 
 // The gray level that `share` of `gray`'s pixels where `mask` is set (all
