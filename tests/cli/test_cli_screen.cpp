@@ -541,8 +541,10 @@ void TestCliScreen::templateCroppedFromAStreamIsAMeanOfFrames()
     ServedStream stream(noisy(1));
     const QString out = files_.path("mean.png");
     CliProcess cli({"screen", stream.url(), "--snapshot", out, "--crop", "40,30,80,60"});
-    for (int seed = 2; !cli.endsWithin(30); ++seed)
+    // A new frame every 30 ms or so, for 20 s at most.
+    for (int seed = 2; !cli.endsWithin(30) && seed < 600; ++seed)
         stream.call([&] { stream.server_->setPicture(ServedStream::jpegOf(noisy(seed))); });
+    QVERIFY(cli.waitForEnd(1000));
     QVERIFY2(cli.exitCode() == 0, qPrintable(cli.out() + cli.err()));
     const cv::Rect part(40, 30, 80, 60);
     const cv::Mat saved = cv::imread(out.toStdString());
