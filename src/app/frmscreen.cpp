@@ -358,6 +358,9 @@ void frmScreen::showEvent(QShowEvent *event)
 void frmScreen::hideEvent(QHideEvent *event)
 {
     refresh_.stop();
+    // The frames a selection is cut from are not held while nothing is
+    // shown (eight 1080p frames are 50 MB).
+    shownLately_.clear();
     // Shown again where the user left it, for the program's life.
     if (placed_ && !event->spontaneous())
         move(frameGeometry().topLeft());
