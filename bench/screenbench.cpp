@@ -42,6 +42,7 @@
 #include "handset/modelscreen.h"
 #include "screen/displayfinder.h"
 #include "screen/matcher.h"
+#include "screen/screenview.h"
 #include "screen/stillcut.h"
 #include "screen/textcompare.h"
 #include "screen/textreader.h"
@@ -484,8 +485,6 @@ cv::Mat filmed(const cv::Mat &picture, const QString &faults, bool moved, std::m
 // with one character of the word changed.
 int nearMisses(double level)
 {
-    // Frames a template is cut from in the screen window (frmscreen.cpp).
-    constexpr int kStillFrames = 8;
     cv::setNumThreads(1);
     const QString pairs[][2] = {
         {"残り3件", "残り9件"},       {"受信BOX 12件", "受信BOX 13件"}, {"メール送信", "メール受信"},

@@ -33,9 +33,6 @@ namespace {
 // How often the window looks for a new frame: well within a frame of a
 // 30 fps source.
 constexpr int kRefreshMs = 15;
-// Pictures shown that a selection is cut from: a quarter of a second of a
-// 30 fps camera.
-constexpr int kStillPictures = 8;
 constexpr qint64 kRateWindowMs = 2000;
 // How long a found wait stays marked.
 constexpr int kFoundShownMs = 2000;
@@ -439,7 +436,7 @@ void frmScreen::showFrame(const QImage &image)
         shownLately_.clear();
     if (shownLately_.isEmpty() || shownLately_.front().cacheKey() != image.cacheKey()) {
         shownLately_.prepend(image);
-        if (shownLately_.size() > kStillPictures)
+        if (shownLately_.size() > kStillFrames)
             shownLately_.removeLast();
     }
     const bool resized = image.size() != picture->frame().size();

@@ -246,7 +246,7 @@ private:
     QSize ownSize_;
     std::thread reading_;
     bool readingBusy_ = false;
-    // The pictures shown last, newest first (at most kStillPictures, one
+    // The pictures shown last, newest first (at most kStillFrames, one
     // size), that a selection is cut from.
     QList<QImage> shownLately_;
     // The newest frame and its display (upright picture and outline).

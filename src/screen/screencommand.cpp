@@ -24,9 +24,8 @@ namespace {
 const QString kCommand = QStringLiteral("screen");
 // How long the first frame of a source is waited for.
 constexpr int kFirstFrameMs = 10000;
-// A template cut with --crop is the mean of this many frames at most (as
+// A template cut with --crop is the mean of kStillFrames frames at most (as
 // the screen window cuts one), each within this long of the one before.
-constexpr int kStillFrames = 8;
 constexpr int kNextFrameMs = 500;
 
 const QString kHelp = QStringLiteral(

@@ -82,10 +82,8 @@ QString ScreenSession::templateProblem(const QImage &picture) const
     return templatePictureProblem(bgrMat(bgr));
 }
 
-QImage ScreenSession::stillCut(const QList<QImage> &pictures, const QRect &area, int *averaged) const
+QImage ScreenSession::stillCut(const QList<QImage> &pictures, const QRect &area) const
 {
-    if (averaged)
-        *averaged = 0;
     if (pictures.isEmpty() || area.isEmpty() || !pictures.front().rect().contains(area))
         return {};
     // Only the part is converted: the pictures are whole frames.
@@ -98,7 +96,7 @@ QImage ScreenSession::stillCut(const QList<QImage> &pictures, const QRect &area,
         parts.push_back(toBgr(picture.copy(area)));
         mats.push_back(bgrMat(parts.back()));
     }
-    const cv::Mat cut = ::stillCut(mats, cv::Rect(0, 0, area.width(), area.height()), averaged);
+    const cv::Mat cut = ::stillCut(mats, cv::Rect(0, 0, area.width(), area.height()));
     return QImage(cut.data, cut.cols, cut.rows, static_cast<qsizetype>(cut.step), QImage::Format_BGR888)
         .convertToFormat(QImage::Format_RGB888);
 }

@@ -45,7 +45,7 @@ public:
     ScreenPicture newestPicture(qint64 knownSource, qint64 knownNumber) const override;
     bool readText(const QImage &picture, QString *text, QString *error) override;
     QString templateProblem(const QImage &picture) const override;
-    QImage stillCut(const QList<QImage> &pictures, const QRect &area, int *averaged = nullptr) const override;
+    QImage stillCut(const QList<QImage> &pictures, const QRect &area) const override;
 
     const FrameSource *source() const { return source_.get(); }
     // The display within the source's frames as the waits see it (none

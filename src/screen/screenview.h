@@ -6,6 +6,11 @@
 #include <QRect>
 #include <QString>
 
+// The frames a template is cut from at most (ScreenView::stillCut): a
+// quarter of a second of a 30 fps camera; the screen window and
+// `quillonemu-cli screen --crop` alike.
+constexpr int kStillFrames = 8;
+
 // The newest frame of the screen as the screen window shows it.
 struct ScreenPicture {
     // The frame (null when there is none, or when it is the one the caller
@@ -51,7 +56,7 @@ public:
     // `area` of the first of `pictures` (the newest of those the window
     // showed, then older ones, all of one size), cut as the mean of it and
     // the pictures after it that show there what it shows (stillcut.h): a
-    // camera's noise averages out of a template. `averaged` gets how many
-    // were taken. Null when `area` does not lie within them.
-    virtual QImage stillCut(const QList<QImage> &pictures, const QRect &area, int *averaged = nullptr) const = 0;
+    // camera's noise averages out of a template. Null when `area` does not
+    // lie within them.
+    virtual QImage stillCut(const QList<QImage> &pictures, const QRect &area) const = 0;
 };

@@ -473,12 +473,12 @@ std::vector<TextLine> textLines(const cv::Mat &gray, cv::Mat *read)
                 grown = false;
                 for (const Piece &m : marks) {
                     const double middleY = m.box.y + m.box.height / 2.0;
-                    const bool beside = apartAcross(m.box, box) > 0;
+                    const int apart = apartAcross(m.box, box);
                     if ((box & m.box) == m.box || m.box.width * 3 < h || m.box.width > 2 * h ||
                         m.box.height > m.box.width ||
                         std::abs(middleY - (line.middle.y + line.slant * (m.box.x - line.middle.x))) >
-                            h * (beside ? kDashReach : kDashOver) ||
-                        apartAcross(m.box, box) > h / 2)
+                            h * (apart > 0 ? kDashReach : kDashOver) ||
+                        apart > h / 2)
                         continue;
                     box |= m.box;
                     grown = true;
