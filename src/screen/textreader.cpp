@@ -61,6 +61,14 @@ constexpr int kGlyphPixelsAgain[] = {kGlyphPixels, 40, 24, 48, 28, 36, 44, 26, 5
 // Glyphs this low (pixels) are a bitmap font's dots, or as small: enlarged
 // dot by dot first, then smoothed, so that a dot stays a square.
 constexpr int kDotGlyphs = 12;
+// A line is the text of the line above wrapped (see isContinuedSmall) when
+// its glyphs are lower than kLowerShare of the above's, but no lower than
+// kLowestShare (a letter's middle is half to three quarters of a glyph's
+// height), and its middle lies no further below the above's than
+// kWrappedPitch times the above's glyphs' height.
+constexpr double kLowerShare = 0.8;
+constexpr double kLowestShare = 0.4;
+constexpr double kWrappedPitch = 2.0;
 // Space kept around a line, and between lines laid side by side, as shares
 // of the glyphs' height.
 constexpr double kLineMargin = 0.3;
@@ -608,6 +616,20 @@ cv::Mat prepared(const cv::Mat &band, const TextLine &line, int glyphPixels)
     return sized;
 }
 
+// Whether `line` goes on with the text of the line `above` in the same
+// glyphs though its own are lower: a text wrapped where the rest holds no
+// capital, digit or tall letter (「．ｃｏｍ」 after 「…＠ｍａｉｌ．ｅｘａｍｐｌｅ」).
+// Such a line's glyphs are letters' middles, and brought to the height of
+// whole glyphs they were read as capitals or a letter split in two
+// (「ＣＯＴｍ」). It starts where the line above does, just below it.
+bool isContinuedSmall(const TextLine &above, const TextLine &line)
+{
+    return line.light == above.light && line.glyphHeight < kLowerShare * above.glyphHeight &&
+           line.glyphHeight >= kLowestShare * above.glyphHeight &&
+           line.middle.y - above.middle.y <= kWrappedPitch * above.glyphHeight &&
+           line.middle.y > above.middle.y && std::abs(line.box.x - above.box.x) <= above.glyphHeight;
+}
+
 // Lines laid side by side as one. A handset wraps a long text anywhere:
 // read as one line, the recogniser has the whole text as context, and a
 // line of one or two characters is not read alone (the comparison ignores
@@ -656,6 +678,9 @@ std::optional<std::vector<Group>> textGroups(const cv::Mat &gray, const TextRead
         width = 0;
     };
     cv::Mat read;
+    // The line above, as the recogniser is given it (its glyphs' height;
+    // 0: none).
+    TextLine above;
     for (const TextLine &line : textLines(gray, &read)) {
         if (isCut(limit))
             return std::nullopt;
@@ -664,9 +689,14 @@ std::optional<std::vector<Group>> textGroups(const cv::Mat &gray, const TextRead
         if (std::optional<QString> dots = readDots(band, line.glyphHeight)) {
             close();
             groups.push_back({cv::Mat(), *dots});
+            above = TextLine();
             continue;
         }
-        cv::Mat pixels = prepared(band, line, glyphPixels);
+        TextLine sized = line;
+        if (isContinuedSmall(above, line))
+            sized.glyphHeight = above.glyphHeight;
+        above = sized;
+        cv::Mat pixels = prepared(band, sized, glyphPixels);
         const bool sameKind = first && first->light == line.light;
         if (!group.empty() && (!sameKind || width + pixels.cols > kWidestReading))
             close();
