@@ -48,6 +48,7 @@ private slots:
     void templatesAsWideAsTheDisplay_data();
     void templatesAsWideAsTheDisplay();
     void sessionWatchesTheDisplayUpright();
+    void glyphsMeasuredInTheCameraPixels();
     void displayLinesChecked();
 };
 
@@ -482,6 +483,51 @@ void TestDisplay::sessionWatchesTheDisplayUpright()
     session.setDisplay(*DisplayArea::parse(QStringLiteral("WHOLE"), &error));
     QTRY_VERIFY(session.newestPicture(0, 0).outline.isEmpty());
     QVERIFY(session.newestPicture(0, 0).display.isNull());
+}
+
+void TestDisplay::glyphsMeasuredInTheCameraPixels()
+{
+    // The model's screen filmed, read for a text it does not show: made
+    // upright at its own resolution, and at four times that (a resolution
+    // given finer than the camera sees the display).
+    TempFiles files;
+    const CameraSet::Screen screen = CameraSet::screen(CameraSet::fonts()[0], CameraSet::layouts()[0], 2);
+    const CameraModel::Shot shot = CameraSet::film(screen.picture, 21, CameraSet::Condition::Plain);
+    const QString framePath = files.path("frame.png");
+    QVERIFY(cv::imwrite(framePath.toStdString(), shot.frame));
+    const double framePerDisplay = (std::hypot(shot.corners[3].x() - shot.corners[0].x(), shot.corners[3].y() - shot.corners[0].y()) +
+                                    std::hypot(shot.corners[2].x() - shot.corners[1].x(), shot.corners[2].y() - shot.corners[1].y())) /
+                                   (2.0 * 240);
+    QVERIFY2(framePerDisplay > 1.2, qPrintable(QString::number(framePerDisplay)));
+
+    ScreenSession session;
+    QString error;
+    QVERIFY2(session.openSource(framePath, &error), qPrintable(error));
+    RunScreen::WaitState states[2];
+    const QSize resolutions[2] = {QSize(320, 240), QSize(1280, 960)};
+    for (int i = 0; i < 2; ++i) {
+        DisplayArea area;
+        area.resolution = resolutions[i];
+        session.setDisplay(area);
+        QTRY_COMPARE_WITH_TIMEOUT(session.newestPicture(0, 0).display.size(), resolutions[i], 10000);
+        session.startTextWait(QStringLiteral("表示されない文字"), QRect(), 20);
+        QTRY_VERIFY_WITH_TIMEOUT(session.waitState().readings > 0, 20000);
+        states[i] = session.waitState();
+        session.endWait();
+    }
+    // The camera sees more than the display's pixels: the glyphs as the
+    // display draws them.
+    const RunScreen::WaitState &own = states[0];
+    QVERIFY(!own.glyphPixelsInFrame);
+    QVERIFY2(own.glyphPixels >= 8 && own.glyphPixels <= 20, qPrintable(QString::number(own.glyphPixels)));
+    // Finer than the camera: as many of the camera's pixels as it gave them.
+    const RunScreen::WaitState &finer = states[1];
+    QVERIFY(finer.glyphPixelsInFrame);
+    // (The line finder measures the enlarged glyphs a little lower: 24
+    // against 29; in the upright picture's own pixels they are 49.)
+    const double expected = own.glyphPixels * framePerDisplay;
+    QVERIFY2(finer.glyphPixels >= 0.7 * expected && finer.glyphPixels <= 1.2 * expected,
+             qPrintable(QStringLiteral("%1 against %2").arg(finer.glyphPixels).arg(expected)));
 }
 
 void TestDisplay::displayLinesChecked()

@@ -40,6 +40,7 @@ public:
     QString readerProblem;
     QStringList neverShown;     // texts the screen never shows
     int glyphPixels = 20;       // the height of the glyphs read
+    bool glyphPixelsInFrame = false; // in the camera's pixels
     QStringList wantedTexts;    // of each text wait; empty: one reading
     QList<QRect> regions;
     bool readingText = false;
@@ -143,6 +144,7 @@ public:
             s.done = s.done && !neverShown.contains(wantedTexts.last());
             s.lastRead = s.done ? shownText : QStringLiteral("メニュー");
             s.glyphPixels = glyphPixels;
+            s.glyphPixelsInFrame = glyphPixelsInFrame;
             s.readings = 4;
             s.done = s.done || wantedTexts.last().isEmpty();
         }
@@ -555,6 +557,15 @@ void TestScreenRun::textWaitsAndReadings()
     QCOMPARE(small.run(), MacroRunner::Outcome::Failed);
     QVERIFY2(small.runner.failure().reason.contains(QStringLiteral("画面の文字は高さ約 9 ピクセルと小さく")),
              qPrintable(small.runner.failure().reason));
+    // In a camera's pixels, glyphs need to be larger to be read surely.
+    ScreenRun far;
+    far.screen.glyphPixels = 13;
+    far.screen.glyphPixelsInFrame = true;
+    far.screen.neverShown = QStringList{"受信しました"};
+    far.setMacro({"WAITTEXT 受信しました 1"});
+    QCOMPARE(far.run(), MacroRunner::Outcome::Failed);
+    QVERIFY2(far.runner.failure().reason.contains(QStringLiteral("カメラの映像では画面の文字は高さ約 13 ピクセルと小さく")),
+             qPrintable(far.runner.failure().reason));
 
     // Without the recogniser's data the run stops before its first packet.
     ScreenRun without;

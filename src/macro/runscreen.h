@@ -81,8 +81,11 @@ public:
         // Reading the text: what the newest reading found, and how many
         // frames were read since the wait started.
         QString lastRead;
-        // The height of its glyphs in the picture read (0: no line found).
+        // The height of its glyphs in the picture read (0: no line found),
+        // or, where that picture is the display made upright finer than the
+        // camera sees it, in the camera's pixels (`glyphPixelsInFrame`).
         int glyphPixels = 0;
+        bool glyphPixelsInFrame = false;
         qint64 readings = 0;
         // The text cannot be read at all (the recogniser's data is missing,
         // the region lies wholly outside the frame).

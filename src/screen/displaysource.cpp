@@ -31,6 +31,12 @@ double DisplaySource::lastCostMs() const
     return lastCostMs_;
 }
 
+double DisplaySource::framePixelsPerUpright() const
+{
+    std::lock_guard lock(mutex_);
+    return framePixelsPerUpright_;
+}
+
 void DisplaySource::run()
 {
     // The newest frame now is looked at too: the display is known before
@@ -57,7 +63,12 @@ void DisplaySource::run()
             upright = frame.image;
         {
             std::lock_guard lock(mutex_);
-            outline_ = corners && upright.data != frame.image.data ? outlineOf(*corners) : QList<QPointF>();
+            const bool madeUpright = corners && upright.data != frame.image.data;
+            outline_ = madeUpright ? outlineOf(*corners) : QList<QPointF>();
+            // Down the display: its left and right sides, top to bottom.
+            framePixelsPerUpright_ = madeUpright ? (cv::norm((*corners)[3] - (*corners)[0]) + cv::norm((*corners)[2] - (*corners)[1])) /
+                                                       (2.0 * upright.rows)
+                                                 : 0.0;
             outlineFrame_ = frame.number;
             lastCostMs_ = screenClockMs() - start;
         }

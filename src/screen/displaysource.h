@@ -30,6 +30,11 @@ public:
     QList<QPointF> outline(qint64 *frameNumber = nullptr) const;
     // Milliseconds the newest frame took to look at and make upright.
     double lastCostMs() const;
+    // How many of the frame's pixels one pixel of the newest upright picture
+    // spans down the display (below 1 where the upright picture is finer
+    // than the camera sees the display: a resolution given larger than the
+    // display's size in the frame); 0 when the frame is used as it is.
+    double framePixelsPerUpright() const;
 
 private:
     void run();
@@ -42,5 +47,6 @@ private:
     QList<QPointF> outline_;
     qint64 outlineFrame_ = 0;
     double lastCostMs_ = 0;
+    double framePixelsPerUpright_ = 0;
     std::thread thread_;
 };

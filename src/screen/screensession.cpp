@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <opencv2/imgproc.hpp>
+#include <algorithm>
+#include <cmath>
 #include <condition_variable>
 #include <opencv2/imgcodecs.hpp>
 #include <optional>
@@ -405,6 +407,14 @@ RunScreen::WaitState ScreenSession::waitState() const
         state.done = progress.done;
         state.lastRead = progress.lastRead;
         state.glyphPixels = progress.glyphPixels;
+        // A display made upright at a resolution finer than the camera sees
+        // it holds no more than the camera's pixels: its glyphs are as small
+        // as the camera shows them.
+        const double framePixels = display_ ? display_->framePixelsPerUpright() : 0.0;
+        if (progress.glyphPixels > 0 && framePixels > 0 && framePixels < 1) {
+            state.glyphPixels = std::max(1, int(std::lround(progress.glyphPixels * framePixels)));
+            state.glyphPixelsInFrame = true;
+        }
         state.readings = progress.readings;
         state.readError = progress.error;
         state.regionRead = progress.regionRead;
