@@ -46,6 +46,11 @@ constexpr qint64 kRecordingLookMs = 200;
 // own size); narrower still, it keeps its size and lies over the main
 // window.
 constexpr int kNarrowestBeside = 320;
+// After the window took a new frame's size, a size of another is not taken
+// for the user's own until the window manager has had this long to answer:
+// under load it may first report the size it had before (its answer to an
+// earlier request), and the window grown over the main window stayed there.
+constexpr qint64 kOwnResizeMs = 1000;
 
 const QColor kWaitingColour(255, 200, 0);
 const QColor kFoundColour(0, 200, 0);
@@ -368,7 +373,8 @@ void frmScreen::refresh()
 {
     // Once the window manager has framed it, the window placed beside the
     // main window is looked at again (its frame was not known when placed).
-    if (placed_ && !framed_ && frameGeometry() != geometry()) {
+    const bool ownResizePending = size() != ownSize_ && resizedAt_ >= 0 && clock_.elapsed() - resizedAt_ < kOwnResizeMs;
+    if (placed_ && !framed_ && frameGeometry() != geometry() && !ownResizePending) {
         framed_ = true;
         // (Not when the user has resized it meanwhile.)
         if (placeWhenFramed_)
@@ -444,6 +450,7 @@ void frmScreen::showFrame(const QImage &image)
     if (resized) {
         adjustSize();
         ownSize_ = size();
+        resizedAt_ = clock_.elapsed();
         framed_ = false; // looked at again at the next refresh
     }
 }

@@ -244,6 +244,8 @@ private:
     bool framed_ = false;
     bool placeWhenFramed_ = false;
     QSize ownSize_;
+    // When the window last took a new frame's size (clock_; -1: never).
+    qint64 resizedAt_ = -1;
     std::thread reading_;
     bool readingBusy_ = false;
     // The pictures shown last, newest first (at most kStillFrames, one
