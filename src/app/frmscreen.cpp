@@ -46,10 +46,10 @@ constexpr qint64 kRecordingLookMs = 200;
 // own size); narrower still, it keeps its size and lies over the main
 // window.
 constexpr int kNarrowestBeside = 320;
-// After the window took a new frame's size, a size of another is not taken
-// for the user's own until the window manager has had this long to answer:
-// under load it may first report the size it had before (its answer to an
-// earlier request), and the window grown over the main window stayed there.
+// After the window took a new frame's size, any other size it has is not
+// taken for the user's resizing until the window manager has had this long
+// to answer: under load it may first report the size from an earlier
+// request, and the window grown over the main window stayed there.
 constexpr qint64 kOwnResizeMs = 1000;
 
 const QColor kWaitingColour(255, 200, 0);
