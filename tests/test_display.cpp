@@ -28,6 +28,24 @@ namespace {
 // The most a corner found may lie from the truth (frame pixels).
 constexpr double kCornerTolerance = 3;
 
+// The model's screen in a camera's still frame, saved as a picture to open
+// as a source (`path` empty when it could not be written).
+struct FilmedScreen {
+    CameraSet::Screen screen;
+    CameraModel::Shot shot;
+    QString path;
+};
+
+FilmedScreen filmedModelScreen(const TempFiles &files)
+{
+    FilmedScreen filmed;
+    filmed.screen = CameraSet::screen(CameraSet::fonts()[0], CameraSet::layouts()[0], 2);
+    filmed.shot = CameraSet::film(filmed.screen.picture, 21, CameraSet::Condition::Plain);
+    if (cv::imwrite(files.path("frame.png").toStdString(), filmed.shot.frame))
+        filmed.path = files.path("frame.png");
+    return filmed;
+}
+
 } // namespace
 
 class TestDisplay : public QObject {
@@ -416,10 +434,8 @@ void TestDisplay::sessionWatchesTheDisplayUpright()
     // A camera's still frame of the model's screen; the template cut from
     // the screen's own pixels.
     TempFiles files;
-    const CameraSet::Screen screen = CameraSet::screen(CameraSet::fonts()[0], CameraSet::layouts()[0], 2);
-    const CameraModel::Shot shot = CameraSet::film(screen.picture, 21, CameraSet::Condition::Plain);
-    const QString framePath = files.path("frame.png");
-    QVERIFY(cv::imwrite(framePath.toStdString(), shot.frame));
+    const auto [screen, shot, framePath] = filmedModelScreen(files);
+    QVERIFY(!framePath.isEmpty());
     const QRect box = screen.textBox.adjusted(-4, -4, 4, 4);
     const QString templatePath = files.path("text.png");
     QVERIFY(screen.picture.copy(box).save(templatePath));
@@ -491,10 +507,8 @@ void TestDisplay::glyphsMeasuredInTheCameraPixels()
     // upright at its own resolution, and at four times that (a resolution
     // given finer than the camera sees the display).
     TempFiles files;
-    const CameraSet::Screen screen = CameraSet::screen(CameraSet::fonts()[0], CameraSet::layouts()[0], 2);
-    const CameraModel::Shot shot = CameraSet::film(screen.picture, 21, CameraSet::Condition::Plain);
-    const QString framePath = files.path("frame.png");
-    QVERIFY(cv::imwrite(framePath.toStdString(), shot.frame));
+    const auto [screen, shot, framePath] = filmedModelScreen(files);
+    QVERIFY(!framePath.isEmpty());
     const double framePerDisplay = (std::hypot(shot.corners[3].x() - shot.corners[0].x(), shot.corners[3].y() - shot.corners[0].y()) +
                                     std::hypot(shot.corners[2].x() - shot.corners[1].x(), shot.corners[2].y() - shot.corners[1].y())) /
                                    (2.0 * 240);

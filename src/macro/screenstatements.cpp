@@ -125,18 +125,13 @@ constexpr int kSmallGlyphsInFrame = 14;
 
 QString smallText(const RunScreen::WaitState &state)
 {
-    if (state.glyphPixels <= 0)
+    const int smallest = state.glyphPixelsInFrame ? kSmallGlyphsInFrame : kSmallGlyphs;
+    if (state.glyphPixels <= 0 || state.glyphPixels >= smallest)
         return QString();
-    if (state.glyphPixelsInFrame)
-        return state.glyphPixels >= kSmallGlyphsInFrame
-                   ? QString()
-                   : QStringLiteral("カメラの映像では画面の文字は高さ約 %1 ピクセルと小さく、読み違えている可能性があります"
-                                    "（カメラを近づけるか、画面を大きく映してください）。")
-                         .arg(state.glyphPixels);
-    if (state.glyphPixels >= kSmallGlyphs)
-        return QString();
-    return QStringLiteral("画面の文字は高さ約 %1 ピクセルと小さく、読み違えている可能性があります"
-                          "（カメラで映しているときは、近づけるか大きく映してください）。")
+    return (state.glyphPixelsInFrame ? QStringLiteral("カメラの映像では画面の文字は高さ約 %1 ピクセルと小さく、読み違えている可能性があります"
+                                                      "（カメラを近づけるか、画面を大きく映してください）。")
+                                     : QStringLiteral("画面の文字は高さ約 %1 ピクセルと小さく、読み違えている可能性があります"
+                                                      "（カメラで映しているときは、近づけるか大きく映してください）。"))
         .arg(state.glyphPixels);
 }
 
