@@ -495,7 +495,8 @@ void TestTextReading::typedTextsThroughALens_data()
     // Each read as nonsense on these cameras before, in all a wait's
     // readings (「HE」 or nothing, 「USGF『.name123」, 「example COm」,
     // 「もョドロ要己※コmm」, 「:番三号」, 「もョドロW品※ョmmF」 or a stray
-    // 「琴」 between the lines, 「example . COrm」 or 「. てCom」).
+    // 「琴」 between the lines, 「example . COrm」 or 「. てCom」, 「hanako 01」,
+    // 「. ne. PD」).
     QTest::newRow("a screen's halo under the status bar") << "taro@example.jp" << "IPAGothic" << QList<int>{223, 609} << true;
     QTest::newRow("letters a dot apart") << "user.name123@docomo.ne.jp" << "IPAGothic" << QList<int>{3, 4} << true;
     QTest::newRow("a dot starting the line") << "yamada.ichiro@mail.example.com" << "VL Gothic" << QList<int>{3, 4} << true;
@@ -503,9 +504,17 @@ void TestTextReading::typedTextsThroughALens_data()
     QTest::newRow("a kanji of flat strokes starting a line") << "大阪府大阪市北区梅田一丁目二番三号" << "VL Gothic"
                                                           << QList<int>{3, 4} << true;
     QTest::newRow("a wrapped line of letters' middles") << "yamada.ichiro@mail.example.com" << "VL Gothic"
-                                                      << QList<int>{1, 3, 4, 5} << false;
+                                                      << QList<int>{7, 10, 11, 16} << false;
     QTest::newRow("the dot of a 「ｊ」 starting the close-set line below") << "taro@example.jp" << "MisakiGothic"
-                                                                        << QList<int>{19, 29} << false;
+                                                                        << QList<int>{8, 31} << false;
+    QTest::newRow("a low line the lens made pale") << "hanako_01@example.ne.jp" << "IPAGothic" << QList<int>{13, 16}
+                                                 << false;
+    QTest::newRow("a low line the lens made pale, filmed") << "hanako_01@example.ne.jp" << "IPAGothic"
+                                                         << QList<int>{6, 10} << true;
+    QTest::newRow("a low line ending a line, a cell apart") << "nakamura.kei_@docomo.ne.jp" << "VL Gothic"
+                                                          << QList<int>{1, 2, 3} << true;
+    QTest::newRow("a 「ｊ」 on its hook, taken for signal bars") << "k.suzuki@softbank.ne.jp" << "VL Gothic"
+                                                            << QList<int>{14} << true;
 }
 
 void TestTextReading::typedTextsThroughALens()

@@ -201,7 +201,11 @@ cv::Mat cameraLike(const cv::Mat &picture, std::mt19937 &random)
     cv::Mat frame;
     cv::GaussianBlur(picture, frame, cv::Size(3, 3), 0.7);
     cv::Mat noise(frame.size(), CV_16SC3);
-    cv::randn(noise, cv::Scalar::all(brightness(random)), cv::Scalar::all(5));
+    // Drawn from `random` alone, not from OpenCV's generator, which every
+    // draw on the thread shares: the same seed gives the same frame
+    // whatever was drawn before it.
+    const double drift = brightness(random);
+    cv::RNG(random()).fill(noise, cv::RNG::NORMAL, cv::Scalar::all(drift), cv::Scalar::all(5));
     frame.convertTo(frame, CV_16SC3);
     frame += noise;
     frame.convertTo(frame, CV_8UC3);

@@ -86,7 +86,8 @@ private:
 };
 
 // `picture` as a camera would give it: the brightness drifts a little, every
-// pixel has its noise, and the lens blurs slightly.
+// pixel has its noise, and the lens blurs slightly. The same `random`
+// gives the same frame.
 cv::Mat cameraLike(const cv::Mat &picture, std::mt19937 &random);
 
 // Whether `family` is an 8-dot bitmap font (Debian's Misaki fonts): drawn

@@ -40,6 +40,9 @@ constexpr double kDashOver = 0.3;
 // A dot on a line's foot lies no further below the line's lowest ink than
 // this (pixels; a camera's blur), or a tenth of the glyphs' height.
 constexpr double kDotBelowFoot = 2.0;
+// A faded low line (「＿」) is brought to its line's ink (inkedLikeItsLine)
+// by at most this gain.
+constexpr double kLowLineGain = 4.0;
 // Lines that lie level join across a gap of up to this many of their
 // glyphs' height (full-width letters with a dot between them).
 constexpr double kWideGap = 2.5;
@@ -116,10 +119,13 @@ struct TextLine {
 // sign: bars that ran together, standing on one base, rising to the right
 // (its first quarter at most half as tall as its last). Every column is
 // solid from its top down to the base (a glyph's bowl or bars are not).
-// Read, it was an `l`.
+// Read, it was an `l`. Each bar is about as wide as the next rises above
+// it, so the sign is at least two thirds as wide as high: a narrow glyph
+// on a foot (「ｊ」, its hook low at the left and its stem tall at the
+// right) is none (it was lost: 「．ｎｅ．ｊｐ」 read 「. ne. P」).
 bool isSignalSign(const cv::Mat &own)
 {
-    if (own.cols < 4)
+    if (own.cols < 4 || own.cols * 3 < own.rows * 2)
         return false;
     std::vector<int> heights;
     for (int x = 0; x < own.cols; ++x) {
@@ -343,6 +349,48 @@ bool isDotOf(const cv::Rect &box, const TextLine &line)
            below >= -h * 0.25 && below <= std::max(kDotBelowFoot, h * 0.1);
 }
 
+// Whether ink in `box` is a low line on `line` (「＿」): a flat stroke a
+// third of a glyph wide or more, under the glyphs' lower half, no further
+// below their foot than a dot may lie, and among or beside the glyphs (at
+// most a glyph apart: it may end the line, in a full-width cell of its own).
+bool isLowLineOf(const cv::Rect &box, const TextLine &line)
+{
+    const int h = line.glyphHeight;
+    const double middle = line.middle.y + line.slant * (box.x + box.width / 2.0 - line.middle.x);
+    const double foot = middle + line.box.height / 2.0;
+    const double y = box.y + box.height / 2.0;
+    return box.width * 3 >= h && box.height * 3 <= box.width && box.width <= 2 * h &&
+           apartAcross(box, line.box) <= h && y > middle + h * 0.25 && y <= foot + std::max(kDotBelowFoot, h * 0.1);
+}
+
+// The ink in `box` brought to the contrast of `line`'s ink in `read` (from
+// `gray`; `read` becomes a picture of its own first). A camera's blur
+// spreads a one-pixel stroke and keeps half its contrast or less: a
+// full-width low line between letters stayed a pale gray the recogniser
+// passed over (「hanako＿01」 read 「hanako 01」), though as dark as the
+// letters it is read.
+void inkedLikeItsLine(const cv::Mat &gray, const cv::Rect &box, const TextLine &line, cv::Mat *read)
+{
+    const cv::Rect around = (box + cv::Size(2, 2) - cv::Point(1, 1)) & cv::Rect(0, 0, gray.cols, gray.rows);
+    double darkest = 0, lightest = 0;
+    cv::minMaxLoc(gray(around), &darkest, &lightest);
+    const double peak = line.light ? lightest : darkest;
+    const double own = peak - line.background;
+    const double wanted = line.ink - line.background;
+    // Only ever stronger, and at most so many times (noise is not a stroke).
+    if (std::abs(own) >= std::abs(wanted) || std::abs(own) * kLowLineGain < std::abs(wanted))
+        return;
+    if (read->data == gray.data)
+        *read = gray.clone();
+    cv::Mat inked;
+    gray(around).convertTo(inked, CV_8U, wanted / own, line.background * (1 - wanted / own));
+    cv::Mat into = (*read)(around);
+    if (line.light)
+        cv::max(into, inked, into);
+    else
+        cv::min(into, inked, into);
+}
+
 // The gray level that `share` of `gray`'s pixels where `mask` is set (all
 // of them for an empty mask) lie below.
 double grayAt(double share, const cv::Mat &gray, const cv::Mat &mask = cv::Mat())
@@ -509,6 +557,11 @@ std::vector<TextLine> textLines(const cv::Mat &gray, cv::Mat *read)
             line.background = grayAt(0.5, gray(box));
             if ((light ? line.ink - line.background : line.background - line.ink) < kInkContrast)
                 continue;
+            for (const Piece &m : marks)
+                if (isLowLineOf(m.box, line)) {
+                    inkedLikeItsLine(gray, m.box, line, read);
+                    growAcross(line, m.box);
+                }
             lines.push_back(line);
         }
     }
