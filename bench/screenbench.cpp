@@ -57,6 +57,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <numbers>
 #include <opencv2/core/utility.hpp>
@@ -599,7 +600,9 @@ QString nearMiss(const QString &text, std::mt19937 &random)
 
 // Texts as the model handset shows them typed: addresses (full-width
 // letters, each in a square cell, wrapped over lines) and messages in
-// Japanese, in the model's font, in VL Gothic and in an 8-dot font: bare
+// Japanese, in the model's font, in VL Gothic and in an 8-dot font: sharp
+// (the screen's own pixels through JPEG, as the model handset streams them
+// without noise, or a screen capture: once a text, every frame alike), bare
 // (camera-like noise and JPEG) and filmed on a desk (the display found and
 // made upright at its resolution, as a wait with DISPLAY AUTO 320x240
 // does). Found within a wait of 5 readings, and near misses (one character
@@ -620,14 +623,15 @@ int typedTexts()
     constexpr int kReadingsInAWait = 5;
     for (const auto &[kind, typed] : {std::pair{"addresses", addresses}, std::pair{"messages", messages}}) {
         for (const char *family : {"IPAGothic", "VL Gothic", "MisakiGothic"}) {
-            for (const bool onCamera : {false, true}) {
+            for (const char *condition : {"sharp", "bare", "camera"}) {
+                const bool onCamera = std::strcmp(condition, "camera") == 0;
                 int texts = 0, found = 0, foundWithinWait = 0, nearMisses = 0;
                 for (const QString &text : typed) {
                     const cv::Mat drawn = toBgr(
                         ModelScreen::render(QStringLiteral("m"), shownAsTyped(text), false, QString::fromLatin1(family)));
                     DisplayArea area;
                     area.resolution = QSize(drawn.cols, drawn.rows);
-                    for (int c = 0; c < cameras; ++c) {
+                    for (int c = 0; c < (std::strcmp(condition, "sharp") == 0 ? 1 : cameras); ++c) {
                         std::mt19937 random(1000 * int(typed.indexOf(text)) + c);
                         const QString missed = nearMiss(text, random);
                         const CameraView view = randomView(random);
@@ -640,12 +644,14 @@ int typedTexts()
                                 const cv::Mat frame = filmed(drawn, view, random);
                                 const std::optional<DisplayCorners> corners = finder.locate(frame);
                                 upright = corners ? finder.rectify(frame, *corners) : frame;
-                            } else {
+                            } else if (std::strcmp(condition, "bare") == 0) {
                                 upright = throughJpeg(cameraLike(drawn, random));
+                            } else {
+                                upright = throughJpeg(drawn);
                             }
                             if (r == 0 && qEnvironmentVariableIsSet("DUMP"))
                                 cv::imwrite(QStringLiteral("%1/%2-%3-%4-%5-%6.png").arg(qEnvironmentVariable("DUMP"), kind, family)
-                                                .arg(onCamera).arg(typed.indexOf(text)).arg(c).toStdString(), upright);
+                                                .arg(QLatin1String(condition)).arg(typed.indexOf(text)).arg(c).toStdString(), upright);
                             read = reader.read(upright, QRect(), TextReader::Limit(), r).value_or(QString());
                             nearMisses += screenTextContains(read, missed) ? 1 : 0;
                             at = screenTextContains(read, text) ? r : -1;
@@ -654,11 +660,11 @@ int typedTexts()
                         found += at == 0 ? 1 : 0;
                         foundWithinWait += at >= 0 ? 1 : 0;
                         if (at < 0 && qEnvironmentVariableIsSet("SHOW"))
-                            std::fprintf(stderr, "%s %s %s camera %d: %s\n", kind, family, onCamera ? "camera" : "bare", c,
+                            std::fprintf(stderr, "%s %s %s camera %d: %s\n", kind, family, condition, c,
                                          qPrintable(QString(read).replace(u'\n', u'|')));
                     }
                 }
-                print({{"figure", "typed"}, {"kind", kind}, {"font", family}, {"condition", onCamera ? "camera" : "bare"},
+                print({{"figure", "typed"}, {"kind", kind}, {"font", family}, {"condition", condition},
                        {"texts", texts}, {"found", found}, {"foundWithinWait", foundWithinWait},
                        {"readingsInAWait", kReadingsInAWait}, {"nearMissesFound", nearMisses}});
             }
