@@ -377,8 +377,9 @@ void inkedLikeItsLine(const cv::Mat &gray, const cv::Rect &box, const TextLine &
     const double peak = line.light ? lightest : darkest;
     const double own = peak - line.background;
     const double wanted = line.ink - line.background;
-    // Only ever stronger, and at most so many times (noise is not a stroke).
-    if (std::abs(own) >= std::abs(wanted) || std::abs(own) * kLowLineGain < std::abs(wanted))
+    // Only ever stronger, and at most so many times (noise is not a stroke);
+    // never turned over (a stroke no darker than the line's background).
+    if (own * wanted <= 0 || std::abs(own) >= std::abs(wanted) || std::abs(own) * kLowLineGain < std::abs(wanted))
         return;
     if (read->data == gray.data)
         *read = gray.clone();
