@@ -43,6 +43,11 @@ constexpr double kDotBelowFoot = 2.0;
 // A faded low line (「＿」) is brought to its line's ink (inkedLikeItsLine)
 // by at most this gain.
 constexpr double kLowLineGain = 4.0;
+// A picture whose steepest steps span this share of its contrast is
+// sharper than a lens gives it, and is softened by a blur of kSoftening
+// pixels before it is read (softenedIfSharp).
+constexpr double kSharpStep = 0.7;
+constexpr double kSoftening = 0.8;
 // Lines that lie level join across a gap of up to this many of their
 // glyphs' height (full-width letters with a dot between them).
 constexpr double kWideGap = 2.5;
@@ -705,6 +710,30 @@ cv::Mat sideBySide(const std::vector<cv::Mat> &lines)
     return one;
 }
 
+// `gray` softened as a lens would where it is sharper than any lens gives
+// it (a screen capture, a display's own pixels): there a 「ｊ」's dot stands
+// apart from its stem, and a line of 「ｊｐ」 after letters' middles was read
+// 「」Dp」 at every glyph height; a camera's blur runs them together, and
+// the line is read right. Sharp: the steepest step between neighbouring
+// pixels (all but the steepest half per cent) spans kSharpStep of the
+// picture's contrast or more (screen captures 0.85-0.95; camera frames,
+// made upright or not, 0.2-0.55).
+cv::Mat softenedIfSharp(const cv::Mat &gray)
+{
+    if (gray.cols < 2 || gray.rows < 2)
+        return gray;
+    cv::Mat across, down;
+    cv::absdiff(gray.colRange(1, gray.cols), gray.colRange(0, gray.cols - 1), across);
+    cv::absdiff(gray.rowRange(1, gray.rows), gray.rowRange(0, gray.rows - 1), down);
+    const double steep = std::max(grayAt(0.995, across), grayAt(0.995, down));
+    const double contrast = grayAt(0.99, gray) - grayAt(0.01, gray);
+    if (contrast < kInkContrast || steep < kSharpStep * contrast)
+        return gray;
+    cv::Mat soft;
+    cv::GaussianBlur(gray, soft, cv::Size(0, 0), kSoftening);
+    return soft;
+}
+
 // Lines read as one by the recogniser, or a line already read (by its
 // dots, dotreader.h).
 struct Group {
@@ -717,10 +746,12 @@ struct Group {
 // on its dark band) starts a group of its own, and is printed as a line of
 // its own. A line in an 8-dot font is read by its dots, alone. No value
 // when `limit` cut it short (asked between lines). `heights` gets each
-// line's glyph height.
+// line's glyph height. The lines are found and read in `gray` softened
+// where it is sharp (softenedIfSharp).
 std::optional<std::vector<Group>> textGroups(const cv::Mat &gray, const TextReader::Limit &limit, int glyphPixels,
                                              std::vector<int> *heights)
 {
+    const cv::Mat soft = softenedIfSharp(gray);
     std::vector<Group> groups;
     std::vector<cv::Mat> group;
     int width = 0;
@@ -735,12 +766,18 @@ std::optional<std::vector<Group>> textGroups(const cv::Mat &gray, const TextRead
     // The line above, as the recogniser is given it (its glyphs' height;
     // 0: none).
     TextLine above;
-    for (const TextLine &line : textLines(gray, &read)) {
+    for (const TextLine &line : textLines(soft, &read)) {
         if (isCut(limit))
             return std::nullopt;
         heights->push_back(line.glyphHeight);
         const cv::Mat band = straightened(read, line);
         if (std::optional<QString> dots = readDots(band, line.glyphHeight)) {
+            // Softened, a bitmap font's dots of a pixel each blur into one
+            // another: read again sharp, the surer reading is kept.
+            if (soft.data != gray.data && dots->contains(QChar::ReplacementCharacter))
+                if (const std::optional<QString> sharp = readDots(straightened(gray, line), line.glyphHeight);
+                    sharp && sharp->count(QChar::ReplacementCharacter) < dots->count(QChar::ReplacementCharacter))
+                    dots = sharp;
             close();
             groups.push_back({cv::Mat(), *dots});
             above = TextLine();
