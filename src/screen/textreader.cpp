@@ -716,8 +716,8 @@ cv::Mat sideBySide(const std::vector<cv::Mat> &lines)
 // 「」Dp」 at every glyph height; a camera's blur runs them together, and
 // the line is read right. Sharp: the steepest step between neighbouring
 // pixels (all but the steepest half per cent) spans kSharpStep of the
-// picture's contrast or more (screen captures 0.85-0.95; camera frames,
-// made upright or not, 0.2-0.55).
+// picture's contrast or more (screen captures 0.85-0.95; noisy or filmed
+// screens, made upright or not, 0.2-0.67).
 cv::Mat softenedIfSharp(const cv::Mat &gray)
 {
     if (gray.cols < 2 || gray.rows < 2)
