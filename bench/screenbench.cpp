@@ -625,13 +625,14 @@ int typedTexts()
         for (const char *family : {"IPAGothic", "VL Gothic", "MisakiGothic"}) {
             for (const char *condition : {"sharp", "bare", "camera"}) {
                 const bool onCamera = std::strcmp(condition, "camera") == 0;
+                const bool sharp = std::strcmp(condition, "sharp") == 0;
                 int texts = 0, found = 0, foundWithinWait = 0, nearMisses = 0;
                 for (const QString &text : typed) {
                     const cv::Mat drawn = toBgr(
                         ModelScreen::render(QStringLiteral("m"), shownAsTyped(text), false, QString::fromLatin1(family)));
                     DisplayArea area;
                     area.resolution = QSize(drawn.cols, drawn.rows);
-                    for (int c = 0; c < (std::strcmp(condition, "sharp") == 0 ? 1 : cameras); ++c) {
+                    for (int c = 0; c < (sharp ? 1 : cameras); ++c) {
                         std::mt19937 random(1000 * int(typed.indexOf(text)) + c);
                         const QString missed = nearMiss(text, random);
                         const CameraView view = randomView(random);
@@ -644,10 +645,8 @@ int typedTexts()
                                 const cv::Mat frame = filmed(drawn, view, random);
                                 const std::optional<DisplayCorners> corners = finder.locate(frame);
                                 upright = corners ? finder.rectify(frame, *corners) : frame;
-                            } else if (std::strcmp(condition, "bare") == 0) {
-                                upright = throughJpeg(cameraLike(drawn, random));
                             } else {
-                                upright = throughJpeg(drawn);
+                                upright = throughJpeg(sharp ? drawn : cameraLike(drawn, random));
                             }
                             if (r == 0 && qEnvironmentVariableIsSet("DUMP"))
                                 cv::imwrite(QStringLiteral("%1/%2-%3-%4-%5-%6.png").arg(qEnvironmentVariable("DUMP"), kind, family)
