@@ -10,6 +10,7 @@
 #include <limits>
 #include <numbers>
 #include <numeric>
+#include <utility>
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
@@ -33,11 +34,33 @@ constexpr double kOnGrid = 0.5;
 constexpr double kMarkedGrid = 2.5;
 constexpr int kFewestGlyphs = 3;
 constexpr double kWrongDotsBlurred = 1.5;
+// Such a line's first glyphs are read first, over this many dots across
+// (three wide glyphs and some): where they are not all read, the line is
+// not read further.
+constexpr int kFirstDots = 26;
 // A fit found on the coarse step is this share of the peak at least.
 constexpr double kNearGrid = 0.8;
 // A period is the best fit's multiple when their ratio lies within this
 // share of a whole number.
 constexpr double kHarmonic = 0.03;
+// The lines of a picture share the size of their dots (a bitmap font's dot
+// is one or more of the display's pixels) when their glyphs' heights lie
+// within this ratio: found over all of them together, it is found where
+// each line's edges through a camera's blur fit it too little to tell, or
+// fit another size (at two pixels a dot, sizes 5-12 % off).
+constexpr double kAlikeHeights = 1.3;
+// Of such lines, the tallest holds a kana or kanji: 7 dots high, and half
+// a dot to three more through a camera's blur. The display's own pixels fit
+// a grid too under an outline font, two of them often as well as one
+// (glyphs mostly 7-7.5 or 11-13 such dots high): a grid the lines share is
+// taken only where their glyphs are as many dots high as an 8-dot font's.
+constexpr std::pair<double, double> kTallestDots{7.5, 10.5};
+// And where it stands out this many times the mean of the periods tried
+// (a line's own, kMarkedGrid): an outline font's lines on the display's
+// grid stood out 2.5-4 times, each then read dot by dot in about 2 ms; an
+// 8-dot font's blurred lines 2.5-20 times, those below 3 read no better
+// for it.
+constexpr double kMarkedSharedGrid = 3.0;
 // The dots of a blurred line are made sharper by this much (see
 // sharpened()).
 constexpr float kSharpening = 2.0f;
@@ -57,15 +80,19 @@ constexpr float kInkDot = 0.4f;
 // own eight.
 constexpr int kForeignRows = 2;
 
-// The period (pixels) and where an edge of the grid lies, of edges in
-// `profile` (the strength of an edge between pixel i and i + 1 at i); how
-// much of the edges' strength falls on it, and that against the mean of
-// the periods tried.
+// A grid's period (pixels); how much of the strength of some edges falls on
+// it, and that against the mean of the periods tried.
+struct Period {
+    double pitch = 0.0;
+    double onGrid = 0.0;
+    double standsOut = 0.0;
+};
+
+// A grid of dots across or down: their size and where an edge between two
+// of them lies (pixels).
 struct Grid {
     double pitch = 0.0;
     double edge = 0.0;
-    double onGrid = 0.0;
-    double standsOut = 0.0;
 };
 
 std::complex<double> combOf(const std::vector<double> &profile, double frequency)
@@ -85,40 +112,110 @@ std::complex<double> combOf(const std::vector<double> &profile, double frequency
     return {sumRe, sumIm};
 }
 
-// How much of the strength of the edges across (`columns`) and down
-// (`rows`) falls on the grid of a frequency.
+// The edges of a line's picture across (the strength of an edge between
+// column i and i + 1 at i) and down.
+struct LineEdges {
+    std::vector<double> across;
+    std::vector<double> down;
+    // Where the line's picture starts across, in the picture it was cut from.
+    double left = 0.0;
+};
+
+LineEdges edgesOf(const cv::Mat &ink, double left)
+{
+    LineEdges edges{std::vector<double>(size_t(std::max(0, ink.cols - 1))),
+                    std::vector<double>(size_t(std::max(0, ink.rows - 1))), left};
+    for (int y = 0; y < ink.rows; ++y)
+        for (int x = 0; x < ink.cols; ++x) {
+            const float v = ink.at<float>(y, x);
+            if (x + 1 < ink.cols)
+                edges.across[size_t(x)] += std::abs(ink.at<float>(y, x + 1) - v);
+            if (y + 1 < ink.rows)
+                edges.down[size_t(y)] += std::abs(ink.at<float>(y + 1, x) - v);
+        }
+    return edges;
+}
+
+// How much of the strength of the edges in some profiles (across and down,
+// of one line or of several) falls on the grid of a frequency. Profiles
+// added together lie on one grid where each starts (`at`, pixels): their
+// edges are summed as one profile's.
 struct Edges {
-    const std::vector<double> &columns;
-    const std::vector<double> &rows;
-    double total = std::accumulate(columns.begin(), columns.end(), 0.0) + std::accumulate(rows.begin(), rows.end(), 0.0);
+    struct Profile {
+        const std::vector<double> *edges;
+        double at;
+    };
+    std::vector<std::vector<Profile>> together;
+    double total = 0.0;
+
+    void add(const std::vector<double> &profile) { together.push_back({{&profile, 0.0}}); count(profile); }
+    void addTogether(const std::vector<Profile> &profiles)
+    {
+        together.push_back(profiles);
+        for (const Profile &p : profiles)
+            count(*p.edges);
+    }
 
     double fitAt(double frequency) const
     {
-        return (std::abs(combOf(columns, frequency)) + std::abs(combOf(rows, frequency))) / total;
+        double on = 0.0;
+        for (const std::vector<Profile> &profiles : together) {
+            std::complex<double> sum;
+            for (const Profile &p : profiles)
+                sum += combOf(*p.edges, frequency) * std::polar(1.0, 2.0 * std::numbers::pi * frequency * p.at);
+            on += std::abs(sum);
+        }
+        return on / total;
     }
+
+private:
+    void count(const std::vector<double> &profile) { total += std::accumulate(profile.begin(), profile.end(), 0.0); }
 };
 
-// The grid shared by the edges across (`columns`) and down (`rows`): the
-// square dots' size, of the periods between `shortest` and `longest`. The
-// half of a grid's period fits its edges as well: the longest period that
-// fits nearly as well as the best, and of which the best is a harmonic, is
-// the dots' size.
-std::pair<Grid, Grid> gridOf(const std::vector<double> &columns, const std::vector<double> &rows, double shortest,
-                             double longest)
+// The dots' size (pixels) that the edges of `lines` share (one line's, or
+// several lines' of one picture), of the periods between `shortest` and
+// `longest`: how much of the edges' strength falls on its grid, and that
+// against the mean of the periods tried. The half of a grid's period fits
+// its edges as well: the longest period that fits nearly as well as the
+// best, and of which the best is a harmonic, is the dots' size. Zero when
+// no period is near a grid's fit.
+Period periodOf(const std::vector<const LineEdges *> &lines, double shortest, double longest)
 {
-    // The fit on a coarse step first, over the line's first kSearched
+    // The fit on a coarse step first, over each line's first kSearched
     // pixels (a wide line's search would grow with its width squared), then
     // each peak near the best taken to a tenth of a step over the whole
-    // line (where a dot's edge at the line's far end falls within a few
+    // lines (where a dot's edge at a line's far end falls within a few
     // hundredths of a dot): a peak between two steps is no lower than it
     // is. A grid finer than the pixels' is theirs: no period under one.
-    const std::vector<double> head(columns.begin(),
-                                   columns.begin() + std::ptrdiff_t(std::min<size_t>(columns.size(), kSearched)));
-    const Edges whole{columns, rows};
-    const Edges coarse{head, rows};
-    if (whole.total <= 0 || coarse.total <= 0)
+    std::vector<std::vector<double>> heads;
+    heads.reserve(lines.size());
+    size_t longestProfile = 0;
+    for (const LineEdges *line : lines) {
+        heads.emplace_back(line->across.begin(),
+                           line->across.begin() + std::ptrdiff_t(std::min<size_t>(line->across.size(), kSearched)));
+        longestProfile = std::max({longestProfile, heads.back().size(), line->down.size()});
+    }
+    // Across, the lines lie on the display's one grid: their edges are
+    // summed where each line starts. Down, a line's own edges are fitted,
+    // but not several lines' together: a line is a few dots high, and its
+    // fit changes little from period to period; summed over the lines, those
+    // fits raised every period near the dots' size alike, and the grid stood
+    // out half as much.
+    Edges whole, coarse;
+    std::vector<Edges::Profile> across, acrossHeads;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        across.push_back({&lines[i]->across, lines[i]->left});
+        acrossHeads.push_back({&heads[i], lines[i]->left});
+        if (lines.size() == 1) {
+            whole.add(lines[i]->down);
+            coarse.add(lines[i]->down);
+        }
+    }
+    whole.addTogether(across);
+    coarse.addTogether(acrossHeads);
+    if (whole.total <= 0 || coarse.total <= 0 || longestProfile == 0)
         return {};
-    const double step = 0.25 / double(std::max(head.size(), rows.size()));
+    const double step = 0.25 / double(longestProfile);
     std::vector<std::pair<double, double>> fits; // (frequency, share on the grid)
     double coarseBest = 0;
     for (double f = 1.0 / longest; f <= 1.0 / std::max(1.0, shortest); f += step) {
@@ -159,24 +256,23 @@ std::pair<Grid, Grid> gridOf(const std::vector<double> &columns, const std::vect
     // which the best is a harmonic (a half, a third). Through a camera's
     // blur many periods fit nearly as well, and the longest of them was
     // 1.4 to 1.6 times the dots' size.
-    double frequency = 0;
-    double fit = 0;
     for (const auto &[f, share] : peaks) {
         const double times = bestFrequency / f;
-        if (share >= 0.8 * best && std::abs(times - std::round(times)) <= kHarmonic * std::round(times)) {
-            frequency = f;
-            fit = share;
-            break;
-        }
+        if (share >= 0.8 * best && std::abs(times - std::round(times)) <= kHarmonic * std::round(times))
+            return {1.0 / f, share, coarse.fitAt(f) / mean};
     }
-    if (frequency <= 0)
-        return {};
+    return {};
+}
+
+// The grid of `pitch` that the edges of `edges` fall on, across and down.
+std::pair<Grid, Grid> gridOf(const LineEdges &edges, const Period &period)
+{
+    const double frequency = 1.0 / period.pitch;
     const auto edgeOf = [&](const std::vector<double> &profile) {
         double phase = std::arg(combOf(profile, frequency)) / (2.0 * std::numbers::pi);
         return (phase - std::floor(phase)) / frequency;
     };
-    const double standsOut = coarse.fitAt(frequency) / mean;
-    return {Grid{1.0 / frequency, edgeOf(columns), fit, standsOut}, Grid{1.0 / frequency, edgeOf(rows), fit, standsOut}};
+    return {Grid{period.pitch, edgeOf(edges.across)}, Grid{period.pitch, edgeOf(edges.down)}};
 }
 
 // The dots of `ink` (1 ink, 0 background) on the grid, column by column.
@@ -389,30 +485,60 @@ Reading readRows(const Dots &dots, int firstRow, const DotFont &font)
     return reading;
 }
 
-} // namespace
+// The sizes of dots looked for in a line of glyphs `glyphHeight` high.
+double shortestDots(int glyphHeight)
+{
+    return (glyphHeight - 2) / kMostDots;
+}
 
-std::optional<QString> readDots(const cv::Mat &band, int glyphHeight)
+double longestDots(int glyphHeight)
+{
+    return (glyphHeight + 1) / kFewestDots;
+}
+
+// A line's picture as ink (1) on background (0), and its edges.
+struct DotLine {
+    cv::Mat band;
+    int glyphHeight = 0;
+    cv::Mat ink;
+    LineEdges edges;
+};
+
+DotLine dotLine(const cv::Mat &band, int glyphHeight, int left)
+{
+    DotLine line{band, glyphHeight, cv::Mat(), {}};
+    band.convertTo(line.ink, CV_32F, -1.0 / 255.0, 1.0);
+    line.edges = edgesOf(line.ink, left);
+    return line;
+}
+
+// `line` read by its dots: of their own size where the line's edges fall on
+// a grid sharply, else of the size `shared` that the picture's lines of
+// glyphs about as high share (0: none), else of their own where that
+// stands out.
+std::optional<QString> readLine(const DotLine &line, double shared)
 {
     const std::vector<DotFont> &fonts = installedDotFonts();
+    const cv::Mat &band = line.band;
+    const cv::Mat &ink = line.ink;
+    const int glyphHeight = line.glyphHeight;
     if (fonts.empty() || band.empty() || glyphHeight < 4)
         return std::nullopt;
-    cv::Mat ink;
-    band.convertTo(ink, CV_32F, -1.0 / 255.0, 1.0);
-    // The edges across and down: where a column (row) of the line differs
-    // from the next.
-    std::vector<double> across(size_t(std::max(0, ink.cols - 1))), down(size_t(std::max(0, ink.rows - 1)));
-    for (int y = 0; y < ink.rows; ++y)
-        for (int x = 0; x < ink.cols; ++x) {
-            const float v = ink.at<float>(y, x);
-            if (x + 1 < ink.cols)
-                across[size_t(x)] += std::abs(ink.at<float>(y, x + 1) - v);
-            if (y + 1 < ink.rows)
-                down[size_t(y)] += std::abs(ink.at<float>(y + 1, x) - v);
-        }
-    const auto [columns, rows] = gridOf(across, down, (glyphHeight - 2) / kMostDots, (glyphHeight + 1) / kFewestDots);
-    const bool blurred = columns.onGrid < kOnGrid;
-    if (blurred && columns.standsOut < kMarkedGrid)
+    Period period = periodOf({&line.edges}, shortestDots(glyphHeight), longestDots(glyphHeight));
+    if (shared > 0 && period.onGrid < kOnGrid) {
+        // The line's own fit on the shared grid tells whether its dots are
+        // sharp.
+        Edges own;
+        own.add(line.edges.across);
+        own.add(line.edges.down);
+        if (own.total <= 0)
+            return std::nullopt;
+        period = {shared, own.fitAt(1.0 / shared), kMarkedGrid};
+    }
+    const bool blurred = period.onGrid < kOnGrid;
+    if (period.pitch <= 0 || (blurred && period.standsOut < kMarkedGrid))
         return std::nullopt;
+    const auto [columns, rows] = gridOf(line.edges, period);
     const Dots dots = blurred ? sharpened(dotsOf(ink, columns, rows), kSharpening) : dotsOf(ink, columns, rows);
     // The line's own rows of dots: those of its glyphs, in the band's
     // middle, a dot either way. The band's margin may hold the foot of the
@@ -437,22 +563,85 @@ std::optional<QString> readDots(const cv::Mat &band, int glyphHeight)
         return std::nullopt;
     // The glyphs' eight rows: wherever the line's ink fits in them, or,
     // where a neighbour's ink is left at the band's edge, within the ink.
-    Reading best;
-    for (const DotFont &font : fonts) {
-        for (int top = std::max(0, std::min(first, last - 7)); top <= std::max(first, last - 7); ++top) {
-            Reading reading = readRows(dots, top, font);
-            if (reading.cost < best.cost)
-                best = std::move(reading);
+    const auto readAll = [&](const Dots &these) {
+        Reading best;
+        for (const DotFont &font : fonts) {
+            for (int top = std::max(0, std::min(first, last - 7)); top <= std::max(first, last - 7); ++top) {
+                Reading reading = readRows(these, top, font);
+                if (reading.cost < best.cost)
+                    best = std::move(reading);
+            }
+            // A line the first font reads less than half of is no 8-dot
+            // font's (the fonts share most of their glyphs): the others are
+            // not tried.
+            if (best.read * 2 < best.glyphs)
+                break;
         }
-        // A line the first font reads less than half of is no 8-dot font's
-        // (the fonts share most of their glyphs): the others are not tried.
-        if (best.read * 2 < best.glyphs)
-            break;
+        return best;
+    };
+    // A blurred line is the font's only when every glyph of it is read: one
+    // whose first glyphs (all but the last, which the cut may split) are
+    // not is left there, at a fraction of the time of reading it all.
+    if (blurred && dots.columns.size() > size_t(kFirstDots)) {
+        Dots head = dots;
+        head.columns.resize(size_t(kFirstDots));
+        const Reading firstGlyphs = readAll(head);
+        if (firstGlyphs.read + 1 < firstGlyphs.glyphs)
+            return std::nullopt;
     }
+    const Reading best = readAll(dots);
     if (best.glyphs == 0 || best.read < kReadShare * best.glyphs)
         return std::nullopt;
     if (blurred &&
         (best.read < best.glyphs || best.glyphs < kFewestGlyphs || best.cost > kWrongDotsBlurred * best.glyphs))
         return std::nullopt;
     return best.text;
+}
+
+} // namespace
+
+std::optional<QString> readDots(const cv::Mat &band, int glyphHeight)
+{
+    return readLine(dotLine(band, glyphHeight, 0), 0.0);
+}
+
+std::vector<std::optional<QString>> readDotLines(const std::vector<DotBand> &bands)
+{
+    std::vector<DotLine> lines;
+    lines.reserve(bands.size());
+    for (const DotBand &band : bands)
+        lines.push_back(dotLine(band.band, band.glyphHeight, band.left));
+    // Lines of glyphs about as high, from the lowest up: each group's lines
+    // share the size of their dots when, together, their edges fall on a
+    // grid clearly.
+    std::vector<size_t> order(lines.size());
+    std::iota(order.begin(), order.end(), size_t(0));
+    std::sort(order.begin(), order.end(),
+              [&](size_t a, size_t b) { return lines[a].glyphHeight < lines[b].glyphHeight; });
+    std::vector<double> shared(lines.size(), 0.0);
+    for (size_t first = 0; first < order.size();) {
+        size_t last = first;
+        while (last + 1 < order.size() &&
+               lines[order[last + 1]].glyphHeight <= kAlikeHeights * lines[order[first]].glyphHeight)
+            ++last;
+        if (last > first && lines[order[first]].glyphHeight >= 4) {
+            std::vector<const LineEdges *> edges;
+            for (size_t i = first; i <= last; ++i)
+                edges.push_back(&lines[order[i]].edges);
+            const int tallest = lines[order[last]].glyphHeight;
+            const Period together =
+                periodOf(edges, shortestDots(lines[order[first]].glyphHeight), longestDots(tallest));
+            const double dotsHigh = together.pitch > 0 ? tallest / together.pitch : 0.0;
+            if (dotsHigh >= kTallestDots.first && dotsHigh <= kTallestDots.second &&
+                (together.onGrid >= kOnGrid || together.standsOut >= kMarkedSharedGrid))
+                for (size_t i = first; i <= last; ++i)
+                    shared[order[i]] = together.pitch;
+        }
+        first = last + 1;
+    }
+    std::vector<std::optional<QString>> read;
+    read.reserve(lines.size());
+    for (size_t i = 0; i < lines.size(); ++i)
+        read.push_back(readLine(lines[i], shared[i]));
+    return read;
 }

@@ -629,13 +629,21 @@ std::vector<TextLine> textLines(const cv::Mat &gray, cv::Mat *read)
     return kept;
 }
 
-// The line's picture, upright, dark glyphs on a light background, with a
+// The part of `gray` that the line's picture is cut from: the line with a
 // margin around it.
+cv::Rect aroundLine(const cv::Mat &gray, const TextLine &line)
+{
+    const int margin = int(std::ceil(line.glyphHeight * kLineMargin));
+    return (line.box + cv::Size(2 * margin, 2 * margin) - cv::Point(margin, margin)) &
+           cv::Rect(0, 0, gray.cols, gray.rows);
+}
+
+// The line's picture, upright, dark glyphs on a light background, with a
+// margin around it (aroundLine()).
 cv::Mat straightened(const cv::Mat &gray, const TextLine &line)
 {
     const int margin = int(std::ceil(line.glyphHeight * kLineMargin));
-    const cv::Rect around = (line.box + cv::Size(2 * margin, 2 * margin) - cv::Point(margin, margin)) &
-                            cv::Rect(0, 0, gray.cols, gray.rows);
+    const cv::Rect around = aroundLine(gray, line);
     // Straightened and cut to the glyphs' band: the middle of the line at
     // each column, from the slant. The line's middle at column x lies at
     // middleY + slant * (x - middleX) of the picture, and at the band's
@@ -766,12 +774,20 @@ std::optional<std::vector<Group>> textGroups(const cv::Mat &gray, const TextRead
     // The line above, as the recogniser is given it (its glyphs' height;
     // 0: none).
     TextLine above;
-    for (const TextLine &line : textLines(soft, &read)) {
+    const std::vector<TextLine> lines = textLines(soft, &read);
+    std::vector<DotBand> bands;
+    for (const TextLine &line : lines)
+        bands.push_back({straightened(read, line), line.glyphHeight, aroundLine(read, line).x});
+    // Lines in an 8-dot font, read by their dots (all at once: they share
+    // the dots' size).
+    const std::vector<std::optional<QString>> dotted = readDotLines(bands);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const TextLine &line = lines[i];
         if (isCut(limit))
             return std::nullopt;
         heights->push_back(line.glyphHeight);
-        const cv::Mat band = straightened(read, line);
-        if (std::optional<QString> dots = readDots(band, line.glyphHeight)) {
+        const cv::Mat &band = bands[i].band;
+        if (std::optional<QString> dots = dotted[i]) {
             // Softened, a bitmap font's dots of a pixel each blur into one
             // another: read again sharp, the surer reading is kept.
             if (soft.data != gray.data && dots->contains(QChar::ReplacementCharacter))
