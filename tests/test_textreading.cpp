@@ -41,8 +41,8 @@ private slots:
     void sharedReadersTakeTurns();
     void unchangedScreenReadAgainOtherwise();
     void glyphHeightTold();
+    void dotFontThroughALens_data();
     void dotFontThroughALens();
-    void dotFontLinesShareTheirDots();
     void linesSetCloseThroughALens();
     void typedTextsThroughALens_data();
     void typedTextsThroughALens();
@@ -412,57 +412,53 @@ void TestTextReading::glyphHeightTold()
     QCOMPARE(none, 0);
 }
 
-void TestTextReading::dotFontThroughALens()
+void TestTextReading::dotFontThroughALens_data()
 {
-    // An 8-dot font filmed at 2.7 to 3.4 pixels a dot through a lens that
-    // blurs a third of a dot: the grid of dots is found at the dots' own
-    // size (a period half as long again fitted the blurred edges nearly as
-    // well, and was taken), and the dots are read made sharper (a lone dot
-    // kept half its ink, its neighbours took some). Each line is read on
-    // three of the four cameras at least (before: the address on two, the
-    // kanji on one); none with a character changed.
-    if (!QFontDatabase::families().contains(QStringLiteral("MisakiGothic")))
-        QSKIP("MisakiGothic is not installed (scripts/install-deps)");
-    TextReader reader;
-    QVERIFY2(reader.open(), qPrintable(reader.errorText()));
-    HandsetScreen screen;
-    screen.family = QStringLiteral("MisakiGothic");
-    screen.bitmap = true;
-    screen.size = QSize(240, 320);
-    screen.pixels = 16;
-    screen.lines = {QStringLiteral("box@user@n"), QStringLiteral("完了確認確認")};
-    const QStringList missed{QStringLiteral("box@user@m"), QStringLiteral("完了確認確定")};
-    const cv::Mat drawn = drawScreen(screen);
-    QMap<QString, int> found;
-    QStringList readings;
-    for (const int seed : {2, 3, 4, 5}) {
-        std::mt19937 random(seed);
-        CameraView view;
-        view.share = 0.5 + 0.05 * seed;
-        view.blur = 1.1;
-        const cv::Mat frame = filmed(drawn, view, random);
-        DisplayFinder finder;
-        const std::optional<DisplayCorners> corners = finder.locate(frame);
-        QVERIFY(corners);
-        const QString read = reader.read(finder.rectify(frame, *corners)).replace(u'\n', u'|');
-        readings.append(read);
-        for (const QString &line : screen.lines)
-            found[line] += screenTextContains(read, line) ? 1 : 0;
-        for (const QString &text : missed)
-            QVERIFY2(!screenTextContains(read, text), qPrintable(read));
-    }
-    for (const QString &line : screen.lines)
-        QVERIFY2(found[line] >= 3, qPrintable(line + u'\n' + readings.join(u'\n')));
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("pixels");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QStringList>("wanted");
+    QTest::addColumn<QStringList>("missed");
+    // The camera's share of the frame: first + step * seed (seeds 2 to 5).
+    QTest::addColumn<double>("shareFirst");
+    QTest::addColumn<double>("shareStep");
+    QTest::addColumn<double>("blur");
+    // Filmed at 2.7 to 3.4 pixels a dot through a lens that blurs a third
+    // of a dot: the grid of dots is found at the dots' own size (a period
+    // half as long again fitted the blurred edges nearly as well, and was
+    // taken), and the dots are read made sharper (a lone dot kept half its
+    // ink, its neighbours took some). Before: the address read on two
+    // cameras, the kanji on one.
+    const QStringList large{QStringLiteral("box@user@n"), QStringLiteral("完了確認確認")};
+    QTest::newRow("2.7 to 3.4 pixels a dot") << QSize(240, 320) << 16 << large << large
+                                             << QStringList{QStringLiteral("box@user@m"), QStringLiteral("完了確認確定")}
+                                             << 0.5 << 0.05 << 1.1;
+    // A display pixel a dot, filmed at about two pixels a dot through a lens
+    // that blurs nearly half a dot. Alone, a line's edges fitted a grid too
+    // little to tell it from other sizes, or fitted one 5 to 12 % off, so
+    // that the line's far end fell whole dots off; the lines together, on
+    // the display's one grid, fit its size. Before: the two lines wanted
+    // read on 4 and 0 of the four cameras.
+    QTest::newRow("lines that share their dots' size")
+        << QSize(320, 240) << 8
+        << QStringList{QStringLiteral("アドレスサーバおやすみ"), QStringLiteral("大阪府千代田区"),
+                       QStringLiteral("電話番号送信設定"), QStringLiteral("新着東京都もしもし")}
+        << QStringList{QStringLiteral("大阪府千代田区"), QStringLiteral("新着東京都もしもし")}
+        << QStringList{QStringLiteral("大阪府千代田町"), QStringLiteral("新着東京都もしもじ")} << 0.75 << 0.0 << 0.9;
 }
 
-void TestTextReading::dotFontLinesShareTheirDots()
+void TestTextReading::dotFontThroughALens()
 {
-    // An 8-dot font a display pixel a dot, filmed at about two pixels a dot
-    // through a lens that blurs nearly half a dot. Alone, a line's edges
-    // fitted a grid too little to tell it from other sizes, or fitted one 5
-    // to 12 % off, so that the line's far end fell whole dots off; the
-    // lines together, on the display's one grid, fit its size. Before, the
-    // two lines below were read on 4 and 0 of the four cameras.
+    // An 8-dot font filmed by four cameras: each line wanted is read on
+    // three of them at least, none with a character changed.
+    QFETCH(QSize, size);
+    QFETCH(int, pixels);
+    QFETCH(QStringList, lines);
+    QFETCH(QStringList, wanted);
+    QFETCH(QStringList, missed);
+    QFETCH(double, shareFirst);
+    QFETCH(double, shareStep);
+    QFETCH(double, blur);
     if (!QFontDatabase::families().contains(QStringLiteral("MisakiGothic")))
         QSKIP("MisakiGothic is not installed (scripts/install-deps)");
     TextReader reader;
@@ -470,20 +466,17 @@ void TestTextReading::dotFontLinesShareTheirDots()
     HandsetScreen screen;
     screen.family = QStringLiteral("MisakiGothic");
     screen.bitmap = true;
-    screen.size = QSize(320, 240);
-    screen.pixels = 8;
-    screen.lines = {QStringLiteral("アドレスサーバおやすみ"), QStringLiteral("大阪府千代田区"),
-                    QStringLiteral("電話番号送信設定"), QStringLiteral("新着東京都もしもし")};
-    const QStringList wanted{QStringLiteral("大阪府千代田区"), QStringLiteral("新着東京都もしもし")};
-    const QStringList missed{QStringLiteral("大阪府千代田町"), QStringLiteral("新着東京都もしもじ")};
+    screen.size = size;
+    screen.pixels = pixels;
+    screen.lines = lines;
     const cv::Mat drawn = drawScreen(screen);
     QMap<QString, int> found;
     QStringList readings;
     for (const int seed : {2, 3, 4, 5}) {
         std::mt19937 random(seed);
         CameraView view;
-        view.share = 0.75;
-        view.blur = 0.9;
+        view.share = shareFirst + shareStep * seed;
+        view.blur = blur;
         const cv::Mat frame = filmed(drawn, view, random);
         DisplayFinder finder;
         const std::optional<DisplayCorners> corners = finder.locate(frame);

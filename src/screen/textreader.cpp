@@ -629,11 +629,17 @@ std::vector<TextLine> textLines(const cv::Mat &gray, cv::Mat *read)
     return kept;
 }
 
+// The margin kept around a line's picture (pixels).
+int lineMargin(const TextLine &line)
+{
+    return int(std::ceil(line.glyphHeight * kLineMargin));
+}
+
 // The part of `gray` that the line's picture is cut from: the line with a
 // margin around it.
 cv::Rect aroundLine(const cv::Mat &gray, const TextLine &line)
 {
-    const int margin = int(std::ceil(line.glyphHeight * kLineMargin));
+    const int margin = lineMargin(line);
     return (line.box + cv::Size(2 * margin, 2 * margin) - cv::Point(margin, margin)) &
            cv::Rect(0, 0, gray.cols, gray.rows);
 }
@@ -642,7 +648,7 @@ cv::Rect aroundLine(const cv::Mat &gray, const TextLine &line)
 // margin around it (aroundLine()).
 cv::Mat straightened(const cv::Mat &gray, const TextLine &line)
 {
-    const int margin = int(std::ceil(line.glyphHeight * kLineMargin));
+    const int margin = lineMargin(line);
     const cv::Rect around = aroundLine(gray, line);
     // Straightened and cut to the glyphs' band: the middle of the line at
     // each column, from the slant. The line's middle at column x lies at
