@@ -28,6 +28,9 @@ constexpr int kNeighbourhood = 31;
 // Pieces of ink (connected pixels) lower than this are specks, rules and
 // accents: not what a line is found by (the line's picture still holds them).
 constexpr int kLowestPiece = 5;
+// A piece solid in the mask is blurred glyphs, not an icon, where across it
+// the ink falls between two strokes by this share of their contrast.
+constexpr double kStrokeDip = 0.3;
 // A line covered by a larger one of the other polarity is still text when
 // it stands out from its background this many times as far as that one.
 constexpr double kOutstanding = 2.0;
@@ -193,10 +196,44 @@ bool isFrame(const Piece &frame, const cv::Mat &labels, int id, const std::vecto
     return false;
 }
 
+// Whether the ink in `inked` (how far each pixel stands out from the screen
+// behind it) falls between two strokes, along a row or a column of its
+// middle third, by kStrokeDip of the weaker stroke. A lens spreads a dense
+// glyph's strokes over its gaps (「m」 at 14 pixels): its mask
+// is solid, as an icon's is, but its ink is not even.
+bool dipsBetweenStrokes(const cv::Mat &inked)
+{
+    const auto dips = [](const cv::Mat &line) {
+        const int n = line.cols;
+        std::vector<float> fromRight(size_t(n) + 1, 0.0F);
+        for (int x = n - 1; x >= 0; --x)
+            fromRight[size_t(x)] = std::max(fromRight[size_t(x) + 1], float(line.at<uchar>(0, x)));
+        float fromLeft = 0.0F;
+        for (int x = 0; x < n; ++x) {
+            const float here = line.at<uchar>(0, x);
+            const float weaker = std::min(fromLeft, fromRight[size_t(x) + 1]);
+            if (weaker > 0 && here < (1.0 - kStrokeDip) * weaker)
+                return true;
+            fromLeft = std::max(fromLeft, here);
+        }
+        return false;
+    };
+    for (int y = inked.rows / 3; y < inked.rows - inked.rows / 3; ++y)
+        if (dips(inked.row(y)))
+            return true;
+    const cv::Mat across = inked.t();
+    for (int x = across.rows / 3; x < across.rows - across.rows / 3; ++x)
+        if (dips(across.row(x)))
+            return true;
+    return false;
+}
+
 // The pieces of ink in `mask` that can be parts of glyphs; `marks` gets
 // those too low to be (a long-vowel mark, a dash, a dot, a speck), `frames`
-// (when there are any) the pixels of frames drawn around text.
-std::vector<Piece> piecesOf(const cv::Mat &mask, int highest, std::vector<Piece> *marks, cv::Mat *frames)
+// (when there are any) the pixels of frames drawn around text. `inked`: how
+// far each pixel stands out from the screen behind it.
+std::vector<Piece> piecesOf(const cv::Mat &mask, const cv::Mat &inked, int highest, std::vector<Piece> *marks,
+                            cv::Mat *frames)
 {
     cv::Mat labels, stats, centroids;
     const int count = cv::connectedComponentsWithStats(mask, labels, stats, centroids, 8, CV_32S);
@@ -214,8 +251,10 @@ std::vector<Piece> piecesOf(const cv::Mat &mask, int highest, std::vector<Piece>
             continue;
         // A solid block (an icon, a band's end) is no glyph; a stroke may be
         // solid only when thin. A small one is a dot, a mark (it was lost:
-        // a full-width dot starting a wrapped line).
-        if (box.width > box.height / 3 && box.height > box.width / 3 && pixels * 10 > box.area() * 9) {
+        // a full-width dot starting a wrapped line). Glyphs blurred solid
+        // are kept (「mail」 was read 「nail」).
+        if (box.width > box.height / 3 && box.height > box.width / 3 && pixels * 10 > box.area() * 9 &&
+            !dipsBetweenStrokes(inked(box))) {
             if (box.height < 2 * kLowestPiece)
                 marks->push_back({box, pixels});
             continue;
@@ -511,7 +550,7 @@ std::vector<TextLine> textLines(const cv::Mat &gray, cv::Mat *read)
         cv::threshold(difference, mask, kInkContrast, 255, cv::THRESH_BINARY);
         std::vector<Piece> marks;
         cv::Mat frames;
-        const std::vector<Piece> found = piecesOf(mask, highest, &marks, &frames);
+        const std::vector<Piece> found = piecesOf(mask, difference, highest, &marks, &frames);
         if (!frames.empty()) {
             if (read->data == gray.data)
                 *read = gray.clone();
