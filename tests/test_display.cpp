@@ -14,6 +14,7 @@
 #include "screen/framechange.h"
 #include "screen/matcher.h"
 #include "screen/screensession.h"
+#include "screen/stillcut.h"
 #include "support/camerascreens.h"
 #include "support/corners.h"
 #include "support/tempfiles.h"
@@ -65,6 +66,8 @@ private slots:
     void screenWithItsBars();
     void templatesAsWideAsTheDisplay_data();
     void templatesAsWideAsTheDisplay();
+    void wordAfterANudge_data();
+    void wordAfterANudge();
     void sessionWatchesTheDisplayUpright();
     void glyphsMeasuredInTheCameraPixels();
     void displayLinesChecked();
@@ -427,6 +430,67 @@ void TestDisplay::templatesAsWideAsTheDisplay()
     QVERIFY2((r.similarity >= kLevel) == found, qPrintable(seen));
     if (found)
         QVERIFY2((r.place - box.topLeft()).manhattanLength() <= 2, qPrintable(seen));
+}
+
+void TestDisplay::wordAfterANudge_data()
+{
+    QTest::addColumn<int>("font");
+    QTest::addColumn<int>("layout");
+    QTest::addColumn<int>("seed");
+    QTest::addColumn<QPointF>("shift");
+    QTest::addColumn<double>("scale");
+    // Screens whose near miss changes a digit (「残り3件」, 「着信音量5」,
+    // 「新着メール2件」), the hardest to tell apart, at 16 and 22 pixels.
+    QTest::newRow("QVGA, nearer") << 0 << 0 << 13 << QPointF(5, -4) << 1.05;
+    QTest::newRow("VL Gothic, QVGA portrait, farther") << 1 << 1 << 23 << QPointF(-6, 3) << 0.95;
+    QTest::newRow("VL Gothic, dark theme, nearer") << 1 << 2 << 31 << QPointF(4, 4) << 1.05;
+    QTest::newRow("dark theme, farther") << 0 << 2 << 23 << QPointF(-3, -5) << 0.95;
+}
+
+void TestDisplay::wordAfterANudge()
+{
+    // A word's template cut in the screen window from the upright display
+    // of a still camera (the mean of its frames), then the camera nudged:
+    // the display found again and made upright at its resolution undoes
+    // the nudge, so the word is found where it is, and the same screen
+    // with one character of it changed is not taken for it.
+    QFETCH(int, font);
+    QFETCH(int, layout);
+    QFETCH(int, seed);
+    QFETCH(QPointF, shift);
+    QFETCH(double, scale);
+    const CameraSet::Screen screen = CameraSet::screen(CameraSet::fonts()[font], CameraSet::layouts()[layout], seed);
+    const CameraModel camera = CameraSet::camera(quint32(seed), CameraSet::Condition::Plain);
+    DisplayArea area;
+    area.resolution = screen.picture.size();
+    DisplayFinder finder(area);
+    std::vector<cv::Mat> still;
+    for (quint64 frame = 0; frame < 8; ++frame) {
+        const CameraModel::Shot shot = camera.shoot(screen.picture, CameraModel::Pose(), frame);
+        const std::optional<DisplayCorners> corners = finder.locate(shot.frame);
+        QVERIFY(corners);
+        still.insert(still.begin(), finder.rectify(shot.frame, *corners));
+    }
+    const QRect box = screen.textBox.adjusted(-2, -2, 2, 2) & QRect(QPoint(0, 0), screen.picture.size());
+    const TemplateMatcher matcher(stillCut(still, cv::Rect(box.x(), box.y(), box.width(), box.height())));
+    CameraModel::Pose nudged;
+    nudged.scale = scale;
+    nudged.shift = shift;
+    constexpr double kLevel = Statement::kDefaultLevel;
+    for (const bool changed : {false, true}) {
+        DisplayFinder following(area);
+        const CameraModel::Shot shot = camera.shoot(changed ? screen.nearMiss : screen.picture, nudged, 20);
+        const std::optional<DisplayCorners> corners = following.locate(shot.frame);
+        QVERIFY(corners);
+        const MatchResult r = matcher.match(following.rectify(shot.frame, *corners), kLevel);
+        const QString seen = QStringLiteral("%1 (%2 for %3) %4 at (%5, %6)")
+                                 .arg(changed ? screen.nearMissText : screen.text, screen.text)
+                                 .arg(changed ? "near miss" : "word")
+                                 .arg(r.similarity, 0, 'f', 3).arg(r.place.x()).arg(r.place.y());
+        QVERIFY2((r.similarity >= kLevel) != changed, qPrintable(seen));
+        if (!changed)
+            QVERIFY2((r.place - box.topLeft()).manhattanLength() <= 2, qPrintable(seen));
+    }
 }
 
 void TestDisplay::sessionWatchesTheDisplayUpright()
