@@ -469,8 +469,9 @@ void TestTextReading::linesThroughALens_data()
     // Light letters on a dark theme, a 14-pixel 「m」 in the upright display
     // through a little blur and JPEG: its strokes' gaps stood out from the
     // screen as far as ink does, and a solid block is taken for an icon, not
-    // a glyph. The 「m」 was lost and the line read 「nail@ID.taro」 on every
-    // camera here (the view the measuring set drew for such a screen).
+    // a glyph. The 「m」 was lost and the line read 「nail@ID.taro」 on three
+    // of the four cameras here (the view the measuring set drew for such a
+    // screen).
     QTest::newRow("a letter the lens blurred solid")
         << QStringLiteral("IPAGothic") << QSize(320, 240) << 18
         << QStringList{QStringLiteral("jp.exa"), QStringLiteral("送信日本語完了千代"), QStringLiteral("box@taro@net"),
