@@ -590,7 +590,8 @@ int nearMisses(double level)
                             const double sy = still.empty() ? 1.0 : double(still.front().rows) / shown.rows;
                             const cv::Rect seen(int(std::lround(cut.x * sx)), int(std::lround(cut.y * sy)),
                                                 int(std::lround(cut.width * sx)), int(std::lround(cut.height * sy)));
-                            picture = still.empty() ? cv::Mat() : stillCut(still, seen);
+                            if (!still.empty())
+                                picture = stillCut(still, seen);
                             nudged = view;
                             const auto uniform = [&](double a, double b) {
                                 return std::uniform_real_distribution<double>(a, b)(random);
@@ -598,8 +599,6 @@ int nearMisses(double level)
                             nudged.share *= random() % 2 && view.share * 1.05 <= 0.9 ? 1.05 : 0.95;
                             nudged.centre += cv::Point2d(uniform(-8, 8), uniform(-6, 6));
                             nudged.tiltDegrees += uniform(-0.5, 0.5);
-                            if (picture.empty())
-                                picture = shown(cut).clone();
                         }
                         const TemplateMatcher matcher(picture);
                         const QString faults = moved ? QStringLiteral("camera") : condition;

@@ -23,6 +23,8 @@
 #include <set>
 #include <thread>
 
+Q_DECLARE_METATYPE(CameraView)
+
 class TestTextReading : public QObject {
     Q_OBJECT
 private slots:
@@ -423,15 +425,18 @@ void TestTextReading::linesThroughALens_data()
     // The camera's share of the frame: first + step * seed (seeds 2 to 5).
     QTest::addColumn<double>("shareFirst");
     QTest::addColumn<double>("shareStep");
-    QTest::addColumn<double>("blur");
+    // The camera, its share of the frame aside.
+    QTest::addColumn<CameraView>("camera");
     QTest::addColumn<bool>("dark");
-    // The camera's other settings where they are not the usual ones
-    // (CameraView's names).
-    QTest::addColumn<QVariantMap>("camera");
     // Frames read on each camera, as a wait reads them (at the glyph
     // heights a wait tries).
     QTest::addColumn<int>("readings");
     const QString dots = QStringLiteral("MisakiGothic");
+    const auto blurring = [](double blur) {
+        CameraView view;
+        view.blur = blur;
+        return view;
+    };
     // Filmed at 2.7 to 3.4 pixels a dot through a lens that blurs a third
     // of a dot: the grid of dots is found at the dots' own size (a period
     // half as long again fitted the blurred edges nearly as well, and was
@@ -441,7 +446,7 @@ void TestTextReading::linesThroughALens_data()
     const QStringList large{QStringLiteral("box@user@n"), QStringLiteral("完了確認確認")};
     QTest::newRow("2.7 to 3.4 pixels a dot") << dots << QSize(240, 320) << 16 << large << large
                                              << QStringList{QStringLiteral("box@user@m"), QStringLiteral("完了確認確定")}
-                                             << 0.5 << 0.05 << 1.1 << false << QVariantMap() << 1;
+                                             << 0.5 << 0.05 << blurring(1.1) << false << 1;
     // A display pixel a dot, filmed at about two pixels a dot through a lens
     // that blurs nearly half a dot. Alone, a line's edges fitted a grid too
     // little to tell it from other sizes, or fitted one 5 to 12 % off, so
@@ -453,7 +458,7 @@ void TestTextReading::linesThroughALens_data()
         << QStringList{QStringLiteral("アドレスサーバおやすみ"), QStringLiteral("大阪府千代田区"),
                        QStringLiteral("電話番号送信設定"), QStringLiteral("新着東京都もしもし")}
         << QStringList{QStringLiteral("大阪府千代田区"), QStringLiteral("新着東京都もしもし")}
-        << QStringList{QStringLiteral("大阪府千代田町"), QStringLiteral("新着東京都もしもじ")} << 0.75 << 0.0 << 0.9 << false << QVariantMap() << 1;
+        << QStringList{QStringLiteral("大阪府千代田町"), QStringLiteral("新着東京都もしもじ")} << 0.75 << 0.0 << blurring(0.9) << false << 1;
     // Kanji at about 15 frame pixels a glyph through a lens that blurs a
     // pixel: the blur darkens most of such a line's box, and its picture
     // had been stretched from the box's middle gray as if that were the
@@ -465,7 +470,7 @@ void TestTextReading::linesThroughALens_data()
         << QStringList{QStringLiteral("画面確認電話番号日本"), QStringLiteral("新着山田太郎はい"),
                        QStringLiteral("受信会社東京都送信"), QStringLiteral("千代田区確認入力")}
         << QStringList{QStringLiteral("新着山田太郎はい"), QStringLiteral("千代田区確認入力")}
-        << QStringList{QStringLiteral("新着山田次郎はい"), QStringLiteral("千代田区確認出力")} << 0.7 << 0.0 << 1.0 << false << QVariantMap() << 5;
+        << QStringList{QStringLiteral("新着山田次郎はい"), QStringLiteral("千代田区確認出力")} << 0.7 << 0.0 << blurring(1.0) << false << 5;
     // Light letters on a dark theme, a 14-pixel 「m」 in the upright display
     // through a little blur and JPEG: its strokes' gaps stood out from the
     // screen as far as ink does, and a solid block is taken for an icon, not
@@ -477,10 +482,9 @@ void TestTextReading::linesThroughALens_data()
         << QStringList{QStringLiteral("jp.exa"), QStringLiteral("送信日本語完了千代"), QStringLiteral("box@taro@net"),
                        QStringLiteral("mail@ID.taro")}
         << QStringList{QStringLiteral("mail@ID.taro")} << QStringList{QStringLiteral("mail@ID.tare")} << 0.55 << 0.0
-        << 0.7 << true
-        << QVariantMap{{"keystone", 0.032}, {"tiltDegrees", -1.1}, {"centreX", 691}, {"centreY", 376}, {"noise", 3.0},
-                       {"jpegQuality", 67}, {"shade", 0.15}}
-        << 5;
+        << CameraView{.keystone = 0.032, .tiltDegrees = -1.1, .centre = {691, 376}, .blur = 0.7, .noise = 3.0,
+                      .jpegQuality = 67, .shade = 0.15}
+        << true << 5;
 }
 
 void TestTextReading::linesThroughALens()
@@ -495,9 +499,8 @@ void TestTextReading::linesThroughALens()
     QFETCH(QStringList, missed);
     QFETCH(double, shareFirst);
     QFETCH(double, shareStep);
-    QFETCH(double, blur);
+    QFETCH(CameraView, camera);
     QFETCH(bool, dark);
-    QFETCH(QVariantMap, camera);
     QFETCH(int, readings);
     if (!QFontDatabase::families().contains(family))
         QSKIP(qPrintable(family + " is not installed (scripts/install-deps)"));
@@ -515,16 +518,8 @@ void TestTextReading::linesThroughALens()
     QStringList read;
     for (const int seed : {2, 3, 4, 5}) {
         std::mt19937 random(seed);
-        CameraView view;
+        CameraView view = camera;
         view.share = shareFirst + shareStep * seed;
-        view.blur = blur;
-        view.keystone = camera.value("keystone", view.keystone).toDouble();
-        view.tiltDegrees = camera.value("tiltDegrees", view.tiltDegrees).toDouble();
-        view.centre.x = camera.value("centreX", view.centre.x).toDouble();
-        view.centre.y = camera.value("centreY", view.centre.y).toDouble();
-        view.noise = camera.value("noise", view.noise).toDouble();
-        view.jpegQuality = camera.value("jpegQuality", view.jpegQuality).toInt();
-        view.shade = camera.value("shade", view.shade).toDouble();
         DisplayFinder finder;
         QSet<QString> seen;
         for (int again = 0; again < readings; ++again) {
