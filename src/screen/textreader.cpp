@@ -28,6 +28,9 @@ constexpr int kNeighbourhood = 31;
 // Pieces of ink (connected pixels) lower than this are specks, rules and
 // accents: not what a line is found by (the line's picture still holds them).
 constexpr int kLowestPiece = 5;
+// A piece of ink this many times as high as it is wide is a stroke, solid
+// or not (see piecesOf).
+constexpr double kStrokeAspect = 2.0;
 // A piece solid in the mask is blurred glyphs, not an icon, where across it
 // the ink falls between two strokes by this share of their contrast.
 constexpr double kStrokeDip = 0.3;
@@ -43,6 +46,9 @@ constexpr double kDashOver = 0.3;
 // A dot on a line's foot lies no further below the line's lowest ink than
 // this (pixels; a camera's blur), or a tenth of the glyphs' height.
 constexpr double kDotBelowFoot = 2.0;
+// The dot of an 「ｉ」 or a 「ｊ」 lies no further above its stroke than this
+// share of the glyphs' height.
+constexpr double kDotOverStem = 0.4;
 // A faded low line (「＿」) is brought to its line's ink (inkedLikeItsLine)
 // by at most this gain.
 constexpr double kLowLineGain = 4.0;
@@ -250,10 +256,11 @@ std::vector<Piece> piecesOf(const cv::Mat &mask, const cv::Mat &inked, int highe
         if (box.height > highest)
             continue;
         // A solid block (an icon, a band's end) is no glyph; a stroke may be
-        // solid only when thin. A small one is a dot, a mark (it was lost:
-        // a full-width dot starting a wrapped line). Glyphs blurred solid
-        // are kept (「mail」 was read 「nail」).
-        if (box.width > box.height / 3 && box.height > box.width / 3 && pixels * 10 > box.area() * 9 &&
+        // solid (kStrokeAspect: a lens blurred an 「ｉ」's stem, four pixels
+        // by eleven, solid, and 「info」 was read 「nfo」). A small one is a
+        // dot, a mark (it was lost: a full-width dot starting a wrapped
+        // line). Glyphs blurred solid are kept (「mail」 was read 「nail」).
+        if (box.width * kStrokeAspect > box.height && box.height > box.width / 3 && pixels * 10 > box.area() * 9 &&
             !dipsBetweenStrokes(inked(box))) {
             if (box.height < 2 * kLowestPiece)
                 marks->push_back({box, pixels});
@@ -395,6 +402,21 @@ std::vector<std::vector<Piece>> joinedIntoLines(std::vector<Piece> pieces)
         lines[size_t(find(int(i)))].push_back(pieces[i]);
     lines.erase(std::remove_if(lines.begin(), lines.end(), [](const auto &l) { return l.empty(); }), lines.end());
     return lines;
+}
+
+// The box of an 「ｉ」 or a 「ｊ」 whose dot is the ink in `box`, when it is
+// one, among `pieces` (a line's, its glyphs `h` high): roundish, no larger
+// than half a glyph, just over a stroke no wider than half a glyph.
+std::optional<cv::Rect> dotOverStem(const cv::Rect &box, const std::vector<Piece> &pieces, int h)
+{
+    if (box.width * 2 > h || box.height * 2 > h || box.width > 2 * box.height || box.height > 2 * box.width)
+        return std::nullopt;
+    for (const Piece &p : pieces) {
+        const int gap = p.box.y - (box.y + box.height);
+        if (p.box.width * 2 <= h && apartAcross(p.box, box) == 0 && gap >= -1 && gap <= h * kDotOverStem)
+            return p.box | box;
+    }
+    return std::nullopt;
 }
 
 // Whether ink in `box` is a dot on `line`: roundish, no larger than half
@@ -605,6 +627,17 @@ std::vector<TextLine> textLines(const cv::Mat &gray, cv::Mat *read)
                     grown = true;
                 }
             }
+            line.box = box;
+            // So is the dot of an 「ｉ」 or a 「ｊ」, and the glyph is as high as
+            // the two together: a line of letters' middles and descenders
+            // (「ｐ．ｃｏ．ｊｐ」 wrapped) reaches no higher than its middles;
+            // cut there, its 「ｊ」 lost its dot, and sized by its descenders its
+            // letters were read as capitals (「ＰＤ．ＣＯ．」Ｄ」).
+            for (const Piece &m : marks)
+                if (const std::optional<cv::Rect> glyph = dotOverStem(m.box, pieces, h)) {
+                    box |= m.box;
+                    line.glyphHeight = std::max(line.glyphHeight, glyph->height);
+                }
             line.box = box;
             // So is a dot at either end (two pixels across at least: not a
             // speck), on the line's foot: a full-width dot starting a
