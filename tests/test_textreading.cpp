@@ -21,10 +21,43 @@
 #include <QThread>
 #include <QtTest>
 #include <atomic>
+#include <functional>
 #include <set>
 #include <thread>
 
 Q_DECLARE_METATYPE(CameraView)
+
+namespace {
+
+// A wait for `text` read: the pictures `upright` gives (for each reading;
+// empty: no display found), read frame after frame at the glyph heights a
+// wait tries, `readings` at most, until `text` is read. Whether it was;
+// `read` gets each reading, or the frame where no display was found.
+bool foundInAWait(TextReader &reader, const QString &text, int readings,
+                  const std::function<cv::Mat(int again)> &upright, QStringList *read)
+{
+    for (int again = 0; again < readings; ++again) {
+        const cv::Mat picture = upright(again);
+        if (picture.empty()) {
+            read->append(QStringLiteral("(no display found)"));
+            return false;
+        }
+        const QString reading = reader.read(picture, QRect(), TextReader::Limit(), again).value_or(QString());
+        read->append(QString(reading).replace(u'\n', u'|'));
+        if (screenTextContains(reading, text))
+            return true;
+    }
+    return false;
+}
+
+// `frame`'s display found by `finder` and made upright; empty when none was.
+cv::Mat uprightIn(DisplayFinder &finder, const cv::Mat &frame)
+{
+    const std::optional<DisplayCorners> corners = finder.locate(frame);
+    return corners ? finder.rectify(frame, *corners) : cv::Mat();
+}
+
+} // namespace
 
 class TestTextReading : public QObject {
     Q_OBJECT
@@ -526,11 +559,9 @@ void TestTextReading::linesThroughALens()
         DisplayFinder finder;
         QSet<QString> seen;
         for (int again = 0; again < readings; ++again) {
-            const cv::Mat frame = filmed(drawn, view, random);
-            const std::optional<DisplayCorners> corners = finder.locate(frame);
-            QVERIFY(corners);
-            const QString text =
-                reader.read(finder.rectify(frame, *corners), QRect(), TextReader::Limit(), again).value_or(QString());
+            const cv::Mat upright = uprightIn(finder, filmed(drawn, view, random));
+            QVERIFY(!upright.empty());
+            const QString text = reader.read(upright, QRect(), TextReader::Limit(), again).value_or(QString());
             read.append(QString(text).replace(u'\n', u'|'));
             for (const QString &line : wanted)
                 if (screenTextContains(text, line))
@@ -567,11 +598,10 @@ void TestTextReading::linesSetCloseThroughALens()
         CameraView view;
         view.share = 0.6;
         view.blur = 1.0;
-        const cv::Mat frame = filmed(drawn, view, random);
         DisplayFinder finder(area);
-        const std::optional<DisplayCorners> corners = finder.locate(frame);
-        QVERIFY(corners);
-        const QString read = reader.read(finder.rectify(frame, *corners)).replace(u'\n', u'|');
+        const cv::Mat upright = uprightIn(finder, filmed(drawn, view, random));
+        QVERIFY(!upright.empty());
+        const QString read = reader.read(upright).replace(u'\n', u'|');
         for (const QString &part : {QStringLiteral("yamada"), QStringLiteral("ichiro@mail")})
             QVERIFY2(screenTextContains(read, part), qPrintable(QStringLiteral("camera %1: %2").arg(seed).arg(read)));
     }
@@ -638,24 +668,14 @@ void TestTextReading::typedTextsThroughALens()
         const CameraView view = randomView(random);
         DisplayFinder finder(area);
         QStringList readings;
-        bool found = false;
-        for (int again = 0; again < 5 && !found; ++again) {
-            cv::Mat upright;
-            if (seen == QLatin1String("filmed")) {
-                const cv::Mat frame = filmed(drawn, view, random);
-                const std::optional<DisplayCorners> corners = finder.locate(frame);
-                QVERIFY(corners);
-                upright = finder.rectify(frame, *corners);
-            } else {
-                std::vector<uchar> jpeg;
-                cv::imencode(".jpg", seen == QLatin1String("bare") ? cameraLike(drawn, random) : drawn, jpeg,
-                             {cv::IMWRITE_JPEG_QUALITY, 85});
-                upright = cv::imdecode(jpeg, cv::IMREAD_COLOR);
-            }
-            const QString read = reader.read(upright, QRect(), TextReader::Limit(), again).value_or(QString());
-            found = screenTextContains(read, text);
-            readings.append(QString(read).replace(u'\n', u'|'));
-        }
+        const bool found = foundInAWait(reader, text, 5, [&](int) {
+            if (seen == QLatin1String("filmed"))
+                return uprightIn(finder, filmed(drawn, view, random));
+            std::vector<uchar> jpeg;
+            cv::imencode(".jpg", seen == QLatin1String("bare") ? cameraLike(drawn, random) : drawn, jpeg,
+                         {cv::IMWRITE_JPEG_QUALITY, 85});
+            return cv::imdecode(jpeg, cv::IMREAD_COLOR);
+        }, &readings);
         QVERIFY2(found, qPrintable(QStringLiteral("camera %1: %2").arg(seed).arg(readings.join(QStringLiteral(" / ")))));
     }
 }
@@ -693,16 +713,9 @@ void TestTextReading::typedTextsOnTheModelHandsetsCamera()
     DisplayFinder finder(area);
     for (const double moment : {1.0, 9.0, 17.0, 25.0}) {
         QStringList readings;
-        bool found = false;
-        for (int again = 0; again < 10 && !found; ++again) {
-            const cv::Mat frame = camera.shootAt(drawn, moment + again / 15.0).frame;
-            const std::optional<DisplayCorners> corners = finder.locate(frame);
-            QVERIFY(corners);
-            const QString read =
-                reader.read(finder.rectify(frame, *corners), QRect(), TextReader::Limit(), again).value_or(QString());
-            found = screenTextContains(read, text);
-            readings.append(QString(read).replace(u'\n', u'|'));
-        }
+        const bool found = foundInAWait(reader, text, 10, [&](int again) {
+            return uprightIn(finder, camera.shootAt(drawn, moment + again / 15.0).frame);
+        }, &readings);
         QVERIFY2(found, qPrintable(QStringLiteral("at %1 s: %2").arg(moment).arg(readings.join(QStringLiteral(" / ")))));
     }
 }

@@ -404,12 +404,19 @@ std::vector<std::vector<Piece>> joinedIntoLines(std::vector<Piece> pieces)
     return lines;
 }
 
+// Whether ink in `box` is shaped as a dot among glyphs `h` high: roundish,
+// no larger than half a glyph.
+bool isDotShaped(const cv::Rect &box, int h)
+{
+    return box.width * 2 <= h && box.height * 2 <= h && box.width <= 2 * box.height && box.height <= 2 * box.width;
+}
+
 // The box of an 「ｉ」 or a 「ｊ」 whose dot is the ink in `box`, when it is
-// one, among `pieces` (a line's, its glyphs `h` high): roundish, no larger
-// than half a glyph, just over a stroke no wider than half a glyph.
+// one, among `pieces` (a line's, its glyphs `h` high): dot-shaped
+// (isDotShaped), just over a stroke no wider than half a glyph.
 std::optional<cv::Rect> dotOverStem(const cv::Rect &box, const std::vector<Piece> &pieces, int h)
 {
-    if (box.width * 2 > h || box.height * 2 > h || box.width > 2 * box.height || box.height > 2 * box.width)
+    if (!isDotShaped(box, h))
         return std::nullopt;
     for (const Piece &p : pieces) {
         const int gap = p.box.y - (box.y + box.height);
@@ -431,8 +438,7 @@ bool isDotOf(const cv::Rect &box, const TextLine &line)
     const int h = line.glyphHeight;
     const double foot = line.middle.y + line.slant * (box.x - line.middle.x) + line.box.height / 2.0;
     const double below = box.y + box.height - foot;
-    return box.width * 2 <= h && box.height * 2 <= h && box.width <= 2 * box.height && box.height <= 2 * box.width &&
-           below >= -h * 0.25 && below <= std::max(kDotBelowFoot, h * 0.1);
+    return isDotShaped(box, h) && below >= -h * 0.25 && below <= std::max(kDotBelowFoot, h * 0.1);
 }
 
 // Whether ink in `box` is a low line on `line` (「＿」): a flat stroke a
@@ -627,7 +633,6 @@ std::vector<TextLine> textLines(const cv::Mat &gray, cv::Mat *read)
                     grown = true;
                 }
             }
-            line.box = box;
             // So is the dot of an 「ｉ」 or a 「ｊ」, and the glyph is as high as
             // the two together: a line of letters' middles and descenders
             // (「ｐ．ｃｏ．ｊｐ」 wrapped) reaches no higher than its middles;
