@@ -28,14 +28,16 @@
 //   typed    the share of texts found as the model handset shows them
 //            typed (addresses in full-width letters, and messages in
 //            Japanese; wrapped), in its font and two others (one of them
-//            8-dot), bare and filmed (CAMERAS=N a text, 6; SHOW=1, DUMP=DIR
-//            as above), and of near misses found;
+//            8-dot), bare, filmed, and filmed by the model handset's own
+//            camera (CAMERAS=N a text, 6; SHOW=1, DUMP=DIR as above), and
+//            of near misses found;
 //   readfile PICTURE...
 //            the reader's reading of each picture (a DUMP's, say);
 //   read     the share of typed texts the reader finds on the model
 //            screen's camera-like frames (words, and characters at random),
 //            false finds, and the time to read a QVGA and a 720p frame.
 
+#include "handset/cameramodel.h"
 #include "handset/mjpegserver.h"
 #include "support/camerascreens.h"
 #include "support/corners.h"
@@ -672,10 +674,12 @@ QString nearMiss(const QString &text, std::mt19937 &random)
 // Japanese, in the model's font, in VL Gothic and in an 8-dot font: sharp
 // (the screen's own pixels through JPEG, as the model handset streams them
 // without noise, or a screen capture: once a text, every frame alike), bare
-// (camera-like noise and JPEG) and filmed on a desk (the display found and
+// (camera-like noise and JPEG), filmed on a desk (the display found and
 // made upright at its resolution, as a wait with DISPLAY AUTO 320x240
-// does). Found within a wait of 5 readings, and near misses (one character
-// changed) found. CAMERAS=N cameras a text (6).
+// does), and filmed as the model handset's camera (--screen-camera) films
+// it, at moments 8 s apart of its drift and nudges (made upright alike).
+// Found within a wait of 5 readings, and near misses (one character
+// changed) found. CAMERAS=N cameras (or moments) a text (6).
 int typedTexts()
 {
     TextReader reader;
@@ -690,15 +694,18 @@ int typedTexts()
                                "お世話になっております。山田太郎です。明日の会議について", "送信しました受信しました確認してください"};
     const int cameras = qEnvironmentVariableIntValue("CAMERAS") > 0 ? qEnvironmentVariableIntValue("CAMERAS") : 6;
     constexpr int kReadingsInAWait = 5;
+    const CameraModel handsetsCamera(ModelScreen::cameraSettings(), 7);
     for (const auto &[kind, typed] : {std::pair{"addresses", addresses}, std::pair{"messages", messages}}) {
         for (const char *family : {"IPAGothic", "VL Gothic", "MisakiGothic"}) {
-            for (const char *condition : {"sharp", "bare", "camera"}) {
+            for (const char *condition : {"sharp", "bare", "camera", "handset camera"}) {
                 const bool onCamera = std::strcmp(condition, "camera") == 0;
+                const bool onHandsetsCamera = std::strcmp(condition, "handset camera") == 0;
                 const bool sharp = std::strcmp(condition, "sharp") == 0;
                 int texts = 0, found = 0, foundWithinWait = 0, nearMisses = 0;
                 for (const QString &text : typed) {
-                    const cv::Mat drawn = toBgr(
-                        ModelScreen::render(QStringLiteral("m"), shownAsTyped(text), false, QString::fromLatin1(family)));
+                    const QImage shown =
+                        ModelScreen::render(QStringLiteral("m"), shownAsTyped(text), false, QString::fromLatin1(family));
+                    const cv::Mat drawn = toBgr(shown);
                     DisplayArea area;
                     area.resolution = QSize(drawn.cols, drawn.rows);
                     for (int c = 0; c < (sharp ? 1 : cameras); ++c) {
@@ -710,8 +717,10 @@ int typedTexts()
                         int at = -1;
                         for (int r = 0; r < kReadingsInAWait && at < 0; ++r) {
                             cv::Mat upright;
-                            if (onCamera) {
-                                const cv::Mat frame = filmed(drawn, view, random);
+                            if (onCamera || onHandsetsCamera) {
+                                const cv::Mat frame = onHandsetsCamera
+                                                          ? handsetsCamera.shootAt(shown, 1 + 8 * c + r / 15.0).frame
+                                                          : filmed(drawn, view, random);
                                 const std::optional<DisplayCorners> corners = finder.locate(frame);
                                 upright = corners ? finder.rectify(frame, *corners) : frame;
                             } else {

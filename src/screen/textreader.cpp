@@ -47,8 +47,15 @@ constexpr double kDashOver = 0.3;
 // this (pixels; a camera's blur), or a tenth of the glyphs' height.
 constexpr double kDotBelowFoot = 2.0;
 // The dot of an 「ｉ」 or a 「ｊ」 lies no further above its stroke than this
-// share of the glyphs' height.
+// share of the glyphs' height; a line's glyphs are taken this share of the
+// way from their own height up to the height of such a letter with its dot.
+// Filmed by the model handset's camera, 240 typed addresses a font were
+// found within a wait in IPAGothic / VL Gothic: 151 / 189 with none of
+// the way, 228 / 166 with all of it, 181 / 189 with half (the line was
+// read smaller than the line above it, and VL Gothic's period in it as
+// 「・」).
 constexpr double kDotOverStem = 0.4;
+constexpr double kDottedHeightShare = 0.5;
 // A faded low line (「＿」) is brought to its line's ink (inkedLikeItsLine)
 // by at most this gain.
 constexpr double kLowLineGain = 4.0;
@@ -633,15 +640,16 @@ std::vector<TextLine> textLines(const cv::Mat &gray, cv::Mat *read)
                     grown = true;
                 }
             }
-            // So is the dot of an 「ｉ」 or a 「ｊ」, and the glyph is as high as
-            // the two together: a line of letters' middles and descenders
+            // So is the dot of an 「ｉ」 or a 「ｊ」, and the glyphs are higher
+            // (kDottedHeightShare): a line of letters' middles and descenders
             // (「ｐ．ｃｏ．ｊｐ」 wrapped) reaches no higher than its middles;
             // cut there, its 「ｊ」 lost its dot, and sized by its descenders its
             // letters were read as capitals (「ＰＤ．ＣＯ．」Ｄ」).
             for (const Piece &m : marks)
                 if (const std::optional<cv::Rect> glyph = dotOverStem(m.box, pieces, h)) {
                     box |= m.box;
-                    line.glyphHeight = std::max(line.glyphHeight, glyph->height);
+                    line.glyphHeight = std::max(
+                        line.glyphHeight, h + int(std::lround(kDottedHeightShare * (glyph->height - h))));
                 }
             line.box = box;
             // So is a dot at either end (two pixels across at least: not a
