@@ -51,9 +51,8 @@ constexpr double kDotBelowFoot = 2.0;
 // way from their own height up to the height of such a letter with its dot.
 // Filmed by the model handset's camera, 240 typed addresses a font were
 // found within a wait in IPAGothic / VL Gothic: 151 / 189 with none of
-// the way, 228 / 166 with all of it, 181 / 189 with half (the line was
-// read smaller than the line above it, and VL Gothic's period in it as
-// 「・」).
+// the way, 227 / 167 with all of it (the line read smaller than the line
+// above it), 204 / 205 with half.
 constexpr double kDotOverStem = 0.4;
 constexpr double kDottedHeightShare = 0.5;
 // A faded low line (「＿」) is brought to its line's ink (inkedLikeItsLine)
@@ -640,17 +639,17 @@ std::vector<TextLine> textLines(const cv::Mat &gray, cv::Mat *read)
                     grown = true;
                 }
             }
-            // So is the dot of an 「ｉ」 or a 「ｊ」, and the glyphs are higher
-            // (kDottedHeightShare): a line of letters' middles and descenders
-            // (「ｐ．ｃｏ．ｊｐ」 wrapped) reaches no higher than its middles;
-            // cut there, its 「ｊ」 lost its dot, and sized by its descenders its
-            // letters were read as capitals (「ＰＤ．ＣＯ．」Ｄ」).
+            // The dot of an 「ｉ」 or a 「ｊ」 makes the glyphs higher
+            // (kDottedHeightShare), and the line's picture, cut to their
+            // height, holds it: a line of letters' middles and descenders
+            // (「ｐ．ｃｏ．ｊｐ」 wrapped) reaches no higher than its middles; cut
+            // there, its 「ｊ」 lost its dot, and sized by its descenders its
+            // letters were read as capitals (「ＰＤ．ＣＯ．」Ｄ」). Its box stays
+            // the glyphs' own: a dot starting the line is found by its foot.
             for (const Piece &m : marks)
-                if (const std::optional<cv::Rect> glyph = dotOverStem(m.box, pieces, h)) {
-                    box |= m.box;
+                if (const std::optional<cv::Rect> glyph = dotOverStem(m.box, pieces, h))
                     line.glyphHeight = std::max(
                         line.glyphHeight, h + int(std::lround(kDottedHeightShare * (glyph->height - h))));
-                }
             line.box = box;
             // So is a dot at either end (two pixels across at least: not a
             // speck), on the line's foot: a full-width dot starting a
