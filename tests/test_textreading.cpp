@@ -522,6 +522,18 @@ void TestTextReading::linesThroughALens_data()
         << CameraView{.keystone = 0.032, .tiltDegrees = -1.1, .centre = {691, 376}, .blur = 0.7, .noise = 3.0,
                       .jpegQuality = 67, .shade = 0.15}
         << true << 5;
+    // A word of four letters alone on its line, filmed large: its edges fell
+    // on a grid of dots by chance, as an 8-dot font's do through a lens, and
+    // its letters came near enough to that font's to be read by their dots,
+    // as 「infu」, in every reading (the view the measuring set drew).
+    QTest::newRow("a short line that is no 8-dot font's")
+        << QStringLiteral("IPAGothic") << QSize(320, 240) << 16
+        << QStringList{QStringLiteral("会社新着表示設定送信"), QStringLiteral("よろしくサーバアドレ"), QStringLiteral("info"),
+                       QStringLiteral("テストは")}
+        << QStringList{QStringLiteral("info")} << QStringList{QStringLiteral("infu")} << 0.8 << 0.01
+        << CameraView{.keystone = 0.027, .tiltDegrees = 2.8, .centre = {557, 351}, .blur = 1.04, .noise = 5.3,
+                      .jpegQuality = 67, .shade = 0.18}
+        << true << 5;
 }
 
 void TestTextReading::linesThroughALens()

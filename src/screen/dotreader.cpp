@@ -34,6 +34,15 @@ constexpr double kOnGrid = 0.5;
 constexpr double kMarkedGrid = 2.5;
 constexpr int kFewestGlyphs = 3;
 constexpr double kWrongDotsBlurred = 1.5;
+// A blurred line of fewer glyphs than this, on a grid of its own (no other
+// line of the picture shares it), is little evidence of a grid: an outline
+// font's 「info」 filmed at 29 pixels fell on one by chance (standing out
+// 2.5-3 times, as blurred 8-dot lines do) and its glyphs came within
+// 0.6-1.4 dots each of the font's (read 「infu」). Such a line is the
+// font's only when its glyphs are read within this many dots each: the
+// 8-dot font's own short lines through a camera, 0.01-0.19.
+constexpr int kFewGlyphs = 6;
+constexpr double kWrongDotsFew = 0.4;
 // Such a line's first glyphs are read first, over this many dots across
 // (three wide glyphs and some): where they are not all read, the line is
 // not read further.
@@ -594,6 +603,8 @@ std::optional<QString> readLine(const DotLine &line, double shared)
         return std::nullopt;
     if (blurred &&
         (best.read < best.glyphs || best.glyphs < kFewestGlyphs || best.cost > kWrongDotsBlurred * best.glyphs))
+        return std::nullopt;
+    if (blurred && shared <= 0 && best.glyphs < kFewGlyphs && best.cost > kWrongDotsFew * best.glyphs)
         return std::nullopt;
     return best.text;
 }
