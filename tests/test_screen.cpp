@@ -15,6 +15,7 @@
 #include "screen/picturewatch.h"
 #include "screen/sourceaddress.h"
 #include "screen/stillcut.h"
+#include "support/handfedsource.h"
 #include "support/hostilepictures.h"
 #include "support/serveronthread.h"
 #include "support/tempfiles.h"
@@ -479,14 +480,6 @@ void TestScreen::matcherRefusesANearMiss()
         QVERIFY2(r.weakestPart.center().x() >= changed.first - 2 && r.weakestPart.center().x() <= changed.second + 2,
                  qPrintable(seen + QStringLiteral(", changed %1..%2").arg(changed.first).arg(changed.second)));
 }
-
-// A source fed frame by frame, each under a time of the test's choosing.
-class HandFedSource : public FrameSource {
-public:
-    HandFedSource() : FrameSource(QStringLiteral("hand-fed")) {}
-    bool start() override { return true; }
-    void show(const cv::Mat &frame, double atMs) { publishFrame(frame, atMs); }
-};
 
 void TestScreen::closestIsWhereThePartsWereCompared()
 {

@@ -12,6 +12,7 @@
 #include "screen/textwatch.h"
 #include "support/busypage.h"
 #include "support/camerascreens.h"
+#include "support/handfedsource.h"
 #include "support/tempfiles.h"
 #include "support/testshare.h"
 
@@ -76,6 +77,7 @@ private slots:
     void readingIsCutShort();
     void sharedReadersTakeTurns();
     void unchangedScreenReadAgainOtherwise();
+    void aNewerScreenIsReadAtOnce();
     void glyphHeightTold();
     void linesThroughALens_data();
     void linesThroughALens();
@@ -421,6 +423,50 @@ void TestTextReading::unchangedScreenReadAgainOtherwise()
         const QString read = readAgain(display, again);
         QVERIFY2(!screenTextContains(read, missed), qPrintable(read));
     }
+}
+
+void TestTextReading::aNewerScreenIsReadAtOnce()
+{
+    // A reading takes up to a frame interval or more. When the screen the
+    // wait is for comes while an older one is read, that reading is cut and
+    // the newer screen read at once: here the older one is a busy page that
+    // takes the recogniser seconds, and the wait had to sit it out.
+    QString error;
+    const std::shared_ptr<TextReader> reader = TextReader::shared(&error);
+    QVERIFY2(reader, qPrintable(error));
+    HandsetScreen screen;
+    screen.lines = {QStringLiteral("送信完了")};
+    const cv::Mat wanted = drawScreen(screen);
+    {
+        HandFedSource source;
+        TextWatch watch(source, reader, QStringLiteral("送信完了"), QRect(), 60);
+        source.show(busyPage(), 0);
+        QTest::qWait(300);
+        source.show(wanted, 300);
+        QTRY_VERIFY_WITH_TIMEOUT(watch.progress().done, 20000);
+        QCOMPARE(watch.progress().readings, 1);
+    }
+    // A screen that changes during every reading (a page of print, a
+    // corner of it blinking every 10 ms) is still read: never two readings
+    // in a row are cut.
+    cv::Mat still(480, 1920, CV_8UC3, cv::Scalar::all(235));
+    busyPage()(cv::Rect(0, 0, 1920, 360)).copyTo(still(cv::Rect(0, 0, 1920, 360)));
+    cv::putText(still, "QUILLON", cv::Point(40, 450), cv::FONT_HERSHEY_SIMPLEX, 2.0, cv::Scalar::all(20), 4);
+    HandFedSource source;
+    TextWatch watch(source, reader, QStringLiteral("QUILLON"), QRect(), 60);
+    std::atomic<bool> ticking = true;
+    std::thread clock([&] {
+        for (int tick = 0; ticking; ++tick) {
+            cv::Mat frame = still.clone();
+            cv::rectangle(frame, cv::Rect(1700, 400, 120, 60), cv::Scalar::all(tick % 2 ? 0 : 255), cv::FILLED);
+            source.show(frame, tick * 10.0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    const bool done = QTest::qWaitFor([&] { return watch.progress().done; }, 30000);
+    ticking = false;
+    clock.join();
+    QVERIFY2(done, qPrintable(watch.progress().lastRead));
 }
 
 void TestTextReading::glyphHeightTold()

@@ -83,8 +83,30 @@ void TextWatch::run(const FrameSource &source)
     // for (the run starts it once the keys before it have reached the
     // handset); a single reading too takes the first frame that comes.
     qint64 seen = source.newest().number;
+    // The small picture of the frame being read, the newest frame looked at
+    // while reading it, and whether a newer frame that shows another screen
+    // cuts the reading short (that frame is read at once instead): a
+    // reading takes up to a frame interval or more, and the text waited for
+    // comes with a change. No two readings in a row are cut for a newer
+    // frame: a screen that changes all the time is still read.
+    cv::Mat readingSmall;
+    qint64 lookedAt = 0;
+    bool mayCut = false;
+    bool cutForNewer = false;
     TextReader::Limit limit;
-    limit.cancelled = [this] { return stopping_.load(); };
+    limit.cancelled = [&] {
+        if (stopping_)
+            return true;
+        if (!mayCut || cutForNewer)
+            return cutForNewer;
+        const Frame newer = source.newest();
+        if (newer.isEmpty() || newer.number <= lookedAt)
+            return false;
+        lookedAt = newer.number;
+        const QRect area = TextReader::areaRead(QSize(newer.image.cols, newer.image.rows), region_);
+        cutForNewer = !area.isEmpty() && changed(readingSmall, thumbnail(newer.image, area));
+        return cutForNewer;
+    };
     limit.deadline = deadline_;
     // The small picture of the frame last read, and when an unchanged
     // screen may be read again.
@@ -92,6 +114,7 @@ void TextWatch::run(const FrameSource &source)
     auto restUntil = std::chrono::steady_clock::now();
     // How many times the screen was read since it last changed.
     int again = 0;
+    bool cutBefore = false;
     while (!stopping_ && std::chrono::steady_clock::now() < deadline_) {
         const Frame frame = source.waitNewer(seen, kFrameWaitMs);
         if (frame.isEmpty())
@@ -118,9 +141,18 @@ void TextWatch::run(const FrameSource &source)
         again = fresh ? 0 : again + 1;
         const auto began = std::chrono::steady_clock::now();
         int glyphPixels = 0;
+        readingSmall = small;
+        lookedAt = frame.number;
+        mayCut = !cutBefore;
+        cutForNewer = false;
         const std::optional<QString> reading = reader_->read(frame.image, region_, limit, again, &glyphPixels);
-        if (!reading)
-            return; // cut short: the watch ends
+        if (!reading) {
+            if (!cutForNewer || stopping_)
+                return; // cut short: the watch ends
+            cutBefore = true;
+            continue; // the newer frame is read next
+        }
+        cutBefore = false;
         const QString &read = *reading;
         const auto now = std::chrono::steady_clock::now();
         restUntil = now + std::chrono::duration_cast<std::chrono::steady_clock::duration>((now - began) * kRestShare);

@@ -20,7 +20,8 @@ class TextReader;
 // `again`) — until one holds the text waited for; with no text waited for,
 // until one frame has been read. Only frames that come after the watch
 // started are read. A reading in progress is cut when the watch ends or its
-// time is up.
+// time is up, and when a newer frame shows another screen (that frame is
+// read at once; no two readings in a row are cut for a newer frame).
 class TextWatch {
 public:
     struct Progress {
