@@ -22,9 +22,10 @@
 //            where the lens leaves half the contrast of a dot beside a
 //            blank one), and of near misses (one character changed) and
 //            absent texts found
-//            (ONLY=FONT, CONDITION=bare|camera: a part of it; SHOW=1: the
-//            texts not found within a wait, with the last reading;
-//            DUMP=DIR: the upright pictures read first, as PNG);
+//            (ONLY=FONT, CONDITION=bare|camera: a part of it; READINGS=N:
+//            a wait of N readings, 5; SHOW=1: the texts not found within a
+//            wait, with the last reading; DUMP=DIR: the upright pictures
+//            read first, as PNG);
 //   typed    the share of texts found as the model handset shows them
 //            typed (addresses in full-width letters, and messages in
 //            Japanese; wrapped), in its font and two others (one of them
@@ -769,7 +770,7 @@ int cameraReading()
                           {"Misaki (8-dot)", "MisakiGothic", true}};
     const QSize sizes[] = {{240, 320}, {320, 240}, {480, 800}};
     const int kScreens = qEnvironmentVariableIntValue("SCREENS") > 0 ? qEnvironmentVariableIntValue("SCREENS") : 24;
-    constexpr int kReadingsInAWait = 5;
+    const int kReadingsInAWait = qEnvironmentVariableIntValue("READINGS") > 0 ? qEnvironmentVariableIntValue("READINGS") : 5;
     // Glyphs this large in the frame (pixels) a camera shows sharply
     // enough to read (figures apart for them).
     constexpr double kReadableInFrame = 14;
