@@ -102,6 +102,9 @@ void TestTextReading::comparison_data()
     QTest::newRow("look-alike kana and kanji") << "口グイン" << "ログイン" << true;
     QTest::newRow("zero and capital O") << "P0RT 1" << "PORT" << true;
     QTest::newRow("small kana read full-size") << "キヤツシユ" << "キャッシュ" << true;
+    // A wrapped line of letters' middles and descenders: nothing in it tells
+    // a p from a P.
+    QTest::newRow("a wrapped p read as a capital") << "abc-def@ezweb\n.ne.jP" << "abc-def@ezweb.ne.jp" << true;
     QTest::newRow("another word") << "送信しました" << "受信しました" << false;
     QTest::newRow("a part only") << "送信" << "送信しました" << false;
     QTest::newRow("case matters") << "ok" << "OK" << false;
