@@ -58,6 +58,25 @@ cv::Mat uprightIn(DisplayFinder &finder, const cv::Mat &frame)
     return corners ? finder.rectify(frame, *corners) : cv::Mat();
 }
 
+// The model handset showing `text` typed, as its own camera (as
+// --screen-camera films it) shows it to a wait: the display found at its
+// resolution and made upright, at `moment` seconds of the camera's drift
+// and nudges.
+class ModelHandsetFilmed {
+public:
+    explicit ModelHandsetFilmed(const QString &text)
+        : drawn_(ModelScreen::render(QStringLiteral("ENTER"), shownAsTyped(text), false)),
+          camera_(ModelScreen::cameraSettings(), 7), finder_(DisplayArea{.resolution = drawn_.size()})
+    {
+    }
+    cv::Mat uprightAt(double moment) { return uprightIn(finder_, camera_.shootAt(drawn_, moment).frame); }
+
+private:
+    QImage drawn_;
+    CameraModel camera_;
+    DisplayFinder finder_;
+};
+
 } // namespace
 
 class TestTextReading : public QObject {
@@ -769,19 +788,14 @@ void TestTextReading::typedTextsOnTheModelHandsetsCamera()
         QSKIP("IPAGothic is not installed (scripts/install-deps)");
     TextReader reader;
     QVERIFY2(reader.open(), qPrintable(reader.errorText()));
-    const QImage drawn = ModelScreen::render(QStringLiteral("ENTER"), shownAsTyped(text), false);
-    const CameraModel camera(ModelScreen::cameraSettings(), 7);
-    DisplayArea area;
-    area.resolution = drawn.size();
-    DisplayFinder finder(area);
+    ModelHandsetFilmed handset(text);
     int found = 0;
     QStringList missed;
     for (int m = 0; m < 16; ++m) {
         const double moment = 1 + 8 * m;
         QStringList readings;
-        if (foundInAWait(reader, text, 10, [&](int again) {
-                return uprightIn(finder, camera.shootAt(drawn, moment + again / 15.0).frame);
-            }, &readings))
+        if (foundInAWait(reader, text, 10, [&](int again) { return handset.uprightAt(moment + again / 15.0); },
+                         &readings))
             ++found;
         else
             missed.append(QStringLiteral("at %1 s: %2").arg(moment).arg(readings.last()));
@@ -799,13 +813,9 @@ void TestTextReading::aStemBlurredSolidOnTheModelHandsetsCamera()
         QSKIP("IPAGothic is not installed (scripts/install-deps)");
     TextReader reader;
     QVERIFY2(reader.open(), qPrintable(reader.errorText()));
-    const QImage drawn = ModelScreen::render(QStringLiteral("ENTER"), shownAsTyped(QStringLiteral("info@test-shop.co.jp")));
-    const CameraModel camera(ModelScreen::cameraSettings(), 7);
-    DisplayArea area;
-    area.resolution = drawn.size();
-    DisplayFinder finder(area);
+    ModelHandsetFilmed handset(QStringLiteral("info@test-shop.co.jp"));
     for (const double moment : {1.5, 10.5, 14.0, 17.5}) {
-        const cv::Mat upright = uprightIn(finder, camera.shootAt(drawn, moment).frame);
+        const cv::Mat upright = handset.uprightAt(moment);
         QVERIFY(!upright.empty());
         const QString read = reader.read(upright);
         QVERIFY2(screenTextContains(read, QStringLiteral("info@test-sho")),

@@ -84,20 +84,21 @@ void TextWatch::run(const FrameSource &source)
     // handset); a single reading too takes the first frame that comes.
     qint64 seen = source.newest().number;
     // The small picture of the frame being read, the newest frame looked at
-    // while reading it, and whether a newer frame that shows another screen
-    // cuts the reading short (that frame is read at once instead): a
-    // reading takes up to a frame interval or more, and the text waited for
-    // comes with a change. No two readings in a row are cut for a newer
-    // frame: a screen that changes all the time is still read.
+    // while reading it, whether the reading before was cut, and whether
+    // this one is. A newer frame that shows another screen cuts the reading
+    // short (that frame is read at once instead): a reading takes up to a
+    // frame interval or more, and the text waited for comes with a change.
+    // No two readings in a row are cut so: a screen that changes all the
+    // time is still read.
     cv::Mat readingSmall;
     qint64 lookedAt = 0;
-    bool mayCut = false;
+    bool cutBefore = false;
     bool cutForNewer = false;
     TextReader::Limit limit;
     limit.cancelled = [&] {
         if (stopping_)
             return true;
-        if (!mayCut || cutForNewer)
+        if (cutBefore || cutForNewer)
             return cutForNewer;
         const Frame newer = source.newest();
         if (newer.isEmpty() || newer.number <= lookedAt)
@@ -114,7 +115,6 @@ void TextWatch::run(const FrameSource &source)
     auto restUntil = std::chrono::steady_clock::now();
     // How many times the screen was read since it last changed.
     int again = 0;
-    bool cutBefore = false;
     while (!stopping_ && std::chrono::steady_clock::now() < deadline_) {
         const Frame frame = source.waitNewer(seen, kFrameWaitMs);
         if (frame.isEmpty())
@@ -143,7 +143,6 @@ void TextWatch::run(const FrameSource &source)
         int glyphPixels = 0;
         readingSmall = small;
         lookedAt = frame.number;
-        mayCut = !cutBefore;
         cutForNewer = false;
         const std::optional<QString> reading = reader_->read(frame.image, region_, limit, again, &glyphPixels);
         if (!reading) {
