@@ -440,19 +440,15 @@ std::optional<cv::Rect> dotOverStem(const cv::Rect &box, const std::vector<Piece
 // 「•」 or 「等」, and the letters, their dot lost, were read 「」Ｄ」.
 std::vector<std::vector<Piece>> withoutLoneDots(std::vector<std::vector<Piece>> lines, std::vector<Piece> *marks)
 {
+    // Each line's tallest piece, its glyphs' height.
+    std::vector<int> tallest(lines.size(), 0);
+    for (size_t j = 0; j < lines.size(); ++j)
+        for (const Piece &p : lines[j])
+            tallest[j] = std::max(tallest[j], p.box.height);
     std::vector<bool> dot(lines.size(), false);
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].size() != 1)
-            continue;
-        for (size_t j = 0; j < lines.size() && !dot[i]; ++j) {
-            if (j == i || dot[j])
-                continue;
-            int h = 0;
-            for (const Piece &p : lines[j])
-                h = std::max(h, p.box.height);
-            dot[i] = dotOverStem(lines[i].front().box, lines[j], h).has_value();
-        }
-    }
+    for (size_t i = 0; i < lines.size(); ++i)
+        for (size_t j = 0; j < lines.size() && lines[i].size() == 1 && !dot[i]; ++j)
+            dot[i] = j != i && !dot[j] && dotOverStem(lines[i].front().box, lines[j], tallest[j]).has_value();
     std::vector<std::vector<Piece>> kept;
     for (size_t i = 0; i < lines.size(); ++i) {
         if (dot[i])
