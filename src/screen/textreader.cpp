@@ -432,33 +432,6 @@ std::optional<cv::Rect> dotOverStem(const cv::Rect &box, const std::vector<Piece
     return std::nullopt;
 }
 
-// The lines of pieces `lines` without those that are only the dot of an
-// 「ｉ」 or a 「ｊ」 over another line's stem: such a dot goes to `marks`,
-// where the dots of a line's letters are looked for. Filmed large (glyphs
-// of 30 pixels and more), the dot is a piece higher than a mark; over a
-// line of letters' middles (「ｊｐ」 wrapped) it made a line of its own, read
-// 「•」 or 「等」, and the letters, their dot lost, were read 「」Ｄ」.
-std::vector<std::vector<Piece>> withoutLoneDots(std::vector<std::vector<Piece>> lines, std::vector<Piece> *marks)
-{
-    // Each line's tallest piece, its glyphs' height.
-    std::vector<int> tallest(lines.size(), 0);
-    for (size_t j = 0; j < lines.size(); ++j)
-        for (const Piece &p : lines[j])
-            tallest[j] = std::max(tallest[j], p.box.height);
-    std::vector<bool> dot(lines.size(), false);
-    for (size_t i = 0; i < lines.size(); ++i)
-        for (size_t j = 0; j < lines.size() && lines[i].size() == 1 && !dot[i]; ++j)
-            dot[i] = j != i && !dot[j] && dotOverStem(lines[i].front().box, lines[j], tallest[j]).has_value();
-    std::vector<std::vector<Piece>> kept;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (dot[i])
-            marks->push_back(lines[i].front());
-        else
-            kept.push_back(std::move(lines[i]));
-    }
-    return kept;
-}
-
 // Whether ink in `box` is a dot on `line`: roundish, no larger than half
 // its glyphs, its foot on the line's foot (where a full-width dot and a
 // period sit), or above it where the line's letters reach below their
@@ -617,7 +590,7 @@ std::vector<TextLine> textLines(const cv::Mat &gray, cv::Mat *read)
                 *read = gray.clone();
             around.copyTo(*read, frames);
         }
-        for (const std::vector<Piece> &joined : withoutLoneDots(joinedIntoLines(found), &marks)) {
+        for (const std::vector<Piece> &joined : joinedIntoLines(found)) {
             const std::vector<Piece> pieces = withoutRules(joined);
             TextLine line;
             line.light = light;
