@@ -169,7 +169,8 @@ qsizetype escapeSequence(QByteArrayView bytes, TerminalKey *result)
 }
 
 // The length of the UTF-8 character at the start of `bytes`, with the
-// character; 0 when it is cut short; -1 when the first byte starts none.
+// character; 0 when it is cut short; -1 when the first byte starts none
+// (or a byte-order mark, which is no character typed).
 qsizetype utf8Character(QByteArrayView bytes, QString *character)
 {
     const auto lead = static_cast<unsigned char>(bytes[0]);
@@ -188,8 +189,9 @@ qsizetype utf8Character(QByteArrayView bytes, QString *character)
         if ((static_cast<unsigned char>(bytes[i]) & 0xC0) != 0x80)
             return -1;
     }
+    // A byte-order mark is dropped by the conversion: no character, no key.
     *character = QString::fromUtf8(bytes.first(length));
-    return character->contains(QChar::ReplacementCharacter) ? -1 : length;
+    return character->isEmpty() || character->contains(QChar::ReplacementCharacter) ? -1 : length;
 }
 
 } // namespace
