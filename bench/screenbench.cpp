@@ -680,7 +680,8 @@ QString nearMiss(const QString &text, std::mt19937 &random)
 // does), and filmed as the model handset's camera (--screen-camera) films
 // it, at moments 8 s apart of its drift and nudges (made upright alike).
 // Found within a wait of 5 readings, and near misses (one character
-// changed) found. CAMERAS=N cameras (or moments) a text (6).
+// changed) found. CAMERAS=N cameras (or moments) a text (6); CONDITION=
+// one of the conditions alone ("handset camera").
 int typedTexts()
 {
     TextReader reader;
@@ -699,6 +700,8 @@ int typedTexts()
     for (const auto &[kind, typed] : {std::pair{"addresses", addresses}, std::pair{"messages", messages}}) {
         for (const char *family : {"IPAGothic", "VL Gothic", "MisakiGothic"}) {
             for (const char *condition : {"sharp", "bare", "camera", "handset camera"}) {
+                if (qEnvironmentVariableIsSet("CONDITION") && qEnvironmentVariable("CONDITION") != QLatin1String(condition))
+                    continue;
                 const bool onCamera = std::strcmp(condition, "camera") == 0;
                 const bool onHandsetsCamera = std::strcmp(condition, "handset camera") == 0;
                 const bool sharp = std::strcmp(condition, "sharp") == 0;

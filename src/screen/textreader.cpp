@@ -87,15 +87,28 @@ constexpr int kHighestLine = 160;
 // The recogniser reads glyphs best at this height (pixels): measured on
 // handsets' screens in five fonts, bare and filmed (bench/run, figure 10d).
 constexpr int kGlyphPixels = 32;
-// A screen read again (see TextReader::read) is read at the next of these
-// heights each time. The same height with only a camera's new noise
-// mostly misreads a line as before; another height reads it afresh.
-// Through a camera this found 157 texts of 192 within a wait of 5
-// readings, where the same height every time found 149 (bench/run, figure
-// 10d, 48 screens of four fonts; other orders of the first five found
-// 155-158), and 161 within 10 readings (the first five heights over again:
-// 158).
-constexpr int kGlyphPixelsAgain[] = {kGlyphPixels, 40, 24, 48, 28, 36, 44, 26, 56, 30};
+// A screen read again (see TextReader::read) is read the next of these
+// ways each time: its lines brought to another glyph height, and at the
+// heights between the first four, each line read alone rather than laid
+// side by side with the others (the recogniser reads a line by its
+// context, and alone it has only its own). The same height with only a
+// camera's new noise mostly misreads a line as before; another height
+// reads it afresh. The heights, through a camera, found 157 texts of 192
+// within a wait of 5 readings, where the same height every time found 149
+// (bench/run, figure 10d, 48 screens of four fonts; other orders of the
+// first five found 155-158), and 161 within 10 readings (the first five
+// heights over again: 158). Lines read alone at the heights between, on
+// 96 screens of four fonts: 336 of 384 within 5 readings and 345 within
+// 20, where lines always side by side found 326 and 338 (alone at every
+// height but the first: 330 and 339; at every other height: 330 and 345);
+// on the bare screens 368 within 5 (365). A VL Gothic line of Latin
+// letters among Japanese ones was read 「jp.net.0K6」 at every height.
+struct ReadingAgain {
+    int glyphPixels;
+    bool linesAlone;
+};
+constexpr ReadingAgain kReadingsAgain[] = {{kGlyphPixels, false}, {40, false}, {24, false}, {48, false}, {28, true},
+                                           {36, true},           {44, true},  {26, true},  {56, false}, {30, true}};
 // Glyphs this low (pixels) are a bitmap font's dots, or as small: enlarged
 // dot by dot first, then smoothed, so that a dot stays a square.
 constexpr int kDotGlyphs = 12;
@@ -107,6 +120,9 @@ constexpr int kDotGlyphs = 12;
 constexpr double kLowerShare = 0.8;
 constexpr double kLowestShare = 0.4;
 constexpr double kWrappedPitch = 2.0;
+// A line that ends within this many of its glyphs' height of the right
+// margin (as wide as its left one) was wrapped there (see isWrappedFrom).
+constexpr double kWrapReach = 1.5;
 // Space kept around a line, and between lines laid side by side, as shares
 // of the glyphs' height.
 constexpr double kLineMargin = 0.3;
@@ -820,6 +836,19 @@ bool isContinuedSmall(const TextLine &above, const TextLine &line)
            line.middle.y > above.middle.y && std::abs(line.box.x - above.box.x) <= above.glyphHeight;
 }
 
+// Whether `line` goes on with the text of the line `above` wrapped: it
+// starts where that one starts (within a glyph), just below it, and that
+// one reaches as near to the right edge of the picture (`width` pixels
+// wide) as it starts from its left, within kWrapReach glyphs (a handset
+// wraps a text where its next glyph no longer fits).
+bool isWrappedFrom(const TextLine &above, const TextLine &line, int width)
+{
+    const int h = above.glyphHeight;
+    return h > 0 && line.light == above.light && std::abs(line.box.x - above.box.x) <= h &&
+           line.middle.y > above.middle.y && line.middle.y - above.middle.y <= kWrappedPitch * h &&
+           above.box.x + above.box.width >= width - above.box.x - kWrapReach * h;
+}
+
 // Lines laid side by side as one. A handset wraps a long text anywhere:
 // read as one line, the recogniser has the whole text as context, and a
 // line of one or two characters is not read alone (the comparison ignores
@@ -875,11 +904,12 @@ struct Group {
 // The lines in groups that are read as one, each group no wider than
 // kWidestReading: a line of the other polarity (a status bar's light text
 // on its dark band) starts a group of its own, and is printed as a line of
-// its own. A line in an 8-dot font is read by its dots, alone. No value
-// when `limit` cut it short (asked between lines). `heights` gets each
-// line's glyph height. The lines are found and read in `gray` softened
-// where it is sharp (softenedIfSharp).
-std::optional<std::vector<Group>> textGroups(const cv::Mat &gray, const TextReader::Limit &limit, int glyphPixels,
+// its own. A line in an 8-dot font is read by its dots, alone. `way`:
+// the glyph height the lines are brought to, and whether each line is a
+// group of its own. No value when `limit` cut it short (asked between
+// lines). `heights` gets each line's glyph height. The lines are found and
+// read in `gray` softened where it is sharp (softenedIfSharp).
+std::optional<std::vector<Group>> textGroups(const cv::Mat &gray, const TextReader::Limit &limit, ReadingAgain way,
                                              std::vector<int> *heights)
 {
     const cv::Mat soft = softenedIfSharp(gray);
@@ -925,10 +955,16 @@ std::optional<std::vector<Group>> textGroups(const cv::Mat &gray, const TextRead
         TextLine sized = line;
         if (isContinuedSmall(above, line))
             sized.glyphHeight = above.glyphHeight;
+        // Read alone, a line is still read with the text it goes on with:
+        // alone, a wrapped address's second line (「pP. co. jp」) lost the
+        // context of its first, and the typed addresses through the model
+        // handset's camera were found less often (VL Gothic 218 of 240
+        // within a wait, against 224).
+        const bool alone = way.linesAlone && !isContinuedSmall(above, line) && !isWrappedFrom(above, line, gray.cols);
         above = sized;
-        cv::Mat pixels = prepared(straightened(read, line, recognisedWhite(line)), sized, glyphPixels);
+        cv::Mat pixels = prepared(straightened(read, line, recognisedWhite(line)), sized, way.glyphPixels);
         const bool sameKind = first && first->light == line.light;
-        if (!group.empty() && (!sameKind || width + pixels.cols > kWidestReading))
+        if (!group.empty() && (alone || !sameKind || width + pixels.cols > kWidestReading))
             close();
         if (group.empty())
             first = line;
@@ -1050,9 +1086,9 @@ std::optional<QString> TextReader::read(const cv::Mat &picture, const QRect &reg
     if (area.isEmpty())
         return QString();
     const cv::Mat gray = toGray(picture(cv::Rect(area.x(), area.y(), area.width(), area.height())));
-    const int brought = kGlyphPixelsAgain[size_t(std::max(0, again)) % std::size(kGlyphPixelsAgain)];
+    const ReadingAgain way = kReadingsAgain[size_t(std::max(0, again)) % std::size(kReadingsAgain)];
     std::vector<int> heights;
-    const std::optional<std::vector<Group>> groups = textGroups(gray, limit, brought, &heights);
+    const std::optional<std::vector<Group>> groups = textGroups(gray, limit, way, &heights);
     if (!groups)
         return std::nullopt;
     if (glyphPixels && !heights.empty()) {

@@ -50,9 +50,10 @@ public:
     // When `limit` cut the reading short: no value. `again`: how many times
     // the same screen (unchanged) was read before; each time its lines are
     // brought to another glyph height, as a line misread at one is often
-    // read right at another. `glyphPixels`, when given, gets the height of
-    // the lines' glyphs in the picture's pixels (the median of the lines
-    // found; 0 when none were).
+    // read right at another, and some of those times each line is read
+    // alone rather than beside the others. `glyphPixels`, when given, gets
+    // the height of the lines' glyphs in the picture's pixels (the median
+    // of the lines found; 0 when none were).
     std::optional<QString> read(const cv::Mat &picture, const QRect &region, const Limit &limit, int again = 0,
                                 int *glyphPixels = nullptr);
     QString read(const cv::Mat &picture, const QRect &region = QRect());
