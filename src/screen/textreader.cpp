@@ -822,31 +822,37 @@ cv::Mat prepared(const cv::Mat &band, const TextLine &line, int glyphPixels)
     return sized;
 }
 
+// Whether `line` starts where the line `above` does (within a glyph),
+// just below it (within kWrappedPitch glyphs), in the same polarity:
+// where a handset's wrapped text goes on.
+bool startsUnder(const TextLine &above, const TextLine &line)
+{
+    const int h = above.glyphHeight;
+    return line.light == above.light && std::abs(line.box.x - above.box.x) <= h && line.middle.y > above.middle.y &&
+           line.middle.y - above.middle.y <= kWrappedPitch * h;
+}
+
 // Whether `line` goes on with the text of the line `above` in the same
 // glyphs though its own are lower: a text wrapped where the rest holds no
 // capital, digit or tall letter (「．ｃｏｍ」 after 「…＠ｍａｉｌ．ｅｘａｍｐｌｅ」).
 // Such a line's glyphs are letters' middles, and brought to the height of
 // whole glyphs they were read as capitals or a letter split in two
-// (「ＣＯＴｍ」). It starts where the line above does, just below it.
+// (「ＣＯＴｍ」). It starts under the line above (startsUnder).
 bool isContinuedSmall(const TextLine &above, const TextLine &line)
 {
-    return line.light == above.light && line.glyphHeight < kLowerShare * above.glyphHeight &&
-           line.glyphHeight >= kLowestShare * above.glyphHeight &&
-           line.middle.y - above.middle.y <= kWrappedPitch * above.glyphHeight &&
-           line.middle.y > above.middle.y && std::abs(line.box.x - above.box.x) <= above.glyphHeight;
+    return startsUnder(above, line) && line.glyphHeight < kLowerShare * above.glyphHeight &&
+           line.glyphHeight >= kLowestShare * above.glyphHeight;
 }
 
 // Whether `line` goes on with the text of the line `above` wrapped: it
-// starts where that one starts (within a glyph), just below it, and that
-// one reaches as near to the right edge of the picture (`width` pixels
-// wide) as it starts from its left, within kWrapReach glyphs (a handset
-// wraps a text where its next glyph no longer fits).
+// starts under it (startsUnder), and that one reaches as near to the right
+// edge of the picture (`width` pixels wide) as it starts from its left,
+// within kWrapReach glyphs (a handset wraps a text where its next glyph no
+// longer fits).
 bool isWrappedFrom(const TextLine &above, const TextLine &line, int width)
 {
     const int h = above.glyphHeight;
-    return h > 0 && line.light == above.light && std::abs(line.box.x - above.box.x) <= h &&
-           line.middle.y > above.middle.y && line.middle.y - above.middle.y <= kWrappedPitch * h &&
-           above.box.x + above.box.width >= width - above.box.x - kWrapReach * h;
+    return h > 0 && startsUnder(above, line) && above.box.x + above.box.width >= width - above.box.x - kWrapReach * h;
 }
 
 // Lines laid side by side as one. A handset wraps a long text anywhere:
@@ -953,14 +959,15 @@ std::optional<std::vector<Group>> textGroups(const cv::Mat &gray, const TextRead
             continue;
         }
         TextLine sized = line;
-        if (isContinuedSmall(above, line))
+        const bool continuedSmall = isContinuedSmall(above, line);
+        if (continuedSmall)
             sized.glyphHeight = above.glyphHeight;
         // Read alone, a line is still read with the text it goes on with:
         // alone, a wrapped address's second line (「pP. co. jp」) lost the
         // context of its first, and the typed addresses through the model
         // handset's camera were found less often (VL Gothic 218 of 240
         // within a wait, against 224).
-        const bool alone = way.linesAlone && !isContinuedSmall(above, line) && !isWrappedFrom(above, line, gray.cols);
+        const bool alone = way.linesAlone && !continuedSmall && !isWrappedFrom(above, line, gray.cols);
         above = sized;
         cv::Mat pixels = prepared(straightened(read, line, recognisedWhite(line)), sized, way.glyphPixels);
         const bool sameKind = first && first->light == line.light;
