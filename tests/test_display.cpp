@@ -328,6 +328,12 @@ void TestDisplay::screenWithItsBars_data()
     QTest::newRow("light WVGA, dark status bar") << QSize(480, 800) << true << 33 << 0.0 << 0.0 << 0 << false;
     QTest::newRow("light WVGA, a thick status bar, the time and battery large") << QSize(480, 800) << true << 18 << 0.0 << 0.0 << 0 << false;
     QTest::newRow("light, dark status bar near the frame's top") << QSize(240, 320) << true << 37 << 0.9 << 0.0 << 0 << false;
+    // A dark screen reaching within a few pixels of the frame's edge (the
+    // camera brought near): its bar there was taken for one running off
+    // the frame, and the display was not found.
+    QTest::newRow("dark, status bar a few pixels below the frame's top") << QSize(320, 240) << true << 22 << 0.9 << 0.0 << 0 << true;
+    QTest::newRow("dark, soft keys a few pixels above the frame's bottom") << QSize(320, 240) << true << 79 << 0.9 << 0.0 << 0 << true;
+    QTest::newRow("dark WVGA, status bar a few pixels below the frame's top") << QSize(480, 800) << true << 54 << 0.9 << 0.0 << 0 << true;
 }
 
 // A dark screen whose black is as dark as the body around it (an OLED's
