@@ -1,6 +1,7 @@
 #pragma once
 
 #include "macro/displayarea.h"
+#include "screen/uprightwarp.h"
 
 #include <QList>
 #include <QPointF>
@@ -72,12 +73,8 @@ private:
     std::optional<DisplayBars> bars_;
     cv::Size size_;
     qint64 searches_ = 0;
-    // Where rectify() takes each upright pixel from (cv::remap's fixed-point
-    // maps), for these corners and size.
-    void mapFrom(const cv::Matx33d &back, cv::Size size);
-    DisplayCorners mapped_{};
-    cv::Size mappedSize_;
-    cv::Mat mapXY_, mapFraction_;
+    // The resampling rectify() makes the upright picture with.
+    UprightWarp warp_;
     // Frames not searched since a search found no display.
     int skipped_ = 0;
 };
