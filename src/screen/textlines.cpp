@@ -397,8 +397,6 @@ void inkedLikeItsLine(const cv::Mat &gray, const cv::Rect &box, const TextLine &
 
 } // namespace
 
-// The gray level that `share` of `gray`'s pixels where `mask` is set (all
-// of them for an empty mask) lie below.
 double grayAt(double share, const cv::Mat &gray, const cv::Mat &mask)
 {
     cv::Mat histogram;
